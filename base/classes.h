@@ -1,0 +1,186 @@
+// The small object framework the message, news and transport classes are
+// built on: assignable objects, components, byte streams and string lists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/sysutils.h"
+
+namespace lumigrab {
+
+// An object that can take over the state of another of a compatible class.
+// CopyFrom from an unrelated class raises "Cannot assign a %s to a %s".
+class TPersistent {
+public:
+    virtual ~TPersistent() = default;
+    virtual const char* ClassName() const = 0;
+    virtual void CopyFrom(const TPersistent& source);
+
+protected:
+    [[noreturn]] void CannotAssign(const TPersistent& source) const;
+};
+
+// A named, tagged object that may be in a design-time state and is told
+// when its stored settings have been loaded.
+class TComponent : public TPersistent {
+public:
+    std::string Name;
+    intptr_t Tag = 0;
+
+    bool Designing() const { return designing_; }
+    void SetDesigning(bool designing) { designing_ = designing; }
+
+    // Called once the component's stored settings have been applied.
+    virtual void AfterLoad() {}
+
+private:
+    bool designing_ = false;
+};
+
+enum class TSeekOrigin { Beginning, Current, End };
+
+// A byte stream with a position.
+class TStream {
+public:
+    virtual ~TStream() = default;
+
+    // Reads up to count bytes; returns the number read.
+    virtual size_t Read(void* buffer, size_t count) = 0;
+    // Writes count bytes; returns the number written.
+    virtual size_t Write(const void* buffer, size_t count) = 0;
+    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+
+    int64_t Position() { return Seek(0, TSeekOrigin::Current); }
+    void SetPosition(int64_t position) { Seek(position, TSeekOrigin::Beginning); }
+    virtual int64_t Size();
+
+    // Like Read/Write, but raise EStreamError when not all bytes move.
+    void ReadBuffer(void* buffer, size_t count);
+    void WriteBuffer(const void* buffer, size_t count);
+    void WriteString(std::string_view text) { WriteBuffer(text.data(), text.size()); }
+
+    // Copies count bytes (all remaining bytes when count is 0) from source
+    // at its current position; returns the number copied.
+    int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A growable in-memory byte buffer.
+class TMemoryStream : public TStream {
+public:
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return int64_t(data_.size()); }
+
+    void SetSize(int64_t size);
+    void Clear();
+    void Reserve(size_t capacity) { data_.reserve(capacity); }
+
+    const char* Memory() const { return data_.data(); }
+    char* Memory() { return data_.data(); }
+    // The whole content as a view; valid until the next write.
+    std::string_view View() const { return data_; }
+    // Takes the content out, leaving the stream empty.
+    std::string TakeBytes();
+    // Replaces the content; the position goes to 0.
+    void Assign(std::string bytes);
+
+    void LoadFromStream(TStream& source);
+    void SaveToStream(TStream& target) const;
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
+
+private:
+    std::string data_;
+    size_t position_ = 0;
+};
+
+// A file on disk. Opening a missing file raises "Cannot open file %s";
+// a file that cannot be created raises "Cannot create file %s".
+class TFileStream : public TStream {
+public:
+    enum class Mode { OpenRead, Create };
+    TFileStream(const std::string& fileName, Mode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    // Flushes and closes; raises EInOutError when buffered data cannot be
+    // written. The destructor closes silently.
+    void Close();
+
+private:
+    std::FILE* file_ = nullptr;
+    std::string fileName_;
+};
+
+// An ordered list of lines. Loading splits text at CR LF, LF or CR; saving
+// ends every line with CR LF.
+class TStringList {
+public:
+    virtual ~TStringList() = default;
+
+    int Count() const { return int(lines_.size()); }
+    bool Empty() const { return lines_.empty(); }
+    // Index outside 0..Count-1 raises "List index out of bounds (%d)".
+    const std::string& Strings(int index) const;
+    std::string& Strings(int index);
+    const std::string& operator[](int index) const { return Strings(index); }
+    std::string& operator[](int index) { return Strings(index); }
+
+    int Add(std::string line);
+    void Insert(int index, std::string line);
+    void Delete(int index);
+    void Clear() { lines_.clear(); }
+    int IndexOf(std::string_view line) const;
+    void Assign(const TStringList& source) { lines_ = source.lines_; }
+    void Reserve(size_t count) { lines_.reserve(count); }
+
+    // Every line followed by CR LF.
+    std::string Text() const;
+    // Replaces the content with the lines of text (CR LF, LF or CR breaks;
+    // a final break does not add an empty line).
+    void SetText(std::string_view text);
+    // Appends the lines of text.
+    void AddText(std::string_view text);
+
+    void LoadFromStream(TStream& stream);
+    void SaveToStream(TStream& stream) const;
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName) const;
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+    std::vector<std::string>::const_iterator begin() const { return lines_.begin(); }
+    std::vector<std::string>::const_iterator end() const { return lines_.end(); }
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// Calls visit(line) for each line of text, split at CR LF, LF or CR. A
+// final line break does not produce an empty last line.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& visit)
+{
+    size_t start = 0;
+    const size_t size = text.size();
+    while (start < size) {
+        size_t end = start;
+        while (end < size && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        visit(text.substr(start, end - start));
+        if (end < size)
+            end += (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n') ? 2 : 1;
+        start = end;
+    }
+}
+
+}  // namespace lumigrab

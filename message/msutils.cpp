@@ -1,0 +1,1 @@
+#include "message/msutils.h"

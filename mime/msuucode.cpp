@@ -1,0 +1,1 @@
+#include "mime/msuucode.h"

@@ -1,0 +1,72 @@
+#include "base/classes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+using namespace lumigrab;
+
+TEST(StringListTest, SplitsAtEveryLineBreakStyleWithoutTrailingEmptyLine)
+{
+    TStringList list;
+    list.SetText("a\r\nb\nc\rd\r\n\r\ne\n");
+    std::vector<std::string> expected{"a", "b", "c", "d", "", "e"};
+    EXPECT_EQ(list.Lines(), expected);
+    EXPECT_EQ(list.Text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+}
+
+TEST(StringListTest, KeepsZeroBytesAndOutOfRangeIndexRaises)
+{
+    TStringList list;
+    list.SetText(std::string("x\0y\n", 4));
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(list[0], std::string("x\0y", 3));
+    try {
+        (void)list[1];
+        FAIL() << "no exception";
+    } catch (const EListError& e) {
+        EXPECT_STREQ(e.what(), "List index out of bounds (1)");
+    }
+}
+
+TEST(MemoryStreamTest, OverwritesInsideAndGrowsAtTheEnd)
+{
+    TMemoryStream stream;
+    stream.WriteString("hello world");
+    stream.SetPosition(6);
+    stream.WriteString("there!");
+    EXPECT_EQ(stream.View(), "hello there!");
+    stream.SetPosition(0);
+    char buffer[5];
+    EXPECT_EQ(stream.Read(buffer, 5), 5u);
+    EXPECT_EQ(std::string(buffer, 5), "hello");
+    stream.SetPosition(100);
+    EXPECT_EQ(stream.Read(buffer, 5), 0u);
+}
+
+TEST(FileStreamTest, MissingFileAndUncreatableFileRaiseTheirTexts)
+{
+    EXPECT_THROW(TFileStream("/nonexistent/dir/x", TFileStream::Mode::OpenRead), EFOpenError);
+    try {
+        TFileStream("/nonexistent/dir/x", TFileStream::Mode::Create);
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_STREQ(e.what(), "Cannot create file /nonexistent/dir/x");
+    }
+}
+
+TEST(FileStreamTest, RoundTripsBinaryBytes)
+{
+    const auto path = std::filesystem::temp_directory_path() / "lumigrab_classes_test.bin";
+    TMemoryStream out;
+    std::string bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes += char(i);
+    out.WriteString(bytes);
+    out.SaveToFile(path.string());
+    TMemoryStream in;
+    in.LoadFromFile(path.string());
+    EXPECT_EQ(in.View(), bytes);
+    std::filesystem::remove(path);
+}

@@ -1,0 +1,1 @@
+#include "transport/ktsocket.h"
