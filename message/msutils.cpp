@@ -1,1 +1,273 @@
 #include "message/msutils.h"
+
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+#include <unordered_map>
+
+#include "base/classes.h"
+#include "base/sysutils.h"
+#include "message/msmsgcls.h"
+
+namespace lumigrab {
+
+namespace {
+
+constexpr std::string_view kDefaultContentType = "application/octet-stream";
+constexpr size_t kMainValueScanLimit = 255;
+
+bool IsSpaceOrControl(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// Position of needle in haystack ignoring ASCII case, without building
+// upper-cased copies.
+size_t FindText(std::string_view haystack, std::string_view needle, size_t from = 0)
+{
+    if (needle.size() > haystack.size())
+        return std::string_view::npos;
+    for (size_t i = from; i + needle.size() <= haystack.size(); ++i) {
+        if (StartsWithText(haystack.substr(i), needle))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+// A parameter name standing on its own: at the start or after a separator,
+// followed by optional blanks and "=".
+bool IsWholeParameterAt(std::string_view text, size_t pos, size_t nameLength)
+{
+    if (pos > 0 && text[pos - 1] != ';' && !IsSpaceOrControl(text[pos - 1]))
+        return false;
+    size_t after = pos + nameLength;
+    while (after < text.size() && IsSpaceOrControl(text[after]))
+        ++after;
+    return after < text.size() && text[after] == '=';
+}
+
+// Prefers a whole parameter name so that "name" does not pick filename's
+// value when both are present; falls back to any occurrence otherwise.
+size_t FindParameter(std::string_view headerValue, std::string_view paramName)
+{
+    const size_t first = FindText(headerValue, paramName);
+    if (first == std::string_view::npos || paramName.empty())
+        return first;
+    for (size_t pos = first; pos != std::string_view::npos; pos = FindText(headerValue, paramName, pos + 1)) {
+        if (IsWholeParameterAt(headerValue, pos, paramName.size()))
+            return pos;
+    }
+    return first;
+}
+
+// The value after "name=": skips the "=" (and blanks around it when the
+// name was found as a whole parameter).
+std::string_view ParameterRest(std::string_view headerValue, size_t pos, size_t nameLength)
+{
+    size_t start = pos + nameLength;
+    if (IsWholeParameterAt(headerValue, pos, nameLength))
+        start = headerValue.find('=', start);
+    start = std::min(start + 1, headerValue.size());
+    return TrimView(headerValue.substr(start));
+}
+
+std::string_view UpTo(std::string_view text, char stop)
+{
+    const size_t end = text.find(stop);
+    return end == std::string_view::npos ? text : text.substr(0, end);
+}
+
+std::string_view FileExtension(std::string_view fileName)
+{
+    const size_t dot = fileName.find_last_of('.');
+    const size_t separator = fileName.find_last_of("/\\:");
+    if (dot == std::string_view::npos || (separator != std::string_view::npos && separator > dot))
+        return {};
+    return fileName.substr(dot);
+}
+
+// --- file-type table --------------------------------------------------------
+
+constexpr const char* kSystemMimeTypes = "/etc/mime.types";
+
+struct MimeTable {
+    std::mutex mutex;
+    std::string path = kSystemMimeTypes;
+    bool loaded = false;
+    std::unordered_map<std::string, std::string> typeByExtension; // ".jpg" -> "image/jpeg"
+};
+
+MimeTable& Table()
+{
+    static MimeTable table;
+    return table;
+}
+
+// One mime.types line: a type followed by extensions without dots. The
+// first type listed for an extension wins.
+void AddMimeTypesLine(std::string_view line, std::unordered_map<std::string, std::string>& map)
+{
+    line = UpTo(line, '#');
+    std::string type;
+    size_t pos = 0;
+    while (pos < line.size()) {
+        while (pos < line.size() && IsSpaceOrControl(line[pos]))
+            ++pos;
+        size_t end = pos;
+        while (end < line.size() && !IsSpaceOrControl(line[end]))
+            ++end;
+        if (end == pos)
+            break;
+        std::string_view word = line.substr(pos, end - pos);
+        if (type.empty())
+            type = word;
+        else
+            map.emplace("." + LowerCase(word), type);
+        pos = end;
+    }
+}
+
+void LoadTable(MimeTable& table)
+{
+    table.typeByExtension.clear();
+    table.loaded = true;
+    std::ifstream file(table.path);
+    std::string line;
+    while (std::getline(file, line))
+        AddMimeTypesLine(line, table.typeByExtension);
+}
+
+} // namespace
+
+std::string StripQuotes(std::string_view text)
+{
+    text = TrimView(text);
+    while (!text.empty() && text.front() == '"')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == '"')
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+std::string ExtractWord(std::string_view line, int index)
+{
+    for (int i = 0; i < index; ++i) {
+        const size_t blank = line.find(' ');
+        if (blank == std::string_view::npos)
+            return {};
+        line = TrimView(line.substr(blank + 1));
+    }
+    return std::string(TrimView(UpTo(line, ' ')));
+}
+
+int32_t ExtractWordAsInt(std::string_view line, int index)
+{
+    return TryStrToInt(ExtractWord(line, index)).value_or(-1);
+}
+
+std::string GetParamValue(std::string_view paramName, std::string_view headerValue)
+{
+    const size_t pos = FindParameter(headerValue, paramName);
+    if (pos == std::string_view::npos)
+        return {};
+    std::string_view rest = ParameterRest(headerValue, pos, paramName.size());
+    std::string_view value;
+    if (!rest.empty() && rest.front() == '"')
+        value = UpTo(rest.substr(1), '"');
+    else
+        value = UpTo(rest, ' ');
+    if (!value.empty() && value.back() == ';')
+        value.remove_suffix(1);
+    return std::string(TrimView(value));
+}
+
+std::string AddBackslash(std::string_view path)
+{
+#ifdef _WIN32
+    constexpr char separator = '\\';
+#else
+    constexpr char separator = '/';
+#endif
+    std::string result(path);
+    if (!result.empty() && result.back() != separator)
+        result += separator;
+    return result;
+}
+
+void ParseAddress(std::string_view text, TmsMailAddress& address)
+{
+    const size_t less = text.find('<');
+    if (less != std::string_view::npos) {
+        const size_t greater = text.find('>');
+        if (greater == std::string_view::npos || greater < less) {
+            address.SetAddress("");
+            address.SetName(StripQuotes(text));
+            return;
+        }
+        address.SetAddress(StripQuotes(text.substr(less + 1, greater - less - 1)));
+        std::string rest(text.substr(0, less));
+        rest.append(text.substr(greater + 1));
+        address.SetName(StripQuotes(rest));
+        return;
+    }
+    const size_t paren = text.find('(');
+    if (paren != std::string_view::npos) {
+        address.SetAddress(StripQuotes(text.substr(0, paren)));
+        // The name ends at the closing parenthesis; without one it runs to
+        // the end rather than losing its last character.
+        std::string_view name = text.substr(paren + 1);
+        const size_t close = name.rfind(')');
+        if (close != std::string_view::npos)
+            name = name.substr(0, close);
+        address.SetName(StripQuotes(name));
+        return;
+    }
+    address.SetAddress(text);
+    address.SetName("");
+}
+
+std::string ExtractMainValue(std::string_view headerValue)
+{
+    const std::string_view scanned = headerValue.substr(0, kMainValueScanLimit);
+    return std::string(TrimView(scanned.substr(0, scanned.find_first_of(" ;"))));
+}
+
+std::string RegisteredContentType(std::string_view extensionWithDot)
+{
+    MimeTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    if (!table.loaded)
+        LoadTable(table);
+    const auto found = table.typeByExtension.find(LowerCase(extensionWithDot));
+    return found == table.typeByExtension.end() ? std::string() : found->second;
+}
+
+void SetMimeTypesFile(const std::string& path)
+{
+    MimeTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    table.path = path.empty() ? kSystemMimeTypes : path;
+    table.loaded = false;
+}
+
+std::string ContentTypeForFile(std::string_view fileName)
+{
+    const std::string_view extension = FileExtension(fileName);
+    std::string type = extension.empty() ? std::string() : RegisteredContentType(extension);
+    return type.empty() ? std::string(kDefaultContentType) : type;
+}
+
+void SaveStringsToFile(const TStringList& list, const std::string& fileName)
+{
+    try {
+        TFileStream file(fileName, TFileStream::Mode::Create);
+        file.WriteString(list.Text());
+        file.Close();
+    } catch (const EInOutError&) {
+        throw;
+    } catch (const EStreamError& error) {
+        throw EInOutError(error.Message());
+    }
+}
+
+} // namespace lumigrab

@@ -1,1 +1,881 @@
 #include "mime/mspars.h"
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <typeinfo>
+
+#include "base/messagepump.h"
+#include "message/msutils.h"
+#include "mime/msmime.h"
+#include "mime/msuucode.h"
+
+namespace lumigrab {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Decoder helpers
+
+enum class DataMode { Base64, UUEncode, QuotedPrintable, SevenBit };
+
+DataMode DataModeFor(std::string_view transferEncoding)
+{
+    const std::string cte = LowerCase(transferEncoding.substr(0, MaxShortString));
+    if (cte == "base64")
+        return DataMode::Base64;
+    if (cte.starts_with("x-uue"))
+        return DataMode::UUEncode;
+    if (cte == "quoted-printable")
+        return DataMode::QuotedPrintable;
+    return DataMode::SevenBit;
+}
+
+TAttEncoding AttEncodingFor(DataMode mode)
+{
+    switch (mode) {
+    case DataMode::Base64:
+    case DataMode::UUEncode:
+        return aeBase64;
+    case DataMode::QuotedPrintable:
+        return aeQuotedPrintable;
+    case DataMode::SevenBit:
+        break;
+    }
+    return ae7Bit;
+}
+
+bool Contains(std::string_view text, std::string_view part)
+{
+    return text.find(part) != std::string_view::npos;
+}
+
+// Attachment names come from strangers' articles: keep only the bare name
+// so that saving it can never reach outside the picture folder. A name of
+// nothing but dots counts as no name.
+std::string SafeAttachmentName(std::string_view rawName)
+{
+    std::string_view name = rawName.substr(0, rawName.find('\0'));
+    name = BareFileName(name);
+    if (name.find_first_not_of('.') == std::string_view::npos)
+        return "";
+    return std::string(name);
+}
+
+std::string NumberedName(const char* prefix, const TmsAttList& attachments)
+{
+    return prefix + std::to_string(attachments.Count());
+}
+
+// Line decoders get room for the whole line, so long lines decode whole.
+size_t RoomFor(std::string_view line)
+{
+    return std::max(line.size(), kShortTextMax);
+}
+
+bool IsClosingDelimiter(std::string_view line, std::string_view boundary)
+{
+    return line.size() == boundary.size() + 2 && line.starts_with(boundary) && line.ends_with("--");
+}
+
+// Reserves room for the bytes that textBytes of encoded text decode to;
+// returns the room reserved.
+size_t ReserveForEncoded(TMemoryStream& stream, size_t textBytes)
+{
+    const size_t room = textBytes / 4 * 3 + 64;
+    stream.Reserve(room);
+    return room;
+}
+
+// Releases the spare room of a stream that was reserved for more bytes than
+// arrived, so that an over-estimate does not stay in memory with the item.
+void ReleaseSpareRoom(TMemoryStream& stream, size_t reserved)
+{
+    const size_t size = stream.View().size();
+    if (reserved <= size + size / 4 + 4096)
+        return;
+    std::string bytes = stream.TakeBytes();
+    bytes.shrink_to_fit();
+    stream.Assign(std::move(bytes));
+    stream.Seek(0, TSeekOrigin::End);
+}
+
+} // namespace
+
+// Writes the data lines of one attachment into its stream as they are read.
+struct TmsCustomDecoder::PartDecoder {
+    PartDecoder(TmsAttItem& item, DataMode mode, std::string& decoded)
+        : item(item)
+        , mode(mode)
+        , decoded(decoded)
+    {
+    }
+
+    TmsAttItem& item;
+    DataMode mode;
+    std::string& decoded;
+    TStringList quotedLines;
+    size_t reserved = 0;
+
+    void Reserve(size_t textBytes)
+    {
+        if (mode == DataMode::Base64 || mode == DataMode::UUEncode) {
+            reserved = ReserveForEncoded(item.Stream, textBytes);
+        } else {
+            reserved = textBytes;
+            item.Stream.Reserve(reserved);
+        }
+    }
+
+    // Base64 and uuencode data of a single-part attachment end at a lone
+    // full stop.
+    bool EndsSingleAttachment(std::string_view line) const
+    {
+        return (mode == DataMode::Base64 || mode == DataMode::UUEncode) && line == ".";
+    }
+
+    void Feed(const std::string& line)
+    {
+        switch (mode) {
+        case DataMode::Base64:
+            if (!line.empty())
+                WriteDecoded([&] { DecodeBase64(line, decoded, RoomFor(line)); });
+            break;
+        case DataMode::UUEncode:
+            if (!line.empty() && !SkippedUULine(line))
+                WriteDecoded([&] { DecodeUULine(line, decoded, RoomFor(line)); });
+            break;
+        case DataMode::QuotedPrintable:
+            quotedLines.Add(line);
+            break;
+        case DataMode::SevenBit:
+            item.Stream.Write(line.data(), line.size());
+            item.Stream.Write("\r\n", 2);
+            break;
+        }
+    }
+
+    void Finish()
+    {
+        if (mode == DataMode::QuotedPrintable) {
+            TQuotedPrintable codec(item.Stream, quotedLines);
+            codec.Decode();
+        }
+        ReleaseSpareRoom(item.Stream, reserved);
+    }
+
+private:
+    static bool SkippedUULine(const std::string& line)
+    {
+        return IsUUBeginLine(line) || line == "`" || line == "end";
+    }
+
+    template <typename Decode> void WriteDecoded(Decode decode)
+    {
+        decode();
+        item.Stream.Write(decoded.data(), decoded.size());
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Decoder
+
+TmsCustomDecoder::TmsCustomDecoder(TStream& source)
+{
+    // An in-memory article is borrowed rather than copied: one copy less of
+    // a multi-megabyte text, given back whole by the destructor.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&source)) {
+        lender_ = memory;
+        lenderPosition_ = memory->Position();
+        FLines.Assign(memory->TakeBytes());
+    } else {
+        source.SetPosition(0);
+        FLines.Reserve(size_t(std::max<int64_t>(source.Size(), 0)));
+        FLines.CopyFrom(source, 0);
+    }
+    FLines.Reset();
+}
+
+TmsCustomDecoder::~TmsCustomDecoder()
+{
+    if (lender_) {
+        lender_->Assign(FLines.TakeBytes());
+        lender_->SetPosition(lenderPosition_);
+    }
+}
+
+bool TmsCustomDecoder::ReadLine()
+{
+    return FLines.ReadLine(line_);
+}
+
+void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers)
+{
+    headers.Clear();
+    while (ReadLine() && !line_.empty() && line_ != TLineStream::EndMarker)
+        headers.Add(line_);
+    if (line_ == TLineStream::EndMarker && !FLines.Eof())
+        throw EMessageParserError("Unable to retrieve headers");
+}
+
+void TmsCustomDecoder::Execute()
+{
+    if (!FMessage)
+        throw std::invalid_argument("TmsCustomDecoder: no message to decode into");
+    // A header block that cannot be read ends in the recovery result like
+    // any other parser failure instead of escaping to the caller.
+    try {
+        ReadHeaders(FHeaders);
+    } catch (const EMessageParserError& error) {
+        RecoverFromError(error.Message());
+        return;
+    }
+    ApplyHeaders();
+    try {
+        if (Trim(FHeaders.GetFieldValue("MIME-VERSION")) == "1.0")
+            DecodeMime();
+        else
+            DecodePlainText();
+    } catch (const Exception& error) {
+        // Codec failures in body text (an invalid base64 character, an
+        // over-long quoted-printable paragraph) are recovered like parser
+        // failures: the article is kept whole and loading goes on.
+        RecoverFromError(error.Message());
+    }
+}
+
+// ---- non-MIME articles
+
+void TmsCustomDecoder::DecodePlainText()
+{
+    TStringList& body = FMessage->Body();
+    while (ReadLine()) {
+        if (IsUUBeginLine(line_)) {
+            DecodeUUBlocks();
+            FMessage->SetEncoding(meUU);
+        }
+        if (!FLines.Eof())
+            body.Add(line_);
+    }
+}
+
+void TmsCustomDecoder::DecodeUUBlocks()
+{
+    TmsAttList& attachments = FMessage->Attachments();
+    do {
+        auto item = std::make_unique<TmsAttItem>();
+        try {
+            std::string name = SafeAttachmentName(GetUUFileName(line_));
+            item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
+            const size_t reserved = ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
+            while (ReadLine() && line_ != "`" && !SameText(line_, "END")) {
+                if (!line_.empty()) {
+                    DecodeUULine(line_, decoded_, RoomFor(line_));
+                    item->Stream.Write(decoded_.data(), decoded_.size());
+                }
+            }
+            ReleaseSpareRoom(item->Stream, reserved);
+            attachments.Add(std::move(item));
+            while (ReadLine() && !IsUUBeginLine(line_)) { }
+        } catch (const EMessageParserError&) {
+            throw;
+        } catch (const std::exception&) {
+            throw EMessageParserError("Error decoding the attachment");
+        }
+    } while (!FLines.Eof());
+}
+
+// ---- MIME articles
+
+void TmsCustomDecoder::DecodeMime()
+{
+    const std::string contentType = FHeaders.GetFieldValue("Content-type");
+    const std::string lowerType = LowerCase(contentType);
+    if (Contains(lowerType, "multipart/alternative")) {
+        FTopAlternative = true;
+        DecodeMultipart();
+    } else if (Contains(lowerType, "multipart")) {
+        DecodeMultipart();
+    } else if (!lowerType.empty() && !Contains(lowerType, "text/")) {
+        DecodeSingleAttachment();
+    } else if (!GetParamValue("name", contentType).empty()) {
+        DecodeSingleAttachment();
+    } else {
+        DecodeSingleText();
+    }
+}
+
+size_t TmsCustomDecoder::TextBytesUntil(std::string_view delimiter)
+{
+    // Reading runs a block ahead of the line at hand, so the estimate may
+    // be a block too large; ReleaseSpareRoom evens that out.
+    const std::string_view text = FLines.View();
+    const size_t from = size_t(std::min<int64_t>(FLines.Position(), int64_t(text.size())));
+    const size_t blockBack = std::min(from, TLineStream::BlockSize);
+    const size_t end = delimiter.empty() ? std::string_view::npos : text.find(delimiter, from);
+    return (end == std::string_view::npos ? text.size() : end) - from + blockBack;
+}
+
+void TmsCustomDecoder::DecodeSingleAttachment()
+{
+    TmsAttList& attachments = FMessage->Attachments();
+    auto item = std::make_unique<TmsAttItem>();
+    try {
+        const std::string contentType = FHeaders.GetFieldValue("Content-type");
+        const std::string mainType = ExtractMainValue(contentType);
+        item->SetFileName(SafeAttachmentName(GetParamValue("name", contentType)));
+        item->SetContentType(mainType);
+        PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")),
+            decoded_ };
+        item->SetEncoding(AttEncodingFor(part.mode));
+        if (item->FileName().empty()) {
+            const TAttEncoding encoding = item->Encoding();
+            std::string name = SafeAttachmentName(
+                GetParamValue("filename", FHeaders.GetFieldValue("Content-Disposition")));
+            item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
+            item->SetEncoding(encoding);
+            item->SetContentType(mainType);
+        }
+        part.Reserve(TextBytesUntil({}));
+        while (ReadLine() && !part.EndsSingleAttachment(line_))
+            part.Feed(line_);
+        part.Finish();
+        attachments.Add(std::move(item));
+    } catch (const EMessageParserError&) {
+        throw;
+    } catch (const std::exception&) {
+        throw EMessageParserError("Error decoding the attachment");
+    }
+}
+
+void TmsCustomDecoder::DecodeSingleText()
+{
+    const std::string mainType = LowerCase(ExtractMainValue(FHeaders.GetFieldValue("Content-Type")));
+    if (mainType == "text/html" || mainType == "text/rtf")
+        FMessage->SetContentType(mainType);
+    TStringList& body = FMessage->Body();
+    body.Clear();
+    const std::string cte = LowerCase(FHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    const bool quoted = cte == "quoted-printable";
+    const bool base64 = cte == "base64";
+    if (quoted)
+        FMessage->SetCharSet(csISO8859);
+    if (!base64) {
+        while (ReadLine()) {
+            body.Add(line_);
+            if (IsUUBeginLine(line_)) {
+                RestartAsPlainText();
+                return;
+            }
+        }
+    }
+    if (quoted) {
+        DecodeBodyQuotedPrintable();
+    } else if (base64) {
+        TMemoryStream bytes;
+        bytes.Reserve(TextBytesUntil({}) / 4 * 3);
+        while (ReadLine()) {
+            if (!line_.empty()) {
+                DecodeBase64(line_, decoded_, RoomFor(line_));
+                bytes.Write(decoded_.data(), decoded_.size());
+            }
+        }
+        ReplaceBodyByBytes(bytes.View());
+    }
+}
+
+void TmsCustomDecoder::RestartAsPlainText()
+{
+    FLines.Reset();
+    FMessage->Body().Clear();
+    ReadHeaders(FHeaders);
+    ApplyHeaders();
+    FHeaders.RemoveField("MIME-VERSION");
+    FHeaders.RemoveField("CONTENT-TYPE");
+    FHeaders.RemoveField("CONTENT-TRANSFER-ENCODING");
+    DecodePlainText();
+}
+
+void TmsCustomDecoder::ReplaceBodyByBytes(std::string_view bytes)
+{
+    FMessage->Body().SetText(bytes);
+}
+
+void TmsCustomDecoder::DecodeBodyQuotedPrintable()
+{
+    TMemoryStream bytes;
+    TQuotedPrintable codec(bytes, FMessage->Body());
+    codec.Decode();
+    ReplaceBodyByBytes(bytes.View());
+}
+
+// ---- multipart articles
+
+void TmsCustomDecoder::DecodeMultipart()
+{
+    FBoundary = "--" + GetParamValue("Boundary", FHeaders.GetFieldValue("Content-Type"));
+    while (ReadLine() && line_ != FBoundary) { }
+    if (FLines.Eof())
+        throw EMessageParserError("Cannot find boundary");
+    if (DecodeFirstPart())
+        DecodeParts();
+}
+
+bool TmsCustomDecoder::DecodeFirstPart()
+{
+    ReadHeaders(FPartHeaders);
+    const std::string contentType = FPartHeaders.GetFieldValue("Content-Type");
+    FInAlternative = Contains(LowerCase(contentType), "multipart/alternative");
+    if (FInAlternative) {
+        FOuterBoundary = FBoundary;
+        FBoundary = "--" + GetParamValue("boundary", contentType);
+        while (ReadLine() && line_ != FBoundary) { }
+        if (FLines.Eof())
+            throw EMessageParserError("Cannot find boundary");
+        ReadHeaders(FPartHeaders);
+    }
+    const std::string cte = LowerCase(FPartHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    if (cte == "base64") {
+        firstPartPending_ = true;
+        return true;
+    }
+    TStringList& body = FMessage->Body();
+    body.Clear();
+    const bool quoted = cte == "quoted-printable";
+    if (quoted)
+        FMessage->SetCharSet(csISO8859);
+    // A part that is also the last one ends on the closing delimiter.
+    while (ReadLine() && line_ != FBoundary && !IsClosingDelimiter(line_, FBoundary))
+        body.Add(line_);
+    if (body.Empty())
+        body.Add("");
+    if (quoted)
+        DecodeBodyQuotedPrintable();
+    if (FLines.Eof())
+        throw EMessageParserError("Cannot find boundary");
+    if (!IsClosingDelimiter(line_, FBoundary))
+        return true;
+    return FInAlternative && LeaveAlternativeGroup();
+}
+
+bool TmsCustomDecoder::LeaveAlternativeGroup()
+{
+    FInAlternative = false;
+    FBoundary = FOuterBoundary;
+    while (ReadLine() && !line_.starts_with(FBoundary)) { }
+    if (FLines.Eof())
+        throw EMessageParserError("Cannot find closing boundary");
+    return !IsClosingDelimiter(line_, FBoundary);
+}
+
+void TmsCustomDecoder::DecodeParts()
+{
+    bool morePartsFollow = true;
+    while (morePartsFollow) {
+        ProcessMessagesSometimes();
+        if (!firstPartPending_)
+            ReadHeaders(FPartHeaders);
+        firstPartPending_ = false;
+        morePartsFollow = DecodeOnePart();
+    }
+}
+
+bool TmsCustomDecoder::DecodeOnePart()
+{
+    TmsAttList& attachments = FMessage->Attachments();
+    auto item = std::make_unique<TmsAttItem>();
+    try {
+        std::string contentType = FPartHeaders.GetFieldValue("Content-type");
+        if (contentType.empty())
+            contentType = "text/plain";
+        item->SetContentType(ExtractMainValue(contentType));
+        item->SetFileName(SafeAttachmentName(GetParamValue("name", contentType)));
+        PartDecoder part { *item, DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding")),
+            decoded_ };
+        item->SetEncoding(AttEncodingFor(part.mode));
+        if (item->FileName().empty())
+            NameUnnamedPart(*item);
+        part.Reserve(TextBytesUntil(FBoundary));
+        while (ReadLine() && !line_.starts_with(FBoundary))
+            part.Feed(line_);
+        part.Finish();
+        attachments.Add(std::move(item));
+        const bool done = FLines.Eof() || IsClosingDelimiter(line_, FBoundary);
+        if (done && FInAlternative)
+            return LeaveAlternativeGroup();
+        return !done;
+    } catch (const EMessageParserError&) {
+        throw;
+    } catch (const std::exception&) {
+        throw EMessageParserError("Error decoding the attachment");
+    }
+}
+
+void TmsCustomDecoder::NameUnnamedPart(TmsAttItem& item)
+{
+    const TAttEncoding encoding = item.Encoding();
+    item.SetFileName(
+        SafeAttachmentName(GetParamValue("filename", FPartHeaders.GetFieldValue("Content-Disposition"))));
+    item.SetEncoding(encoding);
+    if (!item.FileName().empty())
+        return;
+    const std::string contentType = item.ContentType();
+    const char* prefix = FInAlternative || FTopAlternative ? "_alt." : "att.";
+    item.SetFileName(NumberedName(prefix, FMessage->Attachments()));
+    item.SetEncoding(encoding);
+    if (!contentType.empty())
+        item.SetContentType(contentType);
+}
+
+// ---- recovery
+
+void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
+{
+    TStringList& body = FMessage->Body();
+    body.Add("The following error has been occured while processing the message:");
+    body.Add(errorText);
+    body.Add("The original message will be stored as an attachment");
+    try {
+        auto item = std::make_unique<TmsAttItem>();
+        item->SetFileName("original.eml");
+        item->SetEncoding(ae7Bit);
+        item->SetContentType("message/rfc822");
+        const std::string_view source = FLines.View();
+        item->Stream.Write(source.data(), source.size());
+        FMessage->Attachments().Add(std::move(item));
+    } catch (const std::exception&) {
+        // Nothing more can be saved; the body already tells what happened.
+    }
+}
+
+void TmsArticleDecoder::ApplyHeaders()
+{
+    dynamic_cast<TmsArticle&>(*FMessage).SetFromHeaders(FHeaders);
+}
+
+// ---------------------------------------------------------------------------
+// Encoder
+
+namespace {
+
+constexpr size_t kBase64Group = 57;
+constexpr size_t kUUGroup = 45;
+
+std::string LowerBare(const TmsAttItem& item)
+{
+    return LowerCase(BareFileName(item.FileName()));
+}
+
+std::string QuotedParam(std::string_view name, std::string_view value)
+{
+    std::string text(name);
+    text += "=\"";
+    text += value;
+    text += '"';
+    return text;
+}
+
+std::string TransferEncodingLine(const TmsAttItem& item)
+{
+    return "Content-Transfer-Encoding: " + std::string(EncodingNames[item.Encoding()]);
+}
+
+} // namespace
+
+std::string MakeBoundary()
+{
+    static thread_local std::mt19937 generator { std::random_device {}() };
+    std::uniform_int_distribution<int> digit(0, 8);
+    std::string boundary(8, '0');
+    for (char& c : boundary)
+        c = char('0' + digit(generator));
+    return boundary;
+}
+
+TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message)
+    : FMessage(message)
+{
+    for (int i = 0; i < FMessage.Body().Count(); ++i) {
+        std::string& line = FMessage.Body()[i];
+        if (line.size() >= 256)
+            FLongLines = true;
+        if (line == ".")
+            line = "..";
+    }
+}
+
+TmsCustomEncoder::~TmsCustomEncoder() = default;
+
+void TmsCustomEncoder::WriteLine(std::string_view text)
+{
+    // Zero bytes are written like any other: cutting the line there would
+    // silently drop the rest of it.
+    FStream->WriteBuffer(text.data(), text.size());
+    FStream->WriteBuffer("\r\n", 2);
+}
+
+void TmsCustomEncoder::Execute()
+{
+    if (!FStream)
+        throw std::invalid_argument("TmsCustomEncoder: no target stream");
+    FStream->SetPosition(0);
+    WriteHeaders();
+    if (FMessage.Encoding() == meUU)
+        WriteUUBody();
+    else
+        WriteMimeBody();
+    // Whatever a reused target held beyond the new article is not part of it.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(FStream))
+        memory->SetSize(memory->Position());
+}
+
+void TmsCustomEncoder::WriteMimeBody()
+{
+    const std::string contentType = FMessage.ContentType();
+    if (FMessage.Attachments().Count() == 0) {
+        // Only a type stored from outside gets here with body lines and
+        // nothing to attach: the body is the text, of that type if textual.
+        WritePlainText(contentType.starts_with("text/") ? contentType : "text/plain");
+    } else if (contentType == "multipart/mixed") {
+        WriteMultipart(false);
+    } else if (contentType == "multipart/alternative") {
+        WriteMultipart(true);
+    } else {
+        WriteSingleAttachment();
+    }
+}
+
+void TmsCustomEncoder::WriteTextPartHeaders(std::string_view textType)
+{
+    const bool latin1 = FMessage.CharSet() == csISO8859;
+    WriteLine("Content-Type: " + std::string(textType) + "; "
+        + QuotedParam("charset", latin1 ? "iso-8859-1" : "us-ascii"));
+    WriteLine(latin1 || FLongLines ? "Content-Transfer-Encoding: quoted-printable"
+                                   : "Content-Transfer-Encoding: 7bit");
+}
+
+void TmsCustomEncoder::WriteBodyLines()
+{
+    if (FMessage.CharSet() != csISO8859 && !FLongLines) {
+        WriteTextLines(FMessage.Body());
+        return;
+    }
+    TMemoryStream text;
+    text.WriteString(FMessage.Body().Text());
+    text.SetPosition(0);
+    TStringList encoded;
+    TQuotedPrintable codec(text, encoded);
+    codec.Encode();
+    WriteTextLines(encoded);
+}
+
+void TmsCustomEncoder::WriteTextLines(const TStringList& lines)
+{
+    for (const std::string& line : lines)
+        WriteLine(line);
+}
+
+void TmsCustomEncoder::WritePlainText(std::string_view textType)
+{
+    WriteTextPartHeaders(textType);
+    WriteLine("");
+    WriteBodyLines();
+}
+
+void TmsCustomEncoder::WriteAttachmentData(TmsAttItem& item)
+{
+    const std::string_view bytes = item.Stream.View();
+    std::string line;
+    switch (item.Encoding()) {
+    case aeBase64:
+        for (size_t offset = 0;; offset += kBase64Group) {
+            const std::string_view group = bytes.substr(std::min(offset, bytes.size()), kBase64Group);
+            EncodeBase64(group, line);
+            WriteLine(line);
+            if (group.size() < kBase64Group)
+                break;
+        }
+        break;
+    case aeQuotedPrintable: {
+        TStringList encoded;
+        item.Stream.SetPosition(0);
+        TQuotedPrintable codec(item.Stream, encoded);
+        codec.Encode();
+        WriteTextLines(encoded);
+        break;
+    }
+    case ae7Bit: {
+        TStringList lines;
+        lines.SetText(bytes);
+        WriteTextLines(lines);
+        break;
+    }
+    }
+}
+
+void TmsCustomEncoder::WriteSingleAttachment()
+{
+    const TmsAttList& attachments = FMessage.Attachments();
+    TmsAttItem& item = FMessage.Attachments().Items(0);
+    const std::string bare(BareFileName(item.FileName()));
+    const bool html = attachments.Count() == 1 && LowerCase(bare) == "_htmbody.htm";
+    const bool rtf = attachments.Count() == 1 && LowerCase(bare) == "_rtfbody.rtf";
+    if (html)
+        WriteLine("Content-Type: text/html");
+    else if (rtf)
+        WriteLine("Content-Type: text/rtf");
+    else
+        WriteLine("Content-Type: " + item.ContentType() + "; " + QuotedParam("name", bare));
+    WriteLine(TransferEncodingLine(item));
+    if (!html && !rtf)
+        WriteLine("Content-Disposition: attachment; " + QuotedParam("filename", bare));
+    WriteLine("");
+    WriteAttachmentData(item);
+}
+
+void TmsCustomEncoder::WriteMultipart(bool alternative)
+{
+    TmsAttList& attachments = FMessage.Attachments();
+    const bool bodyEmpty = FMessage.Body().Empty();
+    bool htmlFirst = bodyEmpty && LowerBare(attachments.Items(0)) == "_htmbody.htm";
+    bool rtfFirst = bodyEmpty && LowerBare(attachments.Items(0)) == "_rtfbody.rtf";
+
+    std::string boundary = NewBoundary();
+    WriteLine("Content-Type: " + FMessage.ContentType() + "; " + QuotedParam("boundary", boundary));
+    WriteLine("");
+    WriteLine("This is a multipart message in MIME format");
+    WriteLine("");
+    WriteLine("--" + boundary);
+
+    bool altGroup = LowerBare(attachments.Items(0)).starts_with("_alt.");
+    std::string outerBoundary;
+    if (altGroup && !alternative) {
+        outerBoundary = boundary;
+        boundary = NewBoundary(outerBoundary);
+        WriteLine("Content-Type:  multipart/alternative; " + QuotedParam("boundary", boundary));
+        WriteLine("Content-Transfer-Encoding: 7bit");
+        WriteLine("");
+        WriteLine("--" + boundary);
+    }
+    if (!bodyEmpty) {
+        WriteTextPartHeaders("text/plain");
+        WriteLine("");
+        WriteBodyLines();
+        WriteLine("");
+        WriteLine("--" + boundary);
+    }
+    for (int i = 0; i < attachments.Count(); ++i) {
+        TmsAttItem& item = attachments.Items(i);
+        if (i > 0) {
+            WriteLine("");
+            WriteLine("--" + boundary);
+            htmlFirst = rtfFirst = false;
+        }
+        const bool bare = alternative || altGroup || htmlFirst || rtfFirst;
+        const std::string name(BareFileName(item.FileName()));
+        WriteLine("Content-Type: " + item.ContentType() + (bare ? "" : "; " + QuotedParam("name", name)));
+        WriteLine(TransferEncodingLine(item));
+        if (!bare)
+            WriteLine("Content-Disposition: attachment; " + QuotedParam("filename", name));
+        WriteLine("");
+        WriteAttachmentData(item);
+        WriteLine("");
+        if (i == attachments.Count() - 1) {
+            WriteLine("--" + boundary + "--");
+        } else if (altGroup && !LowerBare(attachments.Items(i + 1)).starts_with("_alt.")) {
+            altGroup = false;
+            WriteLine("--" + boundary + "--");
+            boundary = outerBoundary;
+        }
+    }
+}
+
+void TmsCustomEncoder::WriteUUBody()
+{
+    WriteLine("");
+    WriteTextLines(FMessage.Body());
+    TmsAttList& attachments = FMessage.Attachments();
+    std::string line;
+    for (int i = 0; i < attachments.Count(); ++i) {
+        TmsAttItem& item = attachments.Items(i);
+        WriteLine("");
+        WriteLine("begin 600 " + std::string(BareFileName(item.FileName())));
+        const std::string_view bytes = item.Stream.View();
+        for (size_t offset = 0;; offset += kUUGroup) {
+            const std::string_view group = bytes.substr(std::min(offset, bytes.size()), kUUGroup);
+            EncodeUULine(group, line);
+            WriteLine(line);
+            if (group.size() < kUUGroup)
+                break;
+        }
+        WriteLine("`");
+        WriteLine("end");
+    }
+}
+
+bool TmsCustomEncoder::TextHoldsDelimiter(std::string_view delimiter) const
+{
+    for (const std::string& line : FMessage.Body()) {
+        if (line.find(delimiter) != std::string::npos)
+            return true;
+    }
+    const TmsAttList& attachments = FMessage.Attachments();
+    for (int i = 0; i < attachments.Count(); ++i) {
+        const TmsAttItem& item = attachments.Items(i);
+        if (item.Encoding() != aeBase64 && item.Stream.View().find(delimiter) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+std::string TmsCustomEncoder::NewBoundary(std::string_view outerBoundary) const
+{
+    return DrawBoundary(
+        MakeBoundary, [this](std::string_view delimiter) { return TextHoldsDelimiter(delimiter); },
+        outerBoundary);
+}
+
+std::string DrawBoundary(const std::function<std::string()>& draw,
+    const std::function<bool(std::string_view)>& delimiterInUse, std::string_view outerBoundary)
+{
+    // A delimiter that also occurs in the text would end a part early on
+    // reading, and one that begins with the outer boundary would end the
+    // enclosing list; draw again in those cases.
+    for (;;) {
+        std::string boundary = draw();
+        if (!outerBoundary.empty() && boundary.starts_with(outerBoundary))
+            continue;
+        if (!delimiterInUse("--" + boundary))
+            return boundary;
+    }
+}
+
+TmsArticleEncoder::TmsArticleEncoder(TmsArticle& article)
+    : TmsCustomEncoder(article)
+    , article_(article)
+{
+}
+
+void TmsArticleEncoder::WriteHeaders()
+{
+    const TmsMailAddress& sender = article_.Sender();
+    WriteLine(("From:     " + sender.Name() + " <" + sender.Address() + ">").substr(0, MaxShortString));
+    WriteLine("Newsgroups: " + article_.NewsGroups);
+    RemoveOwnFields();
+    WriteTextLines(article_.Headers());
+    if (!article_.Subject().empty())
+        WriteLine(("Subject:  " + article_.Subject()).substr(0, MaxShortString));
+    if (article_.Encoding() == meMIME)
+        WriteLine("Mime-Version: 1.0");
+}
+
+void TmsArticleEncoder::RemoveOwnFields()
+{
+    static constexpr std::string_view kOwnFields[] = { "From", "To", "CC", "BCC", "Return-Receipt-To",
+        "X-Priority", "Subject", "Mime-Version", "Content-Type", "X-Encoding", "Content-Transfer-Encoding" };
+    TmsHeaders& headers = article_.Headers();
+    for (std::string_view field : kOwnFields)
+        headers.RemoveField(field);
+}
+
+} // namespace lumigrab

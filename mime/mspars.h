@@ -1,1 +1,159 @@
+// Article text <-> message: the decoder that turns one news article into
+// a message with body and attachments, and the composer that writes a
+// message as article text.
 #pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/classes.h"
+#include "base/sysutils.h"
+#include "message/msmsg.h"
+#include "message/msmsgcls.h"
+#include "news/linestream.h"
+
+namespace lumigrab {
+
+class EMessageParserError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Decodes plain text with uuencoded blocks, single-part MIME and multipart
+// MIME articles. Lives for one load; whatever goes wrong inside ends in a
+// recovery result (error told in the body, source kept as "original.eml").
+class TmsCustomDecoder {
+public:
+    // Takes the whole of source, from its first byte. A memory stream lends
+    // its bytes for the decoder's lifetime (it looks empty meanwhile) and
+    // gets them back, position included, when the decoder is destroyed;
+    // other streams are copied.
+    explicit TmsCustomDecoder(TStream& source);
+    virtual ~TmsCustomDecoder();
+    TmsCustomDecoder(const TmsCustomDecoder&) = delete;
+    TmsCustomDecoder& operator=(const TmsCustomDecoder&) = delete;
+
+    void SetMessage(TmsCustomMessage* message) { FMessage = message; }
+    TmsCustomMessage* Message() const { return FMessage; }
+
+    void Execute();
+
+protected:
+    // Hands the article's header block (FHeaders) to FMessage.
+    virtual void ApplyHeaders() = 0;
+
+    TLineStream FLines;
+    TmsHeaders FHeaders;
+    TmsHeaders FPartHeaders;
+    TmsCustomMessage* FMessage = nullptr;
+    std::string FBoundary;
+    bool FInAlternative = false;
+    std::string FOuterBoundary;
+    bool FTopAlternative = false;
+
+private:
+    struct PartDecoder;
+
+    bool ReadLine();
+    void ReadHeaders(TmsHeaders& headers);
+    void DecodePlainText();
+    void DecodeUUBlocks();
+    void DecodeMime();
+    void DecodeSingleAttachment();
+    void DecodeSingleText();
+    void RestartAsPlainText();
+    void DecodeMultipart();
+    // Each returns whether further parts follow.
+    bool DecodeFirstPart();
+    bool LeaveAlternativeGroup();
+    bool DecodeOnePart();
+    void DecodeParts();
+    void NameUnnamedPart(TmsAttItem& item);
+    void DecodeBodyQuotedPrintable();
+    void ReplaceBodyByBytes(std::string_view bytes);
+    void RecoverFromError(const std::string& errorText);
+    // Text bytes from the read position to delimiter (or to the end): the
+    // size hint for an attachment's stream.
+    size_t TextBytesUntil(std::string_view delimiter);
+
+    std::string line_;
+    std::string decoded_;
+    // A base64 first part whose header block is already read.
+    bool firstPartPending_ = false;
+    TMemoryStream* lender_ = nullptr;
+    int64_t lenderPosition_ = 0;
+};
+
+class TmsArticleDecoder : public TmsCustomDecoder {
+public:
+    using TmsCustomDecoder::TmsCustomDecoder;
+
+protected:
+    // Raises std::bad_cast when the message is not a TmsArticle.
+    void ApplyHeaders() override;
+};
+
+// Writes a message as article text: headers, then plain text, one
+// attachment, multipart/mixed or multipart/alternative, or uuencoded
+// blocks. Construction doubles lone "." body lines in the message itself.
+class TmsCustomEncoder {
+public:
+    explicit TmsCustomEncoder(TmsCustomMessage& message);
+    virtual ~TmsCustomEncoder();
+    TmsCustomEncoder(const TmsCustomEncoder&) = delete;
+    TmsCustomEncoder& operator=(const TmsCustomEncoder&) = delete;
+
+    void SetStream(TStream* stream) { FStream = stream; }
+    TStream* Stream() const { return FStream; }
+
+    void Execute();
+
+protected:
+    virtual void WriteHeaders() = 0;
+    // The whole text, zero bytes included, then CR LF.
+    void WriteLine(std::string_view text);
+    void WriteTextLines(const TStringList& lines);
+
+    TmsCustomMessage& FMessage;
+    TStream* FStream = nullptr;
+    bool FLongLines = false;
+
+private:
+    void WriteUUBody();
+    void WriteMimeBody();
+    void WritePlainText(std::string_view textType);
+    void WriteTextPartHeaders(std::string_view textType);
+    // The body, quoted-printable when it is Latin-1 or has long lines.
+    void WriteBodyLines();
+    void WriteSingleAttachment();
+    void WriteMultipart(bool alternative);
+    void WriteAttachmentData(TmsAttItem& item);
+    // A boundary whose delimiter occurs in none of the text that is written
+    // as it stands.
+    std::string NewBoundary(std::string_view outerBoundary = {}) const;
+    bool TextHoldsDelimiter(std::string_view delimiter) const;
+};
+
+class TmsArticleEncoder : public TmsCustomEncoder {
+public:
+    explicit TmsArticleEncoder(TmsArticle& article);
+
+protected:
+    void WriteHeaders() override;
+
+private:
+    void RemoveOwnFields();
+    TmsArticle& article_;
+};
+
+// Eight random digits, each from 0 to 8.
+std::string MakeBoundary();
+
+// Draws boundaries until one whose delimiter ("--" + boundary) is not in
+// use and that does not begin with outerBoundary.
+std::string DrawBoundary(const std::function<std::string()>& draw,
+    const std::function<bool(std::string_view)>& delimiterInUse, std::string_view outerBoundary = {});
+
+} // namespace lumigrab

@@ -1,1 +1,68 @@
+// Picking pictures out of the articles a header walk passes: which articles
+// are worth fetching, and which of their attachments are kept. Shared by the
+// main window's header handler and the command-line harvester.
 #pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/msnntp.h"
+#include "news/msnwscls.h"
+
+namespace lumigrab {
+
+// Articles with more lines than this are fetched; smaller ones are text.
+constexpr double HarvestLineThreshold = 150;
+
+// The lenient number reader of the size test: keeps only "0"-"9", "-" and
+// "." and reads what is left as a decimal number; 0 when nothing usable is
+// left ("1,234" reads as 1234, a missing field as 0).
+double ExtractNumber(std::string_view text);
+
+// True when the subject marks one part of a multi-part post ("(1/3)",
+// "(0/5)", "(10/12)"); a single part "(1/1)" is not marked.
+bool IsMultiPartSubject(std::string_view subject);
+
+// True when the name's last three characters are a picture extension
+// (JPG, GIF, BMP, DIB, RLE, PCX, TGA) in any case.
+bool HasPictureExtension(std::string_view fileName);
+
+using PictureKeptEvent = std::function<void(const std::string& path)>;
+
+// Writes the picture attachments of message into folder and returns their
+// paths in attachment order. Names are reduced to bare names; a name that
+// is taken gets a number ("a.jpg" -> "a_2.jpg"), so no file already in the
+// folder is overwritten. Other attachments are not written. kept is called
+// with each path as soon as its file is complete. Raises EFCreateError /
+// EInOutError when a file cannot be created or written.
+std::vector<std::string> SavePictures(
+    const TmsCustomMessage& message, const std::string& folder, const PictureKeptEvent& kept = {});
+
+class THarvest {
+public:
+    // client.Article receives the fetched articles; folder must exist.
+    THarvest(TmsNNTP& client, std::string folder);
+
+    // The full path of each picture kept, as it is kept.
+    PictureKeptEvent OnPictureKept;
+    // The subject of each article that passed the size test.
+    std::function<void(const std::string& subject)> OnSubject;
+
+    const std::string& Folder() const { return folder_; }
+
+    // The size test, then HarvestArticle. Returns whether the article was
+    // fetched.
+    bool HarvestHeader(const TmsNgInfoItem& header);
+    // Fetches the header's article unless its subject marks a part of a
+    // multi-part post, and keeps its pictures. Returns whether it fetched.
+    bool HarvestArticle(const TmsNgInfoItem& header);
+
+private:
+    TmsNNTP& client_;
+    std::string folder_;
+};
+
+} // namespace lumigrab

@@ -1,1 +1,308 @@
 #include "news/msnntp.h"
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+#include "base/sysutils.h"
+#include "message/msutils.h"
+
+namespace lumigrab {
+
+namespace {
+
+constexpr uint16_t NntpPort = 119;
+// The transport estimates 76 bytes per line; larger counts would
+// overflow its byte estimate.
+constexpr int32_t MaxEstimatedLines = INT_MAX / 76;
+
+const char* const SNoGroupSelected = "Newsgroup has not been selected";
+const char* const SArticleNotAssigned = "Article has not been assigned";
+const char* const SConnectionClosed = "Connection closed by the server";
+const char* const SInvalidArgument = "Invalid command argument";
+
+std::string WithArgument(std::string_view command, std::string_view argument)
+{
+    std::string line(command);
+    if (!argument.empty()) {
+        line += ' ';
+        line += argument;
+    }
+    return line;
+}
+
+// A line break inside an argument would smuggle a second command onto
+// the connection.
+bool IsSafeArgument(std::string_view argument)
+{
+    return argument.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool IsReplyCode(std::string_view reply, std::string_view code)
+{
+    return reply.substr(0, 3) == code;
+}
+
+} // namespace
+
+TmsNNTP::TmsNNTP()
+{
+    ServiceName = "nntp";
+    DefaultPort = NntpPort;
+    SizeInLines = true;
+}
+
+TmsNNTP::~TmsNNTP()
+{
+    try {
+        Disconnect();
+    } catch (...) {
+        // The connection is going away either way.
+    }
+}
+
+void TmsNNTP::Fire(const TNotifyEvent& event)
+{
+    if (event)
+        event(this);
+}
+
+// A reply is accepted when it is 2xx, 3xx or 421 ("no next article"). NNTP
+// has no continuation lines, so a "4xx-" or "5xx-" line is an error like any
+// other 4xx/5xx reply.
+void TmsNNTP::CheckReply(const std::string& reply)
+{
+    if (reply.size() >= 3 && (reply[0] == '2' || reply[0] == '3'))
+        return;
+    if (IsReplyCode(reply, "421"))
+        return;
+    RaiseSocketError(reply);
+}
+
+void TmsNNTP::Command(std::string_view line)
+{
+    SendLine(line);
+    ReadReply(LastReply);
+    if (LastReply.empty()) {
+        // The server hung up mid-command; nothing more will come.
+        Close();
+        RaiseSocketError(std::string(SConnectionClosed));
+    }
+}
+
+// A data block follows only a 2xx reply; waiting for one after any other
+// accepted reply (such as 421) would hang until the time-out.
+void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize)
+{
+    Command(line);
+    if (LastReply[0] != '2')
+        RaiseSocketError(LastReply);
+    ReadMultiLine(data, expectedSize);
+}
+
+void TmsNNTP::RequireGroup()
+{
+    if (newsGroup_.empty())
+        RaiseSocketError(std::string(SNoGroupSelected));
+}
+
+void TmsNNTP::RequireArticle()
+{
+    if (!Article)
+        RaiseSocketError(std::string(SArticleNotAssigned));
+}
+
+void TmsNNTP::SetNewsGroup(std::string_view value)
+{
+    if (SameText(value, newsGroup_))
+        return;
+    if (!IsSafeArgument(value))
+        RaiseSocketError(std::string(SInvalidArgument));
+    Connect();
+    Command("GROUP " + std::string(value));
+    articleCount_ = ExtractWordAsInt(LastReply, 1);
+    firstArticle_ = ExtractWordAsInt(LastReply, 2);
+    lastArticle_ = ExtractWordAsInt(LastReply, 3);
+    currentArticle_ = firstArticle_;
+    lastHeaderNumber_ = -1;
+    newsGroup_ = std::string(value);
+    Fire(OnGroupSelected);
+}
+
+void TmsNNTP::SetCurrentArticle(int32_t number)
+{
+    RequireGroup();
+    Command("STAT " + std::to_string(number));
+    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+}
+
+bool TmsNNTP::NextArticle()
+{
+    RequireGroup();
+    Command("NEXT");
+    if (IsReplyCode(LastReply, "421"))
+        return false;
+    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+    return true;
+}
+
+void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
+{
+    RequireGroup();
+    TMemoryStream data;
+    DataCommand("HEAD", data, -1);
+    item.Number = ExtractWordAsInt(LastReply, 1);
+    data.SetPosition(0);
+    item.LoadFromStream(data);
+}
+
+void TmsNNTP::RetrieveHeaders(int count, bool append)
+{
+    RequireGroup();
+    if (!append)
+        HeaderList.Clear();
+    if (lastHeaderNumber_ == -1) {
+        SetCurrentArticle(firstArticle_);
+    } else {
+        SetCurrentArticle(lastHeaderNumber_);
+        if (!NextArticle()) {
+            Fire(OnLastHeaderRetrieved);
+            return;
+        }
+    }
+
+    // The number is kept here rather than read back from HeaderList: a
+    // handler may empty the list while the walk runs.
+    int32_t lastNumber = lastHeaderNumber_;
+    bool more = true;
+    int taken = 0;
+    do {
+        auto item = std::make_unique<TmsNgInfoItem>();
+        RetrieveHeader(*item);
+        lastNumber = item->Number;
+        const int index = HeaderList.Add(std::move(item));
+        if (OnNextHeaderRetrieved)
+            OnNextHeaderRetrieved(this, index);
+        // A handler that canceled has closed the connection; NEXT would only
+        // report it as "not connected".
+        if (Canceled())
+            break;
+        more = NextArticle();
+        ++taken;
+    } while (more && !Canceled() && taken != count);
+
+    lastHeaderNumber_ = lastNumber;
+    if (Canceled())
+        throw ECanceledError();
+    if (!more)
+        Fire(OnLastHeaderRetrieved);
+}
+
+void TmsNNTP::RetrieveArticle()
+{
+    RequireGroup();
+    ReadArticle("");
+}
+
+void TmsNNTP::RetrieveArticleByNumber(int32_t number)
+{
+    RequireGroup();
+    RequireArticle();
+    SetCurrentArticle(number);
+    RetrieveArticle();
+}
+
+// The header's "Lines" value, read to estimate the transfer's progress;
+// -1 when missing or not a usable count.
+int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
+{
+    DataCommand(WithArgument("HEAD", ref), buffer, -1);
+    buffer.SetPosition(0);
+    TmsHeaders headers;
+    headers.LoadFromStream(buffer);
+    const auto lines = TryStrToInt(Trim(headers.GetFieldValue("LINES")));
+    if (!lines || *lines < 0)
+        return -1;
+    return std::min(*lines, MaxEstimatedLines);
+}
+
+void TmsNNTP::ReadArticle(std::string_view ref)
+{
+    RequireArticle();
+    if (!IsSafeArgument(ref))
+        RaiseSocketError(std::string(SInvalidArgument));
+    TMemoryStream buffer;
+    const int32_t lines = ReadLineCount(ref, buffer);
+    Article->Clear();
+    buffer.Clear();
+    DataCommand(WithArgument("ARTICLE", ref), buffer, lines);
+    buffer.SetPosition(0);
+    Article->LoadFromStream(buffer);
+    Fire(OnArticleRetrieved);
+}
+
+void TmsNNTP::RetrieveNewsGroupList()
+{
+    Connect();
+    NewsGroupList.Clear();
+    Fire(OnRetrievingNewsGroupList);
+    TMemoryStream data;
+    DataCommand("LIST", data, -1);
+    data.SetPosition(0);
+    NewsGroupList.LoadFromStream(data);
+    Fire(OnNewsGroupListRetrieved);
+}
+
+void TmsNNTP::LoadNewsGroupList(const std::string& fileName)
+{
+    NewsGroupList.LoadFromFile(fileName);
+}
+
+void TmsNNTP::SaveNewsGroupList(const std::string& fileName) const
+{
+    NewsGroupList.SaveToFile(fileName);
+}
+
+void TmsNNTP::Open()
+{
+    ResetState();
+    CheckServer();
+    TmsMailBase::Open();
+}
+
+void TmsNNTP::ReadGreeting()
+{
+    ReadReply(LastReply);
+    if (LastReply.empty()) {
+        Close();
+        RaiseSocketError(std::string(SConnectionClosed));
+    }
+}
+
+void TmsNNTP::StartSession()
+{
+    ConnectSocket();
+    ReadGreeting();
+}
+
+void TmsNNTP::EndSession()
+{
+    newsGroup_.clear();
+    try {
+        SendLine("QUIT");
+        ReadReply(LastReply);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    Close();
+}
+
+void TmsNNTP::ComponentRemoved(TComponent* component)
+{
+    if (component == Article)
+        Article = nullptr;
+    TmsMailBase::ComponentRemoved(component);
+}
+
+} // namespace lumigrab

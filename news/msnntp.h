@@ -1,1 +1,108 @@
+// The news-reading client: selects a group, walks its article headers one by
+// one, fetches whole articles into a TmsArticle and fetches the server's
+// newsgroup list. Reader commands only; it never posts or authenticates.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "message/msmsg.h"
+#include "news/msnwscls.h"
+#include "transport/kttypes.h"
+#include "transport/msmb.h"
+
+namespace lumigrab {
+
+class TmsNNTP : public TmsMailBase {
+public:
+    TmsNNTP();
+    ~TmsNNTP() override;
+
+    const char* ClassName() const override { return "TmsNNTP"; }
+
+    // The selected group; empty when none is.
+    const std::string& NewsGroup() const { return newsGroup_; }
+    // Selects a group: connects on demand and sends GROUP, unless the name
+    // equals the selected one ignoring ASCII case (then nothing happens and
+    // the next walk continues where the last one stopped).
+    void SetNewsGroup(std::string_view value);
+
+    // From the GROUP reply: estimated count, first and last number.
+    int32_t ArticleCount() const { return articleCount_; }
+    int32_t FirstArticle() const { return firstArticle_; }
+    int32_t LastArticle() const { return lastArticle_; }
+    // The server's current article as the last GROUP/STAT/NEXT reported it.
+    int32_t CurrentArticle() const { return currentArticle_; }
+    // Number of the last header taken by RetrieveHeaders; -1 = start at the
+    // group's first article.
+    int32_t LastHeaderNumber() const { return lastHeaderNumber_; }
+
+    // Headers taken so far, in the order taken.
+    TmsNgInfoList HeaderList;
+    // Groups from the last LIST or list file.
+    TmsNewsGroupList NewsGroupList;
+    // Where fetched articles are loaded; not owned. Must be set before an
+    // article is fetched.
+    TmsArticle* Article = nullptr;
+    // The last reply line, without its line end.
+    std::string LastReply;
+
+    // Num = index in HeaderList of the header just added.
+    TmsNumNotifyEvent OnNextHeaderRetrieved;
+    TNotifyEvent OnArticleRetrieved;
+    // Never fired: the client does not post.
+    TNotifyEvent OnPosted;
+    TNotifyEvent OnPosting;
+    TNotifyEvent OnGroupSelected;
+    TNotifyEvent OnLastHeaderRetrieved;
+    TNotifyEvent OnRetrievingNewsGroupList;
+    TNotifyEvent OnNewsGroupListRetrieved;
+
+    // Walks on from where the last walk stopped, adding up to count headers
+    // (count <= 0: to the end of the group). Append = false empties
+    // HeaderList first.
+    void RetrieveHeaders(int count, bool append);
+
+    // The single steps of the walk.
+    void SetCurrentArticle(int32_t number);
+    // False when the server has no next article (421).
+    bool NextArticle();
+    void RetrieveHeader(TmsNgInfoItem& item);
+
+    // Fetches the server's current article into Article.
+    void RetrieveArticle();
+    void RetrieveArticleByNumber(int32_t number);
+    // ref: an article number or message id; empty = the current article.
+    void ReadArticle(std::string_view ref);
+
+    void RetrieveNewsGroupList();
+    void LoadNewsGroupList(const std::string& fileName);
+    void SaveNewsGroupList(const std::string& fileName) const;
+
+    // Raises "Newsgroup has not been selected" when no group is.
+    void RequireGroup();
+
+    void CheckReply(const std::string& reply) override;
+    void Open() override;
+    void StartSession() override;
+    void EndSession() override;
+    void ComponentRemoved(TComponent* component) override;
+
+private:
+    std::string newsGroup_;
+    int32_t articleCount_ = 0;
+    int32_t firstArticle_ = 0;
+    int32_t lastArticle_ = 0;
+    int32_t currentArticle_ = 0;
+    int32_t lastHeaderNumber_ = -1;
+
+    void Command(std::string_view line);
+    void DataCommand(std::string_view line, TStream& data, int expectedSize);
+    void ReadGreeting();
+    void RequireArticle();
+    int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
+    void Fire(const TNotifyEvent& event);
+};
+
+} // namespace lumigrab

@@ -1,1 +1,98 @@
+// The NNTP client's lists: the server's newsgroups (with a text form for
+// streams and files) and the headers taken during a header walk.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/classes.h"
+#include "message/msmsgcls.h"
+
+namespace lumigrab {
+
+// One newsgroup as a line of the LIST reply describes it.
+class TmsNewsgroup {
+public:
+    int32_t FirstArticle = -1;
+    int32_t LastArticle = -1;
+    // First character of the flag word; the character 0 when there is none.
+    char PostingFlag = '\0';
+    std::string GroupName;
+
+    // Reads a LIST line: name, last, first, flag. Numbers that are missing
+    // or not integers give -1; no line is rejected.
+    static TmsNewsgroup FromListLine(std::string_view line);
+
+    bool operator==(const TmsNewsgroup&) const = default;
+};
+
+// The server's newsgroups in the order added; owns its groups.
+//
+// Text form: per group "name last first flag" and CR LF; a group without a
+// flag is written with a zero byte in the flag position. Loading reads past
+// zero bytes, so a saved list always loads back complete.
+class TmsNewsGroupList : public TPersistent {
+public:
+    TmsNewsGroupList() = default;
+    ~TmsNewsGroupList() override;
+    TmsNewsGroupList(const TmsNewsGroupList&) = delete;
+    TmsNewsGroupList& operator=(const TmsNewsGroupList&) = delete;
+
+    const char* ClassName() const override { return "TmsNewsGroupList"; }
+
+    int Count() const { return int(groups_.size()); }
+    // Index outside 0..Count-1 raises "List index out of bounds (%d)".
+    TmsNewsgroup& Groups(int index);
+    const TmsNewsgroup& Groups(int index) const;
+    // Takes ownership; returns the new group's index.
+    int Add(std::unique_ptr<TmsNewsgroup> group);
+    // Frees the groups, the last first.
+    void Clear();
+
+    // Replaces the content with the groups of the stream's whole text, one
+    // per line (CR LF, LF or CR), empty lines included.
+    void LoadFromStream(TStream& stream);
+    // Writes the text form from position 0; the stream is not truncated.
+    void SaveToStream(TStream& stream) const;
+    void LoadFromFile(const std::string& fileName);
+    // Creates (or replaces) the file.
+    void SaveToFile(const std::string& fileName) const;
+
+private:
+    std::vector<std::unique_ptr<TmsNewsgroup>> groups_;
+};
+
+// The headers of one article: its raw header lines plus the article number
+// that the HEAD reply reported.
+class TmsNgInfoItem : public TmsHeaders {
+public:
+    int32_t Number = 0;
+};
+
+// Article headers in the order taken; owns its items.
+class TmsNgInfoList : public TPersistent {
+public:
+    TmsNgInfoList() = default;
+    ~TmsNgInfoList() override;
+    TmsNgInfoList(const TmsNgInfoList&) = delete;
+    TmsNgInfoList& operator=(const TmsNgInfoList&) = delete;
+
+    const char* ClassName() const override { return "TmsNgInfoList"; }
+
+    int Count() const { return int(items_.size()); }
+    // Index outside 0..Count-1 raises "List index out of bounds (%d)".
+    TmsNgInfoItem& Entries(int index);
+    const TmsNgInfoItem& Entries(int index) const;
+    // Takes ownership; returns the new item's index.
+    int Add(std::unique_ptr<TmsNgInfoItem> item);
+    // Frees the items, the last first.
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<TmsNgInfoItem>> items_;
+};
+
+} // namespace lumigrab

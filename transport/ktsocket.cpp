@@ -1,1 +1,782 @@
 #include "transport/ktsocket.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+#include "transport/ktConst.h"
+#include "transport/ktRasCmp.h"
+#include "transport/ktwsock.h"
+
+namespace lumigrab {
+
+namespace {
+
+constexpr size_t kReceiveBlock = 16384;
+// Estimated bytes per line when the expected size counts lines.
+constexpr int64_t kBytesPerLine = 76;
+
+// A lookup running on a worker thread. The worker fills in the result and
+// wakes the user-interface thread; a lookup that was given up is ignored.
+class TLookup {
+public:
+    explicit TLookup(QAbstractEventDispatcher* dispatcher)
+        : dispatcher_(dispatcher)
+    {
+    }
+
+    void Finish(int error, uint32_t value)
+    {
+        std::lock_guard lock(mutex_);
+        if (abandoned_)
+            return;
+        done_ = true;
+        error_ = error;
+        value_ = value;
+        if (dispatcher_)
+            dispatcher_->wakeUp();
+    }
+
+    void Abandon()
+    {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+    }
+
+    bool TakeResult(int& error, uint32_t& value)
+    {
+        std::lock_guard lock(mutex_);
+        if (!done_ || abandoned_)
+            return false;
+        abandoned_ = true;
+        error = error_;
+        value = value_;
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    QAbstractEventDispatcher* dispatcher_;
+    bool done_ = false;
+    bool abandoned_ = false;
+    int error_ = 0;
+    uint32_t value_ = 0;
+};
+
+enum class TLookupKind { Host, Service };
+
+std::string DottedAddress(uint32_t networkOrder)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&networkOrder);
+    return Format("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+std::string_view StripLineEnd(std::string_view line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    return line;
+}
+
+} // namespace
+
+struct TktSocket::Private {
+    // Context of the notifier and timer callbacks.
+    QObject window;
+    QTimer timer;
+    std::unique_ptr<QSocketNotifier> readNotifier;
+    std::unique_ptr<QSocketNotifier> writeNotifier;
+    TSocket socket = INVALID_SOCKET;
+
+    std::shared_ptr<TLookup> lookup;
+    TLookupKind lookupKind = TLookupKind::Host;
+    uint32_t lookupValue = 0;
+
+    std::string localHostName;
+    std::string remoteAddress;
+    uint32_t remoteAddr = 0;
+    uint16_t port = 0;
+    int countdown = 0;
+    int startupCount = 0;
+
+    bool timedOut = false;
+    bool canceled = false;
+    bool hostResolved = false;
+    bool serviceResolved = false;
+    bool connectDone = false;
+    bool dataReady = false;
+    bool writeReady = false;
+    bool peerClosed = false;
+    bool asyncError = false;
+    int errorCode = 0;
+
+    // Bytes received but not yet handed out; replies and data blocks
+    // share it, so nothing read ahead is lost.
+    std::string received;
+    size_t readPos = 0;
+
+    void AbandonLookup()
+    {
+        if (lookup)
+            lookup->Abandon();
+        lookup.reset();
+    }
+
+    void PollLookup()
+    {
+        int error = 0;
+        if (!lookup || !lookup->TakeResult(error, lookupValue))
+            return;
+        lookup.reset();
+        errorCode = error;
+        asyncError = error != 0;
+        (lookupKind == TLookupKind::Host ? hostResolved : serviceResolved) = true;
+    }
+
+    std::string_view Pending() const { return std::string_view(received).substr(readPos); }
+
+    void Consume(size_t count)
+    {
+        readPos += count;
+        if (readPos == received.size()) {
+            received.clear();
+            readPos = 0;
+        }
+    }
+
+    void DropNotifiers()
+    {
+        readNotifier.reset();
+        writeNotifier.reset();
+    }
+};
+
+TktSocket::TktSocket()
+    : d_(std::make_unique<Private>())
+{
+    d_->timer.setInterval(1000);
+    QObject::connect(&d_->timer, &QTimer::timeout, &d_->window, [this] { TimerTick(); });
+    SetWinsockLoaded(false);
+}
+
+TktSocket::~TktSocket()
+{
+    d_->AbandonLookup();
+    d_->DropNotifiers();
+    if (d_->socket != INVALID_SOCKET) {
+        try {
+            Winsock().closesocket(d_->socket);
+        } catch (const Exception&) {
+            // The binding is gone; the process cleans up.
+        }
+    }
+    if (Winsock().IsLoaded()) {
+        for (; d_->startupCount > 0; --d_->startupCount)
+            Winsock().WSACleanup();
+    }
+    SaveLog();
+}
+
+bool TktSocket::WinsockLoaded() const
+{
+    return Winsock().IsLoaded();
+}
+
+void TktSocket::SetWinsockLoaded(bool loaded)
+{
+    if (!loaded)
+        Winsock().Unload();
+    else if (!Winsock().IsLoaded())
+        Winsock().Load();
+}
+
+bool TktSocket::Connected() const
+{
+    return d_->socket != INVALID_SOCKET;
+}
+
+bool TktSocket::Canceled() const
+{
+    return d_->canceled;
+}
+
+bool TktSocket::TimedOut() const
+{
+    return d_->timedOut;
+}
+
+const std::string& TktSocket::LocalHostName() const
+{
+    return d_->localHostName;
+}
+
+const std::string& TktSocket::RemoteAddress() const
+{
+    return d_->remoteAddress;
+}
+
+uint32_t TktSocket::RemoteAddr() const
+{
+    return d_->remoteAddr;
+}
+
+uint16_t TktSocket::Port() const
+{
+    return d_->port;
+}
+
+std::string TktSocket::ServerHost() const
+{
+    return Server.substr(0, Server.find(':'));
+}
+
+int TktSocket::ServerPort() const
+{
+    size_t colon = Server.find(':');
+    if (colon == std::string::npos)
+        return 0;
+    int port = StrToIntDef(std::string_view(Server).substr(colon + 1), 0);
+    // Anything that is no port number falls back to the service lookup.
+    return port > 0 && port <= 65535 ? port : 0;
+}
+
+void TktSocket::ComponentRemoved(TComponent* component)
+{
+    if (component && component == RAS)
+        RAS = nullptr;
+}
+
+void TktSocket::ResetState()
+{
+    d_->canceled = false;
+    d_->timedOut = false;
+    d_->AbandonLookup();
+    d_->asyncError = false;
+    d_->hostResolved = false;
+    d_->serviceResolved = false;
+    d_->connectDone = false;
+    d_->dataReady = false;
+    d_->writeReady = false;
+    d_->peerClosed = false;
+}
+
+// ---- Waiting ---------------------------------------------------------------
+
+void TktSocket::WaitUntil(const std::function<bool()>& done)
+{
+    // Sleeps in the event loop until a notifier, the timer, a finished
+    // lookup or Cancel wakes it; handlers of user commands run in here.
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        d_->PollLookup();
+    }
+}
+
+void TktSocket::StartTimer()
+{
+    d_->countdown = TimeOut;
+    d_->timer.start();
+}
+
+void TktSocket::StopTimer()
+{
+    d_->timer.stop();
+}
+
+void TktSocket::TimerTick()
+{
+    if (--d_->countdown != 0)
+        return;
+    d_->AbandonLookup();
+    StopTimer();
+    d_->timedOut = true;
+}
+
+// ---- Errors ----------------------------------------------------------------
+
+void TktSocket::RaiseSocketError(int code)
+{
+    StopTimer();
+    if (code != 0)
+        RaiseSocketError(SocketErrorText(code));
+}
+
+void TktSocket::RaiseSocketError(std::string text)
+{
+    StopTimer();
+    if (OnError)
+        OnError(this, text);
+    throw ESocketError(text);
+}
+
+void TktSocket::RaiseTimedOut()
+{
+    StopTimer();
+    std::string text = LoadResString(SOperationTimedOut);
+    if (OnError)
+        OnError(this, text);
+    Close();
+    throw ETimedOutError();
+}
+
+void TktSocket::RaiseCanceled()
+{
+    StopTimer();
+    std::string text = LoadResString(SOperationCanceled);
+    if (OnError)
+        OnError(this, text);
+    throw ECanceledError();
+}
+
+// A failure of the connection itself: it is unusable from here on, so it
+// is closed and the next Connect starts afresh.
+void TktSocket::RaiseConnectionError(int code)
+{
+    StopTimer();
+    std::string text = SocketErrorText(code);
+    if (OnError)
+        OnError(this, text);
+    Close();
+    throw ESocketError(text);
+}
+
+void TktSocket::CheckServer()
+{
+    if (Server.empty())
+        RaiseSocketError(LoadResString(SServerRequired));
+}
+
+void TktSocket::RequireConnected()
+{
+    if (!Connected())
+        RaiseSocketError(LoadResString(SNotConnected));
+}
+
+// Sending and reading need a socket that ConnectSocket has connected.
+void TktSocket::RequireSession()
+{
+    RequireConnected();
+    if (!d_->readNotifier)
+        RaiseSocketError(WSAENOTCONN);
+}
+
+// Turns the flags that ended a wait into the matching exception.
+void TktSocket::RaiseWaitOutcome()
+{
+    if (d_->canceled)
+        RaiseCanceled();
+    if (d_->timedOut)
+        RaiseTimedOut();
+    if (d_->asyncError)
+        RaiseConnectionError(d_->errorCode);
+    RequireConnected();
+}
+
+// ---- Open ------------------------------------------------------------------
+
+void TktSocket::Open()
+{
+    if (Connected())
+        Close();
+    if (RAS)
+        RAS->Dial();
+    if (OnOpen)
+        OnOpen(this);
+    CheckServer();
+    if (Winsock().WSAStartup(0x0101) != 0)
+        RaiseSocketError(LoadResString(SInvalidWinsockVersion));
+    ++d_->startupCount;
+    if (Winsock().gethostname(d_->localHostName) != 0)
+        d_->localHostName = ServerHost();
+    ResolveHost();
+    ResolvePort();
+    CreateSocket();
+}
+
+void TktSocket::StartLookup(int kind, const std::string& name)
+{
+    d_->AbandonLookup();
+    auto lookup = std::make_shared<TLookup>(QCoreApplication::eventDispatcher());
+    d_->lookup = lookup;
+    d_->lookupKind = TLookupKind(kind);
+    // Flags left from an earlier lookup must not end or fail this one.
+    (d_->lookupKind == TLookupKind::Host ? d_->hostResolved : d_->serviceResolved) = false;
+    d_->asyncError = false;
+    if (d_->lookupKind == TLookupKind::Host) {
+        std::thread([lookup, resolve = Winsock().HostResolver(), name] {
+            THostLookup result = resolve(name);
+            lookup->Finish(result.error, result.address);
+        }).detach();
+    } else {
+        std::thread([lookup, resolve = Winsock().ServiceResolver(), name] {
+            TServiceLookup result = resolve(name, "tcp");
+            lookup->Finish(result.error, result.port);
+        }).detach();
+    }
+}
+
+void TktSocket::ResolveHost()
+{
+    std::string host = ServerHost();
+    d_->remoteAddress.clear();
+    uint32_t address = Winsock().inet_addr(host);
+    if (address != INADDR_NONE) {
+        d_->remoteAddr = address;
+        return;
+    }
+    StartLookup(int(TLookupKind::Host), host);
+    StartTimer();
+    WaitUntil([this] { return d_->hostResolved || d_->timedOut || d_->canceled; });
+    StopTimer();
+    d_->AbandonLookup();
+    if (d_->asyncError)
+        RaiseSocketError(d_->errorCode);
+    if (d_->timedOut)
+        RaiseTimedOut();
+    if (d_->canceled)
+        RaiseCanceled();
+    d_->remoteAddress = DottedAddress(d_->lookupValue);
+    d_->remoteAddr = Winsock().inet_addr(d_->remoteAddress);
+    if (d_->remoteAddr == INADDR_NONE)
+        RaiseSocketError(LoadResString(SErrorResolvingHost));
+}
+
+void TktSocket::ResolvePort()
+{
+    if (int port = ServerPort()) {
+        d_->port = uint16_t(port);
+        return;
+    }
+    if (ServiceName.empty())
+        RaiseSocketError(LoadResString(SServiceNameRequired));
+    if (d_->canceled)
+        RaiseCanceled();
+    StartLookup(int(TLookupKind::Service), ServiceName);
+    StartTimer();
+    WaitUntil([this] { return d_->serviceResolved || d_->canceled || d_->timedOut; });
+    StopTimer();
+    d_->AbandonLookup();
+    if (!d_->asyncError && !d_->timedOut) {
+        if (d_->canceled)
+            RaiseCanceled();
+        d_->port = uint16_t(d_->lookupValue);
+        return;
+    }
+    // The fallback settles the failed lookup; its error must not end the
+    // connect that follows.
+    d_->asyncError = false;
+    d_->port = DefaultPort;
+}
+
+void TktSocket::CreateSocket()
+{
+    TSocket s = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        RaiseSocketError(Winsock().WSAGetLastError());
+    d_->socket = s;
+}
+
+// ---- Connect, send, receive ------------------------------------------------
+
+void TktSocket::WatchSocket()
+{
+    d_->DropNotifiers();
+    d_->readNotifier = std::make_unique<QSocketNotifier>(d_->socket, QSocketNotifier::Read);
+    d_->readNotifier->setEnabled(false);
+    // Readiness is level-triggered: a notifier stays off between waits, or
+    // unread data would keep the event loop busy.
+    QObject::connect(d_->readNotifier.get(), &QSocketNotifier::activated, &d_->window, [this] {
+        d_->dataReady = true;
+        d_->readNotifier->setEnabled(false);
+    });
+    d_->writeNotifier = std::make_unique<QSocketNotifier>(d_->socket, QSocketNotifier::Write);
+    d_->writeNotifier->setEnabled(false);
+    QObject::connect(d_->writeNotifier.get(), &QSocketNotifier::activated, &d_->window, [this] {
+        d_->writeNotifier->setEnabled(false);
+        d_->writeReady = true;
+        if (d_->connectDone)
+            return;
+        try {
+            d_->errorCode = Winsock().GetSocketError(d_->socket);
+        } catch (const Exception&) {
+            // Nothing may escape into the event loop; the binding is gone.
+            d_->errorCode = WSANOTINITIALISED;
+        }
+        d_->asyncError = d_->errorCode != 0;
+        d_->connectDone = !d_->asyncError;
+    });
+}
+
+void TktSocket::ConnectSocket()
+{
+    if (d_->canceled)
+        RaiseCanceled();
+    RequireConnected();
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = Winsock().Htons(d_->port);
+    address.sin_addr.s_addr = d_->remoteAddr;
+    WatchSocket();
+    StartTimer();
+    d_->connectDone = false;
+    d_->asyncError = false;
+    if (Winsock().connect(d_->socket, address) == 0) {
+        d_->connectDone = true;
+    } else {
+        int code = Winsock().WSAGetLastError();
+        if (code != WSAEWOULDBLOCK)
+            RaiseConnectionError(code);
+        d_->writeNotifier->setEnabled(true);
+    }
+    WaitUntil(
+        [this] { return d_->connectDone || d_->canceled || d_->timedOut || d_->asyncError || !Connected(); });
+    StopTimer();
+    if (d_->asyncError)
+        RaiseConnectionError(d_->errorCode);
+    RaiseWaitOutcome();
+    if (OnConnected)
+        OnConnected(this);
+}
+
+void TktSocket::WaitForWritable()
+{
+    d_->writeReady = false;
+    d_->writeNotifier->setEnabled(true);
+    WaitUntil([this] { return d_->writeReady || d_->canceled || d_->timedOut || !Connected(); });
+    if (d_->writeNotifier)
+        d_->writeNotifier->setEnabled(false);
+}
+
+void TktSocket::SendLine(std::string_view line)
+{
+    RequireSession();
+    std::string data(line);
+    data += "\r\n";
+    StartTimer();
+    size_t sent = 0;
+    while (sent < data.size() && !d_->canceled && !d_->timedOut) {
+        long count = Winsock().send(d_->socket, data.data() + sent, data.size() - sent);
+        if (count >= 0) {
+            sent += size_t(count);
+            continue;
+        }
+        int code = Winsock().WSAGetLastError();
+        if (code != WSAEWOULDBLOCK && !d_->canceled)
+            RaiseConnectionError(code);
+        WaitForWritable();
+        RequireSession();
+    }
+    StopTimer();
+    if (d_->timedOut)
+        RaiseTimedOut();
+    if (d_->canceled)
+        RaiseCanceled();
+    AddToLog(std::string(line));
+    if (OnLineSent)
+        OnLineSent(this, std::string(line));
+}
+
+void TktSocket::WaitForData()
+{
+    d_->dataReady = false;
+    if (!d_->canceled && !d_->timedOut && Connected())
+        d_->readNotifier->setEnabled(true);
+    WaitUntil(
+        [this] { return d_->dataReady || d_->canceled || d_->timedOut || d_->asyncError || !Connected(); });
+    if (d_->readNotifier)
+        d_->readNotifier->setEnabled(false);
+    RaiseWaitOutcome();
+}
+
+bool TktSocket::FillReceiveBuffer()
+{
+    std::string& buffer = d_->received;
+    size_t oldSize = buffer.size();
+    buffer.resize(oldSize + kReceiveBlock);
+    long count = Winsock().recv(d_->socket, buffer.data() + oldSize, kReceiveBlock);
+    buffer.resize(oldSize + size_t(std::max(count, 0L)));
+    if (count > 0) {
+        Winsock().QuickAck(d_->socket);
+        return true;
+    }
+    if (count == 0) {
+        d_->peerClosed = true;
+        return false;
+    }
+    int code = Winsock().WSAGetLastError();
+    if (code == WSAEWOULDBLOCK)
+        return false;
+    if (d_->canceled)
+        RaiseCanceled();
+    RaiseConnectionError(code);
+}
+
+bool TktSocket::TakeLine(std::string& line)
+{
+    std::string_view pending = d_->Pending();
+    size_t end = pending.find('\n');
+    if (end == std::string_view::npos)
+        return false;
+    line.assign(StripLineEnd(pending.substr(0, end + 1)));
+    d_->Consume(end + 1);
+    return true;
+}
+
+void TktSocket::ReadReply(std::string& reply)
+{
+    RequireSession();
+    std::string line;
+    bool complete = false;
+    StartTimer();
+    try {
+        while (!(complete = TakeLine(line)) && !d_->peerClosed) {
+            WaitForData();
+            FillReceiveBuffer();
+        }
+        reply = complete ? line : std::string();
+        if (complete)
+            CheckReply(reply);
+    } catch (...) {
+        FinishReply(complete ? line : std::string());
+        throw;
+    }
+    FinishReply(reply);
+    // The peer is gone: the next Connect must start a new connection.
+    if (!complete && d_->peerClosed)
+        Close();
+}
+
+void TktSocket::FinishReply(const std::string& reply)
+{
+    StopTimer();
+    AddToLog(reply);
+    if (OnLineReceived)
+        OnLineReceived(this, reply);
+}
+
+// Moves the complete lines of the receive buffer into stream, undoing the
+// dot-stuffing; true once the terminating "." line has been consumed.
+bool TktSocket::DeliverDataLines(TStream& stream)
+{
+    std::string_view pending = d_->Pending();
+    std::string out;
+    out.reserve(pending.size());
+    size_t start = 0;
+    bool ended = false;
+    while (!ended) {
+        size_t end = pending.find('\n', start);
+        if (end == std::string_view::npos)
+            break;
+        std::string_view line = pending.substr(start, end + 1 - start);
+        start = end + 1;
+        ended = StripLineEnd(line) == ".";
+        if (ended)
+            break;
+        if (line.front() == '.')
+            line.remove_prefix(1);
+        out.append(line);
+    }
+    d_->Consume(start);
+    // Articles are text; a stray zero byte would end a C string further on.
+    for (char& c : out) {
+        if (c == '\0')
+            c = ' ';
+    }
+    stream.WriteString(out);
+    return ended;
+}
+
+void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
+{
+    if (expectedBytes <= 0 || !OnProgress)
+        return;
+    OnProgress(this, int(std::llround(double(stream.Position()) * 100.0 / double(expectedBytes))));
+}
+
+void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
+{
+    RequireSession();
+    int64_t expectedBytes = expectedSize;
+    if (SizeInLines && expectedSize != -1)
+        expectedBytes *= kBytesPerLine;
+    StartTimer();
+    try {
+        bool chunkArrived = false;
+        while (true) {
+            bool ended = DeliverDataLines(stream);
+            if (chunkArrived)
+                FireProgress(stream, expectedBytes);
+            if (ended)
+                break;
+            // A block cut short by the server is incomplete data.
+            if (d_->peerClosed)
+                RaiseConnectionError(WSAECONNRESET);
+            WaitForData();
+            chunkArrived = FillReceiveBuffer();
+            // TimeOut bounds the silence between chunks, not the block.
+            if (chunkArrived)
+                StartTimer();
+        }
+    } catch (...) {
+        StopTimer();
+        throw;
+    }
+    StopTimer();
+}
+
+// ---- Close, cancel, log ----------------------------------------------------
+
+void TktSocket::Close()
+{
+    if (Connected()) {
+        if (OnClosing)
+            OnClosing(this);
+        d_->DropNotifiers();
+        TSocket s = d_->socket;
+        d_->socket = INVALID_SOCKET;
+        d_->received.clear();
+        d_->readPos = 0;
+        Winsock().closesocket(s);
+        if (OnClosed)
+            OnClosed(this);
+    }
+    if (RAS)
+        RAS->Disconnect();
+}
+
+void TktSocket::Cancel()
+{
+    d_->canceled = true;
+    if (OnCancel)
+        OnCancel(this);
+    d_->AbandonLookup();
+    Close();
+    // A wait further down the stack re-tests its flags.
+    if (auto* dispatcher = QCoreApplication::eventDispatcher())
+        dispatcher->wakeUp();
+}
+
+void TktSocket::AddToLog(const std::string& line)
+{
+    if (!LogFileName.empty())
+        Log.Add(line);
+}
+
+void TktSocket::SaveLog() noexcept
+{
+    if (LogFileName.empty())
+        return;
+    try {
+        Log.SaveToFile(LogFileName);
+    } catch (const std::exception&) {
+        // A log that cannot be written must not take the program down.
+    }
+}
+
+} // namespace lumigrab

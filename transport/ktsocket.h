@@ -1,1 +1,151 @@
+// A line-oriented TCP client that waits on the Qt event loop, so the user
+// interface stays responsive (and Cancel can arrive) during every wait.
 #pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/classes.h"
+#include "transport/kttypes.h"
+
+namespace lumigrab {
+
+class TktRas;
+
+class TktSocket : public TComponent {
+public:
+    TktSocket();
+    ~TktSocket() override;
+    TktSocket(const TktSocket&) = delete;
+    TktSocket& operator=(const TktSocket&) = delete;
+
+    const char* ClassName() const override { return "TktSocket"; }
+
+    // A host, or a host, ":" and a port; the host is a name or a dotted
+    // IPv4 address.
+    std::string Server;
+    // Seconds of silence a wait may last.
+    int32_t TimeOut = 60;
+    // When not empty, protocol lines are collected in Log and written to
+    // this file when the component is destroyed.
+    std::string LogFileName;
+    // Used when neither Server nor the service lookup gives a port.
+    uint16_t DefaultPort = 0;
+    // The expected size given to ReadMultiLine counts lines, not bytes.
+    bool SizeInLines = false;
+    // Looked up for the port when Server names none.
+    std::string ServiceName;
+    // Optional dial-up connection, dialed by Open and hung up by Close.
+    TktRas* RAS = nullptr;
+
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnClosing;
+    TNotifyEvent OnClosed;
+    TNotifyEvent OnCancel;
+    TmsProgressEvent OnProgress;
+    // Fired before each exception this layer raises.
+    TmsErrorEvent OnError;
+    TNotifyEvent OnConnected;
+    TktLineEvent OnLineSent;
+    TktLineEvent OnLineReceived;
+
+    // Protocol lines sent and received (only while LogFileName is set).
+    TStringList Log;
+
+    // Program-wide: whether the socket binding is loaded.
+    bool WinsockLoaded() const;
+    void SetWinsockLoaded(bool loaded);
+
+    bool Connected() const;
+
+    // Dials RAS if set, fires OnOpen, resolves the server's address and
+    // port and creates the socket. Connecting is ConnectSocket's job.
+    virtual void Open();
+    // Closes the socket (OnClosing, OnClosed) and hangs RAS up.
+    virtual void Close();
+    // Abandons whatever the component waits for and closes; the waiting
+    // operation ends with ECanceledError.
+    virtual void Cancel();
+    // Clears the sticky wait flags (Canceled, TimedOut and the rest).
+    virtual void ResetState();
+
+    void ConnectSocket();
+    // Sends line + CR LF.
+    void SendLine(std::string_view line);
+    // Reads one reply line without its line end and hands it to
+    // CheckReply. A peer that closes before a whole line gives "" without
+    // CheckReply.
+    void ReadReply(std::string& reply);
+    // Appends a data block up to (not including) its terminating "." line;
+    // lines keep their CR LF, dot-stuffing is undone. expectedSize is -1
+    // when unknown; with SizeInLines it counts lines.
+    void ReadMultiLine(TStream& stream, int expectedSize);
+
+    // Called by ReadReply with every reply line; raises on an error reply.
+    virtual void CheckReply(const std::string& reply) = 0;
+
+    // Server before its first ":".
+    std::string ServerHost() const;
+    // Server's port after the first ":"; 0 when there is none or it is not
+    // a port number.
+    int ServerPort() const;
+
+    // Results of Open's lookups.
+    const std::string& LocalHostName() const;
+    // Dotted address found by a name lookup; empty for a dotted Server.
+    const std::string& RemoteAddress() const;
+    // IPv4 address, network byte order.
+    uint32_t RemoteAddr() const;
+    // Port to connect to, host byte order.
+    uint16_t Port() const;
+
+    bool Canceled() const;
+    bool TimedOut() const;
+
+    // Clears RAS when component is the dial-up component it names.
+    virtual void ComponentRemoved(TComponent* component);
+
+protected:
+    // Raises "Server property is required" when Server is empty.
+    void CheckServer();
+    // Fires OnError with the code's text and raises ESocketError with the
+    // (possibly changed) text. A code of 0 does nothing.
+    void RaiseSocketError(int code);
+    // The same for a text of the program's own.
+    [[noreturn]] void RaiseSocketError(std::string text);
+    // Fires OnError, closes, raises ETimedOutError.
+    [[noreturn]] void RaiseTimedOut();
+    // Fires OnError, raises ECanceledError.
+    [[noreturn]] void RaiseCanceled();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d_;
+
+    void ResolveHost();
+    void ResolvePort();
+    void StartLookup(int kind, const std::string& name);
+    void CreateSocket();
+    void WatchSocket();
+    void RequireConnected();
+    void RequireSession();
+    void RaiseWaitOutcome();
+    [[noreturn]] void RaiseConnectionError(int code);
+    void WaitUntil(const std::function<bool()>& done);
+    void WaitForData();
+    void WaitForWritable();
+    bool FillReceiveBuffer();
+    bool TakeLine(std::string& line);
+    void FinishReply(const std::string& reply);
+    bool DeliverDataLines(TStream& stream);
+    void FireProgress(TStream& stream, int64_t expectedBytes);
+    void StartTimer();
+    void StopTimer();
+    void TimerTick();
+    void AddToLog(const std::string& line);
+    void SaveLog() noexcept;
+};
+
+} // namespace lumigrab

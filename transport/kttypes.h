@@ -1,1 +1,41 @@
+// Event and exception types shared by the transport and the news client.
 #pragma once
+
+#include <functional>
+#include <string>
+
+#include "base/classes.h"
+#include "base/sysutils.h"
+
+namespace lumigrab {
+
+// The sender of an event: the component that fires it.
+using TObject = TPersistent;
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+// Msg is passed by reference: a handler may replace the text that the
+// following ESocketError carries.
+using TmsErrorEvent = std::function<void(TObject* Sender, std::string& Msg)>;
+using TmsProgressEvent = std::function<void(TObject* Sender, int Perc)>;
+using TmsNumNotifyEvent = std::function<void(TObject* Sender, int Num)>;
+// A protocol line that was sent or received (without its line end).
+using TktLineEvent = std::function<void(TObject* Sender, const std::string& Line)>;
+
+class ESocketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// "Operation has been canceled".
+class ECanceledError : public Exception {
+public:
+    ECanceledError();
+};
+
+// "Operation timed out".
+class ETimedOutError : public Exception {
+public:
+    ETimedOutError();
+};
+
+} // namespace lumigrab

@@ -1,0 +1,31 @@
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/expected_failures.h"
+#include "mime/msmime.h"
+
+using namespace lumigrab;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string_view src(reinterpret_cast<const char*>(data), size);
+    RunExpectingOnlyCodecErrors([&] {
+        std::string whole = "before";
+        try {
+            DecodeBase64(src, whole, std::string::npos);
+        } catch (const EInOutError&) {
+            Require(whole == "before");
+            throw;
+        }
+        std::string shortText;
+        DecodeBase64(src, shortText);
+        Require(shortText.size() <= kShortTextMax);
+        Require(whole.compare(0, shortText.size(), shortText) == 0);
+        Require(whole.size() <= (size * 6 + 7) / 8);
+        const std::string again = EncodeBase64(whole, std::string::npos);
+        Require(DecodeBase64(again, std::string::npos) == whole);
+    });
+    return 0;
+}

@@ -1,0 +1,342 @@
+#include "message/msmsg.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "message/msutils.h"
+
+using namespace lumigrab;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::unique_ptr<TmsAttItem> MakeItem(
+    const std::string& fileName, const std::string& contentType, const std::string& bytes = "")
+{
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName(fileName);
+    if (!contentType.empty())
+        item->SetContentType(contentType);
+    item->Stream.Assign(bytes);
+    return item;
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fresh folder per test, removed afterwards.
+class TempFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_
+            = fs::temp_directory_path() / ("lumigrab_msmsg_" + std::to_string(getpid()) + "_" + info->name());
+        fs::remove_all(root_);
+        folder_ = root_ / "pictures";
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    fs::path root_;
+    fs::path folder_;
+};
+
+// ---- content type rule
+
+struct ContentTypeCase {
+    const char* label;
+    TMsgEncoding encoding;
+    int bodyLines;
+    std::vector<std::pair<std::string, std::string>> attachments; // name, type
+    const char* stored;
+    const char* expected;
+};
+
+class ContentTypeRule : public ::testing::TestWithParam<ContentTypeCase> { };
+
+TEST_P(ContentTypeRule, DerivesTypeFromEncodingBodyAndAttachments)
+{
+    const ContentTypeCase& c = GetParam();
+    TmsArticle article;
+    article.SetEncoding(c.encoding);
+    for (int i = 0; i < c.bodyLines; ++i)
+        article.Body().Add("line");
+    for (const auto& [name, type] : c.attachments)
+        article.Attachments().Add(MakeItem(name, type));
+    if (c.stored)
+        article.SetContentType(c.stored);
+
+    EXPECT_EQ(article.ContentType(), c.expected);
+    EXPECT_EQ(article.StoredContentType(), c.expected) << "the getter stores its result";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ContentTypeRule,
+    ::testing::Values(ContentTypeCase { "EmptyIsPlainText", meMIME, 0, {}, nullptr, "text/plain" },
+        ContentTypeCase {
+            "UUIsEmptyWhateverItHolds", meUU, 2, { { "a.jpg", "image/jpeg" } }, "text/html", "" },
+        ContentTypeCase { "RtfBodyAnyCaseAnyFolder", meMIME, 0, { { "c:\\tmp\\_RTFBODY.RTF", "text/rtf" } },
+            nullptr, "text/rtf" },
+        ContentTypeCase {
+            "RtfWithBodyIsMixed", meMIME, 1, { { "_rtfbody.rtf", "text/rtf" } }, nullptr, "multipart/mixed" },
+        ContentTypeCase {
+            "HtmBodyAlone", meMIME, 0, { { "dir/_HtmBody.htm", "text/html" } }, nullptr, "text/html" },
+        ContentTypeCase { "AlternativesWithoutBody", meMIME, 0,
+            { { "_alt.0", "text/plain" }, { "_alt.1", "text/html" } }, nullptr, "multipart/alternative" },
+        ContentTypeCase { "AlternativesWithBody", meMIME, 3,
+            { { "_alt.0", "text/plain" }, { "_ALT.1", "text/html" } }, nullptr, "multipart/alternative" },
+        ContentTypeCase { "AlternativeAndOtherIsMixed", meMIME, 1,
+            { { "_alt.0", "text/html" }, { "att.1", "image/gif" } }, nullptr, "multipart/mixed" },
+        ContentTypeCase {
+            "SingleAttachmentOwnType", meMIME, 0, { { "p.gif", "image/gif" } }, nullptr, "image/gif" },
+        ContentTypeCase { "TwoAttachmentsNoBody", meMIME, 0,
+            { { "a.gif", "image/gif" }, { "b.gif", "image/gif" } }, nullptr, "multipart/mixed" },
+        ContentTypeCase { "StoredTypeSurvivesWithBody", meMIME, 1, {}, "Text/HTML", "text/html" },
+        ContentTypeCase { "StoredTypeIgnoredWithoutBody", meMIME, 0, {}, "text/html", "text/plain" },
+        ContentTypeCase { "EmptyStoredWithBodyIsPlain", meMIME, 1, {}, "", "text/plain" }),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(MessageContentType, NewAndClearedMessagesReportPlainText)
+{
+    TmsArticle article;
+    EXPECT_EQ(article.StoredContentType(), "text/plain");
+    article.Body().Add("x");
+    article.Attachments().Add(MakeItem("a.jpg", "image/jpeg"));
+    article.SetEncoding(meUU);
+    article.Clear();
+    EXPECT_EQ(article.StoredContentType(), "");
+    EXPECT_EQ(article.ContentType(), "text/plain");
+    EXPECT_EQ(article.Encoding(), meMIME);
+    EXPECT_EQ(article.Attachments().Count(), 0);
+}
+
+TEST(MessageContentType, SetterLowerCasesAndCutsTo255)
+{
+    TmsArticle article;
+    article.SetContentType("Text/HTML");
+    EXPECT_EQ(article.StoredContentType(), "text/html");
+    article.SetContentType("A" + std::string(300, 'B'));
+    EXPECT_EQ(article.StoredContentType(), "a" + std::string(254, 'b'));
+}
+
+// ---- headers, validation, copying
+
+TEST(Article, SetFromHeadersFillsFieldsAndKeepsSubjectWhenMissing)
+{
+    TmsArticle article;
+    article.SetSubject("earlier subject");
+    TmsHeaders headers;
+    headers.Add("From: John Doe <jd@example.org>");
+    headers.Add("Newsgroups: alt.pictures.cats");
+    headers.Add("Message-ID: <1@example.org>");
+    headers.Add("Path: news!not-for-mail");
+    article.SetFromHeaders(headers);
+
+    EXPECT_EQ(article.Sender().Name(), "John Doe");
+    EXPECT_EQ(article.Sender().Address(), "jd@example.org");
+    EXPECT_EQ(article.NewsGroups, "alt.pictures.cats");
+    EXPECT_EQ(article.MessageID, "<1@example.org>");
+    EXPECT_EQ(article.Path, "news!not-for-mail");
+    EXPECT_EQ(article.Subject(), "earlier subject");
+    EXPECT_EQ(article.Headers().Lines(), headers.Lines());
+
+    headers.Add("Subject: " + std::string(300, 's'));
+    article.SetFromHeaders(headers);
+    EXPECT_EQ(article.Subject(), std::string(255, 's'));
+}
+
+TEST(Article, ValidateChecksSenderThenNewsgroupsThenSubject)
+{
+    TmsArticle article;
+    auto message = [&] {
+        try {
+            article.Validate();
+        } catch (const EMessageError& error) {
+            return error.Message();
+        }
+        return std::string("valid");
+    };
+    EXPECT_EQ(message(), "The address of sender is required");
+    article.Sender().SetAddress("me@example.org");
+    EXPECT_EQ(message(), "Newsgroup header is required");
+    article.NewsGroups = "alt.test";
+    EXPECT_EQ(message(), "Subject header is required");
+    article.SetSubject("hello");
+    EXPECT_EQ(message(), "valid");
+}
+
+TEST(Article, CopyFromCopiesEverythingDeeply)
+{
+    TmsArticle source;
+    source.NewsGroups = "alt.test";
+    source.Sender().SetAddress("a@b.c");
+    source.SetSubject("subject");
+    source.SetCharSet(csISO8859);
+    source.Headers().Add("X-Test: 1");
+    source.Body().Add("body");
+    source.Attachments().Add(MakeItem("a.jpg", "image/jpeg", std::string("\0\1\2", 3)));
+    source.Tag = 7;
+
+    TmsArticle copy;
+    copy.CopyFrom(source);
+    source.Attachments().Items(0).Stream.Assign("changed");
+
+    EXPECT_EQ(copy.NewsGroups, "alt.test");
+    EXPECT_EQ(copy.Sender().Address(), "a@b.c");
+    EXPECT_EQ(copy.Subject(), "subject");
+    EXPECT_EQ(copy.CharSet(), csISO8859);
+    EXPECT_EQ(copy.Headers().Count(), 1);
+    EXPECT_EQ(copy.Body().Count(), 1);
+    ASSERT_EQ(copy.Attachments().Count(), 1);
+    EXPECT_EQ(copy.Attachments().Items(0).Stream.View(), std::string_view("\0\1\2", 3));
+    EXPECT_EQ(copy.StoredContentType(), "multipart/mixed");
+    EXPECT_EQ(copy.Tag, 7);
+}
+
+TEST(Article, CopyFromItselfKeepsAttachments)
+{
+    TmsArticle article;
+    article.Attachments().Add(MakeItem("a.jpg", "image/jpeg", "bytes"));
+    article.CopyFrom(article);
+    ASSERT_EQ(article.Attachments().Count(), 1);
+    EXPECT_EQ(article.Attachments().Items(0).Stream.View(), "bytes");
+}
+
+TEST(Article, CopyFromUnrelatedClassRaisesCannotAssign)
+{
+    TmsArticle article;
+    TmsMailAddress address;
+    EXPECT_THROW(article.CopyFrom(address), EConvertError);
+}
+
+TEST(Article, SettingAttachmentsAtRunTimeCopiesItemsWithBytes)
+{
+    TmsArticle article;
+    {
+        TmsAttList list;
+        list.Add(MakeItem("a.jpg", "image/jpeg", "abc"));
+        article.SetAttachments(list);
+    }
+    ASSERT_EQ(article.Attachments().Count(), 1);
+    EXPECT_EQ(article.Attachments().Items(0).Stream.View(), "abc");
+    EXPECT_EQ(article.StoredContentType(), "multipart/mixed");
+
+    article.SetAttachments(TmsAttList());
+    EXPECT_EQ(article.StoredContentType(), "text/plain");
+}
+
+// ---- files
+
+using MessageFiles = TempFolder;
+
+TEST_F(MessageFiles, SaveAttachmentIntoFolderWithoutTrailingSeparator)
+{
+    TmsArticle article;
+    article.Attachments().Add(MakeItem("cat.jpg", "", std::string("\xFF\xD8\0x", 4)));
+    article.SaveAttachment(0, folder_.string());
+    EXPECT_EQ(ReadFile(folder_ / "cat.jpg"), std::string("\xFF\xD8\0x", 4));
+    EXPECT_FALSE(fs::exists(root_ / "picturescat.jpg"));
+}
+
+TEST_F(MessageFiles, SaveAttachmentOutOfRangeRaisesListError)
+{
+    TmsArticle article;
+    try {
+        article.SaveAttachment(5, folder_.string());
+        FAIL() << "no error";
+    } catch (const EListError& error) {
+        EXPECT_EQ(error.Message(), "List index out of bounds (5)");
+    }
+}
+
+TEST_F(MessageFiles, SaveAttachmentNeverWritesOutsideTheFolder)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        { "../escape.jpg", "escape.jpg" },
+        { "a/b/../../../deep.jpg", "deep.jpg" },
+        { "..\\..\\win.jpg", "win.jpg" },
+        { "C:evil.jpg", "evil.jpg" },
+        { (root_ / "absolute.jpg").string(), "absolute.jpg" },
+    };
+    for (const auto& [name, bare] : cases) {
+        TmsArticle article;
+        auto item = std::make_unique<TmsAttItem>();
+        item->SetFileName(name);
+        item->Stream.Assign("data");
+        article.Attachments().Add(std::move(item));
+        article.SaveAttachment(0, folder_.string());
+        EXPECT_EQ(ReadFile(folder_ / bare), "data") << name;
+    }
+    int outside = 0;
+    for (const auto& entry : fs::directory_iterator(root_))
+        outside += entry.path() != folder_;
+    EXPECT_EQ(outside, 0);
+}
+
+TEST_F(MessageFiles, SaveAttachmentRefusesNamesWithoutAFileName)
+{
+    for (const std::string name : { "", "..", "dir/..", "/", "a/." }) {
+        TmsArticle article;
+        auto item = std::make_unique<TmsAttItem>();
+        item->SetFileName(name);
+        article.Attachments().Add(std::move(item));
+        EXPECT_THROW(article.SaveAttachment(0, folder_.string()), EFCreateError) << name;
+    }
+}
+
+TEST_F(MessageFiles, SaveAttachmentIntoMissingFolderRaisesCannotCreate)
+{
+    TmsArticle article;
+    article.Attachments().Add(MakeItem("x.jpg", ""));
+    const std::string missing = (root_ / "missing").string();
+    try {
+        article.SaveAttachment(0, missing);
+        FAIL() << "no error";
+    } catch (const EFCreateError& error) {
+        EXPECT_EQ(error.Message(), "Cannot create file " + AddBackslash(missing) + "x.jpg");
+    }
+}
+
+TEST_F(MessageFiles, AfterLoadReadsAttachmentBytesFromTheirFiles)
+{
+    const fs::path file = folder_ / "pic.jpg";
+    std::ofstream(file, std::ios::binary) << "JPEGDATA";
+    TmsArticle article;
+    article.Attachments().Add(MakeItem(file.string(), ""));
+    article.AfterLoad();
+    EXPECT_EQ(article.Attachments().Items(0).Stream.View(), "JPEGDATA");
+
+    TmsArticle designed;
+    designed.SetDesigning(true);
+    designed.Attachments().Add(MakeItem((folder_ / "missing.jpg").string(), ""));
+    EXPECT_NO_THROW(designed.AfterLoad());
+
+    TmsArticle broken;
+    broken.Attachments().Add(MakeItem((folder_ / "missing.jpg").string(), ""));
+    EXPECT_THROW(broken.AfterLoad(), EFOpenError);
+}
+
+TEST_F(MessageFiles, DestructorDeletesTempFilesAndSkipsMissingOnes)
+{
+    const fs::path first = folder_ / "t1";
+    const fs::path second = folder_ / "t2";
+    std::ofstream(first) << "1";
+    std::ofstream(second) << "2";
+    {
+        TmsArticle article;
+        article.TempFiles().Add(first.string());
+        article.TempFiles().Add((folder_ / "never-existed").string());
+        article.TempFiles().Add(second.string());
+    }
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(second));
+}
+
+} // namespace

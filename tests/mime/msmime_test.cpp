@@ -1,0 +1,451 @@
+#include "mime/msmime.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lumigrab {
+namespace {
+
+using namespace std::string_literals;
+using Lines = std::vector<std::string>;
+
+std::string RandomBytes(std::mt19937& random, size_t size)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = char(byte(random));
+    return bytes;
+}
+
+void ExpectInvalidCharacter(const std::function<void()>& call)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no EInOutError raised";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.Message(), "Invalid Character");
+    }
+}
+
+void ExpectParagraphTooLarge(const std::function<void()>& call)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no Exception raised";
+    } catch (const EInOutError&) {
+        ADD_FAILURE() << "wrong exception class";
+    } catch (const Exception& error) {
+        EXPECT_EQ(error.Message(), "Paragraph is too large");
+    }
+}
+
+std::string Repeat(std::string_view text, size_t count)
+{
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+Lines EncodeQP(std::string_view bytes)
+{
+    TMemoryStream stream;
+    stream.Assign(std::string(bytes));
+    TStringList lines;
+    TQuotedPrintable(stream, lines).Encode();
+    return lines.Lines();
+}
+
+std::string DecodeQP(const Lines& encoded)
+{
+    TStringList lines;
+    for (const auto& line : encoded)
+        lines.Add(line);
+    TMemoryStream stream;
+    TQuotedPrintable(stream, lines).Decode();
+    return std::string(stream.View());
+}
+
+// --- base64 -----------------------------------------------------------------
+
+TEST(Base64CharValue, MapsAlphabetAndPad)
+{
+    for (size_t value = 0; value < Base64Alphabet.size(); ++value)
+        EXPECT_EQ(Base64CharValue(Base64Alphabet[value]), int(value));
+    EXPECT_EQ(Base64CharValue('='), 0);
+}
+
+TEST(Base64CharValue, RejectsEverythingElse)
+{
+    for (const char c : " \r\n\t\0-_.*~"s)
+        ExpectInvalidCharacter([c] { Base64CharValue(c); });
+    ExpectInvalidCharacter([] { Base64CharValue(char(0xC3)); });
+}
+
+struct Base64Case {
+    std::string encoded;
+    std::string decoded;
+    size_t maxLen = kShortTextMax;
+};
+
+TEST(DecodeBase64, DecodesTable)
+{
+    const std::vector<Base64Case> cases = {
+        { "", "" },
+        { "QUJD", "ABC" },
+        { "QUI=", "AB" },
+        { "QQ==", "A" },
+        { "QUI", "AB\0"s }, // unpadded: the padding bits make a whole byte
+        { "Q", "@" },
+        { "Zm9vYmFy", "foobar" },
+        { "Zm9vYg==", "foob" },
+        { "/+/+", "\xFF\xEF\xFE" },
+        { "====", "" }, // more pads than bytes must not underflow
+        { "QUJD", "AB", 2 },
+        { "QUI=", "A", 1 }, // pads count against the whole text, not the cut one
+        { "QUJDREVG", "", 0 },
+    };
+    for (const auto& c : cases) {
+        std::string dest = "old";
+        DecodeBase64(c.encoded, dest, c.maxLen);
+        EXPECT_EQ(dest, c.decoded) << c.encoded << " max " << c.maxLen;
+    }
+}
+
+TEST(DecodeBase64, ReadsNothingBeyondTheView)
+{
+    const std::string text = "QUJ/QUJDQUJ/";
+    EXPECT_EQ(DecodeBase64(std::string_view(text).substr(0, 3)), "AB\x40");
+    EXPECT_EQ(DecodeBase64(std::string_view(text).substr(4, 7)), "ABCAB\x40");
+}
+
+TEST(DecodeBase64, InvalidCharacterLeavesDestUnchanged)
+{
+    for (const std::string& bad :
+        { "QU JD"s, "QUJD\r\n"s, "QUJ\n"s, "QU\0D"s, "QUJ-"s, "QUJD" + std::string(300, 'A') + "!" }) {
+        std::string dest = "unchanged";
+        ExpectInvalidCharacter([&] { DecodeBase64(bad, dest); });
+        EXPECT_EQ(dest, "unchanged");
+    }
+}
+
+TEST(DecodeBase64, LongLinesDecodeWholeWithLargeLimit)
+{
+    std::mt19937 random(11);
+    for (size_t size : { 750u, 3072u, 3073u, 6001u }) { // 1000 characters and beyond the one-pass size
+        const std::string bytes = RandomBytes(random, size);
+        std::string line = EncodeBase64(bytes, std::string::npos);
+        ASSERT_EQ(line.size(), (size + 2) / 3 * 4);
+        EXPECT_EQ(DecodeBase64(line, std::string::npos), bytes) << size;
+        EXPECT_EQ(DecodeBase64(line), bytes.substr(0, kShortTextMax)) << size;
+
+        std::string dest = "unchanged";
+        line.back() = '-';
+        ExpectInvalidCharacter([&] { DecodeBase64(line, dest, std::string::npos); });
+        EXPECT_EQ(dest, "unchanged");
+
+        line.back() = '=';
+        DecodeBase64(line, line, std::string::npos);
+        EXPECT_EQ(line.size(), size - (size % 3 == 0 ? 1 : 0)) << size;
+    }
+}
+
+TEST(DecodeBase64, ReusesDestCapacityAndToleratesAliasing)
+{
+    std::string dest;
+    dest.reserve(100);
+    const char* buffer = dest.data();
+    DecodeBase64("Zm9vYmFy", dest);
+    EXPECT_EQ(dest, "foobar");
+    EXPECT_EQ(dest.data(), buffer);
+
+    std::string same = "Zm9vYmFy";
+    DecodeBase64(same, same);
+    EXPECT_EQ(same, "foobar");
+    EncodeBase64(same, same);
+    EXPECT_EQ(same, "Zm9vYmFy");
+}
+
+TEST(EncodeBase64, EncodesTable)
+{
+    const std::vector<Base64Case> cases = {
+        { "", "" },
+        { "Zg==", "f" },
+        { "Zm8=", "fo" },
+        { "Zm9v", "foo" },
+        { "Zm9vYmFy", "foobar" },
+        { "AA==", "\0"s },
+        { "////", "\xFF\xFF\xFF" },
+        { "Zm9v", "foobar", 4 },
+        { "Zg", "f", 2 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EncodeBase64(c.decoded, c.maxLen), c.encoded) << c.encoded;
+}
+
+TEST(EncodeBase64, MailLineWidths)
+{
+    const std::string line = EncodeBase64(std::string(57, 'x'));
+    EXPECT_EQ(line.size(), 76u);
+    EXPECT_EQ(line.find('='), std::string::npos);
+    const std::string single = EncodeBase64("\x7F");
+    EXPECT_EQ(single.size(), 4u);
+    EXPECT_EQ(single.substr(2), "==");
+}
+
+TEST(Base64RoundTrip, RandomBinaryIn57ByteLines)
+{
+    std::mt19937 random(20240611);
+    for (size_t size : { 0u, 1u, 2u, 3u, 56u, 57u, 58u, 114u, 1000u, 65536u }) {
+        const std::string bytes = RandomBytes(random, size);
+        std::string decoded, line, part;
+        for (size_t offset = 0; offset < bytes.size(); offset += 57) {
+            EncodeBase64(std::string_view(bytes).substr(offset, 57), line);
+            ASSERT_LE(line.size(), 76u);
+            DecodeBase64(line, part);
+            decoded += part;
+        }
+        EXPECT_EQ(decoded, bytes) << "size " << size;
+    }
+}
+
+// --- header words -------------------------------------------------------------
+
+TEST(DecodeHeaderText, DecodesTable)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        { "=?iso-8859-1?Q?Caf=E9_au_lait?=", "Caf\xE9 au lait" },
+        { "=?iso-8859-1?q?=E9t=E9?=", "\xE9t\xE9" }, // escape right after the letter
+        { "=?us-ascii?B?SGVsbG8=?=", "Hello" },
+        { "=?us-ascii?b?SGVsbG8=?= world", "Hello world" }, // blank before plain text kept
+        { "Re: =?x?Q?a?=", "Re: a" },
+        { "=?x?Q?a?= =?x?Q?b?=", "ab" }, // white space between words dropped
+        { "=?x?B?SGk=?=\r\n\t=?x?Q?!?=", "Hi!" },
+        { "=?x?Q?a?=  ", "a" },
+        { "=?x?Q?a_?=", "a " },
+        { "=?x?Q?a=5Fb?=", "a_b" }, // an escaped underscore is text
+        { "=?x?B?X18=?=", "__" },
+        { "my_pic =?x?Q?a_b?= x_y", "my_pic a b x_y" },
+        { "file_name here", "file_name here" },
+        { "Re: =?iso?Q?abc", "Re: =?iso?Q?abc" },
+        { "a=?=b", "a=?=b" },
+        { "=?x?B?"
+          "?=",
+            "" }, // split literal: no trigraph
+        { "=?x?Q?a=0Db?=", "a" }, // no line break gets into a header value
+        { "=?x?Q?=3D=3Fx=3FQ=3Fy=3F=3D?=", "=?x?Q?y?=" }, // decoded text is not decoded again
+        { "=?x?X?abc?= =?x?Q?d?=", "=?x?X?abc?= d" },
+        { "=?x?B?**?= =?x?Q?d?=", "=?x?B?**?= d" },
+        { "=?broken?= tail", "=?broken?= tail" },
+        { "", "" },
+    };
+    for (const auto& [encoded, decoded] : cases)
+        EXPECT_EQ(DecodeHeaderText(encoded), decoded) << encoded;
+}
+
+TEST(DecodeHeaderText, CutsToShortText)
+{
+    EXPECT_EQ(DecodeHeaderText(std::string(300, 'x')).size(), kShortTextMax);
+    const std::string decoded = DecodeHeaderText("=?x?Q?" + std::string(280, 'y') + "?=");
+    EXPECT_EQ(decoded, std::string(kShortTextMax, 'y'));
+}
+
+TEST(DecodeHeaderText, AliasedDest)
+{
+    std::string value = "=?x?Q?a_b?=";
+    DecodeHeaderText(value, value);
+    EXPECT_EQ(value, "a b");
+}
+
+// --- quoted-printable -----------------------------------------------------------
+
+TEST(DecodeQuotedPrintable, DecodesTable)
+{
+    const std::vector<std::tuple<std::string, std::string, size_t>> cases = {
+        { "", "", kShortTextMax },
+        { "abc", "abc", kShortTextMax },
+        { "abc=", "abc", kShortTextMax },
+        { "=", "", kShortTextMax },
+        { "=3d=4", "=\x04", kShortTextMax }, // one digit at the end still decodes
+        { "=4", "\x04", kShortTextMax },
+        { "=ZZ", "=ZZ", kShortTextMax },
+        { "=4Z", "=4Z", kShortTextMax },
+        { "==41", "=A", kShortTextMax },
+        { "=a9=C3", "\xA9\xC3", kShortTextMax },
+        { "a=3D", "a=", kShortTextMax },
+        { "a_b", "a_b", kShortTextMax },
+        { "a=0D=0Ab", "a", kShortTextMax },
+        { "a=0Ab", "a", kShortTextMax },
+        { "abcdef", "abc", 3 },
+    };
+    for (const auto& [encoded, decoded, maxLen] : cases)
+        EXPECT_EQ(DecodeQuotedPrintable(encoded, maxLen), decoded) << encoded;
+}
+
+TEST(QuotedPrintableEncode, EncodesTable)
+{
+    const std::vector<std::pair<std::string, Lines>> cases = {
+        { "", {} }, { "\r\n", { "" } }, { "abc", { "abc" } },
+        { "line one\r\nline two\r\n", { "line one", "line two" } }, { "a\tb=c\xE9", { "a=09b=3Dc=E9" } },
+        { "a b ", { "a b=20" } }, // a blank ending a line would not survive transport
+        { "a\n\nb", { "a", "", "b" } }, { "a\r\rb", { "a", "", "b" } },
+        { "a\r\n\r\nb\r\n", { "a", "", "b" } }, { "a\n", { "a" } }, { "a\r", { "a" } },
+        { "\x01\x1F\x7F\x80", { "=01=1F\x7F=80" } },
+        { std::string(100, 'x'), { std::string(65, 'x') + "=", std::string(35, 'x') } },
+        { std::string(65, 'x'), { std::string(65, 'x') + "=", "" } },
+        { std::string(60, 'x') + " " + std::string(10, 'y'),
+            { std::string(60, 'x') + "=", " " + std::string(10, 'y') } },
+        { " " + std::string(70, 'x'), { " " + std::string(64, 'x') + "=", std::string(6, 'x') } },
+        { std::string(64, 'x') + " y", { std::string(64, 'x') + "=", " y" } },
+        { std::string(65, '='), { Repeat("=3D", 65) + "=", "" } }, // width counts source characters
+    };
+    for (const auto& [bytes, lines] : cases)
+        EXPECT_EQ(EncodeQP(bytes), lines) << bytes;
+}
+
+TEST(QuotedPrintableEncode, AppendsWholeStreamToExistingLines)
+{
+    TMemoryStream stream;
+    stream.Assign("one\r\ntwo");
+    stream.Seek(0, TSeekOrigin::End);
+    TStringList lines;
+    lines.Add("kept");
+    TQuotedPrintable(stream, lines).Encode();
+    EXPECT_EQ(lines.Lines(), (Lines { "kept", "one", "two" }));
+}
+
+TEST(QuotedPrintableEncode, LineBreaksAtReadBlockBoundaries)
+{
+    constexpr size_t kBlock = 64 * 1024;
+    auto textUpTo = [](size_t size) {
+        std::string text;
+        while (text.size() + 102 < size)
+            text += std::string(100, 'z') + "\r\n";
+        return text + std::string(size - text.size(), 'q');
+    };
+    // CR as the last byte of one block, its LF the first of the next.
+    const std::string split = textUpTo(kBlock - 1) + "\r\nlast\r\n";
+    const Lines splitLines = EncodeQP(split);
+    EXPECT_EQ(std::count(splitLines.begin(), splitLines.end(), ""), 0);
+    EXPECT_EQ(DecodeQP(splitLines), split);
+
+    // A lone CR earlier in the block does not swallow the next block's LF.
+    const std::string lone = textUpTo(kBlock - 6) + "\ryyyyy\nzzz";
+    const Lines loneLines = EncodeQP(lone);
+    ASSERT_GE(loneLines.size(), 2u);
+    EXPECT_EQ(Lines(loneLines.end() - 2, loneLines.end()), (Lines { "yyyyy", "zzz" }));
+}
+
+TEST(QuotedPrintableEncode, ParagraphLimit)
+{
+    EXPECT_NO_THROW(EncodeQP(std::string(24575, 'a')));
+    TMemoryStream stream;
+    stream.Assign("first\r\n" + std::string(24576, 'a') + "\r\n");
+    TStringList lines;
+    ExpectParagraphTooLarge([&] { TQuotedPrintable(stream, lines).Encode(); });
+    EXPECT_EQ(lines.Lines(), Lines { "first" });
+}
+
+TEST(QuotedPrintableDecode, DecodesTable)
+{
+    const std::vector<std::pair<Lines, std::string>> cases = {
+        { {}, "" },
+        { { "" }, "\r\n" },
+        { { "abc=", "def" }, "abcdef\r\n" },
+        { { "=3d=4" }, "=\x04\r\n" },
+        { { "=ZZ" }, "=ZZ\r\n" },
+        { { "a=3D" }, "a=\r\n" },
+        { { "a=3D", "b" }, "a=\r\nb\r\n" },
+        { { "abc=" }, "abc" },
+        { { "abc=", "" }, "abc\r\n" },
+        { { "end=1A" }, "end\x1A" },
+        { { "a=1A", "b" }, "a\x1A\r\nb\r\n" }, // the end-of-file mark counts only at the end
+        { { "a=1A", "" }, "a\x1A\r\n\r\n" },
+        { { "a=1A=", "" }, "a\x1A" }, // the text ends in the mark, whatever line carries it
+        { { std::string(300, 'x') }, std::string(300, 'x') + "\r\n" },
+        { { "a", "", "b" }, "a\r\n\r\nb\r\n" },
+    };
+    for (const auto& [lines, bytes] : cases)
+        EXPECT_EQ(DecodeQP(lines), bytes) << (lines.empty() ? "" : lines.front());
+}
+
+TEST(QuotedPrintableDecode, WritesAtStreamPosition)
+{
+    TMemoryStream stream;
+    stream.Assign("head");
+    stream.Seek(0, TSeekOrigin::End);
+    TStringList lines;
+    lines.Add("body");
+    TQuotedPrintable(stream, lines).Decode();
+    EXPECT_EQ(stream.View(), "headbody\r\n");
+}
+
+TEST(QuotedPrintableDecode, ParagraphLimit)
+{
+    auto softLines = [](size_t bytes) {
+        TStringList lines;
+        lines.Add("first");
+        for (; bytes > 100; bytes -= 100)
+            lines.Add(std::string(100, 'p') + "=");
+        lines.Add(std::string(bytes, 'p'));
+        return lines;
+    };
+    {
+        TStringList lines = softLines(24574);
+        TMemoryStream stream;
+        TQuotedPrintable(stream, lines).Decode();
+        EXPECT_EQ(stream.Size(), 7 + 24576);
+    }
+    TStringList lines = softLines(24575);
+    TMemoryStream stream;
+    ExpectParagraphTooLarge([&] { TQuotedPrintable(stream, lines).Decode(); });
+    EXPECT_EQ(stream.View(), "first\r\n");
+}
+
+std::string RandomText(std::mt19937& random, size_t lineCount)
+{
+    const std::string alphabet = "abc XYZ 019=\t\x01\x7F\xE9\xFF._-?";
+    std::uniform_int_distribution<size_t> length(0, 300);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    std::string text;
+    for (size_t line = 0; line < lineCount; ++line) {
+        for (size_t n = length(random); n > 0; --n)
+            text += alphabet[pick(random)];
+        text += "\r\n";
+    }
+    return text;
+}
+
+TEST(QuotedPrintableRoundTrip, CrLfTextComesBackExactly)
+{
+    std::mt19937 random(7);
+    for (int run = 0; run < 20; ++run) {
+        const std::string text = RandomText(random, 50);
+        EXPECT_EQ(DecodeQP(EncodeQP(text)), text) << "run " << run;
+    }
+}
+
+TEST(QuotedPrintableRoundTrip, BinaryWithoutLineBreaksGainsFinalCrLf)
+{
+    std::mt19937 random(8);
+    for (size_t size : { 1u, 64u, 65u, 66u, 130u, 1000u, 24574u }) {
+        std::string bytes = RandomBytes(random, size);
+        for (char& c : bytes) {
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        }
+        const bool endOfFile = bytes.back() == '\x1A';
+        EXPECT_EQ(DecodeQP(EncodeQP(bytes)), bytes + (endOfFile ? "" : "\r\n")) << "size " << size;
+    }
+    const std::string fullWidthWithMark = std::string(64, 'x') + "\x1A"; // ends in an empty line
+    EXPECT_EQ(DecodeQP(EncodeQP(fullWidthWithMark)), fullWidthWithMark);
+}
+
+} // namespace
+} // namespace lumigrab

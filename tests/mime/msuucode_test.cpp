@@ -1,0 +1,202 @@
+#include "mime/msuucode.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lumigrab {
+namespace {
+
+using namespace std::string_literals;
+
+void ExpectInvalidCharacter(const std::function<void()>& call)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no EInOutError raised";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.Message(), "Invalid Character");
+    }
+}
+
+std::string Repeat(std::string_view text, size_t count)
+{
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+TEST(UUCharValue, MapsTableAndBlank)
+{
+    for (size_t value = 0; value < UUTable.size(); ++value)
+        EXPECT_EQ(UUCharValue(UUTable[value]), int(value));
+    EXPECT_EQ(UUCharValue(' '), 0);
+    EXPECT_EQ(UUCharValue('M'), 45);
+}
+
+TEST(UUCharValue, RejectsEverythingElse)
+{
+    for (const char c : "az{~\x7F\r\n\t\0"s)
+        ExpectInvalidCharacter([c] { UUCharValue(c); });
+    ExpectInvalidCharacter([] { UUCharValue(char(0xA0)); });
+}
+
+TEST(EncodeUULine, EncodesTable)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        { "Cat", "#0V%T`" },
+        { "", "``" },
+        { "\0"s, "!``" },
+        { std::string(45, '\0'), "M" + std::string(60, '`') },
+        { "\xFF\xFF\xFF", "#____`" },
+    };
+    for (const auto& [bytes, line] : cases)
+        EXPECT_EQ(EncodeUULine(bytes), line) << line;
+}
+
+TEST(EncodeUULine, LengthCharacterAndWidth)
+{
+    const std::vector<std::tuple<size_t, char, size_t>> cases = {
+        { 45, 'M', 60 },
+        { 1, '!', 2 },
+        { 2, '"', 3 },
+        { 3, '#', 5 },
+        { 10, '*', 14 },
+        { 0, '`', 1 },
+        { 44, 'L', 59 },
+    };
+    for (const auto& [bytes, lengthChar, chars] : cases) {
+        const std::string line = EncodeUULine(std::string(bytes, 'q'));
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(line[0], lengthChar) << bytes;
+        EXPECT_EQ(line.size(), 1 + chars) << bytes;
+    }
+}
+
+TEST(EncodeUULine, LimitsAndOversizedInput)
+{
+    EXPECT_EQ(EncodeUULine("Cat", 3), "#0V");
+    EXPECT_THROW(EncodeUULine(std::string(46, 'x')), Exception);
+}
+
+struct DecodeCase {
+    std::string line;
+    std::string bytes;
+    size_t maxLen = kShortTextMax;
+};
+
+TEST(DecodeUULine, DecodesTable)
+{
+    const std::vector<DecodeCase> cases = {
+        { "#0V%T`", "Cat" },
+        { "#0V%T", "Cat" },
+        { "#0V%T` ", "Cat" }, // superfluous valid characters add nothing
+        { "#0V", "C`\0"s }, // missing characters count as zero bits
+        { "#", "\0\0\0"s },
+        { "M" + std::string(60, ' '), std::string(45, '\0') },
+        { "M" + std::string(60, '`'), std::string(45, '\0') },
+        { "M" + std::string(60, '`') + "abc", std::string(45, '\0') }, // only 60 characters count
+        { "!``", "\0"s },
+        { "!86", "a" },
+        { "`", "" },
+        { " ", "" },
+        { "", "" },
+        { "N" + std::string(62, '!'), Repeat("\x04\x10\x41", 15) }, // more than 45 announced: cut to 45
+        { "#0V%T`", "Ca", 2 },
+    };
+    for (const auto& c : cases) {
+        std::string dest = "old";
+        DecodeUULine(c.line, dest, c.maxLen);
+        EXPECT_EQ(dest, c.bytes) << c.line;
+    }
+}
+
+TEST(DecodeUULine, InvalidCharacterLeavesDestUnchanged)
+{
+    for (const std::string& bad :
+        { "#0v%T`"s, "a0V%T`"s, "#0V%T`a"s, "M" + std::string(59, '`') + "~", "!8\r"s }) {
+        std::string dest = "unchanged";
+        ExpectInvalidCharacter([&] { DecodeUULine(bad, dest); });
+        EXPECT_EQ(dest, "unchanged") << bad;
+    }
+}
+
+TEST(DecodeUULine, AliasedDest)
+{
+    std::string line = "#0V%T`";
+    DecodeUULine(line, line);
+    EXPECT_EQ(line, "Cat");
+}
+
+TEST(IsUUBeginLine, RecognisesBeginLines)
+{
+    const std::vector<std::pair<std::string, bool>> cases = {
+        { "begin 644 pic.jpg", true },
+        { "BEGIN 600 pic.jpg", true },
+        { "Begin 644 pic.jpg", true },
+        { "begin 0644 pic.jpg", true }, // "064" reads as a number
+        { "begin 644", true },
+        { "begin   755   x", true },
+        { "begin $1F x", true },
+        { "begin 64 pic.jpg", false },
+        { "beginning of the end", false },
+        { "begin abc x", false },
+        { "begin 6", false },
+        { "begin", false },
+        { "", false },
+        { "the begin 644 x", false },
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(IsUUBeginLine(line), expected) << line;
+}
+
+TEST(GetUUFileName, TakesNameFromBeginLine)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        { "begin 644 pic.jpg", "pic.jpg" },
+        { "begin 600 \"my holiday pic.jpg\"", "my holiday pic.jpg" },
+        { "begin 600 \"my holiday pic.jpg\" trailing", "my holiday pic.jpg" },
+        { "begin 600 \"unclosed name.jpg", "" },
+        { "begin 644 two words.jpg", "two" },
+        { "begin 0644 pic.jpg", "" },
+        { "begin 644 ", "" },
+        { "begin 644", "" },
+        { "", "" },
+    };
+    for (const auto& [line, name] : cases)
+        EXPECT_EQ(GetUUFileName(line), name) << line;
+}
+
+TEST(UURoundTrip, RandomBinaryIn45ByteBlocks)
+{
+    std::mt19937 random(4545);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (size_t size : { 0u, 1u, 2u, 3u, 44u, 45u, 46u, 90u, 1000u, 4500u }) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = char(byte(random));
+        std::vector<std::string> lines;
+        std::string line;
+        for (size_t offset = 0;; offset += 45) { // a full block is always followed by one more
+            const std::string_view block = std::string_view(bytes).substr(offset, 45);
+            EncodeUULine(block, line);
+            lines.push_back(line);
+            if (block.size() < 45)
+                break;
+        }
+        EXPECT_EQ(lines.back().size() == 2, size % 45 == 0);
+        std::string decoded, part;
+        for (const auto& encoded : lines) {
+            DecodeUULine(encoded, part);
+            decoded += part;
+        }
+        EXPECT_EQ(decoded, bytes) << "size " << size;
+    }
+}
+
+} // namespace
+} // namespace lumigrab

@@ -1,0 +1,184 @@
+// The harvest rules and the writing of pictures, without a server.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/harvest.h"
+#include "nntp_test_support.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FolderEntries;
+using testing::ReadFileBytes;
+using testing::TempFolder;
+using testing::WriteFileBytes;
+namespace fs = std::filesystem;
+
+struct NumberCase {
+    const char* text;
+    double value;
+};
+
+TEST(HarvestRules, ExtractNumberReadsLeniently)
+{
+    const NumberCase cases[] = {
+        { "151", 151 },
+        { " 150 ", 150 },
+        { "1,234", 1234 },
+        { "", 0 },
+        { "many", 0 },
+        { "12 lines", 12 },
+        { "-5", -5 },
+        { "1.5", 1.5 },
+        { "1-2", 0 },
+        { "1.2.3", 0 },
+        { "-", 0 },
+        { ".", 0 },
+        { "99999999999999999999", 1e20 },
+    };
+    for (const NumberCase& c : cases)
+        EXPECT_DOUBLE_EQ(ExtractNumber(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(HarvestRules, MultiPartMarkers)
+{
+    for (const char* subject : { "sunset (1/1)", "sunset.jpg", "20 pictures", "a/b", "x /1" })
+        EXPECT_FALSE(IsMultiPartSubject(subject)) << subject;
+    for (const char* subject :
+        { "sunset (1/3)", "sunset (2/2)", "sunset (0/5)", "sunset (10/12)", "x /9", "[3/4]" })
+        EXPECT_TRUE(IsMultiPartSubject(subject)) << subject;
+}
+
+TEST(HarvestRules, PictureExtensions)
+{
+    for (const char* name :
+        { "a.jpg", "b.JpG", "c.gif", "d.BMP", "e.dib", "f.rle", "g.pcx", "h.tga", "xjpg" })
+        EXPECT_TRUE(HasPictureExtension(name)) << name;
+    for (const char* name : { "c.jpeg", "a.txt", "jp", "", "a.jpg.exe", "a.png" })
+        EXPECT_FALSE(HasPictureExtension(name)) << name;
+}
+
+void AddAttachment(TmsArticle& article, std::string_view name, std::string bytes)
+{
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName(name);
+    item->Stream.Assign(std::move(bytes));
+    article.Attachments().Add(std::move(item));
+}
+
+class SavePicturesTest : public ::testing::Test {
+protected:
+    TempFolder root;
+    fs::path folder = root.Path() / "TEMP";
+    TmsArticle article;
+
+    void SetUp() override { fs::create_directory(folder); }
+};
+
+TEST_F(SavePicturesTest, KeepsOnlyPicturesWithTheirBytes)
+{
+    AddAttachment(article, "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12));
+    AddAttachment(article, "a.txt", "a note");
+    AddAttachment(article, "b.JpG", "second");
+    AddAttachment(article, "c.jpeg", "not kept");
+    std::vector<std::string> reported;
+    const auto paths
+        = SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); });
+    EXPECT_EQ(paths, (std::vector<std::string> { (folder / "a.jpg").string(), (folder / "b.JpG").string() }));
+    EXPECT_EQ(reported, paths);
+    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "a.jpg", "b.JpG" }));
+    EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), std::string("\xff\xd8jpeg\0bytes", 12));
+    EXPECT_EQ(ReadFileBytes(folder / "b.JpG"), "second");
+}
+
+TEST_F(SavePicturesTest, NamesNeverLeaveTheFolder)
+{
+    AddAttachment(article, "../up.jpg", "up");
+    AddAttachment(article, "/tmp/abs.gif", "abs");
+    AddAttachment(article, "C:\\win\\w.bmp", "win");
+    AddAttachment(article, "..", "dots");
+    AddAttachment(article, "", "empty");
+    AddAttachment(article, "ctl\x01.jpg", "control");
+    const auto paths = SavePictures(article, folder.string());
+    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "abs.gif", "up.jpg", "w.bmp" }));
+    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
+    EXPECT_EQ(paths.size(), 3u);
+    EXPECT_EQ(ReadFileBytes(folder / "up.jpg"), "up");
+}
+
+TEST_F(SavePicturesTest, TakenNamesGetANumberInsteadOfOverwriting)
+{
+    WriteFileBytes(folder / "a.jpg", "older picture");
+    WriteFileBytes(folder / "a_2.jpg", "another older one");
+    AddAttachment(article, "a.jpg", "first");
+    AddAttachment(article, "a.jpg", "second");
+    AddAttachment(article, "xjpg", "no dot");
+    AddAttachment(article, "xjpg", "no dot again");
+    const auto paths = SavePictures(article, folder.string());
+    EXPECT_EQ(paths,
+        (std::vector<std::string> { (folder / "a_3.jpg").string(), (folder / "a_4.jpg").string(),
+            (folder / "xjpg").string(), (folder / "2_xjpg").string() }));
+    EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), "older picture");
+    EXPECT_EQ(ReadFileBytes(folder / "a_2.jpg"), "another older one");
+    EXPECT_EQ(ReadFileBytes(folder / "a_3.jpg"), "first");
+    EXPECT_EQ(ReadFileBytes(folder / "a_4.jpg"), "second");
+    EXPECT_EQ(ReadFileBytes(folder / "2_xjpg"), "no dot again");
+}
+
+TEST_F(SavePicturesTest, NeverWritesThroughALinkInTheFolder)
+{
+    const fs::path outside = root.Path() / "outside.jpg";
+    WriteFileBytes(outside, "precious");
+    fs::create_symlink(outside, folder / "trap.jpg");
+    fs::create_symlink(root.Path() / "dangling.jpg", folder / "dangle.jpg");
+    AddAttachment(article, "trap.jpg", "attack");
+    AddAttachment(article, "dangle.jpg", "attack");
+    SavePictures(article, folder.string());
+    EXPECT_EQ(ReadFileBytes(outside), "precious");
+    EXPECT_FALSE(fs::exists(root.Path() / "dangling.jpg"));
+    EXPECT_EQ(ReadFileBytes(folder / "trap_2.jpg"), "attack");
+    EXPECT_EQ(ReadFileBytes(folder / "dangle_2.jpg"), "attack");
+}
+
+TEST_F(SavePicturesTest, NonPicturesDoNotTouchFilesOfTheSameName)
+{
+    WriteFileBytes(folder / "notes.txt", "mine");
+    AddAttachment(article, "notes.txt", "theirs");
+    EXPECT_TRUE(SavePictures(article, folder.string()).empty());
+    EXPECT_EQ(ReadFileBytes(folder / "notes.txt"), "mine");
+}
+
+TEST_F(SavePicturesTest, MissingFolderIsACreateError)
+{
+    AddAttachment(article, "a.jpg", "x");
+    try {
+        SavePictures(article, (root.Path() / "missing").string());
+        FAIL();
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Message(), "Cannot create file " + (root.Path() / "missing" / "a.jpg").string());
+    }
+}
+
+TEST_F(SavePicturesTest, PicturesBeforeAFailureAreReported)
+{
+    // The longest name the file system takes, already present: its
+    // numbered variant is too long.
+    const std::string longest = std::string(251, 'n') + ".jpg";
+    WriteFileBytes(folder / longest, "present");
+    AddAttachment(article, "good.jpg", "x");
+    AddAttachment(article, longest, "no room");
+    std::vector<std::string> reported;
+    EXPECT_THROW(SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); }),
+        EFCreateError);
+    EXPECT_EQ(reported, std::vector<std::string> { (folder / "good.jpg").string() });
+}
+
+} // namespace
+} // namespace lumigrab

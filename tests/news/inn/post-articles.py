@@ -1,0 +1,243 @@
+#!/usr/bin/env python3
+"""Posts the test articles to a news server through NNTP POST.
+
+  post-articles.py --port PORT --expected DIR          the test groups
+  post-articles.py --port PORT --bench SMALL PICTURES  the benchmark groups
+
+For the test groups, every picture that the harvest rules keep is also
+written to DIR/<group>/<name> (the exact bytes), and DIR/<group>.list lists
+the kept names in the order the harvest meets them. INN never adds a
+"Lines:" header, so every article carries a correct one.
+"""
+
+import argparse
+import base64
+import binascii
+import os
+import random
+import socket
+import sys
+
+TEST_GROUP = "lumigrab.test.pictures"
+HOSTILE_GROUP = "lumigrab.test.pictures.more"
+TEXT_GROUP = "lumigrab.test.text"
+BENCH_SMALL_GROUP = "lumigrab.bench.small"
+BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
+TEXT_ARTICLES = 30
+
+
+class Poster:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=60)
+        self.file = self.sock.makefile("rb")
+        self.expect("200", "greeting")
+
+    def reply(self):
+        return self.file.readline().decode("latin-1").rstrip("\r\n")
+
+    def expect(self, code, what):
+        line = self.reply()
+        if not line.startswith(code):
+            raise SystemExit(f"post-articles: {what}: unexpected reply {line!r}")
+        return line
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def post(self, headers, body_lines):
+        self.send(b"POST\r\n")
+        self.expect("340", "POST")
+        lines = [h.encode("latin-1") for h in headers]
+        lines.append(b"Lines: %d" % len(body_lines))
+        lines.append(b"")
+        lines.extend(body_lines)
+        stuffed = [b"." + line if line.startswith(b".") else line for line in lines]
+        self.send(b"\r\n".join(stuffed) + b"\r\n.\r\n")
+        self.expect("240", "article " + headers[2])
+
+    def close(self):
+        self.send(b"QUIT\r\n")
+        self.reply()
+        self.sock.close()
+
+
+def picture_bytes(seed, size):
+    return random.Random(seed).randbytes(size)
+
+
+def uuencode(name, data):
+    lines = [b"begin 644 " + name.encode("latin-1")]
+    for i in range(0, len(data), 45):
+        lines.append(binascii.b2a_uu(data[i:i + 45], backtick=True).rstrip(b"\n"))
+    lines += [b"`", b"end"]
+    return lines
+
+
+def base64_lines(data):
+    text = base64.b64encode(data)
+    return [text[i:i + 76] for i in range(0, len(text), 76)]
+
+
+def text_lines(count, prefix="Line"):
+    return [b"%s %d of a small text article." % (prefix.encode(), i + 1) for i in range(count)]
+
+
+def plain_headers(group, subject):
+    return ["From: Lumigrab Tests <tests@example.invalid>", "Newsgroups: " + group, "Subject: " + subject]
+
+
+def mime_headers(group, subject, content_type):
+    return plain_headers(group, subject) + ["MIME-Version: 1.0", "Content-Type: " + content_type]
+
+
+def multipart_body(boundary, text, parts):
+    """parts: (name, content type, bytes, 'base64' or 'text')."""
+    body = [b"This is a multi-part message in MIME format.", b"", b"--" + boundary,
+            b"Content-Type: text/plain; charset=us-ascii", b"Content-Transfer-Encoding: 7bit", b""]
+    body += text
+    for name, content_type, data, encoding in parts:
+        body += [b"", b"--" + boundary,
+                 ('Content-Type: %s; name="%s"' % (content_type, name)).encode("latin-1")]
+        if encoding == "base64":
+            body.append(b"Content-Transfer-Encoding: base64")
+        else:
+            body.append(b"Content-Transfer-Encoding: 7bit")
+        body += [('Content-Disposition: attachment; filename="%s"' % name).encode("latin-1"), b""]
+        body += base64_lines(data) if encoding == "base64" else data.split(b"\n")
+    body += [b"", b"--" + boundary + b"--", b""]
+    return body
+
+
+class Expectation:
+    def __init__(self, root):
+        self.root = root
+        self.names = {}
+
+    def keep(self, group, name, data):
+        if not self.root:
+            return
+        folder = os.path.join(self.root, group)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as file:
+            file.write(data)
+        self.names.setdefault(group, []).append(name)
+
+    def write_lists(self):
+        for group, names in self.names.items():
+            with open(os.path.join(self.root, group + ".list"), "w") as file:
+                file.write("\n".join(names) + "\n")
+
+
+def padded_uuencoded(name, data, total_lines, intro):
+    """A uuencoded picture padded with text lines to exactly total_lines."""
+    block = uuencode(name, data)
+    padding = total_lines - len(block) - len(intro)
+    if padding < 0:
+        raise SystemExit("post-articles: picture too large for %d lines" % total_lines)
+    return intro + text_lines(padding, "Padding") + block
+
+
+def post_picture_group(poster, expect):
+    g = TEST_GROUP
+    poster.post(plain_headers(g, "Small text note"), text_lines(10))
+
+    sunset = picture_bytes(1, 8000)
+    poster.post(plain_headers(g, "sunset.jpg (1/1)"), [b"A picture:", b""] + uuencode("sunset.jpg", sunset))
+    expect.keep(g, "sunset.jpg", sunset)
+
+    single = picture_bytes(2, 12000)
+    poster.post(mime_headers(g, "single part gif", 'image/gif; name="single.gif"')
+                + ["Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="single.gif"'],
+                base64_lines(single))
+    expect.keep(g, "single.gif", single)
+
+    a_jpg = picture_bytes(3, 9000)
+    poster.post(mime_headers(g, "a picture and a note", 'multipart/mixed; boundary="=_lumi_a"'),
+                multipart_body(b"=_lumi_a", [b"See the attachments."],
+                               [("a.jpg", "image/jpeg", a_jpg, "base64"),
+                                ("a.txt", "text/plain", b"just a note\nsecond line", "text")]))
+    expect.keep(g, "a.jpg", a_jpg)
+
+    # 45 * 200 + 14 bytes: the last data line's length character is ".",
+    # so the server sends it dot-stuffed.
+    dotted = picture_bytes(4, 45 * 200 + 14)
+    poster.post(plain_headers(g, "dotted payload"),
+                [b".A text line that begins with a dot.", b""] + uuencode("dotted.jpg", dotted))
+    expect.keep(g, "dotted.jpg", dotted)
+
+    for subject, seed in (("big series (1/3)", 5), ("big series (10/12)", 6), ("big series (0/5)", 7)):
+        poster.post(plain_headers(g, subject), uuencode("part%d.jpg" % seed, picture_bytes(seed, 9000)))
+
+    poster.post(plain_headers(g, "exactly at the threshold"),
+                padded_uuencoded("edge150.jpg", picture_bytes(8, 6000), 150, [b"Threshold", b""]))
+    edge = picture_bytes(9, 6000)
+    poster.post(plain_headers(g, "just above the threshold"),
+                padded_uuencoded("edge151.jpg", edge, 151, [b"Threshold", b""]))
+    expect.keep(g, "edge151.jpg", edge)
+
+    b_jpg = picture_bytes(10, 7000)
+    poster.post(mime_headers(g, "mixed case names", 'multipart/mixed; boundary="=_lumi_b"'),
+                multipart_body(b"=_lumi_b", [b"Two pictures."],
+                               [("b.JpG", "image/jpeg", b_jpg, "base64"),
+                                ("c.jpeg", "image/jpeg", picture_bytes(11, 7000), "base64")]))
+    expect.keep(g, "b.JpG", b_jpg)
+
+    # The same name again must not overwrite the first picture.
+    sunset2 = picture_bytes(12, 8000)
+    poster.post(plain_headers(g, "sunset again"), uuencode("sunset.jpg", sunset2))
+    expect.keep(g, "sunset_2.jpg", sunset2)
+
+    poster.post(plain_headers(g, "Closing text note"), text_lines(20))
+
+
+def post_hostile_group(poster, expect):
+    g = HOSTILE_GROUP
+    escape = picture_bytes(20, 9000)
+    poster.post(mime_headers(g, "relative escape", 'image/jpeg; name="../escape.jpg"')
+                + ["Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="../escape.jpg"'],
+                base64_lines(escape))
+    expect.keep(g, "escape.jpg", escape)
+    absolute = picture_bytes(21, 9000)
+    poster.post(plain_headers(g, "absolute path"), uuencode("/tmp/lumigrab-evil.gif", absolute))
+    expect.keep(g, "lumigrab-evil.gif", absolute)
+    windows = picture_bytes(22, 9000)
+    poster.post(plain_headers(g, "windows path"), uuencode("C:\\Windows\\win.bmp", windows))
+    expect.keep(g, "win.bmp", windows)
+    poster.post(plain_headers(g, "parent folder name"), uuencode("..", picture_bytes(23, 9000)))
+
+
+def post_text_group(poster):
+    for i in range(TEXT_ARTICLES):
+        poster.post(plain_headers(TEXT_GROUP, "text article %d" % (i + 1)), text_lines(5 + i % 7))
+
+
+def post_bench_groups(poster, small, pictures):
+    for i in range(small):
+        poster.post(plain_headers(BENCH_SMALL_GROUP, "small article %d" % (i + 1)), text_lines(8))
+    for i in range(pictures):
+        name = "bench%04d.jpg" % (i + 1)
+        poster.post(plain_headers(BENCH_PICTURE_GROUP, name + " (1/1)"),
+                    [b"A picture:", b""] + uuencode(name, picture_bytes(1000 + i, 8000)))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--expected")
+    parser.add_argument("--bench", nargs=2, type=int, metavar=("SMALL", "PICTURES"))
+    args = parser.parse_args()
+    poster = Poster(args.port)
+    if args.bench:
+        post_bench_groups(poster, *args.bench)
+    else:
+        expect = Expectation(args.expected)
+        post_picture_group(poster, expect)
+        post_hostile_group(poster, expect)
+        post_text_group(poster)
+        if args.expected:
+            expect.write_lists()
+    poster.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

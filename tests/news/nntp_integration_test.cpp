@@ -1,0 +1,378 @@
+// The news client, the harvest and lumigrab-harvest against a real INN2 on
+// 127.0.0.1, started by the CTest fixture (tests/news/inn). The fixture
+// passes LUMIGRAB_NNTP_PORT and LUMIGRAB_INN_DIR; the pictures the harvest
+// must keep are in LUMIGRAB_INN_DIR/expected/<group>.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+#include "nntp_test_support.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FolderEntries;
+using testing::ReadFileBytes;
+using testing::RecordSentLines;
+using testing::TempFolder;
+namespace fs = std::filesystem;
+
+const char* const PictureGroup = "lumigrab.test.pictures";
+const char* const HostileGroup = "lumigrab.test.pictures.more";
+const char* const TextGroup = "lumigrab.test.text";
+const char* const EmptyGroup = "lumigrab.test.empty";
+constexpr int TextArticles = 30;
+
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+class InnTest : public ::testing::Test {
+protected:
+    fs::path innDir;
+    std::string server;
+    TmsArticle article;
+    TmsNNTP client;
+
+    void SetUp() override
+    {
+        innDir = Environment("LUMIGRAB_INN_DIR");
+        const std::string port = Environment("LUMIGRAB_NNTP_PORT");
+        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")) {
+            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
+                FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
+            GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
+        }
+        server = "127.0.0.1:" + port;
+        client.SetWinsockLoaded(true);
+        client.Server = server;
+        client.TimeOut = 30;
+        client.Article = &article;
+    }
+
+    fs::path Expected(const std::string& group) const { return innDir / "expected" / group; }
+
+    std::vector<std::string> ExpectedOrder(const std::string& group) const
+    {
+        std::vector<std::string> names;
+        std::ifstream list(innDir / "expected" / (group + ".list"));
+        for (std::string name; std::getline(list, name);)
+            names.push_back(name);
+        return names;
+    }
+
+    // Every expected picture is in folder with its exact bytes, and
+    // nothing else is.
+    void ExpectExactlyThePictures(const fs::path& folder, const std::string& group) const
+    {
+        EXPECT_EQ(FolderEntries(folder), FolderEntries(Expected(group)));
+        for (const std::string& name : FolderEntries(Expected(group)))
+            EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(Expected(group) / name)) << name;
+    }
+
+    std::vector<int32_t> HeaderNumbers() const
+    {
+        std::vector<int32_t> numbers;
+        for (int i = 0; i < client.HeaderList.Count(); ++i)
+            numbers.push_back(client.HeaderList.Entries(i).Number);
+        return numbers;
+    }
+
+    std::vector<std::string> Harvest(const std::string& group, const fs::path& folder)
+    {
+        THarvest harvest(client, folder.string());
+        std::vector<std::string> kept;
+        harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+        client.OnNextHeaderRetrieved
+            = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+        client.SetNewsGroup(group);
+        client.RetrieveHeaders(0, true);
+        return kept;
+    }
+};
+
+TEST_F(InnTest, GroupReplyGivesTheGroupsNumbers)
+{
+    int selected = 0;
+    client.OnGroupSelected = [&](TObject*) { ++selected; };
+    client.SetNewsGroup(TextGroup);
+    EXPECT_EQ(client.ArticleCount(), TextArticles);
+    EXPECT_EQ(client.FirstArticle(), 1);
+    EXPECT_EQ(client.LastArticle(), TextArticles);
+    EXPECT_EQ(client.CurrentArticle(), 1);
+    EXPECT_EQ(selected, 1);
+}
+
+TEST_F(InnTest, UnknownGroupIsTheServersError)
+{
+    try {
+        client.SetNewsGroup("lumigrab.no.such.group");
+        FAIL();
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(e.Message().substr(0, 4), "411 ");
+    }
+    EXPECT_EQ(client.NewsGroup(), "");
+}
+
+TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
+{
+    int lastSignals = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
+    client.SetNewsGroup(TextGroup);
+    client.RetrieveHeaders(10, true);
+    const auto sent = RecordSentLines(client);
+    client.SetNewsGroup("LUMIGRAB.TEST.Text");
+    EXPECT_TRUE(sent->empty());
+    client.RetrieveHeaders(10, true);
+    EXPECT_EQ(sent->front(), "STAT 10");
+    EXPECT_EQ(lastSignals, 0);
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(lastSignals, 1);
+
+    std::vector<int32_t> all;
+    for (int i = 1; i <= TextArticles; ++i)
+        all.push_back(i);
+    EXPECT_EQ(HeaderNumbers(), all);
+    EXPECT_EQ(client.HeaderList.Entries(16).GetFieldValue("Subject"), "text article 17");
+    EXPECT_EQ(client.LastHeaderNumber(), TextArticles);
+
+    // At the end: STAT, NEXT, 421, nothing added.
+    sent->clear();
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 30", "NEXT" }));
+    EXPECT_EQ(client.HeaderList.Count(), TextArticles);
+    EXPECT_EQ(lastSignals, 2);
+}
+
+TEST_F(InnTest, EmptyGroupFailsWithTheServersReply)
+{
+    client.SetNewsGroup(EmptyGroup);
+    EXPECT_EQ(client.ArticleCount(), 0);
+    try {
+        client.RetrieveHeaders(0, true);
+        FAIL();
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(e.Message()[0], '4');
+    }
+}
+
+TEST_F(InnTest, FetchesAndDecodesAnArticleWithProgress)
+{
+    std::vector<int> percents;
+    client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
+    client.SetNewsGroup(PictureGroup);
+    client.RetrieveArticleByNumber(3);
+    ASSERT_EQ(article.Attachments().Count(), 1);
+    EXPECT_EQ(article.Attachments().Items(0).FileName(), "single.gif");
+    EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
+        ReadFileBytes(Expected(PictureGroup) / "single.gif"));
+    EXPECT_FALSE(percents.empty());
+    EXPECT_EQ(client.CurrentArticle(), 3);
+}
+
+TEST_F(InnTest, DotStuffedLinesArriveWithASingleDot)
+{
+    client.SetNewsGroup(PictureGroup);
+    client.RetrieveArticleByNumber(5);
+    ASSERT_EQ(article.Attachments().Count(), 1);
+    EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
+        ReadFileBytes(Expected(PictureGroup) / "dotted.jpg"));
+    ASSERT_GT(article.Body().Count(), 0);
+    EXPECT_EQ(article.Body()[0], ".A text line that begins with a dot.");
+}
+
+TEST_F(InnTest, NewsGroupListFromListAndItsFile)
+{
+    int retrieved = 0;
+    client.OnNewsGroupListRetrieved = [&](TObject*) { ++retrieved; };
+    client.RetrieveNewsGroupList();
+    EXPECT_EQ(retrieved, 1);
+    std::vector<std::string> names;
+    for (int i = 0; i < client.NewsGroupList.Count(); ++i)
+        names.push_back(client.NewsGroupList.Groups(i).GroupName);
+    EXPECT_NE(std::find(names.begin(), names.end(), TextGroup), names.end());
+    for (int i = 0; i < client.NewsGroupList.Count(); ++i) {
+        if (client.NewsGroupList.Groups(i).GroupName == TextGroup) {
+            EXPECT_EQ(client.NewsGroupList.Groups(i).LastArticle, TextArticles);
+            EXPECT_EQ(client.NewsGroupList.Groups(i).FirstArticle, 1);
+            EXPECT_EQ(client.NewsGroupList.Groups(i).PostingFlag, 'y');
+        }
+    }
+
+    TempFolder folder;
+    const std::string file = folder / "Lumigrab.Dat";
+    client.SaveNewsGroupList(file);
+    TmsNNTP reader;
+    reader.LoadNewsGroupList(file);
+    ASSERT_EQ(reader.NewsGroupList.Count(), client.NewsGroupList.Count());
+    for (int i = 0; i < reader.NewsGroupList.Count(); ++i)
+        EXPECT_EQ(reader.NewsGroupList.Groups(i), client.NewsGroupList.Groups(i));
+}
+
+TEST_F(InnTest, CancelFromAHandlerStopsTheWalk)
+{
+    std::vector<std::string> errors;
+    client.OnError = [&](TObject*, std::string& msg) { errors.push_back(msg); };
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        if (num == 4)
+            client.Cancel();
+    };
+    client.SetNewsGroup(TextGroup);
+    EXPECT_THROW(client.RetrieveHeaders(0, true), ECanceledError);
+    EXPECT_EQ(client.HeaderList.Count(), 5);
+    EXPECT_EQ(client.LastHeaderNumber(), 5);
+    EXPECT_EQ(client.NewsGroup(), TextGroup);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(errors.empty());
+
+    // A different group reconnects and starts at its first article.
+    client.OnNextHeaderRetrieved = nullptr;
+    client.SetNewsGroup(PictureGroup);
+    client.RetrieveHeaders(1, false);
+    EXPECT_EQ(HeaderNumbers(), std::vector<int32_t> { 1 });
+}
+
+TEST_F(InnTest, QuitEndsTheSession)
+{
+    client.SetNewsGroup(TextGroup);
+    const auto sent = RecordSentLines(client);
+    client.Disconnect();
+    EXPECT_EQ(*sent, std::vector<std::string> { "QUIT" });
+    EXPECT_EQ(client.LastReply.substr(0, 3), "205");
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.NewsGroup(), "");
+}
+
+TEST_F(InnTest, IdleServerSilenceTimesOut)
+{
+    // INN answers every command; a reader that stops talking waits for a
+    // reply that never comes.
+    client.TimeOut = 1;
+    client.SetNewsGroup(TextGroup);
+    TMemoryStream data;
+    std::vector<std::string> errors;
+    client.OnError = [&](TObject*, std::string& msg) { errors.push_back(msg); };
+    EXPECT_THROW(client.ReadMultiLine(data, -1), ETimedOutError);
+    EXPECT_EQ(errors, std::vector<std::string> { "Operation timed out" });
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(InnTest, HarvestKeepsExactlyTheSelectedPictures)
+{
+    TempFolder root;
+    const fs::path folder = root.Path() / "TEMP";
+    fs::create_directory(folder);
+    const auto kept = Harvest(PictureGroup, folder);
+    EXPECT_EQ(kept, ExpectedOrder(PictureGroup));
+    ExpectExactlyThePictures(folder, PictureGroup);
+    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
+}
+
+TEST_F(InnTest, HarvestOfHostileNamesStaysInItsFolder)
+{
+    std::remove("/tmp/lumigrab-evil.gif");
+    TempFolder root;
+    const fs::path folder = root.Path() / "TEMP";
+    fs::create_directory(folder);
+    const auto kept = Harvest(HostileGroup, folder);
+    EXPECT_EQ(kept, ExpectedOrder(HostileGroup));
+    ExpectExactlyThePictures(folder, HostileGroup);
+    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
+    EXPECT_FALSE(fs::exists("/tmp/lumigrab-evil.gif"));
+}
+
+// lumigrab-harvest, run as a command.
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::string& arguments, const fs::path& scratch)
+{
+    const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+    const fs::path out = scratch / "stdout.txt";
+    const fs::path err = scratch / "stderr.txt";
+    const std::string command = tool.string() + " " + arguments + " >" + out.string() + " 2>" + err.string();
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFileBytes(out);
+    run.err = ReadFileBytes(err);
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    ForEachLine(text, [&](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
+TEST_F(InnTest, ToolHarvestsTheGroup)
+{
+    TempFolder scratch;
+    const fs::path folder = scratch.Path() / "pictures";
+    const fs::path log = scratch.Path() / "protocol.log";
+    const ToolRun run = RunTool("--server " + server + " --group " + PictureGroup + " --folder "
+            + folder.string() + " --log " + log.string(),
+        scratch.Path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expectedPaths;
+    for (const std::string& name : ExpectedOrder(PictureGroup))
+        expectedPaths.push_back((folder / name).string());
+    EXPECT_EQ(Lines(run.out), expectedPaths);
+    ExpectExactlyThePictures(folder, PictureGroup);
+    EXPECT_NE(run.err.find("Total articles: 13"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Last available header retrieved"), std::string::npos);
+    const std::string protocol = ReadFileBytes(log);
+    EXPECT_NE(protocol.find(std::string("GROUP ") + PictureGroup), std::string::npos);
+    EXPECT_NE(protocol.find("QUIT"), std::string::npos);
+}
+
+TEST_F(InnTest, ToolStopsAfterCountHeaders)
+{
+    TempFolder scratch;
+    const fs::path folder = scratch.Path() / "pictures";
+    const ToolRun run = RunTool(
+        "--server " + server + " --group " + PictureGroup + " --count 3 --folder " + folder.string(),
+        scratch.Path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Lines(run.out),
+        (std::vector<std::string> { (folder / "sunset.jpg").string(), (folder / "single.gif").string() }));
+    EXPECT_EQ(run.err.find("Last available header retrieved"), std::string::npos);
+}
+
+TEST_F(InnTest, ToolReportsFailuresAndUsage)
+{
+    TempFolder scratch;
+    const ToolRun missing = RunTool(
+        "--server " + server + " --group lumigrab.no.such.group --folder " + (scratch / "p"), scratch.Path());
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("411 "), std::string::npos) << missing.err;
+
+    const ToolRun refused
+        = RunTool("--server 127.0.0.1:1 --group x --folder " + (scratch / "p"), scratch.Path());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("Connection refused"), std::string::npos) << refused.err;
+
+    for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
+             "--server h --group x --bogus 1", "--server h --group" }) {
+        EXPECT_EQ(RunTool(arguments, scratch.Path()).exitCode, 2) << arguments;
+    }
+}
+
+} // namespace
+} // namespace lumigrab

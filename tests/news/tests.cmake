@@ -1,0 +1,39 @@
+# Integration tests against a private INN2 on 127.0.0.1. The server is
+# started (and the test articles posted) by a set-up fixture and stopped by a
+# clean-up fixture; the tests get its port and folder through the
+# environment. Each build folder gets its own port so that several builds
+# can test side by side.
+string(MD5 lumigrab_inn_hash "${PROJECT_BINARY_DIR}")
+string(SUBSTRING "${lumigrab_inn_hash}" 0 4 lumigrab_inn_hex)
+math(EXPR lumigrab_inn_default_port "20000 + 0x${lumigrab_inn_hex} % 20000")
+set(LUMIGRAB_INN_PORT ${lumigrab_inn_default_port} CACHE STRING "Port of the INN2 test server")
+set(lumigrab_inn_dir "${PROJECT_BINARY_DIR}/inn-test")
+set(lumigrab_inn_scripts "${CMAKE_CURRENT_LIST_DIR}/inn")
+
+add_test(NAME inn_server_start
+  COMMAND "${lumigrab_inn_scripts}/fixture.sh" setup "${lumigrab_inn_dir}" ${LUMIGRAB_INN_PORT})
+add_test(NAME inn_server_stop
+  COMMAND "${lumigrab_inn_scripts}/fixture.sh" cleanup "${lumigrab_inn_dir}")
+set_tests_properties(inn_server_start PROPERTIES FIXTURES_SETUP inn LABELS integration TIMEOUT 120)
+set_tests_properties(inn_server_stop PROPERTIES FIXTURES_CLEANUP inn LABELS integration TIMEOUT 60)
+
+# The integration programs' tests are discovered at test time; this script
+# runs after the discovery scripts and gives them the fixture.
+set(lumigrab_integration_targets nntp_integration_test)
+set(lumigrab_inn_env "LUMIGRAB_NNTP_PORT=${LUMIGRAB_INN_PORT};LUMIGRAB_INN_DIR=${lumigrab_inn_dir}")
+set(lumigrab_inn_include "${CMAKE_CURRENT_BINARY_DIR}/inn_integration_properties.cmake")
+set(lumigrab_inn_script "")
+foreach(target ${lumigrab_integration_targets})
+  if(TARGET ${target})
+    if(TARGET lumigrab-harvest)
+      add_dependencies(${target} lumigrab-harvest)
+    endif()
+    string(APPEND lumigrab_inn_script
+      "if(${target}_TESTS)\n"
+      "  set_tests_properties(\${${target}_TESTS} PROPERTIES FIXTURES_REQUIRED inn LABELS integration\n"
+      "    ENVIRONMENT \"${lumigrab_inn_env}\" TIMEOUT 300)\n"
+      "endif()\n")
+  endif()
+endforeach()
+file(WRITE "${lumigrab_inn_include}" "${lumigrab_inn_script}")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_inn_include}")

@@ -1,0 +1,369 @@
+// Decodes every sample article under fixtures/articles through the real
+// decoder and the lumigrab-decode command, and compares what lands on disk
+// with the expected bytes written by fixtures/make_fixtures.py.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/classes.h"
+#include "message/msmsg.h"
+
+namespace lumigrab {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path ArticlesDir = fs::path(LUMIGRAB_FIXTURES_DIR) / "articles";
+const fs::path DecodeToolPath = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-decode";
+
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Every regular file below root, keyed by its path relative to root.
+std::map<std::string, std::string> FilesBelow(const fs::path& root)
+{
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_directory())
+            files[fs::relative(entry.path(), root).generic_string()] = ReadBytes(entry.path());
+    }
+    return files;
+}
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "lumigrab-decode-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Explains the first difference instead of dumping binary payloads.
+std::string DescribeDifference(const std::string& expected, const std::string& actual)
+{
+    const auto [e, a] = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+    return "expected " + std::to_string(expected.size()) + " bytes, got " + std::to_string(actual.size())
+        + ", first difference at offset " + std::to_string(e - expected.begin());
+}
+
+void ExpectSameFiles(
+    const std::map<std::string, std::string>& expected, const std::map<std::string, std::string>& actual)
+{
+    std::vector<std::string> expectedNames, actualNames;
+    for (const auto& [name, bytes] : expected)
+        expectedNames.push_back(name);
+    for (const auto& [name, bytes] : actual)
+        actualNames.push_back(name);
+    EXPECT_EQ(expectedNames, actualNames);
+    for (const auto& [name, bytes] : expected) {
+        const auto found = actual.find(name);
+        if (found != actual.end()) {
+            EXPECT_TRUE(found->second == bytes) << name << ": " << DescribeDifference(bytes, found->second);
+        }
+    }
+}
+
+std::vector<std::string> FixtureNames()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(ArticlesDir)) {
+        if (entry.path().extension() == ".eml")
+            names.push_back(entry.path().stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void LoadArticle(const fs::path& file, TmsArticle& article)
+{
+    TMemoryStream source;
+    source.Assign(ReadBytes(file));
+    article.Clear();
+    article.LoadFromStream(source);
+}
+
+class DecodeFixture : public ::testing::TestWithParam<std::string> {
+protected:
+    fs::path Article() const { return ArticlesDir / (GetParam() + ".eml"); }
+    std::map<std::string, std::string> Expected() const
+    {
+        return FilesBelow(ArticlesDir / (GetParam() + ".expected"));
+    }
+};
+
+TEST_P(DecodeFixture, AttachmentsInMemoryMatchExpectedBytes)
+{
+    TmsArticle article;
+    LoadArticle(Article(), article);
+    std::map<std::string, std::string> decoded;
+    for (int i = 0; i < article.Attachments().Count(); ++i) {
+        const TmsAttItem& item = article.Attachments().Items(i);
+        EXPECT_TRUE(decoded.emplace(BareFileName(item.FileName()), std::string(item.Stream.View())).second)
+            << "two attachments named " << item.FileName();
+    }
+    ExpectSameFiles(Expected(), decoded);
+}
+
+TEST_P(DecodeFixture, SavedFilesMatchExpectedAndStayInsideFolder)
+{
+    // Names like ../../x must not climb out of out/; the sandbox around it
+    // is deep enough to catch two levels of climbing.
+    TempDir sandbox;
+    const fs::path folder = sandbox.Path() / "a" / "b" / "out";
+    fs::create_directories(folder);
+    const bool absoluteTargetExisted = fs::exists("/etc/x.jpg");
+
+    TmsArticle article;
+    LoadArticle(Article(), article);
+    for (int i = 0; i < article.Attachments().Count(); ++i)
+        EXPECT_NO_THROW(article.SaveAttachment(i, folder.string()))
+            << article.Attachments().Items(i).FileName();
+
+    std::map<std::string, std::string> expected;
+    for (const auto& [name, bytes] : Expected())
+        expected["a/b/out/" + name] = bytes;
+    ExpectSameFiles(expected, FilesBelow(sandbox.Path()));
+    if (!absoluteTargetExisted && fs::exists("/etc/x.jpg")) {
+        fs::remove("/etc/x.jpg");
+        ADD_FAILURE() << "an absolute attachment name was written outside the folder";
+    }
+}
+
+TEST_P(DecodeFixture, BodyMatchesExpectedLines)
+{
+    const fs::path bodyFile = ArticlesDir / (GetParam() + ".body");
+    ASSERT_TRUE(fs::exists(bodyFile)) << bodyFile;
+    TmsArticle article;
+    LoadArticle(Article(), article);
+    EXPECT_EQ(SplitLines(ReadBytes(bodyFile)), article.Body().Lines());
+}
+
+TEST_P(DecodeFixture, HeadersReachTheArticle)
+{
+    TmsArticle article;
+    LoadArticle(Article(), article);
+    EXPECT_EQ("alt.binaries.pictures.test", article.NewsGroups);
+    EXPECT_EQ("poster@example.invalid", article.Sender().Address());
+    EXPECT_EQ("<" + GetParam() + "@example.invalid>", article.MessageID);
+    EXPECT_FALSE(article.Subject().empty());
+    if (GetParam().starts_with("uu_")) {
+        EXPECT_EQ(meUU, article.Encoding());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Articles, DecodeFixture, ::testing::ValuesIn(FixtureNames()),
+    [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(DecodeFixtures, EveryShapeIsPresent)
+{
+    // A generator run that lost articles would silently shrink the suite.
+    const std::vector<std::string> names = FixtureNames();
+    EXPECT_GE(names.size(), 25u);
+    for (const char* required :
+        { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name", "mime_single_filename",
+            "multipart_mixed", "multipart_first_image", "multipart_alternative", "nested_alternative",
+            "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines", "lf_only",
+            "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots" })
+        EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
+}
+
+// ---- the command ----
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ShellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+ToolRun RunTool(const std::vector<std::string>& args, const fs::path& workDir)
+{
+    const fs::path outFile = workDir / ".tool.out";
+    const fs::path errFile = workDir / ".tool.err";
+    std::string command = "cd " + ShellQuote(workDir.string()) + " && " + ShellQuote(DecodeToolPath.string());
+    for (const std::string& arg : args)
+        command += " " + ShellQuote(arg);
+    command += " >" + ShellQuote(outFile.string()) + " 2>" + ShellQuote(errFile.string());
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadBytes(outFile);
+    run.err = ReadBytes(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return run;
+}
+
+std::string Fixture(const std::string& name)
+{
+    return (ArticlesDir / (name + ".eml")).string();
+}
+
+class DecodeTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(DecodeToolPath))
+            GTEST_FAIL() << "build lumigrab-decode first: " << DecodeToolPath;
+        out_ = work_.Path() / "out";
+        fs::create_directory(out_);
+    }
+    TempDir work_;
+    fs::path out_;
+};
+
+TEST_F(DecodeTool, ListsEachAttachmentWithTypeAndSize)
+{
+    const ToolRun run = RunTool({ Fixture("mime_single_name"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("x.jpg\timage/jpeg\t6000\n", run.out);
+    EXPECT_EQ(ReadBytes(ArticlesDir / "mime_single_name.expected" / "x.jpg"), ReadBytes(out_ / "x.jpg"));
+}
+
+TEST_F(DecodeTool, ListsAttachmentsInArticleOrder)
+{
+    const ToolRun run = RunTool({ Fixture("multipart_mixed"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    const std::vector<std::string> lines = SplitLines(run.out);
+    ASSERT_EQ(2u, lines.size()) << run.out;
+    EXPECT_TRUE(lines[0].starts_with("first.jpg\t") && lines[0].ends_with("\t7000")) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("second.png\t") && lines[1].ends_with("\t4096")) << lines[1];
+    ExpectSameFiles(FilesBelow(ArticlesDir / "multipart_mixed.expected"), FilesBelow(out_));
+}
+
+TEST_F(DecodeTool, BodyOptionPrintsBodyBeforeAttachments)
+{
+    const ToolRun run = RunTool({ "--body", Fixture("uu_grave"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    const std::vector<std::string> lines = SplitLines(run.out);
+    ASSERT_EQ(3u, lines.size()) << run.out;
+    EXPECT_EQ("Here is a picture for the group.", lines[0]);
+    EXPECT_EQ("Enjoy.", lines[1]);
+    EXPECT_TRUE(lines[2].starts_with("cat.jpg\t") && lines[2].ends_with("\t4000")) << lines[2];
+}
+
+TEST_F(DecodeTool, WritesIntoCurrentFolderWithoutFolderArgument)
+{
+    const ToolRun run = RunTool({ Fixture("uu_two_blocks") }, out_);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ExpectSameFiles(FilesBelow(ArticlesDir / "uu_two_blocks.expected"), FilesBelow(out_));
+}
+
+TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
+{
+    const fs::path article = work_.Path() / "twice.eml";
+    std::ofstream(article, std::ios::binary) << "Subject: twice\r\n\r\n"
+                                                "begin 644 pic.jpg\r\n#0V%T\r\n`\r\nend\r\n"
+                                                "begin 644 pic.jpg\r\n#1&]G\r\n`\r\nend\r\n";
+    const ToolRun run = RunTool({ article.string(), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("pic.jpg\timage/jpeg\t3\npic-1.jpg\timage/jpeg\t3\n", run.out);
+    const std::map<std::string, std::string> expected = { { "pic.jpg", "Cat" }, { "pic-1.jpg", "Dog" } };
+    ExpectSameFiles(expected, FilesBelow(out_));
+}
+
+TEST_F(DecodeTool, HostileNamesAreListedAsWritten)
+{
+    const ToolRun run = RunTool({ Fixture("hostile_multipart_names"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    std::vector<std::string> names;
+    for (const std::string& line : SplitLines(run.out))
+        names.push_back(line.substr(0, line.find('\t')));
+    EXPECT_EQ((std::vector<std::string> { "win.jpg", "evil.jpg", "att.2" }), names);
+    ExpectSameFiles(FilesBelow(ArticlesDir / "hostile_multipart_names.expected"), FilesBelow(out_));
+}
+
+TEST_F(DecodeTool, RecoveryResultCountsAsRead)
+{
+    const ToolRun run = RunTool({ Fixture("recovery_no_boundary"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    const std::string articleBytes = ReadBytes(Fixture("recovery_no_boundary"));
+    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n", run.out);
+    EXPECT_EQ(articleBytes, ReadBytes(out_ / "original.eml"));
+}
+
+TEST_F(DecodeTool, FailsWithOneWhenArticleOrFolderUnusable)
+{
+    const std::string missingFolder = (work_.Path() / "no" / "such").string();
+    const fs::path plainFile = work_.Path() / "plain";
+    std::ofstream(plainFile) << "x";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+    } cases[] = {
+        { "missing article", { (work_.Path() / "missing.eml").string(), out_.string() } },
+        { "article is a folder", { work_.Path().string(), out_.string() } },
+        { "missing folder", { Fixture("mime_single_name"), missingFolder } },
+        { "folder is a file", { Fixture("mime_single_name"), plainFile.string() } },
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(c.args, work_.Path());
+        EXPECT_EQ(1, run.exitCode) << c.what;
+        EXPECT_NE(std::string::npos, run.err.find("lumigrab-decode: ")) << c.what << ": " << run.err;
+        EXPECT_EQ("", run.out) << c.what;
+    }
+    EXPECT_FALSE(fs::exists(missingFolder));
+}
+
+TEST_F(DecodeTool, WrongUsageExitsWithTwoAndHelpWithZero)
+{
+    const std::string article = Fixture("mime_single_name");
+    const std::vector<std::vector<std::string>> wrong
+        = { {}, { "--body" }, { "--bogus", article }, { article, out_.string(), "extra" } };
+    for (const auto& args : wrong) {
+        const ToolRun run = RunTool(args, work_.Path());
+        EXPECT_EQ(2, run.exitCode) << ::testing::PrintToString(args);
+        EXPECT_NE(std::string::npos, run.err.find("usage: lumigrab-decode")) << run.err;
+    }
+    const ToolRun help = RunTool({ "--help" }, work_.Path());
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("usage: lumigrab-decode"));
+    EXPECT_TRUE(FilesBelow(out_).empty());
+}
+
+} // namespace
+} // namespace lumigrab

@@ -1,0 +1,498 @@
+#include "transport/ktsocket.h"
+
+#include <QTimer>
+
+#include <time.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "transport/ktConst.h"
+#include "transport/ktwsock.h"
+#include "transport/msmb.h"
+
+#include "script_server.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::CloseConnection;
+using testing::Pause;
+using testing::ReadLine;
+using testing::ScriptServer;
+using testing::Send;
+using testing::Step;
+
+// A protocol client whose reply check rejects 5xx lines, like the news
+// client does.
+class TestClient : public TmsMailBase {
+public:
+    std::vector<std::string> checked;
+
+    void CheckReply(const std::string& reply) override
+    {
+        checked.push_back(reply);
+        if (!reply.empty() && reply[0] == '5')
+            RaiseSocketError(reply);
+    }
+    void StartSession() override
+    {
+        ConnectSocket();
+        std::string greeting;
+        ReadReply(greeting);
+    }
+    void EndSession() override
+    {
+        SendLine("QUIT");
+        std::string reply;
+        ReadReply(reply);
+    }
+};
+
+class SocketTest : public ::testing::Test {
+protected:
+    TestClient client;
+    std::vector<std::string> errors;
+
+    void SetUp() override
+    {
+        client.SetWinsockLoaded(true);
+        client.TimeOut = 5;
+        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
+        Winsock().SetHostResolver({});
+        Winsock().SetServiceResolver({});
+    }
+    void TearDown() override
+    {
+        Winsock().SetHostResolver({});
+        Winsock().SetServiceResolver({});
+    }
+
+    // Opens and connects to server without reading a greeting.
+    void OpenTo(const ScriptServer& server)
+    {
+        client.Server = server.Address();
+        client.Open();
+        client.ConnectSocket();
+    }
+
+    std::string ReadBlock(int expected = -1)
+    {
+        TMemoryStream stream;
+        client.ReadMultiLine(stream, expected);
+        return std::string(stream.View());
+    }
+};
+
+double ThreadCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+struct ReplyCase {
+    const char* name;
+    std::vector<Step> script;
+    std::vector<std::string> replies;
+};
+
+class ReplyTest : public SocketTest, public ::testing::WithParamInterface<ReplyCase> { };
+
+TEST_P(ReplyTest, ReadsEachReplyLineWithoutItsLineEnd)
+{
+    ScriptServer server(GetParam().script);
+    OpenTo(server);
+    for (const std::string& expected : GetParam().replies) {
+        std::string reply = "stale";
+        client.ReadReply(reply);
+        EXPECT_EQ(reply, expected);
+    }
+    EXPECT_EQ(client.checked, GetParam().replies);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, ReplyTest,
+    ::testing::Values(
+        ReplyCase { "Plain", { Send("200 news.example ready\r\n") }, { "200 news.example ready" } },
+        ReplyCase { "CrCrLf", { Send("211 5 1 5 alt.test\r\r\n") }, { "211 5 1 5 alt.test" } },
+        ReplyCase { "LoneDigit", { Send("2\r\n") }, { "2" } },
+        ReplyCase { "SplitAcrossSends", { Send("21"), Pause(50), Send("1 ok\r"), Pause(50), Send("\n") },
+            { "211 ok" } },
+        ReplyCase { "TwoRepliesInOneSend", { Send("223 1 <a@b>\r\n223 2 <c@d>\r\n") },
+            { "223 1 <a@b>", "223 2 <c@d>" } },
+        ReplyCase { "LongLine", { Send("200 " + std::string(5000, 'x') + "\r\n211 next\r\n") },
+            { "200 " + std::string(5000, 'x'), "211 next" } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SocketTest, PeerClosingMidLineGivesEmptyReplyWithoutCheck)
+{
+    ScriptServer server({ Send("200 par"), CloseConnection() });
+    OpenTo(server);
+    std::string reply = "stale";
+    client.ReadReply(reply);
+    EXPECT_EQ(reply, "");
+    EXPECT_TRUE(client.checked.empty());
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(SocketTest, ErrorReplyRaisesAfterLoggingAndNotifying)
+{
+    ScriptServer server({ Send("502 access denied\r\n") });
+    OpenTo(server);
+    client.LogFileName = "unused.log";
+    std::vector<std::string> received;
+    client.OnLineReceived = [&](TObject*, const std::string& line) { received.push_back(line); };
+    std::string reply;
+    EXPECT_THROW(client.ReadReply(reply), ESocketError);
+    EXPECT_EQ(received, std::vector<std::string> { "502 access denied" });
+    ASSERT_EQ(client.Log.Count(), 1);
+    EXPECT_EQ(client.Log[0], "502 access denied");
+    client.LogFileName.clear();
+}
+
+struct BlockCase {
+    const char* name;
+    std::vector<Step> script;
+    std::string block;
+};
+
+class BlockTest : public SocketTest, public ::testing::WithParamInterface<BlockCase> { };
+
+TEST_P(BlockTest, StoresTheBlockWithoutTerminatorOrStuffing)
+{
+    std::vector<Step> script = GetParam().script;
+    script.push_back(Send("205 after\r\n"));
+    ScriptServer server(script);
+    OpenTo(server);
+    EXPECT_EQ(ReadBlock(), GetParam().block);
+    // Bytes after the terminator belong to the next reply.
+    std::string reply;
+    client.ReadReply(reply);
+    EXPECT_EQ(reply, "205 after");
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, BlockTest,
+    ::testing::Values(
+        BlockCase { "Plain", { Send("Subject: x\r\n\r\nbody\r\n.\r\n") }, "Subject: x\r\n\r\nbody\r\n" },
+        BlockCase { "Empty", { Send(".\r\n") }, "" },
+        BlockCase { "DotStuffed", { Send("..\r\n...\r\n..M86XX\r\n.\r\n") }, ".\r\n..\r\n.M86XX\r\n" },
+        BlockCase { "TerminatorSplitAfterDot", { Send("abc\r\n."), Pause(50), Send("\r\n") }, "abc\r\n" },
+        BlockCase { "TerminatorSplitInsideCrLf", { Send("abc\r"), Pause(50), Send("\n.\r\n") }, "abc\r\n" },
+        BlockCase { "DotLineSplitFromStuffing", { Send("abc\r\n."), Pause(50), Send(".x\r\n.\r\n") },
+            "abc\r\n.x\r\n" },
+        BlockCase { "ZeroByteBecomesSpace", { Send(std::string("a\0b\r\n.\r\n", 8)) }, "a b\r\n" },
+        BlockCase { "TerminatorLookalikeInsideLine", { Send("a.\r\n.b\r\n.\r\n") }, "a.\r\nb\r\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SocketTest, LargeBlockArrivesWholeWithProgress)
+{
+    std::string body;
+    for (int i = 0; i < 20000; ++i)
+        body += "M" + std::string(60, char('A' + i % 26)) + std::to_string(i) + "\r\n";
+    ScriptServer server({ Send(body.substr(0, 300000)), Pause(20), Send(body.substr(300000) + ".\r\n") });
+    OpenTo(server);
+    client.SizeInLines = true;
+    std::vector<int> percents;
+    client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
+    EXPECT_EQ(ReadBlock(20000), body);
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    // 20000 lines estimated at 76 bytes; the block holds about 67 per line.
+    EXPECT_EQ(percents.back(), int(std::lround(body.size() * 100.0 / (20000 * 76.0))));
+}
+
+TEST_F(SocketTest, PeerClosingMidBlockIsAnError)
+{
+    ScriptServer server({ Send("line one\r\nline tw"), CloseConnection() });
+    OpenTo(server);
+    try {
+        ReadBlock();
+        FAIL() << "a cut block must not pass as complete";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "[10054] Connection reset by peer");
+    }
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(SocketTest, SilenceTimesOutWithoutSpinning)
+{
+    ScriptServer server({});
+    OpenTo(server);
+    client.TimeOut = 1;
+    double cpuBefore = ThreadCpuSeconds();
+    auto wallBefore = std::chrono::steady_clock::now();
+    std::string reply;
+    try {
+        client.ReadReply(reply);
+        FAIL() << "silence must time out";
+    } catch (const ETimedOutError& e) {
+        EXPECT_STREQ(e.what(), "Operation timed out");
+    }
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    double cpu = ThreadCpuSeconds() - cpuBefore;
+    EXPECT_GE(wall, 0.5);
+    EXPECT_LT(cpu, 0.1 * wall) << "the wait must sleep, not spin";
+    EXPECT_EQ(errors, std::vector<std::string> { "Operation timed out" });
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(client.TimedOut());
+}
+
+TEST_F(SocketTest, EachChunkRestartsTheTimeOut)
+{
+    ScriptServer server(
+        { Send("a\r\n"), Pause(700), Send("b\r\n"), Pause(700), Send("c\r\n"), Pause(700), Send(".\r\n") });
+    OpenTo(server);
+    client.TimeOut = 2;
+    EXPECT_EQ(ReadBlock(), "a\r\nb\r\nc\r\n");
+}
+
+TEST_F(SocketTest, CancelFromATimerEndsTheWait)
+{
+    ScriptServer server({});
+    OpenTo(server);
+    int cancelEvents = 0;
+    client.OnCancel = [&](TObject*) { ++cancelEvents; };
+    QTimer::singleShot(100, [this] { client.Cancel(); });
+    TMemoryStream stream;
+    EXPECT_THROW(client.ReadMultiLine(stream, -1), ECanceledError);
+    EXPECT_EQ(cancelEvents, 1);
+    EXPECT_EQ(errors, std::vector<std::string> { "Operation has been canceled" });
+    EXPECT_FALSE(client.Connected());
+    // Sticky until ResetState: the next operation needs a new connection.
+    EXPECT_TRUE(client.Canceled());
+    client.ResetState();
+    EXPECT_FALSE(client.Canceled());
+}
+
+TEST_F(SocketTest, RefusedConnection)
+{
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    client.Server = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    try {
+        client.Connect();
+        FAIL() << "nothing listens there";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "[10061] Connection refused");
+    }
+    EXPECT_EQ(errors, std::vector<std::string> { "[10061] Connection refused" });
+    EXPECT_FALSE(client.Connected()) << "a refused connection must not pass for an open one";
+}
+
+TEST_F(SocketTest, OnErrorMayReplaceTheSocketErrorText)
+{
+    client.OnError = [](TObject*, std::string& msg) { msg = "No server: " + msg; };
+    try {
+        client.Open();
+        FAIL();
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "No server: Server property is required");
+    }
+}
+
+TEST_F(SocketTest, TimeOutKeepsItsOwnTextWhateverOnErrorDoes)
+{
+    ScriptServer server({});
+    OpenTo(server);
+    client.TimeOut = 1;
+    client.OnError = [](TObject*, std::string& msg) { msg = "changed"; };
+    std::string reply;
+    try {
+        client.ReadReply(reply);
+        FAIL();
+    } catch (const ETimedOutError& e) {
+        EXPECT_STREQ(e.what(), "Operation timed out");
+    }
+}
+
+TEST_F(SocketTest, UnresolvableHostReportsTheLookupError)
+{
+    std::vector<std::string> asked;
+    Winsock().SetHostResolver([&](const std::string& name) {
+        asked.push_back(name);
+        return THostLookup { WSAHOST_NOT_FOUND, 0 };
+    });
+    client.Server = "news.nowhere.invalid:119";
+    try {
+        client.Open();
+        FAIL();
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "[11001] Host not found");
+    }
+    EXPECT_EQ(asked, std::vector<std::string> { "news.nowhere.invalid" });
+}
+
+TEST_F(SocketTest, HostNameIsLookedUpAndDottedAddressIsNot)
+{
+    ScriptServer server({ Send("200 hi\r\n") });
+    Winsock().SetHostResolver([](const std::string& name) {
+        return THostLookup { 0, Winsock().inet_addr("127.0.0.1") };
+    });
+    client.Server = "news.example:" + std::to_string(server.Port());
+    client.Connect();
+    EXPECT_EQ(client.RemoteAddress(), "127.0.0.1");
+    EXPECT_EQ(client.checked, std::vector<std::string> { "200 hi" });
+    client.Close();
+
+    client.Server = server.Address();
+    client.Open();
+    EXPECT_EQ(client.RemoteAddress(), "");
+    EXPECT_EQ(client.RemoteAddr(), Winsock().inet_addr("127.0.0.1"));
+}
+
+TEST_F(SocketTest, SlowLookupCanBeCanceledAndTimesOut)
+{
+    Winsock().SetHostResolver([](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        return THostLookup { 0, 0x0100007F };
+    });
+    client.Server = "slow.example";
+    client.ServiceName = "nntp";
+    QTimer::singleShot(100, [this] { client.Cancel(); });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.Open(), ECanceledError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+
+    client.ResetState();
+    client.TimeOut = 1;
+    EXPECT_THROW(client.Open(), ETimedOutError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2400));
+}
+
+struct ServerCase {
+    const char* server;
+    const char* host;
+    int port;
+};
+
+class ServerPropertyTest : public SocketTest, public ::testing::WithParamInterface<ServerCase> { };
+
+TEST_P(ServerPropertyTest, SplitsHostAndPort)
+{
+    client.Server = GetParam().server;
+    EXPECT_EQ(client.ServerHost(), GetParam().host);
+    EXPECT_EQ(client.ServerPort(), GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerPropertyTest,
+    ::testing::Values(ServerCase { "news.example", "news.example", 0 },
+        ServerCase { "news.example:119", "news.example", 119 },
+        ServerCase { "news.example:nntp", "news.example", 0 },
+        ServerCase { "news.example:", "news.example", 0 },
+        ServerCase { "news.example:70000", "news.example", 0 },
+        ServerCase { "news.example:-5", "news.example", 0 }, ServerCase { "10.0.0.1:563:x", "10.0.0.1", 0 }));
+
+TEST_F(SocketTest, PortFromServiceLookupOrDefault)
+{
+    ScriptServer server({ Send("200 hi\r\n") });
+    std::vector<std::string> asked;
+    Winsock().SetServiceResolver([&](const std::string& name, const std::string& protocol) {
+        asked.push_back(name + "/" + protocol);
+        return TServiceLookup { WSANO_DATA, 0 };
+    });
+    client.Server = "127.0.0.1:letters";
+    client.ServiceName = "nntp";
+    client.DefaultPort = server.Port();
+    client.Connect();
+    EXPECT_EQ(client.Port(), server.Port());
+    EXPECT_EQ(asked, std::vector<std::string> { "nntp/tcp" });
+    EXPECT_EQ(client.checked, std::vector<std::string> { "200 hi" });
+
+    Winsock().SetServiceResolver([](const std::string&, const std::string&) {
+        return TServiceLookup { 0, 4119 };
+    });
+    client.Close();
+    client.Open();
+    EXPECT_EQ(client.Port(), 4119);
+}
+
+TEST_F(SocketTest, MissingServiceNameIsReported)
+{
+    client.Server = "127.0.0.1";
+    try {
+        client.Open();
+        FAIL();
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Service name is required");
+    }
+}
+
+TEST_F(SocketTest, OperationsNeedAConnection)
+{
+    std::string reply;
+    TMemoryStream stream;
+    EXPECT_THROW(client.ReadReply(reply), ESocketError);
+    EXPECT_THROW(client.SendLine("LIST"), ESocketError);
+    EXPECT_THROW(client.ReadMultiLine(stream, -1), ESocketError);
+    EXPECT_EQ(errors, std::vector<std::string>(3, "You have to connect to the server first"));
+}
+
+TEST_F(SocketTest, SessionSendsLinesAndLogsTheDialogue)
+{
+    std::string logFile = std::string(LUMIGRAB_BINARY_DIR) + "/ktsocket_test_session.log";
+    std::remove(logFile.c_str());
+    ScriptServer server({ Send("200 ready\r\n"), ReadLine(), Send("211 3 1 3 alt.test\r\n"), ReadLine(),
+        Send("205 bye\r\n") });
+    std::vector<std::string> events;
+    {
+        TestClient session;
+        session.SetWinsockLoaded(true);
+        session.TimeOut = 5;
+        session.Server = server.Address();
+        session.LogFileName = logFile;
+        session.OnOpen = [&](TObject*) { events.push_back("open"); };
+        session.OnConnected = [&](TObject*) { events.push_back("connected"); };
+        session.OnLineSent = [&](TObject*, const std::string& line) { events.push_back("sent " + line); };
+        session.OnClosing = [&](TObject*) { events.push_back("closing"); };
+        session.OnClosed = [&](TObject*) { events.push_back("closed"); };
+        session.Connect();
+        session.Connect();
+        session.SendLine("GROUP alt.test");
+        std::string reply;
+        session.ReadReply(reply);
+        session.Disconnect();
+        session.Disconnect();
+        EXPECT_FALSE(session.Connected());
+    }
+    EXPECT_EQ(server.Accepted(), 1);
+    EXPECT_EQ(server.Lines(), (std::vector<std::string> { "GROUP alt.test", "QUIT" }));
+    EXPECT_EQ(events,
+        (std::vector<std::string> {
+            "open", "connected", "sent GROUP alt.test", "sent QUIT", "closing", "closed" }));
+    TStringList log;
+    log.LoadFromFile(logFile);
+    EXPECT_EQ(log.Text(), "200 ready\r\nGROUP alt.test\r\n211 3 1 3 alt.test\r\nQUIT\r\n205 bye\r\n");
+    std::remove(logFile.c_str());
+}
+
+TEST_F(SocketTest, RejectedGreetingLeavesNoConnection)
+{
+    ScriptServer server({ Send("502 go away\r\n") });
+    client.Server = server.Address();
+    EXPECT_THROW(client.Connect(), ESocketError);
+    EXPECT_EQ(errors, std::vector<std::string> { "502 go away" });
+    EXPECT_FALSE(client.Connected()) << "the next Connect must try again";
+}
+
+TEST_F(SocketTest, UnloadedBindingStopsSocketCalls)
+{
+    ScriptServer server({});
+    OpenTo(server);
+    client.SetWinsockLoaded(false);
+    try {
+        client.SendLine("HELP");
+        FAIL();
+    } catch (const EWinsockDLLError& e) {
+        EXPECT_STREQ(e.what(), "Winsock is not loaded");
+    }
+    client.SetWinsockLoaded(true);
+}
+
+} // namespace
+} // namespace lumigrab

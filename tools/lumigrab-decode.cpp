@@ -1,0 +1,275 @@
+// lumigrab-decode: decodes one saved news article into its attachments.
+//
+//     lumigrab-decode [--body] ARTICLE_FILE [FOLDER]
+//
+// Every attachment is written into FOLDER (default: the current folder) and
+// reported as "name<TAB>content type<TAB>size". Exit status: 0 when the
+// article was read (a recovery result counts), 1 when the article cannot be
+// read or decoded or an attachment cannot be written, 2 on wrong usage.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/classes.h"
+#include "base/sysutils.h"
+#include "message/msmsg.h"
+
+namespace lumigrab {
+namespace {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+constexpr const char* ProgramName = "lumigrab-decode";
+
+struct Options {
+    bool printBody = false;
+    std::string articleFile;
+    std::string folder = ".";
+};
+
+void PrintUsage(std::FILE* out)
+{
+    std::fprintf(out,
+        "usage: %s [--body] ARTICLE_FILE [FOLDER]\n"
+        "Decodes a saved news article (headers, empty line, body) and writes its\n"
+        "attachments into FOLDER (default: the current folder), one line each:\n"
+        "file name, content type and size in bytes, separated by tabs.\n"
+        "  --body   print the article's body text first\n"
+        "  --help   show this text\n",
+        ProgramName);
+}
+
+enum class ParseResult { Run, Help, Usage };
+
+ParseResult ParseArguments(int argc, char** argv, Options& options)
+{
+    std::vector<std::string_view> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-')
+            positional.push_back(arg);
+        else if (arg == "--")
+            optionsEnded = true;
+        else if (arg == "--help" || arg == "-h")
+            return ParseResult::Help;
+        else if (arg == "--body")
+            options.printBody = true;
+        else {
+            std::fprintf(stderr, "%s: unknown option '%s'\n", ProgramName, argv[i]);
+            return ParseResult::Usage;
+        }
+    }
+    if (positional.empty() || positional.size() > 2)
+        return ParseResult::Usage;
+    options.articleFile = positional[0];
+    if (positional.size() == 2)
+        options.folder = positional[1];
+    return ParseResult::Run;
+}
+
+class ArticleReadError : public EInOutError {
+public:
+    using EInOutError::EInOutError;
+};
+
+// The article file as a read-only stream. The decoder keeps its own copy of
+// the whole text, sized once from the file, so the file is read straight
+// into that copy instead of through a second in-memory buffer.
+class ArticleFile : public TStream {
+public:
+    // Raises ArticleReadError when the file cannot be opened or is not a
+    // regular file.
+    explicit ArticleFile(std::string fileName)
+        : fileName_(std::move(fileName))
+    {
+        fd_ = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            Fail(errno);
+        if (const int error = NotRegularFile()) {
+            ::close(fd_);
+            Fail(error);
+        }
+    }
+    ~ArticleFile() override
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ArticleFile(const ArticleFile&) = delete;
+    ArticleFile& operator=(const ArticleFile&) = delete;
+
+    size_t Read(void* buffer, size_t count) override
+    {
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t got = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
+            if (got == 0)
+                break;
+            if (got < 0 && errno != EINTR)
+                Fail(errno);
+            if (got > 0)
+                done += size_t(got);
+        }
+        return done;
+    }
+    size_t Write(const void*, size_t) override { return 0; }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override
+    {
+        const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
+            : origin == TSeekOrigin::Current                ? SEEK_CUR
+                                                            : SEEK_END;
+        const off_t position = ::lseek(fd_, off_t(offset), whence);
+        if (position < 0)
+            Fail(errno);
+        return int64_t(position);
+    }
+
+private:
+    static constexpr int NotRegular = -1;
+
+    // The errno value (or NotRegular) that rules the open file out, or 0.
+    int NotRegularFile() const
+    {
+        struct stat info { };
+        if (::fstat(fd_, &info) != 0)
+            return errno;
+        if (S_ISREG(info.st_mode))
+            return 0;
+        return S_ISDIR(info.st_mode) ? EISDIR : NotRegular;
+    }
+
+    [[noreturn]] void Fail(int error) const
+    {
+        const char* reason = error == NotRegular ? "not a regular file" : std::strerror(error);
+        throw ArticleReadError(Format("cannot read %s: %s", fileName_.c_str(), reason));
+    }
+
+    std::string fileName_;
+    int fd_ = -1;
+};
+
+void WriteOut(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void PrintBody(const TStringList& body)
+{
+    for (const std::string& line : body) {
+        WriteOut(line);
+        WriteOut("\n");
+    }
+}
+
+// "name.ext" -> "name-N.ext"; the extension stays last so that viewers
+// still recognise the file.
+std::string NumberedVariant(std::string_view name, int number)
+{
+    const size_t dot = name.rfind('.');
+    const size_t stemEnd = dot == std::string_view::npos || dot == 0 ? name.size() : dot;
+    return std::string(name.substr(0, stemEnd)) + "-" + std::to_string(number)
+        + std::string(name.substr(stemEnd));
+}
+
+// Two attachments of one article may carry the same name; the later one
+// gets a numbered name instead of overwriting the earlier one on disk.
+void GiveUnusedName(TmsAttItem& item, std::set<std::string>& written)
+{
+    const std::string name(BareFileName(item.FileName()));
+    std::string unused = name;
+    for (int number = 1; written.count(unused) != 0; ++number)
+        unused = NumberedVariant(name, number);
+    if (unused != name) {
+        // Renaming re-derives type and encoding; the decoded ones stand.
+        const std::string contentType = item.ContentType();
+        const TAttEncoding encoding = item.Encoding();
+        item.SetFileName(unused);
+        item.SetContentType(contentType);
+        item.SetEncoding(encoding);
+    }
+    written.insert(unused);
+}
+
+// Saves every attachment; one that fails does not stop the others.
+bool SaveAttachments(TmsArticle& article, const std::string& folder)
+{
+    bool allSaved = true;
+    std::set<std::string> written;
+    for (int i = 0; i < article.Attachments().Count(); ++i) {
+        TmsAttItem& item = article.Attachments().Items(i);
+        GiveUnusedName(item, written);
+        try {
+            article.SaveAttachment(i, folder);
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+            allSaved = false;
+            continue;
+        }
+        const std::string line = Format("%s\t%s\t%lld\n", std::string(BareFileName(item.FileName())).c_str(),
+            item.ContentType().c_str(), static_cast<long long>(item.Stream.View().size()));
+        WriteOut(line);
+    }
+    return allSaved;
+}
+
+int Run(const Options& options)
+{
+    TmsArticle article;
+    article.Clear();
+    try {
+        ArticleFile source(options.articleFile);
+        article.LoadFromStream(source);
+    } catch (const ArticleReadError& e) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+        return ExitFailure;
+    } catch (const Exception& e) {
+        std::fprintf(
+            stderr, "%s: cannot decode %s: %s\n", ProgramName, options.articleFile.c_str(), e.what());
+        return ExitFailure;
+    }
+
+    if (options.printBody)
+        PrintBody(article.Body());
+    const bool saved = SaveAttachments(article, options.folder);
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "%s: cannot write to standard output\n", ProgramName);
+        return ExitFailure;
+    }
+    return saved ? ExitOk : ExitFailure;
+}
+
+} // namespace
+} // namespace lumigrab
+
+int main(int argc, char** argv)
+{
+    using namespace lumigrab;
+    Options options;
+    switch (ParseArguments(argc, argv, options)) {
+    case ParseResult::Help:
+        PrintUsage(stdout);
+        return ExitOk;
+    case ParseResult::Usage:
+        PrintUsage(stderr);
+        return ExitUsage;
+    case ParseResult::Run:
+        break;
+    }
+    try {
+        return Run(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+        return ExitFailure;
+    }
+}

@@ -1,0 +1,151 @@
+// Harvests the pictures of a newsgroup without a window: selects the group,
+// walks its headers and keeps the pictures of every large single-part
+// article, as the browser's Go does.
+//
+//   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
+//                    [--folder DIR] [--log FILE]
+//
+// Kept pictures' paths go to standard output as they are kept, status texts
+// to standard error. Exit codes: 0 done, 1 an operation failed (with the
+// error text), 2 wrong usage.
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "base/sysutils.h"
+#include "message/msmsg.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+
+using namespace lumigrab;
+
+namespace {
+
+struct Options {
+    std::string server;
+    std::string group;
+    int count = 0;
+    std::string folder;
+    std::string logFile;
+};
+
+const char* const Usage
+    = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
+      "[--log FILE]\n";
+
+std::string ProgramFolder(const char* argv0)
+{
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        program = std::filesystem::absolute(argv0, error);
+    return program.parent_path().string();
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const std::string value = argv[++i];
+        if (name == "--server") {
+            options.server = value;
+        } else if (name == "--group") {
+            options.group = value;
+        } else if (name == "--count") {
+            const auto count = TryStrToInt(value);
+            if (!count)
+                return std::nullopt;
+            options.count = *count;
+        } else if (name == "--folder") {
+            options.folder = value;
+        } else if (name == "--log") {
+            options.logFile = value;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (options.server.empty() || options.group.empty())
+        return std::nullopt;
+    if (options.folder.empty())
+        options.folder = (std::filesystem::path(ProgramFolder(argv[0])) / "TEMP").string();
+    return options;
+}
+
+void Status(const std::string& text)
+{
+    std::cerr << text << '\n';
+}
+
+// The status texts the browser shows in its status bar.
+void ReportStatus(TmsNNTP& client)
+{
+    client.OnOpen = [](TObject*) { Status("Opening connection"); };
+    client.OnClosed = [](TObject*) { Status("Connection closed"); };
+    client.OnGroupSelected
+        = [&client](TObject*) { Status("Total articles: " + std::to_string(client.ArticleCount())); };
+    client.OnLastHeaderRetrieved = [](TObject*) { Status("Last available header retrieved"); };
+    client.OnArticleRetrieved = [](TObject*) { Status("Article retrieved"); };
+    client.OnProgress = [](TObject*, int perc) { Status(std::to_string(perc) + "% retrieved"); };
+}
+
+void Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
+{
+    client.OnNextHeaderRetrieved = [&client, &harvest](TObject*, int num) {
+        Status(std::to_string(num + 1) + " headers retrieved");
+        harvest.HarvestHeader(client.HeaderList.Entries(num));
+    };
+    harvest.OnPictureKept = [](const std::string& path) { std::cout << path << std::endl; };
+    client.SetNewsGroup(options.group);
+    client.RetrieveHeaders(options.count, true);
+    client.Disconnect();
+}
+
+int Run(const Options& options)
+{
+    std::error_code error;
+    std::filesystem::create_directories(options.folder, error);
+    if (error) {
+        std::cerr << "Unable to create directory " << options.folder << '\n';
+        return 1;
+    }
+    TmsArticle article;
+    TmsNNTP client;
+    client.SetWinsockLoaded(true);
+    client.Server = options.server;
+    client.TimeOut = 600;
+    client.LogFileName = options.logFile;
+    client.Article = &article;
+    ReportStatus(client);
+    THarvest harvest(client, options.folder);
+    try {
+        Harvest(client, harvest, options);
+    } catch (const Exception& e) {
+        std::cerr << e.Message() << '\n';
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = ParseOptions(argc, argv);
+    if (!options) {
+        std::cerr << Usage;
+        return 2;
+    }
+    QCoreApplication application(argc, argv);
+    return Run(*options);
+}
