@@ -1,9 +1,65 @@
 #include "base/classes.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace lumigrab {
+
+// --- Bulk memory --------------------------------------------------------------
+
+namespace {
+
+constexpr size_t kBulkThreshold = size_t(1) << 20;
+constexpr size_t kHugePage = size_t(2) << 20;
+
+size_t RoundUpToHugePage(size_t bytes)
+{
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
+} // namespace
+
+void* AllocateBulk(size_t bytes)
+{
+#ifdef __linux__
+    if (bytes >= kBulkThreshold) {
+        // Map one huge page more than needed and trim, so the block starts
+        // on a huge-page boundary.
+        const size_t length = RoundUpToHugePage(bytes);
+        void* mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        const auto start = reinterpret_cast<uintptr_t>(mapped);
+        const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+        if (aligned > start)
+            ::munmap(mapped, aligned - start);
+        const size_t tail = (start + length + kHugePage) - (aligned + length);
+        if (tail > 0)
+            ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+        ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+        return reinterpret_cast<void*>(aligned);
+    }
+#endif
+    return ::operator new(bytes);
+}
+
+void ReleaseBulk(void* block, size_t bytes) noexcept
+{
+#ifdef __linux__
+    if (bytes >= kBulkThreshold) {
+        ::munmap(block, RoundUpToHugePage(bytes));
+        return;
+    }
+#endif
+    ::operator delete(block);
+}
 
 // --- TPersistent ------------------------------------------------------------
 
@@ -107,15 +163,21 @@ void TMemoryStream::Clear()
     position_ = 0;
 }
 
-std::string TMemoryStream::TakeBytes()
+ByteBuffer TMemoryStream::TakeBuffer()
 {
-    std::string bytes = std::move(data_);
+    ByteBuffer bytes = std::move(data_);
     data_.clear();
     position_ = 0;
     return bytes;
 }
 
-void TMemoryStream::Assign(std::string bytes)
+void TMemoryStream::Assign(std::string_view bytes)
+{
+    data_.assign(bytes.data(), bytes.size());
+    position_ = 0;
+}
+
+void TMemoryStream::AssignBuffer(ByteBuffer bytes)
 {
     data_ = std::move(bytes);
     position_ = 0;
@@ -125,7 +187,7 @@ void TMemoryStream::LoadFromStream(TStream& source)
 {
     source.SetPosition(0);
     const int64_t size = source.Size();
-    data_.resize(size_t(size));
+    data_.resize(size_t(std::max<int64_t>(size, 0)));
     source.ReadBuffer(data_.data(), data_.size());
     position_ = 0;
 }

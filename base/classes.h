@@ -42,6 +42,25 @@ private:
     bool designing_ = false;
 };
 
+// Memory for multi-megabyte buffers (articles, pictures). Fresh pages are
+// costly to fault in one by one; large blocks therefore get mappings of
+// their own that the kernel may back with huge pages. Small blocks come
+// from the ordinary heap.
+void* AllocateBulk(size_t bytes);
+void ReleaseBulk(void* block, size_t bytes) noexcept;
+
+template <typename T> struct BulkAllocator {
+    using value_type = T;
+    BulkAllocator() = default;
+    template <typename U> BulkAllocator(const BulkAllocator<U>&) noexcept { }
+    T* allocate(size_t count) { return static_cast<T*>(AllocateBulk(count * sizeof(T))); }
+    void deallocate(T* block, size_t count) noexcept { ReleaseBulk(block, count * sizeof(T)); }
+    friend bool operator==(const BulkAllocator&, const BulkAllocator&) { return true; }
+};
+
+// The byte storage of memory streams.
+using ByteBuffer = std::basic_string<char, std::char_traits<char>, BulkAllocator<char>>;
+
 enum class TSeekOrigin { Beginning, Current, End };
 
 // A byte stream with a position.
@@ -86,9 +105,10 @@ public:
     // The whole content as a view; valid until the next write.
     std::string_view View() const { return data_; }
     // Takes the content out, leaving the stream empty.
-    std::string TakeBytes();
-    // Replaces the content; the position goes to 0.
-    void Assign(std::string bytes);
+    ByteBuffer TakeBuffer();
+    // Replace the content; the position goes to 0.
+    void Assign(std::string_view bytes);
+    void AssignBuffer(ByteBuffer bytes);
 
     void LoadFromStream(TStream& source);
     void SaveToStream(TStream& target) const;
@@ -96,7 +116,7 @@ public:
     void SaveToFile(const std::string& fileName) const;
 
 private:
-    std::string data_;
+    ByteBuffer data_;
     size_t position_ = 0;
 };
 

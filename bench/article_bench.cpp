@@ -82,7 +82,26 @@ void BM_LoadUUArticle(benchmark::State& state)
     DecodeArticle(state, text);
 }
 
+// Thousands of tiny blocks without "end" lines: each look-ahead for the
+// block's end must not search the rest of the article again.
+void BM_LoadManyUUBlocks(benchmark::State& state)
+{
+    std::string text = Headers("");
+    for (int i = 0; i < 32000; ++i)
+        text += "begin 644 a" + std::to_string(i) + ".jpg\r\n#0V%T\r\n`\r\n";
+    TMemoryStream stream;
+    stream.Assign(text);
+    for (auto _ : state) {
+        TmsArticle article;
+        article.LoadFromStream(stream);
+        if (article.Attachments().Count() != 32000)
+            state.SkipWithError("blocks not decoded");
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
 BENCHMARK(BM_LoadBase64Article)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadUUArticle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadManyUUBlocks)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -94,9 +94,9 @@ void ReleaseSpareRoom(TMemoryStream& stream, size_t reserved)
     const size_t size = stream.View().size();
     if (reserved <= size + size / 4 + 4096)
         return;
-    std::string bytes = stream.TakeBytes();
+    ByteBuffer bytes = stream.TakeBuffer();
     bytes.shrink_to_fit();
-    stream.Assign(std::move(bytes));
+    stream.AssignBuffer(std::move(bytes));
     stream.Seek(0, TSeekOrigin::End);
 }
 
@@ -187,11 +187,9 @@ TmsCustomDecoder::TmsCustomDecoder(TStream& source)
     if (auto* memory = dynamic_cast<TMemoryStream*>(&source)) {
         lender_ = memory;
         lenderPosition_ = memory->Position();
-        FLines.Assign(memory->TakeBytes());
+        FLines.AssignBuffer(memory->TakeBuffer());
     } else {
-        source.SetPosition(0);
-        FLines.Reserve(size_t(std::max<int64_t>(source.Size(), 0)));
-        FLines.CopyFrom(source, 0);
+        FLines.LoadFromStream(source);
     }
     FLines.Reset();
 }
@@ -199,7 +197,7 @@ TmsCustomDecoder::TmsCustomDecoder(TStream& source)
 TmsCustomDecoder::~TmsCustomDecoder()
 {
     if (lender_) {
-        lender_->Assign(FLines.TakeBytes());
+        lender_->AssignBuffer(FLines.TakeBuffer());
         lender_->SetPosition(lenderPosition_);
     }
 }
@@ -312,8 +310,22 @@ size_t TmsCustomDecoder::TextBytesUntil(std::string_view delimiter)
     const std::string_view text = FLines.View();
     const size_t from = size_t(std::min<int64_t>(FLines.Position(), int64_t(text.size())));
     const size_t blockBack = std::min(from, TLineStream::BlockSize);
-    const size_t end = delimiter.empty() ? std::string_view::npos : text.find(delimiter, from);
+    const size_t end = delimiter.empty() ? std::string_view::npos : FindAhead(delimiter, from);
     return (end == std::string_view::npos ? text.size() : end) - from + blockBack;
+}
+
+size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
+{
+    // A search from an earlier position answers for every later position up
+    // to what it found: nothing lies between.
+    const bool reusable = delimiter == aheadDelimiter_ && from >= aheadFrom_
+        && (aheadFound_ == std::string_view::npos || aheadFound_ >= from);
+    if (!reusable) {
+        aheadDelimiter_.assign(delimiter);
+        aheadFrom_ = from;
+        aheadFound_ = FLines.View().find(delimiter, from);
+    }
+    return aheadFound_;
 }
 
 void TmsCustomDecoder::DecodeSingleAttachment()

@@ -77,6 +77,13 @@ private:
     // Text bytes from the read position to delimiter (or to the end): the
     // size hint for an attachment's stream.
     size_t TextBytesUntil(std::string_view delimiter);
+    size_t FindAhead(std::string_view delimiter, size_t from);
+
+    // The last look-ahead, so that many small blocks before one distant
+    // (or missing) delimiter do not search the same text again each time.
+    std::string aheadDelimiter_;
+    size_t aheadFrom_ = 0;
+    size_t aheadFound_ = 0;
 
     std::string line_;
     std::string decoded_;
