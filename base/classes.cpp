@@ -5,7 +5,18 @@
 #include <cstring>
 #include <new>
 
-#ifdef __linux__
+// Under AddressSanitizer every block comes from the heap, where overruns
+// are caught.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMIGRAB_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMIGRAB_ASAN 1
+#endif
+#if defined(__linux__) && !defined(LUMIGRAB_ASAN)
+#define LUMIGRAB_BULK_MAPPINGS 1
 #include <sys/mman.h>
 #endif
 
@@ -13,6 +24,7 @@ namespace lumigrab {
 
 // --- Bulk memory --------------------------------------------------------------
 
+#ifdef LUMIGRAB_BULK_MAPPINGS
 namespace {
 
 constexpr size_t kBulkThreshold = size_t(1) << 20;
@@ -24,10 +36,11 @@ size_t RoundUpToHugePage(size_t bytes)
 }
 
 } // namespace
+#endif
 
 void* AllocateBulk(size_t bytes)
 {
-#ifdef __linux__
+#ifdef LUMIGRAB_BULK_MAPPINGS
     if (bytes >= kBulkThreshold) {
         // Map one huge page more than needed and trim, so the block starts
         // on a huge-page boundary.
@@ -52,7 +65,7 @@ void* AllocateBulk(size_t bytes)
 
 void ReleaseBulk(void* block, size_t bytes) noexcept
 {
-#ifdef __linux__
+#ifdef LUMIGRAB_BULK_MAPPINGS
     if (bytes >= kBulkThreshold) {
         ::munmap(block, RoundUpToHugePage(bytes));
         return;

@@ -468,9 +468,10 @@ void TktSocket::ResolvePort()
         d_->port = uint16_t(d_->lookupValue);
         return;
     }
-    // The fallback settles the failed lookup; its error must not end the
-    // connect that follows.
+    // The fallback settles the failed (or timed-out) lookup; neither its
+    // error nor its time-out may end the connect that follows.
     d_->asyncError = false;
+    d_->timedOut = false;
     d_->port = DefaultPort;
 }
 
@@ -709,8 +710,11 @@ void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
     try {
         bool chunkArrived = false;
         while (true) {
+            // Data that came in with the reply line counts as progress too,
+            // or a small article would report none.
+            const int64_t before = stream.Position();
             bool ended = DeliverDataLines(stream);
-            if (chunkArrived)
+            if (chunkArrived || stream.Position() != before)
                 FireProgress(stream, expectedBytes);
             if (ended)
                 break;

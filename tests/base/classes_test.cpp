@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 using namespace lumigrab;
@@ -70,3 +71,32 @@ TEST(FileStreamTest, RoundTripsBinaryBytes)
     EXPECT_EQ(in.View(), bytes);
     std::filesystem::remove(path);
 }
+
+TEST(BulkMemoryTest, LargeStreamsKeepEveryByteAcrossGrowthAndHandOver)
+{
+    // Grows past the bulk threshold through many writes, then hands the
+    // buffer to another stream and back.
+    TMemoryStream stream;
+    std::string chunk(4099, '\0');
+    for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = char(i * 7);
+    for (int i = 0; i < 800; ++i)
+        stream.WriteString(chunk);
+    ASSERT_EQ(stream.Size(), int64_t(800 * chunk.size()));
+    TMemoryStream other;
+    other.AssignBuffer(stream.TakeBuffer());
+    EXPECT_EQ(stream.Size(), 0);
+    for (int i = 0; i < 800; i += 97)
+        ASSERT_EQ(other.View().substr(size_t(i) * chunk.size(), chunk.size()), chunk) << i;
+}
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+TEST(BulkMemoryTest, LargeBlocksStartOnHugePageBoundaries)
+{
+    const size_t size = (size_t(5) << 20) + 123;
+    void* block = AllocateBulk(size);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (size_t(2) << 20), 0u);
+    std::memset(block, 0xAB, size);
+    ReleaseBulk(block, size);
+}
+#endif

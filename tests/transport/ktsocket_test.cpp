@@ -201,6 +201,21 @@ TEST_F(SocketTest, LargeBlockArrivesWholeWithProgress)
     EXPECT_EQ(percents.back(), int(std::lround(body.size() * 100.0 / (20000 * 76.0))));
 }
 
+TEST_F(SocketTest, BlockArrivingWithItsReplyStillReportsProgress)
+{
+    ScriptServer server({ Send("220 article follows\r\none\r\ntwo\r\n.\r\n") });
+    OpenTo(server);
+    client.SizeInLines = true;
+    std::string reply;
+    client.ReadReply(reply);
+    std::vector<int> percents;
+    client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
+    TMemoryStream block;
+    client.ReadMultiLine(block, 2);
+    EXPECT_EQ(block.View(), "one\r\ntwo\r\n");
+    EXPECT_EQ(percents, std::vector<int> { int(std::lround(10 * 100.0 / (2 * 76.0))) });
+}
+
 TEST_F(SocketTest, PeerClosingMidBlockIsAnError)
 {
     ScriptServer server({ Send("line one\r\nline tw"), CloseConnection() });
@@ -410,6 +425,22 @@ TEST_F(SocketTest, PortFromServiceLookupOrDefault)
     client.Close();
     client.Open();
     EXPECT_EQ(client.Port(), 4119);
+}
+
+TEST_F(SocketTest, TimedOutServiceLookupFallsBackAndStillConnects)
+{
+    ScriptServer server({ Send("200 hi\r\n") });
+    Winsock().SetServiceResolver([](const std::string&, const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        return TServiceLookup { 0, 1 };
+    });
+    client.Server = "127.0.0.1:letters";
+    client.ServiceName = "nntp";
+    client.DefaultPort = server.Port();
+    client.TimeOut = 1;
+    client.Connect();
+    EXPECT_EQ(client.Port(), server.Port());
+    EXPECT_EQ(client.checked, std::vector<std::string> { "200 hi" });
 }
 
 TEST_F(SocketTest, MissingServiceNameIsReported)
