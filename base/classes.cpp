@@ -45,8 +45,8 @@ void* AllocateBulk(size_t bytes)
         // Map one huge page more than needed and trim, so the block starts
         // on a huge-page boundary.
         const size_t length = RoundUpToHugePage(bytes);
-        void* mapped = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* mapped
+            = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED)
             throw std::bad_alloc();
         const auto start = reinterpret_cast<uintptr_t>(mapped);
@@ -212,20 +212,18 @@ void TMemoryStream::SaveToStream(TStream& target) const
 
 void TMemoryStream::LoadFromFile(const std::string& fileName)
 {
-    TFileStream file(fileName, TFileStream::Mode::OpenRead);
-    LoadFromStream(file);
+    LoadFileWith(fileName, [this](TStream& file) { LoadFromStream(file); });
 }
 
 void TMemoryStream::SaveToFile(const std::string& fileName) const
 {
-    TFileStream file(fileName, TFileStream::Mode::Create);
-    SaveToStream(file);
-    file.Close();
+    SaveFileWith(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
 // --- TFileStream ------------------------------------------------------------
 
-TFileStream::TFileStream(const std::string& fileName, Mode mode) : fileName_(fileName)
+TFileStream::TFileStream(const std::string& fileName, Mode mode)
+    : fileName_(fileName)
 {
     file_ = std::fopen(fileName.c_str(), mode == Mode::Create ? "w+b" : "rb");
     if (!file_) {
@@ -256,7 +254,7 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)
     if (!file_)
         return 0;
     const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
-                       : origin == TSeekOrigin::Current ? SEEK_CUR
+        : origin == TSeekOrigin::Current                ? SEEK_CUR
                                                         : SEEK_END;
     if (!(origin == TSeekOrigin::Current && offset == 0))
         std::fseek(file_, long(offset), whence);
@@ -278,15 +276,13 @@ void TFileStream::Close()
 
 const std::string& TStringList::Strings(int index) const
 {
-    if (index < 0 || index >= Count())
-        throw EListError::OutOfBounds(index);
+    CheckListIndex(index, Count());
     return lines_[size_t(index)];
 }
 
 std::string& TStringList::Strings(int index)
 {
-    if (index < 0 || index >= Count())
-        throw EListError::OutOfBounds(index);
+    CheckListIndex(index, Count());
     return lines_[size_t(index)];
 }
 
@@ -298,15 +294,13 @@ int TStringList::Add(std::string line)
 
 void TStringList::Insert(int index, std::string line)
 {
-    if (index < 0 || index > Count())
-        throw EListError::OutOfBounds(index);
+    CheckListIndex(index, Count() + 1); // may append
     lines_.insert(lines_.begin() + index, std::move(line));
 }
 
 void TStringList::Delete(int index)
 {
-    if (index < 0 || index >= Count())
-        throw EListError::OutOfBounds(index);
+    CheckListIndex(index, Count());
     lines_.erase(lines_.begin() + index);
 }
 
@@ -358,15 +352,12 @@ void TStringList::SaveToStream(TStream& stream) const
 
 void TStringList::LoadFromFile(const std::string& fileName)
 {
-    TFileStream file(fileName, TFileStream::Mode::OpenRead);
-    LoadFromStream(file);
+    LoadFileWith(fileName, [this](TStream& file) { LoadFromStream(file); });
 }
 
 void TStringList::SaveToFile(const std::string& fileName) const
 {
-    TFileStream file(fileName, TFileStream::Mode::Create);
-    SaveToStream(file);
-    file.Close();
+    SaveFileWith(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
-}  // namespace lumigrab
+} // namespace lumigrab

@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/sysutils.h"
@@ -23,6 +25,70 @@ public:
 
 protected:
     [[noreturn]] void CannotAssign(const TPersistent& source) const;
+
+    // source as a Source; any other class raises "Cannot assign a %s to a %s".
+    template <typename Source> const Source& SourceAs(const TPersistent& source) const
+    {
+        if (const auto* typed = dynamic_cast<const Source*>(&source))
+            return *typed;
+        CannotAssign(source);
+    }
+};
+
+// Raises "List index out of bounds (%d)" unless 0 <= index < count.
+inline void CheckListIndex(int index, int count)
+{
+    if (index < 0 || index >= count)
+        throw EListError::OutOfBounds(index);
+}
+
+// A list that owns its items and frees them from the last to the first.
+// The lists built on it give the indexed access a name of their own.
+template <typename T> class TOwningList {
+public:
+    using Storage = std::vector<std::unique_ptr<T>>;
+
+    TOwningList(const TOwningList&) = delete;
+    TOwningList& operator=(const TOwningList&) = delete;
+
+    int Count() const { return int(items_.size()); }
+    // Index outside 0..Count-1 raises "List index out of bounds (%d)".
+    T& At(int index)
+    {
+        CheckListIndex(index, Count());
+        return *items_[size_t(index)];
+    }
+    const T& At(int index) const { return const_cast<TOwningList*>(this)->At(index); }
+    // Takes ownership; returns the new item's index.
+    int Add(std::unique_ptr<T> item)
+    {
+        items_.push_back(std::move(item));
+        return Count() - 1;
+    }
+    void Clear()
+    {
+        while (!items_.empty())
+            items_.pop_back();
+    }
+    // Frees the current items, then takes over items: lists built aside
+    // this way leave the old content untouched when building fails.
+    void Replace(Storage items)
+    {
+        Clear();
+        items_ = std::move(items);
+    }
+    void Reserve(size_t count) { items_.reserve(count); }
+
+    typename Storage::const_iterator begin() const { return items_.begin(); }
+    typename Storage::const_iterator end() const { return items_.end(); }
+
+protected:
+    TOwningList() = default;
+    // Not virtual: only the derived lists are ever freed.
+    ~TOwningList() { Clear(); }
+
+private:
+    Storage items_;
 };
 
 // A named, tagged object that may be in a design-time state and is told
@@ -36,7 +102,7 @@ public:
     void SetDesigning(bool designing) { designing_ = designing; }
 
     // Called once the component's stored settings have been applied.
-    virtual void AfterLoad() {}
+    virtual void AfterLoad() { }
 
 private:
     bool designing_ = false;
@@ -142,6 +208,22 @@ private:
     std::string fileName_;
 };
 
+// Opens fileName for reading and passes it to load(TStream&).
+template <typename Load> void LoadFileWith(const std::string& fileName, Load&& load)
+{
+    TFileStream file(fileName, TFileStream::Mode::OpenRead);
+    load(file);
+}
+
+// Creates (or replaces) fileName and passes it to save(TStream&). Closed
+// explicitly so that a failed write raises EInOutError.
+template <typename Save> void SaveFileWith(const std::string& fileName, Save&& save)
+{
+    TFileStream file(fileName, TFileStream::Mode::Create);
+    save(file);
+    file.Close();
+}
+
 // An ordered list of lines. Loading splits text at CR LF, LF or CR; saving
 // ends every line with CR LF.
 class TStringList {
@@ -187,8 +269,7 @@ private:
 
 // Calls visit(line) for each line of text, split at CR LF, LF or CR. A
 // final line break does not produce an empty last line.
-template <typename Visit>
-void ForEachLine(std::string_view text, Visit&& visit)
+template <typename Visit> void ForEachLine(std::string_view text, Visit&& visit)
 {
     size_t start = 0;
     const size_t size = text.size();
@@ -203,4 +284,4 @@ void ForEachLine(std::string_view text, Visit&& visit)
     }
 }
 
-}  // namespace lumigrab
+} // namespace lumigrab

@@ -191,11 +191,9 @@ bool AtListEnd(TStream& stream, ItemsReader& reader)
 
 void TmsMailAddress::CopyFrom(const TPersistent& source)
 {
-    const auto* other = dynamic_cast<const TmsMailAddress*>(&source);
-    if (!other)
-        return TPersistent::CopyFrom(source);
-    name_ = other->name_;
-    address_ = other->address_;
+    const auto& other = SourceAs<TmsMailAddress>(source);
+    name_ = other.name_;
+    address_ = other.address_;
 }
 
 void TmsMailAddress::SetName(std::string_view name)
@@ -237,15 +235,13 @@ void TmsMailAddress::SetEditor(Editor editor)
 
 void TmsAttItem::CopyFrom(const TPersistent& source)
 {
-    const auto* other = dynamic_cast<const TmsAttItem*>(&source);
-    if (!other)
-        return TPersistent::CopyFrom(source);
-    if (other == this)
+    const auto& other = SourceAs<TmsAttItem>(source);
+    if (&other == this)
         return;
-    Stream.Assign(std::string(other->Stream.View()));
-    contentType_ = other->contentType_;
-    encoding_ = other->encoding_;
-    fileName_ = other->fileName_;
+    Stream.Assign(other.Stream.View());
+    contentType_ = other.contentType_;
+    encoding_ = other.encoding_;
+    fileName_ = other.fileName_;
 }
 
 void TmsAttItem::SetFileName(std::string_view fileName)
@@ -266,49 +262,22 @@ void TmsAttItem::SetContentType(std::string_view contentType)
 
 void TmsAttList::CopyFrom(const TPersistent& source)
 {
-    const auto* other = dynamic_cast<const TmsAttList*>(&source);
-    if (!other)
-        return TPersistent::CopyFrom(source);
-    if (other == this)
+    const auto& other = SourceAs<TmsAttList>(source);
+    if (&other == this)
         return;
-    std::vector<std::unique_ptr<TmsAttItem>> copies;
-    copies.reserve(other->items_.size());
-    for (const auto& item : other->items_) {
+    Storage copies;
+    copies.reserve(size_t(other.Count()));
+    for (const auto& item : other) {
         copies.push_back(std::make_unique<TmsAttItem>());
         copies.back()->CopyFrom(*item);
     }
-    Clear();
-    items_ = std::move(copies);
-}
-
-TmsAttItem& TmsAttList::Items(int index)
-{
-    if (index < 0 || index >= Count())
-        throw EListError::OutOfBounds(index);
-    return *items_[size_t(index)];
-}
-
-const TmsAttItem& TmsAttList::Items(int index) const
-{
-    return const_cast<TmsAttList*>(this)->Items(index);
-}
-
-int TmsAttList::Add(std::unique_ptr<TmsAttItem> item)
-{
-    items_.push_back(std::move(item));
-    return Count() - 1;
-}
-
-void TmsAttList::Clear()
-{
-    while (!items_.empty())
-        items_.pop_back();
+    Replace(std::move(copies));
 }
 
 void TmsAttList::WriteItems(TStream& stream) const
 {
     WriteByte(stream, vaList);
-    for (const auto& item : items_) {
+    for (const auto& item : *this) {
         WriteShortString(stream, item->FileName());
         WriteShortString(stream, item->ContentType());
         WriteByte(stream, vaInt8);
@@ -324,11 +293,10 @@ void TmsAttList::ReadItems(TStream& stream)
     if (marker != vaList)
         throw ItemsReader::Unexpected(marker, "a list");
     // Built aside so that a damaged stream leaves the list as it was.
-    std::vector<std::unique_ptr<TmsAttItem>> items;
+    Storage items;
     while (!AtListEnd(stream, reader))
         items.push_back(ReadItem(reader));
-    Clear();
-    items_ = std::move(items);
+    Replace(std::move(items));
 }
 
 // --- TmsHeaders ---------------------------------------------------------------

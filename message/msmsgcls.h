@@ -71,24 +71,15 @@ private:
 };
 
 // Owns its items.
-class TmsAttList : public TPersistent {
+class TmsAttList : public TPersistent, public TOwningList<TmsAttItem> {
 public:
-    TmsAttList() = default;
-    TmsAttList(const TmsAttList&) = delete;
-    TmsAttList& operator=(const TmsAttList&) = delete;
-    ~TmsAttList() override { Clear(); }
-
     const char* ClassName() const override { return "TmsAttList"; }
     // Deep copy: new items with the source's bytes.
     void CopyFrom(const TPersistent& source) override;
 
-    int Count() const { return int(items_.size()); }
     // Raises "List index out of bounds (%d)" outside 0..Count-1.
-    TmsAttItem& Items(int index);
-    const TmsAttItem& Items(int index) const;
-    int Add(std::unique_ptr<TmsAttItem> item);
-    // Frees the items from the last to the first.
-    void Clear();
+    TmsAttItem& Items(int index) { return At(index); }
+    const TmsAttItem& Items(int index) const { return At(index); }
 
     // The stored "Items" property: names, types and encodings, never bytes.
     // Only stored when HasItemsToStore().
@@ -96,9 +87,6 @@ public:
     void WriteItems(TStream& stream) const;
     // Replaces the list; malformed or truncated data raises EStreamError.
     void ReadItems(TStream& stream);
-
-private:
-    std::vector<std::unique_ptr<TmsAttItem>> items_;
 };
 
 // Raw header lines in message order; continuation lines are separate

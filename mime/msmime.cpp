@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/messagepump.h"
+#include "mime/sixbit_tables.h"
 
 namespace lumigrab {
 
@@ -15,37 +16,16 @@ namespace {
 
 constexpr std::string_view kBase64Chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Any table entry with this bit set marks an invalid character; OR-ing the
-// entries of a whole group keeps it, so one test covers four characters.
-constexpr uint32_t kInvalid = 0x80000000u;
-
-// One table per position in a group of four: the character's six bits
-// already shifted to their place in the 24-bit group value.
-struct Base64DecodeTables {
-    std::array<std::array<uint32_t, 256>, 4> shifted {};
-};
-
-constexpr Base64DecodeTables MakeBase64DecodeTables()
+// "=" pads a cut group and counts as zero bits.
+constexpr int Base64ValueOf(unsigned char c)
 {
-    Base64DecodeTables tables;
-    for (auto& table : tables.shifted)
-        table.fill(kInvalid);
-    for (uint32_t value = 0; value < 64; ++value) {
-        const auto c = static_cast<unsigned char>(kBase64Chars[value]);
-        for (int position = 0; position < 4; ++position)
-            tables.shifted[position][c] = value << (18 - 6 * position);
-    }
-    for (auto& table : tables.shifted)
-        table['='] = 0;
-    return tables;
+    if (c == '=')
+        return 0;
+    const size_t index = kBase64Chars.find(char(c));
+    return index == std::string_view::npos ? -1 : int(index);
 }
 
-constexpr Base64DecodeTables kBase64 = MakeBase64DecodeTables();
-
-[[noreturn]] void RaiseInvalidCharacter()
-{
-    throw EInOutError("Invalid Character");
-}
+constexpr SixBitDecodeTables kBase64 = MakeSixBitDecodeTables(Base64ValueOf);
 
 const unsigned char* Bytes(std::string_view text)
 {
@@ -63,11 +43,10 @@ bool Overlaps(std::string_view text, const std::string& dest)
 
 bool AllBase64(std::string_view src)
 {
-    const auto& table = kBase64.shifted[3];
     uint32_t seen = 0;
     for (const unsigned char c : src)
-        seen |= table[c];
-    return (seen & kInvalid) == 0;
+        seen |= kBase64.Value(c);
+    return (seen & kInvalidSixBit) == 0;
 }
 
 size_t TrailingPads(std::string_view src)
@@ -78,36 +57,15 @@ size_t TrailingPads(std::string_view src)
     return pads;
 }
 
-uint32_t Base64GroupValue(const unsigned char* in)
-{
-    const auto& t = kBase64.shifted;
-    return t[0][in[0]] | t[1][in[1]] | t[2][in[2]] | t[3][in[3]];
-}
-
-// Value of the group starting at index; characters past the end are zero.
-uint32_t Base64PartialGroupValue(std::string_view src, size_t index)
-{
-    uint32_t value = 0;
-    for (size_t k = 0; k < 4 && index + k < src.size(); ++k)
-        value |= kBase64.shifted[k][Bytes(src)[index + k]];
-    return value;
-}
-
-void PutGroupBytes(uint32_t value, char* out, size_t count)
-{
-    const char bytes[3] = { char(value >> 16), char(value >> 8), char(value) };
-    std::memcpy(out, bytes, count);
-}
-
 // Decodes the first byteCount bytes of src (all of them valid) into out.
 void DecodeValidBase64(std::string_view src, size_t byteCount, char* out)
 {
     const unsigned char* in = Bytes(src);
     const size_t wholeGroups = std::min(byteCount / 3, src.size() / 4);
     for (size_t group = 0; group < wholeGroups; ++group, in += 4, out += 3)
-        PutGroupBytes(Base64GroupValue(in), out, 3);
+        PutGroupBytes(kBase64.GroupValue(in), out, 3);
     if (const size_t rest = byteCount - wholeGroups * 3)
-        PutGroupBytes(Base64PartialGroupValue(src, wholeGroups * 4), out, rest);
+        PutGroupBytes(kBase64.PartialGroupValue(src, wholeGroups * 4), out, rest);
 }
 
 // Stores the group's three bytes with one four-byte write; the fourth byte
@@ -123,7 +81,7 @@ void PutGroupWithSlack(uint32_t value, char* out)
 }
 
 // Decodes all of src into out (room for whole groups plus one byte needed)
-// and returns the OR of the table entries, which carries kInvalid for a bad
+// and returns the OR of the table entries, which carries kInvalidSixBit for a bad
 // character.
 uint32_t DecodeAndCheckBase64(std::string_view src, char* out)
 {
@@ -131,12 +89,12 @@ uint32_t DecodeAndCheckBase64(std::string_view src, char* out)
     const size_t wholeGroups = src.size() / 4;
     uint32_t seen = 0;
     for (size_t group = 0; group < wholeGroups; ++group, in += 4, out += 3) {
-        const uint32_t value = Base64GroupValue(in);
+        const uint32_t value = kBase64.GroupValue(in);
         seen |= value;
         PutGroupWithSlack(value, out);
     }
     if (src.size() % 4) {
-        const uint32_t value = Base64PartialGroupValue(src, wholeGroups * 4);
+        const uint32_t value = kBase64.PartialGroupValue(src, wholeGroups * 4);
         seen |= value;
         PutGroupBytes(value, out, 3);
     }
@@ -153,10 +111,7 @@ const std::string_view Base64Alphabet = kBase64Chars;
 
 int Base64CharValue(char c)
 {
-    const uint32_t value = kBase64.shifted[3][static_cast<unsigned char>(c)];
-    if (value & kInvalid)
-        RaiseInvalidCharacter();
-    return int(value);
+    return SixBitValue(kBase64, c);
 }
 
 void DecodeBase64(std::string_view src, std::string& dest, size_t maxLen)
@@ -167,7 +122,7 @@ void DecodeBase64(std::string_view src, std::string& dest, size_t maxLen)
     const size_t kept = std::min(decoded - std::min(decoded, TrailingPads(src)), maxLen);
     if (decoded <= kStackDecodeBytes) {
         char buffer[kStackDecodeBytes + 4];
-        if (DecodeAndCheckBase64(src, buffer) & kInvalid)
+        if (DecodeAndCheckBase64(src, buffer) & kInvalidSixBit)
             RaiseInvalidCharacter();
         dest.assign(buffer, kept);
         return;
@@ -204,18 +159,13 @@ void EncodeBase64(std::string_view src, std::string& dest, size_t maxLen)
     const unsigned char* in = Bytes(src);
     char* out = dest.data();
     const char* alphabet = Base64Alphabet.data();
-    for (size_t group = 0; group < wholeGroups; ++group, in += 3, out += 4) {
-        const uint32_t value = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
-        out[0] = alphabet[value >> 18];
-        out[1] = alphabet[(value >> 12) & 63];
-        out[2] = alphabet[(value >> 6) & 63];
-        out[3] = alphabet[value & 63];
-    }
+    for (size_t group = 0; group < wholeGroups; ++group, in += 3, out += 4)
+        PutGroupChars(ByteGroupValue(in), alphabet, out);
     if (rest) {
         const uint32_t value = uint32_t(in[0]) << 16 | (rest == 2 ? uint32_t(in[1]) << 8 : 0);
-        out[0] = alphabet[value >> 18];
-        out[1] = alphabet[(value >> 12) & 63];
-        out[2] = rest == 2 ? alphabet[(value >> 6) & 63] : '=';
+        PutGroupChars(value, alphabet, out);
+        if (rest == 1)
+            out[2] = '=';
         out[3] = '=';
     }
     if (dest.size() > maxLen)

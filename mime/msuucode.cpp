@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mime/sixbit_tables.h"
+
 namespace lumigrab {
 
 const std::string_view UUTable = "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
@@ -14,34 +16,15 @@ namespace {
 constexpr size_t kMaxLineBytes = 45;
 constexpr size_t kFullLineChars = 60;
 
-// See the base64 tables: six bits pre-shifted per group position, with a
-// marker bit for invalid characters that survives OR-ing a group.
-constexpr uint32_t kInvalid = 0x80000000u;
-
-struct UUDecodeTables {
-    std::array<std::array<uint32_t, 256>, 4> shifted {};
-};
-
-constexpr UUDecodeTables MakeUUDecodeTables()
+// Older encoders write a blank for 0, newer ones a grave accent.
+constexpr int UUValueOf(unsigned char c)
 {
-    UUDecodeTables tables;
-    for (auto& table : tables.shifted)
-        table.fill(kInvalid);
-    for (uint32_t c = ' '; c <= '`'; ++c) {
-        // Older encoders write a blank for 0, newer ones a grave accent.
-        const uint32_t value = (c == ' ' || c == '`') ? 0 : c - 32;
-        for (int position = 0; position < 4; ++position)
-            tables.shifted[position][c] = value << (18 - 6 * position);
-    }
-    return tables;
+    if (c < ' ' || c > '`')
+        return -1;
+    return c == '`' ? 0 : c - ' ';
 }
 
-constexpr UUDecodeTables kUU = MakeUUDecodeTables();
-
-[[noreturn]] void RaiseInvalidCharacter()
-{
-    throw EInOutError("Invalid Character");
-}
+constexpr SixBitDecodeTables kUU = MakeSixBitDecodeTables(UUValueOf);
 
 size_t EncodedCharCount(size_t byteCount)
 {
@@ -50,28 +33,21 @@ size_t EncodedCharCount(size_t byteCount)
 
 // Decodes groupCount groups of chars into out; characters past the end
 // count as zero bits. Returns the OR of the table entries used, which
-// carries kInvalid when a character was invalid.
-uint32_t DecodeGroups(std::string_view chars, size_t groupCount, unsigned char* out)
+// carries kInvalidSixBit when a character was invalid.
+uint32_t DecodeGroups(std::string_view chars, size_t groupCount, char* out)
 {
-    const auto& t = kUU.shifted;
     const auto* in = reinterpret_cast<const unsigned char*>(chars.data());
     const size_t wholeGroups = std::min(groupCount, chars.size() / 4);
     uint32_t seen = 0;
     for (size_t group = 0; group < wholeGroups; ++group, in += 4, out += 3) {
-        const uint32_t value = t[0][in[0]] | t[1][in[1]] | t[2][in[2]] | t[3][in[3]];
+        const uint32_t value = kUU.GroupValue(in);
         seen |= value;
-        out[0] = static_cast<unsigned char>(value >> 16);
-        out[1] = static_cast<unsigned char>(value >> 8);
-        out[2] = static_cast<unsigned char>(value);
+        PutGroupBytes(value, out, 3);
     }
     for (size_t group = wholeGroups; group < groupCount; ++group, out += 3) {
-        uint32_t value = 0;
-        for (size_t k = 0; k < 4 && group * 4 + k < chars.size(); ++k)
-            value |= t[k][static_cast<unsigned char>(chars[group * 4 + k])];
+        const uint32_t value = kUU.PartialGroupValue(chars, group * 4);
         seen |= value;
-        out[0] = static_cast<unsigned char>(value >> 16);
-        out[1] = static_cast<unsigned char>(value >> 8);
-        out[2] = static_cast<unsigned char>(value);
+        PutGroupBytes(value, out, 3);
     }
     return seen;
 }
@@ -82,7 +58,7 @@ uint32_t CheckRest(std::string_view chars)
 {
     uint32_t seen = 0;
     for (const unsigned char c : chars)
-        seen |= kUU.shifted[3][c];
+        seen |= kUU.Value(c);
     return seen;
 }
 
@@ -112,10 +88,7 @@ std::string GetUUFileName(std::string_view line)
 
 int UUCharValue(char c)
 {
-    const uint32_t value = kUU.shifted[3][static_cast<unsigned char>(c)];
-    if (value & kInvalid)
-        RaiseInvalidCharacter();
-    return int(value);
+    return SixBitValue(kUU, c);
 }
 
 void DecodeUULine(std::string_view line, std::string& dest, size_t maxLen)
@@ -131,13 +104,13 @@ void DecodeUULine(std::string_view line, std::string& dest, size_t maxLen)
     if (announced == kMaxLineBytes)
         chars = chars.substr(0, kFullLineChars);
     const size_t groupCount = (byteCount + 2) / 3;
-    unsigned char bytes[kMaxLineBytes + 3];
+    char bytes[kMaxLineBytes + 3];
     uint32_t seen = DecodeGroups(chars, groupCount, bytes);
     if (chars.size() > groupCount * 4)
         seen |= CheckRest(chars.substr(groupCount * 4));
-    if (seen & kInvalid)
+    if (seen & kInvalidSixBit)
         RaiseInvalidCharacter();
-    dest.assign(reinterpret_cast<const char*>(bytes), std::min(byteCount, maxLen));
+    dest.assign(bytes, std::min(byteCount, maxLen));
 }
 
 std::string DecodeUULine(std::string_view line, size_t maxLen)
@@ -158,15 +131,8 @@ void EncodeUULine(std::string_view src, std::string& dest, size_t maxLen)
     const char* table = UUTable.data();
     const size_t charCount = EncodedCharCount(src.size());
     const size_t groupCount = (charCount + 3) / 4;
-    for (size_t group = 0; group < groupCount; ++group) {
-        const unsigned char* in = bytes + group * 3;
-        const uint32_t value = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
-        char* out = line + 1 + group * 4;
-        out[0] = table[value >> 18];
-        out[1] = table[(value >> 12) & 63];
-        out[2] = table[(value >> 6) & 63];
-        out[3] = table[value & 63];
-    }
+    for (size_t group = 0; group < groupCount; ++group)
+        PutGroupChars(ByteGroupValue(bytes + group * 3), table, line + 1 + group * 4);
     dest.assign(line, std::min(1 + charCount, maxLen));
 }
 

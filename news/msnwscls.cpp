@@ -66,19 +66,6 @@ std::string_view WholeText(TStream& stream, std::string& storage)
     return storage;
 }
 
-template <typename Item> Item& ItemAt(const std::vector<std::unique_ptr<Item>>& items, int index)
-{
-    if (index < 0 || size_t(index) >= items.size())
-        throw EListError::OutOfBounds(index);
-    return *items[size_t(index)];
-}
-
-template <typename Item> void ClearLastFirst(std::vector<std::unique_ptr<Item>>& items)
-{
-    while (!items.empty())
-        items.pop_back();
-}
-
 } // namespace
 
 // --- TmsNewsgroup -------------------------------------------------------------
@@ -97,49 +84,23 @@ TmsNewsgroup TmsNewsgroup::FromListLine(std::string_view line)
 
 // --- TmsNewsGroupList ---------------------------------------------------------
 
-TmsNewsGroupList::~TmsNewsGroupList()
-{
-    Clear();
-}
-
-TmsNewsgroup& TmsNewsGroupList::Groups(int index)
-{
-    return ItemAt(groups_, index);
-}
-
-const TmsNewsgroup& TmsNewsGroupList::Groups(int index) const
-{
-    return ItemAt(groups_, index);
-}
-
-int TmsNewsGroupList::Add(std::unique_ptr<TmsNewsgroup> group)
-{
-    groups_.push_back(std::move(group));
-    return Count() - 1;
-}
-
-void TmsNewsGroupList::Clear()
-{
-    ClearLastFirst(groups_);
-}
-
 void TmsNewsGroupList::LoadFromStream(TStream& stream)
 {
     Clear();
     std::string storage;
     const std::string_view text = WholeText(stream, storage);
-    groups_.reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
+    Reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
     // Zero bytes are ordinary characters here: a flagless group is saved
     // with one, and the lines after it must load too.
     ForEachLine(text, [this](std::string_view line) {
-        groups_.push_back(std::make_unique<TmsNewsgroup>(TmsNewsgroup::FromListLine(line)));
+        Add(std::make_unique<TmsNewsgroup>(TmsNewsgroup::FromListLine(line)));
     });
 }
 
 void TmsNewsGroupList::SaveToStream(TStream& stream) const
 {
     std::string text;
-    for (const auto& group : groups_)
+    for (const auto& group : *this)
         AppendListLine(text, *group);
     stream.SetPosition(0);
     stream.WriteString(text);
@@ -147,43 +108,12 @@ void TmsNewsGroupList::SaveToStream(TStream& stream) const
 
 void TmsNewsGroupList::LoadFromFile(const std::string& fileName)
 {
-    TFileStream file(fileName, TFileStream::Mode::OpenRead);
-    LoadFromStream(file);
+    LoadFileWith(fileName, [this](TStream& file) { LoadFromStream(file); });
 }
 
 void TmsNewsGroupList::SaveToFile(const std::string& fileName) const
 {
-    TFileStream file(fileName, TFileStream::Mode::Create);
-    SaveToStream(file);
-    file.Close();
-}
-
-// --- TmsNgInfoList ------------------------------------------------------------
-
-TmsNgInfoList::~TmsNgInfoList()
-{
-    Clear();
-}
-
-TmsNgInfoItem& TmsNgInfoList::Entries(int index)
-{
-    return ItemAt(items_, index);
-}
-
-const TmsNgInfoItem& TmsNgInfoList::Entries(int index) const
-{
-    return ItemAt(items_, index);
-}
-
-int TmsNgInfoList::Add(std::unique_ptr<TmsNgInfoItem> item)
-{
-    items_.push_back(std::move(item));
-    return Count() - 1;
-}
-
-void TmsNgInfoList::Clear()
-{
-    ClearLastFirst(items_);
+    SaveFileWith(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
 } // namespace lumigrab

@@ -34,23 +34,13 @@ public:
 // Text form: per group "name last first flag" and CR LF; a group without a
 // flag is written with a zero byte in the flag position. Loading reads past
 // zero bytes, so a saved list always loads back complete.
-class TmsNewsGroupList : public TPersistent {
+class TmsNewsGroupList : public TPersistent, public TOwningList<TmsNewsgroup> {
 public:
-    TmsNewsGroupList() = default;
-    ~TmsNewsGroupList() override;
-    TmsNewsGroupList(const TmsNewsGroupList&) = delete;
-    TmsNewsGroupList& operator=(const TmsNewsGroupList&) = delete;
-
     const char* ClassName() const override { return "TmsNewsGroupList"; }
 
-    int Count() const { return int(groups_.size()); }
     // Index outside 0..Count-1 raises "List index out of bounds (%d)".
-    TmsNewsgroup& Groups(int index);
-    const TmsNewsgroup& Groups(int index) const;
-    // Takes ownership; returns the new group's index.
-    int Add(std::unique_ptr<TmsNewsgroup> group);
-    // Frees the groups, the last first.
-    void Clear();
+    TmsNewsgroup& Groups(int index) { return At(index); }
+    const TmsNewsgroup& Groups(int index) const { return At(index); }
 
     // Replaces the content with the groups of the stream's whole text, one
     // per line (CR LF, LF or CR), empty lines included.
@@ -60,9 +50,6 @@ public:
     void LoadFromFile(const std::string& fileName);
     // Creates (or replaces) the file.
     void SaveToFile(const std::string& fileName) const;
-
-private:
-    std::vector<std::unique_ptr<TmsNewsgroup>> groups_;
 };
 
 // The headers of one article: its raw header lines plus the article number
@@ -73,26 +60,13 @@ public:
 };
 
 // Article headers in the order taken; owns its items.
-class TmsNgInfoList : public TPersistent {
+class TmsNgInfoList : public TPersistent, public TOwningList<TmsNgInfoItem> {
 public:
-    TmsNgInfoList() = default;
-    ~TmsNgInfoList() override;
-    TmsNgInfoList(const TmsNgInfoList&) = delete;
-    TmsNgInfoList& operator=(const TmsNgInfoList&) = delete;
-
     const char* ClassName() const override { return "TmsNgInfoList"; }
 
-    int Count() const { return int(items_.size()); }
     // Index outside 0..Count-1 raises "List index out of bounds (%d)".
-    TmsNgInfoItem& Entries(int index);
-    const TmsNgInfoItem& Entries(int index) const;
-    // Takes ownership; returns the new item's index.
-    int Add(std::unique_ptr<TmsNgInfoItem> item);
-    // Frees the items, the last first.
-    void Clear();
-
-private:
-    std::vector<std::unique_ptr<TmsNgInfoItem>> items_;
+    TmsNgInfoItem& Entries(int index) { return At(index); }
+    const TmsNgInfoItem& Entries(int index) const { return At(index); }
 };
 
 } // namespace lumigrab

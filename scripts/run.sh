@@ -9,7 +9,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 LUMIGRAB_SKIP_INN=1 bash scripts/setup.sh
-bash scripts/build.sh release >/dev/null
+cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build/release" -j"$(nproc)" --target lumigrab-decode lumigrab-harvest >/dev/null
 
 decode="$root/build/release/tools/lumigrab-decode"
 if (($#)); then

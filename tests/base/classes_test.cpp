@@ -6,13 +6,15 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tests/support/test_util.h"
+
 using namespace lumigrab;
 
 TEST(StringListTest, SplitsAtEveryLineBreakStyleWithoutTrailingEmptyLine)
 {
     TStringList list;
     list.SetText("a\r\nb\nc\rd\r\n\r\ne\n");
-    std::vector<std::string> expected{"a", "b", "c", "d", "", "e"};
+    std::vector<std::string> expected { "a", "b", "c", "d", "", "e" };
     EXPECT_EQ(list.Lines(), expected);
     EXPECT_EQ(list.Text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
 }
@@ -23,12 +25,7 @@ TEST(StringListTest, KeepsZeroBytesAndOutOfRangeIndexRaises)
     list.SetText(std::string("x\0y\n", 4));
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list[0], std::string("x\0y", 3));
-    try {
-        (void)list[1];
-        FAIL() << "no exception";
-    } catch (const EListError& e) {
-        EXPECT_STREQ(e.what(), "List index out of bounds (1)");
-    }
+    ExpectIndexError([&] { (void)list[1]; }, 1);
 }
 
 TEST(MemoryStreamTest, OverwritesInsideAndGrowsAtTheEnd)
@@ -49,17 +46,13 @@ TEST(MemoryStreamTest, OverwritesInsideAndGrowsAtTheEnd)
 TEST(FileStreamTest, MissingFileAndUncreatableFileRaiseTheirTexts)
 {
     EXPECT_THROW(TFileStream("/nonexistent/dir/x", TFileStream::Mode::OpenRead), EFOpenError);
-    try {
-        TFileStream("/nonexistent/dir/x", TFileStream::Mode::Create);
-        FAIL();
-    } catch (const EFCreateError& e) {
-        EXPECT_STREQ(e.what(), "Cannot create file /nonexistent/dir/x");
-    }
+    ExpectRaises<EFCreateError>([] { TFileStream("/nonexistent/dir/x", TFileStream::Mode::Create); },
+        "Cannot create file /nonexistent/dir/x");
 }
 
 TEST(FileStreamTest, RoundTripsBinaryBytes)
 {
-    const auto path = std::filesystem::temp_directory_path() / "lumigrab_classes_test.bin";
+    const auto path = UniqueTempPath("classes_test.bin");
     TMemoryStream out;
     std::string bytes;
     for (int i = 0; i < 256; ++i)

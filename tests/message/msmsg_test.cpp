@@ -4,49 +4,21 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <unistd.h>
 
-#include "message/msutils.h"
+#include "tests/support/test_util.h"
 
 using namespace lumigrab;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::unique_ptr<TmsAttItem> MakeItem(
-    const std::string& fileName, const std::string& contentType, const std::string& bytes = "")
-{
-    auto item = std::make_unique<TmsAttItem>();
-    item->SetFileName(fileName);
-    if (!contentType.empty())
-        item->SetContentType(contentType);
-    item->Stream.Assign(bytes);
-    return item;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A fresh folder per test, removed afterwards.
-class TempFolder : public ::testing::Test {
+// A fresh folder "pictures" inside a sandbox per test, removed afterwards.
+class MessageFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_
-            = fs::temp_directory_path() / ("lumigrab_msmsg_" + std::to_string(getpid()) + "_" + info->name());
-        fs::remove_all(root_);
-        folder_ = root_ / "pictures";
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    fs::path root_;
-    fs::path folder_;
+    ScopedTempDir sandbox_;
+    const fs::path root_ = sandbox_.Path();
+    const fs::path folder_ = root_ / "pictures";
+    void SetUp() override { fs::create_directories(folder_); }
 };
 
 // ---- content type rule
@@ -70,7 +42,7 @@ TEST_P(ContentTypeRule, DerivesTypeFromEncodingBodyAndAttachments)
     for (int i = 0; i < c.bodyLines; ++i)
         article.Body().Add("line");
     for (const auto& [name, type] : c.attachments)
-        article.Attachments().Add(MakeItem(name, type));
+        article.Attachments().Add(MakeItem(name, "", type));
     if (c.stored)
         article.SetContentType(c.stored);
 
@@ -108,7 +80,7 @@ TEST(MessageContentType, NewAndClearedMessagesReportPlainText)
     TmsArticle article;
     EXPECT_EQ(article.StoredContentType(), "text/plain");
     article.Body().Add("x");
-    article.Attachments().Add(MakeItem("a.jpg", "image/jpeg"));
+    article.Attachments().Add(MakeItem("a.jpg", "", "image/jpeg"));
     article.SetEncoding(meUU);
     article.Clear();
     EXPECT_EQ(article.StoredContentType(), "");
@@ -132,11 +104,8 @@ TEST(Article, SetFromHeadersFillsFieldsAndKeepsSubjectWhenMissing)
 {
     TmsArticle article;
     article.SetSubject("earlier subject");
-    TmsHeaders headers;
-    headers.Add("From: John Doe <jd@example.org>");
-    headers.Add("Newsgroups: alt.pictures.cats");
-    headers.Add("Message-ID: <1@example.org>");
-    headers.Add("Path: news!not-for-mail");
+    TmsHeaders headers = HeadersOf({ "From: John Doe <jd@example.org>", "Newsgroups: alt.pictures.cats",
+        "Message-ID: <1@example.org>", "Path: news!not-for-mail" });
     article.SetFromHeaders(headers);
 
     EXPECT_EQ(article.Sender().Name(), "John Doe");
@@ -181,7 +150,7 @@ TEST(Article, CopyFromCopiesEverythingDeeply)
     source.SetCharSet(csISO8859);
     source.Headers().Add("X-Test: 1");
     source.Body().Add("body");
-    source.Attachments().Add(MakeItem("a.jpg", "image/jpeg", std::string("\0\1\2", 3)));
+    source.Attachments().Add(MakeItem("a.jpg", std::string("\0\1\2", 3), "image/jpeg"));
     source.Tag = 7;
 
     TmsArticle copy;
@@ -200,18 +169,13 @@ TEST(Article, CopyFromCopiesEverythingDeeply)
     EXPECT_EQ(copy.Tag, 7);
 }
 
-TEST(Article, CopyFromItselfKeepsAttachments)
+TEST(Article, CopyFromItselfKeepsAttachmentsAndUnrelatedClassRaises)
 {
     TmsArticle article;
-    article.Attachments().Add(MakeItem("a.jpg", "image/jpeg", "bytes"));
+    article.Attachments().Add(MakeItem("a.jpg", "bytes", "image/jpeg"));
     article.CopyFrom(article);
     ASSERT_EQ(article.Attachments().Count(), 1);
     EXPECT_EQ(article.Attachments().Items(0).Stream.View(), "bytes");
-}
-
-TEST(Article, CopyFromUnrelatedClassRaisesCannotAssign)
-{
-    TmsArticle article;
     TmsMailAddress address;
     EXPECT_THROW(article.CopyFrom(address), EConvertError);
 }
@@ -221,7 +185,7 @@ TEST(Article, SettingAttachmentsAtRunTimeCopiesItemsWithBytes)
     TmsArticle article;
     {
         TmsAttList list;
-        list.Add(MakeItem("a.jpg", "image/jpeg", "abc"));
+        list.Add(MakeItem("a.jpg", "abc", "image/jpeg"));
         article.SetAttachments(list);
     }
     ASSERT_EQ(article.Attachments().Count(), 1);
@@ -234,26 +198,19 @@ TEST(Article, SettingAttachmentsAtRunTimeCopiesItemsWithBytes)
 
 // ---- files
 
-using MessageFiles = TempFolder;
-
 TEST_F(MessageFiles, SaveAttachmentIntoFolderWithoutTrailingSeparator)
 {
     TmsArticle article;
-    article.Attachments().Add(MakeItem("cat.jpg", "", std::string("\xFF\xD8\0x", 4)));
+    article.Attachments().Add(MakeItem("cat.jpg", std::string("\xFF\xD8\0x", 4)));
     article.SaveAttachment(0, folder_.string());
-    EXPECT_EQ(ReadFile(folder_ / "cat.jpg"), std::string("\xFF\xD8\0x", 4));
+    EXPECT_EQ(ReadFileBytes(folder_ / "cat.jpg"), std::string("\xFF\xD8\0x", 4));
     EXPECT_FALSE(fs::exists(root_ / "picturescat.jpg"));
 }
 
 TEST_F(MessageFiles, SaveAttachmentOutOfRangeRaisesListError)
 {
     TmsArticle article;
-    try {
-        article.SaveAttachment(5, folder_.string());
-        FAIL() << "no error";
-    } catch (const EListError& error) {
-        EXPECT_EQ(error.Message(), "List index out of bounds (5)");
-    }
+    ExpectIndexError([&] { article.SaveAttachment(5, folder_.string()); }, 5);
 }
 
 TEST_F(MessageFiles, SaveAttachmentNeverWritesOutsideTheFolder)
@@ -267,12 +224,9 @@ TEST_F(MessageFiles, SaveAttachmentNeverWritesOutsideTheFolder)
     };
     for (const auto& [name, bare] : cases) {
         TmsArticle article;
-        auto item = std::make_unique<TmsAttItem>();
-        item->SetFileName(name);
-        item->Stream.Assign("data");
-        article.Attachments().Add(std::move(item));
+        article.Attachments().Add(MakeItem(name, "data"));
         article.SaveAttachment(0, folder_.string());
-        EXPECT_EQ(ReadFile(folder_ / bare), "data") << name;
+        EXPECT_EQ(ReadFileBytes(folder_ / bare), "data") << name;
     }
     int outside = 0;
     for (const auto& entry : fs::directory_iterator(root_))
@@ -284,9 +238,7 @@ TEST_F(MessageFiles, SaveAttachmentRefusesNamesWithoutAFileName)
 {
     for (const std::string name : { "", "..", "dir/..", "/", "a/." }) {
         TmsArticle article;
-        auto item = std::make_unique<TmsAttItem>();
-        item->SetFileName(name);
-        article.Attachments().Add(std::move(item));
+        article.Attachments().Add(MakeItem(name));
         EXPECT_THROW(article.SaveAttachment(0, folder_.string()), EFCreateError) << name;
     }
 }
@@ -294,14 +246,10 @@ TEST_F(MessageFiles, SaveAttachmentRefusesNamesWithoutAFileName)
 TEST_F(MessageFiles, SaveAttachmentIntoMissingFolderRaisesCannotCreate)
 {
     TmsArticle article;
-    article.Attachments().Add(MakeItem("x.jpg", ""));
+    article.Attachments().Add(MakeItem("x.jpg"));
     const std::string missing = (root_ / "missing").string();
-    try {
-        article.SaveAttachment(0, missing);
-        FAIL() << "no error";
-    } catch (const EFCreateError& error) {
-        EXPECT_EQ(error.Message(), "Cannot create file " + AddBackslash(missing) + "x.jpg");
-    }
+    ExpectRaises<EFCreateError>(
+        [&] { article.SaveAttachment(0, missing); }, "Cannot create file " + AddBackslash(missing) + "x.jpg");
 }
 
 TEST_F(MessageFiles, AfterLoadReadsAttachmentBytesFromTheirFiles)
@@ -309,17 +257,17 @@ TEST_F(MessageFiles, AfterLoadReadsAttachmentBytesFromTheirFiles)
     const fs::path file = folder_ / "pic.jpg";
     std::ofstream(file, std::ios::binary) << "JPEGDATA";
     TmsArticle article;
-    article.Attachments().Add(MakeItem(file.string(), ""));
+    article.Attachments().Add(MakeItem(file.string()));
     article.AfterLoad();
     EXPECT_EQ(article.Attachments().Items(0).Stream.View(), "JPEGDATA");
 
     TmsArticle designed;
     designed.SetDesigning(true);
-    designed.Attachments().Add(MakeItem((folder_ / "missing.jpg").string(), ""));
+    designed.Attachments().Add(MakeItem((folder_ / "missing.jpg").string()));
     EXPECT_NO_THROW(designed.AfterLoad());
 
     TmsArticle broken;
-    broken.Attachments().Add(MakeItem((folder_ / "missing.jpg").string(), ""));
+    broken.Attachments().Add(MakeItem((folder_ / "missing.jpg").string()));
     EXPECT_THROW(broken.AfterLoad(), EFOpenError);
 }
 

@@ -2,44 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <random>
-#include <string>
-#include <vector>
+#include "tests/support/test_util.h"
 
 namespace lumigrab {
 namespace {
 
 using namespace std::string_literals;
 
-void ExpectInvalidCharacter(const std::function<void()>& call)
-{
-    try {
-        call();
-        ADD_FAILURE() << "no EInOutError raised";
-    } catch (const EInOutError& error) {
-        EXPECT_EQ(error.Message(), "Invalid Character");
-    }
-}
-
-std::string Repeat(std::string_view text, size_t count)
-{
-    std::string repeated;
-    for (size_t i = 0; i < count; ++i)
-        repeated += text;
-    return repeated;
-}
-
-TEST(UUCharValue, MapsTableAndBlank)
+TEST(UUCharValue, MapsTableAndBlankAndRejectsEverythingElse)
 {
     for (size_t value = 0; value < UUTable.size(); ++value)
         EXPECT_EQ(UUCharValue(UUTable[value]), int(value));
     EXPECT_EQ(UUCharValue(' '), 0);
     EXPECT_EQ(UUCharValue('M'), 45);
-}
-
-TEST(UUCharValue, RejectsEverythingElse)
-{
     for (const char c : "az{~\x7F\r\n\t\0"s)
         ExpectInvalidCharacter([c] { UUCharValue(c); });
     ExpectInvalidCharacter([] { UUCharValue(char(0xA0)); });
@@ -58,7 +33,7 @@ TEST(EncodeUULine, EncodesTable)
         EXPECT_EQ(EncodeUULine(bytes), line) << line;
 }
 
-TEST(EncodeUULine, LengthCharacterAndWidth)
+TEST(EncodeUULine, LengthCharacterWidthAndLimits)
 {
     const std::vector<std::tuple<size_t, char, size_t>> cases = {
         { 45, 'M', 60 },
@@ -69,18 +44,14 @@ TEST(EncodeUULine, LengthCharacterAndWidth)
         { 0, '`', 1 },
         { 44, 'L', 59 },
     };
+    EXPECT_EQ(EncodeUULine("Cat", 3), "#0V");
+    EXPECT_THROW(EncodeUULine(std::string(46, 'x')), Exception);
     for (const auto& [bytes, lengthChar, chars] : cases) {
         const std::string line = EncodeUULine(std::string(bytes, 'q'));
         ASSERT_FALSE(line.empty());
         EXPECT_EQ(line[0], lengthChar) << bytes;
         EXPECT_EQ(line.size(), 1 + chars) << bytes;
     }
-}
-
-TEST(EncodeUULine, LimitsAndOversizedInput)
-{
-    EXPECT_EQ(EncodeUULine("Cat", 3), "#0V");
-    EXPECT_THROW(EncodeUULine(std::string(46, 'x')), Exception);
 }
 
 struct DecodeCase {
@@ -115,7 +86,7 @@ TEST(DecodeUULine, DecodesTable)
     }
 }
 
-TEST(DecodeUULine, InvalidCharacterLeavesDestUnchanged)
+TEST(DecodeUULine, InvalidCharacterLeavesDestUnchangedAndAliasingWorks)
 {
     for (const std::string& bad :
         { "#0v%T`"s, "a0V%T`"s, "#0V%T`a"s, "M" + std::string(59, '`') + "~", "!8\r"s }) {
@@ -123,13 +94,9 @@ TEST(DecodeUULine, InvalidCharacterLeavesDestUnchanged)
         ExpectInvalidCharacter([&] { DecodeUULine(bad, dest); });
         EXPECT_EQ(dest, "unchanged") << bad;
     }
-}
-
-TEST(DecodeUULine, AliasedDest)
-{
-    std::string line = "#0V%T`";
-    DecodeUULine(line, line);
-    EXPECT_EQ(line, "Cat");
+    std::string aliased = "#0V%T`";
+    DecodeUULine(aliased, aliased);
+    EXPECT_EQ(aliased, "Cat");
 }
 
 TEST(IsUUBeginLine, RecognisesBeginLines)
@@ -173,13 +140,9 @@ TEST(GetUUFileName, TakesNameFromBeginLine)
 
 TEST(UURoundTrip, RandomBinaryIn45ByteBlocks)
 {
-    std::mt19937 random(4545);
-    std::uniform_int_distribution<int> byte(0, 255);
     for (size_t size : { 0u, 1u, 2u, 3u, 44u, 45u, 46u, 90u, 1000u, 4500u }) {
-        std::string bytes(size, '\0');
-        for (char& c : bytes)
-            c = char(byte(random));
-        std::vector<std::string> lines;
+        const std::string bytes = RandomBytes(size, 4545 + unsigned(size));
+        Lines lines;
         std::string line;
         for (size_t offset = 0;; offset += 45) { // a full block is always followed by one more
             const std::string_view block = std::string_view(bytes).substr(offset, 45);

@@ -28,21 +28,9 @@ struct NumberCase {
 
 TEST(HarvestRules, ExtractNumberReadsLeniently)
 {
-    const NumberCase cases[] = {
-        { "151", 151 },
-        { " 150 ", 150 },
-        { "1,234", 1234 },
-        { "", 0 },
-        { "many", 0 },
-        { "12 lines", 12 },
-        { "-5", -5 },
-        { "1.5", 1.5 },
-        { "1-2", 0 },
-        { "1.2.3", 0 },
-        { "-", 0 },
-        { ".", 0 },
-        { "99999999999999999999", 1e20 },
-    };
+    const NumberCase cases[] = { { "151", 151 }, { " 150 ", 150 }, { "1,234", 1234 }, { "", 0 },
+        { "many", 0 }, { "12 lines", 12 }, { "-5", -5 }, { "1.5", 1.5 }, { "1-2", 0 }, { "1.2.3", 0 },
+        { "-", 0 }, { ".", 0 }, { "99999999999999999999", 1e20 } };
     for (const NumberCase& c : cases)
         EXPECT_DOUBLE_EQ(ExtractNumber(c.text), c.value) << '"' << c.text << '"';
 }
@@ -158,12 +146,9 @@ TEST_F(SavePicturesTest, NonPicturesDoNotTouchFilesOfTheSameName)
 TEST_F(SavePicturesTest, MissingFolderIsACreateError)
 {
     AddAttachment(article, "a.jpg", "x");
-    try {
-        SavePictures(article, (root.Path() / "missing").string());
-        FAIL();
-    } catch (const EFCreateError& e) {
-        EXPECT_EQ(e.Message(), "Cannot create file " + (root.Path() / "missing" / "a.jpg").string());
-    }
+    EXPECT_EQ(testing::RaisedText<EFCreateError>(
+                  [&] { SavePictures(article, (root.Path() / "missing").string()); }),
+        "Cannot create file " + (root.Path() / "missing" / "a.jpg").string());
 }
 
 TEST_F(SavePicturesTest, PicturesBeforeAFailureAreReported)

@@ -53,6 +53,31 @@ TEST_P(LineStreamText, GivesLinesThenEndMarker)
     EXPECT_EQ(ReadAll(GetParam().text), GetParam().expected);
 }
 
+// Lines of width characters plus LF filling bytes exactly, then tail.
+TextCase FixedLines(const char* name, size_t width, size_t bytes, const std::string& tail = "")
+{
+    TextCase c { name, "", {} };
+    for (size_t i = 0; c.text.size() < bytes; ++i) {
+        c.expected.emplace_back(width, char('a' + i % 26));
+        c.text += c.expected.back() + "\n";
+    }
+    c.text += tail;
+    if (!tail.empty())
+        c.expected.push_back(tail);
+    return c;
+}
+
+// A line longer than the block must not abort reading.
+TextCase LongLine(const char* name, size_t length, const std::string& lineBreak)
+{
+    const std::string line(length, 'q');
+    return { name, "first\n" + line + lineBreak + "after\n", { "first", line, "after" } };
+}
+
+const std::string kLongest(kBlock - 1, 'x');
+const std::string kFull(kBlock, 'a'), kFullPlus(kBlock + 5, 'b');
+const std::string kBeforeSplit(100, 'f'), kSplit(kBlock - 2 - kBeforeSplit.size(), 's');
+
 INSTANTIATE_TEST_SUITE_P(Breaks, LineStreamText,
     testing::Values(TextCase { "CrLf", "a\r\nb\r\n", { "a", "b" } }, TextCase { "Empty", "", {} },
         TextCase { "OnlyLineFeed", "\n", { "" } },
@@ -66,88 +91,21 @@ INSTANTIATE_TEST_SUITE_P(Breaks, LineStreamText,
         TextCase { "LineEqualToMarkerIsALine", "\xFF\xFF\xFF\xFF\nx\n", { "\xFF\xFF\xFF\xFF", "x" } }),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Lines of width characters plus LF, enough to fill bytes exactly.
-std::string FixedLines(size_t width, size_t bytes, Lines& expected)
-{
-    std::string text;
-    for (size_t i = 0; text.size() < bytes; ++i) {
-        std::string line(width, char('a' + i % 26));
-        text += line + "\n";
-        expected.push_back(line);
-    }
-    return text;
-}
-
-TEST(LineStream, TextOfExactlyOneBlockEndingInLineFeed)
-{
-    Lines expected;
-    const std::string text = FixedLines(63, kBlock, expected);
-    ASSERT_EQ(text.size(), kBlock);
-    EXPECT_EQ(ReadAll(text), expected);
-}
-
-TEST(LineStream, FinalLineWithoutBreakAfterFullBlock)
-{
-    Lines expected;
-    const std::string text = FixedLines(63, kBlock, expected) + "tail";
-    expected.push_back("tail");
-    EXPECT_EQ(ReadAll(text), expected);
-}
-
-TEST(LineStream, LongestLineFittingTheBlockIsWhole)
-{
-    const std::string longest(kBlock - 1, 'x');
-    EXPECT_EQ(ReadAll(longest + "\nnext\n"), (Lines { longest, "next" }));
-}
-
-struct LongLineCase {
-    const char* name;
-    size_t length;
-    std::string breakAfter;
-};
-
-class LineStreamLongLine : public testing::TestWithParam<LongLineCase> { };
-
-// A line longer than the block must not abort reading.
-TEST_P(LineStreamLongLine, IsReturnedWhole)
-{
-    const std::string line(GetParam().length, 'q');
-    const std::string text = "first\n" + line + GetParam().breakAfter + "after\n";
-    EXPECT_EQ(ReadAll(text), (Lines { "first", line, "after" }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, LineStreamLongLine,
-    testing::Values(LongLineCase { "BlockSize", kBlock, "\n" },
-        LongLineCase { "BlockPlusOne", kBlock + 1, "\r\n" },
-        LongLineCase { "ThreeBlocks", 3 * kBlock + 17, "\n" },
-        LongLineCase { "CarriageReturnOnly", 2 * kBlock, "\r" }),
+INSTANTIATE_TEST_SUITE_P(Blocks, LineStreamText,
+    testing::Values(FixedLines("ExactlyOneBlockEndingInLineFeed", 63, kBlock),
+        FixedLines("FinalLineWithoutBreakAfterFullBlock", 63, kBlock, "tail"),
+        TextCase { "LongestLineFittingTheBlock", kLongest + "\nnext\n", { kLongest, "next" } },
+        LongLine("LineOfBlockSize", kBlock, "\n"), LongLine("LineOfBlockPlusOne", kBlock + 1, "\r\n"),
+        LongLine("LineOfThreeBlocks", 3 * kBlock + 17, "\n"),
+        LongLine("LongLineEndingInCarriageReturn", 2 * kBlock, "\r"),
+        TextCase { "LongTextsBrokenByCarriageReturnOnly", kFull + "\r" + kFullPlus, { kFull, kFullPlus } },
+        TextCase { "LongTextWithoutAnyBreak", kFull + kFullPlus, { kFull + kFullPlus } },
+        // CR the last byte of the first block, its LF the first of the next:
+        // one line break, no empty line.
+        TextCase { "CrLfSplitAcrossBlockBoundary", kBeforeSplit + "\n" + kSplit + "\r\nthird\r\n",
+            { kBeforeSplit, kSplit, "third" } },
+        TextCase { "LineFeedAsFirstByteOfBlock", kLongest + "\n\n" + kFull, { kLongest, "", kFull } }),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(LineStream, LongTextWithoutAnyLineFeed)
-{
-    const std::string a(kBlock, 'a'), b(kBlock + 5, 'b');
-    EXPECT_EQ(ReadAll(a + "\r" + b), (Lines { a, b }));
-    EXPECT_EQ(ReadAll(a + b), (Lines { a + b }));
-}
-
-// The CR of a CR LF is the last byte of a block and its LF the first byte of
-// the next: still one line break, no empty line.
-TEST(LineStream, CrLfSplitAcrossBlockBoundary)
-{
-    const std::string first(100, 'f');
-    const std::string second(kBlock - 1 - (first.size() + 1), 's');
-    const std::string text = first + "\n" + second + "\r\nthird\r\n";
-    ASSERT_EQ(text[kBlock - 1], '\r');
-    ASSERT_EQ(text[kBlock], '\n');
-    EXPECT_EQ(ReadAll(text), (Lines { first, second, "third" }));
-}
-
-TEST(LineStream, LineFeedAsFirstByteOfBlock)
-{
-    const std::string first(kBlock - 1, 'f');
-    const std::string tail(kBlock, 't');
-    EXPECT_EQ(ReadAll(first + "\n\n" + tail), (Lines { first, "", tail }));
-}
 
 TEST(LineStream, EndMarkerRepeatsAndEofStays)
 {
@@ -167,11 +125,10 @@ TEST(LineStream, EndMarkerRepeatsAndEofStays)
 
 TEST(LineStream, ResetGivesTheSameLinesAgain)
 {
-    Lines expected;
-    const std::string text = FixedLines(75, 3 * kBlock + 100, expected) + "last";
-    expected.push_back("last");
+    const TextCase c = FixedLines("", 75, 3 * kBlock + 100, "last");
+    const Lines& expected = c.expected;
     TLineStream stream;
-    Load(stream, text);
+    Load(stream, c.text);
     std::string line;
     for (int i = 0; i < 300; ++i)
         ASSERT_TRUE(stream.ReadLine(line));

@@ -15,8 +15,13 @@
 namespace lumigrab {
 namespace {
 
+using testing::HeaderNumbers;
+using testing::RaisedText;
 using testing::RecordSentLines;
-using testing::ScriptedServer;
+using testing::ReplyPause;
+using testing::ScriptServer;
+using Strings = std::vector<std::string>;
+using Numbers = std::vector<int32_t>;
 
 // A group of articles 1..count as a minimal news server presents it.
 // Replies listed in overrides (by exact command) win.
@@ -27,30 +32,34 @@ struct FakeGroup {
     std::map<std::string, std::optional<std::string>> overrides;
     std::string articleHeaders = "Subject: a test\r\nLines: 3\r\n";
 
+    std::string Found() const
+    {
+        const std::string n = std::to_string(current);
+        return n + " <" + n + "@test>\r\n";
+    }
+
     std::optional<std::string> Reply(const std::string& command)
     {
         if (auto found = overrides.find(command); found != overrides.end())
             return found->second;
-        const std::string n = std::to_string(current);
         if (command == "GROUP " + name)
             return "211 " + std::to_string(count) + " 1 " + std::to_string(count) + " " + name + "\r\n";
         if (command.starts_with("STAT ")) {
             current = std::stoi(command.substr(5));
-            return "223 " + std::to_string(current) + " <" + std::to_string(current) + "@test>\r\n";
+            return "223 " + Found();
         }
         if (command == "NEXT") {
             if (current >= count)
                 return std::string("421 no next article in this group\r\n");
             ++current;
-            return "223 " + std::to_string(current) + " <" + std::to_string(current) + "@test>\r\n";
+            return "223 " + Found();
         }
+        const std::string subject = "Subject: article " + std::to_string(current) + "\r\n";
         if (command == "HEAD")
-            return "221 " + n + " <" + n + "@test>\r\nSubject: article " + n + "\r\n" + articleHeaders
-                + ".\r\n";
+            return "221 " + Found() + subject + articleHeaders + ".\r\n";
         if (command == "ARTICLE")
-            return "220 " + n + " <" + n + "@test>\r\n" + std::string(ScriptedServer::Pause)
-                + "Subject: article " + n + "\r\n" + articleHeaders + "\r\nline one\r\nline two\r\n"
-                + std::string(ScriptedServer::Pause) + "line three\r\n.\r\n";
+            return "220 " + Found() + std::string(ReplyPause) + subject + articleHeaders
+                + "\r\nline one\r\nline two\r\n" + std::string(ReplyPause) + "line three\r\n.\r\n";
         if (command == "QUIT")
             return std::string("205 bye\r\n");
         return std::string("500 unknown command\r\n");
@@ -60,16 +69,17 @@ struct FakeGroup {
 class NntpClientTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
-    std::unique_ptr<ScriptedServer> server;
+    std::unique_ptr<ScriptServer> server;
     TmsArticle article;
     TmsNNTP client;
-    std::vector<std::string> errors;
+    Strings errors;
 
     void StartServer(std::string greeting = "200 scripted server ready\r\n")
     {
-        auto state = group;
-        server = std::make_unique<ScriptedServer>(
-            [state](const std::string& command) { return state->Reply(command); }, std::move(greeting));
+        server.reset();
+        server = std::make_unique<ScriptServer>(
+            [state = group](const std::string& command) { return state->Reply(command); },
+            std::move(greeting));
         client.SetWinsockLoaded(true);
         client.Server = server->Address();
         client.TimeOut = 5;
@@ -79,60 +89,26 @@ protected:
 
     void SetUp() override { StartServer(); }
 
-    std::vector<int32_t> HeaderNumbers() const
-    {
-        std::vector<int32_t> numbers;
-        for (int i = 0; i < client.HeaderList.Count(); ++i)
-            numbers.push_back(client.HeaderList.Entries(i).Number);
-        return numbers;
-    }
+    void SelectTestGroup() { client.SetNewsGroup("lumigrab.test"); }
 };
 
-struct ReplyCase {
-    const char* reply;
-    bool accepted;
-};
-
-class ReplyCheckTest : public ::testing::TestWithParam<ReplyCase> { };
-
-TEST_P(ReplyCheckTest, AcceptsSuccessAndNoNextArticleOnly)
+TEST(NntpReplyCheck, AcceptsSuccessAndNoNextArticleOnly)
 {
     TmsNNTP client;
-    std::vector<std::string> errors;
+    Strings errors;
     client.OnError = [&](TObject*, std::string& msg) { errors.push_back(msg); };
-    const ReplyCase& c = GetParam();
-    if (c.accepted) {
-        EXPECT_NO_THROW(client.CheckReply(c.reply));
-        EXPECT_TRUE(errors.empty());
-        return;
-    }
-    try {
-        client.CheckReply(c.reply);
-        FAIL() << "accepted " << c.reply;
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), c.reply);
-    }
-    EXPECT_EQ(errors, std::vector<std::string> { c.reply });
-}
+    for (const char* reply : { "200 ready", "211 3 1 3 g", "340 send article", "421 no next article", "223" })
+        EXPECT_NO_THROW(client.CheckReply(reply)) << reply;
+    EXPECT_TRUE(errors.empty());
+    const Strings refused = { "411 no such group", "423 no such article number", "500-continued error", "2",
+        "20", "", "42", "199 info" };
+    for (const std::string& reply : refused)
+        EXPECT_EQ(RaisedText<ESocketError>([&] { client.CheckReply(reply); }), reply) << "accepted " << reply;
+    EXPECT_EQ(errors, refused);
 
-INSTANTIATE_TEST_SUITE_P(Replies, ReplyCheckTest,
-    ::testing::Values(ReplyCase { "200 ready", true }, ReplyCase { "211 3 1 3 g", true },
-        ReplyCase { "340 send article", true }, ReplyCase { "421 no next article", true },
-        ReplyCase { "223", true }, ReplyCase { "411 no such group", false },
-        ReplyCase { "423 no such article number", false }, ReplyCase { "500-continued error", false },
-        ReplyCase { "2", false }, ReplyCase { "20", false }, ReplyCase { "", false },
-        ReplyCase { "42", false }, ReplyCase { "199 info", false }));
-
-TEST(NntpClientErrorText, HandlerMayReplaceTheErrorText)
-{
-    TmsNNTP client;
     client.OnError = [](TObject*, std::string& msg) { msg = "replaced: " + msg; };
-    try {
-        client.CheckReply("502 access denied");
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "replaced: 502 access denied");
-    }
+    EXPECT_EQ(RaisedText<ESocketError>([&] { client.CheckReply("502 access denied"); }),
+        "replaced: 502 access denied");
 }
 
 TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
@@ -141,8 +117,8 @@ TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
     TmsArticle article;
     client.Article = &article;
     client.Server = "127.0.0.1:9";
-    std::vector<std::string> errors;
-    client.OnError = [&](TObject*, std::string& msg) { errors.push_back(msg); };
+    int errors = 0;
+    client.OnError = [&](TObject*, std::string&) { ++errors; };
     TmsNgInfoItem item;
     const std::vector<std::function<void()>> operations = {
         [&] { client.RetrieveHeaders(0, true); },
@@ -152,16 +128,9 @@ TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
         [&] { client.RetrieveArticle(); },
         [&] { client.RetrieveArticleByNumber(1); },
     };
-    for (size_t i = 0; i < operations.size(); ++i) {
-        SCOPED_TRACE(i);
-        try {
-            operations[i]();
-            FAIL() << "no error";
-        } catch (const ESocketError& e) {
-            EXPECT_EQ(e.Message(), "Newsgroup has not been selected");
-        }
-    }
-    EXPECT_EQ(errors.size(), operations.size());
+    for (size_t i = 0; i < operations.size(); ++i)
+        EXPECT_EQ(RaisedText<ESocketError>(operations[i]), "Newsgroup has not been selected") << i;
+    EXPECT_EQ(errors, int(operations.size()));
     EXPECT_FALSE(client.Connected());
 }
 
@@ -169,7 +138,7 @@ TEST_F(NntpClientTest, SelectsGroupAndTakesItsNumbers)
 {
     int selected = 0;
     client.OnGroupSelected = [&](TObject*) { ++selected; };
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     EXPECT_EQ(client.NewsGroup(), "lumigrab.test");
     EXPECT_EQ(client.ArticleCount(), 5);
     EXPECT_EQ(client.FirstArticle(), 1);
@@ -177,20 +146,16 @@ TEST_F(NntpClientTest, SelectsGroupAndTakesItsNumbers)
     EXPECT_EQ(client.CurrentArticle(), 1);
     EXPECT_EQ(client.LastHeaderNumber(), -1);
     EXPECT_EQ(selected, 1);
-    EXPECT_EQ(server->Commands(), std::vector<std::string> { "GROUP lumigrab.test" });
+    EXPECT_EQ(server->Lines(), Strings { "GROUP lumigrab.test" });
 }
 
 TEST_F(NntpClientTest, GroupErrorKeepsThePreviousGroup)
 {
     group->overrides["GROUP missing.group"] = "411 no such news group\r\n";
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     client.RetrieveHeaders(2, true);
-    try {
-        client.SetNewsGroup("missing.group");
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "411 no such news group");
-    }
+    EXPECT_EQ(
+        RaisedText<ESocketError>([&] { client.SetNewsGroup("missing.group"); }), "411 no such news group");
     EXPECT_EQ(client.NewsGroup(), "lumigrab.test");
     EXPECT_EQ(client.LastHeaderNumber(), 2);
     EXPECT_EQ(errors.back(), "411 no such news group");
@@ -198,25 +163,28 @@ TEST_F(NntpClientTest, GroupErrorKeepsThePreviousGroup)
 
 TEST_F(NntpClientTest, SameGroupInOtherCaseSendsNothingAndContinues)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     client.RetrieveHeaders(2, true);
     const auto sent = RecordSentLines(client);
     client.SetNewsGroup("LUMIGRAB.Test");
     EXPECT_TRUE(sent->empty());
     EXPECT_EQ(client.NewsGroup(), "lumigrab.test");
     client.RetrieveHeaders(2, true);
-    EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 2", "NEXT", "HEAD", "NEXT", "HEAD", "NEXT" }));
-    EXPECT_EQ(HeaderNumbers(), (std::vector<int32_t> { 1, 2, 3, 4 }));
+    EXPECT_EQ(*sent, (Strings { "STAT 2", "NEXT", "HEAD", "NEXT", "HEAD", "NEXT" }));
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4 }));
+    // A fresh list starts after the last header taken.
+    client.RetrieveHeaders(1, false);
+    EXPECT_EQ(HeaderNumbers(client), Numbers { 5 });
 }
 
 TEST_F(NntpClientTest, CountOneTakesOneHeaderThenOneNext)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     const auto sent = RecordSentLines(client);
     std::vector<int> nums;
     client.OnNextHeaderRetrieved = [&](TObject*, int num) { nums.push_back(num); };
     client.RetrieveHeaders(1, false);
-    EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 1", "HEAD", "NEXT" }));
+    EXPECT_EQ(*sent, (Strings { "STAT 1", "HEAD", "NEXT" }));
     EXPECT_EQ(nums, std::vector<int> { 0 });
     EXPECT_EQ(client.LastHeaderNumber(), 1);
     EXPECT_EQ(client.HeaderList.Entries(0).GetFieldValue("Subject"), "article 1");
@@ -224,45 +192,37 @@ TEST_F(NntpClientTest, CountOneTakesOneHeaderThenOneNext)
 
 TEST_F(NntpClientTest, CountZeroWalksToTheEndAndThenAddsNothing)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     int lastSignals = 0;
     client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
     client.RetrieveHeaders(0, true);
-    EXPECT_EQ(HeaderNumbers(), (std::vector<int32_t> { 1, 2, 3, 4, 5 }));
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5 }));
     EXPECT_EQ(client.LastHeaderNumber(), 5);
     EXPECT_EQ(lastSignals, 1);
 
     const auto sent = RecordSentLines(client);
     client.RetrieveHeaders(0, true);
-    EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 5", "NEXT" }));
+    EXPECT_EQ(*sent, (Strings { "STAT 5", "NEXT" }));
     EXPECT_EQ(client.HeaderList.Count(), 5);
     EXPECT_EQ(client.LastHeaderNumber(), 5);
     EXPECT_EQ(lastSignals, 2);
 }
 
-TEST_F(NntpClientTest, AppendFalseStartsAFreshList)
-{
-    client.SetNewsGroup("lumigrab.test");
-    client.RetrieveHeaders(2, true);
-    client.RetrieveHeaders(2, false);
-    EXPECT_EQ(HeaderNumbers(), (std::vector<int32_t> { 3, 4 }));
-}
-
 TEST_F(NntpClientTest, HandlerThatEmptiesTheListDoesNotBreakTheWalk)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     client.OnNextHeaderRetrieved = [&](TObject*, int) { client.HeaderList.Clear(); };
     EXPECT_NO_THROW(client.RetrieveHeaders(3, true));
     EXPECT_EQ(client.LastHeaderNumber(), 3);
     client.OnNextHeaderRetrieved = nullptr;
     client.RetrieveHeaders(1, true);
-    EXPECT_EQ(HeaderNumbers(), std::vector<int32_t> { 4 });
+    EXPECT_EQ(HeaderNumbers(client), Numbers { 4 });
 }
 
 TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
 {
-    client.SetNewsGroup("lumigrab.test");
-    std::vector<std::string> sentAfterCancel;
+    SelectTestGroup();
+    Strings sentAfterCancel;
     bool canceled = false;
     client.OnNextHeaderRetrieved = [&](TObject*, int num) {
         if (num == 1) {
@@ -282,25 +242,21 @@ TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
     EXPECT_EQ(client.HeaderList.Count(), 2);
 
     // The same group sends nothing; the next command needs a connection.
-    client.SetNewsGroup("lumigrab.test");
-    try {
-        client.RetrieveHeaders(0, true);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "You have to connect to the server first");
-    }
+    SelectTestGroup();
+    EXPECT_EQ(RaisedText<ESocketError>([&] { client.RetrieveHeaders(0, true); }),
+        "You have to connect to the server first");
 }
 
 TEST_F(NntpClientTest, DifferentGroupAfterCancelReconnects)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     client.Cancel();
     group->name = "lumigrab.other";
     client.SetNewsGroup("lumigrab.other");
     EXPECT_TRUE(client.Connected());
     EXPECT_EQ(client.LastHeaderNumber(), -1);
     client.RetrieveHeaders(1, true);
-    EXPECT_EQ(HeaderNumbers(), std::vector<int32_t> { 1 });
+    EXPECT_EQ(HeaderNumbers(client), Numbers { 1 });
 }
 
 TEST_F(NntpClientTest, NoNextArticleToAnyCommandIsNotAnError)
@@ -315,65 +271,58 @@ TEST_F(NntpClientTest, NoNextArticleToAnyCommandIsNotAnError)
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(NntpClientTest, NoDataBlockIsAwaitedAfterANonSuccessReply)
+// A reply the client must not take for success, to an operation on the
+// selected group.
+struct FailingReply {
+    const char* name;
+    const char* command;
+    std::optional<std::string> reply;
+    std::function<void(TmsNNTP&)> operation;
+    std::string error;
+    bool staysConnected;
+};
+
+// Test listings show the case name, not a dump of the case.
+void PrintTo(const FailingReply& c, std::ostream* os)
 {
-    group->overrides["HEAD"] = "421 no current article\r\n";
-    client.SetNewsGroup("lumigrab.test");
-    TmsNgInfoItem item;
-    try {
-        client.RetrieveHeader(item);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "421 no current article");
-    }
+    *os << c.name;
 }
 
-TEST_F(NntpClientTest, MissingArticleEndsTheFetch)
-{
-    group->overrides["STAT 9"] = "423 no such article number in this group\r\n";
-    client.SetNewsGroup("lumigrab.test");
-    try {
-        client.RetrieveArticleByNumber(9);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "423 no such article number in this group");
-    }
-}
+class FailingReplyTest : public NntpClientTest, public ::testing::WithParamInterface<FailingReply> { };
 
-TEST_F(NntpClientTest, ShortReplyIsAnError)
+TEST_P(FailingReplyTest, EndsTheOperationWithTheError)
 {
-    group->overrides["STAT 2"] = "2\r\n";
-    client.SetNewsGroup("lumigrab.test");
-    try {
-        client.SetCurrentArticle(2);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "2");
-    }
-}
-
-TEST_F(NntpClientTest, ServerHangingUpMidCommandIsAnError)
-{
-    group->overrides["STAT 2"] = std::nullopt;
-    client.SetNewsGroup("lumigrab.test");
-    try {
-        client.SetCurrentArticle(2);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "Connection closed by the server");
-    }
-    EXPECT_FALSE(client.Connected());
-}
-
-TEST_F(NntpClientTest, SilentServerTimesOut)
-{
-    group->overrides["STAT 2"] = "";
+    const FailingReply& c = GetParam();
+    group->overrides[c.command] = c.reply;
     client.TimeOut = 1;
-    client.SetNewsGroup("lumigrab.test");
-    EXPECT_THROW(client.SetCurrentArticle(2), ETimedOutError);
-    EXPECT_EQ(errors.back(), "Operation timed out");
-    EXPECT_FALSE(client.Connected());
+    SelectTestGroup();
+    EXPECT_EQ(RaisedText<Exception>([&] { c.operation(client); }), c.error);
+    EXPECT_EQ(errors.back(), c.error);
+    EXPECT_EQ(client.Connected(), c.staysConnected);
 }
+
+void SelectArticleTwo(TmsNNTP& client)
+{
+    client.SetCurrentArticle(2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, FailingReplyTest,
+    ::testing::Values(
+        // No data block is awaited after a reply that is not a success.
+        FailingReply { "NoCurrentArticle", "HEAD", "421 no current article\r\n",
+            [](TmsNNTP& client) {
+                TmsNgInfoItem item;
+                client.RetrieveHeader(item);
+            },
+            "421 no current article", true },
+        FailingReply { "MissingArticle", "STAT 9", "423 no such article number in this group\r\n",
+            [](TmsNNTP& client) { client.RetrieveArticleByNumber(9); },
+            "423 no such article number in this group", true },
+        FailingReply { "ShortReply", "STAT 2", "2\r\n", SelectArticleTwo, "2", true },
+        FailingReply {
+            "HangUp", "STAT 2", std::nullopt, SelectArticleTwo, "Connection closed by the server", false },
+        FailingReply { "Silence", "STAT 2", "", SelectArticleTwo, "Operation timed out", false }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NntpClientTest, ArticleWithLineCountReportsProgress)
 {
@@ -381,10 +330,10 @@ TEST_F(NntpClientTest, ArticleWithLineCountReportsProgress)
     int retrieved = 0;
     client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
     client.OnArticleRetrieved = [&](TObject*) { ++retrieved; };
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     const auto sent = RecordSentLines(client);
     client.RetrieveArticleByNumber(3);
-    EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 3", "HEAD", "ARTICLE" }));
+    EXPECT_EQ(*sent, (Strings { "STAT 3", "HEAD", "ARTICLE" }));
     EXPECT_FALSE(percents.empty());
     EXPECT_EQ(retrieved, 1);
     EXPECT_EQ(article.Subject(), "article 3");
@@ -397,35 +346,32 @@ TEST_F(NntpClientTest, ArticleWithoutUsableLineCountReportsNoProgress)
         group->articleHeaders = headers;
         std::vector<int> percents;
         client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
-        client.SetNewsGroup("lumigrab.test");
+        SelectTestGroup();
         client.RetrieveArticleByNumber(2);
         EXPECT_TRUE(percents.empty());
         EXPECT_EQ(article.Body().Count(), 3);
     }
 }
 
-TEST_F(NntpClientTest, ArticleNeedsAnArticleObject)
-{
-    client.Article = nullptr;
-    client.SetNewsGroup("lumigrab.test");
-    const auto sent = RecordSentLines(client);
-    EXPECT_THROW(client.RetrieveArticleByNumber(1), ESocketError);
-    EXPECT_TRUE(sent->empty());
-}
-
-TEST_F(NntpClientTest, LineBreaksInArgumentsAreRefused)
+TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
 {
     const auto sent = RecordSentLines(client);
     EXPECT_THROW(client.SetNewsGroup("a.group\r\nQUIT"), ESocketError);
     EXPECT_TRUE(sent->empty());
     EXPECT_EQ(client.NewsGroup(), "");
+
+    client.Article = nullptr;
+    SelectTestGroup();
+    sent->clear();
+    EXPECT_THROW(client.RetrieveArticleByNumber(1), ESocketError);
+    EXPECT_TRUE(sent->empty());
 }
 
 TEST_F(NntpClientTest, DisconnectSendsQuitAndForgetsTheGroup)
 {
-    client.SetNewsGroup("lumigrab.test");
+    SelectTestGroup();
     client.Disconnect();
-    EXPECT_EQ(server->Commands().back(), "QUIT");
+    EXPECT_EQ(server->Lines().back(), "QUIT");
     EXPECT_EQ(client.LastReply, "205 bye");
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(client.NewsGroup(), "");
@@ -434,26 +380,21 @@ TEST_F(NntpClientTest, DisconnectSendsQuitAndForgetsTheGroup)
 TEST_F(NntpClientTest, BadGreetingFailsTheConnection)
 {
     StartServer("502 no permission\r\n");
-    try {
-        client.SetNewsGroup("lumigrab.test");
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message(), "502 no permission");
-    }
+    EXPECT_EQ(RaisedText<ESocketError>([&] { SelectTestGroup(); }), "502 no permission");
     EXPECT_EQ(client.NewsGroup(), "");
 }
 
 TEST_F(NntpClientTest, NewsGroupListFromListReply)
 {
     group->overrides["LIST"] = "215 list follows\r\nalt.one 20 10 y\r\nalt.two 5 1 m\r\n.\r\n";
-    std::vector<std::string> events;
+    Strings events;
     client.OnRetrievingNewsGroupList = [&](TObject*) { events.push_back("retrieving"); };
     client.OnNewsGroupListRetrieved = [&](TObject*) { events.push_back("retrieved"); };
     client.RetrieveNewsGroupList();
     ASSERT_EQ(client.NewsGroupList.Count(), 2);
     EXPECT_EQ(client.NewsGroupList.Groups(1).GroupName, "alt.two");
     EXPECT_EQ(client.NewsGroupList.Groups(0).LastArticle, 20);
-    EXPECT_EQ(events, (std::vector<std::string> { "retrieving", "retrieved" }));
+    EXPECT_EQ(events, (Strings { "retrieving", "retrieved" }));
 }
 
 TEST_F(NntpClientTest, RemovedArticleComponentIsForgotten)

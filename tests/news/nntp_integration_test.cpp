@@ -22,6 +22,8 @@ namespace lumigrab {
 namespace {
 
 using testing::FolderEntries;
+using testing::HeaderNumbers;
+using testing::RaisedText;
 using testing::ReadFileBytes;
 using testing::RecordSentLines;
 using testing::TempFolder;
@@ -82,16 +84,14 @@ protected:
             EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(Expected(group) / name)) << name;
     }
 
-    std::vector<int32_t> HeaderNumbers() const
+    // Harvests group into root/TEMP and checks that exactly the expected
+    // pictures were kept there, in order, and nothing else was written.
+    void HarvestAndCheck(const std::string& group)
     {
-        std::vector<int32_t> numbers;
-        for (int i = 0; i < client.HeaderList.Count(); ++i)
-            numbers.push_back(client.HeaderList.Entries(i).Number);
-        return numbers;
-    }
-
-    std::vector<std::string> Harvest(const std::string& group, const fs::path& folder)
-    {
+        SCOPED_TRACE(group);
+        TempFolder root;
+        const fs::path folder = root.Path() / "TEMP";
+        fs::create_directory(folder);
         THarvest harvest(client, folder.string());
         std::vector<std::string> kept;
         harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
@@ -99,31 +99,21 @@ protected:
             = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
         client.SetNewsGroup(group);
         client.RetrieveHeaders(0, true);
-        return kept;
+        EXPECT_EQ(kept, ExpectedOrder(group));
+        ExpectExactlyThePictures(folder, group);
+        EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
     }
 };
 
-TEST_F(InnTest, GroupReplyGivesTheGroupsNumbers)
+TEST_F(InnTest, UnknownAndEmptyGroupsFailWithTheServersReply)
 {
-    int selected = 0;
-    client.OnGroupSelected = [&](TObject*) { ++selected; };
-    client.SetNewsGroup(TextGroup);
-    EXPECT_EQ(client.ArticleCount(), TextArticles);
-    EXPECT_EQ(client.FirstArticle(), 1);
-    EXPECT_EQ(client.LastArticle(), TextArticles);
-    EXPECT_EQ(client.CurrentArticle(), 1);
-    EXPECT_EQ(selected, 1);
-}
-
-TEST_F(InnTest, UnknownGroupIsTheServersError)
-{
-    try {
-        client.SetNewsGroup("lumigrab.no.such.group");
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message().substr(0, 4), "411 ");
-    }
+    EXPECT_EQ(RaisedText<ESocketError>([&] { client.SetNewsGroup("lumigrab.no.such.group"); }).substr(0, 4),
+        "411 ");
     EXPECT_EQ(client.NewsGroup(), "");
+
+    client.SetNewsGroup(EmptyGroup);
+    EXPECT_EQ(client.ArticleCount(), 0);
+    EXPECT_EQ(RaisedText<ESocketError>([&] { client.RetrieveHeaders(0, true); }).substr(0, 1), "4");
 }
 
 TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
@@ -131,6 +121,9 @@ TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
     int lastSignals = 0;
     client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
     client.SetNewsGroup(TextGroup);
+    EXPECT_EQ(client.ArticleCount(), TextArticles);
+    EXPECT_EQ(client.FirstArticle(), 1);
+    EXPECT_EQ(client.LastArticle(), TextArticles);
     client.RetrieveHeaders(10, true);
     const auto sent = RecordSentLines(client);
     client.SetNewsGroup("LUMIGRAB.TEST.Text");
@@ -144,7 +137,7 @@ TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
     std::vector<int32_t> all;
     for (int i = 1; i <= TextArticles; ++i)
         all.push_back(i);
-    EXPECT_EQ(HeaderNumbers(), all);
+    EXPECT_EQ(HeaderNumbers(client), all);
     EXPECT_EQ(client.HeaderList.Entries(16).GetFieldValue("Subject"), "text article 17");
     EXPECT_EQ(client.LastHeaderNumber(), TextArticles);
 
@@ -154,41 +147,32 @@ TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
     EXPECT_EQ(*sent, (std::vector<std::string> { "STAT 30", "NEXT" }));
     EXPECT_EQ(client.HeaderList.Count(), TextArticles);
     EXPECT_EQ(lastSignals, 2);
+
+    sent->clear();
+    client.Disconnect();
+    EXPECT_EQ(*sent, std::vector<std::string> { "QUIT" });
+    EXPECT_EQ(client.LastReply.substr(0, 3), "205");
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.NewsGroup(), "");
 }
 
-TEST_F(InnTest, EmptyGroupFailsWithTheServersReply)
-{
-    client.SetNewsGroup(EmptyGroup);
-    EXPECT_EQ(client.ArticleCount(), 0);
-    try {
-        client.RetrieveHeaders(0, true);
-        FAIL();
-    } catch (const ESocketError& e) {
-        EXPECT_EQ(e.Message()[0], '4');
-    }
-}
-
-TEST_F(InnTest, FetchesAndDecodesAnArticleWithProgress)
+TEST_F(InnTest, FetchesAndDecodesArticlesWithProgress)
 {
     std::vector<int> percents;
     client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
     client.SetNewsGroup(PictureGroup);
-    client.RetrieveArticleByNumber(3);
-    ASSERT_EQ(article.Attachments().Count(), 1);
-    EXPECT_EQ(article.Attachments().Items(0).FileName(), "single.gif");
-    EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
-        ReadFileBytes(Expected(PictureGroup) / "single.gif"));
-    EXPECT_FALSE(percents.empty());
-    EXPECT_EQ(client.CurrentArticle(), 3);
-}
-
-TEST_F(InnTest, DotStuffedLinesArriveWithASingleDot)
-{
-    client.SetNewsGroup(PictureGroup);
-    client.RetrieveArticleByNumber(5);
-    ASSERT_EQ(article.Attachments().Count(), 1);
-    EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
-        ReadFileBytes(Expected(PictureGroup) / "dotted.jpg"));
+    // Article 5 has dot-stuffed lines, which must arrive with a single dot.
+    for (const auto& [number, picture] : { std::pair { 3, "single.gif" }, std::pair { 5, "dotted.jpg" } }) {
+        SCOPED_TRACE(picture);
+        percents.clear();
+        client.RetrieveArticleByNumber(number);
+        EXPECT_EQ(client.CurrentArticle(), number);
+        EXPECT_FALSE(percents.empty());
+        ASSERT_EQ(article.Attachments().Count(), 1);
+        EXPECT_EQ(article.Attachments().Items(0).FileName(), picture);
+        EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
+            ReadFileBytes(Expected(PictureGroup) / picture));
+    }
     ASSERT_GT(article.Body().Count(), 0);
     EXPECT_EQ(article.Body()[0], ".A text line that begins with a dot.");
 }
@@ -199,17 +183,17 @@ TEST_F(InnTest, NewsGroupListFromListAndItsFile)
     client.OnNewsGroupListRetrieved = [&](TObject*) { ++retrieved; };
     client.RetrieveNewsGroupList();
     EXPECT_EQ(retrieved, 1);
-    std::vector<std::string> names;
-    for (int i = 0; i < client.NewsGroupList.Count(); ++i)
-        names.push_back(client.NewsGroupList.Groups(i).GroupName);
-    EXPECT_NE(std::find(names.begin(), names.end(), TextGroup), names.end());
+    int textGroups = 0;
     for (int i = 0; i < client.NewsGroupList.Count(); ++i) {
-        if (client.NewsGroupList.Groups(i).GroupName == TextGroup) {
-            EXPECT_EQ(client.NewsGroupList.Groups(i).LastArticle, TextArticles);
-            EXPECT_EQ(client.NewsGroupList.Groups(i).FirstArticle, 1);
-            EXPECT_EQ(client.NewsGroupList.Groups(i).PostingFlag, 'y');
+        const auto& entry = client.NewsGroupList.Groups(i);
+        if (entry.GroupName == TextGroup) {
+            ++textGroups;
+            EXPECT_EQ(entry.LastArticle, TextArticles);
+            EXPECT_EQ(entry.FirstArticle, 1);
+            EXPECT_EQ(entry.PostingFlag, 'y');
         }
     }
+    EXPECT_EQ(textGroups, 1);
 
     TempFolder folder;
     const std::string file = folder / "Lumigrab.Dat";
@@ -241,18 +225,7 @@ TEST_F(InnTest, CancelFromAHandlerStopsTheWalk)
     client.OnNextHeaderRetrieved = nullptr;
     client.SetNewsGroup(PictureGroup);
     client.RetrieveHeaders(1, false);
-    EXPECT_EQ(HeaderNumbers(), std::vector<int32_t> { 1 });
-}
-
-TEST_F(InnTest, QuitEndsTheSession)
-{
-    client.SetNewsGroup(TextGroup);
-    const auto sent = RecordSentLines(client);
-    client.Disconnect();
-    EXPECT_EQ(*sent, std::vector<std::string> { "QUIT" });
-    EXPECT_EQ(client.LastReply.substr(0, 3), "205");
-    EXPECT_FALSE(client.Connected());
-    EXPECT_EQ(client.NewsGroup(), "");
+    EXPECT_EQ(HeaderNumbers(client), std::vector<int32_t> { 1 });
 }
 
 TEST_F(InnTest, IdleServerSilenceTimesOut)
@@ -271,106 +244,90 @@ TEST_F(InnTest, IdleServerSilenceTimesOut)
 
 TEST_F(InnTest, HarvestKeepsExactlyTheSelectedPictures)
 {
-    TempFolder root;
-    const fs::path folder = root.Path() / "TEMP";
-    fs::create_directory(folder);
-    const auto kept = Harvest(PictureGroup, folder);
-    EXPECT_EQ(kept, ExpectedOrder(PictureGroup));
-    ExpectExactlyThePictures(folder, PictureGroup);
-    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
+    HarvestAndCheck(PictureGroup);
 }
 
 TEST_F(InnTest, HarvestOfHostileNamesStaysInItsFolder)
 {
     std::remove("/tmp/lumigrab-evil.gif");
-    TempFolder root;
-    const fs::path folder = root.Path() / "TEMP";
-    fs::create_directory(folder);
-    const auto kept = Harvest(HostileGroup, folder);
-    EXPECT_EQ(kept, ExpectedOrder(HostileGroup));
-    ExpectExactlyThePictures(folder, HostileGroup);
-    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
+    HarvestAndCheck(HostileGroup);
     EXPECT_FALSE(fs::exists("/tmp/lumigrab-evil.gif"));
 }
 
 // lumigrab-harvest, run as a command.
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunTool(const std::string& arguments, const fs::path& scratch)
-{
-    const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
-    const fs::path out = scratch / "stdout.txt";
-    const fs::path err = scratch / "stderr.txt";
-    const std::string command = tool.string() + " " + arguments + " >" + out.string() + " 2>" + err.string();
-    const int status = std::system(command.c_str());
-    ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFileBytes(out);
-    run.err = ReadFileBytes(err);
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    ForEachLine(text, [&](std::string_view line) { lines.emplace_back(line); });
-    return lines;
-}
-
-TEST_F(InnTest, ToolHarvestsTheGroup)
-{
+class ToolTest : public InnTest {
+protected:
     TempFolder scratch;
     const fs::path folder = scratch.Path() / "pictures";
+    int exitCode = -1;
+    std::string out, err;
+
+    void Run(const std::string& arguments)
+    {
+        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+        const std::string command = tool.string() + " " + arguments + " >" + (scratch / "stdout.txt") + " 2>"
+            + (scratch / "stderr.txt");
+        const int status = std::system(command.c_str());
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        out = ReadFileBytes(scratch / "stdout.txt");
+        err = ReadFileBytes(scratch / "stderr.txt");
+    }
+
+    // The printed paths of the kept pictures.
+    std::vector<std::string> Printed() const
+    {
+        std::vector<std::string> lines;
+        ForEachLine(out, [&](std::string_view line) { lines.emplace_back(line); });
+        return lines;
+    }
+
+    std::string Harvesting(const std::string& group) const
+    {
+        return "--server " + server + " --group " + group + " --folder " + folder.string();
+    }
+};
+
+TEST_F(ToolTest, HarvestsTheGroup)
+{
     const fs::path log = scratch.Path() / "protocol.log";
-    const ToolRun run = RunTool("--server " + server + " --group " + PictureGroup + " --folder "
-            + folder.string() + " --log " + log.string(),
-        scratch.Path());
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    Run(Harvesting(PictureGroup) + " --log " + log.string());
+    EXPECT_EQ(exitCode, 0) << err;
     std::vector<std::string> expectedPaths;
     for (const std::string& name : ExpectedOrder(PictureGroup))
         expectedPaths.push_back((folder / name).string());
-    EXPECT_EQ(Lines(run.out), expectedPaths);
+    EXPECT_EQ(Printed(), expectedPaths);
     ExpectExactlyThePictures(folder, PictureGroup);
-    EXPECT_NE(run.err.find("Total articles: 13"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("Last available header retrieved"), std::string::npos);
+    EXPECT_NE(err.find("Total articles: 13"), std::string::npos) << err;
+    EXPECT_NE(err.find("Last available header retrieved"), std::string::npos);
     const std::string protocol = ReadFileBytes(log);
     EXPECT_NE(protocol.find(std::string("GROUP ") + PictureGroup), std::string::npos);
     EXPECT_NE(protocol.find("QUIT"), std::string::npos);
 }
 
-TEST_F(InnTest, ToolStopsAfterCountHeaders)
+TEST_F(ToolTest, StopsAfterCountHeaders)
 {
-    TempFolder scratch;
-    const fs::path folder = scratch.Path() / "pictures";
-    const ToolRun run = RunTool(
-        "--server " + server + " --group " + PictureGroup + " --count 3 --folder " + folder.string(),
-        scratch.Path());
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(Lines(run.out),
+    Run(Harvesting(PictureGroup) + " --count 3");
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(Printed(),
         (std::vector<std::string> { (folder / "sunset.jpg").string(), (folder / "single.gif").string() }));
-    EXPECT_EQ(run.err.find("Last available header retrieved"), std::string::npos);
+    EXPECT_EQ(err.find("Last available header retrieved"), std::string::npos);
 }
 
-TEST_F(InnTest, ToolReportsFailuresAndUsage)
+TEST_F(ToolTest, ReportsFailuresAndUsage)
 {
-    TempFolder scratch;
-    const ToolRun missing = RunTool(
-        "--server " + server + " --group lumigrab.no.such.group --folder " + (scratch / "p"), scratch.Path());
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("411 "), std::string::npos) << missing.err;
+    Run(Harvesting("lumigrab.no.such.group"));
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(err.find("411 "), std::string::npos) << err;
 
-    const ToolRun refused
-        = RunTool("--server 127.0.0.1:1 --group x --folder " + (scratch / "p"), scratch.Path());
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("Connection refused"), std::string::npos) << refused.err;
+    Run("--server 127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + " --group x --folder "
+        + folder.string());
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_NE(err.find("Connection refused"), std::string::npos) << err;
 
     for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
              "--server h --group x --bogus 1", "--server h --group" }) {
-        EXPECT_EQ(RunTool(arguments, scratch.Path()).exitCode, 2) << arguments;
+        Run(arguments);
+        EXPECT_EQ(exitCode, 2) << arguments;
     }
 }
 

@@ -2,21 +2,15 @@
 // decoder and the lumigrab-decode command, and compares what lands on disk
 // with the expected bytes written by fixtures/make_fixtures.py.
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/classes.h"
 #include "message/msmsg.h"
+#include "tests/support/test_util.h"
 
 namespace lumigrab {
 namespace {
@@ -26,17 +20,9 @@ namespace fs = std::filesystem;
 const fs::path ArticlesDir = fs::path(LUMIGRAB_FIXTURES_DIR) / "articles";
 const fs::path DecodeToolPath = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-decode";
 
-std::string ReadBytes(const fs::path& path)
+Lines SplitLines(const std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
+    Lines lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
@@ -51,29 +37,10 @@ std::map<std::string, std::string> FilesBelow(const fs::path& root)
         return files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         if (!entry.is_directory())
-            files[fs::relative(entry.path(), root).generic_string()] = ReadBytes(entry.path());
+            files[fs::relative(entry.path(), root).generic_string()] = ReadFileBytes(entry.path());
     }
     return files;
 }
-
-// A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "lumigrab-decode-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 // Explains the first difference instead of dumping binary payloads.
 std::string DescribeDifference(const std::string& expected, const std::string& actual)
@@ -114,7 +81,7 @@ std::vector<std::string> FixtureNames()
 void LoadArticle(const fs::path& file, TmsArticle& article)
 {
     TMemoryStream source;
-    source.Assign(ReadBytes(file));
+    source.Assign(ReadFileBytes(file));
     article.Clear();
     article.LoadFromStream(source);
 }
@@ -128,7 +95,7 @@ protected:
     }
 };
 
-TEST_P(DecodeFixture, AttachmentsInMemoryMatchExpectedBytes)
+TEST_P(DecodeFixture, AttachmentsBodyAndHeadersMatchExpected)
 {
     TmsArticle article;
     LoadArticle(Article(), article);
@@ -139,13 +106,25 @@ TEST_P(DecodeFixture, AttachmentsInMemoryMatchExpectedBytes)
             << "two attachments named " << item.FileName();
     }
     ExpectSameFiles(Expected(), decoded);
+
+    const fs::path bodyFile = ArticlesDir / (GetParam() + ".body");
+    ASSERT_TRUE(fs::exists(bodyFile)) << bodyFile;
+    EXPECT_EQ(SplitLines(ReadFileBytes(bodyFile)), article.Body().Lines());
+
+    EXPECT_EQ("alt.binaries.pictures.test", article.NewsGroups);
+    EXPECT_EQ("poster@example.invalid", article.Sender().Address());
+    EXPECT_EQ("<" + GetParam() + "@example.invalid>", article.MessageID);
+    EXPECT_FALSE(article.Subject().empty());
+    if (GetParam().starts_with("uu_")) {
+        EXPECT_EQ(meUU, article.Encoding());
+    }
 }
 
 TEST_P(DecodeFixture, SavedFilesMatchExpectedAndStayInsideFolder)
 {
     // Names like ../../x must not climb out of out/; the sandbox around it
     // is deep enough to catch two levels of climbing.
-    TempDir sandbox;
+    ScopedTempDir sandbox;
     const fs::path folder = sandbox.Path() / "a" / "b" / "out";
     fs::create_directories(folder);
     const bool absoluteTargetExisted = fs::exists("/etc/x.jpg");
@@ -163,28 +142,6 @@ TEST_P(DecodeFixture, SavedFilesMatchExpectedAndStayInsideFolder)
     if (!absoluteTargetExisted && fs::exists("/etc/x.jpg")) {
         fs::remove("/etc/x.jpg");
         ADD_FAILURE() << "an absolute attachment name was written outside the folder";
-    }
-}
-
-TEST_P(DecodeFixture, BodyMatchesExpectedLines)
-{
-    const fs::path bodyFile = ArticlesDir / (GetParam() + ".body");
-    ASSERT_TRUE(fs::exists(bodyFile)) << bodyFile;
-    TmsArticle article;
-    LoadArticle(Article(), article);
-    EXPECT_EQ(SplitLines(ReadBytes(bodyFile)), article.Body().Lines());
-}
-
-TEST_P(DecodeFixture, HeadersReachTheArticle)
-{
-    TmsArticle article;
-    LoadArticle(Article(), article);
-    EXPECT_EQ("alt.binaries.pictures.test", article.NewsGroups);
-    EXPECT_EQ("poster@example.invalid", article.Sender().Address());
-    EXPECT_EQ("<" + GetParam() + "@example.invalid>", article.MessageID);
-    EXPECT_FALSE(article.Subject().empty());
-    if (GetParam().starts_with("uu_")) {
-        EXPECT_EQ(meUU, article.Encoding());
     }
 }
 
@@ -231,8 +188,8 @@ ToolRun RunTool(const std::vector<std::string>& args, const fs::path& workDir)
     const int status = std::system(command.c_str());
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadBytes(outFile);
-    run.err = ReadBytes(errFile);
+    run.out = ReadFileBytes(outFile);
+    run.err = ReadFileBytes(errFile);
     fs::remove(outFile);
     fs::remove(errFile);
     return run;
@@ -252,35 +209,39 @@ protected:
         out_ = work_.Path() / "out";
         fs::create_directory(out_);
     }
-    TempDir work_;
+    // Decodes a sample article into out_; a successful run leaves the
+    // expected files there.
+    ToolRun DecodeSample(const std::string& name, bool body = false)
+    {
+        std::vector<std::string> args = { Fixture(name), out_.string() };
+        if (body)
+            args.insert(args.begin(), "--body");
+        const ToolRun run = RunTool(args, work_.Path());
+        EXPECT_EQ(0, run.exitCode) << run.err;
+        ExpectSameFiles(FilesBelow(ArticlesDir / (name + ".expected")), FilesBelow(out_));
+        return run;
+    }
+    ScopedTempDir work_;
     fs::path out_;
 };
 
 TEST_F(DecodeTool, ListsEachAttachmentWithTypeAndSize)
 {
-    const ToolRun run = RunTool({ Fixture("mime_single_name"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    EXPECT_EQ("x.jpg\timage/jpeg\t6000\n", run.out);
-    EXPECT_EQ(ReadBytes(ArticlesDir / "mime_single_name.expected" / "x.jpg"), ReadBytes(out_ / "x.jpg"));
+    EXPECT_EQ("x.jpg\timage/jpeg\t6000\n", DecodeSample("mime_single_name").out);
 }
 
 TEST_F(DecodeTool, ListsAttachmentsInArticleOrder)
 {
-    const ToolRun run = RunTool({ Fixture("multipart_mixed"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    const std::vector<std::string> lines = SplitLines(run.out);
-    ASSERT_EQ(2u, lines.size()) << run.out;
+    const Lines lines = SplitLines(DecodeSample("multipart_mixed").out);
+    ASSERT_EQ(2u, lines.size());
     EXPECT_TRUE(lines[0].starts_with("first.jpg\t") && lines[0].ends_with("\t7000")) << lines[0];
     EXPECT_TRUE(lines[1].starts_with("second.png\t") && lines[1].ends_with("\t4096")) << lines[1];
-    ExpectSameFiles(FilesBelow(ArticlesDir / "multipart_mixed.expected"), FilesBelow(out_));
 }
 
 TEST_F(DecodeTool, BodyOptionPrintsBodyBeforeAttachments)
 {
-    const ToolRun run = RunTool({ "--body", Fixture("uu_grave"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    const std::vector<std::string> lines = SplitLines(run.out);
-    ASSERT_EQ(3u, lines.size()) << run.out;
+    const Lines lines = SplitLines(DecodeSample("uu_grave", true).out);
+    ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("Here is a picture for the group.", lines[0]);
     EXPECT_EQ("Enjoy.", lines[1]);
     EXPECT_TRUE(lines[2].starts_with("cat.jpg\t") && lines[2].ends_with("\t4000")) << lines[2];
@@ -308,22 +269,18 @@ TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
 
 TEST_F(DecodeTool, HostileNamesAreListedAsWritten)
 {
-    const ToolRun run = RunTool({ Fixture("hostile_multipart_names"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    std::vector<std::string> names;
-    for (const std::string& line : SplitLines(run.out))
+    Lines names;
+    for (const std::string& line : SplitLines(DecodeSample("hostile_multipart_names").out))
         names.push_back(line.substr(0, line.find('\t')));
-    EXPECT_EQ((std::vector<std::string> { "win.jpg", "evil.jpg", "att.2" }), names);
-    ExpectSameFiles(FilesBelow(ArticlesDir / "hostile_multipart_names.expected"), FilesBelow(out_));
+    EXPECT_EQ((Lines { "win.jpg", "evil.jpg", "att.2" }), names);
 }
 
 TEST_F(DecodeTool, RecoveryResultCountsAsRead)
 {
-    const ToolRun run = RunTool({ Fixture("recovery_no_boundary"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    const std::string articleBytes = ReadBytes(Fixture("recovery_no_boundary"));
-    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n", run.out);
-    EXPECT_EQ(articleBytes, ReadBytes(out_ / "original.eml"));
+    const std::string articleBytes = ReadFileBytes(Fixture("recovery_no_boundary"));
+    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n",
+        DecodeSample("recovery_no_boundary").out);
+    EXPECT_EQ(articleBytes, ReadFileBytes(out_ / "original.eml"));
 }
 
 TEST_F(DecodeTool, FailsWithOneWhenArticleOrFolderUnusable)

@@ -6,7 +6,7 @@
 
 #include "transport/ktsocket.h"
 
-#include "script_server.h"
+#include "tests/support/script_server.h"
 
 namespace lumigrab {
 namespace {
@@ -166,6 +166,12 @@ struct DialFailure {
     std::string text;
 };
 
+// Test listings show the case name, not a dump of the case.
+void PrintTo(const DialFailure& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class RasFailureTest : public RasTest, public ::testing::WithParamInterface<DialFailure> { };
 
 TEST_P(RasFailureTest, FailedDialIsHungUpAndReported)
@@ -173,12 +179,7 @@ TEST_P(RasFailureTest, FailedDialIsHungUpAndReported)
     fake->dialEvents = GetParam().events;
     fake->dialStartError = GetParam().startError;
     ras.SetService("Office");
-    try {
-        ras.Dial();
-        FAIL();
-    } catch (const ERASError& e) {
-        EXPECT_EQ(e.Message(), GetParam().text);
-    }
+    EXPECT_EQ(testing::RaisedText<ERASError>([&] { ras.Dial(); }), GetParam().text);
     EXPECT_EQ(fake->hungUp.size(), 1u);
     EXPECT_FALSE(ras.Connected());
 }
@@ -264,18 +265,15 @@ TEST_F(RasTest, ServiceSetterChecksTheName)
             "Invalid service name", "This property can be set only before\restablishing the connection" }));
 }
 
-TEST(RasWithoutService, DialIsANoOp)
+TEST_F(RasTest, WithoutTheServiceDialIsANoOp)
 {
-    std::vector<std::string> boxes;
-    TktRas::SetMessageBoxHook([&](const std::string& text) { boxes.push_back(text); });
-    TktRas ras;
-    EXPECT_FALSE(ras.Available());
-    ras.SetService("Office");
+    TktRas unavailable;
+    EXPECT_FALSE(unavailable.Available());
+    unavailable.SetService("Office");
     EXPECT_EQ(
         boxes, std::vector<std::string> { "TktRas component was unable to detect\rRAS on your system." });
-    EXPECT_NO_THROW(ras.Dial());
-    EXPECT_NO_THROW(ras.HangUp());
-    TktRas::SetMessageBoxHook({});
+    EXPECT_NO_THROW(unavailable.Dial());
+    EXPECT_NO_THROW(unavailable.HangUp());
 }
 
 class PlainSocket : public TktSocket {

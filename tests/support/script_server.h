@@ -1,0 +1,247 @@
+// A server on 127.0.0.1 that plays a script to each client it accepts, one
+// client at a time: either a fixed list of sends, pauses and reads, or a
+// reply per command line.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tests/support/qt_environment.h"
+
+namespace lumigrab::testing {
+
+struct Step {
+    enum Kind { Send, Pause, Close, ReadLine } kind;
+    std::string text;
+    int ms = 0;
+};
+
+inline Step Send(std::string text)
+{
+    return { Step::Send, std::move(text), 0 };
+}
+inline Step Pause(int ms)
+{
+    return { Step::Pause, {}, ms };
+}
+inline Step CloseConnection()
+{
+    return { Step::Close, {}, 0 };
+}
+// Waits for one CR LF line from the client.
+inline Step ReadLine()
+{
+    return { Step::ReadLine, {}, 0 };
+}
+
+// Returns the bytes to send for a command line (CR LF included): "" stays
+// silent, nullopt hangs up. ReplyPause inside a reply sends what came before
+// it as a chunk of its own.
+using ReplyScript = std::function<std::optional<std::string>(const std::string& command)>;
+inline constexpr std::string_view ReplyPause = "\x01pause\x01";
+
+class ScriptServer {
+public:
+    explicit ScriptServer(std::vector<Step> steps)
+        : ScriptServer([this, steps = std::move(steps)](int client) { PlaySteps(client, steps); })
+    {
+    }
+
+    ScriptServer(std::initializer_list<Step> steps)
+        : ScriptServer(std::vector<Step>(steps))
+    {
+    }
+
+    ScriptServer(ReplyScript script, std::string greeting)
+        : ScriptServer([this, script = std::move(script), greeting = std::move(greeting)](
+                           int client) { AnswerCommands(client, script, greeting); })
+    {
+    }
+
+    ~ScriptServer()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            if (client_ >= 0)
+                ::shutdown(client_, SHUT_RDWR);
+        }
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+
+    ScriptServer(const ScriptServer&) = delete;
+    ScriptServer& operator=(const ScriptServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    int Accepted() const { return accepted_; }
+
+    // The lines received so far, without line ends.
+    std::vector<std::string> Lines() const
+    {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    using Conversation = std::function<void(int client)>;
+
+    Conversation conversation_;
+    int listener_ = -1;
+    int client_ = -1;
+    uint16_t port_ = 0;
+    bool stopping_ = false;
+    std::atomic<int> accepted_ { 0 };
+    std::string pending_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::thread thread_;
+
+    explicit ScriptServer(Conversation conversation)
+        : conversation_(std::move(conversation))
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::listen(listener_, 4) != 0)
+            throw std::runtime_error("script server: cannot listen");
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+
+    void Serve()
+    {
+        int client;
+        while ((client = ::accept(listener_, nullptr, nullptr)) >= 0) {
+            {
+                // Checked under the lock so that the destructor either sees
+                // this client or this loop sees the stop.
+                std::lock_guard lock(mutex_);
+                if (stopping_) {
+                    ::close(client);
+                    return;
+                }
+                client_ = client;
+            }
+            ++accepted_;
+            pending_.clear();
+            conversation_(client);
+            std::lock_guard lock(mutex_);
+            client_ = -1;
+            ::close(client);
+        }
+    }
+
+    static bool SendAll(int client, std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            bytes.remove_prefix(size_t(sent));
+        }
+        return true;
+    }
+
+    std::optional<std::string> ReceiveLine(int client)
+    {
+        char buffer[4096];
+        size_t end;
+        while ((end = pending_.find("\r\n")) == std::string::npos) {
+            const ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+            if (count <= 0)
+                return std::nullopt;
+            pending_.append(buffer, size_t(count));
+        }
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 2);
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+        return line;
+    }
+
+    // After the steps the connection stays open and silent until the client
+    // closes it or the server stops.
+    void PlaySteps(int client, const std::vector<Step>& steps)
+    {
+        for (const Step& step : steps) {
+            if (step.kind == Step::Close || (step.kind == Step::ReadLine && !ReceiveLine(client))
+                || (step.kind == Step::Send && !SendAll(client, step.text)))
+                return;
+            if (step.kind == Step::Pause)
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        }
+        char buffer[4096];
+        while (::recv(client, buffer, sizeof buffer, 0) > 0) { }
+    }
+
+    void AnswerCommands(int client, const ReplyScript& script, const std::string& greeting)
+    {
+        if (!SendAll(client, greeting))
+            return;
+        while (const std::optional<std::string> command = ReceiveLine(client)) {
+            const std::optional<std::string> reply = script(*command);
+            if (!reply || !SendInChunks(client, *reply))
+                return;
+        }
+    }
+
+    static bool SendInChunks(int client, std::string_view reply)
+    {
+        size_t pause;
+        while ((pause = reply.find(ReplyPause)) != std::string_view::npos) {
+            if (!SendAll(client, reply.substr(0, pause)))
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            reply.remove_prefix(pause + ReplyPause.size());
+        }
+        return SendAll(client, reply);
+    }
+};
+
+// A loopback port nothing listens on.
+inline uint16_t UnusedLoopbackPort()
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+// The message of the E that action raises; a note when it raises nothing.
+template <class E, class Action> std::string RaisedText(Action&& action)
+{
+    try {
+        action();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
+
+} // namespace lumigrab::testing

@@ -1,0 +1,186 @@
+// Helpers shared by the codec, message, article and list tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "base/classes.h"
+#include "base/sysutils.h"
+#include "message/msmsgcls.h"
+#include "message/msutils.h"
+#include "mime/msmime.h"
+#include "mime/msuucode.h"
+
+namespace lumigrab {
+
+using Lines = std::vector<std::string>;
+
+inline std::string Repeat(std::string_view text, size_t count)
+{
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+// Reproducible bytes covering the whole range 0..255.
+inline std::string RandomBytes(size_t count, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(count, '\0');
+    for (char& c : bytes)
+        c = char(generator() & 0xFF);
+    return bytes;
+}
+
+// Every line followed by CR LF, as articles travel.
+inline std::string Join(const Lines& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+inline Lines Concat(std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const Lines& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Base64 lines of lineBytes input bytes each (57 gives the usual 76 chars).
+inline Lines Base64Lines(std::string_view bytes, size_t lineBytes = 57)
+{
+    Lines lines;
+    for (size_t offset = 0; offset < bytes.size(); offset += lineBytes)
+        lines.push_back(EncodeBase64(bytes.substr(offset, lineBytes), 4 * lineBytes));
+    return lines;
+}
+
+inline Lines UULines(std::string_view bytes)
+{
+    Lines lines;
+    for (size_t offset = 0; offset < bytes.size(); offset += 45)
+        lines.push_back(EncodeUULine(bytes.substr(offset, 45)));
+    return lines;
+}
+
+inline std::string ReadFileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// A name below the temp folder that parallel test programs do not share.
+inline std::filesystem::path UniqueTempPath(std::string_view leaf)
+{
+    return std::filesystem::temp_directory_path()
+        / ("lumigrab_" + std::to_string(getpid()) + "_" + std::string(leaf));
+}
+
+// A fresh folder, removed with everything in it when the test ends.
+class ScopedTempDir {
+public:
+    ScopedTempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-test-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~ScopedTempDir() { std::filesystem::remove_all(path_); }
+    ScopedTempDir(const ScopedTempDir&) = delete;
+    ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A file-type table of the test's own, so results do not depend on the machine.
+class ScopedMimeTable {
+public:
+    explicit ScopedMimeTable(std::string_view table)
+        : path_(UniqueTempPath("mime.types"))
+    {
+        std::ofstream(path_) << table;
+        SetMimeTypesFile(path_.string());
+    }
+    ~ScopedMimeTable()
+    {
+        SetMimeTypesFile("");
+        std::filesystem::remove(path_);
+    }
+    ScopedMimeTable(const ScopedMimeTable&) = delete;
+    ScopedMimeTable& operator=(const ScopedMimeTable&) = delete;
+
+private:
+    std::filesystem::path path_;
+};
+
+// The call must raise exactly E (or a subclass) carrying message.
+template <typename E> void ExpectRaises(const std::function<void()>& call, std::string_view message)
+{
+    try {
+        call();
+        ADD_FAILURE() << "nothing raised, expected: " << message;
+    } catch (const E& error) {
+        EXPECT_EQ(error.Message(), message);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "wrong exception class: " << error.what();
+    }
+}
+
+inline void ExpectInvalidCharacter(const std::function<void()>& call)
+{
+    ExpectRaises<EInOutError>(call, "Invalid Character");
+}
+
+inline void ExpectIndexError(const std::function<void()>& call, int index)
+{
+    ExpectRaises<EListError>(call, "List index out of bounds (" + std::to_string(index) + ")");
+}
+
+inline TStringList StringListOf(const Lines& lines)
+{
+    TStringList list;
+    for (const std::string& line : lines)
+        list.Add(line);
+    return list;
+}
+
+inline TmsHeaders HeadersOf(const Lines& lines)
+{
+    TmsHeaders headers;
+    for (const std::string& line : lines)
+        headers.Add(line);
+    return headers;
+}
+
+inline std::unique_ptr<TmsAttItem> MakeItem(
+    const std::string& fileName, const std::string& bytes = "", const std::string& contentType = "")
+{
+    auto item = std::make_unique<TmsAttItem>();
+    item->SetFileName(fileName);
+    if (!contentType.empty())
+        item->SetContentType(contentType);
+    item->Stream.Assign(bytes);
+    return item;
+}
+
+} // namespace lumigrab
