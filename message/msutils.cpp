@@ -103,6 +103,13 @@ MimeTable& Table()
     return table;
 }
 
+std::string ExtensionKey(std::string_view extensionWithoutDot)
+{
+    std::string key(1, '.');
+    key += LowerCase(extensionWithoutDot);
+    return key;
+}
+
 // One mime.types line: a type followed by extensions without dots. The
 // first type listed for an extension wins.
 void AddMimeTypesLine(std::string_view line, std::unordered_map<std::string, std::string>& map)
@@ -122,7 +129,7 @@ void AddMimeTypesLine(std::string_view line, std::unordered_map<std::string, std
         if (type.empty())
             type = word;
         else
-            map.emplace("." + LowerCase(word), type);
+            map.emplace(ExtensionKey(word), type);
         pos = end;
     }
 }

@@ -17,25 +17,6 @@ struct TextCase {
     std::string expected;
 };
 
-struct WordCase {
-    std::string line;
-    int index;
-    std::string word;
-    int32_t number;
-};
-
-struct ParamCase {
-    std::string name;
-    std::string headerValue;
-    std::string expected;
-};
-
-struct AddressCase {
-    std::string text;
-    std::string name;
-    std::string address;
-};
-
 } // namespace
 
 TEST(StripQuotesTest, TrimsThenDropsOuterQuotesOnly)
@@ -55,7 +36,12 @@ TEST(StripQuotesTest, TrimsThenDropsOuterQuotesOnly)
 
 TEST(ExtractWordTest, PicksBlankSeparatedWordsOfAReplyLine)
 {
-    const WordCase cases[] = {
+    const struct {
+        std::string line;
+        int index;
+        std::string word;
+        int32_t number;
+    } cases[] = {
         { "211  1234 3000 4233 alt.pictures", 0, "211", 211 },
         { "211  1234 3000 4233 alt.pictures", 1, "1234", 1234 },
         { "211  1234 3000 4233 alt.pictures", 4, "alt.pictures", -1 },
@@ -78,7 +64,9 @@ TEST(ExtractWordTest, PicksBlankSeparatedWordsOfAReplyLine)
 
 TEST(GetParamValueTest, FindsQuotedAndUnquotedValues)
 {
-    const ParamCase cases[] = {
+    const struct {
+        std::string name, headerValue, expected;
+    } cases[] = {
         { "boundary", "multipart/mixed; BOUNDARY=\"--- part one\"", "--- part one" },
         { "boundary", "multipart/mixed; boundary=abc; charset=x", "abc" },
         { "name", "image/jpeg; name=pic.jpg;", "pic.jpg" },
@@ -113,7 +101,9 @@ TEST(AddBackslashTest, AppendsOneSeparatorWhenMissing)
 
 TEST(ParseAddressTest, RecognisesTheThreeForms)
 {
-    const AddressCase cases[] = {
+    const struct {
+        std::string text, name, address;
+    } cases[] = {
         { "\"Doe, John\" <john@example.com>", "Doe, John", "john@example.com" },
         { "John Doe <john@example.com>", "John Doe", "john@example.com" },
         { "<john@example.com>", "", "john@example.com" }, { "john@example.com", "", "john@example.com" },

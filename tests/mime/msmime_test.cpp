@@ -45,15 +45,9 @@ TEST(Base64CharValue, MapsAlphabetAndPadAndRejectsEverythingElse)
     ExpectInvalidCharacter([] { Base64CharValue(char(0xC3)); });
 }
 
-struct Base64Case {
-    std::string encoded;
-    std::string decoded;
-    size_t maxLen = kShortTextMax;
-};
-
 TEST(DecodeBase64, DecodesTable)
 {
-    const std::vector<Base64Case> cases = {
+    const std::vector<CodecCase> cases = {
         { "", "" },
         { "QUJD", "ABC" },
         { "QUI=", "AB" },
@@ -130,7 +124,7 @@ TEST(DecodeBase64, ReusesDestCapacityAndToleratesAliasing)
 
 TEST(EncodeBase64, EncodesTable)
 {
-    const std::vector<Base64Case> cases = {
+    const std::vector<CodecCase> cases = {
         { "", "" },
         { "Zg==", "f" },
         { "Zm8=", "fo" },

@@ -134,6 +134,12 @@ struct RecoveryCase {
     Lines textBefore = {}; // body ahead of the error note, where the case has one
 };
 
+// Test listings show the case name instead of a byte dump.
+void PrintTo(const RecoveryCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
 class Recovery : public ::testing::TestWithParam<RecoveryCase> { };
 
 TEST_P(Recovery, KeepsDecodedPartsAndAddsTheOriginal)
@@ -189,6 +195,12 @@ struct HostileNameCase {
     Lines article;
     const char* expectedName;
 };
+
+// Test listings show the case name instead of a byte dump.
+void PrintTo(const HostileNameCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class HostileNames : public ::testing::TestWithParam<HostileNameCase> { };
 

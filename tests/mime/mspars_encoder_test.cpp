@@ -293,6 +293,12 @@ struct RoundTripCase {
     Lines expectedBody;
 };
 
+// Test listings show the case name instead of a byte dump.
+void PrintTo(const RoundTripCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> { };
 
 TEST_P(RoundTrip, AttachmentBytesAndBodySurvive)

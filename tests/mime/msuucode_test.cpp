@@ -54,15 +54,9 @@ TEST(EncodeUULine, LengthCharacterWidthAndLimits)
     }
 }
 
-struct DecodeCase {
-    std::string line;
-    std::string bytes;
-    size_t maxLen = kShortTextMax;
-};
-
 TEST(DecodeUULine, DecodesTable)
 {
-    const std::vector<DecodeCase> cases = {
+    const std::vector<CodecCase> cases = {
         { "#0V%T`", "Cat" },
         { "#0V%T", "Cat" },
         { "#0V%T` ", "Cat" }, // superfluous valid characters add nothing
@@ -81,8 +75,8 @@ TEST(DecodeUULine, DecodesTable)
     };
     for (const auto& c : cases) {
         std::string dest = "old";
-        DecodeUULine(c.line, dest, c.maxLen);
-        EXPECT_EQ(dest, c.bytes) << c.line;
+        DecodeUULine(c.encoded, dest, c.maxLen);
+        EXPECT_EQ(dest, c.decoded) << c.encoded;
     }
 }
 

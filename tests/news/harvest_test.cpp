@@ -16,8 +16,6 @@ namespace lumigrab {
 namespace {
 
 using testing::FolderEntries;
-using testing::ReadFileBytes;
-using testing::TempFolder;
 using testing::WriteFileBytes;
 namespace fs = std::filesystem;
 
@@ -63,7 +61,7 @@ void AddAttachment(TmsArticle& article, std::string_view name, std::string bytes
 
 class SavePicturesTest : public ::testing::Test {
 protected:
-    TempFolder root;
+    ScopedTempDir root;
     fs::path folder = root.Path() / "TEMP";
     TmsArticle article;
 
@@ -146,8 +144,7 @@ TEST_F(SavePicturesTest, NonPicturesDoNotTouchFilesOfTheSameName)
 TEST_F(SavePicturesTest, MissingFolderIsACreateError)
 {
     AddAttachment(article, "a.jpg", "x");
-    EXPECT_EQ(testing::RaisedText<EFCreateError>(
-                  [&] { SavePictures(article, (root.Path() / "missing").string()); }),
+    ExpectRaises<EFCreateError>([&] { SavePictures(article, (root.Path() / "missing").string()); },
         "Cannot create file " + (root.Path() / "missing" / "a.jpg").string());
 }
 

@@ -46,6 +46,12 @@ struct TextCase {
     Lines expected;
 };
 
+// Test listings show the case name instead of a byte dump.
+void PrintTo(const TextCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class LineStreamText : public testing::TestWithParam<TextCase> { };
 
 TEST_P(LineStreamText, GivesLinesThenEndMarker)

@@ -75,6 +75,12 @@ struct LineCase {
     char flag;
 };
 
+// Test listings show the case name instead of a byte dump.
+void PrintTo(const LineCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class NewsGroupListLine : public testing::TestWithParam<LineCase> { };
 
 TEST_P(NewsGroupListLine, LoadsAsOneGroup)

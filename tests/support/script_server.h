@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/support/qt_environment.h"
+#include "tests/support/test_util.h"
 
 namespace lumigrab::testing {
 
@@ -231,17 +232,6 @@ inline uint16_t UnusedLoopbackPort()
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(probe);
     return ntohs(address.sin_port);
-}
-
-// The message of the E that action raises; a note when it raises nothing.
-template <class E, class Action> std::string RaisedText(Action&& action)
-{
-    try {
-        action();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
 }
 
 } // namespace lumigrab::testing

@@ -26,6 +26,13 @@ namespace lumigrab {
 
 using Lines = std::vector<std::string>;
 
+// One row of a codec table: the text form, the bytes, and the most bytes wanted.
+struct CodecCase {
+    std::string encoded;
+    std::string decoded;
+    size_t maxLen = kShortTextMax;
+};
+
 inline std::string Repeat(std::string_view text, size_t count)
 {
     std::string repeated;

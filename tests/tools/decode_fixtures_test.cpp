@@ -209,50 +209,51 @@ protected:
         out_ = work_.Path() / "out";
         fs::create_directory(out_);
     }
-    // Decodes a sample article into out_; a successful run leaves the
-    // expected files there.
-    ToolRun DecodeSample(const std::string& name, bool body = false)
-    {
-        std::vector<std::string> args = { Fixture(name), out_.string() };
-        if (body)
-            args.insert(args.begin(), "--body");
-        const ToolRun run = RunTool(args, work_.Path());
-        EXPECT_EQ(0, run.exitCode) << run.err;
-        ExpectSameFiles(FilesBelow(ArticlesDir / (name + ".expected")), FilesBelow(out_));
-        return run;
-    }
     ScopedTempDir work_;
     fs::path out_;
 };
 
-TEST_F(DecodeTool, ListsEachAttachmentWithTypeAndSize)
+struct ListingCase {
+    const char* sample;
+    std::vector<std::string> options;
+    bool intoCurrentFolder; // no folder argument: the tool writes where it runs
+    std::string listing;
+};
+
+void PrintTo(const ListingCase& c, std::ostream* out)
 {
-    EXPECT_EQ("x.jpg\timage/jpeg\t6000\n", DecodeSample("mime_single_name").out);
+    *out << c.sample;
 }
 
-TEST_F(DecodeTool, ListsAttachmentsInArticleOrder)
-{
-    const Lines lines = SplitLines(DecodeSample("multipart_mixed").out);
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_TRUE(lines[0].starts_with("first.jpg\t") && lines[0].ends_with("\t7000")) << lines[0];
-    EXPECT_TRUE(lines[1].starts_with("second.png\t") && lines[1].ends_with("\t4096")) << lines[1];
-}
+class DecodeToolListing : public DecodeTool, public ::testing::WithParamInterface<ListingCase> { };
 
-TEST_F(DecodeTool, BodyOptionPrintsBodyBeforeAttachments)
+// Each attachment is listed with type and size in article order, after the
+// body where asked, and its file holds the expected bytes.
+TEST_P(DecodeToolListing, ListsAndWritesTheExpectedFiles)
 {
-    const Lines lines = SplitLines(DecodeSample("uu_grave", true).out);
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_EQ("Here is a picture for the group.", lines[0]);
-    EXPECT_EQ("Enjoy.", lines[1]);
-    EXPECT_TRUE(lines[2].starts_with("cat.jpg\t") && lines[2].ends_with("\t4000")) << lines[2];
-}
-
-TEST_F(DecodeTool, WritesIntoCurrentFolderWithoutFolderArgument)
-{
-    const ToolRun run = RunTool({ Fixture("uu_two_blocks") }, out_);
+    const ListingCase& c = GetParam();
+    std::vector<std::string> args = c.options;
+    args.push_back(Fixture(c.sample));
+    if (!c.intoCurrentFolder)
+        args.push_back(out_.string());
+    const ToolRun run = RunTool(args, c.intoCurrentFolder ? out_ : work_.Path());
     EXPECT_EQ(0, run.exitCode) << run.err;
-    ExpectSameFiles(FilesBelow(ArticlesDir / "uu_two_blocks.expected"), FilesBelow(out_));
+    EXPECT_EQ(c.listing, run.out);
+    ExpectSameFiles(FilesBelow(ArticlesDir / (std::string(c.sample) + ".expected")), FilesBelow(out_));
 }
+
+INSTANTIATE_TEST_SUITE_P(Samples, DecodeToolListing,
+    ::testing::Values(ListingCase { "mime_single_name", {}, false, "x.jpg\timage/jpeg\t6000\n" },
+        ListingCase {
+            "multipart_mixed", {}, false, "first.jpg\timage/jpeg\t7000\nsecond.png\timage/png\t4096\n" },
+        ListingCase { "uu_grave", { "--body" }, false,
+            "Here is a picture for the group.\nEnjoy.\ncat.jpg\timage/jpeg\t4000\n" },
+        ListingCase {
+            "uu_two_blocks", {}, true, "one.jpg\timage/jpeg\t2000\ntwo pics.gif\timage/gif\t3001\n" },
+        // hostile names are listed as written, not as the article gave them
+        ListingCase { "hostile_multipart_names", {}, false,
+            "win.jpg\timage/jpeg\t1000\nevil.jpg\timage/jpeg\t1000\natt.2\timage/jpeg\t1000\n" }),
+    [](const auto& info) { return std::string(info.param.sample); });
 
 TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
 {
@@ -267,19 +268,12 @@ TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
     ExpectSameFiles(expected, FilesBelow(out_));
 }
 
-TEST_F(DecodeTool, HostileNamesAreListedAsWritten)
-{
-    Lines names;
-    for (const std::string& line : SplitLines(DecodeSample("hostile_multipart_names").out))
-        names.push_back(line.substr(0, line.find('\t')));
-    EXPECT_EQ((Lines { "win.jpg", "evil.jpg", "att.2" }), names);
-}
-
 TEST_F(DecodeTool, RecoveryResultCountsAsRead)
 {
+    const ToolRun run = RunTool({ Fixture("recovery_no_boundary"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
     const std::string articleBytes = ReadFileBytes(Fixture("recovery_no_boundary"));
-    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n",
-        DecodeSample("recovery_no_boundary").out);
+    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n", run.out);
     EXPECT_EQ(articleBytes, ReadFileBytes(out_ / "original.eml"));
 }
 

@@ -106,12 +106,20 @@ protected:
     void TearDown() override { TktRas::SetMessageBoxHook({}); }
 };
 
-TEST_F(RasTest, EmptyServiceNeverDials)
+TEST_F(RasTest, DialWithoutServiceOrRasIsANoOp)
 {
     ras.Dial();
     EXPECT_TRUE(ras.Connected());
     EXPECT_FALSE(ras.DialedByUs());
     EXPECT_TRUE(fake->dialed.empty());
+
+    TktRas unavailable;
+    EXPECT_FALSE(unavailable.Available());
+    unavailable.SetService("Office");
+    EXPECT_EQ(
+        boxes, std::vector<std::string> { "TktRas component was unable to detect\rRAS on your system." });
+    EXPECT_NO_THROW(unavailable.Dial());
+    EXPECT_NO_THROW(unavailable.HangUp());
 }
 
 TEST_F(RasTest, DialsAndHangsUpItsOwnConnectionOnce)
@@ -130,28 +138,23 @@ TEST_F(RasTest, DialsAndHangsUpItsOwnConnectionOnce)
     EXPECT_FALSE(ras.Connected());
 }
 
-TEST_F(RasTest, ExistingConnectionToTheServiceIsKept)
+TEST_F(RasTest, ExistingConnectionsServeAndAreNotHungUp)
 {
-    fake->connections = { { 7, "Office" } };
-    ras.SetService("Office");
-    ras.Dial();
-    EXPECT_TRUE(ras.Connected());
-    EXPECT_EQ(ras.Handle(), 7);
-    ras.HangUp();
-    EXPECT_TRUE(fake->dialed.empty());
-    EXPECT_TRUE(fake->hungUp.empty());
-}
-
-TEST_F(RasTest, AnyConnectionWithAnAddressServesWhenNotForced)
-{
-    fake->connections = { { 5, "Modem" }, { 6, "Mobile" } };
+    fake->connections = { { 5, "Modem" }, { 6, "Mobile" }, { 7, "Office" } };
     fake->addresses = { { 5, "" }, { 6, "10.0.0.9" } };
     ras.SetService("Office");
+    ras.Dial();
+    EXPECT_EQ(ras.Handle(), 7);
+    ras.HangUp();
+
+    // Without ForceService any connection with an address will do.
+    fake->connections.pop_back();
     ras.ForceService = false;
     ras.Dial();
     EXPECT_EQ(ras.Handle(), 6);
     EXPECT_FALSE(ras.DialedByUs());
     ras.HangUp();
+    EXPECT_TRUE(fake->dialed.empty());
     EXPECT_TRUE(fake->hungUp.empty());
 
     ras.ForceService = true;
@@ -179,7 +182,7 @@ TEST_P(RasFailureTest, FailedDialIsHungUpAndReported)
     fake->dialEvents = GetParam().events;
     fake->dialStartError = GetParam().startError;
     ras.SetService("Office");
-    EXPECT_EQ(testing::RaisedText<ERASError>([&] { ras.Dial(); }), GetParam().text);
+    ExpectRaises<ERASError>([&] { ras.Dial(); }, GetParam().text);
     EXPECT_EQ(fake->hungUp.size(), 1u);
     EXPECT_FALSE(ras.Connected());
 }
@@ -263,17 +266,6 @@ TEST_F(RasTest, ServiceSetterChecksTheName)
     EXPECT_EQ(boxes,
         (std::vector<std::string> {
             "Invalid service name", "This property can be set only before\restablishing the connection" }));
-}
-
-TEST_F(RasTest, WithoutTheServiceDialIsANoOp)
-{
-    TktRas unavailable;
-    EXPECT_FALSE(unavailable.Available());
-    unavailable.SetService("Office");
-    EXPECT_EQ(
-        boxes, std::vector<std::string> { "TktRas component was unable to detect\rRAS on your system." });
-    EXPECT_NO_THROW(unavailable.Dial());
-    EXPECT_NO_THROW(unavailable.HangUp());
 }
 
 class PlainSocket : public TktSocket {

@@ -16,7 +16,6 @@ namespace {
 
 using testing::CloseConnection;
 using testing::Pause;
-using testing::RaisedText;
 using testing::ReadLine;
 using testing::ScriptServer;
 using testing::Send;
@@ -237,7 +236,7 @@ TEST_F(SocketTest, PeerClosingMidBlockIsAnError)
 {
     ScriptServer server({ Send("line one\r\nline tw"), CloseConnection() });
     OpenTo(server);
-    EXPECT_EQ(RaisedText<ESocketError>([&] { ReadBlock(); }), "[10054] Connection reset by peer");
+    ExpectRaises<ESocketError>([&] { ReadBlock(); }, "[10054] Connection reset by peer");
     EXPECT_FALSE(client.Connected());
 }
 
@@ -253,7 +252,7 @@ TEST_F(SocketTest, SilenceTimesOutWithoutSpinningAndKeepsItsText)
     };
     const double cpuBefore = ThreadCpuSeconds();
     const auto wallBefore = std::chrono::steady_clock::now();
-    EXPECT_EQ(RaisedText<ETimedOutError>([&] { ReadReply(); }), "Operation timed out");
+    ExpectRaises<ETimedOutError>([&] { ReadReply(); }, "Operation timed out");
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
     EXPECT_GE(wall, 0.5);
     EXPECT_LT(ThreadCpuSeconds() - cpuBefore, 0.1 * wall) << "the wait must sleep, not spin";
@@ -282,7 +281,7 @@ TEST_F(SocketTest, CancelFromATimerEndsTheWait)
 TEST_F(SocketTest, RefusedConnectionIsReportedAndNotConnected)
 {
     client.Server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());
-    EXPECT_EQ(RaisedText<ESocketError>([&] { client.Connect(); }), "[10061] Connection refused");
+    ExpectRaises<ESocketError>([&] { client.Connect(); }, "[10061] Connection refused");
     EXPECT_EQ(errors, Strings { "[10061] Connection refused" });
     EXPECT_FALSE(client.Connected()) << "a refused connection must not pass for an open one";
 }
@@ -290,7 +289,7 @@ TEST_F(SocketTest, RefusedConnectionIsReportedAndNotConnected)
 TEST_F(SocketTest, ErrorsBeforeConnecting)
 {
     client.Server = "127.0.0.1";
-    EXPECT_EQ(RaisedText<ESocketError>([&] { client.Open(); }), "Service name is required");
+    ExpectRaises<ESocketError>([&] { client.Open(); }, "Service name is required");
 
     std::string reply;
     TMemoryStream stream;
@@ -302,27 +301,21 @@ TEST_F(SocketTest, ErrorsBeforeConnecting)
 
     client.Server.clear();
     client.OnError = [](TObject*, std::string& msg) { msg = "No server: " + msg; };
-    EXPECT_EQ(RaisedText<ESocketError>([&] { client.Open(); }), "No server: Server property is required");
-}
-
-TEST_F(SocketTest, UnresolvableHostReportsTheLookupError)
-{
-    Strings asked;
-    Winsock().SetHostResolver([&](const std::string& name) {
-        asked.push_back(name);
-        return THostLookup { WSAHOST_NOT_FOUND, 0 };
-    });
-    client.Server = "news.nowhere.invalid:119";
-    EXPECT_EQ(RaisedText<ESocketError>([&] { client.Open(); }), "[11001] Host not found");
-    EXPECT_EQ(asked, Strings { "news.nowhere.invalid" });
+    ExpectRaises<ESocketError>([&] { client.Open(); }, "No server: Server property is required");
 }
 
 TEST_F(SocketTest, HostNameIsLookedUpAndDottedAddressIsNot)
 {
     ScriptServer server({ Send("200 hi\r\n") });
-    Winsock().SetHostResolver([](const std::string&) {
-        return THostLookup { 0, Winsock().inet_addr("127.0.0.1") };
+    Strings asked;
+    Winsock().SetHostResolver([&](const std::string& name) {
+        asked.push_back(name);
+        return name == "news.example" ? THostLookup { 0, Winsock().inet_addr("127.0.0.1") }
+                                      : THostLookup { WSAHOST_NOT_FOUND, 0 };
     });
+    client.Server = "news.nowhere.invalid:119";
+    ExpectRaises<ESocketError>([&] { client.Open(); }, "[11001] Host not found");
+
     client.Server = "news.example:" + std::to_string(server.Port());
     client.Connect();
     EXPECT_EQ(client.RemoteAddress(), "127.0.0.1");
@@ -333,6 +326,7 @@ TEST_F(SocketTest, HostNameIsLookedUpAndDottedAddressIsNot)
     client.Open();
     EXPECT_EQ(client.RemoteAddress(), "");
     EXPECT_EQ(client.RemoteAddr(), Winsock().inet_addr("127.0.0.1"));
+    EXPECT_EQ(asked, (Strings { "news.nowhere.invalid", "news.example" }));
 }
 
 TEST_F(SocketTest, SlowLookupCanBeCanceledAndTimesOut)
@@ -374,21 +368,31 @@ TEST(ServerProperty, SplitsHostAndPort)
     }
 }
 
-TEST_F(SocketTest, PortFromServiceLookupOrDefault)
+class ServiceTest : public SocketTest {
+protected:
+    ScriptServer server { { Send("200 hi\r\n") } };
+
+    // A port that is not a number is looked up as the service.
+    void ConnectByServiceName()
+    {
+        client.Server = "127.0.0.1:letters";
+        client.ServiceName = "nntp";
+        client.DefaultPort = server.Port();
+        client.Connect();
+        EXPECT_EQ(client.Port(), server.Port());
+        EXPECT_EQ(client.checked, Strings { "200 hi" });
+    }
+};
+
+TEST_F(ServiceTest, PortFromServiceLookupOrDefault)
 {
-    ScriptServer server({ Send("200 hi\r\n") });
     Strings asked;
     Winsock().SetServiceResolver([&](const std::string& name, const std::string& protocol) {
         asked.push_back(name + "/" + protocol);
         return TServiceLookup { WSANO_DATA, 0 };
     });
-    client.Server = "127.0.0.1:letters";
-    client.ServiceName = "nntp";
-    client.DefaultPort = server.Port();
-    client.Connect();
-    EXPECT_EQ(client.Port(), server.Port());
+    ConnectByServiceName();
     EXPECT_EQ(asked, Strings { "nntp/tcp" });
-    EXPECT_EQ(client.checked, Strings { "200 hi" });
 
     Winsock().SetServiceResolver([](const std::string&, const std::string&) {
         return TServiceLookup { 0, 4119 };
@@ -398,20 +402,14 @@ TEST_F(SocketTest, PortFromServiceLookupOrDefault)
     EXPECT_EQ(client.Port(), 4119);
 }
 
-TEST_F(SocketTest, TimedOutServiceLookupFallsBackAndStillConnects)
+TEST_F(ServiceTest, TimedOutServiceLookupFallsBackAndStillConnects)
 {
-    ScriptServer server({ Send("200 hi\r\n") });
     Winsock().SetServiceResolver([](const std::string&, const std::string&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         return TServiceLookup { 0, 1 };
     });
-    client.Server = "127.0.0.1:letters";
-    client.ServiceName = "nntp";
-    client.DefaultPort = server.Port();
     client.TimeOut = 1;
-    client.Connect();
-    EXPECT_EQ(client.Port(), server.Port());
-    EXPECT_EQ(client.checked, Strings { "200 hi" });
+    ConnectByServiceName();
 }
 
 TEST_F(SocketTest, SessionSendsLinesAndLogsTheDialogue)
@@ -465,7 +463,7 @@ TEST_F(SocketTest, UnloadedBindingStopsSocketCalls)
     ScriptServer server({});
     OpenTo(server);
     client.SetWinsockLoaded(false);
-    EXPECT_EQ(RaisedText<EWinsockDLLError>([&] { client.SendLine("HELP"); }), "Winsock is not loaded");
+    ExpectRaises<EWinsockDLLError>([&] { client.SendLine("HELP"); }, "Winsock is not loaded");
     client.SetWinsockLoaded(true);
 }
 

@@ -10,8 +10,6 @@
 namespace lumigrab {
 namespace {
 
-using testing::RaisedText;
-
 class BindingTest : public ::testing::Test {
 protected:
     TktWinsock binding;
@@ -47,8 +45,10 @@ TEST_F(BindingTest, EveryCallWhileUnloadedRaises)
         [&] { binding.LookupHost("localhost"); },
         [&] { binding.LookupService("nntp", "tcp"); },
     };
-    for (size_t i = 0; i < calls.size(); ++i)
-        EXPECT_EQ(RaisedText<EWinsockDLLError>(calls[i]), "Winsock is not loaded") << "call " << i;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(i);
+        ExpectRaises<EWinsockDLLError>(calls[i], "Winsock is not loaded");
+    }
 }
 
 TEST_F(BindingTest, LoadedCallsAndTheirErrors)
@@ -60,8 +60,7 @@ TEST_F(BindingTest, LoadedCallsAndTheirErrors)
 
     binding.Load();
     EXPECT_NO_THROW(binding.Resolve("WSAAsyncSelect"));
-    EXPECT_EQ(
-        RaisedText<EWinsockDLLError>([&] { binding.Resolve("WSARecvEx"); }), "Function WSARecvEx not found");
+    ExpectRaises<EWinsockDLLError>([&] { binding.Resolve("WSARecvEx"); }, "Function WSARecvEx not found");
     EXPECT_EQ(binding.WSAStartup(0x0101), 0);
     EXPECT_EQ(binding.WSAStartup(0x0202), WSAVERNOTSUPPORTED);
     char buffer[4];
