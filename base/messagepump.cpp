@@ -15,7 +15,7 @@ MessagePump& InstalledPump()
 std::chrono::steady_clock::time_point lastRun;
 constexpr auto kPumpInterval = std::chrono::milliseconds(8);
 
-}  // namespace
+} // namespace
 
 void SetMessagePump(MessagePump pump)
 {
@@ -39,4 +39,4 @@ void ProcessMessagesSometimes()
         ProcessMessages();
 }
 
-}  // namespace lumigrab
+} // namespace lumigrab

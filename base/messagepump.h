@@ -23,4 +23,4 @@ void ProcessMessages();
 // Cheap enough to call per line or per paragraph.
 void ProcessMessagesSometimes();
 
-}  // namespace lumigrab
+} // namespace lumigrab

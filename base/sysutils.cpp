@@ -89,7 +89,7 @@ int DigitValue(char c, int base)
     return value < base ? value : -1;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<int32_t> TryStrToInt(std::string_view text)
 {
@@ -134,4 +134,4 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback)
     return TryStrToInt(text).value_or(fallback);
 }
 
-}  // namespace lumigrab
+} // namespace lumigrab

@@ -16,7 +16,10 @@ namespace lumigrab {
 // the user sees in the status bar or in an error box.
 class Exception : public std::exception {
 public:
-    explicit Exception(std::string message) : message_(std::move(message)) {}
+    explicit Exception(std::string message)
+        : message_(std::move(message))
+    {
+    }
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
     void SetMessage(std::string message) { message_ = std::move(message); }
@@ -72,8 +75,14 @@ std::string_view TrimView(std::string_view text);
 // ASCII-only case mapping; other bytes stay as they are.
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
-inline char UpChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
-inline char LowChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+inline char UpChar(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
+inline char LowChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 
 // True when both texts are equal ignoring ASCII case.
 bool SameText(std::string_view a, std::string_view b);
@@ -87,4 +96,4 @@ bool StartsWithText(std::string_view text, std::string_view prefix);
 std::optional<int32_t> TryStrToInt(std::string_view text);
 int32_t StrToIntDef(std::string_view text, int32_t fallback);
 
-}  // namespace lumigrab
+} // namespace lumigrab
