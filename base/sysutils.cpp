@@ -32,9 +32,9 @@ std::string_view TrimView(std::string_view text)
 {
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+    while (begin < end && IsBlankOrControl(text[begin]))
         ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+    while (end > begin && IsBlankOrControl(text[end - 1]))
         --end;
     return text.substr(begin, end - begin);
 }

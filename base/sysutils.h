@@ -68,6 +68,12 @@ public:
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Blanks and control characters: the bytes Trim removes.
+inline bool IsBlankOrControl(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
 // Removes leading and trailing characters whose code is 32 or less.
 std::string Trim(std::string_view text);
 std::string_view TrimView(std::string_view text);

@@ -5,9 +5,10 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "message/msmsg.h"

@@ -28,4 +28,20 @@ inline void Require(bool condition)
         std::abort();
 }
 
+// Runs decode(dest) on a dest holding earlier text and returns the result.
+// An invalid character must leave that text untouched; the error goes on
+// to RunExpectingOnlyCodecErrors.
+template <typename Decode> std::string DecodeKeepingDestOnError(Decode&& decode)
+{
+    const std::string earlier = "before";
+    std::string dest = earlier;
+    try {
+        decode(dest);
+    } catch (const EInOutError&) {
+        Require(dest == earlier);
+        throw;
+    }
+    return dest;
+}
+
 } // namespace lumigrab

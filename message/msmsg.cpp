@@ -9,11 +9,6 @@ namespace lumigrab {
 
 namespace {
 
-std::string CutShort(std::string_view text)
-{
-    return std::string(text.substr(0, MaxShortString));
-}
-
 std::string LowerBareName(const TmsAttItem& item)
 {
     return LowerCase(BareFileName(item.FileName()));
@@ -52,7 +47,7 @@ TmsCustomMessage::~TmsCustomMessage()
 
 void TmsCustomMessage::SetSubject(std::string_view subject)
 {
-    subject_ = CutShort(subject);
+    subject_ = subject.substr(0, MaxShortString);
 }
 
 void TmsCustomMessage::SetContentType(std::string_view contentType)
@@ -136,30 +131,23 @@ void TmsCustomMessage::SaveAttachment(int index, const std::string& folder)
     const std::string fileName = AddBackslash(folder) + name;
     if (OnlyDots(name) || name.find('\0') != std::string::npos)
         throw EFCreateError(Format("Cannot create file %s", fileName.c_str()));
-    TFileStream file(fileName, TFileStream::Mode::Create);
-    const std::string_view bytes = item.Stream.View();
-    file.WriteBuffer(bytes.data(), bytes.size());
-    file.Close();
+    item.Stream.SaveToFile(fileName);
 }
 
 void TmsCustomMessage::CopyFrom(const TPersistent& source)
 {
-    const auto* message = dynamic_cast<const TmsCustomMessage*>(&source);
-    if (!message) {
-        TComponent::CopyFrom(source);
+    const auto& message = SourceAs<TmsCustomMessage>(source);
+    if (&message == this)
         return;
-    }
-    if (message == this)
-        return;
-    sender_.CopyFrom(message->sender_);
-    subject_ = message->subject_;
-    encoding_ = message->encoding_;
-    charSet_ = message->charSet_;
-    headers_.Assign(message->headers_);
-    body_.Assign(message->body_);
-    attachments_.CopyFrom(message->attachments_);
-    contentType_ = message->ComputeContentType();
-    Tag = message->Tag;
+    sender_.CopyFrom(message.sender_);
+    subject_ = message.subject_;
+    encoding_ = message.encoding_;
+    charSet_ = message.charSet_;
+    headers_.Assign(message.headers_);
+    body_.Assign(message.body_);
+    attachments_.CopyFrom(message.attachments_);
+    contentType_ = message.ComputeContentType();
+    Tag = message.Tag;
 }
 
 void TmsCustomMessage::AfterLoad()

@@ -1,5 +1,6 @@
 #include "message/msmsgcls.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/sysutils.h"
@@ -7,6 +8,9 @@
 #include "mime/msmime.h"
 
 namespace lumigrab {
+
+// GetFieldValue leaves the cut of decoded values to DecodeHeaderText.
+static_assert(MaxShortString == kShortTextMax);
 
 const std::array<std::string_view, 3> EncodingNames = { "7bit", "Base64", "Quoted-Printable" };
 
@@ -118,6 +122,15 @@ public:
         }
     }
 
+    // Peeks at the next value marker: a null marker ends the list.
+    bool AtListEnd()
+    {
+        if (ReadByte() == vaNull)
+            return true;
+        stream_.Seek(-1, TSeekOrigin::Current);
+        return false;
+    }
+
     static EStreamError Unexpected(uint8_t type, const char* expected)
     {
         return EStreamError(
@@ -174,15 +187,6 @@ std::unique_ptr<TmsAttItem> ReadItem(ItemsReader& reader)
         throw EStreamError(Format("Invalid Items property: encoding %d out of range", encoding));
     item->SetEncoding(TAttEncoding(encoding));
     return item;
-}
-
-// Peeks at the next value marker: a null marker ends the list.
-bool AtListEnd(TStream& stream, ItemsReader& reader)
-{
-    if (reader.ReadByte() == vaNull)
-        return true;
-    stream.Seek(-1, TSeekOrigin::Current);
-    return false;
 }
 
 } // namespace
@@ -294,7 +298,7 @@ void TmsAttList::ReadItems(TStream& stream)
         throw ItemsReader::Unexpected(marker, "a list");
     // Built aside so that a damaged stream leaves the list as it was.
     Storage items;
-    while (!AtListEnd(stream, reader))
+    while (!reader.AtListEnd())
         items.push_back(ReadItem(reader));
     Replace(std::move(items));
 }
@@ -313,6 +317,14 @@ std::string_view FieldName(std::string_view name)
 bool IsFieldLine(std::string_view line, std::string_view fieldName)
 {
     return line.size() > fieldName.size() && line[fieldName.size()] == ':' && StartsWithText(line, fieldName);
+}
+
+// Index of the first line of field fieldName; lines.size() when missing.
+size_t FindField(const std::vector<std::string>& lines, std::string_view fieldName)
+{
+    const auto found = std::find_if(lines.begin(), lines.end(),
+        [fieldName](const std::string& line) { return IsFieldLine(line, fieldName); });
+    return size_t(found - lines.begin());
 }
 
 bool BeginsWithBlankOrTab(std::string_view line)
@@ -336,9 +348,7 @@ std::string TmsHeaders::GetFieldValue(std::string_view name) const
 {
     const std::string_view fieldName = FieldName(name);
     const std::vector<std::string>& lines = Lines();
-    size_t index = 0;
-    while (index < lines.size() && !IsFieldLine(lines[index], fieldName))
-        ++index;
+    size_t index = FindField(lines, fieldName);
     if (index == lines.size())
         return {};
 
@@ -355,11 +365,8 @@ std::string TmsHeaders::GetFieldValue(std::string_view name) const
 
     if (KeepsRawValue(fieldName))
         return value;
-    if (value.find("=?") != std::string::npos) {
-        std::string decoded;
-        DecodeHeaderText(value, decoded);
-        value = std::move(decoded);
-    }
+    if (value.find("=?") != std::string::npos)
+        return DecodeHeaderText(value); // cut to the short-text limit, too
     if (value.size() > MaxShortString)
         value.resize(MaxShortString);
     return value;
@@ -367,10 +374,7 @@ std::string TmsHeaders::GetFieldValue(std::string_view name) const
 
 void TmsHeaders::RemoveField(std::string_view name)
 {
-    const std::string_view fieldName = FieldName(name);
-    int index = 0;
-    while (index < Count() && !IsFieldLine(Strings(index), fieldName))
-        ++index;
+    int index = int(FindField(Lines(), FieldName(name)));
     if (index == Count())
         return;
     Delete(index);

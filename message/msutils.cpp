@@ -16,11 +16,6 @@ namespace {
 constexpr std::string_view kDefaultContentType = "application/octet-stream";
 constexpr size_t kMainValueScanLimit = 255;
 
-bool IsSpaceOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
-
 // Position of needle in haystack ignoring ASCII case, without building
 // upper-cased copies.
 size_t FindText(std::string_view haystack, std::string_view needle, size_t from = 0)
@@ -38,10 +33,10 @@ size_t FindText(std::string_view haystack, std::string_view needle, size_t from 
 // followed by optional blanks and "=".
 bool IsWholeParameterAt(std::string_view text, size_t pos, size_t nameLength)
 {
-    if (pos > 0 && text[pos - 1] != ';' && !IsSpaceOrControl(text[pos - 1]))
+    if (pos > 0 && text[pos - 1] != ';' && !IsBlankOrControl(text[pos - 1]))
         return false;
     size_t after = pos + nameLength;
-    while (after < text.size() && IsSpaceOrControl(text[after]))
+    while (after < text.size() && IsBlankOrControl(text[after]))
         ++after;
     return after < text.size() && text[after] == '=';
 }
@@ -118,10 +113,10 @@ void AddMimeTypesLine(std::string_view line, std::unordered_map<std::string, std
     std::string type;
     size_t pos = 0;
     while (pos < line.size()) {
-        while (pos < line.size() && IsSpaceOrControl(line[pos]))
+        while (pos < line.size() && IsBlankOrControl(line[pos]))
             ++pos;
         size_t end = pos;
-        while (end < line.size() && !IsSpaceOrControl(line[end]))
+        while (end < line.size() && !IsBlankOrControl(line[end]))
             ++end;
         if (end == pos)
             break;
@@ -267,9 +262,7 @@ std::string ContentTypeForFile(std::string_view fileName)
 void SaveStringsToFile(const TStringList& list, const std::string& fileName)
 {
     try {
-        TFileStream file(fileName, TFileStream::Mode::Create);
-        file.WriteString(list.Text());
-        file.Close();
+        list.SaveToFile(fileName);
     } catch (const EInOutError&) {
         throw;
     } catch (const EStreamError& error) {

@@ -486,16 +486,6 @@ void TQuotedPrintable::Decode()
 
 namespace {
 
-bool IsBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-bool AllBlank(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), IsBlankOrControl);
-}
-
 // The parts of an encoded word "=?charset?letter?text?=".
 struct EncodedWord {
     char letter = 0;
@@ -559,7 +549,7 @@ void DecodeHeaderText(std::string_view src, std::string& dest)
         }
         const std::string_view text = src.substr(word->textStart, word->close - word->textStart);
         const auto decoded = DecodeWordText(word->letter, text);
-        if (!(lastWasWord && decoded && AllBlank(between)))
+        if (!(lastWasWord && decoded && TrimView(between).empty()))
             out.append(between);
         out.append(decoded ? std::string_view(*decoded) : src.substr(open, word->close + 2 - open));
         if (decoded)

@@ -100,6 +100,19 @@ void ReleaseSpareRoom(TMemoryStream& stream, size_t reserved)
     stream.Seek(0, TSeekOrigin::End);
 }
 
+// Failures while an attachment is decoded (a bad character, no memory)
+// become parser errors, which end in the recovery result.
+template <typename Decode> auto DecodingAttachment(Decode decode) -> decltype(decode())
+{
+    try {
+        return decode();
+    } catch (const EMessageParserError&) {
+        throw;
+    } catch (const std::exception&) {
+        throw EMessageParserError("Error decoding the attachment");
+    }
+}
+
 } // namespace
 
 // Writes the data lines of one attachment into its stream as they are read.
@@ -261,8 +274,8 @@ void TmsCustomDecoder::DecodeUUBlocks()
 {
     TmsAttList& attachments = FMessage->Attachments();
     do {
-        auto item = std::make_unique<TmsAttItem>();
-        try {
+        DecodingAttachment([&] {
+            auto item = std::make_unique<TmsAttItem>();
             std::string name = SafeAttachmentName(GetUUFileName(line_));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
             const size_t reserved = ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
@@ -275,11 +288,7 @@ void TmsCustomDecoder::DecodeUUBlocks()
             ReleaseSpareRoom(item->Stream, reserved);
             attachments.Add(std::move(item));
             while (ReadLine() && !IsUUBeginLine(line_)) { }
-        } catch (const EMessageParserError&) {
-            throw;
-        } catch (const std::exception&) {
-            throw EMessageParserError("Error decoding the attachment");
-        }
+        });
     } while (!FLines.Eof());
 }
 
@@ -305,13 +314,10 @@ void TmsCustomDecoder::DecodeMime()
 
 size_t TmsCustomDecoder::TextBytesUntil(std::string_view delimiter)
 {
-    // Reading runs a block ahead of the line at hand, so the estimate may
-    // be a block too large; ReleaseSpareRoom evens that out.
     const std::string_view text = FLines.View();
-    const size_t from = size_t(std::min<int64_t>(FLines.Position(), int64_t(text.size())));
-    const size_t blockBack = std::min(from, TLineStream::BlockSize);
+    const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
     const size_t end = delimiter.empty() ? std::string_view::npos : FindAhead(delimiter, from);
-    return (end == std::string_view::npos ? text.size() : end) - from + blockBack;
+    return (end == std::string_view::npos ? text.size() : end) - from;
 }
 
 size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
@@ -331,8 +337,8 @@ size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
 void TmsCustomDecoder::DecodeSingleAttachment()
 {
     TmsAttList& attachments = FMessage->Attachments();
-    auto item = std::make_unique<TmsAttItem>();
-    try {
+    DecodingAttachment([&] {
+        auto item = std::make_unique<TmsAttItem>();
         const std::string contentType = FHeaders.GetFieldValue("Content-type");
         const std::string mainType = ExtractMainValue(contentType);
         item->SetFileName(SafeAttachmentName(GetParamValue("name", contentType)));
@@ -353,11 +359,7 @@ void TmsCustomDecoder::DecodeSingleAttachment()
             part.Feed(line_);
         part.Finish();
         attachments.Add(std::move(item));
-    } catch (const EMessageParserError&) {
-        throw;
-    } catch (const std::exception&) {
-        throw EMessageParserError("Error decoding the attachment");
-    }
+    });
 }
 
 void TmsCustomDecoder::DecodeSingleText()
@@ -367,9 +369,9 @@ void TmsCustomDecoder::DecodeSingleText()
         FMessage->SetContentType(mainType);
     TStringList& body = FMessage->Body();
     body.Clear();
-    const std::string cte = LowerCase(FHeaders.GetFieldValue("Content-Transfer-Encoding"));
-    const bool quoted = cte == "quoted-printable";
-    const bool base64 = cte == "base64";
+    const DataMode mode = DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    const bool quoted = mode == DataMode::QuotedPrintable;
+    const bool base64 = mode == DataMode::Base64;
     if (quoted)
         FMessage->SetCharSet(csISO8859);
     if (!base64) {
@@ -446,14 +448,14 @@ bool TmsCustomDecoder::DecodeFirstPart()
             throw EMessageParserError("Cannot find boundary");
         ReadHeaders(FPartHeaders);
     }
-    const std::string cte = LowerCase(FPartHeaders.GetFieldValue("Content-Transfer-Encoding"));
-    if (cte == "base64") {
+    const DataMode mode = DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    if (mode == DataMode::Base64) {
         firstPartPending_ = true;
         return true;
     }
     TStringList& body = FMessage->Body();
     body.Clear();
-    const bool quoted = cte == "quoted-printable";
+    const bool quoted = mode == DataMode::QuotedPrintable;
     if (quoted)
         FMessage->SetCharSet(csISO8859);
     // A part that is also the last one ends on the closing delimiter.
@@ -495,8 +497,8 @@ void TmsCustomDecoder::DecodeParts()
 bool TmsCustomDecoder::DecodeOnePart()
 {
     TmsAttList& attachments = FMessage->Attachments();
-    auto item = std::make_unique<TmsAttItem>();
-    try {
+    return DecodingAttachment([&] {
+        auto item = std::make_unique<TmsAttItem>();
         std::string contentType = FPartHeaders.GetFieldValue("Content-type");
         if (contentType.empty())
             contentType = "text/plain";
@@ -516,11 +518,7 @@ bool TmsCustomDecoder::DecodeOnePart()
         if (done && FInAlternative)
             return LeaveAlternativeGroup();
         return !done;
-    } catch (const EMessageParserError&) {
-        throw;
-    } catch (const std::exception&) {
-        throw EMessageParserError("Error decoding the attachment");
-    }
+    });
 }
 
 void TmsCustomDecoder::NameUnnamedPart(TmsAttItem& item)
@@ -618,6 +616,19 @@ TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message)
 
 TmsCustomEncoder::~TmsCustomEncoder() = default;
 
+template <typename Encode>
+void TmsCustomEncoder::WriteGroups(std::string_view bytes, size_t groupSize, Encode encode)
+{
+    std::string line;
+    for (size_t offset = 0;; offset += groupSize) {
+        const std::string_view group = bytes.substr(std::min(offset, bytes.size()), groupSize);
+        encode(group, line);
+        WriteLine(line);
+        if (group.size() < groupSize)
+            break;
+    }
+}
+
 void TmsCustomEncoder::WriteLine(std::string_view text)
 {
     // Zero bytes are written like any other: cutting the line there would
@@ -673,8 +684,7 @@ void TmsCustomEncoder::WriteBodyLines()
         return;
     }
     TMemoryStream text;
-    text.WriteString(FMessage.Body().Text());
-    text.SetPosition(0);
+    text.Assign(FMessage.Body().Text());
     TStringList encoded;
     TQuotedPrintable codec(text, encoded);
     codec.Encode();
@@ -697,16 +707,10 @@ void TmsCustomEncoder::WritePlainText(std::string_view textType)
 void TmsCustomEncoder::WriteAttachmentData(TmsAttItem& item)
 {
     const std::string_view bytes = item.Stream.View();
-    std::string line;
     switch (item.Encoding()) {
     case aeBase64:
-        for (size_t offset = 0;; offset += kBase64Group) {
-            const std::string_view group = bytes.substr(std::min(offset, bytes.size()), kBase64Group);
-            EncodeBase64(group, line);
-            WriteLine(line);
-            if (group.size() < kBase64Group)
-                break;
-        }
+        WriteGroups(bytes, kBase64Group,
+            [](std::string_view group, std::string& line) { EncodeBase64(group, line); });
         break;
     case aeQuotedPrintable: {
         TStringList encoded;
@@ -807,19 +811,12 @@ void TmsCustomEncoder::WriteUUBody()
     WriteLine("");
     WriteTextLines(FMessage.Body());
     TmsAttList& attachments = FMessage.Attachments();
-    std::string line;
     for (int i = 0; i < attachments.Count(); ++i) {
         TmsAttItem& item = attachments.Items(i);
         WriteLine("");
         WriteLine("begin 600 " + std::string(BareFileName(item.FileName())));
-        const std::string_view bytes = item.Stream.View();
-        for (size_t offset = 0;; offset += kUUGroup) {
-            const std::string_view group = bytes.substr(std::min(offset, bytes.size()), kUUGroup);
-            EncodeUULine(group, line);
-            WriteLine(line);
-            if (group.size() < kUUGroup)
-                break;
-        }
+        WriteGroups(item.Stream.View(), kUUGroup,
+            [](std::string_view group, std::string& line) { EncodeUULine(group, line); });
         WriteLine("`");
         WriteLine("end");
     }

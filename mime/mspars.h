@@ -44,17 +44,18 @@ protected:
     // Hands the article's header block (FHeaders) to FMessage.
     virtual void ApplyHeaders() = 0;
 
-    TLineStream FLines;
     TmsHeaders FHeaders;
-    TmsHeaders FPartHeaders;
     TmsCustomMessage* FMessage = nullptr;
+
+private:
+    struct PartDecoder;
+
+    TLineStream FLines;
+    TmsHeaders FPartHeaders;
     std::string FBoundary;
     bool FInAlternative = false;
     std::string FOuterBoundary;
     bool FTopAlternative = false;
-
-private:
-    struct PartDecoder;
 
     bool ReadLine();
     void ReadHeaders(TmsHeaders& headers);
@@ -125,9 +126,10 @@ protected:
 
     TmsCustomMessage& FMessage;
     TStream* FStream = nullptr;
-    bool FLongLines = false;
 
 private:
+    bool FLongLines = false;
+
     void WriteUUBody();
     void WriteMimeBody();
     void WritePlainText(std::string_view textType);
@@ -137,6 +139,9 @@ private:
     void WriteSingleAttachment();
     void WriteMultipart(bool alternative);
     void WriteAttachmentData(TmsAttItem& item);
+    // One encoded line per groupSize bytes; a final short (possibly empty)
+    // group ends the data.
+    template <typename Encode> void WriteGroups(std::string_view bytes, size_t groupSize, Encode encode);
     // A boundary whose delimiter occurs in none of the text that is written
     // as it stands.
     std::string NewBoundary(std::string_view outerBoundary = {}) const;

@@ -1,5 +1,6 @@
 #include "news/harvest.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -95,23 +96,17 @@ double ExtractNumber(std::string_view text)
 
 bool IsMultiPartSubject(std::string_view subject)
 {
-    for (const std::string_view marker : MultiPartMarkers) {
-        if (subject.find(marker) != std::string_view::npos)
-            return true;
-    }
-    return false;
+    return std::any_of(MultiPartMarkers.begin(), MultiPartMarkers.end(),
+        [subject](std::string_view marker) { return subject.find(marker) != std::string_view::npos; });
 }
 
 bool HasPictureExtension(std::string_view fileName)
 {
     if (fileName.size() < 3)
         return false;
-    const std::string extension = UpperCase(fileName.substr(fileName.size() - 3));
-    for (const std::string_view picture : PictureExtensions) {
-        if (extension == picture)
-            return true;
-    }
-    return false;
+    const std::string_view extension = fileName.substr(fileName.size() - 3);
+    return std::any_of(PictureExtensions.begin(), PictureExtensions.end(),
+        [extension](std::string_view picture) { return SameText(extension, picture); });
 }
 
 std::vector<std::string> SavePictures(

@@ -70,10 +70,9 @@ void TLineStream::FillBlock()
 {
     const std::string_view data = View();
     const size_t start = std::min(size_t(std::max<int64_t>(Position(), 0)), data.size());
-    lastBlock_ = data.size() - start < BlockSize;
-    const size_t end = lastBlock_ ? data.size() : CutAfterLastLineFeed(data, start, start + BlockSize);
-    if (end == data.size())
-        lastBlock_ = true;
+    const size_t end = data.size() - start < BlockSize ? data.size()
+                                                       : CutAfterLastLineFeed(data, start, start + BlockSize);
+    lastBlock_ = end == data.size();
     SetPosition(int64_t(end));
     cursor_ = start;
     blockEnd_ = end;

@@ -40,6 +40,10 @@ public:
     // True once ReadLine has returned the end marker.
     bool Eof() const { return eof_; }
 
+    // Offset of the text where the next ReadLine begins; unlike Position,
+    // which is already at the end of the current block.
+    int64_t NextLineStart() { return cursor_ < blockEnd_ ? int64_t(cursor_) : Position(); }
+
 private:
     void FillBlock();
     size_t CutAfterLastLineFeed(std::string_view data, size_t start, size_t end) const;

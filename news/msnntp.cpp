@@ -82,9 +82,14 @@ void TmsNNTP::CheckReply(const std::string& reply)
 void TmsNNTP::Command(std::string_view line)
 {
     SendLine(line);
+    ReadServerReply();
+}
+
+void TmsNNTP::ReadServerReply()
+{
     ReadReply(LastReply);
     if (LastReply.empty()) {
-        // The server hung up mid-command; nothing more will come.
+        // The server hung up; nothing more will come.
         Close();
         RaiseSocketError(std::string(SConnectionClosed));
     }
@@ -209,7 +214,7 @@ void TmsNNTP::RetrieveArticleByNumber(int32_t number)
     RequireGroup();
     RequireArticle();
     SetCurrentArticle(number);
-    RetrieveArticle();
+    ReadArticle("");
 }
 
 // The header's "Lines" value, read to estimate the transfer's progress;
@@ -270,19 +275,10 @@ void TmsNNTP::Open()
     TmsMailBase::Open();
 }
 
-void TmsNNTP::ReadGreeting()
-{
-    ReadReply(LastReply);
-    if (LastReply.empty()) {
-        Close();
-        RaiseSocketError(std::string(SConnectionClosed));
-    }
-}
-
 void TmsNNTP::StartSession()
 {
     ConnectSocket();
-    ReadGreeting();
+    ReadServerReply();
 }
 
 void TmsNNTP::EndSession()

@@ -99,7 +99,8 @@ private:
 
     void Command(std::string_view line);
     void DataCommand(std::string_view line, TStream& data, int expectedSize);
-    void ReadGreeting();
+    // Reads a reply; raises when the server hung up instead.
+    void ReadServerReply();
     void RequireArticle();
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     void Fire(const TNotifyEvent& event);

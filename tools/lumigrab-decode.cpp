@@ -6,9 +6,7 @@
 // reported as "name<TAB>content type<TAB>size". Exit status: 0 when the
 // article was read (a recovery result counts), 1 when the article cannot be
 // read or decoded or an attachment cannot be written, 2 on wrong usage.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -78,86 +76,22 @@ ParseResult ParseArguments(int argc, char** argv, Options& options)
     return ParseResult::Run;
 }
 
-class ArticleReadError : public EInOutError {
-public:
-    using EInOutError::EInOutError;
-};
-
-// The article file as a read-only stream. The decoder keeps its own copy of
-// the whole text, sized once from the file, so the file is read straight
-// into that copy instead of through a second in-memory buffer.
-class ArticleFile : public TStream {
-public:
-    // Raises ArticleReadError when the file cannot be opened or is not a
-    // regular file.
-    explicit ArticleFile(std::string fileName)
-        : fileName_(std::move(fileName))
-    {
-        fd_ = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
-            Fail(errno);
-        if (const int error = NotRegularFile()) {
-            ::close(fd_);
-            Fail(error);
-        }
-    }
-    ~ArticleFile() override
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    ArticleFile(const ArticleFile&) = delete;
-    ArticleFile& operator=(const ArticleFile&) = delete;
-
-    size_t Read(void* buffer, size_t count) override
-    {
-        size_t done = 0;
-        while (done < count) {
-            const ssize_t got = ::read(fd_, static_cast<char*>(buffer) + done, count - done);
-            if (got == 0)
-                break;
-            if (got < 0 && errno != EINTR)
-                Fail(errno);
-            if (got > 0)
-                done += size_t(got);
-        }
-        return done;
-    }
-    size_t Write(const void*, size_t) override { return 0; }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override
-    {
-        const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
-            : origin == TSeekOrigin::Current                ? SEEK_CUR
-                                                            : SEEK_END;
-        const off_t position = ::lseek(fd_, off_t(offset), whence);
-        if (position < 0)
-            Fail(errno);
-        return int64_t(position);
-    }
-
-private:
-    static constexpr int NotRegular = -1;
-
-    // The errno value (or NotRegular) that rules the open file out, or 0.
-    int NotRegularFile() const
-    {
-        struct stat info { };
-        if (::fstat(fd_, &info) != 0)
-            return errno;
-        if (S_ISREG(info.st_mode))
-            return 0;
-        return S_ISDIR(info.st_mode) ? EISDIR : NotRegular;
-    }
-
-    [[noreturn]] void Fail(int error) const
-    {
-        const char* reason = error == NotRegular ? "not a regular file" : std::strerror(error);
-        throw ArticleReadError(Format("cannot read %s: %s", fileName_.c_str(), reason));
-    }
-
-    std::string fileName_;
-    int fd_ = -1;
-};
+// A folder opens like a file and then fails obscurely on reading, so the
+// article file is checked first for a clear reason. The decoder sizes its
+// copy of the text once and reads the file straight into it.
+void CheckArticleFile(const std::string& fileName)
+{
+    struct stat info { };
+    const char* reason = nullptr;
+    if (::stat(fileName.c_str(), &info) != 0)
+        reason = std::strerror(errno);
+    else if (S_ISDIR(info.st_mode))
+        reason = std::strerror(EISDIR);
+    else if (!S_ISREG(info.st_mode))
+        reason = "not a regular file";
+    if (reason)
+        throw EFOpenError(Format("cannot read %s: %s", fileName.c_str(), reason));
+}
 
 void WriteOut(std::string_view text)
 {
@@ -228,9 +162,10 @@ int Run(const Options& options)
     TmsArticle article;
     article.Clear();
     try {
-        ArticleFile source(options.articleFile);
+        CheckArticleFile(options.articleFile);
+        TFileStream source(options.articleFile, TFileStream::Mode::OpenRead);
         article.LoadFromStream(source);
-    } catch (const ArticleReadError& e) {
+    } catch (const EFOpenError& e) {
         std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
         return ExitFailure;
     } catch (const Exception& e) {

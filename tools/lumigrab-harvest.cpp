@@ -10,7 +10,6 @@
 // error text), 2 wrong usage.
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -38,13 +37,13 @@ const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
       "[--log FILE]\n";
 
-std::string ProgramFolder(const char* argv0)
+std::filesystem::path ProgramFolder(const char* argv0)
 {
     std::error_code error;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error)
         program = std::filesystem::absolute(argv0, error);
-    return program.parent_path().string();
+    return program.parent_path();
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv)
@@ -75,7 +74,7 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     if (options.server.empty() || options.group.empty())
         return std::nullopt;
     if (options.folder.empty())
-        options.folder = (std::filesystem::path(ProgramFolder(argv[0])) / "TEMP").string();
+        options.folder = (ProgramFolder(argv[0]) / "TEMP").string();
     return options;
 }
 

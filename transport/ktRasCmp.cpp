@@ -95,12 +95,15 @@ const TStringList& TktRas::EntryNames()
     return entries_;
 }
 
-[[noreturn]] void TktRas::RaiseRasError(uint32_t code)
+std::string TktRas::RasErrorText(uint32_t code)
 {
     std::string text = ras_->ErrorString(code);
-    if (text.empty())
-        text = "RAS error no " + std::to_string(code);
-    throw ERASError(code, text);
+    return text.empty() ? "RAS error no " + std::to_string(code) : text;
+}
+
+[[noreturn]] void TktRas::RaiseRasError(uint32_t code)
+{
+    throw ERASError(code, RasErrorText(code));
 }
 
 bool TktRas::FindConnection()
@@ -204,10 +207,8 @@ void TktRas::OnDialEvent(int state, uint32_t error)
     lastError_ = error;
     // A running dial raises it itself; a failure after the dial is only
     // reported, as no caller is there to catch it.
-    if (connected_ && !waiting_) {
-        std::string text = ras_->ErrorString(error);
-        ReportError(text.empty() ? "RAS error no " + std::to_string(error) : text);
-    }
+    if (connected_ && !waiting_)
+        ReportError(RasErrorText(error));
 }
 
 void TktRas::TimerTick()

@@ -93,6 +93,8 @@ private:
     void OnDialEvent(int state, uint32_t error);
     void TimerTick();
     void ReportError(const std::string& text);
+    // The platform's text for code, or "RAS error no <code>".
+    std::string RasErrorText(uint32_t code);
     [[noreturn]] void RaiseRasError(uint32_t code);
 };
 

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "transport/ktConst.h"
@@ -24,21 +25,19 @@ constexpr int64_t kBytesPerLine = 76;
 
 // A lookup running on a worker thread. The worker fills in the result and
 // wakes the user-interface thread; a lookup that was given up is ignored.
-class TLookup {
+template <typename Result> class TLookup {
 public:
     explicit TLookup(QAbstractEventDispatcher* dispatcher)
         : dispatcher_(dispatcher)
     {
     }
 
-    void Finish(int error, uint32_t value)
+    void Finish(const Result& result)
     {
         std::lock_guard lock(mutex_);
         if (abandoned_)
             return;
-        done_ = true;
-        error_ = error;
-        value_ = value;
+        result_ = result;
         if (dispatcher_)
             dispatcher_->wakeUp();
     }
@@ -49,27 +48,23 @@ public:
         abandoned_ = true;
     }
 
-    bool TakeResult(int& error, uint32_t& value)
+    // The result once; nothing before it is there or after abandoning.
+    std::optional<Result> TakeResult()
     {
         std::lock_guard lock(mutex_);
-        if (!done_ || abandoned_)
-            return false;
-        abandoned_ = true;
-        error = error_;
-        value = value_;
-        return true;
+        if (abandoned_)
+            return std::nullopt;
+        if (result_)
+            abandoned_ = true;
+        return result_;
     }
 
 private:
     std::mutex mutex_;
     QAbstractEventDispatcher* dispatcher_;
-    bool done_ = false;
     bool abandoned_ = false;
-    int error_ = 0;
-    uint32_t value_ = 0;
+    std::optional<Result> result_;
 };
-
-enum class TLookupKind { Host, Service };
 
 std::string DottedAddress(uint32_t networkOrder)
 {
@@ -94,9 +89,8 @@ struct TktSocket::Private {
     std::unique_ptr<QSocketNotifier> writeNotifier;
     TSocket socket = INVALID_SOCKET;
 
-    std::shared_ptr<TLookup> lookup;
-    TLookupKind lookupKind = TLookupKind::Host;
-    uint32_t lookupValue = 0;
+    // The lookup being waited for; Cancel and the time-out abandon it.
+    std::shared_ptr<TLookup<TLookupResult>> lookup;
 
     std::string localHostName;
     std::string remoteAddress;
@@ -107,13 +101,11 @@ struct TktSocket::Private {
 
     bool timedOut = false;
     bool canceled = false;
-    bool hostResolved = false;
-    bool serviceResolved = false;
     bool connectDone = false;
     bool dataReady = false;
     bool writeReady = false;
     bool peerClosed = false;
-    bool asyncError = false;
+    // Why the connect failed; 0 while it has not.
     int errorCode = 0;
 
     // Bytes received but not yet handed out; replies and data blocks
@@ -126,17 +118,6 @@ struct TktSocket::Private {
         if (lookup)
             lookup->Abandon();
         lookup.reset();
-    }
-
-    void PollLookup()
-    {
-        int error = 0;
-        if (!lookup || !lookup->TakeResult(error, lookupValue))
-            return;
-        lookup.reset();
-        errorCode = error;
-        asyncError = error != 0;
-        (lookupKind == TLookupKind::Host ? hostResolved : serviceResolved) = true;
     }
 
     std::string_view Pending() const { return std::string_view(received).substr(readPos); }
@@ -257,9 +238,7 @@ void TktSocket::ResetState()
     d_->canceled = false;
     d_->timedOut = false;
     d_->AbandonLookup();
-    d_->asyncError = false;
-    d_->hostResolved = false;
-    d_->serviceResolved = false;
+    d_->errorCode = 0;
     d_->connectDone = false;
     d_->dataReady = false;
     d_->writeReady = false;
@@ -272,10 +251,8 @@ void TktSocket::WaitUntil(const std::function<bool()>& done)
 {
     // Sleeps in the event loop until a notifier, the timer, a finished
     // lookup or Cancel wakes it; handlers of user commands run in here.
-    while (!done()) {
+    while (!done())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        d_->PollLookup();
-    }
 }
 
 void TktSocket::StartTimer()
@@ -307,30 +284,30 @@ void TktSocket::RaiseSocketError(int code)
         RaiseSocketError(SocketErrorText(code));
 }
 
-void TktSocket::RaiseSocketError(std::string text)
+std::string TktSocket::FireError(std::string text)
 {
     StopTimer();
     if (OnError)
         OnError(this, text);
-    throw ESocketError(text);
+    return text;
 }
 
+void TktSocket::RaiseSocketError(std::string text)
+{
+    throw ESocketError(FireError(std::move(text)));
+}
+
+// The handler sees the text, but these two exceptions keep their own.
 void TktSocket::RaiseTimedOut()
 {
-    StopTimer();
-    std::string text = LoadResString(SOperationTimedOut);
-    if (OnError)
-        OnError(this, text);
+    FireError(LoadResString(SOperationTimedOut));
     Close();
     throw ETimedOutError();
 }
 
 void TktSocket::RaiseCanceled()
 {
-    StopTimer();
-    std::string text = LoadResString(SOperationCanceled);
-    if (OnError)
-        OnError(this, text);
+    FireError(LoadResString(SOperationCanceled));
     throw ECanceledError();
 }
 
@@ -338,10 +315,7 @@ void TktSocket::RaiseCanceled()
 // is closed and the next Connect starts afresh.
 void TktSocket::RaiseConnectionError(int code)
 {
-    StopTimer();
-    std::string text = SocketErrorText(code);
-    if (OnError)
-        OnError(this, text);
+    std::string text = FireError(SocketErrorText(code));
     Close();
     throw ESocketError(text);
 }
@@ -373,8 +347,6 @@ void TktSocket::RaiseWaitOutcome()
         RaiseCanceled();
     if (d_->timedOut)
         RaiseTimedOut();
-    if (d_->asyncError)
-        RaiseConnectionError(d_->errorCode);
     RequireConnected();
 }
 
@@ -399,26 +371,18 @@ void TktSocket::Open()
     CreateSocket();
 }
 
-void TktSocket::StartLookup(int kind, const std::string& name)
+auto TktSocket::WaitForLookup(std::function<TLookupResult()> work) -> std::optional<TLookupResult>
 {
     d_->AbandonLookup();
-    auto lookup = std::make_shared<TLookup>(QCoreApplication::eventDispatcher());
+    auto lookup = std::make_shared<TLookup<TLookupResult>>(QCoreApplication::eventDispatcher());
     d_->lookup = lookup;
-    d_->lookupKind = TLookupKind(kind);
-    // Flags left from an earlier lookup must not end or fail this one.
-    (d_->lookupKind == TLookupKind::Host ? d_->hostResolved : d_->serviceResolved) = false;
-    d_->asyncError = false;
-    if (d_->lookupKind == TLookupKind::Host) {
-        std::thread([lookup, resolve = Winsock().HostResolver(), name] {
-            THostLookup result = resolve(name);
-            lookup->Finish(result.error, result.address);
-        }).detach();
-    } else {
-        std::thread([lookup, resolve = Winsock().ServiceResolver(), name] {
-            TServiceLookup result = resolve(name, "tcp");
-            lookup->Finish(result.error, result.port);
-        }).detach();
-    }
+    std::thread([lookup, work = std::move(work)] { lookup->Finish(work()); }).detach();
+    std::optional<TLookupResult> result;
+    StartTimer();
+    WaitUntil([&] { return (result = lookup->TakeResult()) || d_->timedOut || d_->canceled; });
+    StopTimer();
+    d_->AbandonLookup();
+    return result;
 }
 
 void TktSocket::ResolveHost()
@@ -430,18 +394,17 @@ void TktSocket::ResolveHost()
         d_->remoteAddr = address;
         return;
     }
-    StartLookup(int(TLookupKind::Host), host);
-    StartTimer();
-    WaitUntil([this] { return d_->hostResolved || d_->timedOut || d_->canceled; });
-    StopTimer();
-    d_->AbandonLookup();
-    if (d_->asyncError)
-        RaiseSocketError(d_->errorCode);
+    auto result = WaitForLookup([resolve = Winsock().HostResolver(), host] {
+        THostLookup found = resolve(host);
+        return TLookupResult { found.error, found.address };
+    });
+    if (result && result->error != 0)
+        RaiseSocketError(result->error);
     if (d_->timedOut)
         RaiseTimedOut();
     if (d_->canceled)
         RaiseCanceled();
-    d_->remoteAddress = DottedAddress(d_->lookupValue);
+    d_->remoteAddress = DottedAddress(result->value);
     d_->remoteAddr = Winsock().inet_addr(d_->remoteAddress);
     if (d_->remoteAddr == INADDR_NONE)
         RaiseSocketError(LoadResString(SErrorResolvingHost));
@@ -457,20 +420,18 @@ void TktSocket::ResolvePort()
         RaiseSocketError(LoadResString(SServiceNameRequired));
     if (d_->canceled)
         RaiseCanceled();
-    StartLookup(int(TLookupKind::Service), ServiceName);
-    StartTimer();
-    WaitUntil([this] { return d_->serviceResolved || d_->canceled || d_->timedOut; });
-    StopTimer();
-    d_->AbandonLookup();
-    if (!d_->asyncError && !d_->timedOut) {
+    auto result = WaitForLookup([resolve = Winsock().ServiceResolver(), name = ServiceName] {
+        TServiceLookup found = resolve(name, "tcp");
+        return TLookupResult { found.error, found.port };
+    });
+    if (!d_->timedOut && !(result && result->error != 0)) {
         if (d_->canceled)
             RaiseCanceled();
-        d_->port = uint16_t(d_->lookupValue);
+        d_->port = uint16_t(result->value);
         return;
     }
-    // The fallback settles the failed (or timed-out) lookup; neither its
-    // error nor its time-out may end the connect that follows.
-    d_->asyncError = false;
+    // The fallback settles the failed (or timed-out) lookup; its time-out
+    // must not end the connect that follows.
     d_->timedOut = false;
     d_->port = DefaultPort;
 }
@@ -509,8 +470,7 @@ void TktSocket::WatchSocket()
             // Nothing may escape into the event loop; the binding is gone.
             d_->errorCode = WSANOTINITIALISED;
         }
-        d_->asyncError = d_->errorCode != 0;
-        d_->connectDone = !d_->asyncError;
+        d_->connectDone = d_->errorCode == 0;
     });
 }
 
@@ -526,7 +486,7 @@ void TktSocket::ConnectSocket()
     WatchSocket();
     StartTimer();
     d_->connectDone = false;
-    d_->asyncError = false;
+    d_->errorCode = 0;
     if (Winsock().connect(d_->socket, address) == 0) {
         d_->connectDone = true;
     } else {
@@ -535,10 +495,11 @@ void TktSocket::ConnectSocket()
             RaiseConnectionError(code);
         d_->writeNotifier->setEnabled(true);
     }
-    WaitUntil(
-        [this] { return d_->connectDone || d_->canceled || d_->timedOut || d_->asyncError || !Connected(); });
+    WaitUntil([this] {
+        return d_->connectDone || d_->errorCode != 0 || d_->canceled || d_->timedOut || !Connected();
+    });
     StopTimer();
-    if (d_->asyncError)
+    if (d_->errorCode != 0)
         RaiseConnectionError(d_->errorCode);
     RaiseWaitOutcome();
     if (OnConnected)
@@ -552,6 +513,7 @@ void TktSocket::WaitForWritable()
     WaitUntil([this] { return d_->writeReady || d_->canceled || d_->timedOut || !Connected(); });
     if (d_->writeNotifier)
         d_->writeNotifier->setEnabled(false);
+    RaiseWaitOutcome();
 }
 
 void TktSocket::SendLine(std::string_view line)
@@ -561,23 +523,18 @@ void TktSocket::SendLine(std::string_view line)
     data += "\r\n";
     StartTimer();
     size_t sent = 0;
-    while (sent < data.size() && !d_->canceled && !d_->timedOut) {
+    while (sent < data.size()) {
         long count = Winsock().send(d_->socket, data.data() + sent, data.size() - sent);
         if (count >= 0) {
             sent += size_t(count);
             continue;
         }
         int code = Winsock().WSAGetLastError();
-        if (code != WSAEWOULDBLOCK && !d_->canceled)
+        if (code != WSAEWOULDBLOCK)
             RaiseConnectionError(code);
         WaitForWritable();
-        RequireSession();
     }
     StopTimer();
-    if (d_->timedOut)
-        RaiseTimedOut();
-    if (d_->canceled)
-        RaiseCanceled();
     AddToLog(std::string(line));
     if (OnLineSent)
         OnLineSent(this, std::string(line));
@@ -588,8 +545,7 @@ void TktSocket::WaitForData()
     d_->dataReady = false;
     if (!d_->canceled && !d_->timedOut && Connected())
         d_->readNotifier->setEnabled(true);
-    WaitUntil(
-        [this] { return d_->dataReady || d_->canceled || d_->timedOut || d_->asyncError || !Connected(); });
+    WaitUntil([this] { return d_->dataReady || d_->canceled || d_->timedOut || !Connected(); });
     if (d_->readNotifier)
         d_->readNotifier->setEnabled(false);
     RaiseWaitOutcome();
@@ -613,8 +569,6 @@ bool TktSocket::FillReceiveBuffer()
     int code = Winsock().WSAGetLastError();
     if (code == WSAEWOULDBLOCK)
         return false;
-    if (d_->canceled)
-        RaiseCanceled();
     RaiseConnectionError(code);
 }
 
@@ -632,6 +586,7 @@ bool TktSocket::TakeLine(std::string& line)
 void TktSocket::ReadReply(std::string& reply)
 {
     RequireSession();
+    // Stays empty unless a whole line arrives.
     std::string line;
     bool complete = false;
     StartTimer();
@@ -640,16 +595,16 @@ void TktSocket::ReadReply(std::string& reply)
             WaitForData();
             FillReceiveBuffer();
         }
-        reply = complete ? line : std::string();
+        reply = line;
         if (complete)
             CheckReply(reply);
     } catch (...) {
-        FinishReply(complete ? line : std::string());
+        FinishReply(line);
         throw;
     }
-    FinishReply(reply);
+    FinishReply(line);
     // The peer is gone: the next Connect must start a new connection.
-    if (!complete && d_->peerClosed)
+    if (!complete)
         Close();
 }
 

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -124,15 +126,26 @@ private:
     struct Private;
     std::unique_ptr<Private> d_;
 
+    // A finished lookup: a Winsock error, or the address or port found.
+    struct TLookupResult {
+        int error = 0;
+        uint32_t value = 0;
+    };
+
     void ResolveHost();
     void ResolvePort();
-    void StartLookup(int kind, const std::string& name);
+    // Runs a blocking lookup on a worker thread while the event loop runs;
+    // nothing when the time-out or Cancel ended the wait first.
+    std::optional<TLookupResult> WaitForLookup(std::function<TLookupResult()> work);
     void CreateSocket();
     void WatchSocket();
     void RequireConnected();
     void RequireSession();
     void RaiseWaitOutcome();
     [[noreturn]] void RaiseConnectionError(int code);
+    // Stops the timer and fires OnError; returns the text as the handler
+    // left it.
+    std::string FireError(std::string text);
     void WaitUntil(const std::function<bool()>& done);
     void WaitForData();
     void WaitForWritable();

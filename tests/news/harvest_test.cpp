@@ -1,10 +1,7 @@
 // The harvest rules and the writing of pictures, without a server.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,12 +48,9 @@ TEST(HarvestRules, PictureExtensions)
         EXPECT_FALSE(HasPictureExtension(name)) << name;
 }
 
-void AddAttachment(TmsArticle& article, std::string_view name, std::string bytes)
+void AddAttachment(TmsArticle& article, const std::string& name, const std::string& bytes)
 {
-    auto item = std::make_unique<TmsAttItem>();
-    item->SetFileName(name);
-    item->Stream.Assign(std::move(bytes));
-    article.Attachments().Add(std::move(item));
+    article.Attachments().Add(MakeItem(name, bytes));
 }
 
 class SavePicturesTest : public ::testing::Test {

@@ -166,6 +166,32 @@ TEST(LineStream, ShrunkStreamIsNotReadPastItsEnd)
     EXPECT_FALSE(stream.ReadLine(line));
 }
 
+// The decoder sizes attachment buffers from the offset where the next line
+// begins; it must not run ahead to the block end, also across blocks.
+TEST(LineStream, NextLineStartFollowsTheLinesRead)
+{
+    const std::string breaks[] = { "\n", "\r\n", "\r" };
+    std::mt19937 random(7);
+    std::string text;
+    std::vector<size_t> starts;
+    while (text.size() < 3 * kBlock) {
+        starts.push_back(text.size());
+        // Never empty: a CR break and an empty LF-ended line would merge.
+        text += std::string(1 + (random() % 8 == 0 ? random() % (2 * kBlock) : random() % 120), 'x');
+        text += breaks[random() % 3];
+    }
+    TLineStream stream;
+    Load(stream, text);
+    std::string line;
+    for (size_t start : starts) {
+        ASSERT_EQ(stream.NextLineStart(), int64_t(start));
+        ASSERT_TRUE(stream.ReadLine(line));
+    }
+    EXPECT_EQ(stream.NextLineStart(), int64_t(text.size()));
+    EXPECT_FALSE(stream.ReadLine(line));
+    EXPECT_EQ(stream.NextLineStart(), int64_t(text.size()));
+}
+
 // Random texts with lines around and beyond the block size must split as
 // the string list splits the whole text at once.
 TEST(LineStream, RandomTextsSplitLikeStringList)

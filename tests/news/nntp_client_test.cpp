@@ -353,6 +353,8 @@ TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
     EXPECT_THROW(client.SetNewsGroup("a.group\r\nQUIT"), ESocketError);
     EXPECT_TRUE(sent->empty());
     EXPECT_EQ(client.NewsGroup(), "");
+    EXPECT_THROW(client.ReadArticle("<id@test>\r\nQUIT"), ESocketError);
+    EXPECT_TRUE(sent->empty());
 
     client.Article = nullptr;
     SelectTestGroup();

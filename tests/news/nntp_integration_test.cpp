@@ -68,7 +68,7 @@ protected:
     std::vector<std::string> ExpectedOrder(const std::string& group) const
     {
         std::vector<std::string> names;
-        std::ifstream list(innDir / "expected" / (group + ".list"));
+        std::ifstream list(Expected(group).concat(".list"));
         for (std::string name; std::getline(list, name);)
             names.push_back(name);
         return names;
@@ -78,9 +78,11 @@ protected:
     // nothing else is.
     void ExpectExactlyThePictures(const fs::path& folder, const std::string& group) const
     {
-        EXPECT_EQ(FolderEntries(folder), FolderEntries(Expected(group)));
-        for (const std::string& name : FolderEntries(Expected(group)))
-            EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(Expected(group) / name)) << name;
+        const fs::path expected = Expected(group);
+        const std::vector<std::string> names = FolderEntries(expected);
+        EXPECT_EQ(FolderEntries(folder), names);
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(expected / name)) << name;
     }
 
     // Harvests group into root/TEMP and checks that exactly the expected

@@ -278,6 +278,48 @@ TEST_F(SocketTest, CancelFromATimerEndsTheWait)
     EXPECT_FALSE(client.Canceled());
 }
 
+// A loopback listener that never accepts and has a small receive buffer: the
+// kernel completes the handshake, and a client's sends soon find no room.
+class UnreadListener {
+public:
+    UnreadListener()
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = 4096;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd_, 1) != 0
+            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("unread listener: cannot listen");
+        port_ = ntohs(address.sin_port);
+    }
+    ~UnreadListener() { ::close(fd_); }
+    UnreadListener(const UnreadListener&) = delete;
+    UnreadListener& operator=(const UnreadListener&) = delete;
+
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port_ = 0;
+};
+
+TEST_F(SocketTest, CancelWhileASendWaitsForRoomIsACancellation)
+{
+    UnreadListener listener;
+    client.Server = listener.Address();
+    client.Open();
+    client.ConnectSocket();
+    QObject timers;
+    QTimer::singleShot(100, &timers, [this] { client.Cancel(); });
+    ExpectRaises<ECanceledError>(
+        [&] { client.SendLine(std::string(16 << 20, 'x')); }, "Operation has been canceled");
+    EXPECT_EQ(errors, Strings { "Operation has been canceled" });
+    EXPECT_FALSE(client.Connected());
+}
+
 TEST_F(SocketTest, RefusedConnectionIsReportedAndNotConnected)
 {
     client.Server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());

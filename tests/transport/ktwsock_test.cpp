@@ -13,7 +13,6 @@ namespace {
 class BindingTest : public ::testing::Test {
 protected:
     TktWinsock binding;
-    void TearDown() override { Winsock().Load(); }
 };
 
 TEST_F(BindingTest, LoadsOnceAndUnloadsIdempotently)

@@ -137,6 +137,14 @@ def padded_uuencoded(name, data, total_lines, intro):
     return intro + text_lines(padding, "Padding") + block
 
 
+def post_single_base64(poster, group, subject, content_type, file_name, data):
+    """A single-part base64 article naming its file in both header fields."""
+    poster.post(mime_headers(group, subject, '%s; name="%s"' % (content_type, file_name))
+                + ["Content-Transfer-Encoding: base64",
+                   'Content-Disposition: attachment; filename="%s"' % file_name],
+                base64_lines(data))
+
+
 def post_picture_group(poster, expect):
     g = TEST_GROUP
     poster.post(plain_headers(g, "Small text note"), text_lines(10))
@@ -146,9 +154,7 @@ def post_picture_group(poster, expect):
     expect.keep(g, "sunset.jpg", sunset)
 
     single = picture_bytes(2, 12000)
-    poster.post(mime_headers(g, "single part gif", 'image/gif; name="single.gif"')
-                + ["Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="single.gif"'],
-                base64_lines(single))
+    post_single_base64(poster, g, "single part gif", "image/gif", "single.gif", single)
     expect.keep(g, "single.gif", single)
 
     a_jpg = picture_bytes(3, 9000)
@@ -193,9 +199,7 @@ def post_picture_group(poster, expect):
 def post_hostile_group(poster, expect):
     g = HOSTILE_GROUP
     escape = picture_bytes(20, 9000)
-    poster.post(mime_headers(g, "relative escape", 'image/jpeg; name="../escape.jpg"')
-                + ["Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="../escape.jpg"'],
-                base64_lines(escape))
+    post_single_base64(poster, g, "relative escape", "image/jpeg", "../escape.jpg", escape)
     expect.keep(g, "escape.jpg", escape)
     absolute = picture_bytes(21, 9000)
     poster.post(plain_headers(g, "absolute path"), uuencode("/tmp/lumigrab-evil.gif", absolute))
