@@ -141,13 +141,22 @@ void TGradientForm::EnsureCreated()
 
 void TGradientForm::setVisible(bool visible)
 {
-    if (visible && !shown_) {
+    const bool firstShow = visible && !shown_;
+    if (firstShow) {
         EnsureCreated();
-        if (position_ == poScreenCenter)
+        if (position_ == poScreenCenter) {
+            // Moving a window drops its maximised state.
+            const Qt::WindowStates state = windowState();
             CenterOnScreen();
+            setWindowState(state);
+        }
         shown_ = true;
+        if (isMaximized())
+            normalGeometry_ = geometry();
     }
     QMainWindow::setVisible(visible);
+    if (firstShow && isMaximized())
+        CheckStateAnswered(true);
 }
 
 // --- Geometry -----------------------------------------------------------------
@@ -496,8 +505,13 @@ void TGradientForm::CompleteStateChange(Qt::WindowStates oldState)
     if (maximized && !wasMaximized)
         normalGeometry_ = geometry();
     UpdateFrame();
-    if (maximized == wasMaximized)
-        return;
+    // A hidden window is checked when it is shown.
+    if (maximized != wasMaximized && isVisible())
+        CheckStateAnswered(maximized);
+}
+
+void TGradientForm::CheckStateAnswered(bool maximized)
+{
     // Without a window manager nothing answers a maximise or restore
     // request; when the geometry has not moved after a while, the form
     // takes the size it asked for itself.
@@ -572,6 +586,8 @@ void TGradientForm::mouseMoveEvent(QMouseEvent* event)
         if ((global - pressGlobal_).manhattanLength() >= QApplication::startDragDistance()) {
             movePending_ = false;
             StartMove();
+            if (drag_ == Drag::Move)
+                ContinueDrag(global);
         }
         return;
     }

@@ -149,6 +149,7 @@ private:
     void ToggleMaximized();
     void CenterOnScreen();
     void CompleteStateChange(Qt::WindowStates oldState);
+    void CheckStateAnswered(bool maximized);
 
     // Row 0 inactive, row 1 active; entries 0..gradientColors_-1 in use.
     std::array<std::array<QRgb, MaxGradientColors>, 2> colors_ {};
