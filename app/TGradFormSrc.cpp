@@ -60,7 +60,7 @@ QIcon StandardApplicationIcon()
     return QIcon(pixmap);
 }
 
-Qt::Edges EdgesOf(int left, int top, int right, int bottom)
+Qt::Edges EdgesOf(bool left, bool top, bool right, bool bottom)
 {
     Qt::Edges edges;
     if (left)

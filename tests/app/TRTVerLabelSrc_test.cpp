@@ -4,8 +4,6 @@
 #include <QTest>
 #include <QUrl>
 
-#include <functional>
-
 #include "app/TRTWebLinkSrc.h"
 #include "app/msabout.h"
 #include "lumigrab_version.h"
@@ -22,67 +20,43 @@ const TVersionInfo SampleInfo({
 });
 const TVersionInfo NoInfo;
 
+// The label as set up, with the version information given last (which
+// refreshes the text).
 struct TextCase {
-    const char* name;
-    std::function<void(TVersionLabel&)> change;
+    const TVersionInfo& info;
+    TVersionResources resource;
+    const char* key;
+    const char* langCharset;
+    bool showPrefix;
     QString text;
 };
 
 TEST(VersionLabel, ShowsEveryTextOfTheVersionLookup)
 {
+    const QString programVersion = QString("File Version: ") + version::FileVersion;
     const std::vector<TextCase> cases = {
-        { "program's own", [](TVersionLabel&) {}, QString("File Version: ") + version::FileVersion },
-        { "sample", [](TVersionLabel& label) { label.SetVersionInfo(SampleInfo); }, "File Version: 2.5.1" },
-        { "bare value",
-            [](TVersionLabel& label) {
-                label.SetVersionInfo(SampleInfo);
-                label.SetShowInfoPrefix(false);
-            },
-            "2.5.1" },
-        { "product name",
-            [](TVersionLabel& label) {
-                label.SetVersionInfo(SampleInfo);
-                label.SetVersionResource(vrProductName);
-            },
-            "Product Name: Sample" },
-        { "no version information", [](TVersionLabel& label) { label.SetVersionInfo(NoInfo); },
-            "File Version: < No Data Available >" },
-        { "no version information, bare",
-            [](TVersionLabel& label) {
-                label.SetVersionInfo(NoInfo);
-                label.SetShowInfoPrefix(false);
-            },
-            "< No Data Available >" },
-        { "language block missing",
-            [](TVersionLabel& label) {
-                label.SetVersionInfo(SampleInfo);
-                label.SetLangCharset("04090000");
-                label.SetInfoPrefix("Version");
-            },
-            "Version Error retrieving version info" },
-        { "other language block",
-            [](TVersionLabel& label) {
-                label.SetLangCharset("04070000");
-                label.SetVersionInfo(SampleInfo);
-            },
-            "File Version: 2.5.1-de" },
-        { "language block in small letters",
-            [](TVersionLabel& label) {
-                label.SetLangCharset("0c0904e4");
-                label.SetVersionInfo(SampleInfo);
-            },
-            "File Version: 2.5.1" },
-        { "own key, empty value",
-            [](TVersionLabel& label) {
-                label.SetVersionInfo(SampleInfo);
-                label.SetVersionResourceKey("specialbuild");
-            },
-            "specialbuild No Version Info" },
+        { TVersionInfo::Program(), vrFileVersion, nullptr, "0C0904E4", true, programVersion },
+        { SampleInfo, vrFileVersion, nullptr, "0C0904E4", true, "File Version: 2.5.1" },
+        { SampleInfo, vrFileVersion, nullptr, "0C0904E4", false, "2.5.1" },
+        { SampleInfo, vrProductName, nullptr, "0C0904E4", true, "Product Name: Sample" },
+        { NoInfo, vrFileVersion, nullptr, "0C0904E4", true, "File Version: < No Data Available >" },
+        { NoInfo, vrFileVersion, nullptr, "0C0904E4", false, "< No Data Available >" },
+        { SampleInfo, vrFileVersion, nullptr, "04090000", true,
+            "File Version: Error retrieving version info" },
+        { SampleInfo, vrFileVersion, nullptr, "04070000", true, "File Version: 2.5.1-de" },
+        { SampleInfo, vrFileVersion, nullptr, "0c0904e4", true, "File Version: 2.5.1" },
+        // A key of its own becomes the prefix too.
+        { SampleInfo, vrFileVersion, "specialbuild", "0C0904E4", true, "specialbuild No Version Info" },
     };
     for (const TextCase& test : cases) {
         TVersionLabel label;
-        test.change(label);
-        EXPECT_EQ(label.text(), test.text) << test.name;
+        label.SetLangCharset(test.langCharset);
+        label.SetVersionResource(test.resource);
+        if (test.key)
+            label.SetVersionResourceKey(test.key);
+        label.SetShowInfoPrefix(test.showPrefix);
+        label.SetVersionInfo(test.info);
+        EXPECT_EQ(label.text(), test.text);
     }
 }
 
