@@ -85,17 +85,22 @@ void CloseAt(const QString& application, QRect bounds, bool saveSize = true)
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.geometry() == bounds; }));
 }
 
-TEST(Placement, PlainWindowReopensWhereAndAsLargeAsItWas)
+// Position and size are always written; the size is read back only with
+// SaveSize.
+TEST(Placement, PlainWindowReopensWhereItWasAndWithSaveSizeAsLargeAsItWas)
 {
-    CloseAt("Plain", QRect(100, 120, 400, 300));
-    EXPECT_EQ(ReadValues("Plain"),
-        (Values { { "WindowMaximised", "false" }, { "Top", "120" }, { "Left", "100" }, { "Height", "300" },
-            { "Width", "400" } }));
+    for (const bool saveSize : { true, false }) {
+        const QString name = saveSize ? "Plain" : "NoSize";
+        CloseAt(name, QRect(100, 120, 400, 300), saveSize);
+        EXPECT_EQ(ReadValues(name),
+            (Values { { "WindowMaximised", "false" }, { "Top", "120" }, { "Left", "100" },
+                { "Height", "300" }, { "Width", "400" } }));
 
-    PlacedForm again(Key("Plain"));
-    Show(again);
-    EXPECT_FALSE(again.isMaximized());
-    EXPECT_EQ(again.geometry(), QRect(100, 120, 400, 300));
+        PlacedForm again(Key(name), saveSize);
+        Show(again);
+        EXPECT_FALSE(again.isMaximized());
+        EXPECT_EQ(again.geometry(), QRect(QPoint(100, 120), saveSize ? QSize(400, 300) : DesignSize));
+    }
 }
 
 TEST(Placement, MaximisedWindowReopensMaximisedWithoutReadingItsBounds)
@@ -113,17 +118,6 @@ TEST(Placement, MaximisedWindowReopensMaximisedWithoutReadingItsBounds)
     EXPECT_TRUE(again.isMaximized());
     again.showNormal();
     EXPECT_TRUE(QTest::qWaitFor([&] { return again.size() == DesignSize; }));
-}
-
-TEST(Placement, WithoutSaveSizeOnlyThePositionIsRestoredButTheSizeIsWritten)
-{
-    CloseAt("NoSize", QRect(100, 120, 400, 300), false);
-    EXPECT_EQ(ReadValues("NoSize")["Height"], "300");
-    EXPECT_EQ(ReadValues("NoSize")["Width"], "400");
-
-    PlacedForm again(Key("NoSize"), false);
-    Show(again);
-    EXPECT_EQ(again.geometry(), QRect(QPoint(100, 120), DesignSize));
 }
 
 TEST(Placement, MissingOrUnreadableValuesPutTheWindowAt25By25)
