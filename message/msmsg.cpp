@@ -36,7 +36,10 @@ std::string_view BareFileName(std::string_view fileName)
     return separator == std::string_view::npos ? fileName : fileName.substr(separator + 1);
 }
 
-TmsCustomMessage::TmsCustomMessage() = default;
+TmsCustomMessage::TmsCustomMessage(TComponent* owner)
+    : TComponent(owner)
+{
+}
 
 TmsCustomMessage::~TmsCustomMessage()
 {

@@ -22,7 +22,7 @@ public:
 
 class TmsCustomMessage : public TComponent {
 public:
-    TmsCustomMessage();
+    explicit TmsCustomMessage(TComponent* owner = nullptr);
     ~TmsCustomMessage() override;
     TmsCustomMessage(const TmsCustomMessage&) = delete;
     TmsCustomMessage& operator=(const TmsCustomMessage&) = delete;
@@ -97,6 +97,8 @@ private:
 
 class TmsArticle : public TmsCustomMessage {
 public:
+    using TmsCustomMessage::TmsCustomMessage;
+
     std::string NewsGroups;
     std::string MessageID;
     std::string Path;

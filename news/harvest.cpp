@@ -155,8 +155,8 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     if (IsMultiPartSubject(subject))
         return false;
     client_.RetrieveArticleByNumber(number);
-    if (client_.Article)
-        SavePictures(*client_.Article, folder_, OnPictureKept);
+    if (TmsArticle* article = client_.Article())
+        SavePictures(*article, folder_, OnPictureKept);
     return true;
 }
 

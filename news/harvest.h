@@ -43,7 +43,7 @@ std::vector<std::string> SavePictures(
 
 class THarvest {
 public:
-    // client.Article receives the fetched articles; folder must exist.
+    // client.Article() receives the fetched articles; folder must exist.
     THarvest(TmsNNTP& client, std::string folder);
 
     // The full path of each picture kept, as it is kept.

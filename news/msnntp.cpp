@@ -45,7 +45,8 @@ bool IsReplyCode(std::string_view reply, std::string_view code)
 
 } // namespace
 
-TmsNNTP::TmsNNTP()
+TmsNNTP::TmsNNTP(TComponent* owner)
+    : TmsMailBase(owner)
 {
     ServiceName = "nntp";
     DefaultPort = NntpPort;
@@ -113,7 +114,7 @@ void TmsNNTP::RequireGroup()
 
 void TmsNNTP::RequireArticle()
 {
-    if (!Article)
+    if (!article_)
         RaiseSocketError(std::string(SArticleNotAssigned));
 }
 
@@ -238,11 +239,11 @@ void TmsNNTP::ReadArticle(std::string_view ref)
         RaiseSocketError(std::string(SInvalidArgument));
     TMemoryStream buffer;
     const int32_t lines = ReadLineCount(ref, buffer);
-    Article->Clear();
+    article_->Clear();
     buffer.Clear();
     DataCommand(WithArgument("ARTICLE", ref), buffer, lines);
     buffer.SetPosition(0);
-    Article->LoadFromStream(buffer);
+    article_->LoadFromStream(buffer);
     Fire(OnArticleRetrieved);
 }
 
@@ -294,10 +295,15 @@ void TmsNNTP::EndSession()
     Close();
 }
 
+void TmsNNTP::SetArticle(TmsArticle* article)
+{
+    ReferTo(article_, article);
+}
+
 void TmsNNTP::ComponentRemoved(TComponent* component)
 {
-    if (component == Article)
-        Article = nullptr;
+    if (component == article_)
+        article_ = nullptr;
     TmsMailBase::ComponentRemoved(component);
 }
 

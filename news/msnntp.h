@@ -16,7 +16,7 @@ namespace lumigrab {
 
 class TmsNNTP : public TmsMailBase {
 public:
-    TmsNNTP();
+    explicit TmsNNTP(TComponent* owner = nullptr);
     ~TmsNNTP() override;
 
     const char* ClassName() const override { return "TmsNNTP"; }
@@ -42,9 +42,10 @@ public:
     TmsNgInfoList HeaderList;
     // Groups from the last LIST or list file.
     TmsNewsGroupList NewsGroupList;
-    // Where fetched articles are loaded; not owned. Must be set before an
-    // article is fetched.
-    TmsArticle* Article = nullptr;
+    // Where fetched articles are loaded; not owned, and forgotten when it
+    // is freed. Must be set before an article is fetched.
+    TmsArticle* Article() const { return article_; }
+    void SetArticle(TmsArticle* article);
     // The last reply line, without its line end.
     std::string LastReply;
 
@@ -87,9 +88,13 @@ public:
     void Open() override;
     void StartSession() override;
     void EndSession() override;
+
+protected:
+    // Forgets Article when that component is freed.
     void ComponentRemoved(TComponent* component) override;
 
 private:
+    TmsArticle* article_ = nullptr;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;

@@ -18,7 +18,7 @@ class TktRas;
 
 class TktSocket : public TComponent {
 public:
-    TktSocket();
+    explicit TktSocket(TComponent* owner = nullptr);
     ~TktSocket() override;
     TktSocket(const TktSocket&) = delete;
     TktSocket& operator=(const TktSocket&) = delete;
@@ -39,8 +39,10 @@ public:
     bool SizeInLines = false;
     // Looked up for the port when Server names none.
     std::string ServiceName;
-    // Optional dial-up connection, dialed by Open and hung up by Close.
-    TktRas* RAS = nullptr;
+    // Optional dial-up connection, dialed by Open and hung up by Close; not
+    // owned, and forgotten when it is freed.
+    TktRas* RAS() const { return ras_; }
+    void SetRAS(TktRas* ras);
 
     TNotifyEvent OnOpen;
     TNotifyEvent OnClosing;
@@ -106,10 +108,10 @@ public:
     bool Canceled() const;
     bool TimedOut() const;
 
-    // Clears RAS when component is the dial-up component it names.
-    virtual void ComponentRemoved(TComponent* component);
-
 protected:
+    // Forgets RAS when that component is freed.
+    void ComponentRemoved(TComponent* component) override;
+
     // Raises "Server property is required" when Server is empty.
     void CheckServer();
     // Fires OnError with the code's text and raises ESocketError with the
@@ -125,6 +127,7 @@ protected:
 private:
     struct Private;
     std::unique_ptr<Private> d_;
+    TktRas* ras_ = nullptr;
 
     // A finished lookup: a Winsock error, or the address or port found.
     struct TLookupResult {

@@ -82,7 +82,7 @@ protected:
         client.SetWinsockLoaded(true);
         client.Server = server->Address();
         client.TimeOut = 5;
-        client.Article = &article;
+        client.SetArticle(&article);
         client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 
@@ -116,7 +116,7 @@ TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
 {
     TmsNNTP client;
     TmsArticle article;
-    client.Article = &article;
+    client.SetArticle(&article);
     client.Server = "127.0.0.1:9";
     int errors = 0;
     client.OnError = [&](TObject*, std::string&) { ++errors; };
@@ -356,7 +356,7 @@ TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
     EXPECT_THROW(client.ReadArticle("<id@test>\r\nQUIT"), ESocketError);
     EXPECT_TRUE(sent->empty());
 
-    client.Article = nullptr;
+    client.SetArticle(nullptr);
     SelectTestGroup();
     sent->clear();
     EXPECT_THROW(client.RetrieveArticleByNumber(1), ESocketError);
@@ -393,13 +393,30 @@ TEST_F(NntpClientTest, NewsGroupListFromListReply)
     EXPECT_EQ(events, (Strings { "retrieving", "retrieved" }));
 }
 
-TEST_F(NntpClientTest, RemovedArticleComponentIsForgotten)
+// A form-like owner of components.
+class TOwnerComponent : public TComponent {
+public:
+    const char* ClassName() const override { return "TOwnerComponent"; }
+};
+
+TEST_F(NntpClientTest, FreedArticleIsForgottenBeforeTheNextFetch)
 {
-    TmsArticle other;
-    client.ComponentRemoved(&other);
-    EXPECT_EQ(client.Article, &article);
-    client.ComponentRemoved(&article);
-    EXPECT_EQ(client.Article, nullptr);
+    SelectTestGroup();
+    {
+        // Owned by another component, freed by it; then one nobody owns.
+        TOwnerComponent owner;
+        client.SetArticle(new TmsArticle(&owner));
+    }
+    EXPECT_EQ(client.Article(), nullptr);
+    auto loose = std::make_unique<TmsArticle>();
+    client.SetArticle(loose.get());
+    client.RetrieveArticleByNumber(2);
+    EXPECT_EQ(loose->Subject(), "article 2");
+    loose.reset();
+    EXPECT_EQ(client.Article(), nullptr);
+    const auto sent = RecordSentLines(client);
+    ExpectRaises<ESocketError>([&] { client.RetrieveArticleByNumber(3); }, "Article has not been assigned");
+    EXPECT_TRUE(sent->empty());
 }
 
 } // namespace
