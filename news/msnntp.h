@@ -94,7 +94,12 @@ protected:
     void ComponentRemoved(TComponent* component) override;
 
 private:
+    class TBusy;
+
     TmsArticle* article_ = nullptr;
+    // While a command waits for its reply or its article is decoded, other
+    // code runs from the event loop; commands from there are refused.
+    bool busy_ = false;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;
@@ -102,7 +107,11 @@ private:
     int32_t currentArticle_ = 0;
     int32_t lastHeaderNumber_ = -1;
 
+    // Raises "Another command is in progress on this connection" while a
+    // command waits for its reply or its article is decoded.
+    void RequireIdle();
     void Command(std::string_view line);
+    void SendCommand(std::string_view line);
     void DataCommand(std::string_view line, TStream& data, int expectedSize);
     // Reads a reply; raises when the server hung up instead.
     void ReadServerReply();

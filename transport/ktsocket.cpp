@@ -294,6 +294,11 @@ void TktSocket::RaiseSocketError(int code)
 std::string TktSocket::FireError(std::string text)
 {
     StopTimer();
+    return FireErrorEvent(std::move(text));
+}
+
+std::string TktSocket::FireErrorEvent(std::string text)
+{
     if (OnError)
         OnError(this, text);
     return text;
@@ -302,6 +307,11 @@ std::string TktSocket::FireError(std::string text)
 void TktSocket::RaiseSocketError(std::string text)
 {
     throw ESocketError(FireError(std::move(text)));
+}
+
+void TktSocket::RaiseSocketErrorKeepingTimer(std::string text)
+{
+    throw ESocketError(FireErrorEvent(std::move(text)));
 }
 
 // The handler sees the text, but these two exceptions keep their own.

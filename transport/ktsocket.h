@@ -119,6 +119,9 @@ protected:
     void RaiseSocketError(int code);
     // The same for a text of the program's own.
     [[noreturn]] void RaiseSocketError(std::string text);
+    // The same, but the timer of a wait in progress keeps running: for a
+    // call refused because another operation waits.
+    [[noreturn]] void RaiseSocketErrorKeepingTimer(std::string text);
     // Fires OnError, closes, raises ETimedOutError.
     [[noreturn]] void RaiseTimedOut();
     // Fires OnError, raises ECanceledError.
@@ -149,6 +152,7 @@ private:
     // Stops the timer and fires OnError; returns the text as the handler
     // left it.
     std::string FireError(std::string text);
+    std::string FireErrorEvent(std::string text);
     void WaitUntil(const std::function<bool()>& done);
     void WaitForData();
     void WaitForWritable();

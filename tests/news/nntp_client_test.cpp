@@ -2,11 +2,15 @@
 // rarely or never gives, and the exact command sequences of the walk.
 #include <gtest/gtest.h>
 
+#include <QObject>
+#include <QTimer>
+
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/messagepump.h"
 #include "message/msmsg.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
@@ -391,6 +395,56 @@ TEST_F(NntpClientTest, NewsGroupListFromListReply)
     EXPECT_EQ(client.NewsGroupList.Groups(1).GroupName, "alt.two");
     EXPECT_EQ(client.NewsGroupList.Groups(0).LastArticle, 20);
     EXPECT_EQ(events, (Strings { "retrieving", "retrieved" }));
+}
+
+TEST_F(NntpClientTest, CommandsFromElsewhereAreRefusedWhileOneIsUnderway)
+{
+    // A multipart article: the decoder lets the event loop run between parts.
+    group->overrides["ARTICLE"] = "220 1 <1@test>\r\nMIME-Version: 1.0\r\n"
+                                  "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n"
+                                  "--b\r\nContent-Type: image/jpeg; name=x.jpg\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n\r\nQUJD\r\n--b--\r\n.\r\n";
+    SelectTestGroup();
+    const auto sent = RecordSentLines(client);
+    Strings refused;
+    int refusedInDecoder = 0;
+    std::function<void()> elsewhere = [&] {
+        try {
+            client.SetCurrentArticle(5);
+        } catch (const ESocketError& e) {
+            refused.push_back(e.Message());
+        }
+    };
+    // Fires at every turn of the event loop, that is inside every wait.
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { elsewhere(); });
+    timer.start();
+    SetMessagePump([&] {
+        ++refusedInDecoder;
+        elsewhere();
+    });
+    // The walk's own handler fetches between commands, as the harvest does.
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { client.RetrieveArticleByNumber(client.HeaderList.Entries(num).Number); };
+    client.RetrieveHeaders(2, false);
+    SetMessagePump({});
+
+    EXPECT_EQ(*sent,
+        (Strings { "STAT 1", "HEAD", "STAT 1", "HEAD", "ARTICLE", "NEXT", "HEAD", "STAT 2", "HEAD", "ARTICLE",
+            "NEXT" }));
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2 }));
+    EXPECT_EQ(client.CurrentArticle(), 3);
+    EXPECT_EQ(article.Attachments().Count(), 1);
+    EXPECT_GT(refusedInDecoder, 0);
+    ASSERT_GT(refused.size(), size_t(refusedInDecoder));
+    EXPECT_EQ(refused, Strings(refused.size(), "Another command is in progress on this connection"));
+
+    // Cancel is no command: it ends the wait it arrives in.
+    elsewhere = [&] { client.Cancel(); };
+    EXPECT_THROW(client.RetrieveHeaders(1, true), ECanceledError);
+    EXPECT_FALSE(client.Connected());
+    client.OnNextHeaderRetrieved = nullptr;
 }
 
 // A form-like owner of components.
