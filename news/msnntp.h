@@ -1,6 +1,13 @@
 // The news-reading client: selects a group, walks its article headers one by
 // one, fetches whole articles into a TmsArticle and fetches the server's
 // newsgroup list. Reader commands only; it never posts or authenticates.
+//
+// One command at a time: while a command waits for its reply (or its
+// article is decoded) the event loop runs other code, and an operation
+// started from there raises "Another command is in progress on this
+// connection" without sending anything. Cancel works at any time, and the
+// client's own events fire between commands, so their handlers may issue
+// commands (the harvest fetches articles from OnNextHeaderRetrieved).
 #pragma once
 
 #include <cstdint>

@@ -152,6 +152,7 @@ private:
     // Stops the timer and fires OnError; returns the text as the handler
     // left it.
     std::string FireError(std::string text);
+    // Only fires OnError.
     std::string FireErrorEvent(std::string text);
     void WaitUntil(const std::function<bool()>& done);
     void WaitForData();
