@@ -86,6 +86,65 @@ void TPersistent::CannotAssign(const TPersistent& source) const
     throw EConvertError(Format("Cannot assign a %s to a %s", source.ClassName(), ClassName()));
 }
 
+// --- TComponent -------------------------------------------------------------
+
+TComponent::TComponent(TComponent* owner)
+    : owner_(owner)
+{
+    if (owner_)
+        owner_->components_.push_back(this);
+}
+
+TComponent::~TComponent()
+{
+    // Those linked to this component forget it first, then the owned
+    // components go, and the owner forgets it last.
+    while (!linked_.empty()) {
+        TComponent* other = linked_.back();
+        linked_.pop_back();
+        other->Unlink(this);
+        other->ComponentRemoved(this);
+    }
+    DestroyComponents();
+    if (owner_)
+        owner_->RemoveComponent(this);
+}
+
+TComponent& TComponent::Components(int index) const
+{
+    CheckListIndex(index, ComponentCount());
+    return *components_[size_t(index)];
+}
+
+void TComponent::DestroyComponents()
+{
+    // Each component leaves the list itself as it is freed.
+    while (!components_.empty())
+        delete components_.back();
+}
+
+void TComponent::FreeNotification(TComponent* component)
+{
+    if (!component || component == this
+        || std::find(linked_.begin(), linked_.end(), component) != linked_.end())
+        return;
+    linked_.push_back(component);
+    component->linked_.push_back(this);
+}
+
+void TComponent::ComponentRemoved(TComponent*) { }
+
+void TComponent::Unlink(TComponent* component)
+{
+    linked_.erase(std::remove(linked_.begin(), linked_.end(), component), linked_.end());
+}
+
+void TComponent::RemoveComponent(TComponent* component)
+{
+    components_.erase(std::remove(components_.begin(), components_.end(), component), components_.end());
+    ComponentRemoved(component);
+}
+
 // --- TStream ----------------------------------------------------------------
 
 int64_t TStream::Size()

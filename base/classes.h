@@ -93,10 +93,36 @@ private:
 
 // A named, tagged object that may be in a design-time state and is told
 // when its stored settings have been loaded.
+//
+// A component created with an owner belongs to it: the owner frees its
+// components when it is freed, the last created first. Owned components
+// are therefore created with new; freeing one earlier (delete) is fine, it
+// leaves its owner's list. A component that refers to another one it does
+// not own asks it for a free notification (ReferTo does); whichever of the
+// two is freed first tells the other through ComponentRemoved, so no
+// reference outlives its component.
 class TComponent : public TPersistent {
 public:
+    explicit TComponent(TComponent* owner = nullptr);
+    ~TComponent() override;
+    TComponent(const TComponent&) = delete;
+    TComponent& operator=(const TComponent&) = delete;
+
     std::string Name;
     intptr_t Tag = 0;
+
+    TComponent* Owner() const { return owner_; }
+    int ComponentCount() const { return int(components_.size()); }
+    // Index outside 0..ComponentCount-1 raises "List index out of bounds (%d)".
+    TComponent& Components(int index) const;
+    // Frees the owned components, the last first. A descendant whose
+    // components call back into it while they go (events, notifications)
+    // calls this first thing in its own destructor.
+    void DestroyComponents();
+
+    // Links this component and component: when either is freed, the other's
+    // ComponentRemoved is called with it. Linking twice links once.
+    void FreeNotification(TComponent* component);
 
     bool Designing() const { return designing_; }
     void SetDesigning(bool designing) { designing_ = designing; }
@@ -104,8 +130,30 @@ public:
     // Called once the component's stored settings have been applied.
     virtual void AfterLoad() { }
 
+protected:
+    // component is being freed: one this component owns or is linked with
+    // by FreeNotification. Overrides clear their references to it and call
+    // the inherited version. component is half destroyed by now: compare
+    // it, never use it.
+    virtual void ComponentRemoved(TComponent* component);
+
+    // Points a reference field at value and links the two, so that
+    // ComponentRemoved hears of value's end.
+    template <typename T> void ReferTo(T*& field, T* value)
+    {
+        field = value;
+        if (value)
+            FreeNotification(value);
+    }
+
 private:
+    TComponent* owner_ = nullptr;
+    std::vector<TComponent*> components_;
+    std::vector<TComponent*> linked_;
     bool designing_ = false;
+
+    void Unlink(TComponent* component);
+    void RemoveComponent(TComponent* component);
 };
 
 // Memory for multi-megabyte buffers (articles, pictures). Fresh pages are

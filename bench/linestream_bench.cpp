@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "news/linestream.h"
+#include "base/linestream.h"
 #include "news/msnwscls.h"
 
 namespace lumigrab {

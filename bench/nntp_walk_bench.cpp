@@ -42,7 +42,7 @@ void PrepareClient(TmsNNTP& client, TmsArticle& article)
     client.SetWinsockLoaded(true);
     client.Server = ServerAddress();
     client.TimeOut = 60;
-    client.Article = &article;
+    client.SetArticle(&article);
 }
 
 // One HEAD and one NEXT per article, from the first to the last.

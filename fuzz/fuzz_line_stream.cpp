@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "news/linestream.h"
+#include "base/linestream.h"
 
 namespace {
 

@@ -23,20 +23,12 @@ bool AllAlternatives(const TmsAttList& attachments)
     return attachments.Count() > 0;
 }
 
-bool OnlyDots(std::string_view name)
-{
-    return name.find_first_not_of('.') == std::string_view::npos;
-}
-
 } // namespace
 
-std::string_view BareFileName(std::string_view fileName)
+TmsCustomMessage::TmsCustomMessage(TComponent* owner)
+    : TComponent(owner)
 {
-    const size_t separator = fileName.find_last_of("/\\:");
-    return separator == std::string_view::npos ? fileName : fileName.substr(separator + 1);
 }
-
-TmsCustomMessage::TmsCustomMessage() = default;
 
 TmsCustomMessage::~TmsCustomMessage()
 {
@@ -122,16 +114,10 @@ void TmsCustomMessage::Validate() const
         throw EMessageError("The address of sender is required");
 }
 
-void TmsCustomMessage::SaveAttachment(int index, const std::string& folder)
+std::string TmsCustomMessage::SaveAttachment(int index, const std::string& folder) const
 {
     const TmsAttItem& item = attachments_.Items(index);
-    // The name comes from a stranger's article: only a bare name inside
-    // folder is ever written.
-    const std::string name(BareFileName(item.FileName()));
-    const std::string fileName = AddBackslash(folder) + name;
-    if (OnlyDots(name) || name.find('\0') != std::string::npos)
-        throw EFCreateError(Format("Cannot create file %s", fileName.c_str()));
-    item.Stream.SaveToFile(fileName);
+    return SaveNewFile(folder, item.FileName(), item.Stream.View());
 }
 
 void TmsCustomMessage::CopyFrom(const TPersistent& source)

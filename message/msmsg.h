@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/classes.h"
+#include "base/filenames.h"
 #include "base/sysutils.h"
 #include "message/msmsgcls.h"
 
@@ -22,7 +23,7 @@ public:
 
 class TmsCustomMessage : public TComponent {
 public:
-    TmsCustomMessage();
+    explicit TmsCustomMessage(TComponent* owner = nullptr);
     ~TmsCustomMessage() override;
     TmsCustomMessage(const TmsCustomMessage&) = delete;
     TmsCustomMessage& operator=(const TmsCustomMessage&) = delete;
@@ -76,9 +77,11 @@ public:
     virtual void Clear();
     virtual void SetFromHeaders(const TmsHeaders& headerList) = 0;
 
-    // Writes attachment index into folder under its bare file name (any
-    // folder part of the name is dropped, so nothing lands outside folder).
-    void SaveAttachment(int index, const std::string& folder);
+    // Writes attachment index into a new file in folder and returns its
+    // path. The file name follows the policy of base/filenames.h: the bare,
+    // safe name of the attachment, numbered when it is taken; no existing
+    // file is replaced and no link followed.
+    std::string SaveAttachment(int index, const std::string& folder) const;
 
     void CopyFrom(const TPersistent& source) override;
     void AfterLoad() override;
@@ -97,6 +100,8 @@ private:
 
 class TmsArticle : public TmsCustomMessage {
 public:
+    using TmsCustomMessage::TmsCustomMessage;
+
     std::string NewsGroups;
     std::string MessageID;
     std::string Path;
@@ -111,8 +116,5 @@ public:
     void SetFromHeaders(const TmsHeaders& headerList) override;
     void CopyFrom(const TPersistent& source) override;
 };
-
-// The name part of a file name: the text after the last '/', '\' or ':'.
-std::string_view BareFileName(std::string_view fileName);
 
 } // namespace lumigrab

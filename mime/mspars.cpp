@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "base/filenames.h"
 #include "base/messagepump.h"
 #include "message/msutils.h"
 #include "mime/msmime.h"
@@ -48,18 +49,6 @@ TAttEncoding AttEncodingFor(DataMode mode)
 bool Contains(std::string_view text, std::string_view part)
 {
     return text.find(part) != std::string_view::npos;
-}
-
-// Attachment names come from strangers' articles: keep only the bare name
-// so that saving it can never reach outside the picture folder. A name of
-// nothing but dots counts as no name.
-std::string SafeAttachmentName(std::string_view rawName)
-{
-    std::string_view name = rawName.substr(0, rawName.find('\0'));
-    name = BareFileName(name);
-    if (name.find_first_not_of('.') == std::string_view::npos)
-        return "";
-    return std::string(name);
 }
 
 std::string NumberedName(const char* prefix, const TmsAttList& attachments)
@@ -276,7 +265,7 @@ void TmsCustomDecoder::DecodeUUBlocks()
     do {
         DecodingAttachment([&] {
             auto item = std::make_unique<TmsAttItem>();
-            std::string name = SafeAttachmentName(GetUUFileName(line_));
+            std::string name = SafeFileName(GetUUFileName(line_));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
             const size_t reserved = ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
             while (ReadLine() && line_ != "`" && !SameText(line_, "END")) {
@@ -341,15 +330,15 @@ void TmsCustomDecoder::DecodeSingleAttachment()
         auto item = std::make_unique<TmsAttItem>();
         const std::string contentType = FHeaders.GetFieldValue("Content-type");
         const std::string mainType = ExtractMainValue(contentType);
-        item->SetFileName(SafeAttachmentName(GetParamValue("name", contentType)));
+        item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
         item->SetContentType(mainType);
         PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")),
             decoded_ };
         item->SetEncoding(AttEncodingFor(part.mode));
         if (item->FileName().empty()) {
             const TAttEncoding encoding = item->Encoding();
-            std::string name = SafeAttachmentName(
-                GetParamValue("filename", FHeaders.GetFieldValue("Content-Disposition")));
+            std::string name
+                = SafeFileName(GetParamValue("filename", FHeaders.GetFieldValue("Content-Disposition")));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
             item->SetEncoding(encoding);
             item->SetContentType(mainType);
@@ -503,7 +492,7 @@ bool TmsCustomDecoder::DecodeOnePart()
         if (contentType.empty())
             contentType = "text/plain";
         item->SetContentType(ExtractMainValue(contentType));
-        item->SetFileName(SafeAttachmentName(GetParamValue("name", contentType)));
+        item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
         PartDecoder part { *item, DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding")),
             decoded_ };
         item->SetEncoding(AttEncodingFor(part.mode));
@@ -525,7 +514,7 @@ void TmsCustomDecoder::NameUnnamedPart(TmsAttItem& item)
 {
     const TAttEncoding encoding = item.Encoding();
     item.SetFileName(
-        SafeAttachmentName(GetParamValue("filename", FPartHeaders.GetFieldValue("Content-Disposition"))));
+        SafeFileName(GetParamValue("filename", FPartHeaders.GetFieldValue("Content-Disposition"))));
     item.SetEncoding(encoding);
     if (!item.FileName().empty())
         return;

@@ -12,7 +12,7 @@
 #include "base/sysutils.h"
 #include "message/msmsg.h"
 #include "message/msmsgcls.h"
-#include "news/linestream.h"
+#include "base/linestream.h"
 
 namespace lumigrab {
 

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <filesystem>
-#include <memory>
 
+#include "base/filenames.h"
 #include "base/sysutils.h"
 
 namespace lumigrab {
@@ -18,64 +15,6 @@ constexpr std::array<std::string_view, 9> MultiPartMarkers
     = { "0/", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9" };
 constexpr std::array<std::string_view, 7> PictureExtensions
     = { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" };
-// Gives up numbering a taken name after this many tries.
-constexpr int MaxNameTries = 10000;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Names come from strangers: a name that is empty, a folder reference
-// or carries control characters is not written at all.
-bool IsUsableName(std::string_view name)
-{
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 32)
-            return false;
-    }
-    return true;
-}
-
-// "a.jpg" -> "a_2.jpg"; a name without a dot is prefixed ("2_ajpg"), so
-// the last three characters, which decide what is a picture, stay.
-std::string NumberedName(std::string_view name, int number)
-{
-    const std::string suffix = std::to_string(number);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos)
-        return suffix + "_" + std::string(name);
-    return std::string(name.substr(0, dot)) + "_" + suffix + std::string(name.substr(dot));
-}
-
-// Creates a new file under name, or a numbered variant when the name is
-// taken. Exclusive creation never writes through an existing file or
-// symbolic link.
-FilePtr CreateNewFile(const std::filesystem::path& folder, std::string_view name, std::string& path)
-{
-    for (int number = 1; number <= MaxNameTries; ++number) {
-        const std::string candidate = number == 1 ? std::string(name) : NumberedName(name, number);
-        path = (folder / candidate).string();
-        errno = 0;
-        if (std::FILE* file = std::fopen(path.c_str(), "wbx"))
-            return FilePtr(file);
-        if (errno != EEXIST)
-            break;
-    }
-    throw EFCreateError(Format("Cannot create file %s", path.c_str()));
-}
-
-void WriteAll(FilePtr file, std::string_view bytes, const std::string& path)
-{
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        std::remove(path.c_str());
-        throw EInOutError(Format("Cannot write file %s", path.c_str()));
-    }
-}
 
 } // namespace
 
@@ -116,12 +55,10 @@ std::vector<std::string> SavePictures(
     const TmsAttList& attachments = message.Attachments();
     for (int i = 0; i < attachments.Count(); ++i) {
         const TmsAttItem& item = attachments.Items(i);
-        const std::string_view name = BareFileName(item.FileName());
-        if (!IsUsableName(name) || !HasPictureExtension(name))
+        const std::string name = SafeFileName(item.FileName());
+        if (name.empty() || !HasPictureExtension(name))
             continue;
-        std::string path;
-        FilePtr file = CreateNewFile(folder, name, path);
-        WriteAll(std::move(file), item.Stream.View(), path);
+        std::string path = SaveNewFile(folder, name, item.Stream.View());
         // Reported at once, so a later attachment that fails to write does
         // not hide the pictures already on disk.
         if (kept)
@@ -155,8 +92,8 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     if (IsMultiPartSubject(subject))
         return false;
     client_.RetrieveArticleByNumber(number);
-    if (client_.Article)
-        SavePictures(*client_.Article, folder_, OnPictureKept);
+    if (TmsArticle* article = client_.Article())
+        SavePictures(*article, folder_, OnPictureKept);
     return true;
 }
 

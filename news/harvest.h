@@ -32,18 +32,18 @@ bool HasPictureExtension(std::string_view fileName);
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
 
-// Writes the picture attachments of message into folder and returns their
-// paths in attachment order. Names are reduced to bare names; a name that
-// is taken gets a number ("a.jpg" -> "a_2.jpg"), so no file already in the
-// folder is overwritten. Other attachments are not written. kept is called
-// with each path as soon as its file is complete. Raises EFCreateError /
-// EInOutError when a file cannot be created or written.
+// Writes the picture attachments of message into new files in folder and
+// returns their paths in attachment order. Names follow base/filenames.h:
+// bare and safe, numbered when taken ("a.jpg" -> "a-1.jpg"), so no file
+// already in the folder is replaced. Other attachments are not written.
+// kept is called with each path as soon as its file is complete. Raises
+// EFCreateError / EInOutError when a file cannot be created or written.
 std::vector<std::string> SavePictures(
     const TmsCustomMessage& message, const std::string& folder, const PictureKeptEvent& kept = {});
 
 class THarvest {
 public:
-    // client.Article receives the fetched articles; folder must exist.
+    // client.Article() receives the fetched articles; folder must exist.
     THarvest(TmsNNTP& client, std::string folder);
 
     // The full path of each picture kept, as it is kept.

@@ -20,6 +20,7 @@ const char* const SNoGroupSelected = "Newsgroup has not been selected";
 const char* const SArticleNotAssigned = "Article has not been assigned";
 const char* const SConnectionClosed = "Connection closed by the server";
 const char* const SInvalidArgument = "Invalid command argument";
+const char* const SBusy = "Another command is in progress on this connection";
 
 std::string WithArgument(std::string_view command, std::string_view argument)
 {
@@ -45,7 +46,8 @@ bool IsReplyCode(std::string_view reply, std::string_view code)
 
 } // namespace
 
-TmsNNTP::TmsNNTP()
+TmsNNTP::TmsNNTP(TComponent* owner)
+    : TmsMailBase(owner)
 {
     ServiceName = "nntp";
     DefaultPort = NntpPort;
@@ -79,7 +81,40 @@ void TmsNNTP::CheckReply(const std::string& reply)
     RaiseSocketError(reply);
 }
 
+// Marks the stretch in which the client waits for the server or decodes,
+// that is, in which the event loop runs code from elsewhere.
+class TmsNNTP::TBusy {
+public:
+    explicit TBusy(TmsNNTP& client)
+        : client_(client)
+    {
+        client_.busy_ = true;
+    }
+    ~TBusy() { client_.busy_ = false; }
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+private:
+    TmsNNTP& client_;
+};
+
+// A second command would read the reply meant for the first one. The
+// running operation's own events fire outside the busy stretches, so its
+// handlers may still issue commands.
+void TmsNNTP::RequireIdle()
+{
+    if (busy_)
+        RaiseSocketErrorKeepingTimer(SBusy);
+}
+
 void TmsNNTP::Command(std::string_view line)
+{
+    RequireIdle();
+    const TBusy busy(*this);
+    SendCommand(line);
+}
+
+void TmsNNTP::SendCommand(std::string_view line)
 {
     SendLine(line);
     ReadServerReply();
@@ -99,7 +134,9 @@ void TmsNNTP::ReadServerReply()
 // accepted reply (such as 421) would hang until the time-out.
 void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize)
 {
-    Command(line);
+    RequireIdle();
+    const TBusy busy(*this);
+    SendCommand(line);
     if (LastReply[0] != '2')
         RaiseSocketError(LastReply);
     ReadMultiLine(data, expectedSize);
@@ -113,12 +150,13 @@ void TmsNNTP::RequireGroup()
 
 void TmsNNTP::RequireArticle()
 {
-    if (!Article)
+    if (!article_)
         RaiseSocketError(std::string(SArticleNotAssigned));
 }
 
 void TmsNNTP::SetNewsGroup(std::string_view value)
 {
+    RequireIdle();
     if (SameText(value, newsGroup_))
         return;
     if (!IsSafeArgument(value))
@@ -136,6 +174,7 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
 
 void TmsNNTP::SetCurrentArticle(int32_t number)
 {
+    RequireIdle();
     RequireGroup();
     Command("STAT " + std::to_string(number));
     currentArticle_ = ExtractWordAsInt(LastReply, 1);
@@ -143,6 +182,7 @@ void TmsNNTP::SetCurrentArticle(int32_t number)
 
 bool TmsNNTP::NextArticle()
 {
+    RequireIdle();
     RequireGroup();
     Command("NEXT");
     if (IsReplyCode(LastReply, "421"))
@@ -153,6 +193,7 @@ bool TmsNNTP::NextArticle()
 
 void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
 {
+    RequireIdle();
     RequireGroup();
     TMemoryStream data;
     DataCommand("HEAD", data, -1);
@@ -163,6 +204,7 @@ void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
 
 void TmsNNTP::RetrieveHeaders(int count, bool append)
 {
+    RequireIdle();
     RequireGroup();
     if (!append)
         HeaderList.Clear();
@@ -205,12 +247,14 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
 
 void TmsNNTP::RetrieveArticle()
 {
+    RequireIdle();
     RequireGroup();
     ReadArticle("");
 }
 
 void TmsNNTP::RetrieveArticleByNumber(int32_t number)
 {
+    RequireIdle();
     RequireGroup();
     RequireArticle();
     SetCurrentArticle(number);
@@ -233,21 +277,27 @@ int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
 
 void TmsNNTP::ReadArticle(std::string_view ref)
 {
+    RequireIdle();
     RequireArticle();
     if (!IsSafeArgument(ref))
         RaiseSocketError(std::string(SInvalidArgument));
     TMemoryStream buffer;
     const int32_t lines = ReadLineCount(ref, buffer);
-    Article->Clear();
+    article_->Clear();
     buffer.Clear();
     DataCommand(WithArgument("ARTICLE", ref), buffer, lines);
     buffer.SetPosition(0);
-    Article->LoadFromStream(buffer);
+    {
+        // The decoder lets the event loop run between parts.
+        const TBusy busy(*this);
+        article_->LoadFromStream(buffer);
+    }
     Fire(OnArticleRetrieved);
 }
 
 void TmsNNTP::RetrieveNewsGroupList()
 {
+    RequireIdle();
     Connect();
     NewsGroupList.Clear();
     Fire(OnRetrievingNewsGroupList);
@@ -270,6 +320,8 @@ void TmsNNTP::SaveNewsGroupList(const std::string& fileName) const
 
 void TmsNNTP::Open()
 {
+    RequireIdle();
+    const TBusy busy(*this);
     ResetState();
     CheckServer();
     TmsMailBase::Open();
@@ -277,12 +329,16 @@ void TmsNNTP::Open()
 
 void TmsNNTP::StartSession()
 {
+    RequireIdle();
+    const TBusy busy(*this);
     ConnectSocket();
     ReadServerReply();
 }
 
 void TmsNNTP::EndSession()
 {
+    RequireIdle();
+    const TBusy busy(*this);
     newsGroup_.clear();
     try {
         SendLine("QUIT");
@@ -294,10 +350,15 @@ void TmsNNTP::EndSession()
     Close();
 }
 
+void TmsNNTP::SetArticle(TmsArticle* article)
+{
+    ReferTo(article_, article);
+}
+
 void TmsNNTP::ComponentRemoved(TComponent* component)
 {
-    if (component == Article)
-        Article = nullptr;
+    if (component == article_)
+        article_ = nullptr;
     TmsMailBase::ComponentRemoved(component);
 }
 

@@ -1,6 +1,13 @@
 // The news-reading client: selects a group, walks its article headers one by
 // one, fetches whole articles into a TmsArticle and fetches the server's
 // newsgroup list. Reader commands only; it never posts or authenticates.
+//
+// One command at a time: while a command waits for its reply (or its
+// article is decoded) the event loop runs other code, and an operation
+// started from there raises "Another command is in progress on this
+// connection" without sending anything. Cancel works at any time, and the
+// client's own events fire between commands, so their handlers may issue
+// commands (the harvest fetches articles from OnNextHeaderRetrieved).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +23,7 @@ namespace lumigrab {
 
 class TmsNNTP : public TmsMailBase {
 public:
-    TmsNNTP();
+    explicit TmsNNTP(TComponent* owner = nullptr);
     ~TmsNNTP() override;
 
     const char* ClassName() const override { return "TmsNNTP"; }
@@ -42,9 +49,10 @@ public:
     TmsNgInfoList HeaderList;
     // Groups from the last LIST or list file.
     TmsNewsGroupList NewsGroupList;
-    // Where fetched articles are loaded; not owned. Must be set before an
-    // article is fetched.
-    TmsArticle* Article = nullptr;
+    // Where fetched articles are loaded; not owned, and forgotten when it
+    // is freed. Must be set before an article is fetched.
+    TmsArticle* Article() const { return article_; }
+    void SetArticle(TmsArticle* article);
     // The last reply line, without its line end.
     std::string LastReply;
 
@@ -87,9 +95,18 @@ public:
     void Open() override;
     void StartSession() override;
     void EndSession() override;
+
+protected:
+    // Forgets Article when that component is freed.
     void ComponentRemoved(TComponent* component) override;
 
 private:
+    class TBusy;
+
+    TmsArticle* article_ = nullptr;
+    // While a command waits for its reply or its article is decoded, other
+    // code runs from the event loop; commands from there are refused.
+    bool busy_ = false;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;
@@ -97,7 +114,11 @@ private:
     int32_t currentArticle_ = 0;
     int32_t lastHeaderNumber_ = -1;
 
+    // Raises "Another command is in progress on this connection" while a
+    // command waits for its reply or its article is decoded.
+    void RequireIdle();
     void Command(std::string_view line);
+    void SendCommand(std::string_view line);
     void DataCommand(std::string_view line, TStream& data, int expectedSize);
     // Reads a reply; raises when the server hung up instead.
     void ReadServerReply();

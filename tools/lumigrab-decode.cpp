@@ -2,21 +2,24 @@
 //
 //     lumigrab-decode [--body] ARTICLE_FILE [FOLDER]
 //
-// Every attachment is written into FOLDER (default: the current folder) and
-// reported as "name<TAB>content type<TAB>size". Exit status: 0 when the
-// article was read (a recovery result counts), 1 when the article cannot be
-// read or decoded or an attachment cannot be written, 2 on wrong usage.
+// Every attachment is written into a new file in FOLDER (default: the
+// current folder) and reported as "name<TAB>content type<TAB>size". Names
+// follow base/filenames.h: no file already there is replaced, a taken name
+// is numbered ("a.jpg" -> "a-1.jpg"). Control characters are never printed
+// raw; they appear as \xHH. Exit status: 0 when the article was read (a
+// recovery result counts), 1 when the article cannot be read or decoded or
+// an attachment cannot be written, 2 on wrong usage.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/classes.h"
+#include "base/filenames.h"
 #include "base/sysutils.h"
 #include "message/msmsg.h"
 
@@ -28,6 +31,27 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 
 constexpr const char* ProgramName = "lumigrab-decode";
+
+// Control characters from an article would reach the terminal raw (escape
+// sequences) or break the tab-separated listing; they are shown as \xHH.
+std::string Printable(std::string_view text, bool keepTabs = false)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if ((code < 32 && !(keepTabs && c == '\t')) || code == 127)
+            shown += Format("\\x%02X", code);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+void ReportError(std::string_view text)
+{
+    std::fprintf(stderr, "%s: %s\n", ProgramName, Printable(text).c_str());
+}
 
 struct Options {
     bool printBody = false;
@@ -64,7 +88,7 @@ ParseResult ParseArguments(int argc, char** argv, Options& options)
         else if (arg == "--body")
             options.printBody = true;
         else {
-            std::fprintf(stderr, "%s: unknown option '%s'\n", ProgramName, argv[i]);
+            ReportError("unknown option '" + std::string(arg) + "'");
             return ParseResult::Usage;
         }
     }
@@ -101,58 +125,27 @@ void WriteOut(std::string_view text)
 void PrintBody(const TStringList& body)
 {
     for (const std::string& line : body) {
-        WriteOut(line);
+        WriteOut(Printable(line, true));
         WriteOut("\n");
     }
 }
 
-// "name.ext" -> "name-N.ext"; the extension stays last so that viewers
-// still recognise the file.
-std::string NumberedVariant(std::string_view name, int number)
-{
-    const size_t dot = name.rfind('.');
-    const size_t stemEnd = dot == std::string_view::npos || dot == 0 ? name.size() : dot;
-    return std::string(name.substr(0, stemEnd)) + "-" + std::to_string(number)
-        + std::string(name.substr(stemEnd));
-}
-
-// Two attachments of one article may carry the same name; the later one
-// gets a numbered name instead of overwriting the earlier one on disk.
-void GiveUnusedName(TmsAttItem& item, std::set<std::string>& written)
-{
-    const std::string name(BareFileName(item.FileName()));
-    std::string unused = name;
-    for (int number = 1; written.count(unused) != 0; ++number)
-        unused = NumberedVariant(name, number);
-    if (unused != name) {
-        // Renaming re-derives type and encoding; the decoded ones stand.
-        const std::string contentType = item.ContentType();
-        const TAttEncoding encoding = item.Encoding();
-        item.SetFileName(unused);
-        item.SetContentType(contentType);
-        item.SetEncoding(encoding);
-    }
-    written.insert(unused);
-}
-
 // Saves every attachment; one that fails does not stop the others.
-bool SaveAttachments(TmsArticle& article, const std::string& folder)
+bool SaveAttachments(const TmsArticle& article, const std::string& folder)
 {
     bool allSaved = true;
-    std::set<std::string> written;
     for (int i = 0; i < article.Attachments().Count(); ++i) {
-        TmsAttItem& item = article.Attachments().Items(i);
-        GiveUnusedName(item, written);
+        const TmsAttItem& item = article.Attachments().Items(i);
+        std::string path;
         try {
-            article.SaveAttachment(i, folder);
+            path = article.SaveAttachment(i, folder);
         } catch (const Exception& e) {
-            std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+            ReportError(e.Message());
             allSaved = false;
             continue;
         }
-        const std::string line = Format("%s\t%s\t%lld\n", std::string(BareFileName(item.FileName())).c_str(),
-            item.ContentType().c_str(), static_cast<long long>(item.Stream.View().size()));
-        WriteOut(line);
+        WriteOut(Printable(BareFileName(path)) + "\t" + Printable(item.ContentType()) + "\t"
+            + std::to_string(item.Stream.View().size()) + "\n");
     }
     return allSaved;
 }
@@ -166,11 +159,10 @@ int Run(const Options& options)
         TFileStream source(options.articleFile, TFileStream::Mode::OpenRead);
         article.LoadFromStream(source);
     } catch (const EFOpenError& e) {
-        std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+        ReportError(e.Message());
         return ExitFailure;
     } catch (const Exception& e) {
-        std::fprintf(
-            stderr, "%s: cannot decode %s: %s\n", ProgramName, options.articleFile.c_str(), e.what());
+        ReportError("cannot decode " + options.articleFile + ": " + e.Message());
         return ExitFailure;
     }
 
@@ -204,7 +196,7 @@ int main(int argc, char** argv)
     try {
         return Run(options);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", ProgramName, e.what());
+        ReportError(e.what());
         return ExitFailure;
     }
 }

@@ -121,7 +121,7 @@ int Run(const Options& options)
     client.Server = options.server;
     client.TimeOut = 600;
     client.LogFileName = options.logFile;
-    client.Article = &article;
+    client.SetArticle(&article);
     ReportStatus(client);
     THarvest harvest(client, options.folder);
     try {

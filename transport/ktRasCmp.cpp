@@ -33,8 +33,9 @@ struct TktRas::Private {
     QTimer timer;
 };
 
-TktRas::TktRas(std::unique_ptr<TRasService> service)
-    : ras_(service ? std::move(service) : NoDialUpService())
+TktRas::TktRas(TComponent* owner, std::unique_ptr<TRasService> service)
+    : TComponent(owner)
+    , ras_(service ? std::move(service) : NoDialUpService())
     , d_(std::make_unique<Private>())
 {
     d_->timer.setInterval(1000);

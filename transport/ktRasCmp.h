@@ -29,7 +29,7 @@ using TRasMessageBox = std::function<void(const std::string& text)>;
 class TktRas : public TComponent {
 public:
     // Without a service the platform's own (none on this system) is used.
-    explicit TktRas(std::unique_ptr<TRasService> service = nullptr);
+    explicit TktRas(TComponent* owner = nullptr, std::unique_ptr<TRasService> service = nullptr);
     ~TktRas() override;
     TktRas(const TktRas&) = delete;
     TktRas& operator=(const TktRas&) = delete;

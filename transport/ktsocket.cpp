@@ -138,8 +138,9 @@ struct TktSocket::Private {
     }
 };
 
-TktSocket::TktSocket()
-    : d_(std::make_unique<Private>())
+TktSocket::TktSocket(TComponent* owner)
+    : TComponent(owner)
+    , d_(std::make_unique<Private>())
 {
     d_->timer.setInterval(1000);
     QObject::connect(&d_->timer, &QTimer::timeout, &d_->window, [this] { TimerTick(); });
@@ -227,10 +228,16 @@ int TktSocket::ServerPort() const
     return port > 0 && port <= 65535 ? port : 0;
 }
 
+void TktSocket::SetRAS(TktRas* ras)
+{
+    ReferTo(ras_, ras);
+}
+
 void TktSocket::ComponentRemoved(TComponent* component)
 {
-    if (component && component == RAS)
-        RAS = nullptr;
+    if (component == ras_)
+        ras_ = nullptr;
+    TComponent::ComponentRemoved(component);
 }
 
 void TktSocket::ResetState()
@@ -287,6 +294,11 @@ void TktSocket::RaiseSocketError(int code)
 std::string TktSocket::FireError(std::string text)
 {
     StopTimer();
+    return FireErrorEvent(std::move(text));
+}
+
+std::string TktSocket::FireErrorEvent(std::string text)
+{
     if (OnError)
         OnError(this, text);
     return text;
@@ -295,6 +307,11 @@ std::string TktSocket::FireError(std::string text)
 void TktSocket::RaiseSocketError(std::string text)
 {
     throw ESocketError(FireError(std::move(text)));
+}
+
+void TktSocket::RaiseSocketErrorKeepingTimer(std::string text)
+{
+    throw ESocketError(FireErrorEvent(std::move(text)));
 }
 
 // The handler sees the text, but these two exceptions keep their own.
@@ -356,8 +373,8 @@ void TktSocket::Open()
 {
     if (Connected())
         Close();
-    if (RAS)
-        RAS->Dial();
+    if (ras_)
+        ras_->Dial();
     if (OnOpen)
         OnOpen(this);
     CheckServer();
@@ -705,8 +722,8 @@ void TktSocket::Close()
         if (OnClosed)
             OnClosed(this);
     }
-    if (RAS)
-        RAS->Disconnect();
+    if (ras_)
+        ras_->Disconnect();
 }
 
 void TktSocket::Cancel()

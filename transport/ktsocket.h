@@ -18,7 +18,7 @@ class TktRas;
 
 class TktSocket : public TComponent {
 public:
-    TktSocket();
+    explicit TktSocket(TComponent* owner = nullptr);
     ~TktSocket() override;
     TktSocket(const TktSocket&) = delete;
     TktSocket& operator=(const TktSocket&) = delete;
@@ -39,8 +39,10 @@ public:
     bool SizeInLines = false;
     // Looked up for the port when Server names none.
     std::string ServiceName;
-    // Optional dial-up connection, dialed by Open and hung up by Close.
-    TktRas* RAS = nullptr;
+    // Optional dial-up connection, dialed by Open and hung up by Close; not
+    // owned, and forgotten when it is freed.
+    TktRas* RAS() const { return ras_; }
+    void SetRAS(TktRas* ras);
 
     TNotifyEvent OnOpen;
     TNotifyEvent OnClosing;
@@ -106,10 +108,10 @@ public:
     bool Canceled() const;
     bool TimedOut() const;
 
-    // Clears RAS when component is the dial-up component it names.
-    virtual void ComponentRemoved(TComponent* component);
-
 protected:
+    // Forgets RAS when that component is freed.
+    void ComponentRemoved(TComponent* component) override;
+
     // Raises "Server property is required" when Server is empty.
     void CheckServer();
     // Fires OnError with the code's text and raises ESocketError with the
@@ -117,6 +119,9 @@ protected:
     void RaiseSocketError(int code);
     // The same for a text of the program's own.
     [[noreturn]] void RaiseSocketError(std::string text);
+    // The same, but the timer of a wait in progress keeps running: for a
+    // call refused because another operation waits.
+    [[noreturn]] void RaiseSocketErrorKeepingTimer(std::string text);
     // Fires OnError, closes, raises ETimedOutError.
     [[noreturn]] void RaiseTimedOut();
     // Fires OnError, raises ECanceledError.
@@ -125,6 +130,7 @@ protected:
 private:
     struct Private;
     std::unique_ptr<Private> d_;
+    TktRas* ras_ = nullptr;
 
     // A finished lookup: a Winsock error, or the address or port found.
     struct TLookupResult {
@@ -146,6 +152,8 @@ private:
     // Stops the timer and fires OnError; returns the text as the handler
     // left it.
     std::string FireError(std::string text);
+    // Only fires OnError.
+    std::string FireErrorEvent(std::string text);
     void WaitUntil(const std::function<bool()>& done);
     void WaitForData();
     void WaitForWritable();

@@ -8,6 +8,8 @@ namespace lumigrab {
 
 class TmsMailBase : public TktSocket {
 public:
+    using TktSocket::TktSocket;
+
     const char* ClassName() const override { return "TmsMailBase"; }
 
     // When not connected: Open, then StartSession.

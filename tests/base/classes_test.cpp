@@ -93,3 +93,75 @@ TEST(BulkMemoryTest, LargeBlocksStartOnHugePageBoundaries)
     ReleaseBulk(block, size);
 }
 #endif
+
+namespace {
+
+// Records what it hears in a log shared with the test.
+class TRecorder : public TComponent {
+public:
+    TRecorder(std::string name, std::vector<std::string>& log, TComponent* owner = nullptr)
+        : TComponent(owner)
+        , log_(log)
+    {
+        Name = std::move(name);
+    }
+    ~TRecorder() override { log_.push_back("free " + Name); }
+    const char* ClassName() const override { return "TRecorder"; }
+
+    TRecorder* Partner = nullptr;
+    void SetPartner(TRecorder* partner) { ReferTo(Partner, partner); }
+
+protected:
+    void ComponentRemoved(TComponent* component) override
+    {
+        if (component == Partner)
+            Partner = nullptr;
+        log_.push_back(Name + " heard");
+        TComponent::ComponentRemoved(component);
+    }
+
+private:
+    std::vector<std::string>& log_;
+};
+
+} // namespace
+
+TEST(ComponentTest, OwnerFreesWhatItStillOwnsLastFirst)
+{
+    std::vector<std::string> log;
+    {
+        TRecorder owner("owner", log);
+        new TRecorder("a", log, &owner);
+        auto* b = new TRecorder("b", log, &owner);
+        new TRecorder("c", log, &owner);
+        ASSERT_EQ(owner.ComponentCount(), 3);
+        delete b;
+        ASSERT_EQ(owner.ComponentCount(), 2);
+        EXPECT_EQ(owner.Components(1).Name, "c");
+        EXPECT_EQ(owner.Components(0).Owner(), &owner);
+        ExpectIndexError([&] { owner.Components(2); }, 2);
+    }
+    // The owner hears of each component that goes while it is whole.
+    const std::vector<std::string> expected { "free b", "owner heard", "free owner", "free c", "free a" };
+    EXPECT_EQ(log, expected);
+}
+
+TEST(ComponentTest, ReferencesAreClearedWhicheverSideGoesFirst)
+{
+    std::vector<std::string> log;
+    TRecorder holder("holder", log);
+    auto target = std::make_unique<TRecorder>("target", log);
+    holder.SetPartner(target.get());
+    holder.SetPartner(target.get());
+    target.reset();
+    EXPECT_EQ(holder.Partner, nullptr);
+    EXPECT_EQ(log, (std::vector<std::string> { "free target", "holder heard" }));
+
+    log.clear();
+    TRecorder survivor("survivor", log);
+    {
+        TRecorder gone("gone", log);
+        gone.SetPartner(&survivor);
+    }
+    EXPECT_EQ(log, (std::vector<std::string> { "free gone", "survivor heard" }));
+}

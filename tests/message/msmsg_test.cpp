@@ -216,9 +216,14 @@ TEST_F(MessageFiles, SaveAttachmentWritesTheBareNameInsideTheFolderOnly)
     for (const auto& [name, bare] : cases) {
         TmsArticle article;
         article.Attachments().Add(MakeItem(name, bytes));
-        article.SaveAttachment(0, folder_.string());
+        EXPECT_EQ(article.SaveAttachment(0, folder_.string()), (folder_ / bare).string());
         EXPECT_EQ(ReadFileBytes(folder_ / bare), bytes) << name;
     }
+    // A name that is taken is numbered; the file already there stays.
+    TmsArticle again;
+    again.Attachments().Add(MakeItem("cat.jpg", "again"));
+    EXPECT_EQ(again.SaveAttachment(0, folder_.string()), (folder_ / "cat-1.jpg").string());
+    EXPECT_EQ(ReadFileBytes(folder_ / "cat.jpg"), bytes);
     int outside = 0;
     for (const auto& entry : fs::directory_iterator(root_))
         outside += entry.path() != folder_;

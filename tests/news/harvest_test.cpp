@@ -85,31 +85,32 @@ TEST_F(SavePicturesTest, NamesNeverLeaveTheFolder)
     AddAttachment(article, "C:\\win\\w.bmp", "win");
     AddAttachment(article, "..", "dots");
     AddAttachment(article, "", "empty");
-    AddAttachment(article, "ctl\x01.jpg", "control");
+    AddAttachment(article, "ctl\x01\x1b[2J\t.jpg", "control");
     const auto paths = SavePictures(article, folder.string());
-    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "abs.gif", "up.jpg", "w.bmp" }));
+    EXPECT_EQ(
+        FolderEntries(folder), (std::vector<std::string> { "abs.gif", "ctl__[2J_.jpg", "up.jpg", "w.bmp" }));
     EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
-    EXPECT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths.size(), 4u);
     EXPECT_EQ(ReadFileBytes(folder / "up.jpg"), "up");
 }
 
 TEST_F(SavePicturesTest, TakenNamesGetANumberInsteadOfOverwriting)
 {
     WriteFileBytes(folder / "a.jpg", "older picture");
-    WriteFileBytes(folder / "a_2.jpg", "another older one");
+    WriteFileBytes(folder / "a-1.jpg", "another older one");
     AddAttachment(article, "a.jpg", "first");
     AddAttachment(article, "a.jpg", "second");
     AddAttachment(article, "xjpg", "no dot");
     AddAttachment(article, "xjpg", "no dot again");
     const auto paths = SavePictures(article, folder.string());
     EXPECT_EQ(paths,
-        (std::vector<std::string> { (folder / "a_3.jpg").string(), (folder / "a_4.jpg").string(),
-            (folder / "xjpg").string(), (folder / "2_xjpg").string() }));
+        (std::vector<std::string> { (folder / "a-2.jpg").string(), (folder / "a-3.jpg").string(),
+            (folder / "xjpg").string(), (folder / "1-xjpg").string() }));
     EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), "older picture");
-    EXPECT_EQ(ReadFileBytes(folder / "a_2.jpg"), "another older one");
-    EXPECT_EQ(ReadFileBytes(folder / "a_3.jpg"), "first");
-    EXPECT_EQ(ReadFileBytes(folder / "a_4.jpg"), "second");
-    EXPECT_EQ(ReadFileBytes(folder / "2_xjpg"), "no dot again");
+    EXPECT_EQ(ReadFileBytes(folder / "a-1.jpg"), "another older one");
+    EXPECT_EQ(ReadFileBytes(folder / "a-2.jpg"), "first");
+    EXPECT_EQ(ReadFileBytes(folder / "a-3.jpg"), "second");
+    EXPECT_EQ(ReadFileBytes(folder / "1-xjpg"), "no dot again");
 }
 
 TEST_F(SavePicturesTest, NeverWritesThroughALinkInTheFolder)
@@ -123,8 +124,8 @@ TEST_F(SavePicturesTest, NeverWritesThroughALinkInTheFolder)
     SavePictures(article, folder.string());
     EXPECT_EQ(ReadFileBytes(outside), "precious");
     EXPECT_FALSE(fs::exists(root.Path() / "dangling.jpg"));
-    EXPECT_EQ(ReadFileBytes(folder / "trap_2.jpg"), "attack");
-    EXPECT_EQ(ReadFileBytes(folder / "dangle_2.jpg"), "attack");
+    EXPECT_EQ(ReadFileBytes(folder / "trap-1.jpg"), "attack");
+    EXPECT_EQ(ReadFileBytes(folder / "dangle-1.jpg"), "attack");
 }
 
 TEST_F(SavePicturesTest, NonPicturesDoNotTouchFilesOfTheSameName)
@@ -144,16 +145,37 @@ TEST_F(SavePicturesTest, MissingFolderIsACreateError)
 
 TEST_F(SavePicturesTest, PicturesBeforeAFailureAreReported)
 {
-    // The longest name the file system takes, already present: its
-    // numbered variant is too long.
-    const std::string longest = std::string(251, 'n') + ".jpg";
-    WriteFileBytes(folder / longest, "present");
     AddAttachment(article, "good.jpg", "x");
-    AddAttachment(article, longest, "no room");
+    AddAttachment(article, "lost.jpg", "y");
     std::vector<std::string> reported;
-    EXPECT_THROW(SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); }),
-        EFCreateError);
+    // The folder goes away once the first picture is in it.
+    const auto moveFolder = [&](const std::string& path) {
+        reported.push_back(path);
+        fs::rename(folder, root.Path() / "moved");
+    };
+    EXPECT_THROW(SavePictures(article, folder.string(), moveFolder), EFCreateError);
     EXPECT_EQ(reported, std::vector<std::string> { (folder / "good.jpg").string() });
+}
+
+TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
+{
+    // As the decoder names it: cut to 255 bytes at the stem, so the
+    // picture is still recognised; the second copy is numbered within the
+    // limit too.
+    const std::string name = std::string(300, 'n') + ".jpg";
+    TMemoryStream text;
+    text.WriteString("Subject: long\r\n\r\nbegin 644 " + name + "\r\n#0V%T\r\n`\r\nend\r\n");
+    text.SetPosition(0);
+    article.LoadFromStream(text);
+    const auto first = SavePictures(article, folder.string());
+    const auto second = SavePictures(article, folder.string());
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    const std::string firstName = fs::path(first[0]).filename().string();
+    const std::string secondName = fs::path(second[0]).filename().string();
+    EXPECT_EQ(firstName, std::string(251, 'n') + ".jpg");
+    EXPECT_EQ(secondName, std::string(249, 'n') + "-1.jpg");
+    EXPECT_EQ(ReadFileBytes(second[0]), "Cat");
 }
 
 } // namespace

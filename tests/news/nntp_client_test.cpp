@@ -2,11 +2,15 @@
 // rarely or never gives, and the exact command sequences of the walk.
 #include <gtest/gtest.h>
 
+#include <QObject>
+#include <QTimer>
+
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/messagepump.h"
 #include "message/msmsg.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
@@ -82,7 +86,7 @@ protected:
         client.SetWinsockLoaded(true);
         client.Server = server->Address();
         client.TimeOut = 5;
-        client.Article = &article;
+        client.SetArticle(&article);
         client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 
@@ -116,7 +120,7 @@ TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
 {
     TmsNNTP client;
     TmsArticle article;
-    client.Article = &article;
+    client.SetArticle(&article);
     client.Server = "127.0.0.1:9";
     int errors = 0;
     client.OnError = [&](TObject*, std::string&) { ++errors; };
@@ -356,7 +360,7 @@ TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
     EXPECT_THROW(client.ReadArticle("<id@test>\r\nQUIT"), ESocketError);
     EXPECT_TRUE(sent->empty());
 
-    client.Article = nullptr;
+    client.SetArticle(nullptr);
     SelectTestGroup();
     sent->clear();
     EXPECT_THROW(client.RetrieveArticleByNumber(1), ESocketError);
@@ -393,13 +397,82 @@ TEST_F(NntpClientTest, NewsGroupListFromListReply)
     EXPECT_EQ(events, (Strings { "retrieving", "retrieved" }));
 }
 
-TEST_F(NntpClientTest, RemovedArticleComponentIsForgotten)
+TEST_F(NntpClientTest, CommandsFromElsewhereAreRefusedWhileOneIsUnderway)
 {
-    TmsArticle other;
-    client.ComponentRemoved(&other);
-    EXPECT_EQ(client.Article, &article);
-    client.ComponentRemoved(&article);
-    EXPECT_EQ(client.Article, nullptr);
+    // A multipart article: the decoder lets the event loop run between parts.
+    group->overrides["ARTICLE"] = "220 1 <1@test>\r\nMIME-Version: 1.0\r\n"
+                                  "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n"
+                                  "--b\r\nContent-Type: image/jpeg; name=x.jpg\r\n"
+                                  "Content-Transfer-Encoding: base64\r\n\r\nQUJD\r\n--b--\r\n.\r\n";
+    SelectTestGroup();
+    const auto sent = RecordSentLines(client);
+    Strings refused;
+    int decoderPumpRuns = 0;
+    std::function<void()> elsewhere = [&] {
+        try {
+            client.SetCurrentArticle(5);
+        } catch (const ESocketError& e) {
+            refused.push_back(e.Message());
+        }
+    };
+    // Fires at every turn of the event loop, that is inside every wait.
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] { elsewhere(); });
+    timer.start();
+    SetMessagePump([&] {
+        ++decoderPumpRuns;
+        elsewhere();
+    });
+    struct PumpRestorer {
+        ~PumpRestorer() { SetMessagePump({}); }
+    } restorePump;
+    // The walk's own handler fetches between commands, as the harvest does.
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { client.RetrieveArticleByNumber(client.HeaderList.Entries(num).Number); };
+    client.RetrieveHeaders(2, false);
+
+    EXPECT_EQ(*sent,
+        (Strings { "STAT 1", "HEAD", "STAT 1", "HEAD", "ARTICLE", "NEXT", "HEAD", "STAT 2", "HEAD", "ARTICLE",
+            "NEXT" }));
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2 }));
+    EXPECT_EQ(client.CurrentArticle(), 3);
+    EXPECT_EQ(article.Attachments().Count(), 1);
+    EXPECT_GT(decoderPumpRuns, 0);
+    ASSERT_GT(refused.size(), size_t(decoderPumpRuns));
+    EXPECT_EQ(refused, Strings(refused.size(), "Another command is in progress on this connection"));
+
+    // Cancel is no command: it ends the wait it arrives in.
+    elsewhere = [&] { client.Cancel(); };
+    EXPECT_THROW(client.RetrieveHeaders(1, true), ECanceledError);
+    EXPECT_FALSE(client.Connected());
+    client.OnNextHeaderRetrieved = nullptr;
+}
+
+// A form-like owner of components.
+class TOwnerComponent : public TComponent {
+public:
+    const char* ClassName() const override { return "TOwnerComponent"; }
+};
+
+TEST_F(NntpClientTest, FreedArticleIsForgottenBeforeTheNextFetch)
+{
+    SelectTestGroup();
+    {
+        // Owned by another component, freed by it; then one nobody owns.
+        TOwnerComponent owner;
+        client.SetArticle(new TmsArticle(&owner));
+    }
+    EXPECT_EQ(client.Article(), nullptr);
+    auto loose = std::make_unique<TmsArticle>();
+    client.SetArticle(loose.get());
+    client.RetrieveArticleByNumber(2);
+    EXPECT_EQ(loose->Subject(), "article 2");
+    loose.reset();
+    EXPECT_EQ(client.Article(), nullptr);
+    const auto sent = RecordSentLines(client);
+    ExpectRaises<ESocketError>([&] { client.RetrieveArticleByNumber(3); }, "Article has not been assigned");
+    EXPECT_TRUE(sent->empty());
 }
 
 } // namespace

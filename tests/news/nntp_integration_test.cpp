@@ -59,7 +59,7 @@ protected:
         client.SetWinsockLoaded(true);
         client.Server = server;
         client.TimeOut = 30;
-        client.Article = &article;
+        client.SetArticle(&article);
         client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 

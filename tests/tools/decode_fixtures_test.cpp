@@ -268,6 +268,34 @@ TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
     ExpectSameFiles(expected, FilesBelow(out_));
 }
 
+TEST_F(DecodeTool, FilesAndLinksAlreadyInTheFolderStayAsTheyAre)
+{
+    const fs::path outside = work_.Path() / "outside.jpg";
+    std::ofstream(outside) << "precious";
+    std::ofstream(out_ / "x.jpg") << "mine";
+    fs::create_symlink(outside, out_ / "cat.jpg");
+    const ToolRun single = RunTool({ Fixture("mime_single_name"), out_.string() }, work_.Path());
+    const ToolRun uu = RunTool({ Fixture("uu_grave"), out_.string() }, work_.Path());
+    EXPECT_EQ(0, single.exitCode) << single.err;
+    EXPECT_EQ("x-1.jpg\timage/jpeg\t6000\n", single.out);
+    EXPECT_EQ("cat-1.jpg\timage/jpeg\t4000\n", uu.out);
+    EXPECT_EQ("mine", ReadFileBytes(out_ / "x.jpg"));
+    EXPECT_EQ("precious", ReadFileBytes(outside));
+    EXPECT_EQ(FilesBelow(ArticlesDir / "uu_grave.expected").at("cat.jpg"), ReadFileBytes(out_ / "cat-1.jpg"));
+}
+
+TEST_F(DecodeTool, ControlCharactersNeverReachTheOutputRaw)
+{
+    const fs::path article = work_.Path() / "control.eml";
+    std::ofstream(article, std::ios::binary) << "Subject: control\r\n\r\n"
+                                                "red \x1b[31m text\tcolumn\a\r\n"
+                                                "begin 644 a\x1b[31m\a\tb.jpg\r\n#0V%T\r\n`\r\nend\r\n";
+    const ToolRun run = RunTool({ "--body", article.string(), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("red \\x1B[31m text\tcolumn\\x07\na_[31m__b.jpg\timage/jpeg\t3\n", run.out);
+    EXPECT_EQ("Cat", ReadFileBytes(out_ / "a_[31m__b.jpg"));
+}
+
 TEST_F(DecodeTool, RecoveryResultCountsAsRead)
 {
     const ToolRun run = RunTool({ Fixture("recovery_no_boundary"), out_.string() }, work_.Path());

@@ -91,7 +91,7 @@ public:
 class RasTest : public ::testing::Test {
 protected:
     FakeRas* fake = new FakeRas;
-    TktRas ras { std::unique_ptr<TRasService>(fake) };
+    TktRas ras { nullptr, std::unique_ptr<TRasService>(fake) };
     std::vector<std::string> boxes;
     std::vector<std::string> statuses;
     int disconnectedEvents = 0;
@@ -278,7 +278,7 @@ TEST_F(RasTest, SocketDialsOnOpenAndHangsUpOnClose)
     ras.SetService("Office");
     PlainSocket socket;
     socket.SetWinsockLoaded(true);
-    socket.RAS = &ras;
+    socket.SetRAS(&ras);
     socket.Server = "127.0.0.1:119";
     socket.Open();
     EXPECT_TRUE(ras.Connected());
@@ -287,10 +287,20 @@ TEST_F(RasTest, SocketDialsOnOpenAndHangsUpOnClose)
     socket.Open();
     EXPECT_EQ(fake->dialed.size(), 2u);
     EXPECT_EQ(fake->hungUp.size(), 1u);
-    socket.ComponentRemoved(&ras);
-    EXPECT_EQ(socket.RAS, nullptr);
+}
+
+TEST_F(RasTest, FreedDialUpComponentIsForgotten)
+{
+    auto freed = std::make_unique<TktRas>();
+    PlainSocket socket;
+    socket.SetWinsockLoaded(true);
+    socket.Server = "127.0.0.1:119";
+    socket.SetRAS(freed.get());
+    freed.reset();
+    EXPECT_EQ(socket.RAS(), nullptr);
+    // Opening and closing no longer reach the freed component.
+    socket.Open();
     socket.Close();
-    EXPECT_EQ(fake->hungUp.size(), 1u);
 }
 
 } // namespace

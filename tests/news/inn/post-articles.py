@@ -191,7 +191,7 @@ def post_picture_group(poster, expect):
     # The same name again must not overwrite the first picture.
     sunset2 = picture_bytes(12, 8000)
     poster.post(plain_headers(g, "sunset again"), uuencode("sunset.jpg", sunset2))
-    expect.keep(g, "sunset_2.jpg", sunset2)
+    expect.keep(g, "sunset-1.jpg", sunset2)
 
     poster.post(plain_headers(g, "Closing text note"), text_lines(20))
 

@@ -1,4 +1,4 @@
-#include "news/linestream.h"
+#include "base/linestream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,281 @@
+#include "base/filenames.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+
+#include "base/sysutils.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace lumigrab {
+
+namespace {
+
+// The file operations this policy needs, one set per platform.
+#ifdef _WIN32
+
+constexpr std::string_view PlatformForbidden = "<>\"|?*";
+
+std::wstring WidePath(const std::string& utf8)
+{
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+// Exclusive creation fails on any existing entry, links included.
+int OpenNewFile(const std::string& path, int& error)
+{
+    int file = -1;
+    error = ::_wsopen_s(&file, WidePath(path).c_str(),
+        _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYWR, _S_IREAD | _S_IWRITE);
+    return error == 0 ? file : -1;
+}
+
+bool WriteFully(int file, std::string_view bytes)
+{
+    constexpr size_t Chunk = size_t(1) << 30;
+    while (!bytes.empty()) {
+        const int written = ::_write(file, bytes.data(), unsigned(std::min(bytes.size(), Chunk)));
+        if (written < 0)
+            return false;
+        bytes.remove_prefix(size_t(written));
+    }
+    return true;
+}
+
+bool CloseFile(int file)
+{
+    return ::_close(file) == 0;
+}
+
+void RemoveFile(const std::string& path)
+{
+    ::_wunlink(WidePath(path).c_str());
+}
+
+#else
+
+constexpr std::string_view PlatformForbidden = "";
+
+// O_EXCL alone already refuses an existing link; O_NOFOLLOW says so twice.
+int OpenNewFile(const std::string& path, int& error)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    error = file < 0 ? errno : 0;
+    return file;
+}
+
+bool WriteFully(int file, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(file, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(size_t(written));
+    }
+    return true;
+}
+
+bool CloseFile(int file)
+{
+    return ::close(file) == 0;
+}
+
+void RemoveFile(const std::string& path)
+{
+    ::unlink(path.c_str());
+}
+
+#endif
+
+// A longer "extension" is part of the name, not a type to keep.
+constexpr size_t MaxExtensionBytes = 32;
+// Gives up on a name after this many taken numbers.
+constexpr int MaxNumberTries = 1000000;
+// Forgets every remembered number beyond this many names.
+constexpr size_t MaxRememberedNames = 4096;
+
+bool IsControl(char c)
+{
+    const auto code = static_cast<unsigned char>(c);
+    return code < 32 || code == 127;
+}
+
+bool IsUtf8Continuation(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// text cut to at most bytes, never inside a UTF-8 character. A character
+// has at most three continuation bytes; a longer run is no UTF-8 and is cut
+// where it is.
+std::string_view CutTo(std::string_view text, size_t bytes)
+{
+    if (text.size() <= bytes)
+        return text;
+    size_t end = bytes;
+    while (end > 0 && bytes - end < 3 && IsUtf8Continuation(text[end]))
+        --end;
+    return text.substr(0, IsUtf8Continuation(text[end]) ? bytes : end);
+}
+
+struct TNameParts {
+    std::string_view stem;
+    // With its dot; empty when the name has none worth keeping.
+    std::string_view extension;
+};
+
+TNameParts SplitExtension(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot > MaxExtensionBytes)
+        return { name, {} };
+    return { name.substr(0, dot), name.substr(dot) };
+}
+
+// Fits name into MaxFileNameBytes with room for reserved more bytes,
+// cutting the stem and keeping the extension.
+std::string FitName(std::string_view name, size_t reserved)
+{
+    const TNameParts parts = SplitExtension(name);
+    const size_t room = MaxFileNameBytes - reserved - parts.extension.size();
+    return std::string(CutTo(parts.stem, room)) + std::string(parts.extension);
+}
+
+// The last number used per path of a name, for this run.
+class TNumberMemory {
+public:
+    int Last(const std::string& path)
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = last_.find(path);
+        return found == last_.end() ? 0 : found->second;
+    }
+
+    void Remember(const std::string& path, int number)
+    {
+        const std::lock_guard lock(mutex_);
+        if (last_.size() >= MaxRememberedNames && last_.find(path) == last_.end())
+            last_.clear();
+        last_[path] = number;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::string, int> last_;
+};
+
+TNumberMemory& Numbers()
+{
+    static TNumberMemory memory;
+    return memory;
+}
+
+[[noreturn]] void CannotCreate(const std::string& path)
+{
+    throw EFCreateError(Format("Cannot create file %s", path.c_str()));
+}
+
+struct TNewFile {
+    int handle;
+    std::string path;
+};
+
+// Creates folder/name, or its next free numbered variant.
+TNewFile CreateNewFile(const std::string& folder, const std::string& name)
+{
+    const std::string path = JoinPath(folder, name);
+    int error = 0;
+    int handle = OpenNewFile(path, error);
+    if (handle >= 0)
+        return { handle, path };
+    if (error != EEXIST)
+        CannotCreate(path);
+    int number = Numbers().Last(path);
+    for (int tries = 0; tries < MaxNumberTries; ++tries) {
+        ++number;
+        std::string candidate = JoinPath(folder, NumberedFileName(name, number));
+        handle = OpenNewFile(candidate, error);
+        if (handle >= 0) {
+            Numbers().Remember(path, number);
+            return { handle, std::move(candidate) };
+        }
+        if (error != EEXIST)
+            CannotCreate(candidate);
+    }
+    CannotCreate(path);
+}
+
+} // namespace
+
+std::string_view BareFileName(std::string_view fileName)
+{
+    const size_t separator = fileName.find_last_of("/\\:");
+    return separator == std::string_view::npos ? fileName : fileName.substr(separator + 1);
+}
+
+std::string SafeFileName(std::string_view rawName)
+{
+    std::string name(BareFileName(rawName));
+    for (char& c : name) {
+        if (IsControl(c) || PlatformForbidden.find(c) != std::string_view::npos)
+            c = '_';
+    }
+    if (name.find_first_not_of('.') == std::string::npos)
+        return "";
+    if (name.size() > MaxFileNameBytes)
+        return FitName(name, 0);
+    return name;
+}
+
+std::string NumberedFileName(std::string_view safeName, int number)
+{
+    const std::string digits = std::to_string(number);
+    const TNameParts parts = SplitExtension(safeName);
+    if (parts.extension.empty())
+        return digits + "-" + std::string(CutTo(safeName, MaxFileNameBytes - digits.size() - 1));
+    std::string numbered = FitName(safeName, digits.size() + 1);
+    numbered.insert(numbered.size() - parts.extension.size(), "-" + digits);
+    return numbered;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name)
+{
+    std::string path(folder);
+    if (!path.empty() && path.back() != '/' && path.back() != '\\')
+        path += '/';
+    path += name;
+    return path;
+}
+
+std::string SaveNewFile(const std::string& folder, std::string_view name, std::string_view bytes)
+{
+    const std::string safeName = SafeFileName(name);
+    if (safeName.empty())
+        CannotCreate(JoinPath(folder, BareFileName(name)));
+    TNewFile file = CreateNewFile(folder, safeName);
+    const bool written = WriteFully(file.handle, bytes);
+    if (!CloseFile(file.handle) || !written) {
+        RemoveFile(file.path);
+        throw EInOutError(Format("Cannot write file %s", file.path.c_str()));
+    }
+    return file.path;
+}
+
+} // namespace lumigrab

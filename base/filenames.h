@@ -1,0 +1,55 @@
+// Files named by strangers: the names that attachments of news articles
+// carry, and the creation of their files. Every writer of such files (the
+// article's SaveAttachment, the picture harvest, lumigrab-decode and the
+// window) goes through here, so they all follow one policy:
+//
+// - Only the bare name counts: what follows the last '/', '\' or ':'. A
+//   file can therefore only land in the folder it is saved into. A name of
+//   nothing but dots is no name at all.
+// - Control characters (codes below 32, and 127) become '_': they would
+//   reach terminals and listings raw, and a tab would break tab-separated
+//   output.
+// - A name has at most 255 bytes. A longer one loses bytes at the end of
+//   its stem, never its extension (".jpg"), and never half a UTF-8
+//   character.
+// - A file is only ever created new: an existing file is never replaced
+//   and a symbolic link is never followed. A taken name is numbered in
+//   front of its extension: "a.jpg", then "a-1.jpg", "a-2.jpg", ...; a
+//   name without an extension gets the number in front, so that its ending
+//   stays: "xjpg", then "1-xjpg". Numbered names keep within 255 bytes the
+//   same way.
+// - The last number given to a name in a folder is remembered for the run,
+//   so the next copy of that name does not test every taken number again.
+// - A file that cannot be written completely is removed again.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace lumigrab {
+
+// Longest name of one folder entry, in bytes.
+constexpr size_t MaxFileNameBytes = 255;
+
+// The name part of a file name: the text after the last '/', '\' or ':'.
+std::string_view BareFileName(std::string_view fileName);
+
+// The name a file from a stranger gets (see above); empty when nothing
+// usable is left.
+std::string SafeFileName(std::string_view rawName);
+
+// The variant of a safe name that carries number (from 1).
+std::string NumberedFileName(std::string_view safeName, int number);
+
+// folder and name joined by one separator; name alone when folder is empty.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// Writes bytes into a new file in folder named after name (see above) and
+// returns its path. A name with nothing usable, or a file that cannot be
+// created, raises EFCreateError "Cannot create file %s"; a file that cannot
+// be written completely is removed and raises EInOutError "Cannot write
+// file %s".
+std::string SaveNewFile(const std::string& folder, std::string_view name, std::string_view bytes);
+
+} // namespace lumigrab

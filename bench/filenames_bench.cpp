@@ -1,0 +1,57 @@
+// Saving many attachments of one name into one folder, as a harvest of a
+// group full of "x.jpg" does: each copy should cost a few file-system calls,
+// not one per copy already there.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "base/filenames.h"
+
+namespace {
+
+std::string FreshFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        std::abort();
+    return pattern;
+}
+
+void BM_SaveDuplicates(benchmark::State& state)
+{
+    const auto copies = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string folder = FreshFolder();
+        state.ResumeTiming();
+        for (int i = 0; i < copies; ++i)
+            lumigrab::SaveNewFile(folder, "x.jpg", "picture bytes");
+        state.PauseTiming();
+        std::filesystem::remove_all(folder);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * copies);
+}
+BENCHMARK(BM_SaveDuplicates)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The floor: as many files under names of their own.
+void BM_SaveDistinct(benchmark::State& state)
+{
+    const auto copies = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string folder = FreshFolder();
+        state.ResumeTiming();
+        for (int i = 0; i < copies; ++i)
+            lumigrab::SaveNewFile(folder, "x" + std::to_string(i) + ".jpg", "picture bytes");
+        state.PauseTiming();
+        std::filesystem::remove_all(folder);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * copies);
+}
+BENCHMARK(BM_SaveDistinct)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,151 @@
+#include "base/filenames.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_util.h"
+
+namespace lumigrab {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Entries(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct NameCase {
+    std::string raw;
+    std::string safe;
+};
+
+TEST(FileNamesTest, SafeNamesAreBarePrintableAndFitTheLimit)
+{
+    const std::string euro = "\xE2\x82\xAC"; // three bytes
+    const std::vector<NameCase> cases = {
+        { "cat.jpg", "cat.jpg" },
+        { "../../etc/x.jpg", "x.jpg" },
+        { "C:\\win\\w.bmp", "w.bmp" },
+        { "C:evil.jpg", "evil.jpg" },
+        { std::string("a\0b\x1b[2J\t\x7f.jpg", 13), "a_b_[2J__.jpg" },
+        { "", "" },
+        { "..", "" },
+        { "dir/...", "" },
+        { "/", "" },
+        // Cut at the stem, extension kept.
+        { std::string(300, 'n') + ".jpg", std::string(251, 'n') + ".jpg" },
+        // No usable extension: cut at the end.
+        { "x." + std::string(300, 'e'), "x." + std::string(253, 'e') },
+        // Never half a character: the stem's 251 bytes end inside the 83rd
+        // euro sign.
+        { std::string(3, 'a') + Repeat(euro, 90) + ".gif", std::string(3, 'a') + Repeat(euro, 82) + ".gif" },
+        // No UTF-8 at all: cut where the limit falls.
+        { std::string(300, '\x80') + ".", std::string(254, '\x80') + "." },
+    };
+    for (const NameCase& c : cases) {
+        const std::string safe = SafeFileName(c.raw);
+        EXPECT_EQ(safe, c.safe) << c.raw;
+        EXPECT_LE(safe.size(), MaxFileNameBytes);
+        EXPECT_EQ(SafeFileName(safe), safe) << "not stable: " << c.raw;
+    }
+}
+
+TEST(FileNamesTest, NumbersGoInFrontOfTheExtensionWithinTheLimit)
+{
+    EXPECT_EQ(NumberedFileName("a.jpg", 1), "a-1.jpg");
+    EXPECT_EQ(NumberedFileName("att.0", 12), "att-12.0");
+    EXPECT_EQ(NumberedFileName("xjpg", 3), "3-xjpg");
+    EXPECT_EQ(NumberedFileName(".jpg", 1), "1-.jpg");
+    const std::string longest = std::string(251, 'n') + ".jpg";
+    EXPECT_EQ(NumberedFileName(longest, 100), std::string(247, 'n') + "-100.jpg");
+    EXPECT_EQ(NumberedFileName(std::string(255, 'x'), 7).size(), MaxFileNameBytes);
+}
+
+class NewFileTest : public ::testing::Test {
+protected:
+    ScopedTempDir root;
+    fs::path folder = root.Path() / "out";
+    void SetUp() override { fs::create_directory(folder); }
+    std::string Save(std::string_view name, std::string_view bytes)
+    {
+        return SaveNewFile(folder.string(), name, bytes);
+    }
+};
+
+TEST_F(NewFileTest, TakenNamesAndPlantedLinksAreNeverWrittenThrough)
+{
+    const fs::path outside = root.Path() / "outside.jpg";
+    std::ofstream(outside) << "precious";
+    std::ofstream(folder / "mine.jpg") << "mine";
+    fs::create_symlink(outside, folder / "link.jpg");
+    fs::create_symlink(root.Path() / "nowhere.jpg", folder / "dangling.jpg");
+
+    EXPECT_EQ(Save("mine.jpg", "theirs"), (folder / "mine-1.jpg").string());
+    EXPECT_EQ(Save("link.jpg", "attack"), (folder / "link-1.jpg").string());
+    EXPECT_EQ(Save("../dangling.jpg", "attack"), (folder / "dangling-1.jpg").string());
+    EXPECT_EQ(ReadFileBytes(folder / "mine.jpg"), "mine");
+    EXPECT_EQ(ReadFileBytes(outside), "precious");
+    EXPECT_FALSE(fs::exists(root.Path() / "nowhere.jpg"));
+    EXPECT_EQ(ReadFileBytes(folder / "link-1.jpg"), "attack");
+}
+
+TEST_F(NewFileTest, LongestNameTwice)
+{
+    const std::string longest = std::string(251, 'n') + ".jpg";
+    Save(longest, "first");
+    const std::string second = Save(longest, "second");
+    EXPECT_EQ(fs::path(second).filename().string(), std::string(249, 'n') + "-1.jpg");
+    EXPECT_EQ(ReadFileBytes(folder / longest), "first");
+    EXPECT_EQ(ReadFileBytes(second), "second");
+}
+
+TEST_F(NewFileTest, ManyDuplicatesGetConsecutiveNumbersFromTheLastOneUsed)
+{
+    constexpr int Copies = 3000;
+    for (int i = 0; i < Copies; ++i)
+        Save("x.jpg", std::to_string(i));
+    const std::vector<std::string> names = Entries(folder);
+    ASSERT_EQ(names.size(), size_t(Copies));
+    EXPECT_EQ(ReadFileBytes(folder / "x.jpg"), "0");
+    EXPECT_EQ(
+        ReadFileBytes(folder / ("x-" + std::to_string(Copies - 1) + ".jpg")), std::to_string(Copies - 1));
+    // Numbering goes on after the last number used rather than testing
+    // every taken one again, so a gap left behind is not filled.
+    fs::remove(folder / "x-1.jpg");
+    EXPECT_EQ(Save("x.jpg", "next"), (folder / ("x-" + std::to_string(Copies) + ".jpg")).string());
+}
+
+TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
+{
+    ExpectRaises<EFCreateError>([&] { Save("a/..", "x"); }, "Cannot create file " + (folder / "..").string());
+    const fs::path missing = root.Path() / "missing";
+    ExpectRaises<EFCreateError>([&] { SaveNewFile(missing.string(), "a.jpg", "x"); },
+        "Cannot create file " + (missing / "a.jpg").string());
+
+    // A file size limit makes the write fail halfway.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ExpectRaises<EInOutError>([&] { Save("big.jpg", std::string(4096, 'b')); },
+        "Cannot write file " + (folder / "big.jpg").string());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_TRUE(Entries(folder).empty());
+}
+
+} // namespace
+} // namespace lumigrab
