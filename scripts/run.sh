@@ -43,7 +43,10 @@ build="$root/build/release"
 window="$build/app/lumigrab"
 harvest="$build/tools/lumigrab-harvest"
 
-as_root bash scripts/setup.sh
+# Another user needs root only when something is missing.
+if [[ $(id -u) -eq 0 ]] || ! bash scripts/setup.sh >/dev/null 2>&1; then
+  as_root bash scripts/setup.sh
+fi
 echo "== building Lumigrab in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(lumigrab-harvest)
