@@ -92,62 +92,44 @@ def pillow_bytes(image, format_name, **options):
     return out.getvalue()
 
 
-def rle8_row(row):
-    """One row of 8-bit indexes: runs as (count, index), other stretches
-    in absolute mode (0, count, indexes, padded to a 16-bit boundary)."""
-    out = bytearray()
+def row_pieces(row, even_literals):
+    """Splits a row of indexes into runs of one index (three or more, or the
+    row's short tail) and the stretches between them, each at most 255
+    long. Yields (piece, is_run)."""
     i = 0
     while i < len(row):
         run = 1
         while i + run < len(row) and run < 255 and row[i + run] == row[i]:
             run += 1
         if run >= 3 or len(row) - i < 3:
-            out += bytes((run, row[i]))
+            yield row[i:i + run], True
             i += run
             continue
         end = i
-        while end < len(row) and end - i < 255 and not row[end:end + 3] == bytes([row[end]]) * 3:
+        while end < len(row) and end - i < 255 and row[end:end + 3] != bytes([row[end]]) * 3:
             end += 1
-        literal = row[i:end]
-        if len(literal) < 3:
-            for index in literal:
-                out += bytes((1, index))
-        else:
-            out += bytes((0, len(literal))) + literal + (b"\0" if len(literal) % 2 else b"")
-        i = end
-    return out
-
-
-def rle4_row(row):
-    """One row of 4-bit indexes: runs as (count, both nibbles the index),
-    other stretches in absolute mode (0, count, packed nibbles, padded to a
-    16-bit boundary). Absolute stretches have an even count: some readers
-    drop the last pixel of an odd one."""
-    out = bytearray()
-    i = 0
-    while i < len(row):
-        run = 1
-        while i + run < len(row) and run < 255 and row[i + run] == row[i]:
-            run += 1
-        if run >= 3 or len(row) - i < 3:
-            out += bytes((run, row[i] << 4 | row[i]))
-            i += run
-            continue
-        end = i
-        while end < len(row) and end - i < 255 and not row[end:end + 3] == bytes([row[end]]) * 3:
-            end += 1
-        if (end - i) % 2 and end - i > 3:
+        if even_literals and (end - i) % 2 and end - i > 3:
             end -= 1
-        literal = row[i:end]
-        if len(literal) < 4:
-            for index in literal:
-                out += bytes((1, index << 4))
-        else:
-            packed = bytearray(literal[k] << 4 | literal[k + 1] for k in range(0, len(literal), 2))
-            if len(packed) % 2:
-                packed.append(0)
-            out += bytes((0, len(literal))) + packed
+        yield row[i:end], False
         i = end
+
+
+def rle_row(row, bits):
+    """One row in RLE8 or RLE4: runs as (count, index), other stretches in
+    absolute mode (0, count, indexes, padded to a 16-bit boundary). In RLE4
+    a byte holds two pixels, and absolute stretches get an even count:
+    some readers drop the last pixel of an odd one."""
+    four = bits == 4
+    out = bytearray()
+    for piece, is_run in row_pieces(row, even_literals=four):
+        if is_run:
+            out += bytes((len(piece), piece[0] * 0x11 if four else piece[0]))
+        elif len(piece) < (4 if four else 3):
+            for index in piece:
+                out += bytes((1, index << 4 if four else index))
+        else:
+            data = bytes(piece[k] << 4 | piece[k + 1] for k in range(0, len(piece), 2)) if four else piece
+            out += bytes((0, len(piece))) + data + (b"\0" if len(data) % 2 else b"")
     return out
 
 
@@ -156,10 +138,9 @@ def rle_bmp_bytes(image, bits):
     indexed = image.quantize(1 << bits)
     width, height = indexed.size
     pixels = indexed.tobytes()
-    encode = rle8_row if bits == 8 else rle4_row
     data = bytearray()
     for y in reversed(range(height)):
-        data += encode(pixels[y * width:(y + 1) * width])
+        data += rle_row(pixels[y * width:(y + 1) * width], bits)
         data += b"\0\0"
     data[-2:] = b"\0\1"  # the last row ends the bitmap
     colours = 1 << bits
