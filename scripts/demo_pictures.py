@@ -151,7 +151,13 @@ def rle_bmp_bytes(image, bits):
     header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, len(data),
                        2835, 2835, colours, 0)
-    return header + info + palette + bytes(data)
+    bitmap = header + info + palette + bytes(data)
+    # Pillow's reader is independent of this writer: a bitmap it does not
+    # read back pixel for pixel is never posted.
+    back = Image.open(io.BytesIO(bitmap))
+    if back.tobytes() != indexed.tobytes():
+        raise ValueError("RLE%d bitmap does not read back" % bits)
+    return bitmap
 
 
 def encode(image, form):

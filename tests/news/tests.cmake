@@ -44,3 +44,18 @@ foreach(target ${lumigrab_integration_targets})
 endforeach()
 file(WRITE "${lumigrab_inn_include}" "${lumigrab_inn_script}")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_inn_include}")
+
+# The demo news server of scripts/run.sh, harvested by the command run.sh
+# uses; it starts a server of its own on a free port.
+if(TARGET demo_server_test)
+  target_link_libraries(demo_server_test PRIVATE Qt6::Gui)
+  if(TARGET lumigrab-harvest)
+    add_dependencies(demo_server_test lumigrab-harvest)
+  endif()
+  set(lumigrab_demo_include "${CMAKE_CURRENT_BINARY_DIR}/demo_server_properties.cmake")
+  file(WRITE "${lumigrab_demo_include}"
+    "if(demo_server_test_TESTS)\n"
+    "  set_tests_properties(\${demo_server_test_TESTS} PROPERTIES LABELS integration TIMEOUT 300)\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_demo_include}")
+endif()
