@@ -21,6 +21,9 @@ free_port() {
 start() {
     # innd runs as user news: the folder must not sit under a private home.
     dir=$(mktemp -d /tmp/lumigrab-demo-server.XXXXXX)
+    # innd runs in the background, out of reach of the terminal's Ctrl+C:
+    # a start cut short stops what it started.
+    trap 'stop "$dir" >/dev/null 2>&1; exit 130' INT TERM HUP
     mapfile -t groups < <("$python" "$here/demo-posts.py" --groups)
     # Another program may take the free port before innd binds it.
     for attempt in 1 2 3; do
@@ -41,16 +44,22 @@ start() {
         exit 1
     fi
     echo "$port" >"$dir/port"
+    trap - INT TERM HUP
     echo "$dir"
 }
 
 stop() {
     dir=$1
-    [ -f "$dir/port" ] || [ -f "$dir/etc/inn.conf" ] || {
-        echo "demo-server.sh: no demo server in $dir" >&2
+    case "$dir" in
+    /tmp/lumigrab-demo-server.*) ;;
+    *)
+        echo "demo-server.sh: $dir is not a demo server folder" >&2
         exit 1
-    }
-    "$inn/inn-server.sh" stop "$dir" >&2 || true
+        ;;
+    esac
+    if [ -f "$dir/etc/inn.conf" ]; then
+        "$inn/inn-server.sh" stop "$dir" >&2 || true
+    fi
     rm -rf "$dir"
 }
 
