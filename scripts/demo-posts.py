@@ -16,7 +16,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "news", "inn"))
 
-from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode  # noqa: E402
+from nntp_articles import (Poster, base64_lines, mime_headers, multipart_body,  # noqa: E402
+                           plain_headers, uuencode)
 
 import demo_pictures as pictures  # noqa: E402
 from demo_pictures import Look  # noqa: E402
@@ -64,7 +65,8 @@ class Demo:
 
     def base64_single(self, group, subject, content_type, name, data):
         headers = mime_headers(group, subject, '%s; name="%s"' % (content_type, name), SENDER)
-        headers += ["Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="%s"' % name]
+        headers += ["Content-Transfer-Encoding: base64",
+                    'Content-Disposition: attachment; filename="%s"' % name]
         self.post(headers, base64_lines(data))
 
     def multipart(self, group, subject, note, files):
@@ -95,7 +97,8 @@ def fill_main_group(demo):
     demo.base64_single(g, "Dendrites [GIF]", "image/gif", "dendrites.gif",
                        demo.picture(DENDRITES, "GIF", "MIME base64, single part", "gif"))
     demo.multipart(g, "Minibrot in true colour (BMP)", ["A 24-bit Windows bitmap, attached."],
-                   [("minibrot.bmp", "image/bmp", demo.picture(MINIBROT, "BMP", "multipart/mixed, 24-bit", "bmp24"))])
+                   [("minibrot.bmp", "image/bmp",
+                     demo.picture(MINIBROT, "BMP", "multipart/mixed, 24-bit", "bmp24"))])
     demo.uuencoded(g, "Run-length bitmap: spirals.bmp", ["A BMP compressed with RLE8."],
                    [("spirals.bmp", demo.picture(SPIRALS, "BMP", "RLE8-compressed, uuencoded", "rle8"))])
     demo.text(g, "Re: Welcome to the Lumigrab demo group", [
@@ -107,8 +110,10 @@ def fill_main_group(demo):
     demo.base64_single(g, "Seahorse valley, 256 colours (DIB)", "image/bmp", "seahorses.dib",
                        demo.picture(SEAHORSES, "DIB", "MIME base64, 256 colours", "bmp8"))
     demo.multipart(g, "Two for one: RLE and PCX", ["An RLE4 bitmap and a 24-bit PCX in one post."],
-                   [("elephants.rle", "image/bmp", demo.picture(ELEPHANTS, "RLE", "RLE4 bitmap, multipart", "rle4")),
-                    ("dendrites.pcx", "image/x-pcx", demo.picture(DENDRITES, "PCX", "24-bit, multipart", "pcx24"))])
+                   [("elephants.rle", "image/bmp",
+                     demo.picture(ELEPHANTS, "RLE", "RLE4 bitmap, multipart", "rle4")),
+                    ("dendrites.pcx", "image/x-pcx",
+                     demo.picture(DENDRITES, "PCX", "24-bit, multipart", "pcx24"))])
     demo.split_post(g, "panorama.jpg", demo.picture(WHOLE_SET, "JPG", "multi-part: never fetched", "jpg"))
     demo.uuencoded(g, "Targa: minibrot.tga", ["An uncompressed TGA, uuencoded."],
                    [("minibrot.tga", demo.picture(MINIBROT, "TGA", "uncompressed, uuencoded", "tga"))])
@@ -123,7 +128,8 @@ def fill_fractal_group(demo):
     demo.base64_single(g, "Seahorses, 256-colour PCX", "image/x-pcx", "seahorses.pcx",
                        demo.picture(SEAHORSES, "PCX", "256 colours, base64", "pcx8"))
     demo.multipart(g, "Run-length TGA", ["A TGA with run-length compression, top-left origin."],
-                   [("whole-set.tga", "image/x-tga", demo.picture(WHOLE_SET, "TGA", "RLE-compressed, multipart", "tga-rle"))])
+                   [("whole-set.tga", "image/x-tga",
+                     demo.picture(WHOLE_SET, "TGA", "RLE-compressed, multipart", "tga-rle"))])
     demo.base64_single(g, "Dusk again, as RLE", "image/bmp", "dusk.rle",
                        demo.picture(WHOLE_SET, "RLE", "RLE8 bitmap, base64", "rle8"))
 

@@ -19,6 +19,10 @@ free_port() {
 }
 
 start() {
+    if ! "$python" -c 'import PIL' 2>/dev/null; then
+        echo "demo-server.sh: the pictures need python3-pil (scripts/setup.sh installs it)" >&2
+        exit 1
+    fi
     # innd runs as user news: the folder must not sit under a private home.
     dir=$(mktemp -d /tmp/lumigrab-demo-server.XXXXXX)
     # innd runs in the background, out of reach of the terminal's Ctrl+C:
@@ -51,12 +55,14 @@ start() {
 stop() {
     dir=$1
     case "$dir" in
-    /tmp/lumigrab-demo-server.*) ;;
-    *)
+    /tmp/lumigrab-demo-server.*/*) bad=1 ;;
+    /tmp/lumigrab-demo-server.?*) bad=0 ;;
+    *) bad=1 ;;
+    esac
+    if [ "$bad" = 1 ]; then
         echo "demo-server.sh: $dir is not a demo server folder" >&2
         exit 1
-        ;;
-    esac
+    fi
     if [ -f "$dir/etc/inn.conf" ]; then
         "$inn/inn-server.sh" stop "$dir" >&2 || true
     fi
