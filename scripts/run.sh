@@ -79,7 +79,7 @@ printf '%s\r\n' "${groups[@]}" >"$portable/Lumigrab.Dat"
 
 if ((!headless)) && [[ -x "$window" ]] && has_display; then
   cp "$window" "$portable/lumigrab"
-  echo "== opening the Lumigrab window: pick a group, press Go, step with Forward and Back"
+  echo "== opening the Lumigrab window: press Go, then step with Forward and Back"
   status=0
   XDG_CONFIG_HOME="$demo/config" XDG_DATA_HOME="$demo/data" "$portable/lumigrab" || status=$?
   echo "The window is closed (exit status $status); the demo's pictures stay in $portable/TEMP"
