@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   media-types python3 xvfb xauth
+  python3-pil fonts-dejavu-core qt6-wayland
 )
 
 missing=()

@@ -1,13 +1,20 @@
 # Integration tests against a private INN2 on 127.0.0.1. The server is
 # started (and the test articles posted) by a set-up fixture and stopped by a
 # clean-up fixture; the tests get its port and folder through the
-# environment. Each build folder gets its own port so that several builds
-# can test side by side.
+# environment. Each build folder gets its own port and server folder so that
+# several builds can test side by side.
+#
+# INN2 runs as user news and must read its folder; a build tree under a
+# private home (/root is mode 700) is closed to news, so the server folder
+# lives in the shared temporary folder, named after the build folder.
 string(MD5 lumigrab_inn_hash "${PROJECT_BINARY_DIR}")
 string(SUBSTRING "${lumigrab_inn_hash}" 0 4 lumigrab_inn_hex)
 math(EXPR lumigrab_inn_default_port "20000 + 0x${lumigrab_inn_hex} % 20000")
 set(LUMIGRAB_INN_PORT ${lumigrab_inn_default_port} CACHE STRING "Port of the INN2 test server")
-set(lumigrab_inn_dir "${PROJECT_BINARY_DIR}/inn-test")
+string(SUBSTRING "${lumigrab_inn_hash}" 0 12 lumigrab_inn_name)
+set(LUMIGRAB_INN_DIR "/var/tmp/lumigrab-inn-${lumigrab_inn_name}" CACHE PATH
+  "Folder of the INN2 test server; user news must be able to reach it")
+set(lumigrab_inn_dir "${LUMIGRAB_INN_DIR}")
 set(lumigrab_inn_scripts "${CMAKE_CURRENT_LIST_DIR}/inn")
 
 add_test(NAME inn_server_start
@@ -37,3 +44,18 @@ foreach(target ${lumigrab_integration_targets})
 endforeach()
 file(WRITE "${lumigrab_inn_include}" "${lumigrab_inn_script}")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_inn_include}")
+
+# The demo news server of scripts/run.sh, harvested by the command run.sh
+# uses; it starts a server of its own on a free port.
+if(TARGET demo_server_test)
+  target_link_libraries(demo_server_test PRIVATE Qt6::Gui)
+  if(TARGET lumigrab-harvest)
+    add_dependencies(demo_server_test lumigrab-harvest)
+  endif()
+  set(lumigrab_demo_include "${CMAKE_CURRENT_BINARY_DIR}/demo_server_properties.cmake")
+  file(WRITE "${lumigrab_demo_include}"
+    "if(demo_server_test_TESTS)\n"
+    "  set_tests_properties(\${demo_server_test_TESTS} PROPERTIES LABELS integration TIMEOUT 300)\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_demo_include}")
+endif()

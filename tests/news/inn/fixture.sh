@@ -2,48 +2,68 @@
 # CTest fixture for the integration tests.
 #   fixture.sh setup DIR PORT   start a private INN2 in DIR and post the test
 #                               articles (expected pictures in DIR/expected)
-#   fixture.sh cleanup DIR      stop it
+#   fixture.sh cleanup DIR      stop it and remove DIR
 # Without INN2 the set-up succeeds and the tests skip themselves, unless
 # LUMIGRAB_REQUIRE_INN=1 asks for the server.
+#
+# INN2 runs as user news, which must be able to read DIR, so DIR lives in a
+# shared temporary folder rather than in the build tree (a clone under /root
+# is closed to other users). Anyone can create names there, so DIR is only
+# reused or removed when it is a real folder owned by us or by news (which
+# owns it while a server runs), and it is created afresh with mkdir, which
+# fails rather than follows whatever someone else put under that name.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
+
+ours() {
+    [ -d "$1" ] && [ ! -L "$1" ] || return 1
+    owner=$(stat -c %U "$1")
+    [ "$owner" = "$(id -un)" ] || [ "$owner" = news ]
+}
+
+remove_instance() {
+    dir=$1
+    [ -e "$dir" ] || [ -L "$dir" ] || return 0
+    if ! ours "$dir"; then
+        echo "fixture: $dir was not made by these tests; remove it by hand" >&2
+        return 1
+    fi
+    if [ -f "$dir/etc/inn.conf" ]; then
+        "$here/inn-server.sh" stop "$dir" >/dev/null 2>&1 || true
+    fi
+    rm -rf "$dir"
+}
 
 case "${1:-}" in
 setup)
     dir=$2
     port=$3
-    if [ -f "$dir/etc/inn.conf" ]; then
-        "$here/inn-server.sh" stop "$dir" >/dev/null 2>&1 || true
-    fi
-    rm -rf "$dir"
+    remove_instance "$dir"
     if [ ! -x /usr/lib/news/bin/innd ]; then
         echo "INN2 is not installed (run tests/news/inn/install-inn2.sh as root)" >&2
         [ "${LUMIGRAB_REQUIRE_INN:-0}" = 1 ] && exit 1
         exit 0
     fi
+    mkdir -p "$(dirname "$dir")"
     # A loaded machine can make the first start miss its deadline; one
     # clean second try keeps that from failing the whole suite.
     for attempt in 1 2; do
-        if "$here/inn-server.sh" start "$dir" "$port" &&
+        if mkdir -m 755 "$dir" &&
+            "$here/inn-server.sh" start "$dir" "$port" &&
             python3 "$here/post-articles.py" --port "$port" --expected "$dir/expected"; then
             touch "$dir/ready"
             exit 0
         fi
         echo "fixture: attempt $attempt to start the news server failed" >&2
         cat "$dir/log/"* >&2 2>/dev/null || true
-        "$here/inn-server.sh" stop "$dir" >/dev/null 2>&1 || true
-        rm -rf "$dir"
+        remove_instance "$dir" || exit 1
         sleep 2
     done
     exit 1
     ;;
 cleanup)
-    dir=$2
-    if [ -f "$dir/etc/inn.conf" ]; then
-        "$here/inn-server.sh" stop "$dir"
-    fi
-    rm -f "$dir/ready"
+    remove_instance "$2"
     ;;
 *)
     echo "usage: $0 setup DIR PORT | cleanup DIR" >&2

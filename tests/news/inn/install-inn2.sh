@@ -4,14 +4,14 @@
 # domain, so a domain is set and the configuration is finished by hand.
 set -eu
 
-if [ "$(id -u)" != 0 ]; then
-    echo "install-inn2.sh: must run as root" >&2
-    exit 1
-fi
-
 if [ -x /usr/lib/news/bin/innd ] && dpkg-query -W -f='${Status}' inn2 2>/dev/null | grep -q 'install ok installed'; then
     echo "inn2 already installed"
     exit 0
+fi
+
+if [ "$(id -u)" != 0 ]; then
+    echo "install-inn2.sh: must run as root" >&2
+    exit 1
 fi
 
 export DEBIAN_FRONTEND=noninteractive

@@ -6,17 +6,15 @@
 
 For the test groups, every picture that the harvest rules keep is also
 written to DIR/<group>/<name> (the exact bytes), and DIR/<group>.list lists
-the kept names in the order the harvest meets them. INN never adds a
-"Lines:" header, so every article carries a correct one.
+the kept names in the order the harvest meets them.
 """
 
 import argparse
-import base64
-import binascii
 import os
 import random
-import socket
 import sys
+
+from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode
 
 TEST_GROUP = "lumigrab.test.pictures"
 HOSTILE_GROUP = "lumigrab.test.pictures.more"
@@ -26,86 +24,12 @@ BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
 TEXT_ARTICLES = 30
 
 
-class Poster:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=60)
-        self.file = self.sock.makefile("rb")
-        self.expect("200", "greeting")
-
-    def reply(self):
-        return self.file.readline().decode("latin-1").rstrip("\r\n")
-
-    def expect(self, code, what):
-        line = self.reply()
-        if not line.startswith(code):
-            raise SystemExit(f"post-articles: {what}: unexpected reply {line!r}")
-        return line
-
-    def send(self, data):
-        self.sock.sendall(data)
-
-    def post(self, headers, body_lines):
-        self.send(b"POST\r\n")
-        self.expect("340", "POST")
-        lines = [h.encode("latin-1") for h in headers]
-        lines.append(b"Lines: %d" % len(body_lines))
-        lines.append(b"")
-        lines.extend(body_lines)
-        stuffed = [b"." + line if line.startswith(b".") else line for line in lines]
-        self.send(b"\r\n".join(stuffed) + b"\r\n.\r\n")
-        self.expect("240", "article " + headers[2])
-
-    def close(self):
-        self.send(b"QUIT\r\n")
-        self.reply()
-        self.sock.close()
-
-
 def picture_bytes(seed, size):
     return random.Random(seed).randbytes(size)
 
 
-def uuencode(name, data):
-    lines = [b"begin 644 " + name.encode("latin-1")]
-    for i in range(0, len(data), 45):
-        lines.append(binascii.b2a_uu(data[i:i + 45], backtick=True).rstrip(b"\n"))
-    lines += [b"`", b"end"]
-    return lines
-
-
-def base64_lines(data):
-    text = base64.b64encode(data)
-    return [text[i:i + 76] for i in range(0, len(text), 76)]
-
-
 def text_lines(count, prefix="Line"):
     return [b"%s %d of a small text article." % (prefix.encode(), i + 1) for i in range(count)]
-
-
-def plain_headers(group, subject):
-    return ["From: Lumigrab Tests <tests@example.invalid>", "Newsgroups: " + group, "Subject: " + subject]
-
-
-def mime_headers(group, subject, content_type):
-    return plain_headers(group, subject) + ["MIME-Version: 1.0", "Content-Type: " + content_type]
-
-
-def multipart_body(boundary, text, parts):
-    """parts: (name, content type, bytes, 'base64' or 'text')."""
-    body = [b"This is a multi-part message in MIME format.", b"", b"--" + boundary,
-            b"Content-Type: text/plain; charset=us-ascii", b"Content-Transfer-Encoding: 7bit", b""]
-    body += text
-    for name, content_type, data, encoding in parts:
-        body += [b"", b"--" + boundary,
-                 ('Content-Type: %s; name="%s"' % (content_type, name)).encode("latin-1")]
-        if encoding == "base64":
-            body.append(b"Content-Transfer-Encoding: base64")
-        else:
-            body.append(b"Content-Transfer-Encoding: 7bit")
-        body += [('Content-Disposition: attachment; filename="%s"' % name).encode("latin-1"), b""]
-        body += base64_lines(data) if encoding == "base64" else data.split(b"\n")
-    body += [b"", b"--" + boundary + b"--", b""]
-    return body
 
 
 class Expectation:

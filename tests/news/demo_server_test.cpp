@@ -1,0 +1,184 @@
+// The demo news server of scripts/run.sh, harvested as run.sh does without
+// a window: every picture type arrives and decodes, the multi-part post is
+// left alone, and stopping leaves nothing running. Needs root and INN2.
+#include <gtest/gtest.h>
+
+#include <QImageReader>
+#include <QString>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/sysutils.h"
+#include "nntp_test_support.h"
+
+namespace lumigrab {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path Scripts = fs::path(LUMIGRAB_SOURCE_DIR) / "scripts";
+const fs::path Harvest = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+constexpr int PictureWidth = 480;
+constexpr int PictureHeight = 360;
+
+// Runs command and returns its standard output; status gets the exit code.
+std::string Output(const std::string& command, int& status)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        status = -1;
+        return out;
+    }
+    char buffer[4096];
+    while (size_t count = fread(buffer, 1, sizeof buffer, pipe))
+        out.append(buffer, count);
+    const int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    ForEachLine(text, [&](std::string_view line) {
+        if (!line.empty())
+            lines.emplace_back(line);
+    });
+    return lines;
+}
+
+std::string UpperExtension(const fs::path& file)
+{
+    return UpperCase(file.extension().string().substr(1));
+}
+
+bool PortAnswers(const std::string& port)
+{
+    int status = 0;
+    Output("bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + port + "' 2>/dev/null", status);
+    return status == 0;
+}
+
+// Width and height from the headers of the two formats Qt has no reader for.
+std::pair<int, int> PcxSize(const std::string& bytes)
+{
+    const auto word = [&](size_t at) { return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8; };
+    return { word(8) - word(4) + 1, word(10) - word(6) + 1 };
+}
+
+std::pair<int, int> TgaSize(const std::string& bytes)
+{
+    const auto word = [&](size_t at) { return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8; };
+    return { word(12), word(14) };
+}
+
+// The server of one test; stopped at the end even when an assertion ends
+// the test early.
+class DemoServer {
+public:
+    DemoServer()
+    {
+        int status = 0;
+        const std::vector<std::string> printed = LinesOf(Output(Script() + " start", status));
+        if (status == 0 && !printed.empty())
+            folder_ = printed.back();
+    }
+    ~DemoServer() { Stop(); }
+    DemoServer(const DemoServer&) = delete;
+    DemoServer& operator=(const DemoServer&) = delete;
+
+    bool Running() const { return !folder_.empty(); }
+    const fs::path& Folder() const { return folder_; }
+    std::string Port() const { return LinesOf(ReadFileBytes(folder_ / "port")).at(0); }
+    std::vector<std::string> Groups() const { return LinesOf(ReadFileBytes(folder_ / "groups")); }
+
+    int Stop()
+    {
+        int status = 0;
+        if (Running())
+            Output(Script() + " stop " + folder_.string() + " 2>/dev/null", status);
+        folder_.clear();
+        return status;
+    }
+
+private:
+    static std::string Script() { return "bash " + (Scripts / "demo-server.sh").string(); }
+    fs::path folder_;
+};
+
+class DemoServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const bool required
+            = std::getenv("LUMIGRAB_REQUIRE_INN") && std::string(std::getenv("LUMIGRAB_REQUIRE_INN")) == "1";
+        if (geteuid() != 0 || !fs::exists("/usr/lib/news/bin/innd")) {
+            if (required)
+                FAIL() << "the demo server needs root and INN2 (LUMIGRAB_REQUIRE_INN=1)";
+            GTEST_SKIP() << "the demo server needs root and INN2";
+        }
+    }
+};
+
+TEST_F(DemoServerTest, ServesEveryPictureTypeAndStopsCleanly)
+{
+    DemoServer server;
+    ASSERT_TRUE(server.Running()) << "demo-server.sh start failed";
+    const fs::path serverFolder = server.Folder();
+    const std::string port = server.Port();
+    const std::vector<std::string> groups = server.Groups();
+    ASSERT_FALSE(groups.empty());
+
+    ScopedTempDir folder;
+    std::vector<fs::path> kept;
+    int status = 0;
+    for (const std::string& group : groups) {
+        const std::string printed = Output(Harvest.string() + " --server 127.0.0.1:" + port + " --group "
+                + group + " --folder " + folder.Path().string() + " 2>/dev/null",
+            status);
+        EXPECT_EQ(status, 0) << group;
+        const std::vector<std::string> paths = LinesOf(printed);
+        EXPECT_FALSE(paths.empty()) << group << " gave no pictures";
+        kept.insert(kept.end(), paths.begin(), paths.end());
+    }
+
+    std::set<std::string> types;
+    for (const fs::path& picture : kept) {
+        const std::string type = UpperExtension(picture);
+        types.insert(type);
+        EXPECT_EQ(picture.filename().string().find("panorama"), std::string::npos)
+            << "a part of a multi-part post was fetched";
+        const std::string bytes = ReadFileBytes(picture);
+        std::pair<int, int> size;
+        if (type == "PCX") {
+            size = PcxSize(bytes);
+        } else if (type == "TGA") {
+            size = TgaSize(bytes);
+        } else {
+            // By content: .dib and .rle are bitmaps, the latter run-length encoded.
+            QImageReader reader(QString::fromStdString(picture.string()));
+            reader.setDecideFormatFromContent(true);
+            const QImage image = reader.read();
+            EXPECT_FALSE(image.isNull()) << picture << ": " << reader.errorString().toStdString();
+            size = { image.width(), image.height() };
+        }
+        EXPECT_EQ(size, std::make_pair(PictureWidth, PictureHeight)) << picture;
+    }
+    EXPECT_EQ(types, (std::set<std::string> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" }));
+
+    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_FALSE(fs::exists(serverFolder));
+    EXPECT_FALSE(PortAnswers(port));
+}
+
+} // namespace
+} // namespace lumigrab
