@@ -18,7 +18,9 @@
 #endif
 
 #ifdef LUMIGRAB_WATCH_ALLOCATIONS
-#include <sanitizer/common_interface_defs.h>
+// In the sanitizer runtimes of gcc and clang; only clang's headers have it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*mallocHook)(const volatile void*, size_t), void (*freeHook)(const volatile void*));
 #endif
 
 namespace lumigrab::testing {
@@ -36,20 +38,31 @@ inline void RecordAllocation(const volatile void*, size_t size)
 inline void IgnoreFree(const volatile void*) { }
 #endif
 
-template <typename Body> std::optional<size_t> LargestAllocationDuring(Body&& body)
+// Once per program (the sanitizer keeps only a few hooks), best before other
+// threads start; LargestAllocationDuring calls it too.
+inline bool InstallAllocationHooks()
 {
 #ifdef LUMIGRAB_WATCH_ALLOCATIONS
     static const bool installed
         = __sanitizer_install_malloc_and_free_hooks(RecordAllocation, IgnoreFree) != 0;
+    return installed;
+#else
+    return false;
+#endif
+}
+
+template <typename Body> std::optional<size_t> LargestAllocationDuring(Body&& body)
+{
+    const bool installed = InstallAllocationHooks();
+#ifdef LUMIGRAB_WATCH_ALLOCATIONS
     largestAllocation = 0;
+#endif
     body();
+#ifdef LUMIGRAB_WATCH_ALLOCATIONS
     if (installed)
         return largestAllocation.load();
-    return std::nullopt;
-#else
-    body();
-    return std::nullopt;
 #endif
+    return std::nullopt;
 }
 
 } // namespace lumigrab::testing
