@@ -185,20 +185,33 @@ public:
             }
             if (next_ == end_)
                 return false;
-            const uchar byte = *next_++;
-            if ((byte & 0xC0) != 0xC0) {
-                out[filled++] = byte;
+            if (!IsRun(*next_)) {
+                filled += CopyLiterals(out + filled, size - filled);
                 continue;
             }
-            if (next_ == end_)
+            if (end_ - next_ < 2)
                 return false;
-            runLeft_ = byte & kLongestRun;
-            runValue_ = *next_++;
+            runLeft_ = *next_ & kLongestRun;
+            runValue_ = next_[1];
+            next_ += 2;
         }
         return true;
     }
 
 private:
+    static bool IsRun(uchar byte) { return (byte & 0xC0) == 0xC0; }
+
+    // Copies the bytes up to the next run at once: photos are mostly literals.
+    qsizetype CopyLiterals(uchar* out, qsizetype room)
+    {
+        const uchar* start = next_;
+        const uchar* stop = next_ + std::min<qsizetype>(room, end_ - next_);
+        while (next_ != stop && !IsRun(*next_))
+            ++next_;
+        std::memcpy(out, start, next_ - start);
+        return next_ - start;
+    }
+
     bool Copy(uchar* out, qsizetype size)
     {
         if (end_ - next_ < size)

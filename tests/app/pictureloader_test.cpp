@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -201,6 +202,8 @@ const HostileCase kHostileCases[] = {
         [](QByteArray& b) { b = QByteArray("Not a picture, only some text.\r\n").repeated(40); } },
 };
 
+std::unique_ptr<char[]> allocationSink; // keeps the compiler from dropping an allocation
+
 void PrintTo(const HostileCase& hostile, std::ostream* out)
 {
     *out << hostile.name;
@@ -224,6 +227,17 @@ TEST_P(HostilePicture, FailsWithoutLargeAllocations)
 
 INSTANTIATE_TEST_SUITE_P(Spoilt, HostilePicture, ::testing::ValuesIn(kHostileCases),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+// Without this, the allocation bound above would hold for a watch that sees nothing.
+TEST(AllocationWatch, SeesALargeBlock)
+{
+    const std::optional<size_t> largest
+        = testing::LargestAllocationDuring([] { allocationSink = std::make_unique<char[]>(8u << 20); });
+    allocationSink.reset();
+    if (!largest)
+        GTEST_SKIP() << "allocations are watched in sanitizer builds only";
+    EXPECT_GE(*largest, 8u << 20);
+}
 
 TEST(PictureLimits, PixelLimitIsInclusive)
 {

@@ -53,14 +53,14 @@ inline bool InstallAllocationHooks()
 
 template <typename Body> std::optional<size_t> LargestAllocationDuring(Body&& body)
 {
+#ifdef LUMIGRAB_WATCH_ALLOCATIONS
     const bool installed = InstallAllocationHooks();
-#ifdef LUMIGRAB_WATCH_ALLOCATIONS
     largestAllocation = 0;
-#endif
     body();
-#ifdef LUMIGRAB_WATCH_ALLOCATIONS
     if (installed)
         return largestAllocation.load();
+#else
+    body();
 #endif
     return std::nullopt;
 }
