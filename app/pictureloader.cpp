@@ -66,8 +66,10 @@ std::optional<QImage> ReadWithQt(QByteArrayView bytes, const QByteArray& format 
     if (format.isEmpty() && !IsQtFormatWeRead(reader.format()))
         return std::nullopt;
     reader.setAutoTransform(true);
+    // A reader that cannot tell the size first still keeps Qt's own
+    // allocation limit.
     const QSize size = reader.size();
-    if (!PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels))
+    if (size.isValid() && !PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels))
         return QImage();
     return reader.read();
 }

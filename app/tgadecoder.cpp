@@ -75,6 +75,14 @@ bool DepthFitsType(int type, int depth)
     }
 }
 
+// Colour-mapped pictures need a map; others may carry an unused one.
+bool MapFits(int mapType, const TgaLayout& layout)
+{
+    if (mapType == 0 || (mapType == 1 && layout.mapLength == 0))
+        return layout.type != kColourMapped;
+    return mapType == 1 && IsColourDepth(layout.mapEntryBits);
+}
+
 // Fewest bytes that can hold the pixels: plain, or every packet repeating
 // one pixel as often as a packet can.
 qint64 ShortestPixelData(const TgaLayout& layout)
@@ -109,11 +117,8 @@ std::optional<TgaLayout> ReadLayout(QByteArrayView data)
 
     const bool knownType
         = header[2] >= 1 && header[2] <= 11 && layout.type >= kColourMapped && layout.type <= kGrey;
-    const bool mapFits
-        = mapType == 1 ? IsColourDepth(layout.mapEntryBits) && layout.mapLength > 0 : mapType == 0;
-    if (!knownType || !mapFits || (layout.type == kColourMapped && mapType != 1)
-        || !DepthFitsType(layout.type, layout.depth) || layout.alphaBits > 8 || (descriptor & 0xC0) != 0
-        || layout.width == 0 || layout.height == 0)
+    if (!knownType || !MapFits(mapType, layout) || !DepthFitsType(layout.type, layout.depth)
+        || layout.alphaBits > 8 || (descriptor & 0xC0) != 0 || layout.width == 0 || layout.height == 0)
         return std::nullopt;
 
     layout.mapOffset = kHeaderSize + header[0];
