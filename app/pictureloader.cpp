@@ -55,6 +55,33 @@ bool LooksLikeHeaderlessDib(QByteArrayView bytes)
     }
 }
 
+// Qt's BMP reader leaves the pixels it does not reach (skipped by run-length
+// deltas and early line ends, or missing from a short file) as the heap held
+// them. It reads into a given image of the size and format it decodes to, so
+// one cleared first keeps them colour 0 or transparent, the same every time.
+QImage ReadBmpCleared(QByteArrayView bytes, const QByteArray& format, QSize size, QImage::Format pixelFormat)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QImage image(size, pixelFormat);
+        if (image.isNull())
+            return {};
+        image.fill(0);
+        const uchar* cleared = image.constBits();
+        QByteArray unowned = QByteArray::fromRawData(bytes.data(), bytes.size());
+        QBuffer buffer(&unowned);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, format);
+        if (!reader.read(&image))
+            return {};
+        if (image.constBits() == cleared)
+            return image;
+        // Qt chose another format than it announced (alpha in a 32-bit
+        // BMP): again, cleared in that one.
+        pixelFormat = image.format();
+    }
+    return {};
+}
+
 // Decodes with Qt; without a format, Qt tells it by the content. nullopt
 // when Qt sees none of the formats we let it read.
 std::optional<QImage> ReadWithQt(QByteArrayView bytes, const QByteArray& format = {})
@@ -63,14 +90,17 @@ std::optional<QImage> ReadWithQt(QByteArrayView bytes, const QByteArray& format 
     QBuffer buffer(&unowned);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, format);
-    if (format.isEmpty() && !IsQtFormatWeRead(reader.format()))
+    const QByteArray found = reader.format();
+    if (format.isEmpty() && !IsQtFormatWeRead(found))
         return std::nullopt;
-    reader.setAutoTransform(true);
     // A reader that cannot tell the size first still keeps Qt's own
     // allocation limit.
     const QSize size = reader.size();
     if (size.isValid() && !PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels))
         return QImage();
+    if (found == "bmp" || found == "dib")
+        return ReadBmpCleared(bytes, found, size, reader.imageFormat());
+    reader.setAutoTransform(true);
     return reader.read();
 }
 

@@ -8,7 +8,10 @@
 #include <QImage>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QtEndian>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -125,6 +128,41 @@ TEST(PictureFixtures, CoverEveryPictureExtensionAndFile)
     EXPECT_EQ(extensions, (QSet<QString> { "jpg", "gif", "bmp", "dib", "rle", "pcx", "tga" }));
     for (const QString& file : QDir(kPictures).entryList(QDir::Files))
         EXPECT_TRUE(listed.contains(file)) << file.toStdString() << " is not in manifest.tsv";
+}
+
+// Decodes after leaving freed heap blocks of the picture's size filled with
+// poison, where a reader that leaves pixels unwritten picks them up.
+QImage DecodeOnPoisonedHeap(const QByteArray& bytes, size_t imageBytes, int poison)
+{
+    std::vector<void*> blocks(8);
+    for (void*& block : blocks)
+        block = std::memset(std::malloc(imageBytes), poison, imageBytes);
+    for (void* block : blocks)
+        std::free(block);
+    return DecodePicture(bytes);
+}
+
+// Run-length deltas and line ends skip pixels, short files lack rows; what
+// Qt's BMP reader does not write must not be whatever the heap held.
+TEST(BmpPictures, PixelsLeftUnwrittenAreTheSameEveryTime)
+{
+    for (const FixturePicture& row : ReadManifest()) {
+        const QString suffix = QFileInfo(QString::fromStdString(row.picture)).suffix();
+        if (suffix != "bmp" && suffix != "rle" && suffix != "dib")
+            continue;
+        const QByteArray whole = ReadBytes(kPictures + QString::fromStdString(row.picture));
+        // Headers and palette stay; the pixel data loses its last 40%.
+        const qsizetype pixelsFrom
+            = suffix == "dib" ? 40 : qFromLittleEndian<quint32>(whole.constData() + 10);
+        const QByteArray cut = whole.left(pixelsFrom + (whole.size() - pixelsFrom) * 3 / 5);
+        for (const QByteArray& bytes : { whole, cut }) {
+            const QImage clean = DecodePicture(bytes);
+            ASSERT_FALSE(clean.isNull()) << row.picture << ", " << bytes.size() << " bytes";
+            EXPECT_EQ(DecodeOnPoisonedHeap(bytes, clean.sizeInBytes(), 0xA5),
+                DecodeOnPoisonedHeap(bytes, clean.sizeInBytes(), 0x5A))
+                << row.picture << ", " << bytes.size() << " bytes";
+        }
+    }
 }
 
 void SetLe16(QByteArray& bytes, int offset, int value)
