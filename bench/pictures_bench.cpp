@@ -288,6 +288,15 @@ void BM_LoadPicture12MpJpeg(benchmark::State& state)
 }
 BENCHMARK(BM_LoadPicture12MpJpeg)->Unit(benchmark::kMillisecond);
 
+// For scale: Qt's reader on the same file, without our checks around it.
+void BM_QtReader12MpJpeg(benchmark::State& state)
+{
+    const QString& path = CameraJpeg();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QImage(path));
+}
+BENCHMARK(BM_QtReader12MpJpeg)->Unit(benchmark::kMillisecond);
+
 // Taking the same picture once the worker has decoded it ahead.
 void BM_TakePrefetched12MpJpeg(benchmark::State& state)
 {
