@@ -3,9 +3,12 @@
 //     lumigrab-decode [--body] ARTICLE_FILE [FOLDER]
 //
 // Every attachment is written into FOLDER (default: the current folder) and
-// reported as "name<TAB>content type<TAB>size". Exit status: 0 when the
-// article was read (a recovery result counts), 1 when the article cannot be
-// read or decoded or an attachment cannot be written, 2 on wrong usage.
+// reported as "name<TAB>content type<TAB>size". A damaged attachment (a yEnc
+// block cut off, or of another size or CRC-32 than it announced) is written
+// all the same and reported on standard error with what did not match.
+// Exit status: 0 when the article was read (a recovery result and damaged
+// attachments count), 1 when the article cannot be read or decoded or an
+// attachment cannot be written, 2 on wrong usage.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -150,9 +153,11 @@ bool SaveAttachments(TmsArticle& article, const std::string& folder)
             allSaved = false;
             continue;
         }
-        const std::string line = Format("%s\t%s\t%lld\n", std::string(BareFileName(item.FileName())).c_str(),
-            item.ContentType().c_str(), static_cast<long long>(item.Stream.View().size()));
-        WriteOut(line);
+        const std::string name(BareFileName(item.FileName()));
+        WriteOut(Format("%s\t%s\t%lld\n", name.c_str(), item.ContentType().c_str(),
+            static_cast<long long>(item.Stream.View().size())));
+        if (!item.Damage().empty())
+            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, name.c_str(), item.Damage().c_str());
     }
     return allSaved;
 }
