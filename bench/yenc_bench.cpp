@@ -88,7 +88,8 @@ void BM_Crc32(benchmark::State& state, Crc32Implementation crc)
 // A whole block: framing, decoding, checking and the copy into the stream.
 void BM_DecodeYEncBlock(benchmark::State& state)
 {
-    const std::string begin = "=ybegin line=128 size=" + std::to_string(PictureBytes().size()) + " name=x.jpg";
+    const std::string begin
+        = "=ybegin line=128 size=" + std::to_string(PictureBytes().size()) + " name=x.jpg";
     const std::string text = EncodedText() + "=yend size=" + std::to_string(PictureBytes().size()) + "\r\n";
     for (auto _ : state) {
         TMemoryStream out;
@@ -102,7 +103,8 @@ void BM_DecodeYEncBlock(benchmark::State& state)
 
 [[maybe_unused]] const bool kRegistered = [] {
     for (const YEncDecoder& decoder : YEncDecoders())
-        benchmark::RegisterBenchmark((std::string("BM_DecodeYEnc/") + decoder.name).c_str(), BM_DecodeYEnc, decoder);
+        benchmark::RegisterBenchmark(
+            (std::string("BM_DecodeYEnc/") + decoder.name).c_str(), BM_DecodeYEnc, decoder);
     for (const Crc32Implementation& crc : Crc32Implementations())
         benchmark::RegisterBenchmark((std::string("BM_Crc32/") + crc.name).c_str(), BM_Crc32, crc);
     benchmark::RegisterBenchmark("BM_DecodeYEncBlock", BM_DecodeYEncBlock);

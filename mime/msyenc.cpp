@@ -136,8 +136,8 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 {
     const unsigned low = drop & 0xFF;
     const unsigned high = (drop >> 8) & 0xFF;
-    const __m128i order = _mm_set_epi64x(
-        int64_t(kKeepOrder[high] + 0x0808080808080808), int64_t(kKeepOrder[low]));
+    const __m128i order
+        = _mm_set_epi64x(int64_t(kKeepOrder[high] + 0x0808080808080808), int64_t(kKeepOrder[low]));
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     out += kKeepCount[low];
@@ -382,7 +382,8 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Load16(const unsigned ch
 
 // Folds the remaining whole 16-byte blocks into lane and reduces it to the
 // 32-bit remainder.
-__attribute__((target("pclmul,sse4.1"))) uint32_t FinishFolding(__m128i lane, const unsigned char* in, size_t size)
+__attribute__((target("pclmul,sse4.1"))) uint32_t FinishFolding(
+    __m128i lane, const unsigned char* in, size_t size)
 {
     const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
     for (; size >= 16; size -= 16, in += 16)
@@ -400,9 +401,9 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FinishFolding(__m128i lane, co
     return uint32_t(_mm_extract_epi32(_mm_xor_si128(lane, quotient), 1));
 }
 
-
 // At least 128 bytes, a multiple of 16.
-__attribute__((target("pclmul,sse4.1"))) uint32_t CrcFolding(uint32_t state, const unsigned char* in, size_t size)
+__attribute__((target("pclmul,sse4.1"))) uint32_t CrcFolding(
+    uint32_t state, const unsigned char* in, size_t size)
 {
     __m128i lanes[kLanes];
     for (size_t i = 0; i < kLanes; ++i)
@@ -461,7 +462,8 @@ __attribute__((target("avx512f,avx512bw,vpclmulqdq,pclmul,sse4.1"))) uint32_t Cr
     wide = FoldWide(wide, fold512, lanes[2]);
     wide = FoldWide(wide, fold512, lanes[3]);
     const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
-    __m128i lane = Fold(_mm512_maskz_extracti32x4_epi32(0xF, wide, 0), fold128, _mm512_maskz_extracti32x4_epi32(0xF, wide, 1));
+    __m128i lane = Fold(_mm512_maskz_extracti32x4_epi32(0xF, wide, 0), fold128,
+        _mm512_maskz_extracti32x4_epi32(0xF, wide, 1));
     lane = Fold(lane, fold128, _mm512_maskz_extracti32x4_epi32(0xF, wide, 2));
     lane = Fold(lane, fold128, _mm512_maskz_extracti32x4_epi32(0xF, wide, 3));
     return FinishFolding(lane, in, size);
