@@ -6,13 +6,13 @@
 #include <random>
 #include <string>
 
+#include "bench/yenc_text.h"
 #include "mime/msyenc.h"
 
 namespace lumigrab {
 namespace {
 
 constexpr size_t kTextBytes = 1024 * 1024;
-constexpr size_t kLineLength = 128;
 
 std::string RandomBytes(size_t size, unsigned seed)
 {
@@ -23,33 +23,6 @@ std::string RandomBytes(size_t size, unsigned seed)
     return bytes;
 }
 
-// What posting programs write: lines of 128 characters and CR LF, the four
-// critical characters escaped, and blanks and tabs at either end of a line
-// and a dot at its start escaped too.
-std::string EncodeYEnc(std::string_view bytes)
-{
-    std::string text;
-    size_t column = 0;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i] + 42);
-        const bool edge = column == 0 || column == kLineLength - 1 || i + 1 == bytes.size();
-        if (c == 0 || c == '\n' || c == '\r' || c == '=' || (edge && (c == ' ' || c == '\t'))
-            || (column == 0 && c == '.')) {
-            text += '=';
-            text += char(c + 64);
-            column += 2;
-        } else {
-            text += char(c);
-            ++column;
-        }
-        if (column >= kLineLength) {
-            text += "\r\n";
-            column = 0;
-        }
-    }
-    return text + "\r\n";
-}
-
 const std::string& PictureBytes()
 {
     static const std::string bytes = RandomBytes(kTextBytes, 7);
@@ -58,7 +31,7 @@ const std::string& PictureBytes()
 
 const std::string& EncodedText()
 {
-    static const std::string text = EncodeYEnc(PictureBytes());
+    static const std::string text = bench::EncodeYEncText(PictureBytes());
     return text;
 }
 
