@@ -349,12 +349,12 @@ uint32_t Crc32Portable(uint32_t crc, std::string_view bytes)
 
 #ifdef LUMIGRAB_X86
 
-// Carry-less multiplication folding: eight 16-byte lanes are folded forward
-// 128 bytes at a time (eight, so that the multiplier's latency is hidden),
-// then into one lane, which a Barrett reduction turns into the 32-bit
-// remainder. The constants are x^(d+32) and x^(d-32) modulo the polynomial,
-// bit-reflected, for a fold over d bits (2048, 1024, 512, 128); x^64 for the last
-// 32 bits; and the polynomial with its Barrett quotient.
+// Carry-less multiplication folding: eight independent 16-byte lanes are
+// folded forward 128 bytes at a time, then into one lane, which a Barrett
+// reduction turns into the 32-bit remainder. The constants are x^(d+32) and
+// x^(d-32) modulo the polynomial, bit-reflected, for a fold over d bits
+// (2048, 1024, 512, 128); x^64 for the last 32 bits; and the polynomial with
+// its Barrett quotient.
 constexpr int64_t kFold2048Low = 0x011542778a;
 constexpr int64_t kFold2048High = 0x01322d1430;
 constexpr int64_t kFold1024Low = 0x01e88ef372;
