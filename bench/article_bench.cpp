@@ -10,6 +10,7 @@
 
 #include "bench/yenc_text.h"
 #include "message/msmsg.h"
+#include "mime/mscrc32.h"
 #include "mime/msmime.h"
 #include "mime/msuucode.h"
 #include "mime/msyenc.h"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench/yenc_text.h"
+#include "mime/mscrc32.h"
 #include "mime/msyenc.h"
 
 namespace lumigrab {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "fuzz/expected_failures.h"
+#include "mime/mscrc32.h"
 #include "mime/msyenc.h"
 
 using namespace lumigrab;

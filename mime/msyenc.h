@@ -1,6 +1,6 @@
-// yEnc: decoding the data lines of a block, the CRC-32 that checks them, and
-// the framing of one block in a plain-text article (the "=ybegin" line, an
-// optional "=ypart" line, the data lines and the "=yend" line).
+// yEnc: decoding the data lines of a block, and the framing of one block in
+// a plain-text article (the "=ybegin" line, an optional "=ypart" line, the
+// data lines and the "=yend" line, whose CRC-32 checks the data).
 #pragma once
 
 #include <cstddef>
@@ -35,21 +35,6 @@ struct YEncDecoder {
 // The implementations this processor runs, fastest first; the last one is
 // the portable one.
 std::span<const YEncDecoder> YEncDecoders();
-
-// ---- CRC-32 (the checksum of zip, gzip and yEnc)
-
-// The CRC-32 of bytes following earlier bytes whose CRC-32 is crc (0 for
-// none): Crc32(Crc32(0, a), b) == Crc32(0, a + b).
-uint32_t Crc32(uint32_t crc, std::string_view bytes);
-
-struct Crc32Implementation {
-    const char* name;
-    uint32_t (*update)(uint32_t crc, std::string_view bytes);
-};
-
-// The implementations this processor runs, fastest first; the last one is
-// the portable one.
-std::span<const Crc32Implementation> Crc32Implementations();
 
 // ---- blocks
 

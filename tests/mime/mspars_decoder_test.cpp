@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "base/messagepump.h"
+#include "mime/mscrc32.h"
 #include "mime/msyenc.h"
 #include "tests/support/test_util.h"
 
