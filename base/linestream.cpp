@@ -62,6 +62,15 @@ void TLineStream::Reset()
     SetPosition(0);
 }
 
+void TLineStream::SkipTo(int64_t offset)
+{
+    cursor_ = 0;
+    blockEnd_ = 0;
+    nextLineFeed_ = kUnknown;
+    lastBlock_ = false;
+    SetPosition(std::clamp<int64_t>(offset, 0, Size()));
+}
+
 // Takes the next block from the current position. A short block is the
 // last one and is taken whole, so a final line without a line break is not
 // lost. A full block is cut after its last LF so that no line straddles two

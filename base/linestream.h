@@ -37,6 +37,10 @@ public:
     // Back to the start: the next ReadLine returns the first line again.
     void Reset();
 
+    // Goes on at offset, the start of a line: for readers that took a
+    // stretch of the text (View) in one piece instead of line by line.
+    void SkipTo(int64_t offset);
+
     // True once ReadLine has returned the end marker.
     bool Eof() const { return eof_; }
 

@@ -246,6 +246,7 @@ void TmsAttItem::CopyFrom(const TPersistent& source)
     contentType_ = other.contentType_;
     encoding_ = other.encoding_;
     fileName_ = other.fileName_;
+    damage_ = other.damage_;
 }
 
 void TmsAttItem::SetFileName(std::string_view fileName)

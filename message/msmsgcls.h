@@ -64,10 +64,18 @@ public:
     TAttEncoding Encoding() const { return encoding_; }
     void SetEncoding(TAttEncoding encoding) { encoding_ = encoding; }
 
+    // Why the bytes may be wrong, for an attachment whose encoding carries
+    // its own checks (a yEnc block cut off, or of another size or CRC-32
+    // than it announced); empty when it arrived whole. Damaged pictures
+    // often still show, so they are kept and reported.
+    const std::string& Damage() const { return damage_; }
+    void SetDamage(std::string_view damage) { damage_ = damage; }
+
 private:
     std::string fileName_;
     std::string contentType_;
     TAttEncoding encoding_ = ae7Bit;
+    std::string damage_;
 };
 
 // Owns its items.

@@ -10,6 +10,7 @@
 #include "message/msutils.h"
 #include "mime/msmime.h"
 #include "mime/msuucode.h"
+#include "mime/msyenc.h"
 
 namespace lumigrab {
 
@@ -44,6 +45,16 @@ TAttEncoding AttEncodingFor(DataMode mode)
         break;
     }
     return ae7Bit;
+}
+
+// A line that opens a block of plain text: uuencoded, or yEnc except one
+// part of a multi-part post, which holds only a piece of a picture and stays
+// text.
+bool IsBlockBeginLine(std::string_view line)
+{
+    if (IsYEncBeginLine(line))
+        return !IsYEncPartOfMany(line);
+    return IsUUBeginLine(line);
 }
 
 bool Contains(std::string_view text, std::string_view part)
@@ -250,19 +261,24 @@ void TmsCustomDecoder::DecodePlainText()
 {
     TStringList& body = FMessage->Body();
     while (ReadLine()) {
-        if (IsUUBeginLine(line_)) {
-            DecodeUUBlocks();
+        if (IsBlockBeginLine(line_) && DecodeBlocks())
             FMessage->SetEncoding(meUU);
-        }
         if (!FLines.Eof())
             body.Add(line_);
     }
 }
 
-void TmsCustomDecoder::DecodeUUBlocks()
+bool TmsCustomDecoder::DecodeBlocks()
 {
     TmsAttList& attachments = FMessage->Attachments();
+    bool uuencoded = false;
     do {
+        if (IsYEncBeginLine(line_)) {
+            DecodeYEncBlock();
+            while (ReadLine() && !IsBlockBeginLine(line_)) { }
+            continue;
+        }
+        uuencoded = true;
         DecodingAttachment([&] {
             auto item = std::make_unique<TmsAttItem>();
             std::string name = SafeFileName(GetUUFileName(line_));
@@ -276,9 +292,28 @@ void TmsCustomDecoder::DecodeUUBlocks()
             }
             ReleaseSpareRoom(item->Stream, reserved);
             attachments.Add(std::move(item));
-            while (ReadLine() && !IsUUBeginLine(line_)) { }
+            while (ReadLine() && !IsBlockBeginLine(line_)) { }
         });
     } while (!FLines.Eof());
+    return uuencoded;
+}
+
+// The data of a yEnc block is decoded in one piece from the text itself, not
+// line by line; a block that does not check out is kept and marked damaged.
+void TmsCustomDecoder::DecodeYEncBlock()
+{
+    TmsAttList& attachments = FMessage->Attachments();
+    DecodingAttachment([&] {
+        auto item = std::make_unique<TmsAttItem>();
+        const std::string_view text = FLines.View();
+        const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
+        const YEncBlock block = lumigrab::DecodeYEncBlock(line_, text.substr(from), item->Stream);
+        const std::string name = SafeFileName(block.name);
+        item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
+        item->SetDamage(YEncDamage(block));
+        attachments.Add(std::move(item));
+        FLines.SkipTo(int64_t(from + block.consumed));
+    });
 }
 
 // ---- MIME articles
@@ -366,7 +401,7 @@ void TmsCustomDecoder::DecodeSingleText()
     if (!base64) {
         while (ReadLine()) {
             body.Add(line_);
-            if (IsUUBeginLine(line_)) {
+            if (IsBlockBeginLine(line_)) {
                 RestartAsPlainText();
                 return;
             }

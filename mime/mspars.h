@@ -21,7 +21,7 @@ public:
     using Exception::Exception;
 };
 
-// Decodes plain text with uuencoded blocks, single-part MIME and multipart
+// Decodes plain text with uuencoded or yEnc blocks, single-part MIME and multipart
 // MIME articles. Lives for one load; whatever goes wrong inside ends in a
 // recovery result (error told in the body, source kept as "original.eml").
 class TmsCustomDecoder {
@@ -60,7 +60,10 @@ private:
     bool ReadLine();
     void ReadHeaders(TmsHeaders& headers);
     void DecodePlainText();
-    void DecodeUUBlocks();
+    // Decodes the blocks from the current line on; returns whether one was
+    // uuencoded.
+    bool DecodeBlocks();
+    void DecodeYEncBlock();
     void DecodeMime();
     void DecodeSingleAttachment();
     void DecodeSingleText();

@@ -48,8 +48,8 @@ bool HasPictureExtension(std::string_view fileName)
         [extension](std::string_view picture) { return SameText(extension, picture); });
 }
 
-std::vector<std::string> SavePictures(
-    const TmsCustomMessage& message, const std::string& folder, const PictureKeptEvent& kept)
+std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
+    const PictureKeptEvent& kept, const PictureDamagedEvent& damaged)
 {
     std::vector<std::string> paths;
     const TmsAttList& attachments = message.Attachments();
@@ -63,6 +63,8 @@ std::vector<std::string> SavePictures(
         // not hide the pictures already on disk.
         if (kept)
             kept(path);
+        if (damaged && !item.Damage().empty())
+            damaged(path, item.Damage());
         paths.push_back(std::move(path));
     }
     return paths;
@@ -93,7 +95,7 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
         return false;
     client_.RetrieveArticleByNumber(number);
     if (TmsArticle* article = client_.Article())
-        SavePictures(*article, folder_, OnPictureKept);
+        SavePictures(*article, folder_, OnPictureKept, OnPictureDamaged);
     return true;
 }
 

@@ -31,15 +31,19 @@ bool IsMultiPartSubject(std::string_view subject);
 bool HasPictureExtension(std::string_view fileName);
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
+// A kept picture whose bytes may be wrong, with what did not match
+// (TmsAttItem::Damage).
+using PictureDamagedEvent = std::function<void(const std::string& path, const std::string& damage)>;
 
 // Writes the picture attachments of message into new files in folder and
 // returns their paths in attachment order. Names follow base/filenames.h:
 // bare and safe, numbered when taken ("a.jpg" -> "a-1.jpg"), so no file
 // already in the folder is replaced. Other attachments are not written.
-// kept is called with each path as soon as its file is complete. Raises
-// EFCreateError / EInOutError when a file cannot be created or written.
-std::vector<std::string> SavePictures(
-    const TmsCustomMessage& message, const std::string& folder, const PictureKeptEvent& kept = {});
+// kept is called with each path as soon as its file is complete, then
+// damaged for a damaged picture. Raises EFCreateError / EInOutError when a
+// file cannot be created or written.
+std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
+    const PictureKeptEvent& kept = {}, const PictureDamagedEvent& damaged = {});
 
 class THarvest {
 public:
@@ -48,6 +52,8 @@ public:
 
     // The full path of each picture kept, as it is kept.
     PictureKeptEvent OnPictureKept;
+    // After OnPictureKept, for a kept picture that arrived damaged.
+    PictureDamagedEvent OnPictureDamaged;
     // The subject of each article that passed the size test.
     std::function<void(const std::string& subject)> OnSubject;
 

@@ -6,9 +6,12 @@
 // current folder) and reported as "name<TAB>content type<TAB>size". Names
 // follow base/filenames.h: no file already there is replaced, a taken name
 // is numbered ("a.jpg" -> "a-1.jpg"). Control characters are never printed
-// raw; they appear as \xHH. Exit status: 0 when the article was read (a
-// recovery result counts), 1 when the article cannot be read or decoded or
-// an attachment cannot be written, 2 on wrong usage.
+// raw; they appear as \xHH. A damaged attachment (a yEnc block cut off,
+// or of another size or CRC-32 than it announced) is written all the same
+// and reported on standard error with what did not match. Exit status: 0
+// when the article was read (a recovery result and damaged attachments
+// count), 1 when the article cannot be read or decoded or an attachment
+// cannot be written, 2 on wrong usage.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -146,6 +149,9 @@ bool SaveAttachments(const TmsArticle& article, const std::string& folder)
         }
         WriteOut(Printable(BareFileName(path)) + "\t" + Printable(item.ContentType()) + "\t"
             + std::to_string(item.Stream.View().size()) + "\n");
+        if (!item.Damage().empty())
+            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, Printable(BareFileName(path)).c_str(),
+                Printable(item.Damage()).c_str());
     }
     return allSaved;
 }

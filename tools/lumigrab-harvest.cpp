@@ -102,6 +102,9 @@ void Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         harvest.HarvestHeader(client.HeaderList.Entries(num));
     };
     harvest.OnPictureKept = [](const std::string& path) { std::cout << path << std::endl; };
+    harvest.OnPictureDamaged = [](const std::string& path, const std::string& damage) {
+        Status("Damaged picture " + path + ": " + damage);
+    };
     client.SetNewsGroup(options.group);
     client.RetrieveHeaders(options.count, true);
     client.Disconnect();

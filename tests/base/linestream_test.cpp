@@ -192,6 +192,31 @@ TEST(LineStream, NextLineStartFollowsTheLinesRead)
     EXPECT_EQ(stream.NextLineStart(), int64_t(text.size()));
 }
 
+// A reader that took a stretch of text in one piece goes on at a line
+// start of its choosing, inside the current block, beyond it or at the end.
+TEST(LineStream, SkipToGoesOnAtAnyLineStart)
+{
+    std::string text;
+    std::vector<size_t> starts;
+    for (int i = 0; text.size() < 3 * kBlock; ++i) {
+        starts.push_back(text.size());
+        text += "line " + std::to_string(i) + "\r\n";
+    }
+    TLineStream stream;
+    Load(stream, text);
+    std::string line;
+    for (const size_t index : { size_t(3), size_t(1), starts.size() / 2, starts.size() - 1 }) {
+        ASSERT_TRUE(stream.ReadLine(line));
+        stream.SkipTo(int64_t(starts[index]));
+        EXPECT_EQ(stream.NextLineStart(), int64_t(starts[index]));
+        ASSERT_TRUE(stream.ReadLine(line));
+        EXPECT_EQ(line, "line " + std::to_string(index));
+    }
+    stream.SkipTo(int64_t(text.size()));
+    EXPECT_FALSE(stream.ReadLine(line));
+    EXPECT_TRUE(stream.Eof());
+}
+
 // Random texts with lines around and beyond the block size must split as
 // the string list splits the whole text at once.
 TEST(LineStream, RandomTextsSplitLikeStringList)

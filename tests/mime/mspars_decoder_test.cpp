@@ -8,6 +8,8 @@
 #include <typeinfo>
 
 #include "base/messagepump.h"
+#include "mime/mscrc32.h"
+#include "mime/msyenc.h"
 #include "tests/support/test_util.h"
 
 using namespace lumigrab;
@@ -102,6 +104,28 @@ TEST(PlainTextDecoding, BlocksInOrderUnnamedNumberedAndTextBetweenDropped)
         UULines("abc"), { "`", "end" } }));
     EXPECT_EQ(article->Body().Lines(), Lines({ "intro" }));
     ExpectAttachments(*article, { { "a.gif", first }, { "b.gif", second }, { "att.2", "abc" } });
+}
+
+// A yEnc block cut off by the next one is kept, marked; a part of a
+// multi-part post between blocks is text and dropped like other text there.
+TEST(PlainTextDecoding, YEncBlocksAmongOtherBlocks)
+{
+    const std::string crc = Format("%08x", Crc32(0, "AB"));
+    auto article = Decode(Concat({ kPlainHeaders,
+        { "intro", "=ybegin line=128 size=2 name=cut.jpg", "kl", "=ybegin size=2 name=whole.jpg", "kl",
+            "=yend size=2 crc32=" + crc, "=ybegin part=2 total=2 size=4 name=part.jpg",
+            "=ypart begin=3 end=4", "kl", "=yend size=2 part=2", "begin 644 uu.gif" },
+        UULines("uu"), { "`", "end", "=ybegin size=2 name=", "kl", "=yend size=2 crc32=" + crc } }));
+    EXPECT_EQ(article->Body().Lines(), Lines({ "intro" }));
+    ExpectAttachments(
+        *article, { { "cut.jpg", "AB" }, { "whole.jpg", "AB" }, { "uu.gif", "uu" }, { "att.3", "AB" } });
+    EXPECT_EQ(article->Attachments().Items(0).Damage(), "no =yend line");
+    EXPECT_EQ(article->Attachments().Items(1).Damage(), "");
+    EXPECT_EQ(article->Encoding(), meUU);
+
+    auto yEncOnly = Decode(Concat({ kPlainHeaders, { "=ybegin size=2 name=a.jpg", "kl", "=yend size=2" } }));
+    ExpectAttachments(*yEncOnly, { { "a.jpg", "AB" } });
+    EXPECT_EQ(yEncOnly->Encoding(), meMIME);
 }
 
 TEST(PlainTextDecoding, MimeVersionWithCommentIsNotMime)

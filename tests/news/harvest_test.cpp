@@ -78,6 +78,25 @@ TEST_F(SavePicturesTest, KeepsOnlyPicturesWithTheirBytes)
     EXPECT_EQ(ReadFileBytes(folder / "b.JpG"), "second");
 }
 
+TEST_F(SavePicturesTest, DamagedPicturesAreKeptAndReportedAfterTheirFile)
+{
+    AddAttachment(article, "whole.jpg", "whole");
+    AddAttachment(article, "cut.jpg", "cut");
+    article.Attachments().Items(1).SetDamage("no =yend line");
+    AddAttachment(article, "cut.txt", "not a picture");
+    article.Attachments().Items(2).SetDamage("no =yend line");
+    std::vector<std::string> events;
+    SavePictures(
+        article, folder.string(), [&](const std::string& path) { events.push_back("kept " + path); },
+        [&](const std::string& path, const std::string& damage) {
+            events.push_back("damaged " + path + ": " + damage + " (" + ReadFileBytes(path) + ")");
+        });
+    EXPECT_EQ(events,
+        (std::vector<std::string> { "kept " + (folder / "whole.jpg").string(),
+            "kept " + (folder / "cut.jpg").string(),
+            "damaged " + (folder / "cut.jpg").string() + ": no =yend line (cut)" }));
+}
+
 TEST_F(SavePicturesTest, NamesNeverLeaveTheFolder)
 {
     AddAttachment(article, "../up.jpg", "up");

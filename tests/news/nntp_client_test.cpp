@@ -351,6 +351,35 @@ TEST_F(NntpClientTest, ArticleReportsProgressOnlyWithAUsableLineCount)
     }
 }
 
+// yEnc lines that begin with a dot arrive doubled on the wire, in chunks
+// that may cut such a line; the picture must come out exact.
+TEST_F(NntpClientTest, DotStuffedYEncArticleDecodesExactly)
+{
+    const std::filesystem::path articles = std::filesystem::path(LUMIGRAB_FIXTURES_DIR) / "articles";
+    const std::string text = ReadFileBytes(articles / "yenc_dot_lines.eml");
+    std::string wire = "220 3 <3@test>\r\n";
+    int dotLines = 0;
+    ForEachLine(text, [&](std::string_view line) {
+        if (line.starts_with('.')) {
+            // Cut the doubled dot from the rest of its line.
+            wire += std::string(".") + std::string(ReplyPause) + std::string(line);
+            ++dotLines;
+        } else {
+            wire += line;
+        }
+        wire += "\r\n";
+    });
+    ASSERT_GT(dotLines, 0);
+    group->overrides["ARTICLE"] = wire + ".\r\n";
+    SelectTestGroup();
+    client.RetrieveArticleByNumber(3);
+    ASSERT_EQ(article.Attachments().Count(), 1);
+    const TmsAttItem& picture = article.Attachments().Items(0);
+    EXPECT_EQ(picture.FileName(), "dots.jpg");
+    EXPECT_EQ(picture.Damage(), "");
+    EXPECT_TRUE(picture.Stream.View() == ReadFileBytes(articles / "yenc_dot_lines.expected" / "dots.jpg"));
+}
+
 TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
 {
     const auto sent = RecordSentLines(client);

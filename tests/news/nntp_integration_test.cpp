@@ -65,10 +65,10 @@ protected:
 
     fs::path Expected(const std::string& group) const { return innDir / "expected" / group; }
 
-    std::vector<std::string> ExpectedOrder(const std::string& group) const
+    std::vector<std::string> ExpectedOrder(const std::string& group, const char* suffix = ".list") const
     {
         std::vector<std::string> names;
-        std::ifstream list(Expected(group).concat(".list"));
+        std::ifstream list(Expected(group).concat(suffix));
         for (std::string name; std::getline(list, name);)
             names.push_back(name);
         return names;
@@ -94,13 +94,17 @@ protected:
         const fs::path folder = root.Path() / "TEMP";
         fs::create_directory(folder);
         THarvest harvest(client, folder.string());
-        std::vector<std::string> kept;
+        std::vector<std::string> kept, damaged;
         harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+        harvest.OnPictureDamaged = [&](const std::string& path, const std::string&) {
+            damaged.push_back(fs::path(path).filename());
+        };
         client.OnNextHeaderRetrieved
             = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
         client.SetNewsGroup(group);
         client.RetrieveHeaders(0, true);
         EXPECT_EQ(kept, ExpectedOrder(group));
+        EXPECT_EQ(damaged, ExpectedOrder(group, ".damaged"));
         ExpectExactlyThePictures(folder, group);
         EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
     }
@@ -287,7 +291,10 @@ TEST_F(ToolTest, HarvestsTheGroup)
         expectedPaths.push_back((folder / name).string());
     EXPECT_EQ(Printed(), expectedPaths);
     ExpectExactlyThePictures(folder, PictureGroup);
-    EXPECT_NE(err.find("Total articles: 13"), std::string::npos) << err;
+    EXPECT_NE(err.find("Total articles: 15"), std::string::npos) << err;
+    EXPECT_NE(
+        err.find("Damaged picture " + (folder / "damaged.jpg").string() + ": CRC-32 "), std::string::npos)
+        << err;
     EXPECT_NE(err.find("Last available header retrieved"), std::string::npos);
     const std::string protocol = ReadFileBytes(log);
     EXPECT_NE(protocol.find(std::string("GROUP ") + PictureGroup), std::string::npos);

@@ -100,12 +100,16 @@ TEST_P(DecodeFixture, AttachmentsBodyAndHeadersMatchExpected)
     TmsArticle article;
     LoadArticle(Article(), article);
     std::map<std::string, std::string> decoded;
+    Lines damaged;
     for (int i = 0; i < article.Attachments().Count(); ++i) {
         const TmsAttItem& item = article.Attachments().Items(i);
         EXPECT_TRUE(decoded.emplace(BareFileName(item.FileName()), std::string(item.Stream.View())).second)
             << "two attachments named " << item.FileName();
+        if (!item.Damage().empty())
+            damaged.emplace_back(BareFileName(item.FileName()));
     }
     ExpectSameFiles(Expected(), decoded);
+    EXPECT_EQ(SplitLines(ReadFileBytes(ArticlesDir / (GetParam() + ".damaged"))), damaged);
 
     const fs::path bodyFile = ArticlesDir / (GetParam() + ".body");
     ASSERT_TRUE(fs::exists(bodyFile)) << bodyFile;
@@ -152,12 +156,15 @@ TEST(DecodeFixtures, EveryShapeIsPresent)
 {
     // A generator run that lost articles would silently shrink the suite.
     const std::vector<std::string> names = FixtureNames();
-    EXPECT_GE(names.size(), 25u);
+    EXPECT_GE(names.size(), 35u);
     for (const char* required :
         { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name", "mime_single_filename",
             "multipart_mixed", "multipart_first_image", "multipart_alternative", "nested_alternative",
             "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines", "lf_only",
             "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots" })
+        EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
+    for (const char* required : { "yenc_single", "yenc_name_blanks", "yenc_part_one_of_one", "yenc_escapes",
+             "yenc_dot_lines", "yenc_bad_crc", "yenc_no_end", "yenc_multipart_part" })
         EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
 }
 
@@ -218,6 +225,7 @@ struct ListingCase {
     std::vector<std::string> options;
     bool intoCurrentFolder; // no folder argument: the tool writes where it runs
     std::string listing;
+    std::string errors = "";
 };
 
 void PrintTo(const ListingCase& c, std::ostream* out)
@@ -239,6 +247,7 @@ TEST_P(DecodeToolListing, ListsAndWritesTheExpectedFiles)
     const ToolRun run = RunTool(args, c.intoCurrentFolder ? out_ : work_.Path());
     EXPECT_EQ(0, run.exitCode) << run.err;
     EXPECT_EQ(c.listing, run.out);
+    EXPECT_EQ(c.errors, run.err);
     ExpectSameFiles(FilesBelow(ArticlesDir / (std::string(c.sample) + ".expected")), FilesBelow(out_));
 }
 
@@ -252,7 +261,12 @@ INSTANTIATE_TEST_SUITE_P(Samples, DecodeToolListing,
             "uu_two_blocks", {}, true, "one.jpg\timage/jpeg\t2000\ntwo pics.gif\timage/gif\t3001\n" },
         // hostile names are listed as written, not as the article gave them
         ListingCase { "hostile_multipart_names", {}, false,
-            "win.jpg\timage/jpeg\t1000\nevil.jpg\timage/jpeg\t1000\natt.2\timage/jpeg\t1000\n" }),
+            "win.jpg\timage/jpeg\t1000\nevil.jpg\timage/jpeg\t1000\natt.2\timage/jpeg\t1000\n" },
+        // damaged blocks are written and listed, and told on standard error
+        ListingCase { "yenc_bad_crc", {}, false, "bad.jpg\timage/jpeg\t6000\ngood.jpg\timage/jpeg\t2000\n",
+            "lumigrab-decode: bad.jpg is damaged: CRC-32 71ef8d76 announced, 71ef8d77 computed\n" },
+        ListingCase { "yenc_no_end", {}, false, "cut.jpg\timage/jpeg\t4920\n",
+            "lumigrab-decode: cut.jpg is damaged: no =yend line; size 9000 announced, 4920 decoded\n" }),
     [](const auto& info) { return std::string(info.param.sample); });
 
 TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)

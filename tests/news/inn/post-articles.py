@@ -13,6 +13,12 @@ import argparse
 import os
 import random
 import sys
+import zlib
+
+# The yEnc encoder of the sample articles.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fixtures"))
+from make_fixtures import edge_payload, yenc_block  # noqa: E402
 
 from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode
 
@@ -36,6 +42,7 @@ class Expectation:
     def __init__(self, root):
         self.root = root
         self.names = {}
+        self.damaged = {}
 
     def keep(self, group, name, data):
         if not self.root:
@@ -46,10 +53,15 @@ class Expectation:
             file.write(data)
         self.names.setdefault(group, []).append(name)
 
+    def keep_damaged(self, group, name, data):
+        self.keep(group, name, data)
+        self.damaged.setdefault(group, []).append(name)
+
     def write_lists(self):
-        for group, names in self.names.items():
-            with open(os.path.join(self.root, group + ".list"), "w") as file:
-                file.write("\n".join(names) + "\n")
+        for suffix, lists in ((".list", self.names), (".damaged", self.damaged)):
+            for group, names in lists.items():
+                with open(os.path.join(self.root, group + suffix), "w") as file:
+                    file.write("\n".join(names) + "\n")
 
 
 def padded_uuencoded(name, data, total_lines, intro):
@@ -116,6 +128,17 @@ def post_picture_group(poster, expect):
     sunset2 = picture_bytes(12, 8000)
     poster.post(plain_headers(g, "sunset again"), uuencode("sunset.jpg", sunset2))
     expect.keep(g, "sunset-1.jpg", sunset2)
+
+    # yEnc from an encoder that leaves dots at line starts to the server's
+    # dot-stuffing, and one damaged in transit, which is kept all the same.
+    dots = edge_payload(escape_dot=False) + picture_bytes(13, 24000)
+    poster.post(plain_headers(g, "yenc dots.jpg (1/1)"),
+                [b"A yEnc picture:", b""] + [line.encode("latin-1") for line in yenc_block("yenc dots.jpg", dots, escape_dot=False)])
+    expect.keep(g, "yenc dots.jpg", dots)
+    damaged = picture_bytes(14, 24000)
+    poster.post(plain_headers(g, "damaged yEnc"),
+                [line.encode("latin-1") for line in yenc_block("damaged.jpg", damaged, crc=zlib.crc32(damaged) ^ 1)])
+    expect.keep_damaged(g, "damaged.jpg", damaged)
 
     poster.post(plain_headers(g, "Closing text note"), text_lines(20))
 

@@ -1,0 +1,87 @@
+// yEnc: decoding the data lines of a block, and the framing of one block in
+// a plain-text article (the "=ybegin" line, an optional "=ypart" line, the
+// data lines and the "=yend" line, whose CRC-32 checks the data).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/classes.h"
+
+namespace lumigrab {
+
+// ---- data lines
+
+// Decodes yEnc text into dest: every byte minus 42; "=" escapes the byte
+// after it, which loses a further 64. CR and LF are line breaks and are
+// dropped. An escape "=" directly before a line break escapes nothing (an
+// encoder never splits an escape pair; such a line is damaged, which the
+// block's CRC-32 tells). escapePending carries an "=" that ends src into the
+// next call. dest needs room for src.size() bytes and must not overlap src.
+// Returns the number of bytes written.
+size_t DecodeYEnc(std::string_view src, char* dest, bool& escapePending);
+
+// One implementation of DecodeYEnc. All give the same bytes; the fastest that
+// this processor runs is chosen once.
+struct YEncDecoder {
+    const char* name;
+    size_t (*decode)(std::string_view src, char* dest, bool& escapePending);
+};
+
+// The implementations this processor runs, fastest first; the last one is
+// the portable one.
+std::span<const YEncDecoder> YEncDecoders();
+
+// ---- blocks
+
+// A line that opens a block: "=ybegin" followed by a blank.
+bool IsYEncBeginLine(std::string_view line);
+
+// True for the "=ybegin" line of one part of a multi-part post: "total=" is
+// above 1, or (without "total=") "part=" is above 1. Such a part holds only
+// a piece of its file.
+bool IsYEncPartOfMany(std::string_view beginLine);
+
+// What one block announced and what its data gave.
+struct YEncBlock {
+    // "=ybegin": the name is the rest of the line after "name=", blanks
+    // inside kept, leading and trailing blanks dropped.
+    std::string name;
+    std::optional<uint64_t> size;
+    std::optional<uint64_t> part;
+    std::optional<uint64_t> total;
+    // "=ypart"
+    std::optional<uint64_t> partBegin;
+    std::optional<uint64_t> partEnd;
+    // "=yend"
+    bool ended = false;
+    std::optional<uint64_t> endSize;
+    std::optional<uint32_t> crc32;
+    std::optional<uint32_t> partCrc32;
+    // The data.
+    uint64_t decodedSize = 0;
+    uint32_t decodedCrc32 = 0;
+    // Bytes of the text after the "=ybegin" line that the block takes:
+    // through the "=yend" line and its line break, or, without one, up to
+    // the line that ended the data (a line beginning with "=y", which yEnc
+    // data never does) or the end of the text.
+    size_t consumed = 0;
+};
+
+// Reads the announcements of an "=ybegin" line.
+YEncBlock ReadYEncBegin(std::string_view beginLine);
+
+// Reads one block whose "=ybegin" line is beginLine; text is what follows
+// that line. The decoded bytes are appended to out. Never raises for bad
+// input: what did not match is in the result (see YEncDamage).
+YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out);
+
+// Why the block's bytes cannot be trusted, or empty when it arrived whole:
+// a missing "=yend" line, a decoded size or CRC-32 other than announced.
+std::string YEncDamage(const YEncBlock& block);
+
+} // namespace lumigrab

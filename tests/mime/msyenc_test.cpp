@@ -1,0 +1,191 @@
+#include "mime/mscrc32.h"
+#include "mime/msyenc.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/support/test_util.h"
+
+namespace lumigrab {
+namespace {
+
+using namespace std::string_literals;
+
+std::string Decode(const YEncDecoder& decoder, std::string_view text, bool& escape)
+{
+    std::string out(text.size(), '\0');
+    out.resize(decoder.decode(text, out.data(), escape));
+    return out;
+}
+
+struct DecodeCase {
+    std::string text;
+    std::string bytes;
+    bool escapeBefore = false;
+    bool escapeAfter = false;
+};
+
+// Every implementation, on inputs short enough for the byte path and long
+// enough for the vector paths.
+TEST(DecodeYEnc, EveryImplementationDecodesTheTable)
+{
+    const std::vector<DecodeCase> cases = {
+        { "kl", "AB" },
+        { "k\r\nl\n\rm", "ABC" }, // line breaks are dropped
+        { "=}=@=J=M", "\x13\xD6\xE0\xE3"s }, // escapes: minus 64, minus 42
+        { "==", "\xD3" }, // an escaped "=" (never written, but defined)
+        { "k=\r\nl", "AB" }, // an escape never reaches over a line break
+        { "kl=", "AB", false, true },
+        { "}k",
+            "\x13"
+            "A",
+            true, false },
+        { "\r\nk", "A", true, false },
+        { "", "", true, true },
+        { std::string(100, 'k') + "=}" + std::string(100, 'l'),
+            std::string(100, 'A') + "\x13" + std::string(100, 'B') },
+    };
+    for (const YEncDecoder& decoder : YEncDecoders()) {
+        for (const DecodeCase& c : cases) {
+            bool escape = c.escapeBefore;
+            EXPECT_EQ(Decode(decoder, c.text, escape), c.bytes) << decoder.name << ": " << c.text;
+            EXPECT_EQ(escape, c.escapeAfter) << decoder.name << ": " << c.text;
+        }
+    }
+}
+
+// The vector implementations work in chunks of 16, 32 and 64 bytes and look
+// at the byte before each: every special sequence at every offset.
+TEST(DecodeYEnc, SpecialSequencesAtEveryOffset)
+{
+    const std::vector<std::pair<std::string, std::string>> sequences = { { "=}", "\x13" }, { "\r\n", "" },
+        { "=\r\n", "" }, { "==", "\xD3" }, { "===}", "\xD3\x13" }, { "=I", "\xDF" } };
+    constexpr size_t kLength = 200;
+    for (const YEncDecoder& decoder : YEncDecoders()) {
+        for (const auto& [sequence, bytes] : sequences) {
+            for (size_t offset = 0; offset < kLength; ++offset) {
+                const std::string text
+                    = std::string(offset, 'k') + sequence + std::string(kLength - offset, 'l');
+                bool escape = false;
+                ASSERT_EQ(Decode(decoder, text, escape),
+                    std::string(offset, 'A') + bytes + std::string(kLength - offset, 'B'))
+                    << decoder.name << ": " << sequence << " at " << offset;
+            }
+        }
+    }
+}
+
+// Random text rich in "=", CR and LF, decoded whole and in pieces.
+TEST(DecodeYEnc, ImplementationsAgreeWholeAndInPieces)
+{
+    std::mt19937 random(11);
+    const std::string special = "=\r\n==k";
+    const YEncDecoder& portable = YEncDecoders().back();
+    for (int round = 0; round < 300; ++round) {
+        std::string text(random() % 600, '\0');
+        for (char& c : text)
+            c = random() % 3 ? char(random()) : special[random() % special.size()];
+        bool expectedEscape = round % 2;
+        const std::string expected = Decode(portable, text, expectedEscape);
+        for (const YEncDecoder& decoder : YEncDecoders()) {
+            bool escape = round % 2;
+            ASSERT_EQ(Decode(decoder, text, escape), expected) << decoder.name << " round " << round;
+            EXPECT_EQ(escape, expectedEscape);
+            const size_t cut = text.empty() ? 0 : random() % text.size();
+            escape = round % 2;
+            std::string pieces = Decode(decoder, std::string_view(text).substr(0, cut), escape);
+            pieces += Decode(decoder, std::string_view(text).substr(cut), escape);
+            ASSERT_EQ(pieces, expected) << decoder.name << " cut at " << cut;
+        }
+    }
+}
+
+struct BeginCase {
+    std::string line;
+    std::string name;
+    std::optional<uint64_t> size, part, total;
+    bool partOfMany;
+};
+
+TEST(YEncBegin, ReadsTheKeywordsAndTheNameToTheEndOfTheLine)
+{
+    const std::vector<BeginCase> cases = {
+        { "=ybegin line=128 size=1000 name=a.jpg", "a.jpg", 1000, {}, {}, false },
+        { "=ybegin line=128 size=5 name=  two  blanks.jpg  ", "two  blanks.jpg", 5, {}, {}, false },
+        { "=ybegin name=first.jpg size=9", "first.jpg size=9", {}, {}, {}, false },
+        { "=ybegin part=1 total=1 line=128 size=7 name=x=y.gif", "x=y.gif", 7, 1, 1, false },
+        { "=ybegin part=2 total=3 line=128 size=7 name=p.jpg", "p.jpg", 7, 2, 3, true },
+        { "=ybegin part=1 total=2 size=7 name=p.jpg", "p.jpg", 7, 1, 2, true },
+        { "=ybegin part=2 size=7 name=old.jpg", "old.jpg", 7, 2, {}, true },
+        { "=ybegin part=1 size=7 name=old.jpg", "old.jpg", 7, 1, {}, false },
+        { "=ybegin size=-1 line=x filename=no.jpg", "", {}, {}, {}, false },
+        { "=ybegin\tsize=3\tname=tab.jpg", "tab.jpg", 3, {}, {}, false },
+    };
+    for (const BeginCase& c : cases) {
+        EXPECT_TRUE(IsYEncBeginLine(c.line)) << c.line;
+        const YEncBlock block = ReadYEncBegin(c.line);
+        EXPECT_EQ(block.name, c.name) << c.line;
+        EXPECT_EQ(block.size, c.size) << c.line;
+        EXPECT_EQ(block.part, c.part) << c.line;
+        EXPECT_EQ(block.total, c.total) << c.line;
+        EXPECT_EQ(IsYEncPartOfMany(c.line), c.partOfMany) << c.line;
+    }
+    for (const char* line :
+        { "=ybegin", "=ybeginx size=1", " =ybegin size=1", "=YBEGIN size=1", "=ypart begin=1" })
+        EXPECT_FALSE(IsYEncBeginLine(line)) << line;
+}
+
+struct BlockCase {
+    const char* what;
+    std::string begin;
+    std::string text;
+    std::string bytes;
+    std::string rest; // what follows the block
+    std::string damage;
+};
+
+TEST(DecodeYEncBlock, FramingAndDamage)
+{
+    const std::string crcOfAB = Format("%08x", Crc32(0, "AB"));
+    const std::string crcOfA = Format("%08x", Crc32(0, "A"));
+    const std::string endAB = "=yend size=2 crc32=" + crcOfAB + "\r\n";
+    const std::vector<BlockCase> cases = {
+        { "whole", "=ybegin size=2 name=a", "kl\r\n" + endAB + "after\r\n", "AB", "after\r\n", "" },
+        { "no CRC announced", "=ybegin size=2 name=a", "kl\r\n=yend size=2\r\n", "AB", "", "" },
+        { "part line", "=ybegin part=1 total=1 size=2 name=a",
+            "=ypart begin=1 end=2\r\nk\r\nl\r\n=yend size=2 part=1 pcrc32=" + crcOfAB + " crc32=" + crcOfAB
+                + "\r\n\r\n",
+            "AB", "\r\n", "" },
+        { "no data, short CRC", "=ybegin size=0 name=a", "=yend size=0 crc32=0\r\n", "", "", "" },
+        { "upper-case CRC, LF, no final line break", "=ybegin size=1 name=a",
+            "k\n=yend size=1 crc32=" + UpperCase(crcOfA), "A", "", "" },
+        { "escape at a line start", "=ybegin size=2 name=a", "=}k\r\n=yend size=2\r\n",
+            "\x13"
+            "A",
+            "", "" },
+        { "wrong CRC", "=ybegin size=2 name=a", "kl\r\n=yend size=2 crc32=" + crcOfA + "\r\n", "AB", "",
+            "CRC-32 " + crcOfA + " announced, " + crcOfAB + " computed" },
+        { "wrong part CRC", "=ybegin size=2 name=a", "kl\r\n=yend size=2 pcrc32=1 crc32=" + crcOfAB + "\r\n",
+            "AB", "", "CRC-32 00000001 announced, " + crcOfAB + " computed" },
+        { "short", "=ybegin size=3 name=a", "kl\r\n" + endAB, "AB", "", "size 3 announced, 2 decoded" },
+        { "=yend size differs", "=ybegin size=2 name=a", "kl\r\n=yend size=5\r\n", "AB", "",
+            "size 5 announced, 2 decoded" },
+        { "cut off", "=ybegin size=3 name=a", "kl\r\n", "AB", "",
+            "no =yend line; size 3 announced, 2 decoded" },
+        { "next block instead of =yend", "=ybegin size=2 name=a", "kl\r\n=ybegin size=1 name=b\r\nk\r\n",
+            "AB", "=ybegin size=1 name=b\r\nk\r\n", "no =yend line" },
+        { "a stray control line ends the data", "=ybegin size=2 name=a", "kl\r\n=yfoo\r\n=yend size=2\r\n",
+            "AB", "=yfoo\r\n=yend size=2\r\n", "no =yend line" },
+    };
+    for (const BlockCase& c : cases) {
+        TMemoryStream out;
+        const YEncBlock block = DecodeYEncBlock(c.begin, c.text, out);
+        EXPECT_EQ(out.View(), c.bytes) << c.what;
+        EXPECT_EQ(c.text.substr(block.consumed), c.rest) << c.what;
+        EXPECT_EQ(YEncDamage(block), c.damage) << c.what;
+    }
+}
+
+} // namespace
+} // namespace lumigrab
