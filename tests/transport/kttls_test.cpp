@@ -182,23 +182,6 @@ TEST_F(TlsTest, AcceptsOnlyTrustedCertificatesForTheHost)
     }
 }
 
-TEST_F(TlsTest, RefusedCertificateIsAcceptedOnceTheUserTrustsItsFingerprint)
-{
-    TlsScriptServer server(Authority().Issue("DNS:localhost"), Answer, "200 ready\r\n");
-    TrustOurAuthority(false);
-    client.Server = "localhost:" + std::to_string(server.Port());
-    std::string shown;
-    try {
-        client.Connect();
-    } catch (const EUntrustedCertificateError& e) {
-        shown = e.Fingerprint();
-    }
-    ASSERT_EQ(shown.size(), 95u);
-    client.TrustedFingerprint = shown;
-    client.Connect();
-    EXPECT_EQ(client.Ask("GROUP x"), "211 0 1 0 x");
-}
-
 TEST_F(TlsTest, DataBlocksArriveWhole)
 {
     TlsScriptServer server(Authority().Issue("DNS:localhost"), Answer, "200 ready\r\n");
