@@ -12,6 +12,7 @@ namespace lumigrab {
 namespace {
 
 constexpr uint16_t NntpPort = 119;
+constexpr uint16_t NntpsPort = 563;
 // The transport estimates 76 bytes per line; larger counts would
 // overflow its byte estimate.
 constexpr int32_t MaxEstimatedLines = INT_MAX / 76;
@@ -21,6 +22,11 @@ const char* const SArticleNotAssigned = "Article has not been assigned";
 const char* const SConnectionClosed = "Connection closed by the server";
 const char* const SInvalidArgument = "Invalid command argument";
 const char* const SBusy = "Another command is in progress on this connection";
+const char* const STooManyConnections = "Too many connections for this account";
+const char* const SLoginRefused = "The server refused the user name or password";
+const char* const SLoginOutOfSequence = "The server refused the login sequence";
+const char* const SLoginNeedsEncryption = "The server takes a login only over a secure connection";
+const char* const SLoginNotPermitted = "The server does not permit this account to log in";
 
 std::string WithArgument(std::string_view command, std::string_view argument)
 {
@@ -44,6 +50,46 @@ bool IsReplyCode(std::string_view reply, std::string_view code)
     return reply.substr(0, 3) == code;
 }
 
+// Why a login was refused, followed by the server's own words. Providers
+// report a connection limit under 481, 482 or 502 alike; only their text
+// tells it apart.
+std::string LoginFailureText(const std::string& reply)
+{
+    const std::string text = LowerCase(reply);
+    const char* why = nullptr;
+    if (text.find("too many") != std::string::npos || text.find("connections") != std::string::npos)
+        why = STooManyConnections;
+    else if (IsReplyCode(reply, "481"))
+        why = SLoginRefused;
+    else if (IsReplyCode(reply, "482"))
+        why = SLoginOutOfSequence;
+    else if (IsReplyCode(reply, "483"))
+        why = SLoginNeedsEncryption;
+    else if (IsReplyCode(reply, "502"))
+        why = SLoginNotPermitted;
+    if (!why)
+        return reply;
+    return std::string(why) + " (" + reply + ")";
+}
+
+// Sets a flag for a stretch of code, whatever leaves it.
+class TFlagScope {
+public:
+    TFlagScope(bool& flag, bool value)
+        : flag_(flag)
+        , saved_(flag)
+    {
+        flag_ = value;
+    }
+    ~TFlagScope() { flag_ = saved_; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+    bool saved_;
+};
+
 } // namespace
 
 TmsNNTP::TmsNNTP(TComponent* owner)
@@ -51,6 +97,8 @@ TmsNNTP::TmsNNTP(TComponent* owner)
 {
     ServiceName = "nntp";
     DefaultPort = NntpPort;
+    TLSServiceName = "nntps";
+    TLSDefaultPort = NntpsPort;
     SizeInLines = true;
 }
 
@@ -74,6 +122,10 @@ void TmsNNTP::Fire(const TNotifyEvent& event)
 // other 4xx/5xx reply.
 void TmsNNTP::CheckReply(const std::string& reply)
 {
+    if (loggingIn_ && !IsReplyCode(reply, "281") && !IsReplyCode(reply, "381"))
+        RaiseSocketError(LoginFailureText(reply));
+    if (loginMayFollow_ && IsReplyCode(reply, "480"))
+        return;
     if (reply.size() >= 3 && (reply[0] == '2' || reply[0] == '3'))
         return;
     if (IsReplyCode(reply, "421"))
@@ -117,7 +169,33 @@ void TmsNNTP::Command(std::string_view line)
 void TmsNNTP::SendCommand(std::string_view line)
 {
     SendLine(line);
+    {
+        const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
+        ReadServerReply();
+    }
+    if (!IsReplyCode(LastReply, "480"))
+        return;
+    // The server wants a login first (its session may have expired): log
+    // in and ask once more; a second 480 is an error.
+    LogIn();
+    SendLine(line);
     ReadServerReply();
+}
+
+void TmsNNTP::LogIn()
+{
+    if (!IsSafeArgument(UserName) || !IsSafeArgument(Password))
+        RaiseSocketError(std::string(SInvalidArgument));
+    const TFlagScope loggingIn(loggingIn_, true);
+    SendLine("AUTHINFO USER " + UserName);
+    ReadServerReply();
+    // A server may take the user name alone (281).
+    if (IsReplyCode(LastReply, "381")) {
+        SendLineShown("AUTHINFO PASS " + Password, "AUTHINFO PASS ****");
+        ReadServerReply();
+    }
+    if (!IsReplyCode(LastReply, "281"))
+        RaiseSocketError(LoginFailureText(LastReply));
 }
 
 void TmsNNTP::ReadServerReply()
@@ -333,6 +411,8 @@ void TmsNNTP::StartSession()
     const TBusy busy(*this);
     ConnectSocket();
     ReadServerReply();
+    if (!UserName.empty())
+        LogIn();
 }
 
 void TmsNNTP::EndSession()

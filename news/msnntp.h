@@ -1,6 +1,15 @@
 // The news-reading client: selects a group, walks its article headers one by
 // one, fetches whole articles into a TmsArticle and fetches the server's
-// newsgroup list. Reader commands only; it never posts or authenticates.
+// newsgroup list. Reader commands only; it never posts.
+//
+// With a UserName it logs in (AUTHINFO USER/PASS, RFC 4643) right after the
+// greeting, and again when a command is answered with 480, after which that
+// command is sent once more. A refused login ends in an ESocketError that
+// says why ("The server refused the user name or password (481 ...)", "Too
+// many connections for this account (...)"); it is not retried. The
+// protocol log and OnLineSent show the password as "****". UseTLS
+// (TktSocket) makes the connection implicit TLS, on port 563 unless Server
+// names one.
 //
 // One command at a time: while a command waits for its reply (or its
 // article is decoded) the event loop runs other code, and an operation
@@ -55,6 +64,10 @@ public:
     void SetArticle(TmsArticle* article);
     // The last reply line, without its line end.
     std::string LastReply;
+    // The account to log in with; no login while UserName is empty. Read at
+    // each login.
+    std::string UserName;
+    std::string Password;
 
     // Num = index in HeaderList of the header just added.
     TmsNumNotifyEvent OnNextHeaderRetrieved;
@@ -107,6 +120,10 @@ private:
     // While a command waits for its reply or its article is decoded, other
     // code runs from the event loop; commands from there are refused.
     bool busy_ = false;
+    // A 480 reply is a request to log in rather than an error.
+    bool loginMayFollow_ = false;
+    // Replies are answers to AUTHINFO.
+    bool loggingIn_ = false;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;
@@ -123,6 +140,7 @@ private:
     // Reads a reply; raises when the server hung up instead.
     void ReadServerReply();
     void RequireArticle();
+    void LogIn();
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     void Fire(const TNotifyEvent& event);
 };

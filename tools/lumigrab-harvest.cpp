@@ -4,12 +4,21 @@
 //
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
 //                    [--folder DIR] [--log FILE]
+//                    [--tls] [--trust SHA256] [--user NAME]
+//
+// --tls connects with TLS (port 563 unless the server names one); the
+// server's certificate must be trusted by the system (SSL_CERT_FILE and
+// SSL_CERT_DIR apply) or have the fingerprint given with --trust. A refused
+// certificate is reported with its fingerprint. --user logs in with that
+// name and the password in the environment variable LUMIGRAB_PASSWORD, which
+// keeps it off the command line (and out of the process list).
 //
 // Kept pictures' paths go to standard output as they are kept, status texts
 // to standard error. Exit codes: 0 done, 1 an operation failed (with the
 // error text), 2 wrong usage.
 #include <QCoreApplication>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -20,6 +29,8 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "transport/kttls.h"
+#include "transport/kttypes.h"
 
 using namespace lumigrab;
 
@@ -31,11 +42,16 @@ struct Options {
     int count = 0;
     std::string folder;
     std::string logFile;
+    bool tls = false;
+    std::string trust;
+    std::string user;
 };
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--log FILE]\n";
+      "[--log FILE] [--tls] [--trust SHA256] [--user NAME]\n"
+      "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
+const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
 std::filesystem::path ProgramFolder(const char* argv0)
 {
@@ -51,6 +67,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
+        if (name == "--tls") {
+            options.tls = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return std::nullopt;
         const std::string value = argv[++i];
@@ -67,6 +87,12 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.folder = value;
         } else if (name == "--log") {
             options.logFile = value;
+        } else if (name == "--trust") {
+            options.trust = NormalizeFingerprint(value);
+            if (options.trust.empty())
+                return std::nullopt;
+        } else if (name == "--user") {
+            options.user = value;
         } else {
             return std::nullopt;
         }
@@ -125,10 +151,24 @@ int Run(const Options& options)
     client.TimeOut = 600;
     client.LogFileName = options.logFile;
     client.SetArticle(&article);
+    client.UseTLS = options.tls;
+    client.TrustedFingerprint = options.trust;
+    client.UserName = options.user;
+    if (!options.user.empty()) {
+        if (const char* password = std::getenv(PasswordVariable))
+            client.Password = password;
+        else
+            Status(std::string(PasswordVariable) + " is not set: logging in without a password");
+    }
     ReportStatus(client);
     THarvest harvest(client, options.folder);
     try {
         Harvest(client, harvest, options);
+    } catch (const EUntrustedCertificateError& e) {
+        std::cerr << e.Message() << '\n'
+                  << "SHA-256 fingerprint: " << e.Fingerprint() << '\n'
+                  << "If you trust this certificate, run again with --trust " << e.Fingerprint() << '\n';
+        return 1;
     } catch (const Exception& e) {
         std::cerr << e.Message() << '\n';
         return 1;

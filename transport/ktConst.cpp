@@ -26,6 +26,8 @@ constexpr TResString kMessages[] = {
     { SFunctionNotFound, "Function %s not found" },
     { SWinsockNotLoaded, "Winsock is not loaded" },
     { SWinsockNotFound, "Winsock not found" },
+    { SCertificateRefused, "The certificate of %s was refused: %s" },
+    { STLSFailed, "Secure connection failed: %s" },
 };
 
 // The code in brackets goes before each text when it is looked up.

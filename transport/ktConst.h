@@ -17,6 +17,8 @@ enum : int {
     SFunctionNotFound = 57010,
     SWinsockNotLoaded = 57011,
     SWinsockNotFound = 57012,
+    SCertificateRefused = 57020,
+    STLSFailed = 57021,
 };
 
 // Winsock error numbers; each has a text under its own number.

@@ -13,6 +13,7 @@
 
 #include "transport/ktConst.h"
 #include "transport/ktRasCmp.h"
+#include "transport/kttls.h"
 #include "transport/ktwsock.h"
 
 namespace lumigrab {
@@ -88,6 +89,9 @@ struct TktSocket::Private {
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
     TSocket socket = INVALID_SOCKET;
+    // Set while the connection runs TLS.
+    std::unique_ptr<TktTlsSession> tls;
+    std::string peerFingerprint;
 
     // The lookup being waited for; Cancel and the time-out abandon it.
     std::shared_ptr<TLookup<TLookupResult>> lookup;
@@ -191,6 +195,11 @@ bool TktSocket::Canceled() const
 bool TktSocket::TimedOut() const
 {
     return d_->timedOut;
+}
+
+const std::string& TktSocket::PeerFingerprint() const
+{
+    return d_->peerFingerprint;
 }
 
 const std::string& TktSocket::LocalHostName() const
@@ -337,6 +346,13 @@ void TktSocket::RaiseConnectionError(int code)
     throw ESocketError(text);
 }
 
+void TktSocket::RaiseConnectionError(std::string text)
+{
+    text = FireError(std::move(text));
+    Close();
+    throw ESocketError(text);
+}
+
 void TktSocket::CheckServer()
 {
     if (Server.empty())
@@ -433,11 +449,12 @@ void TktSocket::ResolvePort()
         d_->port = uint16_t(port);
         return;
     }
-    if (ServiceName.empty())
+    const std::string& service = UseTLS ? TLSServiceName : ServiceName;
+    if (service.empty())
         RaiseSocketError(LoadResString(SServiceNameRequired));
     if (d_->canceled)
         RaiseCanceled();
-    auto result = WaitForLookup([resolve = Winsock().ServiceResolver(), name = ServiceName] {
+    auto result = WaitForLookup([resolve = Winsock().ServiceResolver(), name = service] {
         TServiceLookup found = resolve(name, "tcp");
         return TLookupResult { found.error, found.port };
     });
@@ -450,7 +467,7 @@ void TktSocket::ResolvePort()
     // The fallback settles the failed (or timed-out) lookup; its time-out
     // must not end the connect that follows.
     d_->timedOut = false;
-    d_->port = DefaultPort;
+    d_->port = UseTLS ? TLSDefaultPort : DefaultPort;
 }
 
 void TktSocket::CreateSocket()
@@ -519,8 +536,53 @@ void TktSocket::ConnectSocket()
     if (d_->errorCode != 0)
         RaiseConnectionError(d_->errorCode);
     RaiseWaitOutcome();
+    if (UseTLS)
+        StartTLS();
     if (OnConnected)
         OnConnected(this);
+}
+
+void TktSocket::StartTLS()
+{
+    d_->peerFingerprint.clear();
+    d_->tls = std::make_unique<TktTlsSession>(d_->socket, ServerHost(), TrustedFingerprint);
+    // The whole handshake must be done within TimeOut.
+    StartTimer();
+    TTlsStatus status;
+    while ((status = d_->tls->Handshake()) != TTlsStatus::Done) {
+        d_->peerFingerprint = d_->tls->PeerFingerprint();
+        WaitForTLS(status);
+    }
+    StopTimer();
+    d_->peerFingerprint = d_->tls->PeerFingerprint();
+}
+
+void TktSocket::WaitForTLS(TTlsStatus status)
+{
+    if (status == TTlsStatus::WantRead)
+        WaitForData();
+    else if (status == TTlsStatus::WantWrite)
+        WaitForWritable();
+    else
+        RaiseTLSFailure(status);
+}
+
+void TktSocket::RaiseTLSFailure(TTlsStatus status)
+{
+    const TktTlsSession& tls = *d_->tls;
+    if (status == TTlsStatus::Closed)
+        RaiseConnectionError(Format(LoadResString(STLSFailed).c_str(), "the server closed the connection"));
+    if (tls.SocketError() != 0)
+        RaiseConnectionError(tls.SocketError());
+    if (!tls.CertificateRefused())
+        RaiseConnectionError(Format(LoadResString(STLSFailed).c_str(), tls.FailureText().c_str()));
+    // Close frees the session.
+    std::string reason = tls.RefusalReason();
+    std::string fingerprint = tls.PeerFingerprint();
+    std::string text
+        = FireError(Format(LoadResString(SCertificateRefused).c_str(), ServerHost().c_str(), reason.c_str()));
+    Close();
+    throw EUntrustedCertificateError(text, reason, fingerprint);
 }
 
 void TktSocket::WaitForWritable()
@@ -535,26 +597,43 @@ void TktSocket::WaitForWritable()
 
 void TktSocket::SendLine(std::string_view line)
 {
+    SendLineShown(line, line);
+}
+
+void TktSocket::SendLineShown(std::string_view line, std::string_view shown)
+{
     RequireSession();
     std::string data(line);
     data += "\r\n";
     StartTimer();
     size_t sent = 0;
-    while (sent < data.size()) {
-        long count = Winsock().send(d_->socket, data.data() + sent, data.size() - sent);
-        if (count >= 0) {
-            sent += size_t(count);
-            continue;
-        }
-        int code = Winsock().WSAGetLastError();
-        if (code != WSAEWOULDBLOCK)
-            RaiseConnectionError(code);
-        WaitForWritable();
-    }
+    while (sent < data.size())
+        sent += SendSome(std::string_view(data).substr(sent));
     StopTimer();
-    AddToLog(std::string(line));
+    AddToLog(std::string(shown));
     if (OnLineSent)
-        OnLineSent(this, std::string(line));
+        OnLineSent(this, std::string(shown));
+}
+
+// Sends what the connection takes now; when it takes nothing, waits until
+// it can take more and returns 0.
+size_t TktSocket::SendSome(std::string_view bytes)
+{
+    if (d_->tls) {
+        size_t count = 0;
+        const TTlsStatus status = d_->tls->Write(bytes.data(), bytes.size(), count);
+        if (status != TTlsStatus::Done)
+            WaitForTLS(status);
+        return count;
+    }
+    long count = Winsock().send(d_->socket, bytes.data(), bytes.size());
+    if (count >= 0)
+        return size_t(count);
+    int code = Winsock().WSAGetLastError();
+    if (code != WSAEWOULDBLOCK)
+        RaiseConnectionError(code);
+    WaitForWritable();
+    return 0;
 }
 
 void TktSocket::WaitForData()
@@ -570,6 +649,8 @@ void TktSocket::WaitForData()
 
 bool TktSocket::FillReceiveBuffer()
 {
+    if (d_->tls)
+        return FillReceiveBufferFromTLS();
     std::string& buffer = d_->received;
     size_t oldSize = buffer.size();
     buffer.resize(oldSize + kReceiveBlock);
@@ -587,6 +668,38 @@ bool TktSocket::FillReceiveBuffer()
     if (code == WSAEWOULDBLOCK)
         return false;
     RaiseConnectionError(code);
+}
+
+// Takes everything the session has decrypted: bytes it holds are announced
+// by no socket notification.
+bool TktSocket::FillReceiveBufferFromTLS()
+{
+    std::string& buffer = d_->received;
+    bool received = false;
+    while (true) {
+        const size_t oldSize = buffer.size();
+        buffer.resize(oldSize + kReceiveBlock);
+        size_t count = 0;
+        const TTlsStatus status = d_->tls->Read(buffer.data() + oldSize, kReceiveBlock, count);
+        buffer.resize(oldSize + count);
+        if (status == TTlsStatus::Done) {
+            received = true;
+            if (!d_->tls->HasPending())
+                break;
+        } else if (status == TTlsStatus::WantWrite) {
+            WaitForWritable();
+        } else if (status == TTlsStatus::WantRead) {
+            break;
+        } else if (status == TTlsStatus::Closed) {
+            d_->peerClosed = true;
+            break;
+        } else {
+            RaiseTLSFailure(status);
+        }
+    }
+    if (received)
+        Winsock().QuickAck(d_->socket);
+    return received;
 }
 
 bool TktSocket::TakeLine(std::string& line)
@@ -714,6 +827,10 @@ void TktSocket::Close()
         if (OnClosing)
             OnClosing(this);
         d_->DropNotifiers();
+        if (d_->tls) {
+            d_->tls->Shutdown();
+            d_->tls.reset();
+        }
         TSocket s = d_->socket;
         d_->socket = INVALID_SOCKET;
         d_->received.clear();

@@ -15,6 +15,7 @@
 namespace lumigrab {
 
 class TktRas;
+enum class TTlsStatus;
 
 class TktSocket : public TComponent {
 public:
@@ -39,6 +40,23 @@ public:
     bool SizeInLines = false;
     // Looked up for the port when Server names none.
     std::string ServiceName;
+
+    // Implicit TLS: every connection starts with a TLS handshake, and all
+    // waits, time-outs, Cancel and errors work as without it. The server's
+    // certificate must be valid for ServerHost and issued by an authority
+    // the system trusts (SSL_CERT_FILE / SSL_CERT_DIR apply), or have the
+    // TrustedFingerprint. A refused certificate raises
+    // EUntrustedCertificateError (after OnError) before anything is sent;
+    // its Fingerprint() is what to show the user and, once the user trusts
+    // it, to put into TrustedFingerprint for the next Connect.
+    bool UseTLS = false;
+    // Used instead of ServiceName and DefaultPort when UseTLS is set.
+    std::string TLSServiceName;
+    uint16_t TLSDefaultPort = 0;
+    // The SHA-256 fingerprint of the one certificate of this server that the
+    // user chose to trust ("AB:CD:...", any case, colons optional); empty
+    // for none. Read at each Connect.
+    std::string TrustedFingerprint;
     // Optional dial-up connection, dialed by Open and hung up by Close; not
     // owned, and forgotten when it is freed.
     TktRas* RAS() const { return ras_; }
@@ -108,6 +126,10 @@ public:
     bool Canceled() const;
     bool TimedOut() const;
 
+    // The SHA-256 fingerprint ("AB:CD:...:EF") of the certificate the server
+    // showed in the last TLS handshake, accepted or not; empty before one.
+    const std::string& PeerFingerprint() const;
+
 protected:
     // Forgets RAS when that component is freed.
     void ComponentRemoved(TComponent* component) override;
@@ -126,6 +148,9 @@ protected:
     [[noreturn]] void RaiseTimedOut();
     // Fires OnError, raises ECanceledError.
     [[noreturn]] void RaiseCanceled();
+    // Sends line + CR LF, but logs and reports it (OnLineSent) as shown:
+    // for lines that carry a secret.
+    void SendLineShown(std::string_view line, std::string_view shown);
 
 private:
     struct Private;
@@ -149,6 +174,13 @@ private:
     void RequireSession();
     void RaiseWaitOutcome();
     [[noreturn]] void RaiseConnectionError(int code);
+    [[noreturn]] void RaiseConnectionError(std::string text);
+    void StartTLS();
+    // Waits for what the TLS session asked for, or raises its failure.
+    void WaitForTLS(TTlsStatus status);
+    [[noreturn]] void RaiseTLSFailure(TTlsStatus status);
+    size_t SendSome(std::string_view bytes);
+    bool FillReceiveBufferFromTLS();
     // Stops the timer and fires OnError; returns the text as the handler
     // left it.
     std::string FireError(std::string text);

@@ -4,6 +4,14 @@
 
 namespace lumigrab {
 
+EUntrustedCertificateError::EUntrustedCertificateError(
+    std::string message, std::string reason, std::string fingerprint)
+    : ESocketError(std::move(message))
+    , reason_(std::move(reason))
+    , fingerprint_(std::move(fingerprint))
+{
+}
+
 ECanceledError::ECanceledError()
     : Exception(LoadResString(SOperationCanceled))
 {

@@ -26,6 +26,22 @@ public:
     using Exception::Exception;
 };
 
+// A TLS server's certificate was refused: the system does not trust it and
+// its fingerprint is not the trusted one. Nothing was sent to the server.
+class EUntrustedCertificateError : public ESocketError {
+public:
+    EUntrustedCertificateError(std::string message, std::string reason, std::string fingerprint);
+    // Why, as "it has expired", "its issuer is unknown", "it is not valid
+    // for news.example.org".
+    const std::string& Reason() const { return reason_; }
+    // The certificate's SHA-256 fingerprint, "AB:CD:...:EF".
+    const std::string& Fingerprint() const { return fingerprint_; }
+
+private:
+    std::string reason_;
+    std::string fingerprint_;
+};
+
 // "Operation has been canceled".
 class ECanceledError : public Exception {
 public:

@@ -11,6 +11,9 @@ string(MD5 lumigrab_inn_hash "${PROJECT_BINARY_DIR}")
 string(SUBSTRING "${lumigrab_inn_hash}" 0 4 lumigrab_inn_hex)
 math(EXPR lumigrab_inn_default_port "20000 + 0x${lumigrab_inn_hex} % 20000")
 set(LUMIGRAB_INN_PORT ${lumigrab_inn_default_port} CACHE STRING "Port of the INN2 test server")
+# The TLS server with logins listens on 127.0.0.2, so the same number is free.
+set(LUMIGRAB_INN_TLS_PORT ${LUMIGRAB_INN_PORT} CACHE STRING
+  "Port of the INN2 test server's TLS reader server on 127.0.0.2")
 string(SUBSTRING "${lumigrab_inn_hash}" 0 12 lumigrab_inn_name)
 set(LUMIGRAB_INN_DIR "/var/tmp/lumigrab-inn-${lumigrab_inn_name}" CACHE PATH
   "Folder of the INN2 test server; user news must be able to reach it")
@@ -18,7 +21,8 @@ set(lumigrab_inn_dir "${LUMIGRAB_INN_DIR}")
 set(lumigrab_inn_scripts "${CMAKE_CURRENT_LIST_DIR}/inn")
 
 add_test(NAME inn_server_start
-  COMMAND "${lumigrab_inn_scripts}/fixture.sh" setup "${lumigrab_inn_dir}" ${LUMIGRAB_INN_PORT})
+  COMMAND "${lumigrab_inn_scripts}/fixture.sh" setup "${lumigrab_inn_dir}" ${LUMIGRAB_INN_PORT}
+    ${LUMIGRAB_INN_TLS_PORT})
 add_test(NAME inn_server_stop
   COMMAND "${lumigrab_inn_scripts}/fixture.sh" cleanup "${lumigrab_inn_dir}")
 set_tests_properties(inn_server_start PROPERTIES FIXTURES_SETUP inn LABELS integration TIMEOUT 120)
@@ -26,8 +30,8 @@ set_tests_properties(inn_server_stop PROPERTIES FIXTURES_CLEANUP inn LABELS inte
 
 # The integration programs' tests are discovered at test time; this script
 # runs after the discovery scripts and gives them the fixture.
-set(lumigrab_integration_targets nntp_integration_test)
-set(lumigrab_inn_env "LUMIGRAB_NNTP_PORT=${LUMIGRAB_INN_PORT};LUMIGRAB_INN_DIR=${lumigrab_inn_dir}")
+set(lumigrab_integration_targets nntp_integration_test nntps_integration_test)
+set(lumigrab_inn_env "LUMIGRAB_NNTP_PORT=${LUMIGRAB_INN_PORT};LUMIGRAB_NNTPS_PORT=${LUMIGRAB_INN_TLS_PORT};LUMIGRAB_INN_DIR=${lumigrab_inn_dir}")
 set(lumigrab_inn_include "${CMAKE_CURRENT_BINARY_DIR}/inn_integration_properties.cmake")
 set(lumigrab_inn_script "")
 foreach(target ${lumigrab_integration_targets})

@@ -1,7 +1,10 @@
 #!/bin/bash
 # CTest fixture for the integration tests.
-#   fixture.sh setup DIR PORT   start a private INN2 in DIR and post the test
-#                               articles (expected pictures in DIR/expected)
+#   fixture.sh setup DIR PORT [TLS_PORT]
+#                               start a private INN2 in DIR and post the test
+#                               articles (expected pictures in DIR/expected);
+#                               with TLS_PORT also its TLS server with logins
+#                               on 127.0.0.2 (see inn-server.sh)
 #   fixture.sh cleanup DIR      stop it and remove DIR
 # Without INN2 the set-up succeeds and the tests skip themselves, unless
 # LUMIGRAB_REQUIRE_INN=1 asks for the server.
@@ -39,6 +42,9 @@ case "${1:-}" in
 setup)
     dir=$2
     port=$3
+    if [ -n "${4:-}" ]; then
+        export INN_TLS_PORT=$4
+    fi
     remove_instance "$dir"
     if [ ! -x /usr/lib/news/bin/innd ]; then
         echo "INN2 is not installed (run tests/news/inn/install-inn2.sh as root)" >&2
@@ -66,7 +72,7 @@ cleanup)
     remove_instance "$2"
     ;;
 *)
-    echo "usage: $0 setup DIR PORT | cleanup DIR" >&2
+    echo "usage: $0 setup DIR PORT [TLS_PORT] | cleanup DIR" >&2
     exit 2
     ;;
 esac

@@ -3,9 +3,20 @@
 #   inn-server.sh start DIR PORT [GROUP...]   (run as root; innd drops to news)
 #   inn-server.sh stop DIR
 # The groups listed (default: a set of test groups) are created empty.
+#
+# With INN_TLS_PORT set, a second server (nnrpd) serves the same groups over
+# implicit TLS on 127.0.0.2:INN_TLS_PORT, and only after a login. Its
+# certificate authority is DIR/tls/ca.pem (point SSL_CERT_FILE at it), its
+# certificate is valid for news.lumigrab.test and 127.0.0.2, its SHA-256
+# fingerprint is in DIR/tls/server.fingerprint, and the account's user name
+# and password are the two lines of DIR/tls/account. Readers on 127.0.0.1
+# need no login, as before.
 set -eu
 
 INNBIN=/usr/lib/news/bin
+TLS_ADDRESS=127.0.0.2
+TLS_USER=lumigrab
+TLS_PASSWORD=green-pictures
 
 usage() {
     echo "usage: $0 start DIR PORT [GROUP...] | stop DIR" >&2
@@ -17,7 +28,7 @@ write_conf() {
     port=$2
     # Settings that do not point into DIR come from the installed file; every
     # path and the listening address are overridden below.
-    grep -v -E '^(path(db|run|log|spool|articles|overview|incoming|tmp|outgoing|archive|http|etc)|port|bindaddress|ovmethod|hismethod|artcutoff|maxartsize|localmaxartsize|mta|mailcmd|domain|pathhost|docancels|pgpverify|doinnwatch|nnrpdloadlimit|initialtimeout|clienttimeout):' \
+    grep -v -E '^(path(db|run|log|spool|articles|overview|incoming|tmp|outgoing|archive|http|etc)|port|bindaddress|ovmethod|hismethod|artcutoff|maxartsize|localmaxartsize|mta|mailcmd|domain|pathhost|docancels|pgpverify|doinnwatch|nnrpdloadlimit|initialtimeout|clienttimeout|tlscafile|tlscapath|tlscertfile|tlskeyfile):' \
         /etc/news/inn.conf >"$dir/etc/inn.conf"
     cat >>"$dir/etc/inn.conf" <<CONF
 domain:          localdomain
@@ -52,10 +63,10 @@ clienttimeout:   600
 CONF
 }
 
-write_tables() {
+write_readers() {
     dir=$1
-    shift
-    cat >"$dir/etc/readers.conf" <<'CONF'
+    if [ -z "${INN_TLS_PORT:-}" ]; then
+        cat >"$dir/etc/readers.conf" <<'CONF'
 auth "localhost" {
     hosts: "localhost, 127.0.0.1, ::1, stdin"
     default: "<localhost>"
@@ -66,6 +77,63 @@ access "localhost" {
     access: RPA
 }
 CONF
+        return
+    fi
+    # The address a reader connected to tells the two servers apart: a
+    # default identity would otherwise let readers in without a login.
+    cat >"$dir/etc/readers.conf" <<CONF
+auth "localhost" {
+    hosts: "localhost, 127.0.0.1, ::1, stdin"
+    localaddress: "127.0.0.1"
+    default: "<localhost>"
+}
+auth "secure" {
+    hosts: "127.0.0.0/8"
+    localaddress: "$TLS_ADDRESS"
+    auth: "ckpasswd -f $dir/etc/readers.passwd"
+    require_encryption: true
+}
+access "localhost" {
+    users: "<localhost>"
+    newsgroups: "*"
+    access: RPA
+}
+access "secure" {
+    users: "$TLS_USER"
+    newsgroups: "*"
+    access: R
+}
+CONF
+}
+
+# A certificate authority of its own and the TLS server's certificate.
+write_tls() {
+    dir=$1
+    tls=$dir/tls
+    mkdir -p "$tls"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
+        -subj "/CN=Lumigrab test authority" -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
+        -subj "/CN=news.lumigrab.test" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+    printf 'subjectAltName=DNS:news.lumigrab.test,IP:%s\nbasicConstraints=CA:FALSE\n' "$TLS_ADDRESS" \
+        >"$tls/server.ext"
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" -CAcreateserial \
+        -days 30 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
+    openssl x509 -in "$tls/server.pem" -noout -fingerprint -sha256 | sed 's/^.*=//' >"$tls/server.fingerprint"
+    printf '%s\n%s\n' "$TLS_USER" "$TLS_PASSWORD" >"$tls/account"
+    printf '%s:%s\n' "$TLS_USER" "$(openssl passwd -1 "$TLS_PASSWORD")" >"$dir/etc/readers.passwd"
+    chmod 600 "$tls/server.key" "$tls/ca.key" "$dir/etc/readers.passwd"
+    cat >>"$dir/etc/inn.conf" <<CONF
+tlscapath:       $tls
+tlscertfile:     $tls/server.pem
+tlskeyfile:      $tls/server.key
+CONF
+}
+
+write_tables() {
+    dir=$1
+    shift
+    write_readers "$dir"
     # No peers: a loopback client must be treated as a reader.
     printf 'streaming: true\nmax-connections: 8\n' >"$dir/etc/incoming.conf"
     printf 'ME:!*/!local::\n' >"$dir/etc/newsfeeds"
@@ -83,7 +151,7 @@ CONF
 }
 
 port_answers() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+    (exec 3<>"/dev/tcp/${2:-127.0.0.1}/$1") 2>/dev/null
 }
 
 start() {
@@ -109,6 +177,7 @@ start() {
     [ -d /etc/news/filter ] && cp -r /etc/news/filter "$dir/etc/"
     write_conf "$dir" "$port"
     write_tables "$dir" "$@"
+    [ -n "${INN_TLS_PORT:-}" ] && write_tls "$dir"
     chown -R news:news "$dir"
     chmod 755 "$dir"
     export INNCONF="$dir/etc/inn.conf"
@@ -129,12 +198,41 @@ start() {
         sleep 0.1
     done
     echo "innd listening on 127.0.0.1:$port ($dir)"
+    if [ -n "${INN_TLS_PORT:-}" ]; then
+        start_tls "$dir"
+    fi
+}
+
+# nnrpd on its own: started as root, it binds the port and then runs as
+# news; -S makes every connection start with the TLS handshake.
+start_tls() {
+    dir=$1
+    if port_answers "$INN_TLS_PORT" "$TLS_ADDRESS"; then
+        echo "inn-server.sh: port $TLS_ADDRESS:$INN_TLS_PORT is already in use" >&2
+        exit 1
+    fi
+    nohup sh -c "INNCONF='$INNCONF' $INNBIN/nnrpd -D -f -S -p $INN_TLS_PORT -b $TLS_ADDRESS \
+        >'$dir/log/nnrpd.out' 2>&1 & echo \$! >'$dir/nnrpd.childpid'; wait" >/dev/null 2>&1 &
+    tries=0
+    while ! port_answers "$INN_TLS_PORT" "$TLS_ADDRESS"; do
+        tries=$((tries + 1))
+        if [ $tries -gt 100 ]; then
+            echo "inn-server.sh: nnrpd did not start on $TLS_ADDRESS:$INN_TLS_PORT" >&2
+            cat "$dir/log/nnrpd.out" >&2 2>/dev/null || true
+            exit 1
+        fi
+        sleep 0.1
+    done
+    echo "nnrpd (TLS, login) listening on $TLS_ADDRESS:$INN_TLS_PORT ($dir)"
 }
 
 stop() {
     [ $# -ge 1 ] || usage
     dir=$(realpath -m "$1")
     [ -f "$dir/etc/inn.conf" ] || { echo "inn-server.sh: no instance in $dir" >&2; exit 1; }
+    if [ -f "$dir/nnrpd.childpid" ]; then
+        kill "$(cat "$dir/nnrpd.childpid")" 2>/dev/null || true
+    fi
     INNCONF="$dir/etc/inn.conf" $INNBIN/ctlinnd -t 20 shutdown "tests done" >/dev/null 2>&1 || true
     pid=""
     [ -f "$dir/innd.childpid" ] && pid=$(cat "$dir/innd.childpid")
