@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/receivebuffer.h"
 #include "transport/ktConst.h"
 #include "transport/ktRasCmp.h"
 #include "transport/ktwsock.h"
@@ -72,13 +73,6 @@ std::string DottedAddress(uint32_t networkOrder)
     return Format("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
-std::string_view StripLineEnd(std::string_view line)
-{
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.remove_suffix(1);
-    return line;
-}
-
 } // namespace
 
 struct TktSocket::Private {
@@ -105,30 +99,20 @@ struct TktSocket::Private {
     bool dataReady = false;
     bool writeReady = false;
     bool peerClosed = false;
+    // A time-out that ends the wait without OnError (see ReadReplyWithin).
+    bool quietTimeOut = false;
     // Why the connect failed; 0 while it has not.
     int errorCode = 0;
 
     // Bytes received but not yet handed out; replies and data blocks
     // share it, so nothing read ahead is lost.
-    std::string received;
-    size_t readPos = 0;
+    TReceiveBuffer received;
 
     void AbandonLookup()
     {
         if (lookup)
             lookup->Abandon();
         lookup.reset();
-    }
-
-    std::string_view Pending() const { return std::string_view(received).substr(readPos); }
-
-    void Consume(size_t count)
-    {
-        readPos += count;
-        if (readPos == received.size()) {
-            received.clear();
-            readPos = 0;
-        }
     }
 
     void DropNotifiers()
@@ -317,7 +301,10 @@ void TktSocket::RaiseSocketErrorKeepingTimer(std::string text)
 // The handler sees the text, but these two exceptions keep their own.
 void TktSocket::RaiseTimedOut()
 {
-    FireError(LoadResString(SOperationTimedOut));
+    if (d_->quietTimeOut)
+        StopTimer();
+    else
+        FireError(LoadResString(SOperationTimedOut));
     Close();
     throw ETimedOutError();
 }
@@ -332,7 +319,12 @@ void TktSocket::RaiseCanceled()
 // is closed and the next Connect starts afresh.
 void TktSocket::RaiseConnectionError(int code)
 {
-    std::string text = FireError(SocketErrorText(code));
+    RaiseConnectionError(SocketErrorText(code));
+}
+
+void TktSocket::RaiseConnectionError(std::string text)
+{
+    text = FireError(std::move(text));
     Close();
     throw ESocketError(text);
 }
@@ -570,11 +562,9 @@ void TktSocket::WaitForData()
 
 bool TktSocket::FillReceiveBuffer()
 {
-    std::string& buffer = d_->received;
-    size_t oldSize = buffer.size();
-    buffer.resize(oldSize + kReceiveBlock);
-    long count = Winsock().recv(d_->socket, buffer.data() + oldSize, kReceiveBlock);
-    buffer.resize(oldSize + size_t(std::max(count, 0L)));
+    TReceiveBuffer& buffer = d_->received;
+    long count = Winsock().recv(d_->socket, buffer.Prepare(kReceiveBlock), kReceiveBlock);
+    buffer.Commit(size_t(std::max(count, 0L)));
     if (count > 0) {
         Winsock().QuickAck(d_->socket);
         return true;
@@ -589,15 +579,19 @@ bool TktSocket::FillReceiveBuffer()
     RaiseConnectionError(code);
 }
 
+// A line that outgrows the limit would keep the rest of the dialogue from
+// being read in step, so the connection is given up.
 bool TktSocket::TakeLine(std::string& line)
 {
-    std::string_view pending = d_->Pending();
-    size_t end = pending.find('\n');
-    if (end == std::string_view::npos)
+    switch (d_->received.TakeLine(line, MaxReplyLine)) {
+    case TReceiveBuffer::TTake::Taken:
+        return true;
+    case TReceiveBuffer::TTake::Incomplete:
         return false;
-    line.assign(StripLineEnd(pending.substr(0, end + 1)));
-    d_->Consume(end + 1);
-    return true;
+    case TReceiveBuffer::TTake::TooLong:
+        break;
+    }
+    RaiseConnectionError(Format("Reply line longer than %zu bytes", MaxReplyLine));
 }
 
 void TktSocket::ReadReply(std::string& reply)
@@ -625,44 +619,33 @@ void TktSocket::ReadReply(std::string& reply)
         Close();
 }
 
+bool TktSocket::ReadReplyWithin(std::string& reply, int seconds)
+{
+    struct TRestore {
+        TktSocket& socket;
+        int32_t timeOut;
+        ~TRestore()
+        {
+            socket.TimeOut = timeOut;
+            socket.d_->quietTimeOut = false;
+        }
+    } restore { *this, TimeOut };
+    TimeOut = std::min(TimeOut, seconds);
+    d_->quietTimeOut = true;
+    try {
+        ReadReply(reply);
+    } catch (const ETimedOutError&) {
+        return false;
+    }
+    return true;
+}
+
 void TktSocket::FinishReply(const std::string& reply)
 {
     StopTimer();
     AddToLog(reply);
     if (OnLineReceived)
         OnLineReceived(this, reply);
-}
-
-// Moves the complete lines of the receive buffer into stream, undoing the
-// dot-stuffing; true once the terminating "." line has been consumed.
-bool TktSocket::DeliverDataLines(TStream& stream)
-{
-    std::string_view pending = d_->Pending();
-    std::string out;
-    out.reserve(pending.size());
-    size_t start = 0;
-    bool ended = false;
-    while (!ended) {
-        size_t end = pending.find('\n', start);
-        if (end == std::string_view::npos)
-            break;
-        std::string_view line = pending.substr(start, end + 1 - start);
-        start = end + 1;
-        ended = StripLineEnd(line) == ".";
-        if (ended)
-            break;
-        if (line.front() == '.')
-            line.remove_prefix(1);
-        out.append(line);
-    }
-    d_->Consume(start);
-    // Articles are text; a stray zero byte would end a C string further on.
-    for (char& c : out) {
-        if (c == '\0')
-            c = ' ';
-    }
-    stream.WriteString(out);
-    return ended;
 }
 
 void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
@@ -672,12 +655,14 @@ void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
     OnProgress(this, int(std::llround(double(stream.Position()) * 100.0 / double(expectedBytes))));
 }
 
-void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
+void TktSocket::ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize)
 {
     RequireSession();
     int64_t expectedBytes = expectedSize;
     if (SizeInLines && expectedSize != -1)
         expectedBytes *= kBytesPerLine;
+    const int64_t first = stream.Position();
+    std::string lines;
     StartTimer();
     try {
         bool chunkArrived = false;
@@ -685,7 +670,16 @@ void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
             // Data that came in with the reply line counts as progress too,
             // or a small article would report none.
             const int64_t before = stream.Position();
-            bool ended = DeliverDataLines(stream);
+            lines.clear();
+            const bool ended = d_->received.TakeDataLines(lines);
+            stream.WriteString(lines);
+            // Each chunk restarts the time-out, so only the size can stop a
+            // block that never ends.
+            const int64_t held
+                = stream.Position() - first + (ended ? 0 : int64_t(d_->received.PendingDataBytes()));
+            if (held > maxSize)
+                RaiseConnectionError(
+                    Format("Data block larger than %lld bytes", static_cast<long long>(maxSize)));
             if (chunkArrived || stream.Position() != before)
                 FireProgress(stream, expectedBytes);
             if (ended)
@@ -716,8 +710,7 @@ void TktSocket::Close()
         d_->DropNotifiers();
         TSocket s = d_->socket;
         d_->socket = INVALID_SOCKET;
-        d_->received.clear();
-        d_->readPos = 0;
+        d_->received.Clear();
         Winsock().closesocket(s);
         if (OnClosed)
             OnClosed(this);
