@@ -141,7 +141,7 @@ struct TmsCustomDecoder::PartDecoder {
         switch (mode) {
         case DataMode::Base64:
             if (!line.empty())
-                WriteDecoded([&] { DecodeBase64(line, decoded, RoomFor(line)); });
+                WriteDecoded([&] { DecodeBase64DataLine(line, decoded, RoomFor(line)); });
             break;
         case DataMode::UUEncode:
             if (!line.empty() && !SkippedUULine(line))
@@ -379,7 +379,7 @@ void TmsCustomDecoder::DecodeSingleText()
         bytes.Reserve(TextBytesUntil({}) / 4 * 3);
         while (ReadLine()) {
             if (!line_.empty()) {
-                DecodeBase64(line_, decoded_, RoomFor(line_));
+                DecodeBase64DataLine(line_, decoded_, RoomFor(line_));
                 bytes.Write(decoded_.data(), decoded_.size());
             }
         }

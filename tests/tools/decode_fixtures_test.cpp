@@ -153,11 +153,11 @@ TEST(DecodeFixtures, EveryShapeIsPresent)
     // A generator run that lost articles would silently shrink the suite.
     const std::vector<std::string> names = FixtureNames();
     EXPECT_GE(names.size(), 25u);
-    for (const char* required :
-        { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name", "mime_single_filename",
-            "multipart_mixed", "multipart_first_image", "multipart_alternative", "nested_alternative",
-            "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines", "lf_only",
-            "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots" })
+    for (const char* required : { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name",
+             "mime_single_filename", "multipart_mixed", "multipart_first_image", "multipart_alternative",
+             "nested_alternative", "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines",
+             "lf_only", "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names",
+             "hostile_uu_dots", "base64_stray_characters", "base64_trailing_blanks" })
         EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
 }
 
