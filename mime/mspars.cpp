@@ -534,6 +534,7 @@ void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
     body.Add("The following error has been occured while processing the message:");
     body.Add(errorText);
     body.Add("The original message will be stored as an attachment");
+    FMessage->SetDecodeError(errorText);
     try {
         auto item = std::make_unique<TmsAttItem>();
         item->SetFileName("original.eml");

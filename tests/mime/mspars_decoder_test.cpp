@@ -178,6 +178,17 @@ INSTANTIATE_TEST_SUITE_P(Table, Recovery,
             "Cannot find closing boundary", { "_alt.0" } }),
     [](const auto& info) { return std::string(info.param.label); });
 
+TEST_P(Recovery, IsToldApartFromAnArticleThatMerelyLooksLikeOne)
+{
+    auto article = DecodeText(GetParam().text);
+    EXPECT_EQ(article->DecodeError(), GetParam().errorText);
+    // A poster's copy of the note is text like any other.
+    const std::string copy = Join(Concat({ kPlainHeaders, article->Body().Lines() }));
+    EXPECT_EQ(DecodeText(copy)->DecodeError(), "");
+    article->Clear();
+    EXPECT_EQ(article->DecodeError(), "");
+}
+
 // Base64 data as mail gateways leave it: characters outside the alphabet
 // are skipped, in body text and in parts alike.
 TEST(Base64Data, StrayCharactersAndBlanksAreSkipped)

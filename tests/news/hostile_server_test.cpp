@@ -1,9 +1,13 @@
-// The news client against a server that misbehaves: lines and blocks that
-// never end, a walk that does not move on, a first article that is gone.
+// The news client, the harvest and lumigrab-harvest against a server that
+// misbehaves: lines and blocks that never end, a walk that does not move on,
+// articles that are gone, damaged or cannot be saved.
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "message/msmsg.h"
+#include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
 
@@ -18,6 +23,7 @@ namespace lumigrab {
 namespace {
 
 using testing::FakeGroup;
+using testing::FolderEntries;
 using testing::HeaderNumbers;
 using testing::RecordSentLines;
 using testing::ReplyForever;
@@ -25,6 +31,7 @@ using testing::ReplyPause;
 using testing::ScriptServer;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
+namespace fs = std::filesystem;
 
 class HostileServerTest : public ::testing::Test {
 protected:
@@ -235,6 +242,226 @@ TEST_F(HostileServerTest, UnansweredQuitHoldsTheCloseAFewSecondsAtMost)
     EXPECT_FALSE(client.Connected());
     EXPECT_TRUE(errors.empty());
     EXPECT_EQ(client.TimeOut, 600);
+}
+
+// ---- one bad article does not end the walk
+
+std::string UUBlock(const std::string& name, const std::string& bytes)
+{
+    return Join(Concat({ { "begin 644 " + name }, UULines(bytes), { "`", "end" } }));
+}
+
+std::string PictureArticle(const std::string& subject, const std::string& body)
+{
+    return "Subject: " + subject + "\r\nLines: 200\r\n\r\n" + body;
+}
+
+// Base64 as mail gateways leave it: blanks at line ends, stray characters
+// between the characters.
+std::string GatewayBase64Article(
+    const std::string& subject, const std::string& name, const std::string& bytes)
+{
+    std::string text = "Subject: " + subject + "\r\nLines: 200\r\nMIME-Version: 1.0\r\n"
+        + "Content-Type: image/jpeg; name=\"" + name + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    int row = 0;
+    for (std::string line : Base64Lines(bytes)) {
+        if (++row % 2 == 0)
+            line.insert(line.size() / 2, " #\t");
+        text += line + " \r\n";
+    }
+    return text;
+}
+
+// A folder whose path is so long that a picture name of 255 bytes makes the
+// whole path longer than the file system takes, while short names fit.
+fs::path DeepFolder(const fs::path& root)
+{
+    fs::path folder = root;
+    while (folder.string().size() < 3900)
+        folder /= std::string(std::min<size_t>(200, 3900 - folder.string().size()), 'd');
+    fs::create_directories(folder);
+    return folder;
+}
+
+struct Skipped {
+    std::string subject;
+    std::string reason;
+    bool operator==(const Skipped&) const = default;
+};
+
+void PrintTo(const Skipped& s, std::ostream* os)
+{
+    *os << s.subject << ": " << s.reason;
+}
+
+class HarvestWalkTest : public HostileServerTest {
+protected:
+    ScopedTempDir root;
+    fs::path folder = DeepFolder(root.Path());
+    THarvest harvest { client, folder.string() };
+    Strings kept;
+    std::vector<Skipped> skipped;
+    int lastSignals = 0;
+    const std::string picture = RandomBytes(3000, 8);
+
+    void SetUp() override
+    {
+        HostileServerTest::SetUp();
+        harvest.OnPictureKept
+            = [this](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+        harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
+            skipped.push_back({ subject, reason });
+        };
+        client.OnLastHeaderRetrieved = [this](TObject*) { ++lastSignals; };
+        group->count = 2;
+        group->texts[1] = PictureArticle("one", UUBlock("one.jpg", picture));
+        group->texts[2] = PictureArticle("two", UUBlock("two.jpg", picture));
+    }
+
+    void HarvestGroup()
+    {
+        client.SetNewsGroup(group->name);
+        client.OnNextHeaderRetrieved
+            = [this](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+        client.RetrieveHeaders(0, true);
+    }
+};
+
+TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
+{
+    group->count = 7;
+    // Gone between the walk's HEAD and the harvest's STAT, and after HEAD.
+    group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
+    group->texts[3] = PictureArticle("three", UUBlock("three.jpg", picture));
+    group->articleReplies[3] = "430 no such article\r\n";
+    group->texts[4] = GatewayBase64Article("four", "four.jpg", picture);
+    group->texts[5] = PictureArticle("five",
+        UUBlock("five.jpg", picture) + "begin 644 broken.jpg\r\nnot uuencoded at all\r\n`\r\nend\r\n");
+    const std::string longName = std::string(251, 'n') + ".jpg";
+    group->texts[6] = PictureArticle("six", UUBlock(longName, picture) + UUBlock("six.jpg", picture));
+    group->texts[7] = PictureArticle("seven", UUBlock("seven.jpg", picture));
+
+    EXPECT_NO_THROW(HarvestGroup());
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6, 7 }));
+    EXPECT_EQ(lastSignals, 1);
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(kept, (Strings { "one.jpg", "four.jpg", "five.jpg", "six.jpg", "seven.jpg" }));
+    EXPECT_EQ(FolderEntries(folder), (Strings { "five.jpg", "four.jpg", "one.jpg", "seven.jpg", "six.jpg" }));
+    for (const std::string& name : kept)
+        EXPECT_EQ(ReadFileBytes(folder / name), picture) << name;
+    EXPECT_EQ(skipped,
+        (std::vector<Skipped> { { "two", "Gone from the server (423 no such article number in this group)" },
+            { "three", "Gone from the server (430 no such article)" },
+            { "five",
+                "Damaged beyond decoding (Error decoding the attachment); the pictures before the damage are "
+                "kept" },
+            { "six", "Cannot create file " + (folder / longName).string() } }));
+}
+
+struct WalkEndCase {
+    const char* name;
+    std::optional<std::string> articleReply;
+    std::string error;
+};
+
+void PrintTo(const WalkEndCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WalkEndTest : public HarvestWalkTest, public ::testing::WithParamInterface<WalkEndCase> { };
+
+TEST_P(WalkEndTest, ConnectionFailuresStillEndTheWalk)
+{
+    const WalkEndCase& c = GetParam();
+    group->articleReplies[2] = c.articleReply;
+    client.TimeOut = 1;
+    client.MaxArticleSize = 65536;
+    ExpectRaises<Exception>([&] { HarvestGroup(); }, c.error);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(kept, Strings { "one.jpg" });
+    EXPECT_EQ(FolderEntries(folder), Strings { "one.jpg" });
+    EXPECT_TRUE(skipped.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, WalkEndTest,
+    ::testing::Values(WalkEndCase { "HangUp", std::nullopt, "Connection closed by the server" },
+        WalkEndCase { "Silence", "", "Operation timed out" },
+        WalkEndCase { "EndlessArticle",
+            "220 2 <2@test>\r\nSubject: two\r\n\r\n" + std::string(ReplyForever) + "M" + std::string(60, 'A')
+                + "\r\n",
+            "Data block larger than 65536 bytes" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
+{
+    harvest.OnPictureKept = [this](const std::string& path) {
+        kept.push_back(fs::path(path).filename());
+        fs::rename(folder, root.Path() / "moved");
+    };
+    EXPECT_THROW(HarvestGroup(), EFCreateError);
+    EXPECT_EQ(kept, Strings { "one.jpg" });
+    EXPECT_TRUE(skipped.empty());
+}
+
+// ---- lumigrab-harvest
+
+class HarvestToolTest : public HostileServerTest {
+protected:
+    ScopedTempDir scratch;
+    int exitCode = -1;
+    std::string out, err;
+
+    void Run(const std::string& arguments)
+    {
+        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+        ASSERT_TRUE(fs::exists(tool)) << "build lumigrab-harvest first";
+        const fs::path outFile = scratch.Path() / "out";
+        const fs::path errFile = scratch.Path() / "err";
+        const std::string command
+            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
+        const int status = std::system(command.c_str());
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        out = ReadFileBytes(outFile);
+        err = ReadFileBytes(errFile);
+    }
+};
+
+TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
+{
+    const std::string picture = RandomBytes(3000, 9);
+    group->count = 2;
+    // Many small chunks of an article estimated at 1000 lines: most of them
+    // leave the percentage where it was.
+    std::string reply = "220 1 <1@test>\r\n" + std::string(ReplyPause)
+        + "Subject: one\r\nLines: 1000\r\n\r\nbegin 644 one.jpg\r\n";
+    for (const std::string& line : UULines(picture))
+        reply += line + "\r\n" + std::string(ReplyPause);
+    reply += "`\r\nend\r\n.\r\n";
+    group->texts[1] = "Subject: one\r\nLines: 1000\r\n\r\n";
+    group->articleReplies[1] = reply;
+    group->texts[2] = "Subject: gone \x1b]0;title\a now\r\nLines: 200\r\n\r\nbody\r\n";
+    group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
+
+    const fs::path folder = scratch.Path() / "pictures";
+    Run("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
+    EXPECT_EQ(exitCode, 3) << err;
+    EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");
+    EXPECT_EQ(ReadFileBytes(folder / "one.jpg"), picture);
+    EXPECT_NE(
+        err.find(
+            "Article \"gone \\x1B]0;title\\x07 now\": Gone from the server (423 no such article number in "
+            "this group)\n"),
+        std::string::npos)
+        << err;
+    Strings progress;
+    ForEachLine(err, [&](std::string_view line) {
+        if (line.ends_with("% retrieved"))
+            progress.emplace_back(line);
+    });
+    ASSERT_FALSE(progress.empty()) << err;
+    EXPECT_LT(progress.size(), UULines(picture).size() / 2);
+    EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end()) << err;
 }
 
 } // namespace
