@@ -39,6 +39,20 @@ std::string_view TrimView(std::string_view text)
     return text.substr(begin, end - begin);
 }
 
+std::string PrintableText(std::string_view text, bool keepTabs)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if ((code < 32 && !(keepTabs && c == '\t')) || code == 127)
+            shown += Format("\\x%02X", code);
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 std::string Trim(std::string_view text)
 {
     return std::string(TrimView(text));

@@ -74,6 +74,11 @@ inline bool IsBlankOrControl(char c)
     return static_cast<unsigned char>(c) <= 32;
 }
 
+// text for a terminal: control characters (codes below 32, and 127) are
+// shown as \xHH, so a stranger's text cannot send escape sequences; tabs
+// stay when keepTabs is set.
+std::string PrintableText(std::string_view text, bool keepTabs = false);
+
 // Removes leading and trailing characters whose code is 32 or less.
 std::string Trim(std::string_view text);
 std::string_view TrimView(std::string_view text);

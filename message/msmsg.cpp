@@ -106,6 +106,7 @@ void TmsCustomMessage::Clear()
     encoding_ = meMIME;
     charSet_ = csUSASCII;
     contentType_.clear();
+    decodeError_.clear();
 }
 
 void TmsCustomMessage::Validate() const
@@ -133,6 +134,7 @@ void TmsCustomMessage::CopyFrom(const TPersistent& source)
     body_.Assign(message.body_);
     attachments_.CopyFrom(message.attachments_);
     contentType_ = message.ComputeContentType();
+    decodeError_ = message.decodeError_;
     Tag = message.Tag;
 }
 

@@ -47,6 +47,12 @@ public:
     const TmsHeaders& Headers() const { return headers_; }
     void SetHeaders(const TStringList& lines) { headers_.Assign(lines); }
 
+    // The error that decoding ended in: the recovery result, with the error
+    // told at the end of Body and the source kept as "original.eml". Empty
+    // when the text decoded as it should.
+    const std::string& DecodeError() const { return decodeError_; }
+    void SetDecodeError(std::string_view error) { decodeError_ = error; }
+
     TStringList& Body() { return body_; }
     const TStringList& Body() const { return body_; }
     void SetBody(const TStringList& lines) { body_.Assign(lines); }
@@ -96,6 +102,7 @@ private:
     TmsAttList attachments_;
     std::string contentType_ = "text/plain";
     TStringList tempFiles_;
+    std::string decodeError_;
 };
 
 class TmsArticle : public TmsCustomMessage {

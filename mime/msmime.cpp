@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 #include "base/messagepump.h"
@@ -144,6 +145,19 @@ std::string DecodeBase64(std::string_view src, size_t maxLen)
     std::string dest;
     DecodeBase64(src, dest, maxLen);
     return dest;
+}
+
+void DecodeBase64DataLine(std::string_view src, std::string& dest, size_t maxLen)
+{
+    if (AllBase64(src)) {
+        DecodeBase64(src, dest, maxLen);
+        return;
+    }
+    std::string kept;
+    kept.reserve(src.size());
+    std::copy_if(src.begin(), src.end(), std::back_inserter(kept),
+        [](char c) { return (kBase64.Value(static_cast<unsigned char>(c)) & kInvalidSixBit) == 0; });
+    DecodeBase64(kept, dest, maxLen);
 }
 
 void EncodeBase64(std::string_view src, std::string& dest, size_t maxLen)

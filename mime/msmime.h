@@ -31,6 +31,12 @@ int Base64CharValue(char c);
 void DecodeBase64(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
 std::string DecodeBase64(std::string_view src, size_t maxLen = kShortTextMax);
 
+// Decodes one base64 line of message data as DecodeBase64 does, but skips
+// every character outside the alphabet and "=" (RFC 2045 section 6.8):
+// blanks at a line's end or stray characters between the characters, as
+// mail gateways leave them, do not lose the data. Never raises.
+void DecodeBase64DataLine(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
+
 // Encodes src (up to 57 bytes make one 76-character mail line) into dest,
 // padded with "="; output longer than maxLen is cut.
 void EncodeBase64(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);

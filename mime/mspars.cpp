@@ -152,7 +152,7 @@ struct TmsCustomDecoder::PartDecoder {
         switch (mode) {
         case DataMode::Base64:
             if (!line.empty())
-                WriteDecoded([&] { DecodeBase64(line, decoded, RoomFor(line)); });
+                WriteDecoded([&] { DecodeBase64DataLine(line, decoded, RoomFor(line)); });
             break;
         case DataMode::UUEncode:
             if (!line.empty() && !SkippedUULine(line))
@@ -414,7 +414,7 @@ void TmsCustomDecoder::DecodeSingleText()
         bytes.Reserve(TextBytesUntil({}) / 4 * 3);
         while (ReadLine()) {
             if (!line_.empty()) {
-                DecodeBase64(line_, decoded_, RoomFor(line_));
+                DecodeBase64DataLine(line_, decoded_, RoomFor(line_));
                 bytes.Write(decoded_.data(), decoded_.size());
             }
         }
@@ -569,6 +569,7 @@ void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
     body.Add("The following error has been occured while processing the message:");
     body.Add(errorText);
     body.Add("The original message will be stored as an attachment");
+    FMessage->SetDecodeError(errorText);
     try {
         auto item = std::make_unique<TmsAttItem>();
         item->SetFileName("original.eml");

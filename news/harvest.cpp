@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <filesystem>
+#include <system_error>
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
@@ -49,7 +51,7 @@ bool HasPictureExtension(std::string_view fileName)
 }
 
 std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
-    const PictureKeptEvent& kept, const PictureDamagedEvent& damaged)
+    const PictureKeptEvent& kept, const PictureDamagedEvent& damaged, const PictureFailedEvent& failed)
 {
     std::vector<std::string> paths;
     const TmsAttList& attachments = message.Attachments();
@@ -58,7 +60,14 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
         const std::string name = SafeFileName(item.FileName());
         if (name.empty() || !HasPictureExtension(name))
             continue;
-        std::string path = SaveNewFile(folder, name, item.Stream.View());
+        std::string path;
+        try {
+            path = SaveNewFile(folder, name, item.Stream.View());
+        } catch (const Exception& error) {
+            if (failed && failed(name, error))
+                continue;
+            throw;
+        }
         // Reported at once, so a later attachment that fails to write does
         // not hide the pictures already on disk.
         if (kept)
@@ -93,10 +102,48 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
         OnSubject(subject);
     if (IsMultiPartSubject(subject))
         return false;
-    client_.RetrieveArticleByNumber(number);
+    if (!Fetch(number, subject))
+        return false;
     if (TmsArticle* article = client_.Article())
-        SavePictures(*article, folder_, OnPictureKept, OnPictureDamaged);
+        KeepPictures(*article, subject);
     return true;
+}
+
+// An article can vanish between its header and its text (a cancel, a
+// takedown); the connection is fine and the walk goes on.
+bool THarvest::Fetch(int32_t number, const std::string& subject)
+{
+    try {
+        client_.RetrieveArticleByNumber(number);
+        return true;
+    } catch (const ENoSuchArticle& error) {
+        if (!client_.Connected())
+            throw;
+        Skip(subject, "Gone from the server (" + error.Message() + ")");
+        return false;
+    }
+}
+
+void THarvest::KeepPictures(const TmsCustomMessage& article, const std::string& subject)
+{
+    SavePictures(article, folder_, OnPictureKept, OnPictureDamaged, [&](const std::string&, const Exception& error) {
+        // Without its folder no later picture could be kept either.
+        std::error_code unused;
+        if (!std::filesystem::is_directory(folder_, unused))
+            return false;
+        Skip(subject, error.Message());
+        return true;
+    });
+    if (!article.DecodeError().empty())
+        Skip(subject,
+            "Damaged beyond decoding (" + article.DecodeError()
+                + "); the pictures before the damage are kept");
+}
+
+void THarvest::Skip(const std::string& subject, const std::string& reason)
+{
+    if (OnArticleSkipped)
+        OnArticleSkipped(subject, reason);
 }
 
 } // namespace lumigrab

@@ -34,16 +34,23 @@ using PictureKeptEvent = std::function<void(const std::string& path)>;
 // A kept picture whose bytes may be wrong, with what did not match
 // (TmsAttItem::Damage).
 using PictureDamagedEvent = std::function<void(const std::string& path, const std::string& damage)>;
+// A picture whose file cannot be created or written: its name and the
+// error. Returns whether to go on with the next picture.
+using PictureFailedEvent = std::function<bool(const std::string& name, const Exception& error)>;
+// The subject of an article, and why it was passed over or kept in part.
+using ArticleSkippedEvent = std::function<void(const std::string& subject, const std::string& reason)>;
 
 // Writes the picture attachments of message into new files in folder and
 // returns their paths in attachment order. Names follow base/filenames.h:
 // bare and safe, numbered when taken ("a.jpg" -> "a-1.jpg"), so no file
 // already in the folder is replaced. Other attachments are not written.
 // kept is called with each path as soon as its file is complete, then
-// damaged for a damaged picture. Raises EFCreateError / EInOutError when a
-// file cannot be created or written.
+// damaged for a damaged picture. A file that cannot be created or written
+// raises EFCreateError / EInOutError, unless failed is given and answers
+// true: then that picture is left out and the next one follows.
 std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
-    const PictureKeptEvent& kept = {}, const PictureDamagedEvent& damaged = {});
+    const PictureKeptEvent& kept = {}, const PictureDamagedEvent& damaged = {},
+    const PictureFailedEvent& failed = {});
 
 class THarvest {
 public:
@@ -56,6 +63,17 @@ public:
     PictureDamagedEvent OnPictureDamaged;
     // The subject of each article that passed the size test.
     std::function<void(const std::string& subject)> OnSubject;
+    // An article passed over, or kept in part, while the walk goes on, with
+    // why (a text for a status line):
+    // - "Gone from the server (430 No such article)", with the server's
+    //   reply: expired, cancelled or taken down; nothing is kept;
+    // - "Damaged beyond decoding (...); the pictures before the damage are
+    //   kept", with the decoder's error (its recovery result);
+    // - the file error ("Cannot create file ..."): a picture's file cannot
+    //   be created or written; the article's other pictures are kept.
+    // Everything else still raises and so ends the walk: a failed or closed
+    // connection, a time-out, Stop, a picture folder that is gone.
+    ArticleSkippedEvent OnArticleSkipped;
 
     const std::string& Folder() const { return folder_; }
 
@@ -69,6 +87,11 @@ public:
 private:
     TmsNNTP& client_;
     std::string folder_;
+
+    // Whether the article arrived; false when the server no longer has it.
+    bool Fetch(int32_t number, const std::string& subject);
+    void KeepPictures(const TmsCustomMessage& article, const std::string& subject);
+    void Skip(const std::string& subject, const std::string& reason);
 };
 
 } // namespace lumigrab

@@ -16,6 +16,13 @@ constexpr uint16_t NntpsPort = 563;
 // The transport estimates 76 bytes per line; larger counts would
 // overflow its byte estimate.
 constexpr int32_t MaxEstimatedLines = INT_MAX / 76;
+// Real header blocks have a few kilobytes.
+constexpr int64_t MaxHeaderBlock = int64_t(4) * 1024 * 1024;
+// A server's whole group list; the largest have a few hundred thousand
+// groups of some 50 bytes each.
+constexpr int64_t MaxListBlock = TktSocket::DefaultMaxBlockSize;
+// A farewell nobody answers must not hold up the close.
+constexpr int QuitWaitSeconds = 5;
 
 const char* const SNoGroupSelected = "Newsgroup has not been selected";
 const char* const SArticleNotAssigned = "Article has not been assigned";
@@ -90,6 +97,14 @@ private:
     bool saved_;
 };
 
+
+// No current article (420), no article of that number (423) or of that
+// message id (430).
+bool IsMissingArticleReply(std::string_view reply)
+{
+    return IsReplyCode(reply, "420") || IsReplyCode(reply, "423") || IsReplyCode(reply, "430");
+}
+
 } // namespace
 
 TmsNNTP::TmsNNTP(TComponent* owner)
@@ -130,6 +145,11 @@ void TmsNNTP::CheckReply(const std::string& reply)
         return;
     if (IsReplyCode(reply, "421"))
         return;
+    if (IsMissingArticleReply(reply)) {
+        if (missingArticleIsAnswer_)
+            return;
+        throw ENoSuchArticle(FireError(reply));
+    }
     RaiseSocketError(reply);
 }
 
@@ -210,14 +230,19 @@ void TmsNNTP::ReadServerReply()
 
 // A data block follows only a 2xx reply; waiting for one after any other
 // accepted reply (such as 421) would hang until the time-out.
-void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize)
+void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize, int64_t maxSize)
 {
     RequireIdle();
     const TBusy busy(*this);
     SendCommand(line);
     if (LastReply[0] != '2')
         RaiseSocketError(LastReply);
-    ReadMultiLine(data, expectedSize);
+    ReadMultiLine(data, expectedSize, maxSize);
+}
+
+int64_t TmsNNTP::HeaderBlockLimit() const
+{
+    return std::min(MaxHeaderBlock, MaxArticleSize);
 }
 
 void TmsNNTP::RequireGroup()
@@ -274,7 +299,7 @@ void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
     RequireIdle();
     RequireGroup();
     TMemoryStream data;
-    DataCommand("HEAD", data, -1);
+    DataCommand("HEAD", data, -1, HeaderBlockLimit());
     item.Number = ExtractWordAsInt(LastReply, 1);
     data.SetPosition(0);
     item.LoadFromStream(data);
@@ -286,19 +311,23 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
     RequireGroup();
     if (!append)
         HeaderList.Clear();
+    bool found;
     if (lastHeaderNumber_ == -1) {
-        SetCurrentArticle(firstArticle_);
+        found = StartAtFirstArticle();
     } else {
         SetCurrentArticle(lastHeaderNumber_);
-        if (!NextArticle()) {
-            Fire(OnLastHeaderRetrieved);
-            return;
-        }
+        found = NextArticleAfter(std::max(lastHeaderNumber_, currentArticle_));
+    }
+    if (!found) {
+        Fire(OnLastHeaderRetrieved);
+        return;
     }
 
     // The number is kept here rather than read back from HeaderList: a
     // handler may empty the list while the walk runs.
     int32_t lastNumber = lastHeaderNumber_;
+    // Where NEXT moves from; handlers may move the server elsewhere.
+    int32_t position = currentArticle_;
     bool more = true;
     int taken = 0;
     do {
@@ -312,7 +341,8 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
         // report it as "not connected".
         if (Canceled())
             break;
-        more = NextArticle();
+        more = NextArticleAfter(position);
+        position = currentArticle_;
         ++taken;
     } while (more && !Canceled() && taken != count);
 
@@ -321,6 +351,48 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
         throw ECanceledError();
     if (!more)
         Fire(OnLastHeaderRetrieved);
+}
+
+bool TmsNNTP::StatIfPresent(std::string_view command)
+{
+    struct TAnswer {
+        bool& flag;
+        explicit TAnswer(bool& flag)
+            : flag(flag)
+        {
+            flag = true;
+        }
+        ~TAnswer() { flag = false; }
+    } missingIsAnswer(missingArticleIsAnswer_);
+    Command(command);
+    if (IsMissingArticleReply(LastReply))
+        return false;
+    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+    return true;
+}
+
+// GROUP's first number may name an article that has expired or been
+// cancelled since. GROUP made the first article the server still has its
+// current one (RFC 3977), so the walk starts there; should that one be gone
+// as well, NEXT finds the next that is not.
+bool TmsNNTP::StartAtFirstArticle()
+{
+    if (StatIfPresent("STAT " + std::to_string(firstArticle_)) || StatIfPresent("STAT"))
+        return true;
+    return NextArticle();
+}
+
+// A server that answers NEXT with the article it came from, or an earlier
+// one, would keep the walk going forever (and the harvest saving the same
+// pictures again and again).
+bool TmsNNTP::NextArticleAfter(int32_t position)
+{
+    if (!NextArticle())
+        return false;
+    if (currentArticle_ <= position)
+        RaiseSocketError(Format("The server did not move on to a later article (NEXT answered %d after %d)",
+            currentArticle_, position));
+    return true;
 }
 
 void TmsNNTP::RetrieveArticle()
@@ -343,7 +415,7 @@ void TmsNNTP::RetrieveArticleByNumber(int32_t number)
 // -1 when missing or not a usable count.
 int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
 {
-    DataCommand(WithArgument("HEAD", ref), buffer, -1);
+    DataCommand(WithArgument("HEAD", ref), buffer, -1, HeaderBlockLimit());
     buffer.SetPosition(0);
     TmsHeaders headers;
     headers.LoadFromStream(buffer);
@@ -363,7 +435,7 @@ void TmsNNTP::ReadArticle(std::string_view ref)
     const int32_t lines = ReadLineCount(ref, buffer);
     article_->Clear();
     buffer.Clear();
-    DataCommand(WithArgument("ARTICLE", ref), buffer, lines);
+    DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize);
     buffer.SetPosition(0);
     {
         // The decoder lets the event loop run between parts.
@@ -380,7 +452,7 @@ void TmsNNTP::RetrieveNewsGroupList()
     NewsGroupList.Clear();
     Fire(OnRetrievingNewsGroupList);
     TMemoryStream data;
-    DataCommand("LIST", data, -1);
+    DataCommand("LIST", data, -1, MaxListBlock);
     data.SetPosition(0);
     NewsGroupList.LoadFromStream(data);
     Fire(OnNewsGroupListRetrieved);
@@ -422,7 +494,7 @@ void TmsNNTP::EndSession()
     newsGroup_.clear();
     try {
         SendLine("QUIT");
-        ReadReply(LastReply);
+        ReadReplyWithin(LastReply, QuitWaitSeconds);
     } catch (...) {
         Close();
         throw;

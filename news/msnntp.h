@@ -30,6 +30,14 @@
 
 namespace lumigrab {
 
+// An error reply saying that the article asked for is not there (420, 423,
+// 430): expired, cancelled or taken down since it was listed. The
+// connection stays usable.
+class ENoSuchArticle : public ESocketError {
+public:
+    using ESocketError::ESocketError;
+};
+
 class TmsNNTP : public TmsMailBase {
 public:
     explicit TmsNNTP(TComponent* owner = nullptr);
@@ -68,6 +76,11 @@ public:
     // each login.
     std::string UserName;
     std::string Password;
+    // Most bytes an article may have. A larger one fails with "Data block
+    // larger than N bytes" and closes the connection, as a block that never
+    // ends would otherwise fill the memory. Header blocks are held to 4 MB,
+    // and never to more than this.
+    int64_t MaxArticleSize = DefaultMaxBlockSize;
 
     // Num = index in HeaderList of the header just added.
     TmsNumNotifyEvent OnNextHeaderRetrieved;
@@ -82,7 +95,10 @@ public:
 
     // Walks on from where the last walk stopped, adding up to count headers
     // (count <= 0: to the end of the group). Append = false empties
-    // HeaderList first.
+    // HeaderList first. A first walk whose first article is gone starts at
+    // the first one the server still has. The walk only moves forward: a
+    // NEXT that answers the article it came from, or an earlier one, ends
+    // it with an error.
     void RetrieveHeaders(int count, bool append);
 
     // The single steps of the walk.
@@ -124,6 +140,9 @@ private:
     bool loginMayFollow_ = false;
     // Replies are answers to AUTHINFO.
     bool loggingIn_ = false;
+    // While set, a reply saying that the article is not there is an answer
+    // rather than an error.
+    bool missingArticleIsAnswer_ = false;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;
@@ -136,7 +155,15 @@ private:
     void RequireIdle();
     void Command(std::string_view line);
     void SendCommand(std::string_view line);
-    void DataCommand(std::string_view line, TStream& data, int expectedSize);
+    void DataCommand(std::string_view line, TStream& data, int expectedSize, int64_t maxSize);
+    int64_t HeaderBlockLimit() const;
+    // STAT (with or without a number); false when the article is not there.
+    bool StatIfPresent(std::string_view command);
+    // Makes the group's first article that still exists the current one;
+    // false when the group has none.
+    bool StartAtFirstArticle();
+    // NEXT, which must move past position; false at the end of the group.
+    bool NextArticleAfter(int32_t position);
     // Reads a reply; raises when the server hung up instead.
     void ReadServerReply();
     void RequireArticle();

@@ -35,25 +35,9 @@ constexpr int ExitUsage = 2;
 
 constexpr const char* ProgramName = "lumigrab-decode";
 
-// Control characters from an article would reach the terminal raw (escape
-// sequences) or break the tab-separated listing; they are shown as \xHH.
-std::string Printable(std::string_view text, bool keepTabs = false)
-{
-    std::string shown;
-    shown.reserve(text.size());
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if ((code < 32 && !(keepTabs && c == '\t')) || code == 127)
-            shown += Format("\\x%02X", code);
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 void ReportError(std::string_view text)
 {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, Printable(text).c_str());
+    std::fprintf(stderr, "%s: %s\n", ProgramName, PrintableText(text).c_str());
 }
 
 struct Options {
@@ -128,7 +112,7 @@ void WriteOut(std::string_view text)
 void PrintBody(const TStringList& body)
 {
     for (const std::string& line : body) {
-        WriteOut(Printable(line, true));
+        WriteOut(PrintableText(line, true));
         WriteOut("\n");
     }
 }
@@ -147,11 +131,11 @@ bool SaveAttachments(const TmsArticle& article, const std::string& folder)
             allSaved = false;
             continue;
         }
-        WriteOut(Printable(BareFileName(path)) + "\t" + Printable(item.ContentType()) + "\t"
+        WriteOut(PrintableText(BareFileName(path)) + "\t" + PrintableText(item.ContentType()) + "\t"
             + std::to_string(item.Stream.View().size()) + "\n");
         if (!item.Damage().empty())
-            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, Printable(BareFileName(path)).c_str(),
-                Printable(item.Damage()).c_str());
+            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, PrintableText(BareFileName(path)).c_str(),
+                PrintableText(item.Damage()).c_str());
     }
     return allSaved;
 }

@@ -14,13 +14,17 @@
 // keeps it off the command line (and out of the process list).
 //
 // Kept pictures' paths go to standard output as they are kept, status texts
-// to standard error. Exit codes: 0 done, 1 an operation failed (with the
-// error text), 2 wrong usage.
+// to standard error: among them a line for every article passed over or kept
+// only in part (gone from the server, damaged beyond decoding, a picture
+// file that cannot be written), after which the walk goes on. Exit codes:
+// 0 done, 1 an operation failed (with the error text), 2 wrong usage, 3
+// done, but articles were passed over or kept in part.
 #include <QCoreApplication>
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -46,6 +50,11 @@ struct Options {
     std::string trust;
     std::string user;
 };
+
+constexpr int ExitDone = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitArticlesSkipped = 3;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
@@ -104,9 +113,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     return options;
 }
 
+// Texts from the server and from posters may hold control characters.
 void Status(const std::string& text)
 {
-    std::cerr << text << '\n';
+    std::cerr << PrintableText(text) << '\n';
 }
 
 // The status texts the browser shows in its status bar.
@@ -117,12 +127,28 @@ void ReportStatus(TmsNNTP& client)
     client.OnGroupSelected
         = [&client](TObject*) { Status("Total articles: " + std::to_string(client.ArticleCount())); };
     client.OnLastHeaderRetrieved = [](TObject*) { Status("Last available header retrieved"); };
-    client.OnArticleRetrieved = [](TObject*) { Status("Article retrieved"); };
-    client.OnProgress = [](TObject*, int perc) { Status(std::to_string(perc) + "% retrieved"); };
+    // A line per change, not per chunk received; each article starts anew.
+    auto lastPercent = std::make_shared<int>(-1);
+    client.OnArticleRetrieved = [lastPercent](TObject*) {
+        *lastPercent = -1;
+        Status("Article retrieved");
+    };
+    client.OnProgress = [lastPercent](TObject*, int perc) {
+        if (perc == *lastPercent)
+            return;
+        *lastPercent = perc;
+        Status(std::to_string(perc) + "% retrieved");
+    };
 }
 
-void Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
+// Returns how many articles were passed over or kept in part.
+int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
+    int skipped = 0;
+    harvest.OnArticleSkipped = [&skipped](const std::string& subject, const std::string& reason) {
+        ++skipped;
+        Status("Article \"" + subject + "\": " + reason);
+    };
     client.OnNextHeaderRetrieved = [&client, &harvest](TObject*, int num) {
         Status(std::to_string(num + 1) + " headers retrieved");
         harvest.HarvestHeader(client.HeaderList.Entries(num));
@@ -134,6 +160,7 @@ void Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     client.SetNewsGroup(options.group);
     client.RetrieveHeaders(options.count, true);
     client.Disconnect();
+    return skipped;
 }
 
 int Run(const Options& options)
@@ -142,7 +169,7 @@ int Run(const Options& options)
     std::filesystem::create_directories(options.folder, error);
     if (error) {
         std::cerr << "Unable to create directory " << options.folder << '\n';
-        return 1;
+        return ExitFailed;
     }
     TmsArticle article;
     TmsNNTP client;
@@ -163,20 +190,18 @@ int Run(const Options& options)
     ReportStatus(client);
     THarvest harvest(client, options.folder);
     try {
-        Harvest(client, harvest, options);
+        return Harvest(client, harvest, options) == 0 ? ExitDone : ExitArticlesSkipped;
     } catch (const EUntrustedCertificateError& e) {
         std::cerr << e.Message() << '\n'
                   << "SHA-256 fingerprint: " << e.Fingerprint() << '\n'
                   << "If you trust this certificate, run again with --trust " << e.Fingerprint() << '\n';
-        return 1;
+        return ExitFailed;
     } catch (const Exception& e) {
-        std::cerr << e.Message() << '\n';
-        return 1;
+        Status(e.Message());
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
-        return 1;
+        Status(e.what());
     }
-    return 0;
+    return ExitFailed;
 }
 
 } // namespace
@@ -186,7 +211,7 @@ int main(int argc, char** argv)
     const std::optional<Options> options = ParseOptions(argc, argv);
     if (!options) {
         std::cerr << Usage;
-        return 2;
+        return ExitUsage;
     }
     QCoreApplication application(argc, argv);
     return Run(*options);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/receivebuffer.h"
 #include "transport/ktConst.h"
 #include "transport/ktRasCmp.h"
 #include "transport/kttls.h"
@@ -73,13 +74,6 @@ std::string DottedAddress(uint32_t networkOrder)
     return Format("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
-std::string_view StripLineEnd(std::string_view line)
-{
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.remove_suffix(1);
-    return line;
-}
-
 } // namespace
 
 struct TktSocket::Private {
@@ -109,30 +103,20 @@ struct TktSocket::Private {
     bool dataReady = false;
     bool writeReady = false;
     bool peerClosed = false;
+    // A time-out that ends the wait without OnError (see ReadReplyWithin).
+    bool quietTimeOut = false;
     // Why the connect failed; 0 while it has not.
     int errorCode = 0;
 
     // Bytes received but not yet handed out; replies and data blocks
     // share it, so nothing read ahead is lost.
-    std::string received;
-    size_t readPos = 0;
+    TReceiveBuffer received;
 
     void AbandonLookup()
     {
         if (lookup)
             lookup->Abandon();
         lookup.reset();
-    }
-
-    std::string_view Pending() const { return std::string_view(received).substr(readPos); }
-
-    void Consume(size_t count)
-    {
-        readPos += count;
-        if (readPos == received.size()) {
-            received.clear();
-            readPos = 0;
-        }
     }
 
     void DropNotifiers()
@@ -326,7 +310,10 @@ void TktSocket::RaiseSocketErrorKeepingTimer(std::string text)
 // The handler sees the text, but these two exceptions keep their own.
 void TktSocket::RaiseTimedOut()
 {
-    FireError(LoadResString(SOperationTimedOut));
+    if (d_->quietTimeOut)
+        StopTimer();
+    else
+        FireError(LoadResString(SOperationTimedOut));
     Close();
     throw ETimedOutError();
 }
@@ -341,9 +328,7 @@ void TktSocket::RaiseCanceled()
 // is closed and the next Connect starts afresh.
 void TktSocket::RaiseConnectionError(int code)
 {
-    std::string text = FireError(SocketErrorText(code));
-    Close();
-    throw ESocketError(text);
+    RaiseConnectionError(SocketErrorText(code));
 }
 
 void TktSocket::RaiseConnectionError(std::string text)
@@ -651,11 +636,9 @@ bool TktSocket::FillReceiveBuffer()
 {
     if (d_->tls)
         return FillReceiveBufferFromTLS();
-    std::string& buffer = d_->received;
-    size_t oldSize = buffer.size();
-    buffer.resize(oldSize + kReceiveBlock);
-    long count = Winsock().recv(d_->socket, buffer.data() + oldSize, kReceiveBlock);
-    buffer.resize(oldSize + size_t(std::max(count, 0L)));
+    TReceiveBuffer& buffer = d_->received;
+    long count = Winsock().recv(d_->socket, buffer.Prepare(kReceiveBlock), kReceiveBlock);
+    buffer.Commit(size_t(std::max(count, 0L)));
     if (count > 0) {
         Winsock().QuickAck(d_->socket);
         return true;
@@ -674,14 +657,12 @@ bool TktSocket::FillReceiveBuffer()
 // by no socket notification.
 bool TktSocket::FillReceiveBufferFromTLS()
 {
-    std::string& buffer = d_->received;
+    TReceiveBuffer& buffer = d_->received;
     bool received = false;
     while (true) {
-        const size_t oldSize = buffer.size();
-        buffer.resize(oldSize + kReceiveBlock);
         size_t count = 0;
-        const TTlsStatus status = d_->tls->Read(buffer.data() + oldSize, kReceiveBlock, count);
-        buffer.resize(oldSize + count);
+        const TTlsStatus status = d_->tls->Read(buffer.Prepare(kReceiveBlock), kReceiveBlock, count);
+        buffer.Commit(count);
         if (status == TTlsStatus::Done) {
             received = true;
             if (!d_->tls->HasPending())
@@ -702,15 +683,19 @@ bool TktSocket::FillReceiveBufferFromTLS()
     return received;
 }
 
+// A line that outgrows the limit would keep the rest of the dialogue from
+// being read in step, so the connection is given up.
 bool TktSocket::TakeLine(std::string& line)
 {
-    std::string_view pending = d_->Pending();
-    size_t end = pending.find('\n');
-    if (end == std::string_view::npos)
+    switch (d_->received.TakeLine(line, MaxReplyLine)) {
+    case TReceiveBuffer::TTake::Taken:
+        return true;
+    case TReceiveBuffer::TTake::Incomplete:
         return false;
-    line.assign(StripLineEnd(pending.substr(0, end + 1)));
-    d_->Consume(end + 1);
-    return true;
+    case TReceiveBuffer::TTake::TooLong:
+        break;
+    }
+    RaiseConnectionError(Format("Reply line longer than %zu bytes", MaxReplyLine));
 }
 
 void TktSocket::ReadReply(std::string& reply)
@@ -738,44 +723,33 @@ void TktSocket::ReadReply(std::string& reply)
         Close();
 }
 
+bool TktSocket::ReadReplyWithin(std::string& reply, int seconds)
+{
+    struct TRestore {
+        TktSocket& socket;
+        int32_t timeOut;
+        ~TRestore()
+        {
+            socket.TimeOut = timeOut;
+            socket.d_->quietTimeOut = false;
+        }
+    } restore { *this, TimeOut };
+    TimeOut = std::min(TimeOut, seconds);
+    d_->quietTimeOut = true;
+    try {
+        ReadReply(reply);
+    } catch (const ETimedOutError&) {
+        return false;
+    }
+    return true;
+}
+
 void TktSocket::FinishReply(const std::string& reply)
 {
     StopTimer();
     AddToLog(reply);
     if (OnLineReceived)
         OnLineReceived(this, reply);
-}
-
-// Moves the complete lines of the receive buffer into stream, undoing the
-// dot-stuffing; true once the terminating "." line has been consumed.
-bool TktSocket::DeliverDataLines(TStream& stream)
-{
-    std::string_view pending = d_->Pending();
-    std::string out;
-    out.reserve(pending.size());
-    size_t start = 0;
-    bool ended = false;
-    while (!ended) {
-        size_t end = pending.find('\n', start);
-        if (end == std::string_view::npos)
-            break;
-        std::string_view line = pending.substr(start, end + 1 - start);
-        start = end + 1;
-        ended = StripLineEnd(line) == ".";
-        if (ended)
-            break;
-        if (line.front() == '.')
-            line.remove_prefix(1);
-        out.append(line);
-    }
-    d_->Consume(start);
-    // Articles are text; a stray zero byte would end a C string further on.
-    for (char& c : out) {
-        if (c == '\0')
-            c = ' ';
-    }
-    stream.WriteString(out);
-    return ended;
 }
 
 void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
@@ -785,12 +759,14 @@ void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
     OnProgress(this, int(std::llround(double(stream.Position()) * 100.0 / double(expectedBytes))));
 }
 
-void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
+void TktSocket::ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize)
 {
     RequireSession();
     int64_t expectedBytes = expectedSize;
     if (SizeInLines && expectedSize != -1)
         expectedBytes *= kBytesPerLine;
+    const int64_t first = stream.Position();
+    std::string lines;
     StartTimer();
     try {
         bool chunkArrived = false;
@@ -798,7 +774,16 @@ void TktSocket::ReadMultiLine(TStream& stream, int expectedSize)
             // Data that came in with the reply line counts as progress too,
             // or a small article would report none.
             const int64_t before = stream.Position();
-            bool ended = DeliverDataLines(stream);
+            lines.clear();
+            const bool ended = d_->received.TakeDataLines(lines);
+            stream.WriteString(lines);
+            // Each chunk restarts the time-out, so only the size can stop a
+            // block that never ends.
+            const int64_t held
+                = stream.Position() - first + (ended ? 0 : int64_t(d_->received.PendingDataBytes()));
+            if (held > maxSize)
+                RaiseConnectionError(
+                    Format("Data block larger than %lld bytes", static_cast<long long>(maxSize)));
             if (chunkArrived || stream.Position() != before)
                 FireProgress(stream, expectedBytes);
             if (ended)
@@ -833,8 +818,7 @@ void TktSocket::Close()
         }
         TSocket s = d_->socket;
         d_->socket = INVALID_SOCKET;
-        d_->received.clear();
-        d_->readPos = 0;
+        d_->received.Clear();
         Winsock().closesocket(s);
         if (OnClosed)
             OnClosed(this);

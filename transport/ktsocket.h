@@ -26,6 +26,11 @@ public:
 
     const char* ClassName() const override { return "TktSocket"; }
 
+    // Longest reply line, line end included; RFC 3977 allows 512 bytes.
+    static constexpr size_t MaxReplyLine = 64 * 1024;
+    // Most bytes a data block may bring when its reader names no limit.
+    static constexpr int64_t DefaultMaxBlockSize = int64_t(256) * 1024 * 1024;
+
     // A host, or a host, ":" and a port; the host is a name or a dotted
     // IPv4 address.
     std::string Server;
@@ -98,12 +103,15 @@ public:
     void SendLine(std::string_view line);
     // Reads one reply line without its line end and hands it to
     // CheckReply. A peer that closes before a whole line gives "" without
-    // CheckReply.
+    // CheckReply. A line longer than MaxReplyLine raises ESocketError
+    // "Reply line longer than 65536 bytes" and closes the connection.
     void ReadReply(std::string& reply);
     // Appends a data block up to (not including) its terminating "." line;
     // lines keep their CR LF, dot-stuffing is undone. expectedSize is -1
-    // when unknown; with SizeInLines it counts lines.
-    void ReadMultiLine(TStream& stream, int expectedSize);
+    // when unknown; with SizeInLines it counts lines. A block of more than
+    // maxSize bytes raises ESocketError "Data block larger than N bytes"
+    // and closes the connection; stream keeps what arrived before.
+    void ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize = DefaultMaxBlockSize);
 
     // Called by ReadReply with every reply line; raises on an error reply.
     virtual void CheckReply(const std::string& reply) = 0;
@@ -152,6 +160,15 @@ protected:
     // for lines that carry a secret.
     void SendLineShown(std::string_view line, std::string_view shown);
 
+    // Stops the timer and fires OnError; returns the text as the handler
+    // left it.
+    std::string FireError(std::string text);
+
+    // ReadReply for an answer nobody needs, such as the one to a farewell:
+    // waits at most seconds (never longer than TimeOut). When nothing came
+    // in time it closes the connection and returns false, without OnError.
+    bool ReadReplyWithin(std::string& reply, int seconds);
+
 private:
     struct Private;
     std::unique_ptr<Private> d_;
@@ -173,6 +190,8 @@ private:
     void RequireConnected();
     void RequireSession();
     void RaiseWaitOutcome();
+    // A failure after which the connection cannot be used: fires
+    // OnError, closes, raises ESocketError.
     [[noreturn]] void RaiseConnectionError(int code);
     [[noreturn]] void RaiseConnectionError(std::string text);
     void StartTLS();
@@ -181,9 +200,6 @@ private:
     [[noreturn]] void RaiseTLSFailure(TTlsStatus status);
     size_t SendSome(std::string_view bytes);
     bool FillReceiveBufferFromTLS();
-    // Stops the timer and fires OnError; returns the text as the handler
-    // left it.
-    std::string FireError(std::string text);
     // Only fires OnError.
     std::string FireErrorEvent(std::string text);
     void WaitUntil(const std::function<bool()>& done);
@@ -192,7 +208,6 @@ private:
     bool FillReceiveBuffer();
     bool TakeLine(std::string& line);
     void FinishReply(const std::string& reply);
-    bool DeliverDataLines(TStream& stream);
     void FireProgress(TStream& stream, int64_t expectedBytes);
     void StartTimer();
     void StopTimer();

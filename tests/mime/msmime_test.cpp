@@ -122,6 +122,28 @@ TEST(DecodeBase64, ReusesDestCapacityAndToleratesAliasing)
     EXPECT_EQ(same, "Zm9vYmFy");
 }
 
+// Data lines as mail gateways leave them; DecodeBase64 itself refuses each.
+TEST(DecodeBase64DataLine, SkipsWhatIsNotBase64)
+{
+    const std::vector<CodecCase> cases = {
+        { "aGVsbG8=", "hello" },
+        { "aGVsbG8= ", "hello" },
+        { "aGVsbG8=\t\r", "hello" },
+        { " aG Vs\tbG 8= ", "hello" },
+        { "aGVs#bG8=!", "hello" },
+        { "aGVs\xFF\0bG8="s, "hello" },
+        { "QUJD.REVG", "ABCDEF" },
+        { " \t ", "" },
+        { "aGV sbG8=", "hel", 3 },
+    };
+    for (const auto& c : cases) {
+        std::string dest = "old";
+        DecodeBase64DataLine(c.encoded, dest, c.maxLen);
+        EXPECT_EQ(dest, c.decoded) << c.encoded;
+    }
+    ExpectInvalidCharacter([] { DecodeBase64("aGVsbG8= "); });
+}
+
 TEST(EncodeBase64, EncodesTable)
 {
     const std::vector<CodecCase> cases = {

@@ -19,55 +19,13 @@
 namespace lumigrab {
 namespace {
 
+using testing::FakeGroup;
 using testing::HeaderNumbers;
 using testing::RecordSentLines;
 using testing::ReplyPause;
 using testing::ScriptServer;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
-
-// A group of articles 1..count as a minimal news server presents it.
-// Replies listed in overrides (by exact command) win.
-struct FakeGroup {
-    std::string name = "lumigrab.test";
-    int count = 5;
-    int current = 1;
-    std::map<std::string, std::optional<std::string>> overrides;
-    std::string articleHeaders = "Subject: a test\r\nLines: 3\r\n";
-
-    std::string Found() const
-    {
-        const std::string n = std::to_string(current);
-        return n + " <" + n + "@test>\r\n";
-    }
-
-    std::optional<std::string> Reply(const std::string& command)
-    {
-        if (auto found = overrides.find(command); found != overrides.end())
-            return found->second;
-        if (command == "GROUP " + name)
-            return "211 " + std::to_string(count) + " 1 " + std::to_string(count) + " " + name + "\r\n";
-        if (command.starts_with("STAT ")) {
-            current = std::stoi(command.substr(5));
-            return "223 " + Found();
-        }
-        if (command == "NEXT") {
-            if (current >= count)
-                return std::string("421 no next article in this group\r\n");
-            ++current;
-            return "223 " + Found();
-        }
-        const std::string subject = "Subject: article " + std::to_string(current) + "\r\n";
-        if (command == "HEAD")
-            return "221 " + Found() + subject + articleHeaders + ".\r\n";
-        if (command == "ARTICLE")
-            return "220 " + Found() + std::string(ReplyPause) + subject + articleHeaders
-                + "\r\nline one\r\nline two\r\n" + std::string(ReplyPause) + "line three\r\n.\r\n";
-        if (command == "QUIT")
-            return std::string("205 bye\r\n");
-        return std::string("500 unknown command\r\n");
-    }
-};
 
 class NntpClientTest : public ::testing::Test {
 protected:

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,99 @@ inline std::shared_ptr<std::vector<std::string>> RecordSentLines(TmsNNTP& client
     client.OnLineSent = [lines](TObject*, const std::string& line) { lines->push_back(line); };
     return lines;
 }
+
+// A group of articles 1..count as a minimal news server presents it.
+// Replies listed in overrides (by exact command) win.
+struct FakeGroup {
+    std::string name = "lumigrab.test";
+    int count = 5;
+    int current = 1;
+    std::map<std::string, std::optional<std::string>> overrides;
+    std::string articleHeaders = "Subject: a test\r\nLines: 3\r\n";
+    // Numbers the server no longer has: STAT answers 423 for them and NEXT
+    // passes them by.
+    std::set<int> missing;
+    // Whole texts (headers, empty line, body; CR LF line ends) in place of
+    // the standard three-line article.
+    std::map<int, std::string> texts;
+    // Replies to ARTICLE while the number is the current one, in place of
+    // the text ("430 ..." for an article taken down after its HEAD).
+    std::map<int, std::optional<std::string>> articleReplies;
+
+    std::string Found() const
+    {
+        const std::string n = std::to_string(current);
+        return n + " <" + n + "@test>\r\n";
+    }
+
+    bool Present(int number) const { return number >= 1 && number <= count && !missing.contains(number); }
+
+    std::string HeaderBlock() const
+    {
+        if (const auto text = texts.find(current); text != texts.end())
+            return text->second.substr(0, text->second.find("\r\n\r\n") + 2);
+        return "Subject: article " + std::to_string(current) + "\r\n" + articleHeaders;
+    }
+
+    std::string ArticleData() const
+    {
+        if (const auto text = texts.find(current); text != texts.end())
+            return DotStuffed(text->second);
+        return HeaderBlock() + "\r\nline one\r\nline two\r\n" + std::string(ReplyPause) + "line three\r\n";
+    }
+
+    static std::string DotStuffed(const std::string& text)
+    {
+        std::string stuffed;
+        size_t start = 0;
+        while (start < text.size()) {
+            const size_t end = std::min(text.find("\r\n", start), text.size());
+            if (text[start] == '.')
+                stuffed += '.';
+            stuffed += text.substr(start, end - start) + "\r\n";
+            start = end + 2;
+        }
+        return stuffed;
+    }
+
+    std::optional<std::string> Reply(const std::string& command)
+    {
+        if (auto found = overrides.find(command); found != overrides.end())
+            return found->second;
+        if (command == "GROUP " + name) {
+            for (current = 1; current < count && !Present(current); ++current) { }
+            return "211 " + std::to_string(count) + " 1 " + std::to_string(count) + " " + name + "\r\n";
+        }
+        if (command == "STAT")
+            return Present(current) ? "223 " + Found() : std::string("420 no current article\r\n");
+        if (command.starts_with("STAT ")) {
+            const int number = std::stoi(command.substr(5));
+            if (!Present(number))
+                return std::string("423 no such article number in this group\r\n");
+            current = number;
+            return "223 " + Found();
+        }
+        if (command == "NEXT") {
+            int next = current + 1;
+            while (next <= count && !Present(next))
+                ++next;
+            if (next > count)
+                return std::string("421 no next article in this group\r\n");
+            current = next;
+            return "223 " + Found();
+        }
+        if (command == "HEAD")
+            return "221 " + Found() + HeaderBlock() + ".\r\n";
+        if (command == "ARTICLE") {
+            if (auto reply = articleReplies.find(current); reply != articleReplies.end())
+                return reply->second;
+            return "220 " + Found() + std::string(ReplyPause) + ArticleData() + ".\r\n";
+        }
+        if (command == "QUIT")
+            return std::string("205 bye\r\n");
+        return std::string("500 unknown command\r\n");
+    }
+};
 
 inline std::vector<int32_t> HeaderNumbers(const TmsNNTP& client)
 {

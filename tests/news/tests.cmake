@@ -63,3 +63,8 @@ if(TARGET demo_server_test)
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_demo_include}")
 endif()
+
+# The hostile server tests run lumigrab-harvest against a scripted server.
+if(TARGET hostile_server_test AND TARGET lumigrab-harvest)
+  add_dependencies(hostile_server_test lumigrab-harvest)
+endif()

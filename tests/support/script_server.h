@@ -26,7 +26,7 @@
 namespace lumigrab::testing {
 
 struct Step {
-    enum Kind { Send, Pause, Close, ReadLine } kind;
+    enum Kind { Send, Pause, Close, ReadLine, SendForever } kind;
     std::string text;
     int ms = 0;
 };
@@ -48,12 +48,20 @@ inline Step ReadLine()
 {
     return { Step::ReadLine, {}, 0 };
 }
+// Sends text again and again until the client hangs up or the server stops:
+// a line or data block that never ends.
+inline Step SendForever(std::string text)
+{
+    return { Step::SendForever, std::move(text), 0 };
+}
 
 // Returns the bytes to send for a command line (CR LF included): "" stays
 // silent, nullopt hangs up. ReplyPause inside a reply sends what came before
-// it as a chunk of its own.
+// it as a chunk of its own; what follows ReplyForever is sent again and again
+// until the client hangs up.
 using ReplyScript = std::function<std::optional<std::string>(const std::string& command)>;
 inline constexpr std::string_view ReplyPause = "\x01pause\x01";
+inline constexpr std::string_view ReplyForever = "\x01repeat\x01";
 
 class ScriptServer {
 public:
@@ -153,6 +161,18 @@ private:
         }
     }
 
+    bool Stopping() const
+    {
+        std::lock_guard lock(mutex_);
+        return stopping_;
+    }
+
+    // Ends when the client hangs up (or stops the server by closing it).
+    void SendEndlessly(int client, std::string_view text)
+    {
+        while (!Stopping() && SendAll(client, text)) { }
+    }
+
     static bool SendAll(int client, std::string_view bytes)
     {
         while (!bytes.empty()) {
@@ -186,6 +206,8 @@ private:
     void PlaySteps(int client, const std::vector<Step>& steps)
     {
         for (const Step& step : steps) {
+            if (step.kind == Step::SendForever)
+                return SendEndlessly(client, step.text);
             if (step.kind == Step::Close || (step.kind == Step::ReadLine && !ReceiveLine(client))
                 || (step.kind == Step::Send && !SendAll(client, step.text)))
                 return;
@@ -207,8 +229,14 @@ private:
         }
     }
 
-    static bool SendInChunks(int client, std::string_view reply)
+    bool SendInChunks(int client, std::string_view reply)
     {
+        const size_t endless = reply.find(ReplyForever);
+        if (endless != std::string_view::npos) {
+            if (SendInChunks(client, reply.substr(0, endless)))
+                SendEndlessly(client, reply.substr(endless + ReplyForever.size()));
+            return false;
+        }
         size_t pause;
         while ((pause = reply.find(ReplyPause)) != std::string_view::npos) {
             if (!SendAll(client, reply.substr(0, pause)))

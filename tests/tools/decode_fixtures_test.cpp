@@ -161,7 +161,8 @@ TEST(DecodeFixtures, EveryShapeIsPresent)
         { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name", "mime_single_filename",
             "multipart_mixed", "multipart_first_image", "multipart_alternative", "nested_alternative",
             "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines", "lf_only",
-            "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots" })
+            "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots", "base64_stray_characters",
+            "base64_trailing_blanks" })
         EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
     for (const char* required : { "yenc_single", "yenc_name_blanks", "yenc_part_one_of_one", "yenc_escapes",
              "yenc_dot_lines", "yenc_bad_crc", "yenc_no_end", "yenc_multipart_part" })

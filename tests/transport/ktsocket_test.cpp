@@ -19,6 +19,7 @@ using testing::Pause;
 using testing::ReadLine;
 using testing::ScriptServer;
 using testing::Send;
+using testing::SendForever;
 using testing::Step;
 using Strings = std::vector<std::string>;
 
@@ -239,6 +240,61 @@ TEST_F(SocketTest, PeerClosingMidBlockIsAnError)
     ExpectRaises<ESocketError>([&] { ReadBlock(); }, "[10054] Connection reset by peer");
     EXPECT_FALSE(client.Connected());
 }
+
+TEST_F(SocketTest, EndlessReplyLineEndsAtTheLimit)
+{
+    ScriptServer server({ Send("200 "), SendForever(std::string(4096, 'x')) });
+    OpenTo(server);
+    ExpectRaises<ESocketError>([&] { ReadReply(); }, "Reply line longer than 65536 bytes");
+    EXPECT_EQ(errors, Strings { "Reply line longer than 65536 bytes" });
+    EXPECT_TRUE(client.checked.empty());
+    EXPECT_FALSE(client.Connected());
+}
+
+struct BlockLimitCase {
+    const char* name;
+    std::vector<Step> script;
+    int64_t maxSize;
+    bool fits;
+};
+
+void PrintTo(const BlockLimitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class BlockLimitTest : public SocketTest, public ::testing::WithParamInterface<BlockLimitCase> { };
+
+// The limit counts the block as stored, and what is held while it arrives.
+TEST_P(BlockLimitTest, BlockBeyondTheLimitFailsAndClosesTheConnection)
+{
+    const BlockLimitCase& c = GetParam();
+    ScriptServer server(c.script);
+    OpenTo(server);
+    TMemoryStream stream;
+    const std::string text = Format("Data block larger than %lld bytes", static_cast<long long>(c.maxSize));
+    if (c.fits) {
+        EXPECT_NO_THROW(client.ReadMultiLine(stream, -1, c.maxSize));
+        EXPECT_EQ(stream.Size(), c.maxSize);
+        return;
+    }
+    ExpectRaises<ESocketError>([&] { client.ReadMultiLine(stream, -1, c.maxSize); }, text);
+    EXPECT_EQ(errors, Strings { text });
+    EXPECT_FALSE(client.Connected());
+    // What piled up is one receive beyond the limit at most.
+    EXPECT_LE(stream.Size(), c.maxSize + 16384);
+}
+
+const std::string kHundredLines = Repeat(std::string(98, 'a') + "\r\n", 100);
+
+INSTANTIATE_TEST_SUITE_P(Blocks, BlockLimitTest,
+    ::testing::Values(BlockLimitCase { "AtTheLimit", { Send(kHundredLines + ".\r\n") }, 10000, true },
+        BlockLimitCase { "StuffingDotsDoNotCount", { Send(".." + kHundredLines + ".\r\n") }, 10001, true },
+        BlockLimitCase { "OneByteOver", { Send(kHundredLines + ".\r\n") }, 9999, false },
+        BlockLimitCase { "EndlessLines", { SendForever(kHundredLines) }, 65536, false },
+        BlockLimitCase {
+            "EndlessLineWithoutEnd", { Send("a\r\n"), SendForever(std::string(4096, 'x')) }, 65536, false }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SocketTest, SilenceTimesOutWithoutSpinningAndKeepsItsText)
 {

@@ -1,0 +1,376 @@
+// The news client, the harvest and lumigrab-harvest against a server that
+// misbehaves: lines and blocks that never end, a walk that does not move on,
+// articles that are gone, damaged or cannot be saved.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+#include "nntp_test_support.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FakeGroup;
+using testing::FolderEntries;
+using testing::HeaderNumbers;
+using testing::ReplyForever;
+using testing::ReplyPause;
+using testing::ScriptServer;
+using Strings = std::vector<std::string>;
+using Numbers = std::vector<int32_t>;
+namespace fs = std::filesystem;
+
+class HostileServerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
+    std::unique_ptr<ScriptServer> server;
+    TmsArticle article;
+    TmsNNTP client;
+    Strings errors;
+
+    void SetUp() override
+    {
+        server = std::make_unique<ScriptServer>(
+            [state = group](const std::string& command) { return state->Reply(command); }, "200 ready\r\n");
+        client.SetWinsockLoaded(true);
+        client.Server = server->Address();
+        client.TimeOut = 5;
+        client.SetArticle(&article);
+        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
+    }
+};
+
+// ---- a walk always moves on, from the first article the server still has
+
+struct WalkCase {
+    const char* name;
+    std::map<std::string, std::optional<std::string>> overrides;
+    std::set<int> missing;
+    Numbers headers;
+    std::string error; // none: the walk reaches the end of the group
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WalkTest : public HostileServerTest, public ::testing::WithParamInterface<WalkCase> { };
+
+TEST_P(WalkTest, MovesOnOrEndsWithAClearError)
+{
+    const WalkCase& c = GetParam();
+    group->overrides = c.overrides;
+    group->missing = c.missing;
+    client.SetNewsGroup(group->name);
+    // A walk that does not end by itself is cut off rather than left to
+    // hang the test.
+    client.OnNextHeaderRetrieved = [this](TObject*, int num) {
+        if (num >= 100)
+            client.Cancel();
+    };
+    if (c.error.empty())
+        client.RetrieveHeaders(0, true);
+    else
+        ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, c.error);
+    EXPECT_EQ(HeaderNumbers(client), c.headers);
+    // Replies the walk answers itself are no errors.
+    EXPECT_EQ(errors, c.error.empty() ? Strings {} : Strings { c.error });
+    EXPECT_TRUE(client.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, WalkTest,
+    ::testing::Values(WalkCase { "NextAnswersTheSameArticle", { { "NEXT", "223 1 <1@test>\r\n" } }, {}, { 1 },
+                          "The server did not move on to a later article (NEXT answered 1 after 1)" },
+        WalkCase { "NextAnswersAnEarlierOne", { { "NEXT", "223 0 <0@test>\r\n" } }, {}, { 1 },
+            "The server did not move on to a later article (NEXT answered 0 after 1)" },
+        // HEAD stays at article 1 while NEXT claims 3, twice.
+        WalkCase { "NextStuckFurtherOn", { { "NEXT", "223 3 <3@test>\r\n" } }, {}, { 1, 1 },
+            "The server did not move on to a later article (NEXT answered 3 after 3)" },
+        // GROUP made the first article left the current one.
+        WalkCase { "FirstArticlesExpired", {}, { 1, 2 }, { 3, 4, 5 }, "" },
+        // A server that keeps its pointer on the missing article.
+        WalkCase { "FirstAndCurrentGone",
+            { { "STAT 1", "423 no such article\r\n" }, { "STAT", "420 no current article\r\n" } }, {},
+            { 2, 3, 4, 5 }, "" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- lines and blocks that never end
+
+struct EndlessCase {
+    const char* name;
+    const char* command;
+    std::string reply;
+    int64_t maxArticleSize;
+    std::function<void(TmsNNTP&)> operation;
+    std::string error;
+};
+
+void PrintTo(const EndlessCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class EndlessTest : public HostileServerTest, public ::testing::WithParamInterface<EndlessCase> { };
+
+TEST_P(EndlessTest, EndsAtTheLimitAndClosesTheConnection)
+{
+    const EndlessCase& c = GetParam();
+    group->overrides[c.command] = c.reply;
+    client.MaxArticleSize = c.maxArticleSize;
+    client.SetNewsGroup(group->name);
+    ExpectRaises<ESocketError>([&] { c.operation(client); }, c.error);
+    EXPECT_EQ(errors, Strings { c.error });
+    EXPECT_FALSE(client.Connected());
+    // Nothing of the article stays.
+    EXPECT_EQ(article.Body().Count(), 0);
+    EXPECT_EQ(article.Attachments().Count(), 0);
+}
+
+void FetchArticleOne(TmsNNTP& client)
+{
+    client.RetrieveArticleByNumber(1);
+}
+
+void TakeOneHeader(TmsNNTP& client)
+{
+    TmsNgInfoItem item;
+    client.RetrieveHeader(item);
+}
+
+const std::string kFiller = "X-Filler: " + std::string(4000, 'x') + "\r\n";
+
+INSTANTIATE_TEST_SUITE_P(Servers, EndlessTest,
+    ::testing::Values(
+        EndlessCase { "HeaderBlock", "HEAD", "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller,
+            TktSocket::DefaultMaxBlockSize, TakeOneHeader, "Data block larger than 4194304 bytes" },
+        EndlessCase { "HeaderBlockOfASmallerArticleLimit", "HEAD",
+            "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller, 65536, FetchArticleOne,
+            "Data block larger than 65536 bytes" },
+        EndlessCase { "ArticleBlock", "ARTICLE",
+            "220 1 <1@test>\r\nSubject: x\r\n\r\n" + std::string(ReplyForever) + "M" + std::string(60, 'A')
+                + "\r\n",
+            100000, FetchArticleOne, "Data block larger than 100000 bytes" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HostileServerTest, UnansweredQuitHoldsTheCloseAFewSecondsAtMost)
+{
+    group->overrides["QUIT"] = "";
+    client.TimeOut = 600;
+    client.SetNewsGroup(group->name);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NO_THROW(client.Disconnect());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(client.TimeOut, 600);
+}
+
+// ---- one bad article does not end the walk
+
+std::string UUBlock(const std::string& name, const std::string& bytes)
+{
+    return Join(Concat({ { "begin 644 " + name }, UULines(bytes), { "`", "end" } }));
+}
+
+std::string PictureArticle(const std::string& subject, const std::string& body)
+{
+    return "Subject: " + subject + "\r\nLines: 200\r\n\r\n" + body;
+}
+
+// A folder whose path is so long that a picture name of 255 bytes makes the
+// whole path longer than the file system takes, while short names fit.
+fs::path DeepFolder(const fs::path& root)
+{
+    fs::path folder = root;
+    while (folder.string().size() < 3900)
+        folder /= std::string(std::min<size_t>(200, 3900 - folder.string().size()), 'd');
+    fs::create_directories(folder);
+    return folder;
+}
+
+struct Skipped {
+    std::string subject;
+    std::string reason;
+    bool operator==(const Skipped&) const = default;
+};
+
+void PrintTo(const Skipped& s, std::ostream* os)
+{
+    *os << s.subject << ": " << s.reason;
+}
+
+class HarvestWalkTest : public HostileServerTest {
+protected:
+    ScopedTempDir root;
+    fs::path folder = DeepFolder(root.Path());
+    THarvest harvest { client, folder.string() };
+    Strings kept;
+    std::vector<Skipped> skipped;
+    const std::string picture = RandomBytes(3000, 8);
+
+    void SetUp() override
+    {
+        HostileServerTest::SetUp();
+        harvest.OnPictureKept
+            = [this](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+        harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
+            skipped.push_back({ subject, reason });
+        };
+        group->count = 2;
+        group->texts[1] = PictureArticle("one", UUBlock("one.jpg", picture));
+        group->texts[2] = PictureArticle("two", UUBlock("two.jpg", picture));
+    }
+
+    void HarvestGroup()
+    {
+        client.SetNewsGroup(group->name);
+        client.OnNextHeaderRetrieved
+            = [this](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+        client.RetrieveHeaders(0, true);
+    }
+};
+
+TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
+{
+    group->count = 6;
+    // Gone between the walk's HEAD and the harvest's STAT, and after HEAD.
+    group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
+    group->texts[3] = PictureArticle("three", UUBlock("three.jpg", picture));
+    group->articleReplies[3] = "430 no such article\r\n";
+    group->texts[4] = PictureArticle("four",
+        UUBlock("four.jpg", picture) + "begin 644 broken.jpg\r\nnot uuencoded at all\r\n`\r\nend\r\n");
+    const std::string longName = std::string(251, 'n') + ".jpg";
+    group->texts[5] = PictureArticle("five", UUBlock(longName, picture) + UUBlock("five.jpg", picture));
+    group->texts[6] = PictureArticle("six", UUBlock("six.jpg", picture));
+
+    EXPECT_NO_THROW(HarvestGroup());
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6 }));
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(kept, (Strings { "one.jpg", "four.jpg", "five.jpg", "six.jpg" }));
+    EXPECT_EQ(FolderEntries(folder), (Strings { "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
+    for (const std::string& name : kept)
+        EXPECT_EQ(ReadFileBytes(folder / name), picture) << name;
+    EXPECT_EQ(skipped,
+        (std::vector<Skipped> { { "two", "Gone from the server (423 no such article number in this group)" },
+            { "three", "Gone from the server (430 no such article)" },
+            { "four",
+                "Damaged beyond decoding (Error decoding the attachment); the pictures before the damage are "
+                "kept" },
+            { "five", "Cannot create file " + (folder / longName).string() } }));
+}
+
+struct WalkEndCase {
+    const char* name;
+    std::optional<std::string> articleReply;
+    std::string error;
+};
+
+void PrintTo(const WalkEndCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WalkEndTest : public HarvestWalkTest, public ::testing::WithParamInterface<WalkEndCase> { };
+
+TEST_P(WalkEndTest, ConnectionFailuresStillEndTheWalk)
+{
+    const WalkEndCase& c = GetParam();
+    group->articleReplies[2] = c.articleReply;
+    client.TimeOut = 1;
+    ExpectRaises<Exception>([&] { HarvestGroup(); }, c.error);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(kept, Strings { "one.jpg" });
+    EXPECT_EQ(FolderEntries(folder), Strings { "one.jpg" });
+    EXPECT_TRUE(skipped.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, WalkEndTest,
+    ::testing::Values(WalkEndCase { "HangUp", std::nullopt, "Connection closed by the server" },
+        WalkEndCase { "Silence", "", "Operation timed out" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
+{
+    harvest.OnPictureKept = [this](const std::string& path) {
+        kept.push_back(fs::path(path).filename());
+        fs::rename(folder, root.Path() / "moved");
+    };
+    EXPECT_THROW(HarvestGroup(), EFCreateError);
+    EXPECT_EQ(kept, Strings { "one.jpg" });
+    EXPECT_TRUE(skipped.empty());
+}
+
+// ---- lumigrab-harvest
+
+class HarvestToolTest : public HostileServerTest {
+protected:
+    ScopedTempDir scratch;
+    int exitCode = -1;
+    std::string out, err;
+
+    void Run(const std::string& arguments)
+    {
+        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+        ASSERT_TRUE(fs::exists(tool)) << "build lumigrab-harvest first";
+        const fs::path outFile = scratch.Path() / "out";
+        const fs::path errFile = scratch.Path() / "err";
+        const std::string command
+            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
+        const int status = std::system(command.c_str());
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        out = ReadFileBytes(outFile);
+        err = ReadFileBytes(errFile);
+    }
+};
+
+TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
+{
+    const std::string picture = RandomBytes(3000, 9);
+    group->count = 2;
+    // Many small chunks of an article estimated at 1000 lines: most of them
+    // leave the percentage where it was.
+    std::string reply = "220 1 <1@test>\r\n" + std::string(ReplyPause)
+        + "Subject: one\r\nLines: 1000\r\n\r\nbegin 644 one.jpg\r\n";
+    for (const std::string& line : UULines(picture))
+        reply += line + "\r\n" + std::string(ReplyPause);
+    reply += "`\r\nend\r\n.\r\n";
+    group->texts[1] = "Subject: one\r\nLines: 1000\r\n\r\n";
+    group->articleReplies[1] = reply;
+    group->texts[2] = "Subject: gone \x1b]0;title\a now\r\nLines: 200\r\n\r\nbody\r\n";
+    group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
+
+    const fs::path folder = scratch.Path() / "pictures";
+    Run("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
+    EXPECT_EQ(exitCode, 3) << err;
+    EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");
+    EXPECT_EQ(ReadFileBytes(folder / "one.jpg"), picture);
+    EXPECT_NE(
+        err.find(
+            "Article \"gone \\x1B]0;title\\x07 now\": Gone from the server (423 no such article number in "
+            "this group)\n"),
+        std::string::npos)
+        << err;
+    Strings progress;
+    ForEachLine(err, [&](std::string_view line) {
+        if (line.ends_with("% retrieved"))
+            progress.emplace_back(line);
+    });
+    ASSERT_FALSE(progress.empty()) << err;
+    EXPECT_LT(progress.size(), UULines(picture).size() / 2);
+    EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end()) << err;
+}
+
+} // namespace
+} // namespace lumigrab
