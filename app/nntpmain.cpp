@@ -139,6 +139,9 @@ TGlyphButton* MakeToolButton(
 
 bool MoveFileToTrash(const QString& path)
 {
+    // The trash lives in the user's data folder, which a fresh account may
+    // not have yet.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     return QFile::moveToTrash(path);
 }
 
