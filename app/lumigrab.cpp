@@ -10,7 +10,9 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Lumigrab - Image Browser"));
+    // The application's title. Set as its name rather than its display
+    // name, which Qt would append to every dialog's caption.
+    QApplication::setApplicationName(QStringLiteral("Lumigrab - Image Browser"));
     QApplication::setDesktopFileName(QStringLiteral("lumigrab"));
     QApplication::setWindowIcon(lumigrab::LumigrabIcon());
     lumigrab::InstallMailAddressEditor();

@@ -94,9 +94,12 @@ public:
 class TStatusPanel : public QLabel {
 public:
     enum class Width { Fixed, Least };
+    // Whether a line parts the panel from the one on its left.
+    enum class Edge { Plain, Separated };
 
-    TStatusPanel(const QString& text, int width, Width kind, QWidget* parent)
+    TStatusPanel(const QString& text, int width, Width kind, Edge edge, QWidget* parent)
         : QLabel(parent)
+        , separated_(edge == Edge::Separated)
     {
         if (kind == Width::Fixed) {
             setFixedWidth(width);
@@ -118,11 +121,18 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        const QRect area = contentsRect().adjusted(4, 0, -4, 0);
+        const QRect area = contentsRect().adjusted(6, 0, -4, 0);
+        if (separated_) {
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.drawLine(0, 3, 0, height() - 4);
+        }
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
             fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
     }
+
+private:
+    bool separated_;
 };
 
 TGlyphButton* MakeToolButton(
@@ -337,6 +347,11 @@ void TfrmMain::CreatePicturePane()
     Image1->setObjectName(QStringLiteral("Image1"));
     ScrollBox1->setWidget(Image1);
     ScrollBox1->setFocusPolicy(Qt::StrongFocus);
+    emptyHint_ = new QLabel(QStringLiteral("No pictures yet: pick a newsgroup and press Go"), viewport);
+    emptyHint_->setObjectName(QStringLiteral("EmptyHint"));
+    emptyHint_->setStyleSheet(QStringLiteral("color: #9aa0a8;"));
+    emptyHint_->adjustSize();
+    viewport->installEventFilter(this);
     connect(
         Image1, &TPictureView::MouseDown, this, [this](Qt::MouseButton button) { Image1MouseDown(button); });
 }
@@ -347,10 +362,13 @@ void TfrmMain::CreateStatusBar()
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     using Width = TStatusPanel::Width;
-    statusPanels_[0] = new TStatusPanel(QStringLiteral("Total Articles: "), 120, Width::Fixed, StatusBar1);
-    statusPanels_[1]
-        = new TStatusPanel(QStringLiteral("Current Status: Not Connected"), 200, Width::Fixed, StatusBar1);
-    statusPanels_[2] = new TStatusPanel(QStringLiteral("None"), 50, Width::Least, StatusBar1);
+    using Edge = TStatusPanel::Edge;
+    statusPanels_[0]
+        = new TStatusPanel(QStringLiteral("Total Articles: "), 120, Width::Fixed, Edge::Plain, StatusBar1);
+    statusPanels_[1] = new TStatusPanel(
+        QStringLiteral("Current Status: Not Connected"), 200, Width::Fixed, Edge::Separated, StatusBar1);
+    statusPanels_[2]
+        = new TStatusPanel(QStringLiteral("None"), 50, Width::Least, Edge::Separated, StatusBar1);
     StatusBar1->addWidget(statusPanels_[0]);
     StatusBar1->addWidget(statusPanels_[1]);
     StatusBar1->addWidget(statusPanels_[2], 1);
@@ -580,6 +598,10 @@ void TfrmMain::FormResize()
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize) {
+        const QSize room = ScrollBox1->viewport()->size() - emptyHint_->size();
+        emptyHint_->move(qMax(0, room.width() / 2), qMax(0, room.height() / 2));
+    }
     if (watched == NGEdit) {
         if (event->type() == QEvent::FocusOut) {
             NGEditExit();
@@ -730,6 +752,7 @@ void TfrmMain::UpdatePicOfPic()
     const int count = int(pictures_.size());
     const int shown = count == 0 ? 0 : pictureIndex_ + 1;
     PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(shown).arg(count));
+    emptyHint_->setVisible(count == 0);
 }
 
 void TfrmMain::sbPriorClick()

@@ -185,6 +185,8 @@ private:
     std::unique_ptr<THarvest> harvest_;
     std::unique_ptr<TPicturePrefetcher> prefetcher_;
     QLabel* statusPanels_[3] = {};
+    // Over the empty picture pane.
+    QLabel* emptyHint_ = nullptr;
     QString tempFolder_;
     QStringList pictures_;
     int pictureIndex_ = 0;

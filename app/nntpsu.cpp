@@ -69,7 +69,7 @@ void KeepPictureGroups(TStringList& lines)
 }
 
 TSetupDlg::TSetupDlg(TfrmMain& owner)
-    : QDialog(&owner)
+    : QDialog(&owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , main_(owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));

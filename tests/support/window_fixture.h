@@ -27,9 +27,11 @@
 #include "app/pictureview.h"
 #include "mime/msuucode.h"
 #include "news/msnntp.h"
-// First: its QApplication is the one application object.
+// Its QApplication must exist before the environment that script_server.h
+// brings looks for an application object; kept apart so that the order
+// stays.
 #include "tests/support/widgets_environment.h"
-// Second: clang-format must not sort it before the one above.
+
 #include "tests/support/script_server.h"
 
 // Readable failure messages for Qt texts.
