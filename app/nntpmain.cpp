@@ -77,6 +77,11 @@ std::string ToBytes(const QString& text)
     return text.toStdString();
 }
 
+QString WithSeparator(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
 QString FileNameOf(const QString& path)
 {
     return QFileInfo(path).fileName();
@@ -208,8 +213,8 @@ TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     : TRTForm(owner)
     , MoveToTrash(MoveFileToTrash)
     , OpenUrl(OpenWithDesktop)
-    , dataFolder_(dataFolder.isEmpty() ? ProgramDataFolder(QCoreApplication::applicationDirPath())
-                                       : std::move(dataFolder))
+    , dataFolder_(WithSeparator(
+          dataFolder.isEmpty() ? ProgramDataFolder(QCoreApplication::applicationDirPath()) : dataFolder))
     , components_(std::make_unique<TFormComponents>())
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -500,17 +505,22 @@ void TfrmMain::FormCreate()
     SetSaveSize(true);
     SetSavePosition(true);
     SetRegKey(QLatin1String(SettingsKey));
+    NGEdit->setCurrentIndex(1);
+    tempFolder_ = dataFolder_ + QLatin1String(PictureFolderName) + QLatin1Char('/');
+    dataFile_ = dataFolder_ + QLatin1String(NewsGroupFileName);
+    // Each step reports its own failure and the start goes on: a missing
+    // picture folder must not keep the settings from being read (they are
+    // written back at close).
     Guarded([this] {
-        NGEdit->setCurrentIndex(1);
-        tempFolder_ = dataFolder_ + QLatin1String(PictureFolderName) + QLatin1Char('/');
         harvest_ = std::make_unique<THarvest>(*msNNTP, std::string(QFile::encodeName(tempFolder_)));
         BindHarvestEvents();
         if (!QDir().mkpath(tempFolder_))
             throw Exception("Unable to create directory " + ToBytes(tempFolder_));
         ScanTempFolder();
-        pictureIndex_ = 0;
+    });
+    pictureIndex_ = 0;
+    Guarded([this] {
         ReadSettings();
-        dataFile_ = dataFolder_ + QLatin1String(NewsGroupFileName);
         if (msNNTP->Server.empty())
             msNNTP->Server = DefaultServer;
         if (QFileInfo::exists(dataFile_))
@@ -578,7 +588,7 @@ void TfrmMain::FormClose()
 
 void TfrmMain::ExitButtonClick()
 {
-    close();
+    Guarded([this] { close(); });
 }
 
 void TfrmMain::resizeEvent(QResizeEvent* event)
@@ -589,11 +599,13 @@ void TfrmMain::resizeEvent(QResizeEvent* event)
 
 void TfrmMain::FormResize()
 {
-    const int clientWidth = centralWidget()->width();
-    Panel1->resize(clientWidth, ToolRowHeight);
-    Bevel1->resize(clientWidth, BevelHeight);
-    ScrollBox1->setGeometry(
-        0, ToolRowHeight, clientWidth, qMax(0, centralWidget()->height() - ToolRowHeight));
+    Guarded([this] {
+        const int clientWidth = centralWidget()->width();
+        Panel1->resize(clientWidth, ToolRowHeight);
+        Bevel1->resize(clientWidth, BevelHeight);
+        ScrollBox1->setGeometry(
+            0, ToolRowHeight, clientWidth, qMax(0, centralWidget()->height() - ToolRowHeight));
+    });
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
@@ -665,12 +677,12 @@ void TfrmMain::SetupButtonClick()
 
 void TfrmMain::NGEditChange()
 {
-    msNNTP->HeaderList.Clear();
+    Guarded([this] { msNNTP->HeaderList.Clear(); });
 }
 
 void TfrmMain::NGEditExit()
 {
-    msNNTP->HeaderList.Clear();
+    Guarded([this] { msNNTP->HeaderList.Clear(); });
 }
 
 void TfrmMain::About1Click()
@@ -799,12 +811,14 @@ void TfrmMain::ShowLastPicture()
 
 void TfrmMain::PicOfPicDropDown()
 {
-    QStringList numbers;
-    numbers.reserve(pictures_.size());
-    for (int number = 1; number <= pictures_.size(); ++number)
-        numbers.append(QString::number(number));
-    PicOfPic->clear();
-    PicOfPic->addItems(numbers);
+    Guarded([this] {
+        QStringList numbers;
+        numbers.reserve(pictures_.size());
+        for (int number = 1; number <= pictures_.size(); ++number)
+            numbers.append(QString::number(number));
+        PicOfPic->clear();
+        PicOfPic->addItems(numbers);
+    });
 }
 
 void TfrmMain::PicOfPicChange(int itemIndex)
@@ -831,14 +845,16 @@ void TfrmMain::PicOfPicTyped(const QString& text)
 
 void TfrmMain::Image1MouseDown(Qt::MouseButton button)
 {
-    const int height = Image1->height();
-    const int width = Image1->width();
-    Image1->SetAutoSize(false);
-    Image1->SetStretch(true);
-    const int step = button == Qt::RightButton ? -ZoomStepPercent : ZoomStepPercent;
-    const double factor = 1 + step * 0.01;
-    // nearbyint rounds halves to the even neighbour.
-    Image1->resize(int(std::nearbyint(width * factor)), int(std::nearbyint(height * factor)));
+    Guarded([this, button] {
+        const int height = Image1->height();
+        const int width = Image1->width();
+        Image1->SetAutoSize(false);
+        Image1->SetStretch(true);
+        const int step = button == Qt::RightButton ? -ZoomStepPercent : ZoomStepPercent;
+        const double factor = 1 + step * 0.01;
+        // nearbyint rounds halves to the even neighbour.
+        Image1->resize(int(std::nearbyint(width * factor)), int(std::nearbyint(height * factor)));
+    });
 }
 
 void TfrmMain::Deletethispicture1Click()

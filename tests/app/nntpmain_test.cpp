@@ -124,6 +124,17 @@ TEST_F(WindowTest, StartsFromSettingsAndGroupListFile)
     }
 }
 
+// The settings are still read: they are written back at close.
+TEST_F(WindowTest, PictureFolderThatCannotBeMadeIsReportedAndTheStartGoesOn)
+{
+    WriteFile(dataFolder + "TEMP", "a file where the folder should be");
+    WriteSettings({ { "Server", "news.example.org" } });
+    TfrmMain& form = Start();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Unable to create directory " + TempFolder() });
+    EXPECT_EQ(form.msNNTP->Server, "news.example.org");
+    EXPECT_EQ(form.NGEdit->currentIndex(), 1);
+}
+
 TEST_F(WindowTest, ClosingWritesTheSettingsBackAndSendsNothing)
 {
     WriteSettings({ { "EMail Address", "me@example.org" }, { "Name", "Me" } });
