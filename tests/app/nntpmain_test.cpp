@@ -224,6 +224,13 @@ TEST_F(GoTest, GoHarvestsTheLargeSinglePartPicturesAndShowsTheFirst)
     EXPECT_EQ(server->Lines().back(), "NEXT");
     EXPECT_EQ(StatusText(1), "Last available header retrieved");
     EXPECT_EQ(form.Pictures().size(), 2);
+
+    // Stop with nothing running closes the idle connection, no error.
+    QStringList texts;
+    form.msNNTP->OnClosed = [&](TObject*) { texts.append(StatusText(1)); };
+    form.CancelButton->click();
+    EXPECT_EQ(texts, QStringList { "Oparation has been canceled" });
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
 }
 
 TEST_F(GoTest, ProgressBarShowsWhileAnArticleArrives)
@@ -256,20 +263,24 @@ TEST_F(GoTest, ProgressBarShowsWhileAnArticleArrives)
 
 // Go, Enter in the group list and Get Groups each start a command
 // sequence; while one waits, each of them is refused and sends nothing.
+// Stop (button or Esc) ends the waiting one; Go on the same group then
+// fails at once, as the client keeps the group of the closed connection.
 TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
 {
-    const char* const busy = "Another command is in progress on this connection; press Stop first";
     struct Second {
         const char* name;
         std::function<void(TfrmMain&)> start;
+        std::function<void(TfrmMain&)> stop;
     };
+    const auto stopButton = [](TfrmMain& form) { form.CancelButton->click(); };
     const Second seconds[] = {
-        { "Go", [](TfrmMain& form) { form.btnGo->click(); } },
+        { "Go", [](TfrmMain& form) { form.btnGo->click(); }, stopButton },
         { "Enter in the group list",
             [](TfrmMain& form) {
                 form.NGEdit->setFocus();
                 QTest::keyClick(form.NGEdit, Qt::Key_Return);
-            } },
+            },
+            [](TfrmMain& form) { QTest::keyClick(form.ScrollBox1, Qt::Key_Escape); } },
         { "Get Groups",
             [](TfrmMain& form) {
                 form.SetupButton->click();
@@ -277,7 +288,8 @@ TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
                 ASSERT_NE(setup, nullptr);
                 setup->btnGetGroup->click();
                 setup->reject();
-            } },
+            },
+            stopButton },
     };
     for (const Second& second : seconds) {
         SCOPED_TRACE(second.name);
@@ -288,37 +300,21 @@ TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
             linesBefore = server->Lines().size();
             second.start(form);
             refusal = StatusText(1);
-            form.CancelButton->click();
+            second.stop(form);
         });
         form.okClick();
-        EXPECT_EQ(refusal, busy);
+        EXPECT_EQ(refusal, "Another command is in progress on this connection; press Stop first");
         EXPECT_EQ(server->Lines().size(), linesBefore);
         EXPECT_EQ(StatusText(1), "Operation has been canceled");
         EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
         EXPECT_FALSE(form.CommandSequenceRunning());
+
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "You have to connect to the server first" });
+        EXPECT_EQ(server->Lines().size(), linesBefore);
         window.reset();
         group->Stall = nullptr;
     }
-}
-
-TEST_F(GoTest, StopWhileIdleOnlySaysSo)
-{
-    TfrmMain& form = Start();
-    form.CancelButton->click();
-    EXPECT_EQ(StatusText(1), "Oparation has been canceled");
-    EXPECT_EQ(TakeErrorBoxes(), QStringList());
-}
-
-TEST_F(GoTest, StopThenGoOnTheSameGroupAsksForAConnection)
-{
-    TfrmMain& form = StartOnServer();
-    WhileArticleWaits(4, [&] { QTest::keyClick(&form, Qt::Key_Escape); });
-    form.okClick();
-    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
-    const size_t linesBefore = server->Lines().size();
-    form.okClick();
-    EXPECT_EQ(TakeErrorBoxes(), QStringList { "You have to connect to the server first" });
-    EXPECT_EQ(server->Lines().size(), linesBefore);
 }
 
 TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
@@ -446,6 +442,7 @@ TEST_F(PictureSetTest, ClicksAndKeysZoomInTenPercentStepsUntilTheNextPicture)
     EXPECT_TRUE(form.Image1->AutoSize());
 }
 
+// Without a trash nothing is deleted and the set stays as it was.
 TEST_F(PictureSetTest, DeleteMovesThePictureToTheTrash)
 {
     struct DeleteCase {
@@ -453,55 +450,48 @@ TEST_F(PictureSetTest, DeleteMovesThePictureToTheTrash)
         int pictures;
         int shownIndex;
         std::function<void(TfrmMain&)> remove;
+        bool trash;
         int indexAfter;
         const char* counterAfter;
     };
+    const auto byMenu = [](TfrmMain& f) { f.Deletethispicture1->trigger(); };
     const DeleteCase cases[] = {
-        { "middle one by the menu", 3, 1, [](TfrmMain& f) { f.Deletethispicture1->trigger(); }, 1, "2 of 2" },
+        { "middle one by the menu", 3, 1, byMenu, true, 1, "2 of 2" },
         { "last one by Ctrl+D", 3, 2,
-            [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_D, Qt::ControlModifier); }, 1, "2 of 2" },
-        { "only one by Delete", 1, 0, [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_Delete); }, 0,
-            "0 of 0" },
+            [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_D, Qt::ControlModifier); }, true, 1,
+            "2 of 2" },
+        { "only one by Delete", 1, 0, [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_Delete); },
+            true, 0, "0 of 0" },
+        { "no trash", 2, 0, byMenu, false, 0, "1 of 2" },
     };
     for (const DeleteCase& c : cases) {
         SCOPED_TRACE(c.name);
         QDir(TempFolder()).removeRecursively();
         AddPictures(c.pictures);
         TfrmMain& form = Start();
+        if (!c.trash)
+            form.MoveToTrash = [](const QString&) { return false; };
         for (int i = 0; i < c.shownIndex; ++i)
             form.sbNext->click();
         const QString doomed = form.Pictures().at(c.shownIndex);
         const QString name = QFileInfo(doomed).fileName();
         c.remove(form);
 
-        EXPECT_FALSE(QFileInfo::exists(doomed));
-        EXPECT_EQ(ReadFile(TrashFolder() + name), PictureBytes(QSize(11 + name.mid(1, 1).toInt(), 7)));
-        EXPECT_FALSE(form.Pictures().contains(doomed));
-        EXPECT_EQ(form.Pictures().size(), c.pictures - 1);
+        EXPECT_EQ(QFileInfo::exists(doomed), !c.trash);
+        EXPECT_EQ(form.Pictures().contains(doomed), !c.trash);
+        EXPECT_EQ(form.Pictures().size(), c.trash ? c.pictures - 1 : c.pictures);
         EXPECT_EQ(form.PictureIndex(), c.indexAfter);
         EXPECT_EQ(CounterText(), c.counterAfter);
-        EXPECT_EQ(StatusText(1), "Moved " + name + " to the trash");
-        if (form.Pictures().isEmpty())
-            EXPECT_EQ(ShownSize(), QSize(0, 0));
-        else
-            EXPECT_EQ(ShownSize().width(), ShownWidthFor(c.indexAfter));
+        if (c.trash) {
+            EXPECT_EQ(ReadFile(TrashFolder() + name), PictureBytes(QSize(11 + name.mid(1, 1).toInt(), 7)));
+            EXPECT_EQ(StatusText(1), "Moved " + name + " to the trash");
+        } else {
+            EXPECT_EQ(StatusText(1), "Cannot move " + name + " to the trash: nothing was deleted");
+        }
+        EXPECT_EQ(ShownSize().width(), form.Pictures().isEmpty() ? 0 : ShownWidthFor(c.indexAfter));
         window.reset();
         EmptyTrash();
     }
-}
-
-TEST_F(PictureSetTest, WithoutATrashNothingIsDeleted)
-{
-    AddPictures(2);
-    TfrmMain& form = Start();
-    form.MoveToTrash = [](const QString&) { return false; };
-    const QStringList before = form.Pictures();
-    form.Deletethispicture1->trigger();
-    EXPECT_EQ(form.Pictures(), before);
-    EXPECT_TRUE(QFileInfo::exists(before.at(0)));
-    EXPECT_EQ(StatusText(1),
-        "Cannot move " + QFileInfo(before.at(0)).fileName() + " to the trash: nothing was deleted");
-    EXPECT_EQ(CounterText(), "1 of 2");
 }
 
 TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsOne)
