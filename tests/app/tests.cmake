@@ -12,5 +12,6 @@ if(LUMIGRAB_XVFB_RUN)
   add_test(NAME window_end_to_end
     COMMAND ${LUMIGRAB_XVFB_RUN} -a -s "-screen 0 1280x1024x24" $<TARGET_FILE:window_end_to_end_test>)
   set_tests_properties(window_end_to_end PROPERTIES
-    LABELS "integration;app" ENVIRONMENT "QT_QPA_PLATFORM=xcb" TIMEOUT 300)
+    LABELS "integration;app" TIMEOUT 300
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/x11_leaks.supp")
 endif()
