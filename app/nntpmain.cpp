@@ -23,6 +23,10 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "app/pictureprefetch.h"
@@ -150,6 +154,32 @@ TGlyphButton* MakeToolButton(
     button->setToolTip(hint);
     button->setGeometry(left, ToolButtonTop, ToolButtonSide, ToolButtonSide);
     return button;
+}
+
+// The names of the regular files in folder, in the order the system lists
+// them. Subfolders, links, pipes and the like are no pictures, and a link's
+// target is no file of this folder. The entry types come with the listing
+// on most file systems, so a large folder costs no call per file.
+QStringList RegularFilesIn(const QString& folder)
+{
+    QStringList names;
+    const QByteArray path = QFile::encodeName(folder);
+    DIR* listing = ::opendir(path.constData());
+    if (!listing)
+        return names;
+    const int descriptor = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat status;
+            regular = ::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(status.st_mode);
+        }
+        if (regular)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(listing);
+    return names;
 }
 
 bool MoveFileToTrash(const QString& path)
@@ -888,11 +918,7 @@ void TfrmMain::Deletethispicture1Click()
 
 void TfrmMain::ScanTempFolder()
 {
-    // Regular files only: subfolders, links, pipes and the like are no
-    // pictures, and a link's target is no file of this folder.
-    const QStringList names
-        = QDir(tempFolder_).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Unsorted);
-    for (const QString& name : names) {
+    for (const QString& name : RegularFilesIn(tempFolder_)) {
         pictures_.append(tempFolder_ + name);
         if (pictures_.size() == 1) {
             pictureIndex_ = 0;
