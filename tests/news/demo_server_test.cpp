@@ -18,43 +18,19 @@
 
 #include "base/sysutils.h"
 #include "nntp_test_support.h"
+#include "tests/support/demo_server.h"
 
 namespace lumigrab {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DemoServer;
+using testing::LinesOf;
+using testing::Output;
 
-const fs::path Scripts = fs::path(LUMIGRAB_SOURCE_DIR) / "scripts";
 const fs::path Harvest = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
 constexpr int PictureWidth = 480;
 constexpr int PictureHeight = 360;
-
-// Runs command and returns its standard output; status gets the exit code.
-std::string Output(const std::string& command, int& status)
-{
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        status = -1;
-        return out;
-    }
-    char buffer[4096];
-    while (size_t count = fread(buffer, 1, sizeof buffer, pipe))
-        out.append(buffer, count);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
-
-std::vector<std::string> LinesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    ForEachLine(text, [&](std::string_view line) {
-        if (!line.empty())
-            lines.emplace_back(line);
-    });
-    return lines;
-}
 
 std::string UpperExtension(const fs::path& file)
 {
@@ -80,40 +56,6 @@ std::pair<int, int> TgaSize(const std::string& bytes)
     const auto word = [&](size_t at) { return int(uint8_t(bytes[at])) | int(uint8_t(bytes[at + 1])) << 8; };
     return { word(12), word(14) };
 }
-
-// The server of one test; stopped at the end even when an assertion ends
-// the test early.
-class DemoServer {
-public:
-    DemoServer()
-    {
-        int status = 0;
-        const std::vector<std::string> printed = LinesOf(Output(Script() + " start", status));
-        if (status == 0 && !printed.empty())
-            folder_ = printed.back();
-    }
-    ~DemoServer() { Stop(); }
-    DemoServer(const DemoServer&) = delete;
-    DemoServer& operator=(const DemoServer&) = delete;
-
-    bool Running() const { return !folder_.empty(); }
-    const fs::path& Folder() const { return folder_; }
-    std::string Port() const { return LinesOf(ReadFileBytes(folder_ / "port")).at(0); }
-    std::vector<std::string> Groups() const { return LinesOf(ReadFileBytes(folder_ / "groups")); }
-
-    int Stop()
-    {
-        int status = 0;
-        if (Running())
-            Output(Script() + " stop " + folder_.string() + " 2>/dev/null", status);
-        folder_.clear();
-        return status;
-    }
-
-private:
-    static std::string Script() { return "bash " + (Scripts / "demo-server.sh").string(); }
-    fs::path folder_;
-};
 
 class DemoServerTest : public ::testing::Test {
 protected:

@@ -1,5 +1,7 @@
 // The transport waits on Qt's event loop, so every test program that opens
-// a connection needs one application object for its whole run.
+// a connection needs one application object for its whole run. A widget
+// test's QApplication (widgets_environment.h, included first) serves as
+// that object.
 #pragma once
 
 #include <QCoreApplication>
@@ -14,6 +16,8 @@ class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        if (QCoreApplication::instance())
+            return;
         static int argc = 1;
         static char name[] = "lumigrab_test";
         static char* argv[] = { name, nullptr };

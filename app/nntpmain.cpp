@@ -1,0 +1,947 @@
+#include "nntpmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cmath>
+
+#include "app/pictureprefetch.h"
+#include "base/classes.h"
+#include "builtingroups.h"
+#include "errorbox.h"
+#include "glyphbutton.h"
+#include "lumigrab_version.h"
+#include "message/msmsg.h"
+#include "msabout.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+#include "nntpsu.h"
+#include "picturecounter.h"
+#include "pictureview.h"
+#include "toolglyphs.h"
+
+namespace lumigrab {
+
+namespace {
+
+const char* const WindowCaption = "Lumigrab - Image Browser";
+const char* const DefaultServer = "news";
+const char* const PictureFolderName = "TEMP";
+const char* const NewsGroupFileName = "Lumigrab.Dat";
+const char* const BusyText = "Another command is in progress on this connection; press Stop first";
+constexpr int SetupHeaderBatch = 5000;
+constexpr int ClientTimeOut = 600;
+// The step of a zoom click: 10 percent of the current size.
+constexpr int ZoomStepPercent = 10;
+// What the desktop service gives when it could not open an address; it
+// tells no reason, so the report carries the classic "no association"
+// code.
+constexpr int NoAssociationCode = 31;
+
+// The tool row, in pixels.
+constexpr int ToolRowHeight = 73;
+constexpr int BevelHeight = 9;
+constexpr int ToolButtonTop = 14;
+constexpr int ToolButtonSide = 45;
+constexpr int GroupListLeft = 240;
+constexpr int GroupListWidth = 260;
+constexpr int CounterWidth = 68;
+
+QString FromBytes(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string ToBytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+QString WithSeparator(const QString& folder)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString FileNameOf(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// The owner of the window's components.
+class TFormComponents : public TComponent {
+public:
+    const char* ClassName() const override { return "TfrmMain"; }
+};
+
+// A status-bar panel of a fixed width, or stretching over the rest of the
+// bar from a least width; text that does not fit ends in an ellipsis and
+// shows whole as a tool tip.
+class TStatusPanel : public QLabel {
+public:
+    enum class Width { Fixed, Least };
+    // Whether a line parts the panel from the one on its left.
+    enum class Edge { Plain, Separated };
+
+    TStatusPanel(const QString& text, int width, Width kind, Edge edge, QWidget* parent)
+        : QLabel(parent)
+        , separated_(edge == Edge::Separated)
+    {
+        if (kind == Width::Fixed) {
+            setFixedWidth(width);
+        } else {
+            // Long texts must not push the window wider.
+            setMinimumWidth(width);
+            setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        }
+        setText(text);
+    }
+
+    void setText(const QString& text)
+    {
+        QLabel::setText(text);
+        setToolTip(text);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect().adjusted(6, 0, -4, 0);
+        if (separated_) {
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.drawLine(0, 3, 0, height() - 4);
+        }
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+            fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+
+private:
+    bool separated_;
+};
+
+TGlyphButton* MakeToolButton(
+    QWidget* parent, const char* name, const QString& caption, TGlyph glyph, int left, const QString& hint)
+{
+    auto* button = new TGlyphButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
+    button->setIcon(GlyphIcon(glyph));
+    button->setToolTip(hint);
+    button->setGeometry(left, ToolButtonTop, ToolButtonSide, ToolButtonSide);
+    return button;
+}
+
+// The names of the regular files in folder, in the order the system lists
+// them. Subfolders, links, pipes and the like are no pictures, and a link's
+// target is no file of this folder. The entry types come with the listing
+// on most file systems, so a large folder costs no call per file.
+QStringList RegularFilesIn(const QString& folder)
+{
+    QStringList names;
+    const QByteArray path = QFile::encodeName(folder);
+    DIR* listing = ::opendir(path.constData());
+    if (!listing)
+        return names;
+    const int descriptor = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat status;
+            regular = ::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(status.st_mode);
+        }
+        if (regular)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(listing);
+    return names;
+}
+
+bool MoveFileToTrash(const QString& path)
+{
+    // The trash lives in the user's data folder, which a fresh account may
+    // not have yet.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    return QFile::moveToTrash(path);
+}
+
+bool OpenWithDesktop(const QUrl& address)
+{
+    return QDesktopServices::openUrl(address);
+}
+
+} // namespace
+
+QString ProgramDataFolder(const QString& programFolder)
+{
+    const QDir folder(programFolder);
+    const bool installed
+        = QFileInfo::exists(folder.filePath(QStringLiteral("../share/applications/lumigrab.desktop")));
+    if (!installed && QFileInfo(folder.absolutePath()).isWritable())
+        return folder.absolutePath() + QLatin1Char('/');
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/Lumigrab/");
+}
+
+// Marks the stretch in which a command sequence runs; the progress bar
+// goes with it.
+class TfrmMain::TSequence {
+public:
+    explicit TSequence(TfrmMain& form)
+        : form_(form)
+    {
+        form_.sequenceRunning_ = true;
+    }
+    ~TSequence()
+    {
+        form_.sequenceRunning_ = false;
+        form_.HideProgress();
+    }
+    TSequence(const TSequence&) = delete;
+    TSequence& operator=(const TSequence&) = delete;
+
+private:
+    TfrmMain& form_;
+};
+
+template <typename Handler> void TfrmMain::Guarded(Handler&& handler) noexcept
+{
+    try {
+        handler();
+    } catch (...) {
+        if (!closing_)
+            ShowErrorBox(this, CurrentErrorText());
+    }
+}
+
+TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
+    : TRTForm(owner)
+    , MoveToTrash(MoveFileToTrash)
+    , OpenUrl(OpenWithDesktop)
+    , dataFolder_(WithSeparator(
+          dataFolder.isEmpty() ? ProgramDataFolder(QCoreApplication::applicationDirPath()) : dataFolder))
+    , components_(std::make_unique<TFormComponents>())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QLatin1String(WindowCaption));
+    resize(544, 456);
+    SetPosition(poScreenCenter);
+    CreateComponents();
+    CreateMenu();
+    CreateToolRow();
+    CreatePicturePane();
+    CreateStatusBar();
+    CreateShortcuts();
+    BindClientEvents();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The client reports its last steps (closing) through the events,
+    // which must not reach a half-destroyed window.
+    UnbindClientEvents();
+    components_->DestroyComponents();
+}
+
+void TfrmMain::CreateComponents()
+{
+    msNNTP = new TmsNNTP(components_.get());
+    msNNTP->Name = "msNNTP";
+    msNNTP->SetWinsockLoaded(true);
+    msNNTP->Server = DefaultServer;
+    msNNTP->TimeOut = ClientTimeOut;
+    msArticle1 = new TmsArticle(components_.get());
+    msArticle1->Name = "msArticle1";
+    msArticle1->SetContentType("text/plain");
+    msNNTP->SetArticle(msArticle1);
+    prefetcher_ = std::make_unique<TPicturePrefetcher>();
+}
+
+void TfrmMain::CreateMenu()
+{
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = MainMenu1->addMenu(QStringLiteral("&File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Deletethispicture1 = File1->addAction(QStringLiteral("Delete this picture"));
+    Deletethispicture1->setObjectName(QStringLiteral("Deletethispicture1"));
+    Deletethispicture1->setShortcuts({ QKeySequence(Qt::CTRL | Qt::Key_D), QKeySequence(Qt::Key_Delete) });
+    N1 = File1->addSeparator();
+    Exit1 = File1->addAction(QStringLiteral("E&xit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    TamberlyHomepage1 = Help1->addAction(QStringLiteral("&Homepage..."));
+    TamberlyHomepage1->setObjectName(QStringLiteral("TamberlyHomepage1"));
+    N2 = Help1->addSeparator();
+    About1 = Help1->addAction(QStringLiteral("&About"));
+    About1->setObjectName(QStringLiteral("About1"));
+
+    connect(Deletethispicture1, &QAction::triggered, this, [this] { Deletethispicture1Click(); });
+    connect(Exit1, &QAction::triggered, this, [this] { ExitButtonClick(); });
+    connect(TamberlyHomepage1, &QAction::triggered, this, [this] { TamberlyHomepage1Click(); });
+    connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+}
+
+void TfrmMain::CreateToolRow()
+{
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    Panel1 = new QFrame(central);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameShape(QFrame::NoFrame);
+    Panel1->setGeometry(0, 0, width(), ToolRowHeight);
+
+    Bevel1 = new QFrame(Panel1);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::NoFrame);
+    Bevel1->setStyleSheet(QStringLiteral("#Bevel1 { border-top: 1px solid palette(mid); }"));
+    Bevel1->setGeometry(0, 0, width(), BevelHeight);
+
+    btnGo = MakeToolButton(Panel1, "btnGo", QStringLiteral("Go"), TGlyph::Go, 5,
+        QStringLiteral("Fetch the pictures of the selected group (Ctrl+G)"));
+    CancelButton = MakeToolButton(
+        Panel1, "CancelButton", QStringLiteral("Stop"), TGlyph::Stop, 50, QStringLiteral("Stop (Esc)"));
+    sbPrior = MakeToolButton(
+        Panel1, "sbPrior", QStringLiteral("Back"), TGlyph::Back, 95, QStringLiteral("Previous Picture"));
+    sbNext = MakeToolButton(
+        Panel1, "sbNext", QStringLiteral("Forward"), TGlyph::Forward, 140, QStringLiteral("Next Picture"));
+    SetupButton = MakeToolButton(
+        Panel1, "SetupButton", QStringLiteral("Setup"), TGlyph::Setup, 185, QStringLiteral("Setup"));
+
+    NGEdit = new QComboBox(Panel1);
+    NGEdit->setObjectName(QStringLiteral("NGEdit"));
+    NGEdit->addItems(BuiltInNewsGroups());
+    NGEdit->setMaxVisibleItems(20);
+    NGEdit->setGeometry(GroupListLeft, ToolButtonTop + 1, GroupListWidth, NGEdit->sizeHint().height());
+    NGEdit->installEventFilter(this);
+
+    Label1 = new QLabel(QStringLiteral("Now Viewing:"), Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    PicOfPic = new TPictureCounter(Panel1);
+    PicOfPic->setObjectName(QStringLiteral("PicOfPic"));
+    const int counterTop = ToolButtonTop + ToolButtonSide - PicOfPic->sizeHint().height() + 1;
+    Label1->adjustSize();
+    Label1->move(GroupListLeft, counterTop + (PicOfPic->sizeHint().height() - Label1->height()) / 2);
+    PicOfPic->setGeometry(
+        GroupListLeft + Label1->width() + 6, counterTop, CounterWidth, PicOfPic->sizeHint().height());
+    PicOfPic->SetCounterText(QStringLiteral("0 of 0"));
+
+    connect(btnGo, &TGlyphButton::clicked, this, [this] { okClick(); });
+    connect(CancelButton, &TGlyphButton::clicked, this, [this] { CancelButtonClick(); });
+    connect(sbPrior, &TGlyphButton::clicked, this, [this] { sbPriorClick(); });
+    connect(sbNext, &TGlyphButton::clicked, this, [this] { sbNextClick(); });
+    connect(SetupButton, &TGlyphButton::clicked, this, [this] { SetupButtonClick(); });
+    connect(NGEdit, &QComboBox::currentIndexChanged, this, [this] { NGEditChange(); });
+    connect(PicOfPic, &TPictureCounter::DropDown, this, [this] { PicOfPicDropDown(); });
+    connect(PicOfPic, &TPictureCounter::Chosen, this, [this](int index) { PicOfPicChange(index); });
+    connect(PicOfPic, &TPictureCounter::Typed, this, [this](const QString& text) { PicOfPicTyped(text); });
+}
+
+void TfrmMain::CreatePicturePane()
+{
+    ScrollBox1 = new QScrollArea(centralWidget());
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setFrameShape(QFrame::NoFrame);
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A neutral dark backdrop: pictures stand out whatever their colours.
+    QWidget* viewport = ScrollBox1->viewport();
+    QPalette backdrop = viewport->palette();
+    backdrop.setColor(QPalette::Window, QColor(0x2b, 0x2d, 0x31));
+    viewport->setPalette(backdrop);
+    viewport->setBackgroundRole(QPalette::Window);
+    viewport->setAutoFillBackground(true);
+    Image1 = new TPictureView;
+    Image1->setObjectName(QStringLiteral("Image1"));
+    ScrollBox1->setWidget(Image1);
+    ScrollBox1->setFocusPolicy(Qt::StrongFocus);
+    emptyHint_ = new QLabel(QStringLiteral("No pictures yet: pick a newsgroup and press Go"), viewport);
+    emptyHint_->setObjectName(QStringLiteral("EmptyHint"));
+    emptyHint_->setStyleSheet(QStringLiteral("color: #9aa0a8;"));
+    emptyHint_->adjustSize();
+    viewport->installEventFilter(this);
+    connect(
+        Image1, &TPictureView::MouseDown, this, [this](Qt::MouseButton button) { Image1MouseDown(button); });
+}
+
+void TfrmMain::CreateStatusBar()
+{
+    StatusBar1 = statusBar();
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    using Width = TStatusPanel::Width;
+    using Edge = TStatusPanel::Edge;
+    statusPanels_[0]
+        = new TStatusPanel(QStringLiteral("Total Articles: "), 120, Width::Fixed, Edge::Plain, StatusBar1);
+    statusPanels_[1] = new TStatusPanel(
+        QStringLiteral("Current Status: Not Connected"), 200, Width::Fixed, Edge::Separated, StatusBar1);
+    statusPanels_[2]
+        = new TStatusPanel(QStringLiteral("None"), 50, Width::Least, Edge::Separated, StatusBar1);
+    StatusBar1->addWidget(statusPanels_[0]);
+    StatusBar1->addWidget(statusPanels_[1]);
+    StatusBar1->addWidget(statusPanels_[2], 1);
+    ProgressBar = new QProgressBar(StatusBar1);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setFixedSize(96, 12);
+    StatusBar1->addPermanentWidget(ProgressBar);
+    ProgressBar->hide();
+}
+
+void TfrmMain::CreateShortcuts()
+{
+    struct Binding {
+        QList<QKeySequence> keys;
+        void (TfrmMain::*handler)();
+    };
+    const Binding bindings[] = {
+        { { QKeySequence(Qt::CTRL | Qt::Key_G) }, &TfrmMain::okClick },
+        { { QKeySequence(Qt::Key_Escape) }, &TfrmMain::CancelButtonClick },
+        { { QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_PageDown) },
+            &TfrmMain::sbNextClick },
+        { { QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_PageUp) },
+            &TfrmMain::sbPriorClick },
+        { { QKeySequence(Qt::Key_Home) }, &TfrmMain::ShowFirstPicture },
+        { { QKeySequence(Qt::Key_End) }, &TfrmMain::ShowLastPicture },
+    };
+    for (const Binding& binding : bindings) {
+        for (const QKeySequence& key : binding.keys) {
+            auto* shortcut = new QShortcut(key, this);
+            connect(shortcut, &QShortcut::activated, this, binding.handler);
+        }
+    }
+    for (const QKeySequence& key : { QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal) })
+        connect(new QShortcut(key, this), &QShortcut::activated, this,
+            [this] { Image1MouseDown(Qt::LeftButton); });
+    connect(new QShortcut(QKeySequence(Qt::Key_Minus), this), &QShortcut::activated, this,
+        [this] { Image1MouseDown(Qt::RightButton); });
+}
+
+void TfrmMain::BindClientEvents()
+{
+    msNNTP->OnOpen = [this](TObject*) { SetStatusText(1, QStringLiteral("Opening connection")); };
+    msNNTP->OnClosed = [this](TObject*) {
+        HideProgress();
+        SetStatusText(1, QStringLiteral("Connection closed"));
+    };
+    msNNTP->OnCancel = [this](TObject*) { SetStatusText(1, QStringLiteral("Oparation has been canceled")); };
+    msNNTP->OnError = [this](TObject*, std::string& message) {
+        HideProgress();
+        SetStatusText(1, FromBytes(message));
+    };
+    msNNTP->OnGroupSelected = [this](TObject*) {
+        SetStatusText(0, QStringLiteral("Total articles: %1").arg(msNNTP->ArticleCount()));
+    };
+    msNNTP->OnNextHeaderRetrieved = [this](TObject*, int num) {
+        SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(num + 1));
+        if (harvest_)
+            harvest_->HarvestHeader(msNNTP->HeaderList.Entries(num));
+    };
+    msNNTP->OnLastHeaderRetrieved
+        = [this](TObject*) { SetStatusText(1, QStringLiteral("Last available header retrieved")); };
+    msNNTP->OnArticleRetrieved = [this](TObject*) {
+        HideProgress();
+        SetStatusText(1, QStringLiteral("Article retrieved"));
+    };
+    msNNTP->OnProgress = [this](TObject*, int percent) {
+        ShowProgress(percent);
+        SetStatusText(1, QStringLiteral("%1% retrieved").arg(percent));
+    };
+    msNNTP->OnPosting = [this](TObject*) { SetStatusText(1, QStringLiteral("Posting the article...")); };
+    msNNTP->OnPosted
+        = [this](TObject*) { SetStatusText(1, QStringLiteral("Article has been successfully posted")); };
+}
+
+void TfrmMain::UnbindClientEvents()
+{
+    msNNTP->OnOpen = nullptr;
+    msNNTP->OnClosed = nullptr;
+    msNNTP->OnCancel = nullptr;
+    msNNTP->OnError = nullptr;
+    msNNTP->OnGroupSelected = nullptr;
+    msNNTP->OnNextHeaderRetrieved = nullptr;
+    msNNTP->OnLastHeaderRetrieved = nullptr;
+    msNNTP->OnArticleRetrieved = nullptr;
+    msNNTP->OnProgress = nullptr;
+    msNNTP->OnPosting = nullptr;
+    msNNTP->OnPosted = nullptr;
+}
+
+void TfrmMain::BindHarvestEvents()
+{
+    harvest_->OnSubject = [this](const std::string& subject) { SetStatusText(2, FromBytes(subject)); };
+    harvest_->OnPictureKept
+        = [this](const std::string& path) { AddPicture(QFile::decodeName(path.c_str())); };
+    harvest_->OnPictureDamaged = [this](const std::string& path, const std::string& damage) {
+        SetStatusText(1,
+            QStringLiteral("Damaged picture %1: %2")
+                .arg(FileNameOf(QFile::decodeName(path.c_str())), FromBytes(damage)));
+    };
+    harvest_->OnArticleSkipped
+        = [this](const std::string&, const std::string& reason) { ReportSkippedArticle(FromBytes(reason)); };
+}
+
+QString TfrmMain::StatusText(int panel) const
+{
+    return statusPanels_[panel]->text();
+}
+
+void TfrmMain::SetStatusText(int panel, const QString& text)
+{
+    static_cast<TStatusPanel*>(statusPanels_[panel])->setText(text);
+}
+
+void TfrmMain::ShowProgress(int percent)
+{
+    ProgressBar->setValue(qBound(0, percent, 100));
+    ProgressBar->show();
+}
+
+void TfrmMain::HideProgress()
+{
+    ProgressBar->hide();
+}
+
+// ---- Start-up and shut-down ----------------------------------------------------
+
+void TfrmMain::FormCreate()
+{
+    SetSaveSize(true);
+    SetSavePosition(true);
+    SetRegKey(QLatin1String(SettingsKey));
+    NGEdit->setCurrentIndex(1);
+    tempFolder_ = dataFolder_ + QLatin1String(PictureFolderName) + QLatin1Char('/');
+    dataFile_ = dataFolder_ + QLatin1String(NewsGroupFileName);
+    // Each step reports its own failure and the start goes on: a missing
+    // picture folder must not keep the settings from being read (they are
+    // written back at close).
+    Guarded([this] {
+        harvest_ = std::make_unique<THarvest>(*msNNTP, std::string(QFile::encodeName(tempFolder_)));
+        BindHarvestEvents();
+        if (!QDir().mkpath(tempFolder_))
+            throw Exception("Unable to create directory " + ToBytes(tempFolder_));
+        ScanTempFolder();
+    });
+    pictureIndex_ = 0;
+    Guarded([this] {
+        ReadSettings();
+        if (msNNTP->Server.empty())
+            msNNTP->Server = DefaultServer;
+        if (QFileInfo::exists(dataFile_))
+            LoadNewsGroupFile();
+    });
+    ScrollBox1->setFocus();
+}
+
+void TfrmMain::ReadSettings()
+{
+    const std::unique_ptr<QSettings> settings = OpenRegKey(QLatin1String(SettingsKey));
+    const QVariant server = settings->value(QStringLiteral("Server"));
+    // A value that is not a plain text (a list, a typed value) is as good
+    // as unreadable.
+    if (!server.isValid())
+        msNNTP->Server.clear();
+    else if (server.typeId() == QMetaType::QString)
+        msNNTP->Server = ToBytes(server.toString());
+    else
+        msNNTP->Server = DefaultServer;
+    eMailAddress_ = settings->value(QStringLiteral("EMail Address")).toString();
+    userName_ = settings->value(QStringLiteral("Name")).toString();
+    msNNTP->LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
+}
+
+void TfrmMain::WriteSettings()
+{
+    const std::unique_ptr<QSettings> settings = OpenRegKey(QLatin1String(SettingsKey));
+    settings->setValue(QStringLiteral("Server"), FromBytes(msNNTP->Server));
+    settings->setValue(QStringLiteral("EMail Address"), eMailAddress_);
+    settings->setValue(QStringLiteral("Name"), userName_);
+    settings->setValue(QStringLiteral("Log File"), FromBytes(msNNTP->LogFileName));
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
+        qWarning("lumigrab: the settings could not be written to %s", qPrintable(settings->fileName()));
+}
+
+void TfrmMain::LoadNewsGroupFile()
+{
+    TStringList lines;
+    lines.LoadFromFile(ToBytes(dataFile_));
+    NGEdit->clear();
+    for (const std::string& line : lines)
+        NGEdit->addItem(FromBytes(line));
+    NGEdit->setCurrentIndex(0);
+    msNNTP->LoadNewsGroupList(ToBytes(dataFile_));
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (!closing_)
+        FormClose();
+    event->accept();
+}
+
+void TfrmMain::FormClose()
+{
+    closing_ = true;
+    Guarded([this] {
+        msNNTP->Cancel();
+        msNNTP->Disconnect();
+        WriteSettings();
+    });
+}
+
+void TfrmMain::ExitButtonClick()
+{
+    Guarded([this] { close(); });
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event)
+{
+    TRTForm::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmMain::FormResize()
+{
+    Guarded([this] {
+        const int clientWidth = centralWidget()->width();
+        Panel1->resize(clientWidth, ToolRowHeight);
+        Bevel1->resize(clientWidth, BevelHeight);
+        ScrollBox1->setGeometry(
+            0, ToolRowHeight, clientWidth, qMax(0, centralWidget()->height() - ToolRowHeight));
+    });
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ScrollBox1->viewport() && event->type() == QEvent::Resize) {
+        const QSize room = ScrollBox1->viewport()->size() - emptyHint_->size();
+        emptyHint_->move(qMax(0, room.width() / 2), qMax(0, room.height() / 2));
+    }
+    if (watched == NGEdit) {
+        if (event->type() == QEvent::FocusOut) {
+            NGEditExit();
+        } else if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                okClick();
+                return true;
+            }
+        }
+    }
+    return TRTForm::eventFilter(watched, event);
+}
+
+// ---- Commands ------------------------------------------------------------------
+
+bool TfrmMain::RunCommandSequence(const std::function<void()>& commands)
+{
+    if (sequenceRunning_) {
+        SetStatusText(1, QLatin1String(BusyText));
+        return false;
+    }
+    const TSequence sequence(*this);
+    commands();
+    return true;
+}
+
+void TfrmMain::okClick()
+{
+    Guarded([this] {
+        RunCommandSequence([this] {
+            msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
+            msNNTP->RetrieveHeaders(headerBatch_, true);
+        });
+    });
+}
+
+void TfrmMain::CancelButtonClick()
+{
+    Guarded([this] { msNNTP->Cancel(); });
+}
+
+void TfrmMain::SetupButtonClick()
+{
+    Guarded([this] {
+        auto* dialog = new TSetupDlg(*this);
+        dialog->ServerEdit->setText(FromBytes(msNNTP->Server));
+        headerBatch_ = SetupHeaderBatch;
+        connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
+            Guarded([&] {
+                if (result == QDialog::Accepted) {
+                    msNNTP->Server = ToBytes(dialog->ServerEdit->text());
+                    headerBatch_ = SetupHeaderBatch;
+                }
+            });
+            dialog->deleteLater();
+        });
+        dialog->open();
+    });
+}
+
+void TfrmMain::NGEditChange()
+{
+    Guarded([this] { msNNTP->HeaderList.Clear(); });
+}
+
+void TfrmMain::NGEditExit()
+{
+    Guarded([this] { msNNTP->HeaderList.Clear(); });
+}
+
+void TfrmMain::About1Click()
+{
+    Guarded([this] {
+        auto* about = new TAboutDlg(this);
+        about->setAttribute(Qt::WA_DeleteOnClose);
+        about->open();
+    });
+}
+
+void TfrmMain::TamberlyHomepage1Click()
+{
+    Guarded([this] {
+        if (!OpenUrl(QUrl(QLatin1String(version::HomePage))))
+            throw Exception("Unable to run ShellExec. Error code=" + std::to_string(NoAssociationCode));
+    });
+}
+
+void TfrmMain::ReportSkippedArticle(const QString& reason)
+{
+    SetStatusText(1, QStringLiteral("Article skipped: %1").arg(reason));
+}
+
+// ---- The picture set -----------------------------------------------------------
+
+void TfrmMain::ShowPicture()
+{
+    if (pictureIndex_ < 0 || pictureIndex_ >= pictures_.size())
+        return;
+    sbPrior->setEnabled(false);
+    sbNext->setEnabled(false);
+    const QString path = pictures_[pictureIndex_];
+    QImage picture = prefetcher_->Take(path);
+    const bool decoded = !picture.isNull();
+    Image1->SetStretch(false);
+    Image1->SetAutoSize(true);
+    Image1->SetPicture(std::move(picture));
+    if (!decoded) {
+        DropUndecodable(path);
+        pictures_.removeAt(pictureIndex_);
+        --pictureIndex_;
+    }
+    UpdatePicOfPic();
+    sbPrior->setEnabled(true);
+    sbNext->setEnabled(true);
+    PrefetchNeighbours();
+}
+
+// A file the viewer cannot show leaves the set. It goes to the trash
+// rather than away for good: it may be a picture of a kind the viewer does
+// not know.
+void TfrmMain::DropUndecodable(const QString& path)
+{
+    const QString name = FileNameOf(path);
+    if (!QFileInfo::exists(path))
+        SetStatusText(1, QStringLiteral("Cannot show %1: the file is gone").arg(name));
+    else if (MoveToTrash(path))
+        SetStatusText(1, QStringLiteral("Cannot show %1: moved it to the trash").arg(name));
+    else
+        SetStatusText(1,
+            QStringLiteral("Cannot show %1: no trash to move it to, it stays in %2")
+                .arg(name, QDir::toNativeSeparators(tempFolder_)));
+}
+
+void TfrmMain::PrefetchNeighbours()
+{
+    QStringList wanted;
+    for (const int offset : { 1, -1, 2 }) {
+        const int index = pictureIndex_ + offset;
+        if (index >= 0 && index < pictures_.size())
+            wanted.append(pictures_[index]);
+    }
+    prefetcher_->Prefetch(wanted);
+}
+
+void TfrmMain::UpdatePicOfPic()
+{
+    const int count = int(pictures_.size());
+    const int shown = count == 0 ? 0 : pictureIndex_ + 1;
+    PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(shown).arg(count));
+    emptyHint_->setVisible(count == 0);
+}
+
+void TfrmMain::sbPriorClick()
+{
+    Guarded([this] {
+        if (pictureIndex_ > 0) {
+            --pictureIndex_;
+            ShowPicture();
+        }
+        UpdatePicOfPic();
+    });
+}
+
+void TfrmMain::sbNextClick()
+{
+    Guarded([this] {
+        if (pictureIndex_ < pictures_.size() - 1) {
+            ++pictureIndex_;
+            ShowPicture();
+        }
+        UpdatePicOfPic();
+    });
+}
+
+void TfrmMain::ShowFirstPicture()
+{
+    Guarded([this] {
+        if (pictures_.isEmpty())
+            return;
+        pictureIndex_ = 0;
+        ShowPicture();
+    });
+}
+
+void TfrmMain::ShowLastPicture()
+{
+    Guarded([this] {
+        if (pictures_.isEmpty())
+            return;
+        pictureIndex_ = int(pictures_.size()) - 1;
+        ShowPicture();
+    });
+}
+
+void TfrmMain::PicOfPicDropDown()
+{
+    Guarded([this] {
+        QStringList numbers;
+        numbers.reserve(pictures_.size());
+        for (int number = 1; number <= pictures_.size(); ++number)
+            numbers.append(QString::number(number));
+        PicOfPic->clear();
+        PicOfPic->addItems(numbers);
+    });
+}
+
+void TfrmMain::PicOfPicChange(int itemIndex)
+{
+    Guarded([this, itemIndex] {
+        pictureIndex_ = itemIndex;
+        ShowPicture();
+        UpdatePicOfPic();
+    });
+}
+
+void TfrmMain::PicOfPicTyped(const QString& text)
+{
+    Guarded([this, &text] {
+        bool isNumber = false;
+        const int number = text.trimmed().toInt(&isNumber);
+        if (isNumber && number >= 1 && number <= pictures_.size()) {
+            pictureIndex_ = number - 1;
+            ShowPicture();
+        }
+        UpdatePicOfPic();
+    });
+}
+
+void TfrmMain::Image1MouseDown(Qt::MouseButton button)
+{
+    Guarded([this, button] {
+        const int height = Image1->height();
+        const int width = Image1->width();
+        Image1->SetAutoSize(false);
+        Image1->SetStretch(true);
+        const int step = button == Qt::RightButton ? -ZoomStepPercent : ZoomStepPercent;
+        const double factor = 1 + step * 0.01;
+        // nearbyint rounds halves to the even neighbour.
+        Image1->resize(int(std::nearbyint(width * factor)), int(std::nearbyint(height * factor)));
+    });
+}
+
+void TfrmMain::Deletethispicture1Click()
+{
+    Guarded([this] {
+        if (pictureIndex_ < 0 || pictureIndex_ >= pictures_.size())
+            return;
+        const QString path = pictures_[pictureIndex_];
+        const QString name = FileNameOf(path);
+        if (!QFileInfo::exists(path)) {
+            SetStatusText(1, QStringLiteral("%1 was gone already").arg(name));
+        } else if (MoveToTrash(path)) {
+            SetStatusText(1, QStringLiteral("Moved %1 to the trash").arg(name));
+        } else {
+            SetStatusText(1, QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
+            return;
+        }
+        pictures_.removeAt(pictureIndex_);
+        if (pictureIndex_ >= pictures_.size())
+            pictureIndex_ = int(pictures_.size()) - 1;
+        if (pictureIndex_ < 0)
+            pictureIndex_ = 0;
+        if (!pictures_.isEmpty()) {
+            ShowPicture();
+        } else {
+            Image1->SetPicture(QImage());
+            UpdatePicOfPic();
+        }
+    });
+}
+
+void TfrmMain::ScanTempFolder()
+{
+    for (const QString& name : RegularFilesIn(tempFolder_)) {
+        pictures_.append(tempFolder_ + name);
+        if (pictures_.size() == 1) {
+            pictureIndex_ = 0;
+            ShowPicture();
+        }
+    }
+    UpdatePicOfPic();
+}
+
+void TfrmMain::AddPicture(const QString& path)
+{
+    pictures_.append(path);
+    if (pictures_.size() == 1) {
+        // Nothing is on show in an empty set, whatever the index says
+        // after an undecodable picture.
+        pictureIndex_ = 0;
+        ShowPicture();
+    } else {
+        PrefetchNeighbours();
+    }
+    UpdatePicOfPic();
+}
+
+} // namespace lumigrab

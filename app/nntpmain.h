@@ -1,0 +1,201 @@
+// The browser's main window: pick a picture newsgroup, press Go, and the
+// window has the news client walk the group's headers while the harvest
+// keeps the pictures of every large single-part article in the picture
+// folder; Back, Forward, the counter, mouse zoom and Delete browse them.
+//
+// Everything runs on the one user-interface thread. The client pumps
+// events while it waits for the server, so every handler here may run
+// nested inside a running Go or Get Groups: Stop, the picture controls and
+// the menu work during a transfer. One command sequence runs at a time; a
+// second one is refused with a status text and sends nothing. No handler
+// lets an exception reach the event loop: errors go to an error box.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+#include "TRTFormSrc.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QScrollArea;
+class QStatusBar;
+class QUrl;
+
+namespace lumigrab {
+
+class TComponent;
+class TGlyphButton;
+class THarvest;
+class TPictureCounter;
+class TPicturePrefetcher;
+class TPictureView;
+class TmsArticle;
+class TmsNNTP;
+
+// Where the program keeps its picture folder and its group list, ending in
+// '/': the program's own folder when it is writable and not an installed
+// copy (one with ../share/applications/lumigrab.desktop beside it), else
+// $XDG_DATA_HOME/Lumigrab/.
+QString ProgramDataFolder(const QString& programFolder);
+
+// The settings key of the window: server, user and placement.
+inline const char* const SettingsKey = "Software\\Internet\\Lumi";
+
+class TfrmMain : public TRTForm {
+    Q_OBJECT
+
+public:
+    // dataFolder: where "TEMP" and "Lumigrab.Dat" live, ending in '/';
+    // empty = ProgramDataFolder of the running program.
+    explicit TfrmMain(QString dataFolder = {}, QWidget* owner = nullptr);
+    ~TfrmMain() override;
+
+    // Components. The news client and the article it fetches into are
+    // owned here; the widgets belong to the window.
+    TmsNNTP* msNNTP;
+    TmsArticle* msArticle1;
+    QStatusBar* StatusBar1;
+    QFrame* Panel1;
+    QMenuBar* MainMenu1;
+    QMenu* File1;
+    QMenu* Help1;
+    QAction* About1;
+    QAction* Exit1;
+    QAction* N1;
+    QAction* N2;
+    QAction* TamberlyHomepage1;
+    QAction* Deletethispicture1;
+    QFrame* Bevel1;
+    TGlyphButton* SetupButton;
+    TGlyphButton* sbPrior;
+    TGlyphButton* sbNext;
+    QComboBox* NGEdit;
+    QScrollArea* ScrollBox1;
+    TPictureView* Image1;
+    QLabel* Label1;
+    TGlyphButton* btnGo;
+    TGlyphButton* CancelButton;
+    TPictureCounter* PicOfPic;
+    // Beside the status texts while an article arrives.
+    QProgressBar* ProgressBar;
+
+    // Replaceable for tests: moving a file to the desktop trash, and
+    // opening an address with the desktop's handler.
+    std::function<bool(const QString& path)> MoveToTrash;
+    std::function<bool(const QUrl& address)> OpenUrl;
+
+    // The picture folder, ending in '/'.
+    const QString& TempFolder() const { return tempFolder_; }
+    // Full paths of the pictures, in display order.
+    const QStringList& Pictures() const { return pictures_; }
+    // Index in Pictures of the picture on show; -1 after an undecodable
+    // one was dropped.
+    int PictureIndex() const { return pictureIndex_; }
+    const QString& UserName() const { return userName_; }
+    const QString& EMailAddress() const { return eMailAddress_; }
+    // The headers one Go takes: 0 (to the end of the group) until the
+    // setup dialog has been opened, then 5000.
+    int HeaderBatch() const { return headerBatch_; }
+    // The newsgroup list file.
+    const QString& DataFile() const { return dataFile_; }
+
+    // Status panels: 0 the article count, 1 the current status, 2 the
+    // subject.
+    QString StatusText(int panel) const;
+    void SetStatusText(int panel, const QString& text);
+
+    // Runs commands as the one command sequence on msNNTP. While another
+    // sequence runs, nothing is run: the status bar says so and the result
+    // is false. Errors of commands reach the caller.
+    bool RunCommandSequence(const std::function<void()>& commands);
+    bool CommandSequenceRunning() const { return sequenceRunning_; }
+
+    // Handlers of the window's controls.
+    void FormClose();
+    void FormResize();
+    void okClick();
+    void CancelButtonClick();
+    void SetupButtonClick();
+    void NGEditChange();
+    void NGEditExit();
+    void ExitButtonClick();
+    void About1Click();
+    void TamberlyHomepage1Click();
+    void sbPriorClick();
+    void sbNextClick();
+    void PicOfPicDropDown();
+    void PicOfPicChange(int itemIndex);
+    // Enter on text typed into the counter.
+    void PicOfPicTyped(const QString& text);
+    void Image1MouseDown(Qt::MouseButton button);
+    void Deletethispicture1Click();
+    void ShowFirstPicture();
+    void ShowLastPicture();
+
+    // The picture set.
+    void ShowPicture();
+    void UpdatePicOfPic();
+    void ScanTempFolder();
+    // A picture the harvest kept: joins the set; the first of an empty set
+    // is shown at once.
+    void AddPicture(const QString& path);
+    // An article the harvest gave up on while the walk goes on.
+    void ReportSkippedArticle(const QString& reason);
+
+protected:
+    void FormCreate() override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class TSequence;
+
+    void CreateComponents();
+    void CreateToolRow();
+    void CreateMenu();
+    void CreateStatusBar();
+    void CreatePicturePane();
+    void CreateShortcuts();
+    void BindClientEvents();
+    void UnbindClientEvents();
+    void BindHarvestEvents();
+    void ReadSettings();
+    void WriteSettings();
+    void LoadNewsGroupFile();
+    void ShowProgress(int percent);
+    void HideProgress();
+    void DropUndecodable(const QString& path);
+    void PrefetchNeighbours();
+    // Runs handler; an error goes to the error box unless the window is
+    // closing (a transfer canceled by closing is no news to the user).
+    template <typename Handler> void Guarded(Handler&& handler) noexcept;
+
+    const QString dataFolder_;
+    std::unique_ptr<TComponent> components_;
+    std::unique_ptr<THarvest> harvest_;
+    std::unique_ptr<TPicturePrefetcher> prefetcher_;
+    QLabel* statusPanels_[3] = {};
+    // Over the empty picture pane.
+    QLabel* emptyHint_ = nullptr;
+    QString tempFolder_;
+    QStringList pictures_;
+    int pictureIndex_ = 0;
+    QString userName_;
+    QString eMailAddress_;
+    int headerBatch_ = 0;
+    QString dataFile_;
+    bool sequenceRunning_ = false;
+    bool closing_ = false;
+};
+
+} // namespace lumigrab

@@ -1,0 +1,104 @@
+// The main window's speed on Qt's offscreen platform:
+// - start-up, from creating the window to its first picture painted, with
+//   an empty picture folder and with 10,000 pictures in it (the target is
+//   at most 1.5 times the empty start);
+// - Forward to a 12-megapixel JPEG that was decoded ahead, from the key to
+//   the picture painted (the target is one frame, 16 ms).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/nntpmain.h"
+#include "app/pictureview.h"
+
+namespace lumigrab {
+namespace {
+
+// One application for the program, offscreen, with settings of its own.
+void EnsureApplication()
+{
+    static QTemporaryDir config;
+    static std::unique_ptr<QApplication> application = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        static int argc = 1;
+        static char name[] = "window_bench";
+        static char* argv[] = { name, nullptr };
+        return std::make_unique<QApplication>(argc, argv);
+    }();
+}
+
+// A data folder whose picture folder holds count copies of a small picture
+// (hard links: regular files, made fast).
+QString DataFolderWith(QTemporaryDir& root, int count)
+{
+    const QString temp = root.filePath("TEMP/");
+    QDir().mkpath(temp);
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QString first = temp + "p0.bmp";
+    picture.save(first, "BMP");
+    const QByteArray firstName = QFile::encodeName(first);
+    for (int i = 1; i < count; ++i)
+        ::link(firstName.constData(), QFile::encodeName(temp + QString("p%1.bmp").arg(i)).constData());
+    return root.path() + '/';
+}
+
+void BM_StartUpToFirstPicture(benchmark::State& state)
+{
+    EnsureApplication();
+    QTemporaryDir root;
+    const QString dataFolder = DataFolderWith(root, int(state.range(0)));
+    for (auto _ : state) {
+        auto window = std::make_unique<TfrmMain>(dataFolder);
+        window->show();
+        window->repaint();
+        if (state.range(0) > 0 && window->Image1->Picture().isNull())
+            state.SkipWithError("no picture shown");
+        state.PauseTiming();
+        window.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartUpToFirstPicture)->Arg(0)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_ForwardToA12MpJpegDecodedAhead(benchmark::State& state)
+{
+    EnsureApplication();
+    QTemporaryDir root;
+    const QString temp = root.filePath("TEMP/");
+    QDir().mkpath(temp);
+    QImage photo(4000, 3000, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 255 / 4000, y * 255 / 3000, (x ^ y) & 0xFF));
+    for (const char* name : { "a.jpg", "b.jpg" })
+        photo.save(temp + name, "JPEG", 90);
+    TfrmMain window(root.path() + '/');
+    window.show();
+    const auto decodeAhead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); };
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.ShowFirstPicture();
+        decodeAhead();
+        state.ResumeTiming();
+        window.sbNextClick();
+        window.repaint();
+    }
+    if (window.PictureIndex() != 1 || window.Image1->Picture().isNull())
+        state.SkipWithError("Forward did not show the second picture");
+}
+BENCHMARK(BM_ForwardToA12MpJpegDecodedAhead)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace lumigrab

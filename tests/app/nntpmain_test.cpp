@@ -1,0 +1,593 @@
+// The main window over a private data folder and settings file, against a
+// scripted news server: start-up, Go, Stop and closing with their status
+// texts, one command sequence at a time, and the picture set with its
+// controls (Back, Forward, counter, zoom, delete, the folder scan).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "app/glyphbutton.h"
+#include "app/msabout.h"
+#include "app/nntpsu.h"
+#include "app/picturecounter.h"
+#include "app/pictureview.h"
+#include "lumigrab_version.h"
+#include "tests/support/window_fixture.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FakeArticle;
+using testing::FakeNewsGroup;
+using testing::PictureBytes;
+using testing::ReadFile;
+using testing::ScriptServer;
+using testing::UUBody;
+using testing::When;
+using testing::WindowTest;
+using testing::WriteFile;
+
+QStringList FileNames(const QStringList& paths)
+{
+    QStringList names;
+    for (const QString& path : paths)
+        names.append(QFileInfo(path).fileName());
+    return names;
+}
+
+QStringList Sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line)
+{
+    return int(std::count(lines.begin(), lines.end(), line));
+}
+
+// ---- Start-up and shut-down ----------------------------------------------------
+
+struct StartCase {
+    const char* name;
+    WindowTest::SettingValues settings;
+    std::optional<QByteArray> listFile;
+    std::string server;
+    QString eMail;
+    QString userName;
+    std::string logFile;
+    // Empty: the built-in list.
+    QStringList groups;
+    int selected;
+};
+
+TEST_F(WindowTest, StartsFromSettingsAndGroupListFile)
+{
+    const StartCase cases[] = {
+        { "first run", {}, std::nullopt, "news", "", "", "", {}, 1 },
+        { "settings and list file",
+            { { "Server", "news.example.org:1190" }, { "EMail Address", "me@example.org" }, { "Name", "Me" },
+                { "Log File", "/tmp/nntp.log" } },
+            QByteArray("alt.binaries.pictures.astro\r\nde.alt.binaries.pictures.tech\r\n"),
+            "news.example.org:1190", "me@example.org", "Me", "/tmp/nntp.log",
+            { "alt.binaries.pictures.astro", "de.alt.binaries.pictures.tech" }, 0 },
+        { "empty server", { { "Server", "" } }, std::nullopt, "news", "", "", "", {}, 1 },
+        { "server that is no text", { { "Server", QStringList { "a", "b" } } }, std::nullopt, "news", "", "",
+            "", {}, 1 },
+        { "empty list file", {}, QByteArray(), "news", "", "", "", {}, -1 },
+    };
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(SettingsFile());
+        QFile::remove(DataFile());
+        WriteSettings(c.settings);
+        if (c.listFile)
+            WriteFile(DataFile(), *c.listFile);
+        TfrmMain& form = Start();
+
+        EXPECT_EQ(form.windowTitle(), "Lumigrab - Image Browser");
+        EXPECT_EQ(form.msNNTP->Server, c.server);
+        EXPECT_EQ(form.EMailAddress(), c.eMail);
+        EXPECT_EQ(form.UserName(), c.userName);
+        EXPECT_EQ(form.msNNTP->LogFileName, c.logFile);
+        EXPECT_EQ(form.HeaderBatch(), 0);
+        EXPECT_TRUE(QFileInfo(TempFolder()).isDir());
+        EXPECT_EQ(form.NGEdit->currentIndex(), c.selected);
+        QStringList groups;
+        for (int i = 0; i < form.NGEdit->count(); ++i)
+            groups.append(form.NGEdit->itemText(i));
+        if (c.listFile) {
+            EXPECT_EQ(groups, c.groups);
+            EXPECT_EQ(form.msNNTP->NewsGroupList.Count(), c.groups.size());
+        } else {
+            EXPECT_EQ(groups.size(), 177);
+            EXPECT_EQ(groups.removeDuplicates(), 0);
+            EXPECT_TRUE(std::all_of(
+                groups.begin(), groups.end(), [](const QString& g) { return g.contains("pictures"); }));
+        }
+        EXPECT_EQ(StatusText(0), "Total Articles: ");
+        EXPECT_EQ(StatusText(1), "Current Status: Not Connected");
+        EXPECT_EQ(StatusText(2), "None");
+        EXPECT_EQ(CounterText(), "0 of 0");
+        window.reset();
+    }
+}
+
+// The settings are still read: they are written back at close.
+TEST_F(WindowTest, PictureFolderThatCannotBeMadeIsReportedAndTheStartGoesOn)
+{
+    WriteFile(dataFolder + "TEMP", "a file where the folder should be");
+    WriteSettings({ { "Server", "news.example.org" } });
+    TfrmMain& form = Start();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Unable to create directory " + TempFolder() });
+    EXPECT_EQ(form.msNNTP->Server, "news.example.org");
+    EXPECT_EQ(form.NGEdit->currentIndex(), 1);
+}
+
+TEST_F(WindowTest, ClosingWritesTheSettingsBackAndSendsNothing)
+{
+    WriteSettings({ { "EMail Address", "me@example.org" }, { "Name", "Me" } });
+    ScriptServer server({ testing::Send("200 ready\r\n") });
+    TfrmMain& form = Start();
+    form.msNNTP->Server = server.Address();
+    form.close();
+    EXPECT_EQ(ReadSetting("Server").toString(), QString::fromStdString(server.Address()));
+    EXPECT_EQ(ReadSetting("EMail Address").toString(), "me@example.org");
+    EXPECT_EQ(ReadSetting("Name").toString(), "Me");
+    EXPECT_EQ(ReadSetting("Log File").toString(), "");
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
+// ---- Go, Stop, closing against a scripted server -------------------------------
+
+class GoTest : public WindowTest {
+protected:
+    std::shared_ptr<FakeNewsGroup> group = std::make_shared<FakeNewsGroup>();
+    std::unique_ptr<ScriptServer> server;
+
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        group->articles = {
+            { "notes", 10 },
+            { "bad.jpg (1/1)", 200, UUBody("bad.jpg", "no picture in here") },
+            { "parts (1/3)", 200, UUBody("part.bmp", PictureBytes({ 8, 8 })) },
+            { "wide.bmp", 151, UUBody("wide.bmp", PictureBytes({ 30, 20 })) },
+            { "tall.bmp", 200, UUBody("tall.bmp", PictureBytes({ 20, 30 })) },
+            { "small", 150, UUBody("small.bmp", PictureBytes({ 8, 8 })) },
+        };
+        server = std::make_unique<ScriptServer>(
+            [group = group](const std::string& command) { return group->Reply(command); },
+            "200 scripted news server\r\n");
+    }
+
+    TfrmMain& StartOnServer()
+    {
+        TfrmMain& form = Start();
+        UseServer(*server);
+        form.NGEdit->setCurrentText(QString::fromStdString(group->name));
+        return form;
+    }
+
+    // Stalls the first ARTICLE of article number, then runs action while
+    // Go waits for it.
+    void WhileArticleWaits(int number, std::function<void()> action)
+    {
+        group->Stall = [number](const std::string& command, int current) {
+            return command == "ARTICLE" && current == number;
+        };
+        const int earlier = Count(server->Lines(), "ARTICLE");
+        When(
+            [this, earlier] {
+                const std::vector<std::string> lines = server->Lines();
+                return !lines.empty() && lines.back() == "ARTICLE" && Count(lines, "ARTICLE") == earlier + 2;
+            },
+            std::move(action));
+    }
+};
+
+TEST_F(GoTest, GoHarvestsTheLargeSinglePartPicturesAndShowsTheFirst)
+{
+    TfrmMain& form = StartOnServer();
+    form.okClick();
+
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(FileNames(form.Pictures()), (QStringList { "wide.bmp", "tall.bmp" }));
+    EXPECT_EQ(form.PictureIndex(), 0);
+    EXPECT_EQ(ShownSize(), QSize(30, 20));
+    EXPECT_EQ(CounterText(), "1 of 2");
+    EXPECT_EQ(StatusText(0), "Total articles: 6");
+    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    EXPECT_EQ(StatusText(2), "tall.bmp");
+    // Articles 2, 4 and 5 only: not the text, not the part, not 150 lines.
+    EXPECT_EQ(Count(server->Lines(), "ARTICLE"), 3);
+    // The undecodable picture was shown first and went to the trash.
+    EXPECT_TRUE(QFileInfo::exists(TrashFolder() + "bad.jpg"));
+    EXPECT_EQ(Sorted(QDir(TempFolder()).entryList(QDir::Files)), (QStringList { "tall.bmp", "wide.bmp" }));
+    EXPECT_FALSE(form.ProgressBar->isVisible());
+
+    // Go again continues after the last header: no second GROUP.
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(Count(server->Lines(), "GROUP " + group->name), 1);
+    EXPECT_EQ(server->Lines().back(), "NEXT");
+    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    EXPECT_EQ(form.Pictures().size(), 2);
+
+    // Stop with nothing running closes the idle connection, no error.
+    QStringList texts;
+    form.msNNTP->OnClosed = [&](TObject*) { texts.append(StatusText(1)); };
+    form.CancelButton->click();
+    EXPECT_EQ(texts, QStringList { "Oparation has been canceled" });
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+}
+
+TEST_F(GoTest, ProgressBarShowsWhileAnArticleArrives)
+{
+    FakeArticle& large = group->articles[3];
+    large.body = UUBody("wide.bmp", PictureBytes({ 300, 200 }));
+    large.lines = int(std::count(large.body.begin(), large.body.end(), '\n'));
+    std::shared_ptr<FakeNewsGroup> slow = group;
+    server = std::make_unique<ScriptServer>(
+        [slow](const std::string& command) {
+            std::optional<std::string> reply = slow->Reply(command);
+            if (command == "ARTICLE" && reply && reply->size() > 4000) {
+                // Half of it, then a pause long enough to be seen.
+                std::string paused = reply->substr(0, reply->size() / 2);
+                for (int i = 0; i < 6; ++i)
+                    paused += testing::ReplyPause;
+                *reply = paused + reply->substr(reply->size() / 2);
+            }
+            return reply;
+        },
+        "200 scripted news server\r\n");
+    TfrmMain& form = StartOnServer();
+    int seenPercent = -1;
+    When([&] { return form.ProgressBar->isVisible(); }, [&] { seenPercent = form.ProgressBar->value(); });
+    form.okClick();
+    EXPECT_GT(seenPercent, 0);
+    EXPECT_LT(seenPercent, 100);
+    EXPECT_FALSE(form.ProgressBar->isVisible());
+}
+
+// Go, Enter in the group list and Get Groups each start a command
+// sequence; while one waits, each of them is refused and sends nothing.
+// Stop (button or Esc) ends the waiting one; Go on the same group then
+// fails at once, as the client keeps the group of the closed connection.
+TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
+{
+    struct Second {
+        const char* name;
+        std::function<void(TfrmMain&)> start;
+        std::function<void(TfrmMain&)> stop;
+    };
+    const auto stopButton = [](TfrmMain& form) { form.CancelButton->click(); };
+    const Second seconds[] = {
+        { "Go", [](TfrmMain& form) { form.btnGo->click(); }, stopButton },
+        { "Enter in the group list",
+            [](TfrmMain& form) {
+                form.NGEdit->setFocus();
+                QTest::keyClick(form.NGEdit, Qt::Key_Return);
+            },
+            [](TfrmMain& form) { QTest::keyClick(form.ScrollBox1, Qt::Key_Escape); } },
+        { "Get Groups",
+            [](TfrmMain& form) {
+                form.SetupButton->click();
+                TSetupDlg* setup = form.findChild<TSetupDlg*>();
+                ASSERT_NE(setup, nullptr);
+                setup->btnGetGroup->click();
+                setup->reject();
+            },
+            stopButton },
+    };
+    for (const Second& second : seconds) {
+        SCOPED_TRACE(second.name);
+        TfrmMain& form = StartOnServer();
+        size_t linesBefore = 0;
+        QString refusal;
+        WhileArticleWaits(4, [&] {
+            linesBefore = server->Lines().size();
+            second.start(form);
+            refusal = StatusText(1);
+            second.stop(form);
+        });
+        form.okClick();
+        EXPECT_EQ(refusal, "Another command is in progress on this connection; press Stop first");
+        EXPECT_EQ(server->Lines().size(), linesBefore);
+        EXPECT_EQ(StatusText(1), "Operation has been canceled");
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+        EXPECT_FALSE(form.CommandSequenceRunning());
+
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "You have to connect to the server first" });
+        EXPECT_EQ(server->Lines().size(), linesBefore);
+        window.reset();
+        group->Stall = nullptr;
+    }
+}
+
+TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
+{
+    TfrmMain& form = StartOnServer();
+    WhileArticleWaits(4, [&] { form.Exit1->trigger(); });
+    form.okClick();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(ReadSetting("Server").toString(), QString::fromStdString(server->Address()));
+    EXPECT_EQ(Count(server->Lines(), "QUIT"), 0);
+}
+
+TEST_F(GoTest, EmptyGroupListFailsWithoutConnecting)
+{
+    WriteFile(DataFile(), QByteArray());
+    TfrmMain& form = StartOnServer();
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Newsgroup has not been selected" });
+    EXPECT_EQ(StatusText(1), "Newsgroup has not been selected");
+    EXPECT_EQ(server->Accepted(), 0);
+}
+
+// ---- The picture set -----------------------------------------------------------
+
+// Pictures 11, 12 and 13 pixels wide: the width tells which one is shown.
+class PictureSetTest : public WindowTest {
+protected:
+    void AddPictures(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            AddPictureFile(QString("p%1.bmp").arg(i), QSize(11 + i, 7));
+    }
+
+    int ShownWidthFor(int index) const
+    {
+        return 11 + QFileInfo(window->Pictures().at(index)).baseName().mid(1).toInt();
+    }
+
+    void TypeIntoCounter(const QString& text)
+    {
+        QLineEdit* edit = window->PicOfPic->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+        window->ScrollBox1->setFocus();
+    }
+};
+
+TEST_F(PictureSetTest, BackForwardCounterAndKeysMoveThroughTheSet)
+{
+    AddPictures(3);
+    TfrmMain& form = Start();
+    struct Step {
+        const char* action;
+        std::function<void()> act;
+        int index;
+        const char* counter;
+    };
+    auto key = [&](Qt::Key k) { return [&form, k] { QTest::keyClick(form.ScrollBox1, k); }; };
+    const Step steps[] = {
+        { "start", [] {}, 0, "1 of 3" },
+        { "Back on the first", [&] { form.sbPrior->click(); }, 0, "1 of 3" },
+        { "Forward", [&] { form.sbNext->click(); }, 1, "2 of 3" },
+        { "Forward", [&] { form.sbNext->click(); }, 2, "3 of 3" },
+        { "Forward on the last", [&] { form.sbNext->click(); }, 2, "3 of 3" },
+        { "typed 2", [&] { TypeIntoCounter("2"); }, 1, "2 of 3" },
+        { "typed 4", [&] { TypeIntoCounter("4"); }, 1, "2 of 3" },
+        { "typed 0", [&] { TypeIntoCounter("0"); }, 1, "2 of 3" },
+        { "typed words", [&] { TypeIntoCounter("three"); }, 1, "2 of 3" },
+        { "chosen from the list",
+            [&] {
+                form.PicOfPic->showPopup();
+                ASSERT_EQ(form.PicOfPic->count(), 3);
+                form.PicOfPic->hidePopup();
+                emit form.PicOfPic->activated(2);
+            },
+            2, "3 of 3" },
+        { "Home", key(Qt::Key_Home), 0, "1 of 3" },
+        { "End", key(Qt::Key_End), 2, "3 of 3" },
+        { "Left", key(Qt::Key_Left), 1, "2 of 3" },
+        { "Page Up", key(Qt::Key_PageUp), 0, "1 of 3" },
+        { "Right", key(Qt::Key_Right), 1, "2 of 3" },
+        { "Backspace", key(Qt::Key_Backspace), 0, "1 of 3" },
+        { "Space", key(Qt::Key_Space), 1, "2 of 3" },
+        { "Page Down", key(Qt::Key_PageDown), 2, "3 of 3" },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.action);
+        step.act();
+        EXPECT_EQ(form.PictureIndex(), step.index);
+        EXPECT_EQ(CounterText(), step.counter);
+        EXPECT_EQ(ShownSize().width(), ShownWidthFor(step.index));
+        EXPECT_TRUE(form.sbPrior->isEnabled());
+        EXPECT_TRUE(form.sbNext->isEnabled());
+    }
+}
+
+TEST_F(PictureSetTest, ClicksAndKeysZoomInTenPercentStepsUntilTheNextPicture)
+{
+    AddPictureFile("zoom.bmp", QSize(25, 5));
+    TfrmMain& form = Start();
+    ASSERT_EQ(ShownSize(), QSize(25, 5));
+    struct Step {
+        const char* action;
+        std::function<void()> act;
+        QSize size;
+    };
+    // Each step scales the current size; halves go to the even neighbour.
+    const Step steps[] = {
+        { "right click", [&] { QTest::mouseClick(form.Image1, Qt::RightButton); }, { 22, 4 } },
+        { "left click", [&] { QTest::mouseClick(form.Image1, Qt::LeftButton); }, { 24, 4 } },
+        { "middle click", [&] { QTest::mouseClick(form.Image1, Qt::MiddleButton); }, { 26, 4 } },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, { 23, 4 } },
+        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, { 25, 4 } },
+        { "picture shown again", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Home); }, { 25, 5 } },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.action);
+        step.act();
+        EXPECT_EQ(ShownSize(), step.size);
+    }
+    EXPECT_FALSE(form.Image1->Stretch());
+    EXPECT_TRUE(form.Image1->AutoSize());
+}
+
+// Without a trash nothing is deleted and the set stays as it was.
+TEST_F(PictureSetTest, DeleteMovesThePictureToTheTrash)
+{
+    struct DeleteCase {
+        const char* name;
+        int pictures;
+        int shownIndex;
+        std::function<void(TfrmMain&)> remove;
+        bool trash;
+        int indexAfter;
+        const char* counterAfter;
+    };
+    const auto byMenu = [](TfrmMain& f) { f.Deletethispicture1->trigger(); };
+    const DeleteCase cases[] = {
+        { "middle one by the menu", 3, 1, byMenu, true, 1, "2 of 2" },
+        { "last one by Ctrl+D", 3, 2,
+            [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_D, Qt::ControlModifier); }, true, 1,
+            "2 of 2" },
+        { "only one by Delete", 1, 0, [](TfrmMain& f) { QTest::keyClick(f.ScrollBox1, Qt::Key_Delete); },
+            true, 0, "0 of 0" },
+        { "no trash", 2, 0, byMenu, false, 0, "1 of 2" },
+    };
+    for (const DeleteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(TempFolder()).removeRecursively();
+        AddPictures(c.pictures);
+        TfrmMain& form = Start();
+        if (!c.trash)
+            form.MoveToTrash = [](const QString&) { return false; };
+        for (int i = 0; i < c.shownIndex; ++i)
+            form.sbNext->click();
+        const QString doomed = form.Pictures().at(c.shownIndex);
+        const QString name = QFileInfo(doomed).fileName();
+        c.remove(form);
+
+        EXPECT_EQ(QFileInfo::exists(doomed), !c.trash);
+        EXPECT_EQ(form.Pictures().contains(doomed), !c.trash);
+        EXPECT_EQ(form.Pictures().size(), c.trash ? c.pictures - 1 : c.pictures);
+        EXPECT_EQ(form.PictureIndex(), c.indexAfter);
+        EXPECT_EQ(CounterText(), c.counterAfter);
+        if (c.trash) {
+            EXPECT_EQ(ReadFile(TrashFolder() + name), PictureBytes(QSize(11 + name.mid(1, 1).toInt(), 7)));
+            EXPECT_EQ(StatusText(1), "Moved " + name + " to the trash");
+        } else {
+            EXPECT_EQ(StatusText(1), "Cannot move " + name + " to the trash: nothing was deleted");
+        }
+        EXPECT_EQ(ShownSize().width(), form.Pictures().isEmpty() ? 0 : ShownWidthFor(c.indexAfter));
+        window.reset();
+        EmptyTrash();
+    }
+}
+
+TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsOne)
+{
+    for (const bool trash : { true, false }) {
+        SCOPED_TRACE(trash ? "with a trash" : "without a trash");
+        QDir().mkpath(TempFolder());
+        WriteFile(TempFolder() + "junk.jpg", "not a picture");
+        TfrmMain& form = Create();
+        if (!trash)
+            form.MoveToTrash = [](const QString&) { return false; };
+        Show();
+        EXPECT_TRUE(form.Pictures().isEmpty());
+        EXPECT_EQ(CounterText(), "0 of 0");
+        EXPECT_EQ(ShownSize(), QSize(0, 0));
+        EXPECT_EQ(QFileInfo::exists(TrashFolder() + "junk.jpg"), trash);
+        EXPECT_EQ(QFileInfo::exists(TempFolder() + "junk.jpg"), !trash);
+        EXPECT_EQ(StatusText(1),
+            trash ? QString("Cannot show junk.jpg: moved it to the trash")
+                  : "Cannot show junk.jpg: no trash to move it to, it stays in " + TempFolder());
+        window.reset();
+        EmptyTrash();
+    }
+}
+
+TEST_F(PictureSetTest, ScanAddsRegularFilesOnly)
+{
+    AddPictureFile("a.bmp", QSize(11, 7));
+    AddPictureFile(".hidden.bmp", QSize(12, 7));
+    QDir(TempFolder()).mkdir("folder.bmp");
+    QFile::link(TempFolder() + "a.bmp", TempFolder() + "link.bmp");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(TempFolder() + "pipe.bmp").constData(), 0600), 0);
+    TfrmMain& form = Start();
+    EXPECT_EQ(Sorted(FileNames(form.Pictures())), (QStringList { ".hidden.bmp", "a.bmp" }));
+    EXPECT_EQ(CounterText(), "1 of 2");
+    EXPECT_GT(ShownSize().width(), 0);
+}
+
+// The harvest's pictures join the set; the first of an empty set shows.
+TEST_F(PictureSetTest, AddedPicturesJoinTheSet)
+{
+    TfrmMain& form = Start();
+    AddPictureFile("first.bmp", QSize(11, 7));
+    AddPictureFile("second.bmp", QSize(12, 7));
+    form.AddPicture(TempFolder() + "first.bmp");
+    EXPECT_EQ(CounterText(), "1 of 1");
+    EXPECT_EQ(ShownSize(), QSize(11, 7));
+    form.AddPicture(TempFolder() + "second.bmp");
+    EXPECT_EQ(CounterText(), "1 of 2");
+    EXPECT_EQ(ShownSize(), QSize(11, 7));
+}
+
+// ---- Menu ------------------------------------------------------------------------
+
+TEST_F(WindowTest, HomepageOpensTheAddressOrSaysWhyNot)
+{
+    for (const bool opens : { true, false }) {
+        SCOPED_TRACE(opens ? "opens" : "fails");
+        TfrmMain& form = Start();
+        QUrl opened;
+        form.OpenUrl = [&](const QUrl& address) {
+            opened = address;
+            return opens;
+        };
+        form.TamberlyHomepage1->trigger();
+        EXPECT_EQ(opened, QUrl(version::HomePage));
+        EXPECT_EQ(TakeErrorBoxes(),
+            opens ? QStringList() : QStringList { "Unable to run ShellExec. Error code=31" });
+        window.reset();
+    }
+}
+
+TEST_F(WindowTest, AboutBoxOpensModalForTheWindow)
+{
+    TfrmMain& form = Start();
+    form.About1->trigger();
+    TAboutDlg* about = form.findChild<TAboutDlg*>();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->windowModality(), Qt::WindowModal);
+    about->accept();
+}
+
+TEST(ProgramDataFolder, BesideTheProgramUnlessInstalledOrReadOnly)
+{
+    QTemporaryDir root;
+    const QString bin = root.filePath("bin");
+    QDir().mkpath(bin);
+    EXPECT_EQ(ProgramDataFolder(bin), bin + '/');
+
+    QDir().mkpath(root.filePath("share/applications"));
+    WriteFile(root.filePath("share/applications/lumigrab.desktop"), "[Desktop Entry]\n");
+    const QString dataHome = root.filePath("data");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    EXPECT_EQ(ProgramDataFolder(bin), dataHome + "/Lumigrab/");
+}
+
+} // namespace
+} // namespace lumigrab
