@@ -95,7 +95,9 @@ bool TReceiveBuffer::TakeDataLines(std::string& out)
             break;
         std::string_view line = pending.substr(start, end + 1 - start);
         start = end + 1;
-        ended = StripLineEnd(line) == ".";
+        // Strictly ".\r\n" (or ".\n"): were ".\r\r...\n" a terminator too, a
+        // dot followed by endless CRs could never be counted as data.
+        ended = line == ".\r\n" || line == ".\n";
         if (ended)
             break;
         if (line.front() == '.')

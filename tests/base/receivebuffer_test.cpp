@@ -33,6 +33,17 @@ TEST(ReceiveDataLines, CountOnlyWhatIsCertainlyData)
     buffer.Append("\r\n.\r\n");
     EXPECT_TRUE(buffer.TakeDataLines(block));
     EXPECT_EQ(block, ".x y\r\n");
+
+    // Only a dot with one line end terminates; more CRs make it data, so
+    // that they count towards the block's limit while they arrive.
+    block.clear();
+    buffer.Clear();
+    buffer.Append(".\r\r");
+    EXPECT_FALSE(buffer.TakeDataLines(block));
+    EXPECT_EQ(buffer.PendingDataBytes(), 2u);
+    buffer.Append("\n.\n");
+    EXPECT_TRUE(buffer.TakeDataLines(block));
+    EXPECT_EQ(block, "\r\r\n");
 }
 
 } // namespace
