@@ -541,6 +541,8 @@ bool TmsNNTP::OverviewWalk(int count)
     int64_t next = lastHeaderNumber_ == -1 ? std::max(firstArticle_, 1) : int64_t(lastHeaderNumber_) + 1;
     int32_t lastNumber = lastHeaderNumber_;
     int taken = 0;
+    // As in the HEAD walk, a count of 0 or less is never reached.
+    const auto countReached = [&] { return taken > 0 && taken == count; };
     bool more = true;
     while (true) {
         if (next > INT32_MAX) {
@@ -564,12 +566,12 @@ bool TmsNNTP::OverviewWalk(int count)
             ++taken;
             if (OnNextHeaderRetrieved)
                 OnNextHeaderRetrieved(this, index);
-            if (Canceled() || taken == count)
+            if (Canceled() || countReached())
                 break;
         }
         if (batch->groupEnded && delivered == batch->items.size())
             more = false;
-        if (!more || Canceled() || taken == count)
+        if (!more || Canceled() || countReached())
             break;
         next = int64_t(batch->last) + 1;
     }
@@ -622,10 +624,8 @@ int TmsNNTP::Depth() const
 // make a range hold fewer headers than numbers. A range that reaches the
 // group's last article reaches one number past it, so that its answer tells
 // whether the group ends there.
-auto TmsNNTP::PlanRanges(int32_t first, int64_t budget, int span) const -> std::vector<TRange>
+auto TmsNNTP::PlanRanges(int32_t first, int64_t budget, int span, size_t most) const -> std::vector<TRange>
 {
-    const bool known = overview_ == TOverview::Over || overview_ == TOverview::XOver;
-    const size_t most = (known || overview_ == TOverview::TryOver) ? size_t(Depth()) : 1;
     std::vector<TRange> ranges;
     int64_t start = first;
     while (true) {
@@ -652,8 +652,13 @@ std::string TmsNNTP::RangeCommand(const TRange& range) const
 auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after)
     -> std::optional<TOverviewBatch>
 {
-    const std::vector<TRange> ranges = PlanRanges(first, budget, span);
-    const bool formatAhead = !overviewFormat_ && pipelining_ && listsOverviewFormat_;
+    const bool known = overview_ == TOverview::Over || overview_ == TOverview::XOver;
+    const bool formatAhead = !overviewFormat_ && listsOverviewFormat_ && Depth() > 1;
+    // Commands are sent ahead only to a server that has shown or announced
+    // overview; the format list takes one place in the pipeline.
+    const size_t most = known || overview_ == TOverview::TryOver ? size_t(Depth()) : 1;
+    const std::vector<TRange> ranges
+        = PlanRanges(first, budget, span, std::max<size_t>(1, most - formatAhead));
     std::vector<std::string> lines;
     if (formatAhead)
         lines.push_back("LIST OVERVIEW.FMT");
@@ -666,7 +671,6 @@ auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t
         answers.erase(answers.begin());
     }
 
-    const bool known = overview_ == TOverview::Over || overview_ == TOverview::XOver;
     for (size_t i = 0; i < answers.size(); ++i) {
         const std::string& reply = answers[i].reply;
         if (IsOverviewAnswer(reply))
@@ -681,8 +685,9 @@ auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t
     if (!known)
         overview_ = overview_ == TOverview::TryOver ? TOverview::Over : TOverview::XOver;
     if (!overviewFormat_) {
-        // A server of the older kind is asked now that it has shown overview.
-        if (!formatAhead && !pipelining_)
+        // Asked on its own when it could not go with the ranges: a server of
+        // the older kind (no CAPABILITIES) once it has shown overview.
+        if (!formatAhead && (listsOverviewFormat_ || !pipelining_))
             formatAnswer = Exchange({ "LIST OVERVIEW.FMT" }, MaxSmallList).front();
         TakeOverviewFormat(formatAnswer);
     }
@@ -936,7 +941,7 @@ void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
 
 // Reads the reply to an ARTICLE command already sent and the article into
 // articleText_. A 480 logs in and sends the command once more; the commands
-// sent after it met the same refusal and are sent again when asked for.
+// sent after it met the same refusal.
 void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines)
 {
     {
@@ -944,6 +949,8 @@ void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines)
         ReadServerReply();
     }
     if (!UserName.empty() && IsReplyCode(LastReply, "480")) {
+        // They are asked for again in their turn.
+        candidates_.insert(candidates_.begin(), inFlight_.begin(), inFlight_.end());
         DropInFlight();
         LogIn();
         SendLine(command);

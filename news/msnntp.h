@@ -283,7 +283,7 @@ private:
     // has no overview for certain.
     bool DetectOverview();
     std::optional<TOverviewBatch> ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after);
-    std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span) const;
+    std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
     std::string RangeCommand(const TRange& range) const;
     // Sends the lines at once and reads their replies; replies are not
     // checked. A 480 logs in (with a UserName) and sends them all again once.
