@@ -53,7 +53,8 @@ void CheckEntry(const TmsNgInfoItem& item, const TOverviewFormat& format, const 
         Check(names.contains(line.substr(0, colon)));
         const std::string_view value = std::string_view(line).substr(colon + 2);
         Check(!value.empty() && value.size() <= MaxOverviewValue);
-        Check(static_cast<unsigned char>(value.front()) > ' ' && static_cast<unsigned char>(value.back()) > ' ');
+        Check(static_cast<unsigned char>(value.front()) > ' '
+            && static_cast<unsigned char>(value.back()) > ' ');
         Check(line.find_first_of("\r\n") == std::string::npos);
         item.GetFieldValue(line.substr(0, colon));
     }
@@ -65,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const size_t split = input.find('\0');
-    const TOverviewFormat format
-        = TOverviewFormat::FromList(split == std::string_view::npos ? std::string_view() : input.substr(0, split));
+    const TOverviewFormat format = TOverviewFormat::FromList(
+        split == std::string_view::npos ? std::string_view() : input.substr(0, split));
     CheckFormat(format);
     const std::set<std::string> names = KnownNames(format);
     std::string_view lines = split == std::string_view::npos ? input : input.substr(split + 1);
