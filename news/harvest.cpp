@@ -83,11 +83,31 @@ THarvest::THarvest(TmsNNTP& client, std::string folder)
     : client_(client)
     , folder_(std::move(folder))
 {
+    client_.WillFetchArticle = &THarvest::WouldHarvest;
+}
+
+THarvest::~THarvest()
+{
+    client_.WillFetchArticle = nullptr;
+}
+
+namespace {
+
+bool PassesSizeTest(const TmsNgInfoItem& header)
+{
+    return ExtractNumber(header.GetFieldValue("Lines")) > HarvestLineThreshold;
+}
+
+} // namespace
+
+bool THarvest::WouldHarvest(const TmsNgInfoItem& header)
+{
+    return PassesSizeTest(header) && !IsMultiPartSubject(header.GetFieldValue("Subject"));
 }
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
-    if (ExtractNumber(header.GetFieldValue("Lines")) > HarvestLineThreshold)
+    if (PassesSizeTest(header))
         return HarvestArticle(header);
     return false;
 }
@@ -126,14 +146,15 @@ bool THarvest::Fetch(int32_t number, const std::string& subject)
 
 void THarvest::KeepPictures(const TmsCustomMessage& article, const std::string& subject)
 {
-    SavePictures(article, folder_, OnPictureKept, OnPictureDamaged, [&](const std::string&, const Exception& error) {
-        // Without its folder no later picture could be kept either.
-        std::error_code unused;
-        if (!std::filesystem::is_directory(folder_, unused))
-            return false;
-        Skip(subject, error.Message());
-        return true;
-    });
+    SavePictures(
+        article, folder_, OnPictureKept, OnPictureDamaged, [&](const std::string&, const Exception& error) {
+            // Without its folder no later picture could be kept either.
+            std::error_code unused;
+            if (!std::filesystem::is_directory(folder_, unused))
+                return false;
+            Skip(subject, error.Message());
+            return true;
+        });
     if (!article.DecodeError().empty())
         Skip(subject,
             "Damaged beyond decoding (" + article.DecodeError()

@@ -55,7 +55,14 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
 class THarvest {
 public:
     // client.Article() receives the fetched articles; folder must exist.
+    // While the harvest lives, client.WillFetchArticle is WouldHarvest, so
+    // that an overview walk can ask for the articles ahead of their
+    // headers' events; HarvestHeader is called from OnNextHeaderRetrieved
+    // as before. One harvest per client at a time.
     THarvest(TmsNNTP& client, std::string folder);
+    ~THarvest();
+    THarvest(const THarvest&) = delete;
+    THarvest& operator=(const THarvest&) = delete;
 
     // The full path of each picture kept, as it is kept.
     PictureKeptEvent OnPictureKept;
@@ -80,6 +87,9 @@ public:
     // The size test, then HarvestArticle. Returns whether the article was
     // fetched.
     bool HarvestHeader(const TmsNgInfoItem& header);
+    // Whether HarvestHeader fetches the header's article: the size test
+    // and the multi-part test, without events.
+    static bool WouldHarvest(const TmsNgInfoItem& header);
     // Fetches the header's article unless its subject marks a part of a
     // multi-part post, and keeps its pictures. Returns whether it fetched.
     bool HarvestArticle(const TmsNgInfoItem& header);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <utility>
 
 #include "base/sysutils.h"
 #include "message/msutils.h"
@@ -23,6 +24,16 @@ constexpr int64_t MaxHeaderBlock = int64_t(4) * 1024 * 1024;
 constexpr int64_t MaxListBlock = TktSocket::DefaultMaxBlockSize;
 // A farewell nobody answers must not hold up the close.
 constexpr int QuitWaitSeconds = 5;
+// Overview lines have a few hundred bytes; a range of a thousand fits many
+// times over.
+constexpr int64_t MaxOverviewBlock = int64_t(64) * 1024 * 1024;
+// The CAPABILITIES list and LIST OVERVIEW.FMT have a few lines.
+constexpr int64_t MaxSmallList = 64 * 1024;
+constexpr int MaxOverviewRangeSize = 100000;
+// After ranges that came back empty (a gap in the numbering), each next
+// one is twice as wide, up to this many times the usual width.
+constexpr int MaxRangeGrowth = 64;
+constexpr int MaxPipelineDepth = 4;
 
 const char* const SNoGroupSelected = "Newsgroup has not been selected";
 const char* const SArticleNotAssigned = "Article has not been assigned";
@@ -97,13 +108,104 @@ private:
     bool saved_;
 };
 
-
 // No current article (420), no article of that number (423) or of that
 // message id (430).
 bool IsMissingArticleReply(std::string_view reply)
 {
     return IsReplyCode(reply, "420") || IsReplyCode(reply, "423") || IsReplyCode(reply, "430");
 }
+
+// The replies of the exchanged commands that a data block follows:
+// capabilities, a list, overview lines.
+bool IsDataReply(std::string_view reply)
+{
+    return IsReplyCode(reply, "101") || IsReplyCode(reply, "215") || IsReplyCode(reply, "224");
+}
+
+// Overview lines follow, or the range holds no article (423; 420 for a
+// server that wants a current article first).
+bool IsOverviewAnswer(std::string_view reply)
+{
+    return IsReplyCode(reply, "224") || IsReplyCode(reply, "420") || IsReplyCode(reply, "423");
+}
+
+// An article number given as a reference: decimal digits only.
+std::optional<int32_t> ArticleNumberOf(std::string_view ref)
+{
+    if (ref.empty() || !std::all_of(ref.begin(), ref.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return TryStrToInt(ref);
+}
+
+// The lines of a data block, without their line ends. Only LF ends a line:
+// a stray CR inside an overview line stays part of it.
+template <typename Visit> void ForEachDataLine(std::string_view data, Visit&& visit)
+{
+    while (!data.empty()) {
+        const size_t end = data.find('\n');
+        std::string_view line = data.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        visit(line);
+        if (end == std::string_view::npos)
+            break;
+        data.remove_prefix(end + 1);
+    }
+}
+
+std::vector<std::string_view> WordsOf(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    while (!(line = TrimView(line)).empty()) {
+        const size_t end = line.find_first_of(" \t");
+        words.push_back(line.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        line.remove_prefix(end);
+    }
+    return words;
+}
+
+// The "Lines" value of a header block, for the progress estimate; -1 when
+// missing or not a usable count.
+int32_t LineCountOf(const TmsHeaders& headers)
+{
+    const auto lines = TryStrToInt(Trim(headers.GetFieldValue("LINES")));
+    if (!lines || *lines < 0)
+        return -1;
+    return std::min(*lines, MaxEstimatedLines);
+}
+
+// Finds the line count in an article's header block while the article
+// arrives, searching each received byte once.
+class TLineCountProbe {
+public:
+    explicit TLineCountProbe(const TMemoryStream& article)
+        : article_(article)
+    {
+    }
+
+    std::optional<int> operator()()
+    {
+        const std::string_view text = article_.View();
+        if (text.starts_with("\r\n"))
+            return -1;
+        const size_t end = text.find("\r\n\r\n", searched_);
+        if (end == std::string_view::npos) {
+            searched_ = text.size() < 3 ? 0 : text.size() - 3;
+            if (text.size() > size_t(MaxHeaderBlock))
+                return -1;
+            return std::nullopt;
+        }
+        TmsHeaders headers;
+        headers.SetText(text.substr(0, end + 2));
+        return LineCountOf(headers);
+    }
+
+private:
+    const TMemoryStream& article_;
+    size_t searched_ = 0;
+};
 
 } // namespace
 
@@ -139,6 +241,8 @@ void TmsNNTP::CheckReply(const std::string& reply)
 {
     if (loggingIn_ && !IsReplyCode(reply, "281") && !IsReplyCode(reply, "381"))
         RaiseSocketError(LoginFailureText(reply));
+    if (anyReplyIsAnswer_)
+        return;
     if (loginMayFollow_ && IsReplyCode(reply, "480"))
         return;
     if (reply.size() >= 3 && (reply[0] == '2' || reply[0] == '3'))
@@ -159,15 +263,17 @@ class TmsNNTP::TBusy {
 public:
     explicit TBusy(TmsNNTP& client)
         : client_(client)
+        , saved_(client.busy_)
     {
         client_.busy_ = true;
     }
-    ~TBusy() { client_.busy_ = false; }
+    ~TBusy() { client_.busy_ = saved_; }
     TBusy(const TBusy&) = delete;
     TBusy& operator=(const TBusy&) = delete;
 
 private:
     TmsNNTP& client_;
+    bool saved_;
 };
 
 // A second command would read the reply meant for the first one. The
@@ -179,10 +285,13 @@ void TmsNNTP::RequireIdle()
         RaiseSocketErrorKeepingTimer(SBusy);
 }
 
+// Replies of commands sent ahead come first: they are read before the
+// next command is sent, so no command waits behind them.
 void TmsNNTP::Command(std::string_view line)
 {
     RequireIdle();
     const TBusy busy(*this);
+    DropInFlight();
     SendCommand(line);
 }
 
@@ -193,7 +302,7 @@ void TmsNNTP::SendCommand(std::string_view line)
         const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
         ReadServerReply();
     }
-    if (!IsReplyCode(LastReply, "480"))
+    if (UserName.empty() || !IsReplyCode(LastReply, "480"))
         return;
     // The server wants a login first (its session may have expired): log
     // in and ask once more; a second 480 is an error.
@@ -234,6 +343,7 @@ void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize
 {
     RequireIdle();
     const TBusy busy(*this);
+    DropInFlight();
     SendCommand(line);
     if (LastReply[0] != '2')
         RaiseSocketError(LastReply);
@@ -269,10 +379,16 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
     articleCount_ = ExtractWordAsInt(LastReply, 1);
     firstArticle_ = ExtractWordAsInt(LastReply, 2);
     lastArticle_ = ExtractWordAsInt(LastReply, 3);
-    currentArticle_ = firstArticle_;
+    SetCurrent(firstArticle_);
     lastHeaderNumber_ = -1;
     newsGroup_ = std::string(value);
     Fire(OnGroupSelected);
+}
+
+void TmsNNTP::SetCurrent(int32_t number)
+{
+    currentArticle_ = number;
+    serverArticle_ = number;
 }
 
 void TmsNNTP::SetCurrentArticle(int32_t number)
@@ -280,17 +396,28 @@ void TmsNNTP::SetCurrentArticle(int32_t number)
     RequireIdle();
     RequireGroup();
     Command("STAT " + std::to_string(number));
-    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+    SetCurrent(ExtractWordAsInt(LastReply, 1));
+}
+
+// The plain command sequences never leave the two apart.
+void TmsNNTP::CatchUpServerArticle()
+{
+    if (!UseOverview)
+        return;
+    FinishPipeline();
+    if (serverArticle_ != currentArticle_)
+        SetCurrentArticle(currentArticle_);
 }
 
 bool TmsNNTP::NextArticle()
 {
     RequireIdle();
     RequireGroup();
+    CatchUpServerArticle();
     Command("NEXT");
     if (IsReplyCode(LastReply, "421"))
         return false;
-    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+    SetCurrent(ExtractWordAsInt(LastReply, 1));
     return true;
 }
 
@@ -298,6 +425,7 @@ void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
 {
     RequireIdle();
     RequireGroup();
+    CatchUpServerArticle();
     TMemoryStream data;
     DataCommand("HEAD", data, -1, HeaderBlockLimit());
     item.Number = ExtractWordAsInt(LastReply, 1);
@@ -311,6 +439,13 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
     RequireGroup();
     if (!append)
         HeaderList.Clear();
+    if (UseOverview && OverviewWalk(count))
+        return;
+    HeadWalk(count);
+}
+
+void TmsNNTP::HeadWalk(int count)
+{
     bool found;
     if (lastHeaderNumber_ == -1) {
         found = StartAtFirstArticle();
@@ -355,19 +490,11 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
 
 bool TmsNNTP::StatIfPresent(std::string_view command)
 {
-    struct TAnswer {
-        bool& flag;
-        explicit TAnswer(bool& flag)
-            : flag(flag)
-        {
-            flag = true;
-        }
-        ~TAnswer() { flag = false; }
-    } missingIsAnswer(missingArticleIsAnswer_);
+    const TFlagScope missingIsAnswer(missingArticleIsAnswer_, true);
     Command(command);
     if (IsMissingArticleReply(LastReply))
         return false;
-    currentArticle_ = ExtractWordAsInt(LastReply, 1);
+    SetCurrent(ExtractWordAsInt(LastReply, 1));
     return true;
 }
 
@@ -395,6 +522,313 @@ bool TmsNNTP::NextArticleAfter(int32_t position)
     return true;
 }
 
+// The walk reads the headers in batches: up to PipelineDepth ranges of
+// OverviewRangeSize numbers at once, then fires their events. A count that
+// ends inside a batch leaves the rest of it unused; the next walk reads on
+// from the last header taken.
+bool TmsNNTP::OverviewWalk(int count)
+{
+    FinishPipeline();
+    if (!DetectOverview())
+        return false;
+    struct TForgetCandidates {
+        std::deque<int32_t>& candidates;
+        ~TForgetCandidates() { candidates.clear(); }
+    } forgetCandidates { candidates_ };
+
+    const int usualSpan = std::clamp(OverviewRangeSize, 1, MaxOverviewRangeSize);
+    int span = usualSpan;
+    int64_t next = lastHeaderNumber_ == -1 ? std::max(firstArticle_, 1) : int64_t(lastHeaderNumber_) + 1;
+    int32_t lastNumber = lastHeaderNumber_;
+    int taken = 0;
+    // As in the HEAD walk, a count of 0 or less is never reached.
+    const auto countReached = [&] { return taken > 0 && taken == count; };
+    bool more = true;
+    while (true) {
+        if (next > INT32_MAX) {
+            more = false;
+            break;
+        }
+        const int64_t budget = count > 0 ? int64_t(count) - taken : INT64_MAX;
+        std::optional<TOverviewBatch> batch = ReadOverviewBatch(int32_t(next), budget, span, lastNumber);
+        if (!batch)
+            return false;
+        span = batch->items.empty() ? std::min(span * 2, usualSpan * MaxRangeGrowth) : usualSpan;
+        PickCandidates(*batch, budget);
+        size_t delivered = 0;
+        for (auto& item : batch->items) {
+            FillPipeline();
+            lastNumber = item->Number;
+            // Handlers find the header just taken as the current article.
+            currentArticle_ = item->Number;
+            const int index = HeaderList.Add(std::move(item));
+            ++delivered;
+            ++taken;
+            if (OnNextHeaderRetrieved)
+                OnNextHeaderRetrieved(this, index);
+            if (Canceled() || countReached())
+                break;
+        }
+        if (batch->groupEnded && delivered == batch->items.size())
+            more = false;
+        if (!more || Canceled() || countReached())
+            break;
+        next = int64_t(batch->last) + 1;
+    }
+
+    candidates_.clear();
+    if (!Canceled())
+        FinishPipeline();
+    lastHeaderNumber_ = lastNumber;
+    if (Canceled())
+        throw ECanceledError();
+    if (!more)
+        Fire(OnLastHeaderRetrieved);
+    return true;
+}
+
+bool TmsNNTP::DetectOverview()
+{
+    if (overview_ == TOverview::Unknown) {
+        const TAnswer answer = Exchange({ "CAPABILITIES" }, MaxSmallList).front();
+        bool over = false;
+        if (IsReplyCode(answer.reply, "101")) {
+            ForEachDataLine(answer.data, [&](std::string_view line) {
+                const std::vector<std::string_view> words = WordsOf(line);
+                if (words.empty())
+                    return;
+                const auto hasWord = [&](std::string_view word) {
+                    return std::any_of(
+                        words.begin() + 1, words.end(), [&](auto w) { return SameText(w, word); });
+                };
+                if (SameText(words[0], "VERSION"))
+                    pipelining_ = std::any_of(words.begin() + 1, words.end(),
+                        [](auto w) { return TryStrToInt(w).value_or(0) >= 2; });
+                else if (SameText(words[0], "OVER"))
+                    over = true;
+                else if (SameText(words[0], "LIST"))
+                    listsOverviewFormat_ = hasWord("OVERVIEW.FMT");
+            });
+        }
+        overview_ = over ? TOverview::TryOver : TOverview::TryXOver;
+    }
+    return overview_ != TOverview::None;
+}
+
+int TmsNNTP::Depth() const
+{
+    return pipelining_ ? std::clamp(PipelineDepth, 1, MaxPipelineDepth) : 1;
+}
+
+// Ranges are as wide as span, whatever the count: gaps in the numbering
+// make a range hold fewer headers than numbers. A range that reaches the
+// group's last article reaches one number past it, so that its answer tells
+// whether the group ends there.
+auto TmsNNTP::PlanRanges(int32_t first, int64_t budget, int span, size_t most) const -> std::vector<TRange>
+{
+    std::vector<TRange> ranges;
+    int64_t start = first;
+    while (true) {
+        int64_t last = start + span - 1;
+        const bool final = last >= lastArticle_;
+        if (final)
+            ++last;
+        last = std::min<int64_t>(last, INT32_MAX);
+        ranges.push_back({ int32_t(start), int32_t(last), final });
+        budget -= span;
+        if (final || budget <= 0 || ranges.size() >= most || last == INT32_MAX)
+            return ranges;
+        start = last + 1;
+    }
+}
+
+std::string TmsNNTP::RangeCommand(const TRange& range) const
+{
+    const char* command
+        = overview_ == TOverview::XOver || overview_ == TOverview::TryXOver ? "XOVER " : "OVER ";
+    return command + std::to_string(range.first) + "-" + std::to_string(range.last);
+}
+
+auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after)
+    -> std::optional<TOverviewBatch>
+{
+    const bool known = overview_ == TOverview::Over || overview_ == TOverview::XOver;
+    const bool formatAhead = !overviewFormat_ && listsOverviewFormat_ && Depth() > 1;
+    // Commands are sent ahead only to a server that has shown or announced
+    // overview; the format list takes one place in the pipeline.
+    const size_t most = known || overview_ == TOverview::TryOver ? size_t(Depth()) : 1;
+    const std::vector<TRange> ranges
+        = PlanRanges(first, budget, span, std::max<size_t>(1, most - formatAhead));
+    std::vector<std::string> lines;
+    if (formatAhead)
+        lines.push_back("LIST OVERVIEW.FMT");
+    for (const TRange& range : ranges)
+        lines.push_back(RangeCommand(range));
+    std::vector<TAnswer> answers = Exchange(lines, std::min(MaxOverviewBlock, MaxArticleSize));
+    std::optional<TAnswer> formatAnswer;
+    if (formatAhead) {
+        formatAnswer = std::move(answers.front());
+        answers.erase(answers.begin());
+    }
+
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const std::string& reply = answers[i].reply;
+        if (IsOverviewAnswer(reply))
+            continue;
+        // A server that has no overview says so to the first command.
+        if (!known && i == 0 && !IsReplyCode(reply, "480")) {
+            overview_ = TOverview::None;
+            return std::nullopt;
+        }
+        RaiseSocketError(reply);
+    }
+    if (!known)
+        overview_ = overview_ == TOverview::TryOver ? TOverview::Over : TOverview::XOver;
+    if (!overviewFormat_) {
+        // Asked on its own when it could not go with the ranges: a server of
+        // the older kind (no CAPABILITIES) once it has shown overview.
+        if (!formatAhead && (listsOverviewFormat_ || !pipelining_))
+            formatAnswer = Exchange({ "LIST OVERVIEW.FMT" }, MaxSmallList).front();
+        TakeOverviewFormat(formatAnswer);
+    }
+
+    TOverviewBatch batch;
+    batch.last = ranges.back().last;
+    for (size_t i = 0; i < answers.size(); ++i)
+        ReadRangeItems(answers[i], ranges[i], after, batch);
+    batch.groupEnded
+        = ranges.back().final && (batch.items.empty() || batch.items.back()->Number < ranges.back().last);
+    return batch;
+}
+
+// Without the list the lines still carry the seven fixed fields.
+void TmsNNTP::TakeOverviewFormat(const std::optional<TAnswer>& answer)
+{
+    if (answer && IsReplyCode(answer->reply, "215"))
+        overviewFormat_ = TOverviewFormat::FromList(answer->data);
+    else
+        overviewFormat_ = TOverviewFormat();
+}
+
+// Lines outside the range, or not after the header before them, would take
+// a header twice or walk backwards; they are passed over like lines that
+// name no article.
+void TmsNNTP::ReadRangeItems(
+    const TAnswer& answer, const TRange& range, int32_t& after, TOverviewBatch& batch) const
+{
+    if (!IsReplyCode(answer.reply, "224"))
+        return;
+    ForEachDataLine(answer.data, [&](std::string_view line) {
+        auto item = std::make_unique<TmsNgInfoItem>();
+        if (!ReadOverviewLine(line, *overviewFormat_, *item))
+            return;
+        if (item->Number < range.first || item->Number > range.last || item->Number <= after)
+            return;
+        after = item->Number;
+        batch.items.push_back(std::move(item));
+    });
+}
+
+void TmsNNTP::PickCandidates(const TOverviewBatch& batch, int64_t budget)
+{
+    candidates_.clear();
+    if (!WillFetchArticle || Depth() < 2)
+        return;
+    for (const auto& item : batch.items) {
+        if (budget-- <= 0)
+            break;
+        if (WillFetchArticle(*item))
+            candidates_.push_back(item->Number);
+    }
+}
+
+auto TmsNNTP::Exchange(const std::vector<std::string>& lines, int64_t maxData) -> std::vector<TAnswer>
+{
+    RequireIdle();
+    const TBusy busy(*this);
+    DropInFlight();
+    for (int attempt = 0;; ++attempt) {
+        for (const std::string& line : lines)
+            SendLine(line);
+        std::vector<TAnswer> answers;
+        {
+            const TFlagScope quiet(anyReplyIsAnswer_, true);
+            for (size_t i = 0; i < lines.size(); ++i)
+                answers.push_back(ReadAnswer(maxData));
+        }
+        const bool refused = std::any_of(
+            answers.begin(), answers.end(), [](const TAnswer& a) { return IsReplyCode(a.reply, "480"); });
+        if (!refused || attempt > 0 || UserName.empty())
+            return answers;
+        LogIn();
+    }
+}
+
+auto TmsNNTP::ReadAnswer(int64_t maxData) -> TAnswer
+{
+    ReadServerReply();
+    TAnswer answer { LastReply, {} };
+    if (IsDataReply(answer.reply)) {
+        TMemoryStream data;
+        ReadMultiLine(data, -1, maxData);
+        answer.data = std::string(data.View());
+    }
+    return answer;
+}
+
+void TmsNNTP::FinishPipeline()
+{
+    if (inFlight_.empty())
+        return;
+    RequireIdle();
+    const TBusy busy(*this);
+    DropInFlight();
+}
+
+void TmsNNTP::DropInFlight()
+{
+    while (!inFlight_.empty())
+        DropOldestInFlight();
+}
+
+// An article sent for and then not asked for: read and forgotten, whatever
+// the reply.
+void TmsNNTP::DropOldestInFlight()
+{
+    const int32_t number = inFlight_.front();
+    inFlight_.pop_front();
+    const TFlagScope quiet(anyReplyIsAnswer_, true);
+    ReadServerReply();
+    if (LastReply[0] != '2')
+        return;
+    TMemoryStream unused;
+    ReadMultiLine(unused, -1, MaxArticleSize);
+    serverArticle_ = number;
+}
+
+void TmsNNTP::FillPipeline()
+{
+    if (candidates_.empty() || inFlight_.size() >= size_t(Depth()) || !Connected())
+        return;
+    RequireIdle();
+    const TBusy busy(*this);
+    TopUpPipeline();
+}
+
+void TmsNNTP::TopUpPipeline()
+{
+    while (!candidates_.empty() && inFlight_.size() < size_t(Depth())) {
+        SendArticleCommand(candidates_.front());
+        candidates_.pop_front();
+    }
+}
+
+void TmsNNTP::SendArticleCommand(int32_t number)
+{
+    SendLine("ARTICLE " + std::to_string(number));
+    inFlight_.push_back(number);
+}
+
 void TmsNNTP::RetrieveArticle()
 {
     RequireIdle();
@@ -407,6 +841,10 @@ void TmsNNTP::RetrieveArticleByNumber(int32_t number)
     RequireIdle();
     RequireGroup();
     RequireArticle();
+    if (UseOverview) {
+        FetchArticle(number);
+        return;
+    }
     SetCurrentArticle(number);
     ReadArticle("");
 }
@@ -419,10 +857,17 @@ int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
     buffer.SetPosition(0);
     TmsHeaders headers;
     headers.LoadFromStream(buffer);
-    const auto lines = TryStrToInt(Trim(headers.GetFieldValue("LINES")));
-    if (!lines || *lines < 0)
-        return -1;
-    return std::min(*lines, MaxEstimatedLines);
+    return LineCountOf(headers);
+}
+
+int32_t TmsNNTP::HeaderLineCount(int32_t number) const
+{
+    // The harvest fetches the header taken last.
+    for (int i = HeaderList.Count() - 1; i >= 0; --i) {
+        if (HeaderList.Entries(i).Number == number)
+            return LineCountOf(HeaderList.Entries(i));
+    }
+    return -1;
 }
 
 void TmsNNTP::ReadArticle(std::string_view ref)
@@ -431,6 +876,16 @@ void TmsNNTP::ReadArticle(std::string_view ref)
     RequireArticle();
     if (!IsSafeArgument(ref))
         RaiseSocketError(std::string(SInvalidArgument));
+    if (UseOverview) {
+        if (const std::optional<int32_t> number = ArticleNumberOf(ref)) {
+            FetchArticle(*number);
+            return;
+        }
+        if (ref.empty())
+            CatchUpServerArticle();
+        FetchArticleNow(ref, ref.empty() ? HeaderLineCount(currentArticle_) : -1);
+        return;
+    }
     TMemoryStream buffer;
     const int32_t lines = ReadLineCount(ref, buffer);
     article_->Clear();
@@ -443,6 +898,79 @@ void TmsNNTP::ReadArticle(std::string_view ref)
         article_->LoadFromStream(buffer);
     }
     Fire(OnArticleRetrieved);
+}
+
+// The article may have been sent for ahead; then its reply is next, once
+// those of articles sent for and not asked for are read.
+void TmsNNTP::FetchArticle(int32_t number)
+{
+    RequireIdle();
+    RequireArticle();
+    const int32_t lines = HeaderLineCount(number);
+    {
+        const TBusy busy(*this);
+        while (!candidates_.empty() && candidates_.front() <= number)
+            candidates_.pop_front();
+        while (!inFlight_.empty() && inFlight_.front() != number)
+            DropOldestInFlight();
+        if (inFlight_.empty())
+            SendArticleCommand(number);
+        // The next articles are on their way while this one is read.
+        TopUpPipeline();
+        inFlight_.pop_front();
+        ReadArticleReply("ARTICLE " + std::to_string(number), lines);
+        SetCurrent(number);
+        LoadArticle();
+    }
+    Fire(OnArticleRetrieved);
+}
+
+void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
+{
+    RequireIdle();
+    {
+        const TBusy busy(*this);
+        DropInFlight();
+        const std::string command = WithArgument("ARTICLE", ref);
+        SendLine(command);
+        ReadArticleReply(command, lines);
+        LoadArticle();
+    }
+    Fire(OnArticleRetrieved);
+}
+
+// Reads the reply to an ARTICLE command already sent and the article into
+// articleText_. A 480 logs in and sends the command once more; the commands
+// sent after it met the same refusal.
+void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines)
+{
+    {
+        const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
+        ReadServerReply();
+    }
+    if (!UserName.empty() && IsReplyCode(LastReply, "480")) {
+        // They are asked for again in their turn.
+        candidates_.insert(candidates_.begin(), inFlight_.begin(), inFlight_.end());
+        DropInFlight();
+        LogIn();
+        SendLine(command);
+        ReadServerReply();
+    }
+    if (LastReply[0] != '2')
+        RaiseSocketError(LastReply);
+    article_->Clear();
+    articleText_.Clear();
+    TLineCountProbe probe(articleText_);
+    ReadMultiLine(articleText_, lines, MaxArticleSize, [&] { return probe(); });
+}
+
+// The decoder lets the event loop run between parts; the caller holds the
+// busy stretch.
+void TmsNNTP::LoadArticle()
+{
+    articleText_.SetPosition(0);
+    article_->LoadFromStream(articleText_);
+    articleText_.Clear();
 }
 
 void TmsNNTP::RetrieveNewsGroupList()
@@ -477,6 +1005,17 @@ void TmsNNTP::Open()
     TmsMailBase::Open();
 }
 
+void TmsNNTP::Close()
+{
+    overview_ = TOverview::Unknown;
+    pipelining_ = false;
+    listsOverviewFormat_ = false;
+    overviewFormat_.reset();
+    inFlight_.clear();
+    candidates_.clear();
+    TmsMailBase::Close();
+}
+
 void TmsNNTP::StartSession()
 {
     RequireIdle();
@@ -487,11 +1026,17 @@ void TmsNNTP::StartSession()
         LogIn();
 }
 
+// Articles still on their way are not worth waiting for: without a QUIT
+// the server simply sees the connection end.
 void TmsNNTP::EndSession()
 {
     RequireIdle();
     const TBusy busy(*this);
     newsGroup_.clear();
+    if (!inFlight_.empty()) {
+        Close();
+        return;
+    }
     try {
         SendLine("QUIT");
         ReadReplyWithin(LastReply, QuitWaitSeconds);

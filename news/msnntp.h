@@ -17,14 +17,22 @@
 // connection" without sending anything. Cancel works at any time, and the
 // client's own events fire between commands, so their handlers may issue
 // commands (the harvest fetches articles from OnNextHeaderRetrieved).
+//
+// UseOverview (below) saves round trips, which is what makes a walk across
+// the internet fast; a bare component speaks the plain command sequences.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "message/msmsg.h"
 #include "news/msnwscls.h"
+#include "news/overview.h"
 #include "transport/kttypes.h"
 #include "transport/msmb.h"
 
@@ -82,6 +90,46 @@ public:
     // and never to more than this.
     int64_t MaxArticleSize = DefaultMaxBlockSize;
 
+    // Fewer round trips per header and per picture. Off on a bare
+    // component, which then walks with one HEAD and one NEXT per article and
+    // fetches with STAT, HEAD and ARTICLE; the program and lumigrab-harvest
+    // turn it on. With it:
+    // - RetrieveHeaders reads the headers from the server's overview
+    //   database, OverviewRangeSize articles per OVER (or XOVER) command,
+    //   when the server offers one. Whether it does is asked once per
+    //   connection (CAPABILITIES lists OVER, else XOVER answers 224); a
+    //   server without one gets the HEAD walk. Each overview line becomes a
+    //   header entry holding "Subject:", "From:", "Date:", "Message-ID:",
+    //   "References:", "Bytes:", "Lines:" and the extra fields that LIST
+    //   OVERVIEW.FMT names, as header lines, with Number set. The events,
+    //   Count, Append, LastHeaderNumber, and CurrentArticle while
+    //   OnNextHeaderRetrieved runs are as in the HEAD walk, and commands
+    //   that work on the current article (RetrieveArticle, NextArticle,
+    //   RetrieveHeader) find it there. After the walk CurrentArticle is the
+    //   last header taken. A group without articles ends the walk with
+    //   OnLastHeaderRetrieved rather than with the server's error reply.
+    // - RetrieveArticleByNumber and ReadArticle send one ARTICLE; the line
+    //   count for OnProgress comes from the article's entry in HeaderList,
+    //   or from its own header block as it arrives. Events, progress and
+    //   errors are those of the three-command fetch.
+    // - During an overview walk, the ARTICLE commands of the headers that
+    //   WillFetchArticle picks are sent up to PipelineDepth ahead of their
+    //   replies (RFC 3977 pipelining, to servers that announce version 2).
+    //   Articles, events and errors still come in order; an article sent
+    //   for and then not asked for is read and dropped before the next
+    //   command. GROUP and AUTHINFO are never sent ahead.
+    bool UseOverview = false;
+    // Articles asked for per overview command.
+    int OverviewRangeSize = 1000;
+    // Most ARTICLE commands (and overview commands) awaiting their replies
+    // at once; 1 sends none ahead. Held to 1 to 4.
+    int PipelineDepth = 4;
+    // Asked during an overview walk about each header read ahead, before
+    // its OnNextHeaderRetrieved fires: true when the handler is going to
+    // fetch that article with RetrieveArticleByNumber. A wrong guess costs
+    // only the transfer of an article nobody reads. THarvest sets it.
+    std::function<bool(const TmsNgInfoItem& header)> WillFetchArticle;
+
     // Num = index in HeaderList of the header just added.
     TmsNumNotifyEvent OnNextHeaderRetrieved;
     TNotifyEvent OnArticleRetrieved;
@@ -122,6 +170,9 @@ public:
 
     void CheckReply(const std::string& reply) override;
     void Open() override;
+    // Also forgets what the server offered and what was sent ahead: a new
+    // connection asks again.
+    void Close() override;
     void StartSession() override;
     void EndSession() override;
 
@@ -131,6 +182,41 @@ protected:
 
 private:
     class TBusy;
+
+    // What the connection's server offers for overview walks.
+    enum class TOverview {
+        Unknown,
+        // CAPABILITIES lists OVER; the first answer confirms it.
+        TryOver,
+        // No OVER listed; the first XOVER answer tells.
+        TryXOver,
+        Over,
+        XOver,
+        None,
+    };
+
+    // One reply and, after a 2xx reply, its data block.
+    struct TAnswer {
+        std::string reply;
+        std::string data;
+    };
+
+    // A stretch of article numbers asked for with one overview command.
+    struct TRange {
+        int32_t first;
+        int32_t last;
+        // Reaches past the group's last article as GROUP reported it.
+        bool final;
+    };
+
+    // The headers one round of overview commands brought.
+    struct TOverviewBatch {
+        std::vector<std::unique_ptr<TmsNgInfoItem>> items;
+        // The last number asked for.
+        int32_t last = 0;
+        // Nothing beyond the last item: the group ends there.
+        bool groupEnded = false;
+    };
 
     TmsArticle* article_ = nullptr;
     // While a command waits for its reply or its article is decoded, other
@@ -149,6 +235,25 @@ private:
     int32_t lastArticle_ = 0;
     int32_t currentArticle_ = 0;
     int32_t lastHeaderNumber_ = -1;
+    // The server's current article as the replies read so far left it;
+    // CurrentArticle may be ahead of it during an overview walk.
+    int32_t serverArticle_ = 0;
+
+    // Per connection.
+    TOverview overview_ = TOverview::Unknown;
+    // The server announced RFC 3977 (VERSION 2), which must take pipelining.
+    bool pipelining_ = false;
+    bool listsOverviewFormat_ = false;
+    std::optional<TOverviewFormat> overviewFormat_;
+    // ARTICLE commands sent whose replies are not read yet, oldest first.
+    std::deque<int32_t> inFlight_;
+    // Articles the walk's handler is expected to fetch, not sent for yet.
+    std::deque<int32_t> candidates_;
+    // The text of the article being fetched.
+    TMemoryStream articleText_;
+    // Every reply is an answer, none an error: for questions whose "no" is
+    // an ordinary answer, and for replies nobody waits for any more.
+    bool anyReplyIsAnswer_ = false;
 
     // Raises "Another command is in progress on this connection" while a
     // command waits for its reply or its article is decoded.
@@ -170,6 +275,49 @@ private:
     void LogIn();
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     void Fire(const TNotifyEvent& event);
+
+    void HeadWalk(int count);
+    // False, with nothing taken, when the server has no overview.
+    bool OverviewWalk(int count);
+    // Asks the server what it offers, once per connection; false when it
+    // has no overview for certain.
+    bool DetectOverview();
+    std::optional<TOverviewBatch> ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after);
+    std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
+    std::string RangeCommand(const TRange& range) const;
+    // Sends the lines at once and reads their replies; replies are not
+    // checked. A 480 logs in (with a UserName) and sends them all again once.
+    std::vector<TAnswer> Exchange(const std::vector<std::string>& lines, int64_t maxData);
+    TAnswer ReadAnswer(int64_t maxData);
+    void TakeOverviewFormat(const std::optional<TAnswer>& answer);
+    void ReadRangeItems(
+        const TAnswer& answer, const TRange& range, int32_t& after, TOverviewBatch& batch) const;
+    // The headers of the batch that WillFetchArticle picks, up to budget.
+    void PickCandidates(const TOverviewBatch& batch, int64_t budget);
+    int Depth() const;
+
+    // Reads (and drops) the replies of everything sent ahead.
+    void FinishPipeline();
+    // The same inside a busy stretch.
+    void DropInFlight();
+    void DropOldestInFlight();
+    // Sends ARTICLE for the candidates until PipelineDepth await replies.
+    void FillPipeline();
+    void TopUpPipeline();
+    void SendArticleCommand(int32_t number);
+    // ARTICLE n in one command, sent ahead or now.
+    void FetchArticle(int32_t number);
+    // ARTICLE ref, not sent ahead.
+    void FetchArticleNow(std::string_view ref, int32_t lines);
+    void ReadArticleReply(const std::string& command, int32_t lines);
+    void LoadArticle();
+    // The line count of the article's entry in HeaderList; -1 when it has
+    // none.
+    int32_t HeaderLineCount(int32_t number) const;
+    // Moves the server to CurrentArticle when an overview walk or articles
+    // sent ahead left it elsewhere.
+    void CatchUpServerArticle();
+    void SetCurrent(int32_t number);
 };
 
 } // namespace lumigrab

@@ -759,12 +759,14 @@ void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
     OnProgress(this, int(std::llround(double(stream.Position()) * 100.0 / double(expectedBytes))));
 }
 
-void TktSocket::ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize)
+void TktSocket::ReadMultiLine(
+    TStream& stream, int expectedSize, int64_t maxSize, const TExpectedSizeProbe& probe)
 {
     RequireSession();
-    int64_t expectedBytes = expectedSize;
-    if (SizeInLines && expectedSize != -1)
-        expectedBytes *= kBytesPerLine;
+    const auto toBytes
+        = [this](int size) { return SizeInLines && size != -1 ? size * kBytesPerLine : int64_t(size); };
+    int64_t expectedBytes = toBytes(expectedSize);
+    bool sizeKnown = expectedSize != -1 || !probe;
     const int64_t first = stream.Position();
     std::string lines;
     StartTimer();
@@ -777,6 +779,12 @@ void TktSocket::ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize
             lines.clear();
             const bool ended = d_->received.TakeDataLines(lines);
             stream.WriteString(lines);
+            if (!sizeKnown) {
+                if (const std::optional<int> size = probe()) {
+                    sizeKnown = true;
+                    expectedBytes = toBytes(*size);
+                }
+            }
             // Each chunk restarts the time-out, so only the size can stop a
             // block that never ends.
             const int64_t held

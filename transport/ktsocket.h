@@ -106,12 +106,18 @@ public:
     // CheckReply. A line longer than MaxReplyLine raises ESocketError
     // "Reply line longer than 65536 bytes" and closes the connection.
     void ReadReply(std::string& reply);
+    // Asked while a data block arrives without an expected size, after each
+    // chunk: the size (as expectedSize counts it; -1 for none) once it can
+    // tell, for instance from a header block that has arrived; nothing
+    // while it cannot.
+    using TExpectedSizeProbe = std::function<std::optional<int>()>;
     // Appends a data block up to (not including) its terminating "." line;
     // lines keep their CR LF, dot-stuffing is undone. expectedSize is -1
     // when unknown; with SizeInLines it counts lines. A block of more than
     // maxSize bytes raises ESocketError "Data block larger than N bytes"
     // and closes the connection; stream keeps what arrived before.
-    void ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize = DefaultMaxBlockSize);
+    void ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize = DefaultMaxBlockSize,
+        const TExpectedSizeProbe& probe = {});
 
     // Called by ReadReply with every reply line; raises on an error reply.
     virtual void CheckReply(const std::string& reply) = 0;

@@ -350,6 +350,7 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     group->articleReplies[1] = reply;
     group->texts[2] = "Subject: gone \x1b]0;title\a now\r\nLines: 200\r\n\r\nbody\r\n";
     group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
+    group->overrides["ARTICLE 2"] = group->overrides["STAT 2"];
 
     const fs::path folder = scratch.Path() / "pictures";
     Run("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());

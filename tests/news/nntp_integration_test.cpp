@@ -30,6 +30,7 @@ const char* const PictureGroup = "lumigrab.test.pictures";
 const char* const HostileGroup = "lumigrab.test.pictures.more";
 const char* const TextGroup = "lumigrab.test.text";
 const char* const EmptyGroup = "lumigrab.test.empty";
+const char* const OverviewGroup = "lumigrab.test.overview";
 constexpr int TextArticles = 30;
 
 std::string Environment(const char* name)
@@ -244,6 +245,157 @@ TEST_F(InnTest, HarvestOfHostileNamesStaysInItsFolder)
     std::remove("/tmp/lumigrab-evil.gif");
     HarvestAndCheck(HostileGroup);
     EXPECT_FALSE(fs::exists("/tmp/lumigrab-evil.gif"));
+}
+
+// The same fields, whichever walk took them.
+TEST_F(InnTest, OverviewWalkTakesWhatTheHeadWalkTakes)
+{
+    const auto walk = [&](bool useOverview) {
+        client.UseOverview = useOverview;
+        client.SetNewsGroup(EmptyGroup);
+        client.SetNewsGroup(TextGroup);
+        client.RetrieveHeaders(0, false);
+        std::vector<std::vector<std::string>> fields;
+        for (int i = 0; i < client.HeaderList.Count(); ++i) {
+            const TmsNgInfoItem& entry = client.HeaderList.Entries(i);
+            fields.push_back({ std::to_string(entry.Number) });
+            for (const char* name : { "Subject", "From", "Date", "Message-ID", "Lines" })
+                fields.back().push_back(entry.GetFieldValue(name));
+        }
+        return fields;
+    };
+    const auto byHead = walk(false);
+    const auto sent = RecordSentLines(client);
+    EXPECT_EQ(walk(true), byHead);
+    EXPECT_EQ(byHead.size(), size_t(TextArticles));
+    EXPECT_EQ(*sent,
+        (std::vector<std::string> { "GROUP lumigrab.test.empty", "GROUP lumigrab.test.text", "CAPABILITIES",
+            "LIST OVERVIEW.FMT", "OVER 1-1001" }));
+}
+
+TEST_F(InnTest, OverviewHarvestKeepsWhatTheHeadWalkKeeps)
+{
+    client.UseOverview = true;
+    const auto sent = RecordSentLines(client);
+    HarvestAndCheck(PictureGroup);
+    HarvestAndCheck(HostileGroup);
+    for (const std::string& line : *sent)
+        EXPECT_TRUE(line.starts_with("GROUP ") || line.starts_with("ARTICLE ") || line.starts_with("OVER ")
+            || line == "CAPABILITIES" || line == "LIST OVERVIEW.FMT")
+            << line;
+}
+
+// A group with gaps in its numbering and an article its overview lists
+// although its file is gone, walked in ranges of four.
+class InnOverviewTest : public InnTest {
+protected:
+    std::vector<int32_t> listed;
+    // "> command" and "< reply" in the order sent and received.
+    std::vector<std::string> transcript;
+
+    void SetUp() override
+    {
+        InnTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        client.UseOverview = true;
+        client.OverviewRangeSize = 4;
+        for (const std::string& number : ExpectedOrder(OverviewGroup, ".numbers"))
+            listed.push_back(std::stoi(number));
+        client.OnLineSent = [this](TObject*, const std::string& line) { transcript.push_back("> " + line); };
+        client.OnLineReceived
+            = [this](TObject*, const std::string& line) { transcript.push_back("< " + line); };
+    }
+
+    void TearDown() override
+    {
+        client.OnLineSent = nullptr;
+        client.OnLineReceived = nullptr;
+    }
+
+    // Whether an ARTICLE command went out while the reply to an earlier
+    // one was still to come.
+    bool ArticlesWereSentAhead() const
+    {
+        int articlesAwaited = 0;
+        for (const std::string& line : transcript) {
+            if (line.starts_with("> ARTICLE ") && articlesAwaited++ > 0)
+                return true;
+            if (line.starts_with("< 220 ") || line.starts_with("< 423 "))
+                --articlesAwaited;
+        }
+        return false;
+    }
+};
+
+TEST_F(InnOverviewTest, BatchesOfAnyCountTakeEveryListedHeaderOnce)
+{
+    int lastSignals = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
+    for (const int count : { 1, 3, 4, 7, 0 }) {
+        SCOPED_TRACE(count);
+        client.SetNewsGroup(TextGroup);
+        client.SetNewsGroup(OverviewGroup);
+        lastSignals = 0;
+        client.HeaderList.Clear();
+        for (int walk = 0; lastSignals == 0 && walk <= int(listed.size()); ++walk) {
+            const int before = client.HeaderList.Count();
+            client.RetrieveHeaders(count, true);
+            if (lastSignals == 0)
+                EXPECT_EQ(client.HeaderList.Count() - before, count);
+        }
+        EXPECT_EQ(HeaderNumbers(client), listed);
+        EXPECT_EQ(lastSignals, 1);
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(InnOverviewTest, HarvestAsksAheadAndGoesOnPastAMissingArticle)
+{
+    ScopedTempDir folder;
+    THarvest harvest(client, folder.Path().string());
+    std::vector<std::string> kept, skipped;
+    harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+    harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
+        skipped.push_back(subject + ": " + reason);
+    };
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.SetNewsGroup(OverviewGroup);
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, ExpectedOrder(OverviewGroup));
+    ExpectExactlyThePictures(folder.Path(), OverviewGroup);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_TRUE(skipped[0].starts_with("ov12.jpg (1/1): Gone from the server (423 ")) << skipped[0];
+    EXPECT_TRUE(ArticlesWereSentAhead());
+    EXPECT_TRUE(client.Connected());
+}
+
+TEST_F(InnOverviewTest, CancelWhileArticlesAreOnTheirWay)
+{
+    ScopedTempDir folder;
+    THarvest harvest(client, folder.Path().string());
+    std::vector<std::string> kept;
+    harvest.OnPictureKept = [&](const std::string& path) {
+        kept.push_back(fs::path(path).filename());
+        if (kept.size() == 2)
+            client.Cancel();
+    };
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.SetNewsGroup(OverviewGroup);
+    EXPECT_THROW(client.RetrieveHeaders(0, true), ECanceledError);
+    const std::vector<std::string> expected = ExpectedOrder(OverviewGroup);
+    EXPECT_EQ(kept, std::vector<std::string>(expected.begin(), expected.begin() + 2));
+    EXPECT_TRUE(ArticlesWereSentAhead());
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(errors.empty());
+
+    // The next connection starts clean.
+    client.OnNextHeaderRetrieved = nullptr;
+    client.SetNewsGroup(TextGroup);
+    client.RetrieveHeaders(3, false);
+    EXPECT_EQ(HeaderNumbers(client), (std::vector<int32_t> { 1, 2, 3 }));
 }
 
 // lumigrab-harvest, run as a command.

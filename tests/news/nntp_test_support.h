@@ -58,6 +58,12 @@ struct FakeGroup {
     // Replies to ARTICLE while the number is the current one, in place of
     // the text ("430 ..." for an article taken down after its HEAD).
     std::map<int, std::optional<std::string>> articleReplies;
+    // The overview the server offers: none (CAPABILITIES and XOVER are
+    // unknown commands), OVER announced by an RFC 3977 server, or XOVER of
+    // an older server that knows no CAPABILITIES.
+    enum class Overview { None, Over, XOver } overview = Overview::None;
+    // Numbers the overview lists although the server no longer has them.
+    std::set<int> listedButGone;
 
     std::string Found() const
     {
@@ -67,11 +73,60 @@ struct FakeGroup {
 
     bool Present(int number) const { return number >= 1 && number <= count && !missing.contains(number); }
 
-    std::string HeaderBlock() const
+    std::string HeaderBlock() const { return HeaderBlockOf(current); }
+
+    std::string HeaderBlockOf(int number) const
     {
-        if (const auto text = texts.find(current); text != texts.end())
+        if (const auto text = texts.find(number); text != texts.end())
             return text->second.substr(0, text->second.find("\r\n\r\n") + 2);
-        return "Subject: article " + std::to_string(current) + "\r\n" + articleHeaders;
+        return "Subject: article " + std::to_string(number) + "\r\n" + articleHeaders;
+    }
+
+    static std::string FieldOf(const std::string& headers, const std::string& name)
+    {
+        const size_t start = headers.find(name + ": ");
+        if (start == std::string::npos)
+            return "";
+        const size_t value = start + name.size() + 2;
+        return headers.substr(value, headers.find("\r\n", value) - value);
+    }
+
+    // Subject, From, Date, Message-ID, References, Bytes, Lines, Xref.
+    std::string OverviewLine(int number) const
+    {
+        const std::string headers = HeaderBlockOf(number);
+        const std::string n = std::to_string(number);
+        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t<" + n + "@test>\t\t100\t"
+            + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
+    }
+
+    std::string OverviewReply(const std::string& range) const
+    {
+        const size_t dash = range.find('-');
+        const int first = std::stoi(range.substr(0, dash));
+        const int last = dash + 1 < range.size() ? std::stoi(range.substr(dash + 1)) : count;
+        std::string lines;
+        for (int number = std::max(first, 1); number <= std::min(last, count); ++number) {
+            if (Present(number) || listedButGone.contains(number))
+                lines += OverviewLine(number);
+        }
+        if (lines.empty() && overview == Overview::Over)
+            return "423 no articles in " + range + "\r\n";
+        return "224 overview follows\r\n" + lines + ".\r\n";
+    }
+
+    std::optional<std::string> OverviewCommand(const std::string& command) const
+    {
+        if (overview == Overview::Over && command == "CAPABILITIES")
+            return std::string("101 capabilities\r\nVERSION 2\r\nREADER\r\nOVER\r\nLIST ACTIVE "
+                               "OVERVIEW.FMT\r\n.\r\n");
+        if (command == "LIST OVERVIEW.FMT")
+            return std::string("215 format\r\nSubject:\r\nFrom:\r\nDate:\r\nMessage-ID:\r\nReferences:\r\n"
+                               ":bytes\r\n:lines\r\nXref:full\r\n.\r\n");
+        const std::string word = overview == Overview::Over ? "OVER " : "XOVER ";
+        if (command.starts_with(word))
+            return OverviewReply(command.substr(word.size()));
+        return std::nullopt;
     }
 
     std::string ArticleData() const
@@ -123,10 +178,21 @@ struct FakeGroup {
         }
         if (command == "HEAD")
             return "221 " + Found() + HeaderBlock() + ".\r\n";
+        if (command.starts_with("ARTICLE ")) {
+            const int number = std::stoi(command.substr(8));
+            if (!Present(number))
+                return std::string("423 no such article number in this group\r\n");
+            current = number;
+            return Reply("ARTICLE");
+        }
         if (command == "ARTICLE") {
             if (auto reply = articleReplies.find(current); reply != articleReplies.end())
                 return reply->second;
             return "220 " + Found() + std::string(ReplyPause) + ArticleData() + ".\r\n";
+        }
+        if (overview != Overview::None) {
+            if (auto reply = OverviewCommand(command))
+                return reply;
         }
         if (command == "QUIT")
             return std::string("205 bye\r\n");

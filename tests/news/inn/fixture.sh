@@ -38,6 +38,17 @@ remove_instance() {
     rm -rf "$dir"
 }
 
+# Gaps in the overview group's numbering (cancelled articles), and an
+# article its overview lists although its file is gone from the spool.
+make_overview_gaps() {
+    dir=$1
+    group=lumigrab.test.overview
+    while read -r id; do
+        INNCONF="$dir/etc/inn.conf" /usr/lib/news/bin/ctlinnd -s cancel "$id" || return 1
+    done <"$dir/expected/$group.cancel"
+    rm "$dir/spool/articles/lumigrab/test/overview/$(cat "$dir/expected/$group.gone")"
+}
+
 case "${1:-}" in
 setup)
     dir=$2
@@ -57,7 +68,8 @@ setup)
     for attempt in 1 2; do
         if mkdir -m 755 "$dir" &&
             "$here/inn-server.sh" start "$dir" "$port" &&
-            python3 "$here/post-articles.py" --port "$port" --expected "$dir/expected"; then
+            python3 "$here/post-articles.py" --port "$port" --expected "$dir/expected" &&
+            make_overview_gaps "$dir"; then
             touch "$dir/ready"
             exit 0
         fi

@@ -28,7 +28,7 @@ write_conf() {
     port=$2
     # Settings that do not point into DIR come from the installed file; every
     # path and the listening address are overridden below.
-    grep -v -E '^(path(db|run|log|spool|articles|overview|incoming|tmp|outgoing|archive|http|etc)|port|bindaddress|ovmethod|hismethod|artcutoff|maxartsize|localmaxartsize|mta|mailcmd|domain|pathhost|docancels|pgpverify|doinnwatch|nnrpdloadlimit|initialtimeout|clienttimeout|tlscafile|tlscapath|tlscertfile|tlskeyfile):' \
+    grep -v -E '^(path(db|run|log|spool|articles|overview|incoming|tmp|outgoing|archive|http|etc)|port|bindaddress|ovmethod|hismethod|artcutoff|maxartsize|localmaxartsize|mta|mailcmd|domain|pathhost|docancels|pgpverify|doinnwatch|nnrpdloadlimit|initialtimeout|clienttimeout|nnrpdcheckart|tlscafile|tlscapath|tlscertfile|tlskeyfile):' \
         /etc/news/inn.conf >"$dir/etc/inn.conf"
     cat >>"$dir/etc/inn.conf" <<CONF
 domain:          localdomain
@@ -60,6 +60,8 @@ doinnwatch:      false
 nnrpdloadlimit:  0
 initialtimeout:  60
 clienttimeout:   600
+# The overview test group lists an article whose file the fixture removes.
+nnrpdcheckart:   false
 CONF
 }
 
@@ -159,7 +161,8 @@ start() {
     dir=$(realpath -m "$1")
     port=$2
     shift 2
-    [ $# -gt 0 ] || set -- lumigrab.test.pictures lumigrab.test.pictures.more lumigrab.test.empty lumigrab.test.text
+    [ $# -gt 0 ] || set -- lumigrab.test.pictures lumigrab.test.pictures.more lumigrab.test.empty lumigrab.test.text \
+        lumigrab.test.overview
     if [ -f "$dir/run/innd.pid" ] && kill -0 "$(cat "$dir/run/innd.pid")" 2>/dev/null; then
         echo "inn-server.sh: already running in $dir" >&2
         exit 1

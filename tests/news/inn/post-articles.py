@@ -25,9 +25,17 @@ from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, pl
 TEST_GROUP = "lumigrab.test.pictures"
 HOSTILE_GROUP = "lumigrab.test.pictures.more"
 TEXT_GROUP = "lumigrab.test.text"
+OVERVIEW_GROUP = "lumigrab.test.overview"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
 TEXT_ARTICLES = 30
+OVERVIEW_ARTICLES = 30
+# Cancelled by the fixture after posting: gaps in the numbering, one of them
+# wider than the tests' overview range of four.
+OVERVIEW_CANCELLED = (4, 5, 6, 7, 8, 17)
+# Its file is taken from the spool by the fixture: the overview still lists
+# it, ARTICLE answers 423.
+OVERVIEW_GONE = 12
 
 
 def picture_bytes(seed, size):
@@ -56,6 +64,12 @@ class Expectation:
     def keep_damaged(self, group, name, data):
         self.keep(group, name, data)
         self.damaged.setdefault(group, []).append(name)
+
+    def note(self, group, suffix, lines):
+        """Writes DIR/<group><suffix>, one entry a line."""
+        if self.root:
+            with open(os.path.join(self.root, group + suffix), "w") as file:
+                file.write("".join("%s\n" % line for line in lines))
 
     def write_lists(self):
         for suffix, lists in ((".list", self.names), (".damaged", self.damaged)):
@@ -157,6 +171,30 @@ def post_hostile_group(poster, expect):
     poster.post(plain_headers(g, "parent folder name"), uuencode("..", picture_bytes(23, 9000)))
 
 
+def post_overview_group(poster, expect):
+    """Pictures (every third article) among text notes, and one multi-part
+    post. The fixture then makes the gaps and takes one picture's file away;
+    DIR/<group>.numbers lists the numbers the overview keeps, .cancel the
+    message ids to cancel and .gone the number whose file goes."""
+    g = OVERVIEW_GROUP
+    for number in range(1, OVERVIEW_ARTICLES + 1):
+        message_id = "Message-ID: <overview-%d@lumigrab.test>" % number
+        if number % 3 == 0:
+            name = "ov%02d.jpg" % number
+            data = picture_bytes(100 + number, 8000)
+            poster.post(plain_headers(g, name + " (1/1)") + [message_id], [b"A picture:", b""] + uuencode(name, data))
+            if number not in OVERVIEW_CANCELLED and number != OVERVIEW_GONE:
+                expect.keep(g, name, data)
+        elif number == 20:
+            poster.post(plain_headers(g, "series (1/2)") + [message_id],
+                        uuencode("series.jpg", picture_bytes(number, 9000)))
+        else:
+            poster.post(plain_headers(g, "note %d" % number) + [message_id], text_lines(3 + number % 5))
+    expect.note(g, ".numbers", [n for n in range(1, OVERVIEW_ARTICLES + 1) if n not in OVERVIEW_CANCELLED])
+    expect.note(g, ".cancel", ["<overview-%d@lumigrab.test>" % n for n in OVERVIEW_CANCELLED])
+    expect.note(g, ".gone", [OVERVIEW_GONE])
+
+
 def post_text_group(poster):
     for i in range(TEXT_ARTICLES):
         poster.post(plain_headers(TEXT_GROUP, "text article %d" % (i + 1)), text_lines(5 + i % 7))
@@ -185,6 +223,7 @@ def main():
         post_picture_group(poster, expect)
         post_hostile_group(poster, expect)
         post_text_group(poster)
+        post_overview_group(poster, expect)
         if args.expected:
             expect.write_lists()
     poster.close()

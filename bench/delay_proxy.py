@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""A TCP proxy on 127.0.0.1 that holds every chunk back for a while in each
+direction, as a far-away server would: a round trip through it takes twice
+the delay longer. Bandwidth is not limited; order is kept.
+
+  delay_proxy.py LISTEN_PORT TARGET_PORT DELAY_MS
+
+Prints "ready" once it listens; runs until it is terminated.
+"""
+
+import asyncio
+import socket
+import sys
+
+
+def no_delay(writer):
+    sock = writer.get_extra_info("socket")
+    if sock is not None:
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+
+async def pump(reader, writer, delay):
+    """Copies reader to writer, each chunk delay seconds after it arrived."""
+    loop = asyncio.get_running_loop()
+    chunks = asyncio.Queue()
+
+    async def receive():
+        while True:
+            data = await reader.read(65536)
+            chunks.put_nowait((loop.time() + delay, data))
+            if not data:
+                return
+
+    async def send():
+        while True:
+            due, data = await chunks.get()
+            wait = due - loop.time()
+            if wait > 0:
+                await asyncio.sleep(wait)
+            if not data:
+                if writer.can_write_eof():
+                    writer.write_eof()
+                return
+            writer.write(data)
+            await writer.drain()
+
+    try:
+        await asyncio.gather(receive(), send())
+    except (ConnectionError, OSError):
+        pass
+
+
+async def serve(listen_port, target_port, delay):
+    async def connection(client_reader, client_writer):
+        try:
+            server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target_port)
+        except OSError:
+            client_writer.close()
+            return
+        no_delay(client_writer)
+        no_delay(server_writer)
+        await asyncio.gather(pump(client_reader, server_writer, delay), pump(server_reader, client_writer, delay))
+        for writer in (client_writer, server_writer):
+            writer.close()
+
+    server = await asyncio.start_server(connection, "127.0.0.1", listen_port)
+    print("ready", flush=True)
+    async with server:
+        await server.serve_forever()
+
+
+def main():
+    listen_port, target_port, delay_ms = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+    asyncio.run(serve(listen_port, target_port, delay_ms / 1000))
+
+
+if __name__ == "__main__":
+    main()

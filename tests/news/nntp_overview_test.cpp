@@ -1,0 +1,463 @@
+// Overview walks, one-command fetches and articles asked for ahead, against
+// a scripted server with OVER, with XOVER only, or without overview: the
+// exact commands, the order of what arrives and the walk's ends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+#include "nntp_test_support.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FakeGroup;
+using testing::HeaderNumbers;
+using testing::RecordSentLines;
+using testing::ReplyScript;
+using testing::ScriptServer;
+using Overview = FakeGroup::Overview;
+using Strings = std::vector<std::string>;
+using Numbers = std::vector<int32_t>;
+namespace fs = std::filesystem;
+
+class OverviewTest : public ::testing::Test {
+protected:
+    // Before the client, whose farewell still reports its lines.
+    Strings errors;
+    // "> command" and "< reply" in the order sent and received.
+    Strings transcript;
+    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
+    std::unique_ptr<ScriptServer> server;
+    TmsArticle article;
+    TmsNNTP client;
+
+    void SetUp() override
+    {
+        group->count = 10;
+        group->overview = Overview::Over;
+        client.UseOverview = true;
+        client.SetWinsockLoaded(true);
+        client.TimeOut = 5;
+        client.SetArticle(&article);
+        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
+        client.OnLineSent = [this](TObject*, const std::string& line) { transcript.push_back("> " + line); };
+        client.OnLineReceived
+            = [this](TObject*, const std::string& line) { transcript.push_back("< " + line); };
+        StartServer([state = group](const std::string& command) { return state->Reply(command); });
+    }
+
+    void StartServer(ReplyScript script)
+    {
+        server = std::make_unique<ScriptServer>(std::move(script), "200 ready\r\n");
+        client.Server = server->Address();
+    }
+
+    Strings Sent() const
+    {
+        Strings sent;
+        for (const std::string& line : transcript) {
+            if (line.starts_with("> ") && !line.starts_with("> GROUP"))
+                sent.push_back(line.substr(2));
+        }
+        return sent;
+    }
+
+    // Commands sent whose replies had not come yet, at the moment the first
+    // line starting with prefix was sent; -1 when none was.
+    int OutstandingWhenSent(const std::string& prefix) const
+    {
+        int outstanding = 0;
+        for (const std::string& line : transcript) {
+            if (line.starts_with("> " + prefix))
+                return outstanding;
+            outstanding += line.starts_with("> ") ? 1 : -1;
+        }
+        return -1;
+    }
+
+    int MostOutstanding() const
+    {
+        int outstanding = 0, most = 0;
+        for (const std::string& line : transcript) {
+            outstanding += line.starts_with("> ") ? 1 : -1;
+            most = std::max(most, outstanding);
+        }
+        return most;
+    }
+};
+
+// ---- walks: ranges, gaps, counts and the group's end
+
+struct WalkCase {
+    const char* name;
+    Overview overview;
+    int groupSize;
+    int rangeSize;
+    std::set<int> missing;
+    int count;
+    int walks;
+    Numbers headers;
+    Strings sent;
+    int lastSignals;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OverviewWalkTest : public OverviewTest, public ::testing::WithParamInterface<WalkCase> { };
+
+TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
+{
+    const WalkCase& c = GetParam();
+    group->overview = c.overview;
+    group->missing = c.missing;
+    group->count = c.groupSize;
+    client.OverviewRangeSize = c.rangeSize;
+    int lastSignals = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
+    Numbers seen;
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        seen.push_back(client.HeaderList.Entries(num).Number);
+        EXPECT_EQ(client.CurrentArticle(), seen.back());
+    };
+    client.SetNewsGroup(group->name);
+    for (int walk = 0; walk < c.walks; ++walk) {
+        const int before = client.HeaderList.Count();
+        client.RetrieveHeaders(c.count, true);
+        if (c.count > 0 && walk + 1 < c.walks)
+            EXPECT_EQ(client.HeaderList.Count() - before, c.count) << "walk " << walk;
+    }
+    EXPECT_EQ(HeaderNumbers(client), c.headers);
+    EXPECT_EQ(seen, c.headers);
+    EXPECT_EQ(client.LastHeaderNumber(), c.headers.back());
+    EXPECT_EQ(Sent(), c.sent);
+    EXPECT_EQ(lastSignals, c.lastSignals);
+    EXPECT_TRUE(errors.empty());
+}
+
+const Strings Capabilities = { "CAPABILITIES", "LIST OVERVIEW.FMT" };
+
+INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
+    ::testing::Values(
+        // Three ranges at once after the format; the last one reaches past
+        // the group's end and so shows it.
+        WalkCase { "RangesSentTogether", Overview::Over, 10, 4, {}, 0, 1, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            Concat({ Capabilities, { "OVER 1-4", "OVER 5-8", "OVER 9-13" } }), 1 },
+        // Empty ranges make the next ones wider.
+        WalkCase { "GapsWiderThanARound", Overview::Over, 20, 2,
+            { 1, 2, 3, 4, 5, 6, 12, 13, 14, 15, 16, 17, 18, 19 }, 0, 1, { 7, 8, 9, 10, 11, 20 },
+            Concat({ Capabilities,
+                { "OVER 1-2", "OVER 3-4", "OVER 5-6", "OVER 7-10", "OVER 11-14", "OVER 15-18",
+                    "OVER 19-23" } }),
+            1 },
+        // Each walk stops inside its range and the next reads on after it.
+        WalkCase { "CountEndsInsideARange", Overview::Over, 10, 4, {}, 3, 3, { 1, 2, 3, 4, 5, 6, 7, 8, 9 },
+            Concat({ Capabilities, { "OVER 1-4", "OVER 4-7", "OVER 7-11" } }), 0 },
+        // The last header of the count is the group's last, as NEXT would
+        // have told.
+        WalkCase { "CountEndsAtTheGroupsEnd", Overview::Over, 10, 4, {}, 5, 2,
+            { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            Concat({ Capabilities, { "OVER 1-4", "OVER 5-8", "OVER 6-9", "OVER 10-14" } }), 1 },
+        WalkCase { "AtTheEndNothingMore", Overview::Over, 10, 20, {}, 0, 2, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            Concat({ Capabilities, { "OVER 1-21", "OVER 11-31" } }), 2 },
+        // No CAPABILITIES: XOVER shows it, then the format; one at a time.
+        WalkCase { "XOverOfAnOlderServer", Overview::XOver, 10, 4, {}, 0, 1,
+            { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            { "CAPABILITIES", "XOVER 1-4", "LIST OVERVIEW.FMT", "XOVER 5-8", "XOVER 9-13" }, 1 },
+        // Asked once per connection; then the plain walk, one ARTICLE per
+        // fetch.
+        WalkCase { "NoOverview", Overview::None, 10, 4, {}, 2, 2, { 1, 2, 3, 4 },
+            { "CAPABILITIES", "XOVER 1-4", "STAT 1", "HEAD", "NEXT", "HEAD", "NEXT", "STAT 2", "NEXT", "HEAD",
+                "NEXT", "HEAD", "NEXT" },
+            0 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OverviewTest, EntriesHoldTheFieldsAsHeaderLines)
+{
+    group->count = 2;
+    client.SetNewsGroup(group->name);
+    client.RetrieveHeaders(1, false);
+    EXPECT_EQ(client.HeaderList.Entries(0).Lines(),
+        (Strings { "Subject: article 1", "From: poster@test", "Date: date", "Message-ID: <1@test>",
+            "Bytes: 100", "Lines: 3", "Xref: test lumigrab.test:1" }));
+
+    // What the harvest reads is what HEAD gives.
+    TmsNgInfoItem head;
+    client.SetCurrentArticle(1);
+    client.RetrieveHeader(head);
+    for (const char* field : { "Subject", "Lines" })
+        EXPECT_EQ(client.HeaderList.Entries(0).GetFieldValue(field), head.GetFieldValue(field)) << field;
+}
+
+TEST_F(OverviewTest, LinesOutOfPlaceArePassedOver)
+{
+    group->overrides["OVER 1-1001"]
+        = "224 overview\r\n3\tthree\r\n2\tbackwards\r\n3\tagain\r\n2000\tbeyond\r\n"
+          "x\tno number\r\n\r\n-4\tnegative\r\n5\tfive\r\n.\r\n";
+    client.SetNewsGroup(group->name);
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 3, 5 }));
+    EXPECT_EQ(client.HeaderList.Entries(0).GetFieldValue("Subject"), "three");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(OverviewTest, OverviewErrorEndsTheWalkWithTheConnectionInStep)
+{
+    client.OverviewRangeSize = 4;
+    group->overrides["OVER 5-8"] = "503 overview not available\r\n";
+    client.SetNewsGroup(group->name);
+    ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, "503 overview not available");
+    EXPECT_EQ(client.HeaderList.Count(), 0);
+    EXPECT_EQ(client.LastHeaderNumber(), -1);
+    client.SetCurrentArticle(2);
+    EXPECT_EQ(client.LastReply, "223 2 <2@test>");
+}
+
+// Commands that work on the current article find the header just taken.
+TEST_F(OverviewTest, CurrentArticleIsTheHeaderJustTaken)
+{
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        if (client.HeaderList.Entries(num).Number == 3)
+            client.RetrieveArticle();
+    };
+    client.SetNewsGroup(group->name);
+    client.RetrieveHeaders(4, true);
+    EXPECT_EQ(article.Subject(), "article 3");
+    EXPECT_EQ(client.CurrentArticle(), 4);
+    EXPECT_TRUE(client.NextArticle());
+    EXPECT_EQ(client.CurrentArticle(), 5);
+    EXPECT_EQ(Sent(), Concat({ Capabilities, { "OVER 1-1001", "STAT 3", "ARTICLE", "STAT 4", "NEXT" } }));
+}
+
+struct FetchCase {
+    const char* name;
+    std::string headers;
+    bool walkFirst;
+    bool progress;
+};
+
+void PrintTo(const FetchCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OneCommandFetchTest : public OverviewTest, public ::testing::WithParamInterface<FetchCase> { };
+
+TEST_P(OneCommandFetchTest, SendsOneArticleWithTheLineCountFromTheEntryOrTheArticle)
+{
+    const FetchCase& c = GetParam();
+    group->articleHeaders = c.headers;
+    std::vector<int> percents;
+    int retrieved = 0;
+    client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
+    client.OnArticleRetrieved = [&](TObject*) { ++retrieved; };
+    client.SetNewsGroup(group->name);
+    if (c.walkFirst)
+        client.RetrieveHeaders(0, true);
+    transcript.clear();
+    client.RetrieveArticleByNumber(3);
+    EXPECT_EQ(Sent(), Strings { "ARTICLE 3" });
+    EXPECT_EQ(retrieved, 1);
+    EXPECT_EQ(client.CurrentArticle(), 3);
+    EXPECT_EQ(article.Subject(), "article 3");
+    EXPECT_EQ(article.Body().Count(), 3);
+    EXPECT_EQ(!percents.empty(), c.progress);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, OneCommandFetchTest,
+    ::testing::Values(FetchCase { "FromTheEntry", "Lines: 3\r\n", true, true },
+        FetchCase { "FromTheArticlesHeaderBlock", "Lines: 3\r\n", false, true },
+        FetchCase { "NoLineCount", "X-Note: none\r\n", false, false },
+        FetchCase { "NoUsableLineCount", "Lines: -4\r\n", true, false }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OverviewTest, MissingArticleIsNoSuchArticle)
+{
+    client.SetNewsGroup(group->name);
+    client.RetrieveArticleByNumber(2);
+    ExpectRaises<ENoSuchArticle>(
+        [&] { client.RetrieveArticleByNumber(11); }, "423 no such article number in this group");
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(article.Subject(), "article 2");
+    EXPECT_EQ(client.CurrentArticle(), 2);
+}
+
+// ---- articles asked for ahead
+
+std::string PictureArticle(const std::string& name, const std::string& bytes)
+{
+    return "Subject: " + name + "\r\nLines: 200\r\n\r\n"
+        + Join(Concat({ { "begin 644 " + name + ".jpg" }, UULines(bytes), { "`", "end" } }));
+}
+
+class PipelineTest : public OverviewTest {
+protected:
+    ScopedTempDir folder;
+    THarvest harvest { client, folder.Path().string() };
+    const std::string picture = RandomBytes(2000, 3);
+    Strings kept;
+    Strings events;
+    Strings skipped;
+
+    void SetUp() override
+    {
+        OverviewTest::SetUp();
+        // Pictures among text articles.
+        for (int number : { 2, 3, 5, 6, 8, 9 })
+            group->texts[number] = PictureArticle("p" + std::to_string(number), picture);
+        harvest.OnPictureKept = [this](const std::string& path) {
+            kept.push_back(fs::path(path).stem());
+            EXPECT_EQ(ReadFileBytes(path), picture);
+        };
+        harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
+            skipped.push_back(subject + ": " + reason);
+        };
+        client.OnArticleRetrieved = [this](TObject*) { events.push_back("article " + article.Subject()); };
+        client.OnNextHeaderRetrieved = [this](TObject*, int num) {
+            events.push_back("header " + std::to_string(client.HeaderList.Entries(num).Number));
+            harvest.HarvestHeader(client.HeaderList.Entries(num));
+        };
+        client.SetNewsGroup(group->name);
+        transcript.clear();
+    }
+};
+
+TEST_F(PipelineTest, ArticlesAreAskedForAheadAndArriveInOrder)
+{
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, (Strings { "p2", "p3", "p5", "p6", "p8", "p9" }));
+    EXPECT_EQ(events,
+        (Strings { "header 1", "header 2", "article p2", "header 3", "article p3", "header 4", "header 5",
+            "article p5", "header 6", "article p6", "header 7", "header 8", "article p8", "header 9",
+            "article p9", "header 10" }));
+    // The first four went out together, before any article arrived; later
+    // ones while earlier ones were read.
+    EXPECT_EQ(OutstandingWhenSent("ARTICLE 6"), 3);
+    EXPECT_GT(OutstandingWhenSent("ARTICLE 8"), 1);
+    EXPECT_EQ(MostOutstanding(), 4);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(skipped.empty());
+}
+
+TEST_F(PipelineTest, MissingArticleInThePipelineIsReportedInItsPlace)
+{
+    group->missing = { 5 };
+    group->listedButGone = { 5 };
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, (Strings { "p2", "p3", "p6", "p8", "p9" }));
+    EXPECT_EQ(skipped, Strings { "p5: Gone from the server (423 no such article number in this group)" });
+    EXPECT_EQ(errors, Strings { "423 no such article number in this group" });
+    EXPECT_EQ(client.HeaderList.Count(), 10);
+    EXPECT_TRUE(client.Connected());
+}
+
+// A handler that fetches fewer articles than predicted leaves replies that
+// nobody reads; they are read and dropped before the next command.
+TEST_F(PipelineTest, ArticlesNotAskedForAreDropped)
+{
+    client.OnNextHeaderRetrieved = [this](TObject*, int num) {
+        const TmsNgInfoItem& header = client.HeaderList.Entries(num);
+        if (header.Number % 3 == 0)
+            harvest.HarvestHeader(header);
+    };
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, (Strings { "p3", "p6", "p9" }));
+    client.SetCurrentArticle(7);
+    EXPECT_EQ(client.LastReply, "223 7 <7@test>");
+    EXPECT_TRUE(errors.empty());
+}
+
+struct CancelCase {
+    const char* name;
+    // Cancels when this header's event fires, or when this picture is kept.
+    int atHeader;
+    std::string atPicture;
+    Strings kept;
+    int32_t lastHeader;
+};
+
+void PrintTo(const CancelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PipelineCancelTest : public PipelineTest, public ::testing::WithParamInterface<CancelCase> { };
+
+TEST_P(PipelineCancelTest, StopsAtOnceAndClosesTheConnection)
+{
+    const CancelCase& c = GetParam();
+    harvest.OnPictureKept = [&](const std::string& path) {
+        kept.push_back(fs::path(path).stem());
+        if (kept.back() == c.atPicture)
+            client.Cancel();
+    };
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        const TmsNgInfoItem& header = client.HeaderList.Entries(num);
+        harvest.HarvestHeader(header);
+        if (header.Number == c.atHeader)
+            client.Cancel();
+    };
+    client.OverviewRangeSize = 4;
+    EXPECT_THROW(client.RetrieveHeaders(0, true), ECanceledError);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(client.LastHeaderNumber(), c.lastHeader);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(errors.empty());
+
+    // A new connection asks the server afresh.
+    transcript.clear();
+    group->name = "lumigrab.other";
+    client.OnNextHeaderRetrieved = nullptr;
+    client.SetNewsGroup(group->name);
+    client.RetrieveHeaders(1, false);
+    EXPECT_EQ(HeaderNumbers(client), Numbers { 1 });
+    EXPECT_EQ(Sent(), Concat({ Capabilities, { "OVER 1-4" } }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, PipelineCancelTest,
+    ::testing::Values(CancelCase { "InTheMiddleOfARange", 7, "", { "p2", "p3", "p5", "p6" }, 7 },
+        CancelCase { "WhileArticlesAreOnTheirWay", 0, "p3", { "p2", "p3" }, 3 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A session that wants a login in the middle of the pipeline: the replies
+// of everything sent ahead are read first, AUTHINFO goes alone, and the
+// article is asked for once more.
+TEST_F(PipelineTest, LoginInTheMiddleOfThePipeline)
+{
+    auto loggedIn = std::make_shared<bool>(false);
+    StartServer([state = group, loggedIn](const std::string& command) -> std::optional<std::string> {
+        if (command == "AUTHINFO USER reader")
+            return std::string("381 password please\r\n");
+        if (command == "AUTHINFO PASS secret") {
+            *loggedIn = true;
+            return std::string("281 welcome\r\n");
+        }
+        if (!*loggedIn && command.starts_with("ARTICLE"))
+            return std::string("480 login first\r\n");
+        return state->Reply(command);
+    });
+    client.Close();
+    client.UserName = "reader";
+    client.Password = "secret";
+    group->name = "lumigrab.login";
+    client.SetNewsGroup(group->name);
+    *loggedIn = false;
+    transcript.clear();
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, (Strings { "p2", "p3", "p5", "p6", "p8", "p9" }));
+    EXPECT_EQ(OutstandingWhenSent("AUTHINFO USER"), 0);
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "> AUTHINFO USER reader"), 1);
+    EXPECT_TRUE(errors.empty());
+}
+
+} // namespace
+} // namespace lumigrab
