@@ -328,6 +328,29 @@ TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
     EXPECT_EQ(Count(server->Lines(), "QUIT"), 0);
 }
 
+// An article gone between its header and its text is skipped; the status
+// bar says why while the walk goes on.
+TEST_F(GoTest, SkippedArticleReachesTheStatusBar)
+{
+    group->articles[3].gone = true;
+    // The walk waits for the header after the skipped article.
+    group->Stall = [](const std::string& command, int current) { return command == "NEXT" && current == 4; };
+    TfrmMain& form = StartOnServer();
+    QString shown;
+    When(
+        [this] {
+            const std::vector<std::string> lines = server->Lines();
+            return lines.back() == "NEXT" && Count(lines, "ARTICLE") == 2;
+        },
+        [&] {
+            shown = StatusText(1);
+            form.CancelButton->click();
+        });
+    form.okClick();
+    EXPECT_EQ(shown, "Article skipped: Gone from the server (423 no article with that number)");
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+}
+
 TEST_F(GoTest, EmptyGroupListFailsWithoutConnecting)
 {
     WriteFile(DataFile(), QByteArray());
