@@ -762,14 +762,14 @@ void TfrmMain::AskToTrust(
     question->setAttribute(Qt::WA_DeleteOnClose);
     // Not modal in an event loop of its own: the question may come up while
     // other handlers run nested in a wait.
-    connect(question, &QMessageBox::finished, this, [this, question, server, fingerprint, again] {
+    connect(question, &QMessageBox::finished, this, [this, asker, question, server, fingerprint, again] {
         if (question->clickedButton() != question->button(QMessageBox::Yes))
             return;
-        Guarded([&] {
-            TrustCertificate(server, fingerprint);
-            if (again)
-                again();
-        });
+        TrustCertificate(server, fingerprint);
+        // Not from inside the box's click: the command waits in a nested
+        // event loop, which would delete the box under its own handler.
+        if (again)
+            QTimer::singleShot(0, asker, [this, again] { Guarded([&] { again(); }); });
     });
     question->open();
 }

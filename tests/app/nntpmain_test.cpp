@@ -24,6 +24,9 @@
 #include "app/pictureview.h"
 #include "lumigrab_version.h"
 #include "tests/support/window_fixture.h"
+// After the window fixture, which must set up the application first.
+#include "tests/support/tls_test_server.h"
+#include "transport/kttls.h"
 
 namespace lumigrab {
 namespace {
@@ -359,6 +362,84 @@ TEST_F(GoTest, EmptyGroupListFailsWithoutConnecting)
     EXPECT_EQ(TakeErrorBoxes(), QStringList { "Newsgroup has not been selected" });
     EXPECT_EQ(StatusText(1), "Newsgroup has not been selected");
     EXPECT_EQ(server->Accepted(), 0);
+}
+
+// ---- Secure connections and logins --------------------------------------------
+
+// A TLS news server whose certificate no authority the system knows has
+// signed, with its group behind a login.
+class TlsWindowTest : public WindowTest {
+protected:
+    std::shared_ptr<FakeNewsGroup> group = std::make_shared<FakeNewsGroup>();
+    testing::TestIdentity identity
+        = testing::TestIdentity::Authority("Lumigrab test authority").Issue("IP:127.0.0.1");
+    std::unique_ptr<testing::TlsScriptServer> server;
+
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        group->articles = { { "notes", 10 } };
+        server = std::make_unique<testing::TlsScriptServer>(
+            identity,
+            [group = group](const std::string& command) -> std::optional<std::string> {
+                if (command == "AUTHINFO USER reader")
+                    return "381 password please\r\n";
+                if (command == "AUTHINFO PASS s3cret")
+                    return "281 welcome\r\n";
+                if (command.starts_with("AUTHINFO"))
+                    return "481 no\r\n";
+                return group->Reply(command);
+            },
+            "200 scripted news server\r\n");
+    }
+
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(server->Port()); }
+};
+
+// The window asks before it trusts a certificate, and only a Yes keeps the
+// fingerprint for the server and connects again, logging in with the
+// account of the settings.
+TEST_F(TlsWindowTest, UntrustedCertificateIsTrustedOnlyOnYes)
+{
+    const QString fingerprint = QString::fromStdString(NormalizeFingerprint(identity.Sha256Hex()));
+    for (const QMessageBox::StandardButton answer : { QMessageBox::No, QMessageBox::Yes }) {
+        const bool yes = answer == QMessageBox::Yes;
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        WriteSettings({ { "Server", Address() }, { "Use TLS", "true" }, { "User Name", "reader" },
+            { "Password", "s3cret" } });
+        TfrmMain& form = Start();
+        form.msNNTP->TimeOut = 20;
+        form.NGEdit->setCurrentText(QString::fromStdString(group->name));
+        const size_t linesBefore = server->Lines().size();
+        const int handshakesBefore = server->Handshakes();
+        form.okClick();
+
+        auto* question = form.findChild<QMessageBox*>("TrustQuestion");
+        ASSERT_NE(question, nullptr);
+        EXPECT_TRUE(question->isVisible());
+        const QString shown = question->informativeText();
+        EXPECT_TRUE(shown.contains("Server: " + Address())) << shown.toStdString();
+        EXPECT_TRUE(QString(shown).remove('\n').remove(':').contains(QString(fingerprint).remove(':')))
+            << shown.toStdString();
+        EXPECT_EQ(server->Lines().size(), linesBefore);
+
+        question->button(answer)->click();
+        // A Yes connects again from the event loop.
+        QTest::qWaitFor([&] { return StatusText(1) == "Last available header retrieved"; }, yes ? 5000 : 50);
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        // The refused handshake never completed.
+        EXPECT_EQ(server->Handshakes() - handshakesBefore, yes ? 1 : 0);
+        const std::vector<std::string> all = server->Lines();
+        const std::vector<std::string> sent(all.begin() + linesBefore, all.end());
+        const std::vector<std::string> loginAndGroup
+            = { "AUTHINFO USER reader", "AUTHINFO PASS s3cret", "GROUP " + group->name };
+        EXPECT_EQ(std::vector(sent.begin(), sent.begin() + std::min<size_t>(sent.size(), 3)),
+            yes ? loginAndGroup : std::vector<std::string> {});
+        EXPECT_EQ(StatusText(0) == "Total articles: 1", yes);
+        form.close();
+        window.reset();
+        EXPECT_EQ(ReadSetting("Trusted Certificates/" + Address()).toString(), yes ? fingerprint : "");
+    }
 }
 
 // ---- The picture set -----------------------------------------------------------
