@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -632,6 +633,38 @@ TEST_F(PictureSetTest, ScanAddsRegularFilesOnly)
     EXPECT_EQ(Sorted(FileNames(form.Pictures())), (QStringList { ".hidden.bmp", "a.bmp" }));
     EXPECT_EQ(CounterText(), "1 of 2");
     EXPECT_GT(ShownSize().width(), 0);
+}
+
+// A large folder shows its first picture at once and joins the set from
+// the event loop. A picture the harvest writes meanwhile comes after all
+// of the folder's own, and once.
+TEST_F(PictureSetTest, LargeFolderIsListedFromTheEventLoop)
+{
+    constexpr int count = 3000;
+    AddPictureFile("p0.bmp", QSize(11, 7));
+    const QByteArray first = QFile::encodeName(TempFolder() + "p0.bmp");
+    for (int i = 1; i < count; ++i)
+        ASSERT_EQ(::link(first.constData(),
+                      QFile::encodeName(TempFolder() + QString("p%1.bmp").arg(i)).constData()),
+            0);
+    for (const bool harvest : { false, true }) {
+        SCOPED_TRACE(harvest ? "a picture harvested meanwhile" : "the listing runs to its end");
+        TfrmMain& form = Create();
+        form.show();
+        EXPECT_TRUE(form.ScanningTempFolder());
+        EXPECT_EQ(ShownSize(), QSize(11, 7));
+        if (harvest) {
+            AddPictureFile("harvested.bmp", QSize(12, 7));
+            form.AddPicture(TempFolder() + "harvested.bmp");
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form.ScanningTempFolder(); }));
+        const QStringList names = FileNames(form.Pictures());
+        EXPECT_EQ(Sorted(names), Sorted(QDir(TempFolder()).entryList(QDir::Files)));
+        EXPECT_EQ(names.last() == "harvested.bmp", harvest);
+        EXPECT_EQ(CounterText(), QString("1 of %1").arg(names.size()));
+        EXPECT_EQ(ShownSize(), QSize(11, 7));
+        window.reset();
+    }
 }
 
 // The harvest's pictures join the set; the first of an empty set shows.

@@ -243,6 +243,9 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // The picture folder is listed from the event loop after the first
+        // picture shows.
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window->ScanningTempFolder(); }));
     }
 
     TfrmMain& Start()
