@@ -25,7 +25,7 @@ const char* const HelpText
       "news.example.com. A port may follow the name after a colon.";
 const char* const TLSHint = "A secure connection (NNTPS), on port 563 unless the server name gives a port";
 const char* const PasswordInFileText
-    = "No keyring runs on this desktop: the password is kept in the settings file, which only you can read.";
+    = "No keyring runs on this desktop: the password is kept in the settings file, readable by you only.";
 const char* const PasswordInKeyringText = "The password is kept in the desktop's keyring.";
 
 template <typename Widget>
@@ -79,7 +79,7 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 357);
+    setFixedSize(383, 371);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -95,7 +95,7 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 133);
+    Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 147);
     Bevel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "UseTLSCheck", 102, 187, 265, 22);
     UseTLSCheck->setToolTip(QLatin1String(TLSHint));
@@ -109,14 +109,14 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     UserNameLabel->setBuddy(UserNameEdit);
     PasswordLabel->setBuddy(PasswordEdit);
-    PasswordNote = Place(new QLabel(this), "PasswordNote", 102, 272, 265, 32);
+    PasswordNote = Place(new QLabel(this), "PasswordNote", 102, 272, 265, 46);
     PasswordNote->setWordWrap(true);
     PasswordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetPasswordInSettingsFile(false);
 
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 321, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 321, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 321, 75, 27);
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 335, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 335, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 335, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
     setTabOrder(UseTLSCheck, UserNameEdit);
