@@ -344,7 +344,7 @@ TEST_F(GoTest, SkippedArticleReachesTheStatusBar)
     When(
         [this] {
             const std::vector<std::string> lines = server->Lines();
-            return lines.back() == "NEXT" && Count(lines, "ARTICLE") == 2;
+            return !lines.empty() && lines.back() == "NEXT" && Count(lines, "ARTICLE") == 2;
         },
         [&] {
             shown = StatusText(1);
