@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollArea>
@@ -21,18 +24,17 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cmath>
 
+#include "app/passwordstore.h"
 #include "app/pictureprefetch.h"
 #include "base/classes.h"
 #include "builtingroups.h"
 #include "errorbox.h"
+#include "folderlisting.h"
 #include "glyphbutton.h"
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
@@ -53,6 +55,7 @@ const char* const DefaultServer = "news";
 const char* const PictureFolderName = "TEMP";
 const char* const NewsGroupFileName = "Lumigrab.Dat";
 const char* const BusyText = "Another command is in progress on this connection; press Stop first";
+const char* const TrustedCertificatesGroup = "Trusted Certificates";
 constexpr int SetupHeaderBatch = 5000;
 constexpr int ClientTimeOut = 600;
 // The step of a zoom click: 10 percent of the current size.
@@ -156,30 +159,39 @@ TGlyphButton* MakeToolButton(
     return button;
 }
 
-// The names of the regular files in folder, in the order the system lists
-// them. Subfolders, links, pipes and the like are no pictures, and a link's
-// target is no file of this folder. The entry types come with the listing
-// on most file systems, so a large folder costs no call per file.
-QStringList RegularFilesIn(const QString& folder)
+// How long one slice of the folder listing may keep the event loop: well
+// under a frame.
+constexpr int ListingSliceMs = 4;
+
+// Host names are not case-sensitive; a trusted certificate belongs to the
+// server whatever the case it is typed in.
+QString ServerKey(const QString& server)
 {
-    QStringList names;
-    const QByteArray path = QFile::encodeName(folder);
-    DIR* listing = ::opendir(path.constData());
-    if (!listing)
-        return names;
-    const int descriptor = ::dirfd(listing);
-    while (const dirent* entry = ::readdir(listing)) {
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat status;
-            regular = ::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(status.st_mode);
-        }
-        if (regular)
-            names.append(QFile::decodeName(entry->d_name));
-    }
-    ::closedir(listing);
-    return names;
+    return server.trimmed().toLower();
+}
+
+// A Boolean setting as a person or another program may have written it:
+// true/false, yes/no, on/off or a number; anything else gives fallback.
+bool ReadBoolSetting(const QSettings& settings, const QString& name, bool fallback)
+{
+    const QString text = settings.value(name).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("on"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("no") || text == QLatin1String("off"))
+        return false;
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber ? number != 0 : fallback;
+}
+
+// "AB:CD:..." in lines of sixteen bytes, so that it fits a message box.
+QString FingerprintLines(const QString& fingerprint)
+{
+    QStringList lines;
+    const QStringList bytes = fingerprint.split(QLatin1Char(':'));
+    for (qsizetype at = 0; at < bytes.size(); at += 16)
+        lines.append(bytes.mid(at, 16).join(QLatin1Char(':')));
+    return lines.join(QLatin1Char('\n'));
 }
 
 bool MoveFileToTrash(const QString& path)
@@ -447,7 +459,11 @@ void TfrmMain::CreateShortcuts()
 
 void TfrmMain::BindClientEvents()
 {
-    msNNTP->OnOpen = [this](TObject*) { SetStatusText(1, QStringLiteral("Opening connection")); };
+    msNNTP->OnOpen = [this](TObject*) {
+        SetStatusText(1, QStringLiteral("Opening connection"));
+        // Read at each connect, for the server being opened, whoever set it.
+        msNNTP->TrustedFingerprint = ToBytes(TrustedCertificate(FromBytes(msNNTP->Server)));
+    };
     msNNTP->OnClosed = [this](TObject*) {
         HideProgress();
         SetStatusText(1, QStringLiteral("Connection closed"));
@@ -555,6 +571,7 @@ void TfrmMain::FormCreate()
         ReadSettings();
         if (msNNTP->Server.empty())
             msNNTP->Server = DefaultServer;
+        ReadPassword();
         if (QFileInfo::exists(dataFile_))
             LoadNewsGroupFile();
     });
@@ -576,6 +593,25 @@ void TfrmMain::ReadSettings()
     eMailAddress_ = settings->value(QStringLiteral("EMail Address")).toString();
     userName_ = settings->value(QStringLiteral("Name")).toString();
     msNNTP->LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
+    msNNTP->UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
+    msNNTP->UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
+    settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
+    for (const QString& server : settings->childKeys())
+        trustedCertificates_.insert(ServerKey(server), settings->value(server).toString().trimmed());
+    settings->endGroup();
+}
+
+// Only an account has a password; asking a keyring without one could
+// bring up an unlock prompt for nothing.
+void TfrmMain::ReadPassword()
+{
+    if (msNNTP->UserName.empty())
+        return;
+    const std::unique_ptr<QSettings> settings = OpenRegKey(QLatin1String(SettingsKey));
+    TPasswordStore store(*settings);
+    msNNTP->Password = store.Read(msNNTP->Server, msNNTP->UserName);
+    passwordKey_ = { msNNTP->Server, msNNTP->UserName };
+    keyringRuns_ = store.KeyringAnswered();
 }
 
 void TfrmMain::WriteSettings()
@@ -585,9 +621,32 @@ void TfrmMain::WriteSettings()
     settings->setValue(QStringLiteral("EMail Address"), eMailAddress_);
     settings->setValue(QStringLiteral("Name"), userName_);
     settings->setValue(QStringLiteral("Log File"), FromBytes(msNNTP->LogFileName));
+    settings->setValue(QStringLiteral("Use TLS"), msNNTP->UseTLS);
+    settings->setValue(QStringLiteral("User Name"), FromBytes(msNNTP->UserName));
+    settings->remove(QLatin1String(TrustedCertificatesGroup));
+    settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
+    for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)
+        settings->setValue(trusted.key(), trusted.value());
+    settings->endGroup();
     settings->sync();
+    WritePassword(*settings);
     if (settings->status() != QSettings::NoError)
         qWarning("lumigrab: the settings could not be written to %s", qPrintable(settings->fileName()));
+}
+
+// Through the store, and only when there is something new to keep: the
+// keyring may ask the user to unlock it.
+void TfrmMain::WritePassword(QSettings& settings)
+{
+    if (msNNTP->UserName.empty())
+        return;
+    const std::pair<std::string, std::string> key { msNNTP->Server, msNNTP->UserName };
+    if (!passwordChanged_ && key == passwordKey_)
+        return;
+    TPasswordStore store(settings);
+    store.Write(key.first, key.second, msNNTP->Password);
+    passwordKey_ = key;
+    passwordChanged_ = false;
 }
 
 void TfrmMain::LoadNewsGroupFile()
@@ -673,13 +732,89 @@ bool TfrmMain::RunCommandSequence(const std::function<void()>& commands)
     return true;
 }
 
+bool TfrmMain::RunConnectingSequence(
+    QWidget* asker, const std::function<void()>& commands, std::function<void()> again)
+{
+    try {
+        return RunCommandSequence(commands);
+    } catch (const EUntrustedCertificateError& refusal) {
+        // The status bar has the refusal already; the question replaces the
+        // error box.
+        AskToTrust(asker, refusal, std::move(again));
+        return true;
+    }
+}
+
+void TfrmMain::AskToTrust(
+    QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again)
+{
+    const QString server = FromBytes(msNNTP->Server);
+    const QString fingerprint = FromBytes(refusal.Fingerprint());
+    auto* question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Certificate"),
+        QStringLiteral("Trust this certificate for this server?"), QMessageBox::Yes | QMessageBox::No, asker);
+    question->setObjectName(QStringLiteral("TrustQuestion"));
+    question->setInformativeText(
+        QStringLiteral("Server: %1\nThe certificate was refused: %2.\n\nSHA-256 fingerprint:\n%3\n\n"
+                       "Trust it only if your news provider gives the same fingerprint.")
+            .arg(server, FromBytes(refusal.Reason()), FingerprintLines(fingerprint)));
+    question->setDefaultButton(QMessageBox::No);
+    question->setEscapeButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    // Not modal in an event loop of its own: the question may come up while
+    // other handlers run nested in a wait.
+    connect(question, &QMessageBox::finished, this, [this, asker, question, server, fingerprint, again] {
+        if (question->clickedButton() != question->button(QMessageBox::Yes))
+            return;
+        TrustCertificate(server, fingerprint);
+        // Not from inside the box's click: the command waits in a nested
+        // event loop, which would delete the box under its own handler.
+        if (again)
+            QTimer::singleShot(0, asker, [this, again] { Guarded([&] { again(); }); });
+    });
+    question->open();
+}
+
+QString TfrmMain::TrustedCertificate(const QString& server) const
+{
+    return trustedCertificates_.value(ServerKey(server));
+}
+
+void TfrmMain::TrustCertificate(const QString& server, const QString& fingerprint)
+{
+    trustedCertificates_.insert(ServerKey(server), fingerprint);
+}
+
+void TfrmMain::TakeConnectionFields(const TSetupDlg& dialog)
+{
+    msNNTP->Server = ToBytes(dialog.ServerEdit->text());
+    msNNTP->UseTLS = dialog.UseTLSCheck->isChecked();
+    msNNTP->UserName = ToBytes(dialog.UserNameEdit->text().trimmed());
+    const std::string password = ToBytes(dialog.PasswordEdit->text());
+    if (password != msNNTP->Password) {
+        msNNTP->Password = password;
+        passwordChanged_ = true;
+    }
+}
+
+bool TfrmMain::PasswordInSettingsFile()
+{
+    if (!keyringRuns_) {
+        const std::unique_ptr<QSettings> settings = OpenRegKey(QLatin1String(SettingsKey));
+        keyringRuns_ = TPasswordStore(*settings).ProbeKeyring();
+    }
+    return !*keyringRuns_;
+}
+
 void TfrmMain::okClick()
 {
     Guarded([this] {
-        RunCommandSequence([this] {
-            msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
-            msNNTP->RetrieveHeaders(headerBatch_, true);
-        });
+        RunConnectingSequence(
+            this,
+            [this] {
+                msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
+                msNNTP->RetrieveHeaders(headerBatch_, true);
+            },
+            [this] { okClick(); });
     });
 }
 
@@ -693,11 +828,15 @@ void TfrmMain::SetupButtonClick()
     Guarded([this] {
         auto* dialog = new TSetupDlg(*this);
         dialog->ServerEdit->setText(FromBytes(msNNTP->Server));
+        dialog->UseTLSCheck->setChecked(msNNTP->UseTLS);
+        dialog->UserNameEdit->setText(FromBytes(msNNTP->UserName));
+        dialog->PasswordEdit->setText(FromBytes(msNNTP->Password));
+        dialog->SetPasswordInSettingsFile(PasswordInSettingsFile());
         headerBatch_ = SetupHeaderBatch;
         connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
             Guarded([&] {
                 if (result == QDialog::Accepted) {
-                    msNNTP->Server = ToBytes(dialog->ServerEdit->text());
+                    TakeConnectionFields(*dialog);
                     headerBatch_ = SetupHeaderBatch;
                 }
             });
@@ -920,18 +1059,89 @@ void TfrmMain::Deletethispicture1Click()
 
 void TfrmMain::ScanTempFolder()
 {
-    for (const QString& name : RegularFilesIn(tempFolder_)) {
-        pictures_.append(tempFolder_ + name);
-        if (pictures_.size() == 1) {
-            pictureIndex_ = 0;
-            ShowPicture();
-        }
+    EndListing();
+    listing_ = std::make_unique<TFolderListing>(tempFolder_);
+    if (!listingTimer_) {
+        listingTimer_ = new QTimer(this);
+        listingTimer_->setSingleShot(true);
+        connect(listingTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ListSlice(); }); });
     }
+    ListTempFolder();
+}
+
+// A picture on show first, whatever the folder's size: the listing goes
+// on from the event loop while the user looks at it.
+void TfrmMain::ListTempFolder()
+{
+    QString name;
+    while (pictures_.isEmpty() && listing_->Next(name))
+        ListEntry(tempFolder_ + name);
     UpdatePicOfPic();
+    if (pictures_.isEmpty())
+        EndListing();
+    else
+        listingTimer_->start(0);
+}
+
+void TfrmMain::ListSlice()
+{
+    if (!listing_)
+        return;
+    const int before = int(pictures_.size());
+    QElapsedTimer slice;
+    slice.start();
+    QString name;
+    bool more = true;
+    // The clock is read every few entries only: a folder entry costs far
+    // less than reading it.
+    while (more && slice.elapsed() < ListingSliceMs) {
+        for (int i = 0; i < 64 && (more = listing_->Next(name)); ++i)
+            ListEntry(tempFolder_ + name);
+    }
+    if (more)
+        listingTimer_->start(0);
+    else
+        EndListing();
+    UpdatePicOfPic();
+    if (pictures_.size() != before)
+        PrefetchNeighbours();
+}
+
+void TfrmMain::FinishListing(const QString& except)
+{
+    if (!listing_)
+        return;
+    QString name;
+    while (listing_->Next(name)) {
+        const QString path = tempFolder_ + name;
+        if (path != except)
+            ListEntry(path);
+    }
+    EndListing();
+    UpdatePicOfPic();
+}
+
+void TfrmMain::ListEntry(const QString& path)
+{
+    pictures_.append(path);
+    if (pictures_.size() == 1) {
+        pictureIndex_ = 0;
+        ShowPicture();
+    }
+}
+
+void TfrmMain::EndListing()
+{
+    listing_.reset();
+    if (listingTimer_)
+        listingTimer_->stop();
 }
 
 void TfrmMain::AddPicture(const QString& path)
 {
+    // The folder's own pictures come first, and the file just written may
+    // already be in the listing.
+    FinishListing(path);
     pictures_.append(path);
     if (pictures_.size() == 1) {
         // Nothing is on show in an empty set, whatever the index says

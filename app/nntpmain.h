@@ -14,8 +14,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <QMap>
+
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "TRTFormSrc.h"
 
@@ -27,17 +31,22 @@ class QMenu;
 class QMenuBar;
 class QProgressBar;
 class QScrollArea;
+class QSettings;
 class QStatusBar;
+class QTimer;
 class QUrl;
 
 namespace lumigrab {
 
+class EUntrustedCertificateError;
 class TComponent;
+class TFolderListing;
 class TGlyphButton;
 class THarvest;
 class TPictureCounter;
 class TPicturePrefetcher;
 class TPictureView;
+class TSetupDlg;
 class TmsArticle;
 class TmsNNTP;
 
@@ -118,6 +127,26 @@ public:
     // is false. Errors of commands reach the caller.
     bool RunCommandSequence(const std::function<void()>& commands);
     bool CommandSequenceRunning() const { return sequenceRunning_; }
+    // RunCommandSequence for commands that may connect. A server
+    // certificate refused as untrusted raises nothing: asker shows the
+    // question whether to trust it for this server (never decided
+    // silently), and on yes the certificate is trusted and again() runs:
+    // the user's command once more.
+    bool RunConnectingSequence(
+        QWidget* asker, const std::function<void()>& commands, std::function<void()> again);
+
+    // Secure connections and logins. The switch, the account and the
+    // password live in msNNTP (UseTLS, UserName, Password); these keep the
+    // rest. The fingerprint of the certificate the user trusts for
+    // server ("host" or "host:port"), empty for none.
+    QString TrustedCertificate(const QString& server) const;
+    void TrustCertificate(const QString& server, const QString& fingerprint);
+    // The connection fields of the setup dialog: server, TLS, account and
+    // password.
+    void TakeConnectionFields(const TSetupDlg& dialog);
+    // Whether no keyring runs, so that the password is kept in the settings
+    // file (asks the keyring the first time).
+    bool PasswordInSettingsFile();
 
     // Handlers of the window's controls.
     void FormClose();
@@ -150,6 +179,9 @@ public:
     void AddPicture(const QString& path);
     // An article the harvest gave up on while the walk goes on.
     void ReportSkippedArticle(const QString& reason);
+    // Whether the picture folder is still being listed: its first picture
+    // shows at once, the rest joins the set from the event loop.
+    bool ScanningTempFolder() const { return listing_ != nullptr; }
 
 protected:
     void FormCreate() override;
@@ -170,7 +202,19 @@ private:
     void UnbindClientEvents();
     void BindHarvestEvents();
     void ReadSettings();
+    void ReadPassword();
     void WriteSettings();
+    void WritePassword(QSettings& settings);
+    void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
+    // Lists the picture folder on: until a picture is in the set (or the
+    // folder ends), then slices of the rest from the event loop.
+    void ListTempFolder();
+    void ListSlice();
+    // The rest of the folder at once; a path the harvest just wrote is not
+    // listed, as it joins the set through AddPicture.
+    void FinishListing(const QString& except = {});
+    void ListEntry(const QString& path);
+    void EndListing();
     void LoadNewsGroupFile();
     void ShowProgress(int percent);
     void HideProgress();
@@ -196,6 +240,15 @@ private:
     QString dataFile_;
     bool sequenceRunning_ = false;
     bool closing_ = false;
+    // Server (lower case) -> fingerprint of the certificate trusted for it.
+    QMap<QString, QString> trustedCertificates_;
+    // The server and account the password in msNNTP belongs to as the
+    // store keeps it, and whether the user changed it since.
+    std::pair<std::string, std::string> passwordKey_;
+    bool passwordChanged_ = false;
+    std::optional<bool> keyringRuns_;
+    std::unique_ptr<TFolderListing> listing_;
+    QTimer* listingTimer_ = nullptr;
 };
 
 } // namespace lumigrab

@@ -1,6 +1,7 @@
 #include "nntpsu.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFrame>
 #include <QKeyEvent>
@@ -22,6 +23,10 @@ const char* const HelpText
     = "Enter the name of your news server. The default, news, may work; otherwise your server is "
       "most likely called news. followed by the domain part of your e-mail address, such as "
       "news.example.com. A port may follow the name after a colon.";
+const char* const TLSHint = "A secure connection (NNTPS), on port 563 unless the server name gives a port";
+const char* const PasswordInFileText
+    = "No keyring runs on this desktop: the password is kept in the settings file, readable by you only.";
+const char* const PasswordInKeyringText = "The password is kept in the desktop's keyring.";
 
 template <typename Widget>
 Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
@@ -74,7 +79,7 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 216);
+    setFixedSize(383, 371);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -89,10 +94,34 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
     Label3 = Place(new QLabel(QLatin1String(HelpText), this), "Label3", 24, 66, 337, 65);
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 180, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 180, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 180, 75, 27);
-    setTabOrder(ServerEdit, OKButton);
+
+    Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 147);
+    Bevel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "UseTLSCheck", 102, 187, 265, 22);
+    UseTLSCheck->setToolTip(QLatin1String(TLSHint));
+    UserNameLabel = Place(new QLabel(QStringLiteral("User Name"), this), "UserNameLabel", 16, 218, 78, 16);
+    UserNameEdit = Place(new QLineEdit(this), "UserNameEdit", 102, 214, 265, 24);
+    UserNameEdit->setPlaceholderText(QStringLiteral("none: no login"));
+    PasswordLabel = Place(new QLabel(QStringLiteral("Password"), this), "PasswordLabel", 16, 248, 78, 16);
+    PasswordEdit = Place(new QLineEdit(this), "PasswordEdit", 102, 244, 265, 24);
+    PasswordEdit->setEchoMode(QLineEdit::Password);
+    for (QLabel* label : { UserNameLabel, PasswordLabel })
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    UserNameLabel->setBuddy(UserNameEdit);
+    PasswordLabel->setBuddy(PasswordEdit);
+    PasswordNote = Place(new QLabel(this), "PasswordNote", 102, 272, 265, 46);
+    PasswordNote->setWordWrap(true);
+    PasswordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetPasswordInSettingsFile(false);
+
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 335, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 335, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 335, 75, 27);
+    // The server's fields first, then the buttons in their order.
+    setTabOrder(ServerEdit, UseTLSCheck);
+    setTabOrder(UseTLSCheck, UserNameEdit);
+    setTabOrder(UserNameEdit, PasswordEdit);
+    setTabOrder(PasswordEdit, OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -107,6 +136,11 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
     connect(CancelButton, &QPushButton::clicked, this, &TSetupDlg::reject);
     connect(btnGetGroup, &QPushButton::clicked, this, &TSetupDlg::btnGetGroupClick);
     ServerEdit->setFocus();
+}
+
+void TSetupDlg::SetPasswordInSettingsFile(bool inSettingsFile)
+{
+    PasswordNote->setText(QLatin1String(inSettingsFile ? PasswordInFileText : PasswordInKeyringText));
 }
 
 bool TSetupDlg::eventFilter(QObject* watched, QEvent* event)
@@ -139,14 +173,16 @@ void TSetupDlg::GetGroups()
 {
     TmsNNTP& client = *main_.msNNTP;
     const QString fileName = main_.DataFile();
-    main_.RunCommandSequence([&] {
+    const auto commands = [&] {
         const TWaitCursor hourglass;
         fetching_ = true;
         struct TFetching {
             bool& flag;
             ~TFetching() { flag = false; }
         } fetching { fetching_ };
-        client.Server = ServerEdit->text().toStdString();
+        // The server as typed, and how to reach it, at once, whatever the
+        // dialog's later result.
+        main_.TakeConnectionFields(*this);
         client.RetrieveNewsGroupList();
 
         TMemoryStream listText;
@@ -157,7 +193,8 @@ void TSetupDlg::GetGroups()
         KeepPictureGroups(lines);
         ReplaceFile(fileName, lines.Text());
         client.LoadNewsGroupList(fileName.toStdString());
-    });
+    };
+    main_.RunConnectingSequence(this, commands, [this] { btnGetGroupClick(); });
 }
 
 } // namespace lumigrab

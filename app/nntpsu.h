@@ -1,10 +1,12 @@
 // The setup dialog behind the main window's Setup button: the news
-// server's name, and Get Groups, which fetches the server's newsgroup list
-// and keeps the picture groups in the group list file for the next start.
+// server's name, how to reach it (TLS, the account and its password), and
+// Get Groups, which fetches the server's newsgroup list and keeps the
+// picture groups in the group list file for the next start.
 #pragma once
 
 #include <QDialog>
 
+class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -34,6 +36,19 @@ public:
     QPushButton* OKButton;
     QPushButton* CancelButton;
     QPushButton* btnGetGroup;
+    // How the server is reached, below the server's name.
+    QFrame* Bevel2;
+    QCheckBox* UseTLSCheck;
+    QLabel* UserNameLabel;
+    QLineEdit* UserNameEdit;
+    QLabel* PasswordLabel;
+    QLineEdit* PasswordEdit;
+    // Where the password is kept.
+    QLabel* PasswordNote;
+
+    // Says whether the password goes into the settings file (no keyring
+    // runs) or into the desktop's keyring.
+    void SetPasswordInSettingsFile(bool inSettingsFile);
 
     // Fetches the server's newsgroup list and writes the picture groups
     // into the group list file, replacing it only once the whole list has

@@ -27,6 +27,12 @@ bool Finish(QKeychain::Job& job)
     return job.error() == QKeychain::NoError;
 }
 
+// A keyring that says it holds no such entry runs all the same.
+bool Answered(const QKeychain::Job& job)
+{
+    return job.error() == QKeychain::NoError || job.error() == QKeychain::EntryNotFound;
+}
+
 } // namespace
 
 TPasswordStore::TPasswordStore(QSettings& settings, bool useKeyring)
@@ -40,7 +46,9 @@ std::string TPasswordStore::Read(const std::string& server, const std::string& u
     if (useKeyring_) {
         QKeychain::ReadPasswordJob job(KeyringService);
         job.setKey(KeyringKey(server, user));
-        if (Finish(job)) {
+        const bool found = Finish(job);
+        keyringAnswered_ = Answered(job);
+        if (found) {
             place_ = TPlace::Keyring;
             return job.textData().toStdString();
         }
@@ -64,6 +72,7 @@ TPasswordStore::TPlace TPasswordStore::Write(
             QKeychain::DeletePasswordJob job(KeyringService);
             job.setKey(KeyringKey(server, user));
             Finish(job);
+            keyringAnswered_ = Answered(job);
         }
     } else if (useKeyring_) {
         QKeychain::WritePasswordJob job(KeyringService);
@@ -71,6 +80,7 @@ TPasswordStore::TPlace TPasswordStore::Write(
         job.setTextData(QString::fromStdString(password));
         if (Finish(job))
             place_ = TPlace::Keyring;
+        keyringAnswered_ = place_ == TPlace::Keyring;
     }
     if (place_ == TPlace::Keyring || password.empty()) {
         // No copy stays behind in the file.
@@ -87,6 +97,19 @@ TPasswordStore::TPlace TPasswordStore::Write(
     RestrictSettingsFile();
     place_ = TPlace::SettingsFile;
     return place_;
+}
+
+bool TPasswordStore::ProbeKeyring()
+{
+    keyringAnswered_ = false;
+    if (useKeyring_) {
+        // A key no password is kept under.
+        QKeychain::ReadPasswordJob job(KeyringService);
+        job.setKey(QStringLiteral("@"));
+        Finish(job);
+        keyringAnswered_ = Answered(job);
+    }
+    return keyringAnswered_;
 }
 
 void TPasswordStore::RestrictSettingsFile()

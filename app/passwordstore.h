@@ -35,11 +35,18 @@ public:
     TPlace Write(const std::string& server, const std::string& user, const std::string& password);
     // Where the last Read found or Write put the password.
     TPlace Place() const { return place_; }
+    // Whether the keyring answered the last Read or Write, with a password
+    // or without one; false when no keyring runs or none is used.
+    bool KeyringAnswered() const { return keyringAnswered_; }
+    // Asks the keyring whether it runs, reading no password; the answer is
+    // also what KeyringAnswered() gives from then on.
+    bool ProbeKeyring();
 
 private:
     QSettings& settings_;
     bool useKeyring_;
     TPlace place_ = TPlace::None;
+    bool keyringAnswered_ = false;
 
     void RestrictSettingsFile();
 };

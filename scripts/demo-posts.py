@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fills the demo news server: pictures of all seven types, drawn now, in
-the encodings found on Usenet, a few small text articles and one
-multi-part post that the browser skips.
+the encodings found on Usenet (uuencode, MIME base64 and yEnc), a few
+small text articles and one multi-part post that the browser skips.
 
   demo-posts.py --groups      prints the groups to create, one a line
   demo-posts.py --port PORT   posts; prints the picture groups, one a line
@@ -17,7 +17,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "news", "inn"))
 
 from nntp_articles import (Poster, base64_lines, mime_headers, multipart_body,  # noqa: E402
-                           plain_headers, uuencode)
+                           plain_headers, uuencode, yencode)
 
 import demo_pictures as pictures  # noqa: E402
 from demo_pictures import Look  # noqa: E402
@@ -63,6 +63,10 @@ class Demo:
             body += uuencode(name, data) + [b""]
         self.post(plain_headers(group, subject, SENDER), body)
 
+    def yencoded(self, group, subject, name, data):
+        """A single-part yEnc post, as most pictures on Usenet are posted."""
+        self.post(plain_headers(group, subject, SENDER), yencode(name, data))
+
     def base64_single(self, group, subject, content_type, name, data):
         headers = mime_headers(group, subject, '%s; name="%s"' % (content_type, name), SENDER)
         headers += ["Content-Transfer-Encoding: base64",
@@ -89,7 +93,8 @@ def fill_main_group(demo):
     demo.text(g, "Welcome to the Lumigrab demo group", [
         "This group lives on a news server that runs only for the demo.",
         "Every picture in it was drawn a moment ago, one of each type the",
-        "browser shows: JPG, GIF, BMP, DIB, RLE, PCX and TGA.",
+        "browser shows: JPG, GIF, BMP, DIB, RLE, PCX and TGA, some of them",
+        "yEnc-encoded, as most pictures on Usenet are posted today.",
         "Press Go to fetch them, then Forward and Back to step through.",
     ])
     demo.uuencoded(g, "Mandelbrot at dusk - dusk.jpg (1/1)", ["A JPEG, uuencoded in the article text."],
@@ -117,6 +122,10 @@ def fill_main_group(demo):
     demo.split_post(g, "panorama.jpg", demo.picture(WHOLE_SET, "JPG", "multi-part: never fetched", "jpg"))
     demo.uuencoded(g, "Targa: minibrot.tga", ["An uncompressed TGA, uuencoded."],
                    [("minibrot.tga", demo.picture(MINIBROT, "TGA", "uncompressed, uuencoded", "tga"))])
+    demo.yencoded(g, 'Seahorse valley at night - "seahorses night yenc.jpg" yEnc (1/1)',
+                  "seahorses night yenc.jpg", demo.picture(SEAHORSES, "JPG", "yEnc, single part", "jpg"))
+    demo.yencoded(g, '[Spirals] - "spirals-yenc.gif" yEnc', "spirals-yenc.gif",
+                  demo.picture(SPIRALS, "GIF", "yEnc, single part", "gif"))
 
 
 def fill_fractal_group(demo):
@@ -132,6 +141,8 @@ def fill_fractal_group(demo):
                      demo.picture(WHOLE_SET, "TGA", "RLE-compressed, multipart", "tga-rle"))])
     demo.base64_single(g, "Dusk again, as RLE", "image/bmp", "dusk.rle",
                        demo.picture(WHOLE_SET, "RLE", "RLE8 bitmap, base64", "rle8"))
+    demo.yencoded(g, 'Elephant valley - "elephants-yenc.tga" yEnc (1/1)', "elephants-yenc.tga",
+                  demo.picture(ELEPHANTS, "TGA", "yEnc, single part", "tga"))
 
 
 def fill_talk_group(demo):

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
@@ -24,6 +25,9 @@
 #include "app/pictureview.h"
 #include "lumigrab_version.h"
 #include "tests/support/window_fixture.h"
+// After the window fixture, which must set up the application first.
+#include "tests/support/tls_test_server.h"
+#include "transport/kttls.h"
 
 namespace lumigrab {
 namespace {
@@ -328,6 +332,29 @@ TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
     EXPECT_EQ(Count(server->Lines(), "QUIT"), 0);
 }
 
+// An article gone between its header and its text is skipped; the status
+// bar says why while the walk goes on.
+TEST_F(GoTest, SkippedArticleReachesTheStatusBar)
+{
+    group->articles[3].gone = true;
+    // The walk waits for the header after the skipped article.
+    group->Stall = [](const std::string& command, int current) { return command == "NEXT" && current == 4; };
+    TfrmMain& form = StartOnServer();
+    QString shown;
+    When(
+        [this] {
+            const std::vector<std::string> lines = server->Lines();
+            return !lines.empty() && lines.back() == "NEXT" && Count(lines, "ARTICLE") == 2;
+        },
+        [&] {
+            shown = StatusText(1);
+            form.CancelButton->click();
+        });
+    form.okClick();
+    EXPECT_EQ(shown, "Article skipped: Gone from the server (423 no article with that number)");
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+}
+
 TEST_F(GoTest, EmptyGroupListFailsWithoutConnecting)
 {
     WriteFile(DataFile(), QByteArray());
@@ -336,6 +363,84 @@ TEST_F(GoTest, EmptyGroupListFailsWithoutConnecting)
     EXPECT_EQ(TakeErrorBoxes(), QStringList { "Newsgroup has not been selected" });
     EXPECT_EQ(StatusText(1), "Newsgroup has not been selected");
     EXPECT_EQ(server->Accepted(), 0);
+}
+
+// ---- Secure connections and logins --------------------------------------------
+
+// A TLS news server whose certificate no authority the system knows has
+// signed, with its group behind a login.
+class TlsWindowTest : public WindowTest {
+protected:
+    std::shared_ptr<FakeNewsGroup> group = std::make_shared<FakeNewsGroup>();
+    testing::TestIdentity identity
+        = testing::TestIdentity::Authority("Lumigrab test authority").Issue("IP:127.0.0.1");
+    std::unique_ptr<testing::TlsScriptServer> server;
+
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        group->articles = { { "notes", 10 } };
+        server = std::make_unique<testing::TlsScriptServer>(
+            identity,
+            [group = group](const std::string& command) -> std::optional<std::string> {
+                if (command == "AUTHINFO USER reader")
+                    return "381 password please\r\n";
+                if (command == "AUTHINFO PASS s3cret")
+                    return "281 welcome\r\n";
+                if (command.starts_with("AUTHINFO"))
+                    return "481 no\r\n";
+                return group->Reply(command);
+            },
+            "200 scripted news server\r\n");
+    }
+
+    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(server->Port()); }
+};
+
+// The window asks before it trusts a certificate, and only a Yes keeps the
+// fingerprint for the server and connects again, logging in with the
+// account of the settings.
+TEST_F(TlsWindowTest, UntrustedCertificateIsTrustedOnlyOnYes)
+{
+    const QString fingerprint = QString::fromStdString(NormalizeFingerprint(identity.Sha256Hex()));
+    for (const QMessageBox::StandardButton answer : { QMessageBox::No, QMessageBox::Yes }) {
+        const bool yes = answer == QMessageBox::Yes;
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        WriteSettings({ { "Server", Address() }, { "Use TLS", "true" }, { "User Name", "reader" },
+            { "Password", "s3cret" } });
+        TfrmMain& form = Start();
+        form.msNNTP->TimeOut = 20;
+        form.NGEdit->setCurrentText(QString::fromStdString(group->name));
+        const size_t linesBefore = server->Lines().size();
+        const int handshakesBefore = server->Handshakes();
+        form.okClick();
+
+        auto* question = form.findChild<QMessageBox*>("TrustQuestion");
+        ASSERT_NE(question, nullptr);
+        EXPECT_TRUE(question->isVisible());
+        const QString shown = question->informativeText();
+        EXPECT_TRUE(shown.contains("Server: " + Address())) << shown.toStdString();
+        EXPECT_TRUE(QString(shown).remove('\n').remove(':').contains(QString(fingerprint).remove(':')))
+            << shown.toStdString();
+        EXPECT_EQ(server->Lines().size(), linesBefore);
+
+        question->button(answer)->click();
+        // A Yes connects again from the event loop.
+        QTest::qWaitFor([&] { return StatusText(1) == "Last available header retrieved"; }, yes ? 5000 : 50);
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        // The refused handshake never completed.
+        EXPECT_EQ(server->Handshakes() - handshakesBefore, yes ? 1 : 0);
+        const std::vector<std::string> all = server->Lines();
+        const std::vector<std::string> sent(all.begin() + linesBefore, all.end());
+        const std::vector<std::string> loginAndGroup
+            = { "AUTHINFO USER reader", "AUTHINFO PASS s3cret", "GROUP " + group->name };
+        EXPECT_EQ(std::vector(sent.begin(), sent.begin() + std::min<size_t>(sent.size(), 3)),
+            yes ? loginAndGroup : std::vector<std::string> {});
+        EXPECT_EQ(StatusText(0) == "Total articles: 1", yes);
+        form.close();
+        window.reset();
+        EXPECT_EQ(ReadSetting("Trusted Certificates/" + Address()).toString(), yes ? fingerprint : "");
+    }
 }
 
 // ---- The picture set -----------------------------------------------------------
@@ -528,6 +633,38 @@ TEST_F(PictureSetTest, ScanAddsRegularFilesOnly)
     EXPECT_EQ(Sorted(FileNames(form.Pictures())), (QStringList { ".hidden.bmp", "a.bmp" }));
     EXPECT_EQ(CounterText(), "1 of 2");
     EXPECT_GT(ShownSize().width(), 0);
+}
+
+// A large folder shows its first picture at once and joins the set from
+// the event loop. A picture the harvest writes meanwhile comes after all
+// of the folder's own, and once.
+TEST_F(PictureSetTest, LargeFolderIsListedFromTheEventLoop)
+{
+    constexpr int count = 3000;
+    AddPictureFile("p0.bmp", QSize(11, 7));
+    const QByteArray first = QFile::encodeName(TempFolder() + "p0.bmp");
+    for (int i = 1; i < count; ++i)
+        ASSERT_EQ(::link(first.constData(),
+                      QFile::encodeName(TempFolder() + QString("p%1.bmp").arg(i)).constData()),
+            0);
+    for (const bool harvest : { false, true }) {
+        SCOPED_TRACE(harvest ? "a picture harvested meanwhile" : "the listing runs to its end");
+        TfrmMain& form = Create();
+        form.show();
+        EXPECT_TRUE(form.ScanningTempFolder());
+        EXPECT_EQ(ShownSize(), QSize(11, 7));
+        if (harvest) {
+            AddPictureFile("harvested.bmp", QSize(12, 7));
+            form.AddPicture(TempFolder() + "harvested.bmp");
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form.ScanningTempFolder(); }));
+        const QStringList names = FileNames(form.Pictures());
+        EXPECT_EQ(Sorted(names), Sorted(QDir(TempFolder()).entryList(QDir::Files)));
+        EXPECT_EQ(names.last() == "harvested.bmp", harvest);
+        EXPECT_EQ(CounterText(), QString("1 of %1").arg(names.size()));
+        EXPECT_EQ(ShownSize(), QSize(11, 7));
+        window.reset();
+    }
 }
 
 // The harvest's pictures join the set; the first of an empty set shows.

@@ -1,9 +1,14 @@
-// The setup dialog: the server name, the header batch, and Get Groups
-// against a scripted server (the picture filter, the file written whole
-// or not at all, the hourglass, Cancel during the transfer).
+// The setup dialog: the server name, how it is reached (TLS, the account
+// and its password), the header batch, and Get Groups against a scripted
+// server (the picture filter, the file written whole or not at all, the
+// hourglass, Cancel during the transfer).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -104,6 +109,46 @@ TEST_F(SetupTest, OpeningSetsTheBatchAndOnlyOKTakesTheServer)
         EXPECT_EQ(form.msNNTP->Server, ok ? "news.example.org" : "news");
         EXPECT_EQ(form.HeaderBatch(), 5000);
         window.reset();
+    }
+}
+
+// How the server is reached comes from the settings, only OK takes the
+// changes, and the window keeps them for the next start: the password
+// through the password store, here in the settings file as no keyring
+// answers.
+TEST_F(SetupTest, ConnectionFieldsAreKeptForTheNextStart)
+{
+    for (const bool ok : { false, true }) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        WriteSettings({ { "Use TLS", "false" }, { "User Name", "old" }, { "Password", "old pass" } });
+        Start();
+        TSetupDlg& setup = OpenSetup();
+        EXPECT_FALSE(setup.UseTLSCheck->isChecked());
+        EXPECT_EQ(setup.UserNameEdit->text(), "old");
+        EXPECT_EQ(setup.PasswordEdit->text(), "old pass");
+        EXPECT_EQ(setup.PasswordEdit->echoMode(), QLineEdit::Password);
+        EXPECT_TRUE(setup.PasswordNote->text().contains("settings file"))
+            << setup.PasswordNote->text().toStdString();
+        setup.UseTLSCheck->setChecked(true);
+        setup.UserNameEdit->setText(" reader ");
+        setup.PasswordEdit->setText("s3cret");
+        (ok ? setup.OKButton : setup.CancelButton)->click();
+        window->close();
+        window.reset();
+        EXPECT_EQ(ReadSetting("Use TLS").toBool(), ok);
+        EXPECT_EQ(ReadSetting("User Name").toString(), ok ? "reader" : "old");
+        EXPECT_EQ(ReadSetting("Password").toString(), ok ? "s3cret" : "old pass");
+        namespace fs = std::filesystem;
+        EXPECT_EQ(fs::status(SettingsFile().toStdString()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+        TfrmMain& again = Start();
+        EXPECT_EQ(again.msNNTP->UseTLS, ok);
+        EXPECT_EQ(again.msNNTP->UserName, ok ? "reader" : "old");
+        EXPECT_EQ(again.msNNTP->Password, ok ? "s3cret" : "old pass");
+        window->close();
+        window.reset();
+        QFile::remove(SettingsFile());
     }
 }
 

@@ -15,3 +15,8 @@ if(LUMIGRAB_XVFB_RUN)
     LABELS "integration;app" TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=xcb;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/x11_leaks.supp")
 endif()
+
+# The window's secure connections meet an OpenSSL server of the test's own.
+if(TARGET nntpmain_test)
+  target_link_libraries(nntpmain_test PRIVATE OpenSSL::SSL OpenSSL::Crypto)
+endif()

@@ -1,16 +1,19 @@
 // The main window against the private INN2 of the integration fixture
 // (tests/news/inn): Go harvests a whole group, Get Groups writes the
-// server's picture groups. The fixture passes LUMIGRAB_NNTP_PORT and
-// LUMIGRAB_INN_DIR; the pictures a harvest must keep are listed in
+// server's picture groups, also over TLS with a login. The fixture passes
+// LUMIGRAB_NNTP_PORT, LUMIGRAB_NNTPS_PORT and LUMIGRAB_INN_DIR; the
+// pictures a harvest must keep are listed in
 // LUMIGRAB_INN_DIR/expected/<group>.list.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/nntpsu.h"
@@ -99,6 +102,43 @@ TEST_F(WindowInnTest, GetGroupsKeepsThePictureGroupsOfTheServer)
     EXPECT_EQ(TakeErrorBoxes(setup), QStringList());
     EXPECT_EQ(ReadFile(DataFile()), "lumigrab.test.pictures\r\nlumigrab.test.pictures.more\r\n");
     EXPECT_EQ(form.msNNTP->NewsGroupList.Count(), 2);
+}
+
+// The fixture's TLS server on 127.0.0.2 takes readers after a login only,
+// and no authority the system knows signed its certificate. Set up in the
+// dialog, Get Groups asks whether to trust the certificate and, on Yes,
+// fetches the list; the fingerprint is kept for the server.
+TEST_F(WindowInnTest, GetGroupsOverTlsWithALoginAfterTrustingTheCertificate)
+{
+    const QString tlsFolder = innDir + "/tls/";
+    const QStringList account = QString(ReadFile(tlsFolder + "account")).split('\n', Qt::SkipEmptyParts);
+    const QString fingerprint = QString(ReadFile(tlsFolder + "server.fingerprint")).trimmed();
+    ASSERT_EQ(account.size(), 2);
+    const QString secureServer = "127.0.0.2:" + qEnvironmentVariable("LUMIGRAB_NNTPS_PORT");
+    TfrmMain& form = StartOnServer();
+    form.SetupButton->click();
+    TSetupDlg* setup = form.findChild<TSetupDlg*>();
+    ASSERT_NE(setup, nullptr);
+    setup->ServerEdit->setText(secureServer);
+    setup->UseTLSCheck->setChecked(true);
+    setup->UserNameEdit->setText(account[0]);
+    setup->PasswordEdit->setText(account[1]);
+    setup->btnGetGroup->click();
+
+    auto* question = setup->findChild<QMessageBox*>("TrustQuestion");
+    ASSERT_NE(question, nullptr);
+    EXPECT_TRUE(
+        question->informativeText().remove('\n').remove(':').contains(QString(fingerprint).remove(':')));
+    EXPECT_FALSE(QFileInfo::exists(DataFile()));
+    question->button(QMessageBox::Yes)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(DataFile()); }, 30000));
+    EXPECT_EQ(TakeErrorBoxes(setup), QStringList());
+    EXPECT_EQ(ReadFile(DataFile()), "lumigrab.test.pictures\r\nlumigrab.test.pictures.more\r\n");
+    setup->OKButton->click();
+    form.close();
+    window.reset();
+    EXPECT_EQ(ReadSetting("Trusted Certificates/" + secureServer).toString(), fingerprint);
+    EXPECT_EQ(ReadSetting("User Name").toString(), account[0]);
 }
 
 } // namespace

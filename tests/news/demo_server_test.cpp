@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -116,6 +117,12 @@ TEST_F(DemoServerTest, ServesEveryPictureTypeAndStopsCleanly)
         EXPECT_EQ(size, std::make_pair(PictureWidth, PictureHeight)) << picture;
     }
     EXPECT_EQ(types, (std::set<std::string> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" }));
+    // The yEnc posts name their pictures so.
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(),
+                  [](const fs::path& picture) {
+                      return picture.filename().string().find("yenc") != std::string::npos;
+                  }),
+        3);
 
     EXPECT_EQ(server.Stop(), 0);
     EXPECT_FALSE(fs::exists(serverFolder));

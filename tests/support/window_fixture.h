@@ -42,6 +42,11 @@ inline void PrintTo(const QString& text, std::ostream* out)
 
 namespace lumigrab::testing {
 
+// No keyring may answer in the window tests, whatever the desktop runs: the
+// user's own keyring stays untouched, and passwords go to the settings file.
+inline const bool keyringUnreachable
+    = qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumigrab-test-bus");
+
 // A picture file's bytes in a format the viewer reads, of the given size.
 inline QByteArray PictureBytes(QSize size, QColor color = Qt::darkCyan, const char* format = "BMP")
 {
@@ -73,6 +78,8 @@ struct FakeArticle {
     int lines = 10;
     // The body: text lines, or a uuencoded attachment.
     std::string body = "just words\r\n";
+    // Gone between its header and its text: ARTICLE gets 423.
+    bool gone = false;
 };
 
 // A uuencoded attachment as an article body.
@@ -117,6 +124,8 @@ public:
         }
         if (command == "HEAD")
             return "221 " + Id() + "\r\n" + Headers() + ".\r\n";
+        if (command == "ARTICLE" && Current().gone)
+            return std::string("423 no article with that number\r\n");
         if (command == "ARTICLE")
             return "220 " + Id() + "\r\n" + Headers() + "\r\n" + DotStuffed(Current().body) + ".\r\n";
         if (command == "LIST")
@@ -234,6 +243,9 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // The picture folder is listed from the event loop after the first
+        // picture shows.
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window->ScanningTempFolder(); }));
     }
 
     TfrmMain& Start()

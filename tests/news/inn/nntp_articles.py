@@ -8,6 +8,7 @@ Poster.post adds a correct one to every article.
 import base64
 import binascii
 import socket
+import zlib
 
 TEST_SENDER = "Lumigrab Tests <tests@example.invalid>"
 
@@ -52,6 +53,27 @@ def uuencode(name, data):
     for i in range(0, len(data), 45):
         lines.append(binascii.b2a_uu(data[i:i + 45], backtick=True).rstrip(b"\n"))
     lines += [b"`", b"end"]
+    return lines
+
+
+def yencode(name, data, line=128):
+    """One single-part yEnc block: NUL, LF, CR and "=" escaped, and a TAB or
+    blank at either end of a line and a dot at its start too."""
+    lines = [b"=ybegin line=%d size=%d name=%s" % (line, len(data), name.encode("latin-1"))]
+    current = bytearray()
+    for i, byte in enumerate(data):
+        c = (byte + 42) % 256
+        edge = not current or len(current) >= line - 1 or i == len(data) - 1
+        if c in (0, 10, 13, 61) or (edge and c in (9, 32)) or (not current and c == 46):
+            current += bytes((61, (c + 64) % 256))
+        else:
+            current.append(c)
+        if len(current) >= line:
+            lines.append(bytes(current))
+            current = bytearray()
+    if current:
+        lines.append(bytes(current))
+    lines.append(b"=yend size=%d crc32=%08x" % (len(data), zlib.crc32(data)))
     return lines
 
 
