@@ -287,6 +287,8 @@ void TfrmMain::CreateComponents()
     msNNTP->SetWinsockLoaded(true);
     msNNTP->Server = DefaultServer;
     msNNTP->TimeOut = ClientTimeOut;
+    // Across the internet a header walk by HEAD and NEXT takes minutes.
+    msNNTP->UseOverview = true;
     msArticle1 = new TmsArticle(components_.get());
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");

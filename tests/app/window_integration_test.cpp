@@ -75,7 +75,18 @@ TEST_F(WindowInnTest, GoHarvestsEveryPictureOfTheGroup)
     WriteFile(DataFile(), QByteArray(PictureGroup) + "\r\n");
     TfrmMain& form = StartOnServer();
     ASSERT_EQ(form.NGEdit->currentText(), PictureGroup);
+    std::vector<std::string> sent;
+    form.msNNTP->OnLineSent = [&](TObject*, const std::string& line) { sent.push_back(line); };
     form.okClick();
+
+    // Headers come by overview, a round trip per range, not per article.
+    const auto sentAs = [&](std::string_view command) {
+        return std::count_if(
+            sent.begin(), sent.end(), [&](const std::string& l) { return l.starts_with(command); });
+    };
+    EXPECT_GE(sentAs("OVER "), 1);
+    EXPECT_EQ(sentAs("HEAD"), 0);
+    EXPECT_EQ(sentAs("NEXT"), 0);
 
     EXPECT_EQ(TakeErrorBoxes(), QStringList());
     EXPECT_TRUE(StatusText(0).startsWith("Total articles: "));
