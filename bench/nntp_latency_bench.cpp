@@ -6,49 +6,19 @@
 // over() is; the HEAD walk, at two round trips per header, runs once.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "message/msmsg.h"
+#include "bench/nntp_bench_client.h"
 #include "news/harvest.h"
-#include "news/msnntp.h"
 
 namespace lumigrab {
 namespace {
 
-const char* const SmallGroup = "lumigrab.bench.small";
-const char* const PictureGroup = "lumigrab.bench.pictures";
-
-std::string ServerAddress()
-{
-    const char* port = std::getenv("LUMIGRAB_NNTP_PORT");
-    return std::string("127.0.0.1:") + (port ? port : "119");
-}
-
-QCoreApplication& Application()
-{
-    static int argc = 1;
-    static char name[] = "nntp_latency_bench";
-    static char* argv[] = { name, nullptr };
-    static QCoreApplication application(argc, argv);
-    return application;
-}
-
-void PrepareClient(TmsNNTP& client, TmsArticle& article, bool useOverview)
-{
-    Application();
-    client.SetWinsockLoaded(true);
-    client.Server = ServerAddress();
-    client.TimeOut = 60;
-    client.SetArticle(&article);
-    client.UseOverview = useOverview;
-}
+using namespace bench;
 
 template <typename Work> double Seconds(Work&& work)
 {
