@@ -277,6 +277,8 @@ TfrmMain::~TfrmMain()
     // The client reports its last steps (closing) through the events,
     // which must not reach a half-destroyed window.
     UnbindClientEvents();
+    // The harvest unhooks itself from the client, which must still exist.
+    harvest_.reset();
     components_->DestroyComponents();
 }
 
