@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
@@ -251,6 +253,21 @@ template <typename Handler> void TfrmMain::Guarded(Handler&& handler) noexcept
     }
 }
 
+namespace {
+
+// Until the window has been sized once (then its saved size counts),
+// pictures get two thirds of the screen rather than a small box.
+QSize FirstStartSize()
+{
+    const QSize smallest(544, 456);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return smallest;
+    return smallest.expandedTo(screen->availableSize() * 2 / 3);
+}
+
+} // namespace
+
 TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     : TRTForm(owner)
     , MoveToTrash(MoveFileToTrash)
@@ -261,7 +278,7 @@ TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QLatin1String(WindowCaption));
-    resize(544, 456);
+    resize(FirstStartSize());
     SetPosition(poScreenCenter);
     CreateComponents();
     CreateMenu();
