@@ -9,18 +9,11 @@
 #include "TRTVerLabelSrc.h"
 #include "TRTWebLinkSrc.h"
 #include "lumigrab_version.h"
+#include "message/placewidget.h"
 
 namespace lumigrab {
 
 namespace {
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
 
 QString Text(const char* utf8)
 {

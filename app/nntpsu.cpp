@@ -12,6 +12,7 @@
 
 #include "base/classes.h"
 #include "errorbox.h"
+#include "message/placewidget.h"
 #include "news/msnntp.h"
 #include "nntpmain.h"
 
@@ -27,14 +28,6 @@ const char* const TLSHint = "A secure connection (NNTPS), on port 563 unless the
 const char* const PasswordInFileText
     = "No keyring runs on this desktop: the password is kept in the settings file, readable by you only.";
 const char* const PasswordInKeyringText = "The password is kept in the desktop's keyring.";
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
 
 // The hourglass, for as long as the object lives, whatever happens.
 class TWaitCursor {

@@ -19,7 +19,8 @@ std::string FreshFolder()
     return pattern;
 }
 
-void BM_SaveDuplicates(benchmark::State& state)
+// Saves count files into a fresh folder under the names nameOf gives.
+template <typename NameOf> void SaveFiles(benchmark::State& state, NameOf nameOf)
 {
     const auto copies = int(state.range(0));
     for (auto _ : state) {
@@ -27,30 +28,24 @@ void BM_SaveDuplicates(benchmark::State& state)
         const std::string folder = FreshFolder();
         state.ResumeTiming();
         for (int i = 0; i < copies; ++i)
-            lumigrab::SaveNewFile(folder, "x.jpg", "picture bytes");
+            lumigrab::SaveNewFile(folder, nameOf(i), "picture bytes");
         state.PauseTiming();
         std::filesystem::remove_all(folder);
         state.ResumeTiming();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * copies);
 }
+
+void BM_SaveDuplicates(benchmark::State& state)
+{
+    SaveFiles(state, [](int) { return std::string("x.jpg"); });
+}
 BENCHMARK(BM_SaveDuplicates)->Arg(1000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The floor: as many files under names of their own.
 void BM_SaveDistinct(benchmark::State& state)
 {
-    const auto copies = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        const std::string folder = FreshFolder();
-        state.ResumeTiming();
-        for (int i = 0; i < copies; ++i)
-            lumigrab::SaveNewFile(folder, "x" + std::to_string(i) + ".jpg", "picture bytes");
-        state.PauseTiming();
-        std::filesystem::remove_all(folder);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(int64_t(state.iterations()) * copies);
+    SaveFiles(state, [](int i) { return std::string("x").append(std::to_string(i)).append(".jpg"); });
 }
 BENCHMARK(BM_SaveDistinct)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -54,20 +54,32 @@ QString DataFolderWith(QTemporaryDir& root, int count)
     return root.path() + '/';
 }
 
+// Start-up as the user sees it: built, shown and painted once.
+std::unique_ptr<TfrmMain> OpenWindow(const QString& dataFolder)
+{
+    auto window = std::make_unique<TfrmMain>(dataFolder);
+    window->show();
+    window->repaint();
+    return window;
+}
+
+void CloseUntimed(benchmark::State& state, std::unique_ptr<TfrmMain>& window)
+{
+    state.PauseTiming();
+    window.reset();
+    state.ResumeTiming();
+}
+
 void BM_StartUpToFirstPicture(benchmark::State& state)
 {
     EnsureApplication();
     QTemporaryDir root;
     const QString dataFolder = DataFolderWith(root, int(state.range(0)));
     for (auto _ : state) {
-        auto window = std::make_unique<TfrmMain>(dataFolder);
-        window->show();
-        window->repaint();
+        auto window = OpenWindow(dataFolder);
         if (state.range(0) > 0 && window->Image1->Picture().isNull())
             state.SkipWithError("no picture shown");
-        state.PauseTiming();
-        window.reset();
-        state.ResumeTiming();
+        CloseUntimed(state, window);
     }
 }
 BENCHMARK(BM_StartUpToFirstPicture)->Arg(0)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -80,16 +92,12 @@ void BM_StartUpToFolderListed(benchmark::State& state)
     QTemporaryDir root;
     const QString dataFolder = DataFolderWith(root, int(state.range(0)));
     for (auto _ : state) {
-        auto window = std::make_unique<TfrmMain>(dataFolder);
-        window->show();
-        window->repaint();
+        auto window = OpenWindow(dataFolder);
         while (window->ScanningTempFolder())
-            QCoreApplication::processEvents();
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (window->Pictures().size() != state.range(0))
             state.SkipWithError("the set does not hold the whole folder");
-        state.PauseTiming();
-        window.reset();
-        state.ResumeTiming();
+        CloseUntimed(state, window);
     }
 }
 BENCHMARK(BM_StartUpToFolderListed)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -6,17 +6,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "message/placewidget.h"
+
 namespace lumigrab {
 
 namespace {
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
-    return widget;
-}
 
 // The message classes hold 8-bit text, one byte per character.
 QString FromModel(const std::string& text)
