@@ -3,8 +3,6 @@
 // articles that are gone, damaged or cannot be saved.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -24,31 +22,16 @@ namespace {
 using testing::FakeGroup;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
+using testing::PrintTo;
 using testing::ReplyForever;
 using testing::ReplyPause;
-using testing::ScriptServer;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
 namespace fs = std::filesystem;
 
-class HostileServerTest : public ::testing::Test {
+class HostileServerTest : public testing::ScriptedNewsTest {
 protected:
-    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
-    std::unique_ptr<ScriptServer> server;
-    TmsArticle article;
-    TmsNNTP client;
-    Strings errors;
-
-    void SetUp() override
-    {
-        server = std::make_unique<ScriptServer>(
-            [state = group](const std::string& command) { return state->Reply(command); }, "200 ready\r\n");
-        client.SetWinsockLoaded(true);
-        client.Server = server->Address();
-        client.TimeOut = 5;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
-    }
+    void SetUp() override { StartServer("200 ready\r\n"); }
 };
 
 // ---- a walk always moves on, from the first article the server still has
@@ -60,11 +43,6 @@ struct WalkCase {
     Numbers headers;
     std::string error; // none: the walk reaches the end of the group
 };
-
-void PrintTo(const WalkCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class WalkTest : public HostileServerTest, public ::testing::WithParamInterface<WalkCase> { };
 
@@ -116,11 +94,6 @@ struct EndlessCase {
     std::function<void(TmsNNTP&)> operation;
     std::string error;
 };
-
-void PrintTo(const EndlessCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class EndlessTest : public HostileServerTest, public ::testing::WithParamInterface<EndlessCase> { };
 
@@ -277,11 +250,6 @@ struct WalkEndCase {
     std::string error;
 };
 
-void PrintTo(const WalkEndCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class WalkEndTest : public HarvestWalkTest, public ::testing::WithParamInterface<WalkEndCase> { };
 
 TEST_P(WalkEndTest, ConnectionFailuresStillEndTheWalk)
@@ -314,26 +282,7 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
 
 // ---- lumigrab-harvest
 
-class HarvestToolTest : public HostileServerTest {
-protected:
-    ScopedTempDir scratch;
-    int exitCode = -1;
-    std::string out, err;
-
-    void Run(const std::string& arguments)
-    {
-        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
-        ASSERT_TRUE(fs::exists(tool)) << "build lumigrab-harvest first";
-        const fs::path outFile = scratch.Path() / "out";
-        const fs::path errFile = scratch.Path() / "err";
-        const std::string command
-            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
-        const int status = std::system(command.c_str());
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        out = ReadFileBytes(outFile);
-        err = ReadFileBytes(errFile);
-    }
-};
+class HarvestToolTest : public HostileServerTest, protected testing::HarvestToolRunner { };
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
 {
@@ -353,7 +302,7 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     group->overrides["ARTICLE 2"] = group->overrides["STAT 2"];
 
     const fs::path folder = scratch.Path() / "pictures";
-    Run("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
+    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
     EXPECT_EQ(exitCode, 3) << err;
     EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");
     EXPECT_EQ(ReadFileBytes(folder / "one.jpg"), picture);

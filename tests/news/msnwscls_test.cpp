@@ -10,6 +10,7 @@
 namespace lumigrab {
 namespace {
 
+using testing::PrintTo;
 using namespace std::string_literals;
 
 std::unique_ptr<TmsNewsgroup> Group(std::string name, int32_t last, int32_t first, char flag)
@@ -75,13 +76,7 @@ struct LineCase {
     char flag;
 };
 
-// Test listings show the case name instead of a byte dump.
-void PrintTo(const LineCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
-class NewsGroupListLine : public testing::TestWithParam<LineCase> { };
+class NewsGroupListLine : public ::testing::TestWithParam<LineCase> { };
 
 TEST_P(NewsGroupListLine, LoadsAsOneGroup)
 {
@@ -106,7 +101,7 @@ TEST_P(NewsGroupListLine, AgreesWithExtractWord)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, NewsGroupListLine,
-    testing::Values(LineCase { "Full", "alt.test 120 100 y", "alt.test", 120, 100, 'y' },
+    ::testing::Values(LineCase { "Full", "alt.test 120 100 y", "alt.test", 120, 100, 'y' },
         LineCase { "NameOnly", "alt.binaries.pictures", "alt.binaries.pictures", -1, -1, '\0' },
         LineCase { "SeveralBlanks", "alt.test   120  100    y", "alt.test", 120, 100, 'y' },
         LineCase { "LeadingBlank", " alt.test 120 100 y", "", -1, 120, '1' },

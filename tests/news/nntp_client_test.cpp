@@ -21,34 +21,15 @@ namespace {
 
 using testing::FakeGroup;
 using testing::HeaderNumbers;
+using testing::PrintTo;
 using testing::RecordSentLines;
 using testing::ReplyPause;
-using testing::ScriptServer;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
 
-class NntpClientTest : public ::testing::Test {
+class NntpClientTest : public testing::ScriptedNewsTest {
 protected:
-    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
-    std::unique_ptr<ScriptServer> server;
-    TmsArticle article;
-    TmsNNTP client;
-    Strings errors;
-
-    void StartServer(std::string greeting = "200 scripted server ready\r\n")
-    {
-        server.reset();
-        server = std::make_unique<ScriptServer>(
-            [state = group](const std::string& command) { return state->Reply(command); },
-            std::move(greeting));
-        client.SetWinsockLoaded(true);
-        client.Server = server->Address();
-        client.TimeOut = 5;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
-    }
-
-    void SetUp() override { StartServer(); }
+    void SetUp() override { StartServer("200 scripted server ready\r\n"); }
 
     void SelectTestGroup() { client.SetNewsGroup("lumigrab.test"); }
 };
@@ -242,12 +223,6 @@ struct FailingReply {
     std::string error;
     bool staysConnected;
 };
-
-// Test listings show the case name, not a dump of the case.
-void PrintTo(const FailingReply& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class FailingReplyTest : public NntpClientTest, public ::testing::WithParamInterface<FailingReply> { };
 

@@ -4,8 +4,6 @@
 // must keep are in LUMIGRAB_INN_DIR/expected/<group>.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -399,25 +397,9 @@ TEST_F(InnOverviewTest, CancelWhileArticlesAreOnTheirWay)
 }
 
 // lumigrab-harvest, run as a command.
-class ToolTest : public InnTest {
+class ToolTest : public InnTest, protected testing::HarvestToolRunner {
 protected:
-    ScopedTempDir scratch;
     const fs::path folder = scratch.Path() / "pictures";
-    const fs::path outFile = scratch.Path() / "stdout.txt";
-    const fs::path errFile = scratch.Path() / "stderr.txt";
-    int exitCode = -1;
-    std::string out, err;
-
-    void Run(const std::string& arguments)
-    {
-        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
-        const std::string command
-            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
-        const int status = std::system(command.c_str());
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        out = ReadFileBytes(outFile);
-        err = ReadFileBytes(errFile);
-    }
 
     // The printed paths of the kept pictures.
     std::vector<std::string> Printed() const
@@ -436,7 +418,7 @@ protected:
 TEST_F(ToolTest, HarvestsTheGroup)
 {
     const fs::path log = scratch.Path() / "protocol.log";
-    Run(Harvesting(PictureGroup) + " --log " + log.string());
+    RunTool(Harvesting(PictureGroup) + " --log " + log.string());
     EXPECT_EQ(exitCode, 0) << err;
     std::vector<std::string> expectedPaths;
     for (const std::string& name : ExpectedOrder(PictureGroup))
@@ -455,7 +437,7 @@ TEST_F(ToolTest, HarvestsTheGroup)
 
 TEST_F(ToolTest, StopsAfterCountHeaders)
 {
-    Run(Harvesting(PictureGroup) + " --count 3");
+    RunTool(Harvesting(PictureGroup) + " --count 3");
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(Printed(),
         (std::vector<std::string> { (folder / "sunset.jpg").string(), (folder / "single.gif").string() }));
@@ -464,18 +446,18 @@ TEST_F(ToolTest, StopsAfterCountHeaders)
 
 TEST_F(ToolTest, ReportsFailuresAndUsage)
 {
-    Run(Harvesting("lumigrab.no.such.group"));
+    RunTool(Harvesting("lumigrab.no.such.group"));
     EXPECT_EQ(exitCode, 1);
     EXPECT_NE(err.find("411 "), std::string::npos) << err;
 
-    Run("--server 127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + " --group x --folder "
+    RunTool("--server 127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) + " --group x --folder "
         + folder.string());
     EXPECT_EQ(exitCode, 1);
     EXPECT_NE(err.find("Connection refused"), std::string::npos) << err;
 
     for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
              "--server h --group x --bogus 1", "--server h --group" }) {
-        Run(arguments);
+        RunTool(arguments);
         EXPECT_EQ(exitCode, 2) << arguments;
     }
 }

@@ -19,6 +19,7 @@ namespace {
 
 using testing::FakeGroup;
 using testing::HeaderNumbers;
+using testing::PrintTo;
 using testing::RecordSentLines;
 using testing::ReplyScript;
 using testing::ScriptServer;
@@ -107,11 +108,6 @@ struct WalkCase {
     Strings sent;
     int lastSignals;
 };
-
-void PrintTo(const WalkCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class OverviewWalkTest : public OverviewTest, public ::testing::WithParamInterface<WalkCase> { };
 
@@ -244,11 +240,6 @@ struct FetchCase {
     bool walkFirst;
     bool progress;
 };
-
-void PrintTo(const FetchCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class OneCommandFetchTest : public OverviewTest, public ::testing::WithParamInterface<FetchCase> { };
 
@@ -384,11 +375,6 @@ struct CancelCase {
     Strings kept;
     int32_t lastHeader;
 };
-
-void PrintTo(const CancelCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class PipelineCancelTest : public PipelineTest, public ::testing::WithParamInterface<CancelCase> { };
 

@@ -2,7 +2,12 @@
 // client does.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -207,5 +212,54 @@ inline std::vector<int32_t> HeaderNumbers(const TmsNNTP& client)
         numbers.push_back(client.HeaderList.Entries(i).Number);
     return numbers;
 }
+
+// A news client and a scripted server that answers as group does.
+class ScriptedNewsTest : public ::testing::Test {
+protected:
+    // Before the client, whose farewell may still report errors.
+    std::vector<std::string> errors;
+    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
+    std::unique_ptr<ScriptServer> server;
+    TmsArticle article;
+    TmsNNTP client;
+
+    // Replaces any earlier server and points the client at the new one.
+    void StartServer(std::string greeting)
+    {
+        server.reset();
+        server = std::make_unique<ScriptServer>(
+            [state = group](const std::string& command) { return state->Reply(command); },
+            std::move(greeting));
+        client.SetWinsockLoaded(true);
+        client.Server = server->Address();
+        client.TimeOut = 5;
+        client.SetArticle(&article);
+        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
+    }
+};
+
+// Runs the lumigrab-harvest command with its output in files of a scratch
+// folder and keeps what it printed and its exit code.
+class HarvestToolRunner {
+protected:
+    ScopedTempDir scratch;
+    int exitCode = -1;
+    std::string out, err;
+
+    void RunTool(const std::string& arguments)
+    {
+        const std::filesystem::path tool
+            = std::filesystem::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+        ASSERT_TRUE(std::filesystem::exists(tool)) << "build lumigrab-harvest first";
+        const std::filesystem::path outFile = scratch.Path() / "stdout.txt";
+        const std::filesystem::path errFile = scratch.Path() / "stderr.txt";
+        const std::string command
+            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
+        const int status = std::system(command.c_str());
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        out = ReadFileBytes(outFile);
+        err = ReadFileBytes(errFile);
+    }
+};
 
 } // namespace lumigrab::testing

@@ -63,10 +63,24 @@ using ReplyScript = std::function<std::optional<std::string>(const std::string& 
 inline constexpr std::string_view ReplyPause = "\x01pause\x01";
 inline constexpr std::string_view ReplyForever = "\x01repeat\x01";
 
+// One accepted connection's bytes: read returns the count received (0 or
+// less once the connection has ended), write whether every byte went out.
+struct ByteChannel {
+    std::function<long(char* buffer, size_t size)> read;
+    std::function<bool(std::string_view bytes)> write;
+};
+
+// Makes a channel of an accepted socket (say, after a TLS handshake) and holds
+// the conversation over it; the server closes the socket afterwards.
+using ChannelOpener
+    = std::function<void(int client, const std::function<void(const ByteChannel&)>& converse)>;
+
 class ScriptServer {
 public:
     explicit ScriptServer(std::vector<Step> steps)
-        : ScriptServer([this, steps = std::move(steps)](int client) { PlaySteps(client, steps); })
+        : ScriptServer(
+            [this, steps = std::move(steps)](const ByteChannel& client) { PlaySteps(client, steps); },
+            PlainChannel)
     {
     }
 
@@ -75,9 +89,10 @@ public:
     {
     }
 
-    ScriptServer(ReplyScript script, std::string greeting)
+    ScriptServer(ReplyScript script, std::string greeting, ChannelOpener opener = PlainChannel)
         : ScriptServer([this, script = std::move(script), greeting = std::move(greeting)](
-                           int client) { AnswerCommands(client, script, greeting); })
+                           const ByteChannel& client) { AnswerCommands(client, script, greeting); },
+            std::move(opener))
     {
     }
 
@@ -109,9 +124,10 @@ public:
     }
 
 private:
-    using Conversation = std::function<void(int client)>;
+    using Conversation = std::function<void(const ByteChannel& client)>;
 
     Conversation conversation_;
+    ChannelOpener opener_;
     int listener_ = -1;
     int client_ = -1;
     uint16_t port_ = 0;
@@ -122,8 +138,9 @@ private:
     std::vector<std::string> lines_;
     std::thread thread_;
 
-    explicit ScriptServer(Conversation conversation)
+    ScriptServer(Conversation conversation, ChannelOpener opener)
         : conversation_(std::move(conversation))
+        , opener_(std::move(opener))
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address {};
@@ -136,6 +153,12 @@ private:
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { Serve(); });
+    }
+
+    static void PlainChannel(int client, const std::function<void(const ByteChannel&)>& converse)
+    {
+        converse({ [client](char* buffer, size_t size) { return long(::recv(client, buffer, size, 0)); },
+            [client](std::string_view bytes) { return SendAll(client, bytes); } });
     }
 
     void Serve()
@@ -154,7 +177,7 @@ private:
             }
             ++accepted_;
             pending_.clear();
-            conversation_(client);
+            opener_(client, conversation_);
             std::lock_guard lock(mutex_);
             client_ = -1;
             ::close(client);
@@ -168,9 +191,9 @@ private:
     }
 
     // Ends when the client hangs up (or stops the server by closing it).
-    void SendEndlessly(int client, std::string_view text)
+    void SendEndlessly(const ByteChannel& client, std::string_view text)
     {
-        while (!Stopping() && SendAll(client, text)) { }
+        while (!Stopping() && client.write(text)) { }
     }
 
     static bool SendAll(int client, std::string_view bytes)
@@ -184,12 +207,12 @@ private:
         return true;
     }
 
-    std::optional<std::string> ReceiveLine(int client)
+    std::optional<std::string> ReceiveLine(const ByteChannel& client)
     {
         char buffer[4096];
         size_t end;
         while ((end = pending_.find("\r\n")) == std::string::npos) {
-            const ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
+            const long count = client.read(buffer, sizeof buffer);
             if (count <= 0)
                 return std::nullopt;
             pending_.append(buffer, size_t(count));
@@ -203,24 +226,25 @@ private:
 
     // After the steps the connection stays open and silent until the client
     // closes it or the server stops.
-    void PlaySteps(int client, const std::vector<Step>& steps)
+    void PlaySteps(const ByteChannel& client, const std::vector<Step>& steps)
     {
         for (const Step& step : steps) {
             if (step.kind == Step::SendForever)
                 return SendEndlessly(client, step.text);
             if (step.kind == Step::Close || (step.kind == Step::ReadLine && !ReceiveLine(client))
-                || (step.kind == Step::Send && !SendAll(client, step.text)))
+                || (step.kind == Step::Send && !client.write(step.text)))
                 return;
             if (step.kind == Step::Pause)
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         }
         char buffer[4096];
-        while (::recv(client, buffer, sizeof buffer, 0) > 0) { }
+        while (client.read(buffer, sizeof buffer) > 0) { }
     }
 
-    void AnswerCommands(int client, const ReplyScript& script, const std::string& greeting)
+    // The greeting may hold pauses too.
+    void AnswerCommands(const ByteChannel& client, const ReplyScript& script, const std::string& greeting)
     {
-        if (!SendAll(client, greeting))
+        if (!SendInChunks(client, greeting))
             return;
         while (const std::optional<std::string> command = ReceiveLine(client)) {
             const std::optional<std::string> reply = script(*command);
@@ -229,7 +253,7 @@ private:
         }
     }
 
-    bool SendInChunks(int client, std::string_view reply)
+    bool SendInChunks(const ByteChannel& client, std::string_view reply)
     {
         const size_t endless = reply.find(ReplyForever);
         if (endless != std::string_view::npos) {
@@ -239,12 +263,12 @@ private:
         }
         size_t pause;
         while ((pause = reply.find(ReplyPause)) != std::string_view::npos) {
-            if (!SendAll(client, reply.substr(0, pause)))
+            if (!client.write(reply.substr(0, pause)))
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             reply.remove_prefix(pause + ReplyPause.size());
         }
-        return SendAll(client, reply);
+        return client.write(reply);
     }
 };
 

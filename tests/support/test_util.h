@@ -221,4 +221,21 @@ inline std::unique_ptr<TmsAttItem> MakeItem(
     return item;
 }
 
+namespace testing {
+
+// Test listings show a parameterised case by its name, not a dump of its
+// bytes. Brought into a test's namespace with a using-declaration, where
+// gtest's printer finds it.
+template <typename Case>
+requires requires(const Case& c)
+{
+    std::string_view(c.name);
+}
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+} // namespace testing
+
 } // namespace lumigrab

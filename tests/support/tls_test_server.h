@@ -2,24 +2,20 @@
 // transport and news client tests (OpenSSL's server side).
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,6 +30,9 @@ struct X509Free {
     void operator()(X509* certificate) const { X509_free(certificate); }
 };
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+struct SslContextFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // A key and its certificate; the issuer signs the certificates it makes.
@@ -130,53 +129,21 @@ private:
 class TlsScriptServer {
 public:
     TlsScriptServer(const TestIdentity& identity, ReplyScript script, std::string greeting)
-        : script_(std::move(script))
-        , greeting_(std::move(greeting))
+        : context_(NewContext(identity))
+        , server_(std::move(script), std::move(greeting),
+              [this](int client, const std::function<void(const ByteChannel&)>& converse) {
+                  Secure(client, converse);
+              })
     {
-        // OpenSSL writes to the socket with write(): a client that has gone
-        // must not take the test program down.
-        std::signal(SIGPIPE, SIG_IGN);
-        context_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(context_, identity.Certificate());
-        SSL_CTX_use_PrivateKey(context_, identity.Key());
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || ::listen(listener_, 4) != 0)
-            throw std::runtime_error("TLS server: cannot listen");
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-
-    ~TlsScriptServer()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-            if (client_ >= 0)
-                ::shutdown(client_, SHUT_RDWR);
-        }
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-        SSL_CTX_free(context_);
     }
 
     TlsScriptServer(const TlsScriptServer&) = delete;
     TlsScriptServer& operator=(const TlsScriptServer&) = delete;
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return server_.Port(); }
 
     // Command lines received, without line ends.
-    std::vector<std::string> Lines() const
-    {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
+    std::vector<std::string> Lines() const { return server_.Lines(); }
     int Handshakes() const
     {
         std::lock_guard lock(mutex_);
@@ -190,87 +157,44 @@ public:
     }
 
 private:
-    ReplyScript script_;
-    std::string greeting_;
-    SSL_CTX* context_ = nullptr;
-    int listener_ = -1;
-    int client_ = -1;
-    uint16_t port_ = 0;
-    bool stopping_ = false;
+    std::unique_ptr<SSL_CTX, SslContextFree> context_;
+    mutable std::mutex mutex_;
     int handshakes_ = 0;
     std::string serverName_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-    std::thread thread_;
+    // Last, so that its thread stops before the context and the counts go.
+    ScriptServer server_;
 
-    void Serve()
+    static SSL_CTX* NewContext(const TestIdentity& identity)
     {
-        int client;
-        while ((client = ::accept(listener_, nullptr, nullptr)) >= 0) {
-            {
-                std::lock_guard lock(mutex_);
-                if (stopping_) {
-                    ::close(client);
-                    return;
-                }
-                client_ = client;
-            }
-            SSL* ssl = SSL_new(context_);
-            SSL_set_fd(ssl, client);
-            if (SSL_accept(ssl) == 1) {
-                {
-                    std::lock_guard lock(mutex_);
-                    ++handshakes_;
-                    const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
-                    serverName_ = name ? name : "";
-                }
-                Converse(ssl);
-                SSL_shutdown(ssl);
-            }
-            SSL_free(ssl);
-            ERR_clear_error();
-            std::lock_guard lock(mutex_);
-            client_ = -1;
-            ::close(client);
-        }
+        // OpenSSL writes to the socket with write(): a client that has gone
+        // must not take the test program down.
+        std::signal(SIGPIPE, SIG_IGN);
+        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(context, identity.Certificate());
+        SSL_CTX_use_PrivateKey(context, identity.Key());
+        return context;
     }
 
-    bool Send(SSL* ssl, std::string_view bytes)
+    void Secure(int client, const std::function<void(const ByteChannel&)>& converse)
     {
-        size_t pause;
-        while ((pause = bytes.find(ReplyPause)) != std::string_view::npos) {
-            if (!Send(ssl, bytes.substr(0, pause)))
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            bytes.remove_prefix(pause + ReplyPause.size());
-        }
-        return bytes.empty() || SSL_write(ssl, bytes.data(), int(bytes.size())) == int(bytes.size());
-    }
-
-    void Converse(SSL* ssl)
-    {
-        if (!Send(ssl, greeting_))
-            return;
-        std::string pending;
-        char buffer[4096];
-        while (true) {
-            size_t end;
-            while ((end = pending.find("\r\n")) == std::string::npos) {
-                const int count = SSL_read(ssl, buffer, sizeof buffer);
-                if (count <= 0)
-                    return;
-                pending.append(buffer, size_t(count));
-            }
-            const std::string line = pending.substr(0, end);
-            pending.erase(0, end + 2);
+        SSL* ssl = SSL_new(context_.get());
+        SSL_set_fd(ssl, client);
+        if (SSL_accept(ssl) == 1) {
             {
                 std::lock_guard lock(mutex_);
-                lines_.push_back(line);
+                ++handshakes_;
+                const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+                serverName_ = name ? name : "";
             }
-            const std::optional<std::string> reply = script_(line);
-            if (!reply || !Send(ssl, *reply))
-                return;
+            converse({ [ssl](char* buffer, size_t size) { return long(SSL_read(ssl, buffer, int(size))); },
+                [ssl](std::string_view bytes) {
+                    return bytes.empty()
+                        || SSL_write(ssl, bytes.data(), int(bytes.size())) == int(bytes.size());
+                } });
+            SSL_shutdown(ssl);
         }
+        SSL_free(ssl);
+        ERR_clear_error();
     }
 };
 

@@ -11,6 +11,8 @@
 namespace lumigrab {
 namespace {
 
+using testing::PrintTo;
+
 // A dial-up service that plays a list of dial events from the event loop.
 class FakeRas : public TRasService {
 public:
@@ -168,12 +170,6 @@ struct DialFailure {
     uint32_t startError;
     std::string text;
 };
-
-// Test listings show the case name, not a dump of the case.
-void PrintTo(const DialFailure& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class RasFailureTest : public RasTest, public ::testing::WithParamInterface<DialFailure> { };
 

@@ -16,6 +16,7 @@ namespace {
 
 using testing::CloseConnection;
 using testing::Pause;
+using testing::PrintTo;
 using testing::ReadLine;
 using testing::ScriptServer;
 using testing::Send;
@@ -112,12 +113,6 @@ struct ReplyCase {
     Strings replies;
 };
 
-// Test listings show the case name, not a dump of the case.
-void PrintTo(const ReplyCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class ReplyTest : public SocketTest, public ::testing::WithParamInterface<ReplyCase> { };
 
 TEST_P(ReplyTest, ReadsEachReplyLineWithoutItsLineEnd)
@@ -169,12 +164,6 @@ struct BlockCase {
     std::vector<Step> script;
     std::string block;
 };
-
-// Test listings show the case name, not a dump of the case.
-void PrintTo(const BlockCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class BlockTest : public SocketTest, public ::testing::WithParamInterface<BlockCase> { };
 
@@ -257,11 +246,6 @@ struct BlockLimitCase {
     int64_t maxSize;
     bool fits;
 };
-
-void PrintTo(const BlockLimitCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class BlockLimitTest : public SocketTest, public ::testing::WithParamInterface<BlockLimitCase> { };
 
