@@ -124,6 +124,10 @@ public:
     // Most ARTICLE commands (and overview commands) awaiting their replies
     // at once; 1 sends none ahead. Held to 1 to 4.
     int PipelineDepth = 4;
+    // A first walk on a group starts this many articles before the group's
+    // last one, so that a group of millions shows today's pictures first;
+    // 0 starts at the group's first article.
+    int32_t StartBeforeEnd = 0;
     // Asked during an overview walk about each header read ahead, before
     // its OnNextHeaderRetrieved fires: true when the handler is going to
     // fetch that article with RetrieveArticleByNumber. A wrong guess costs
