@@ -10,6 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   media-types python3 xvfb xauth
   python3-pil fonts-dejavu-core qt6-wayland
+  dpkg-dev appstream desktop-file-utils  # making and checking the Debian package
 )
 
 missing=()
