@@ -20,6 +20,8 @@
 // 0 done, 1 an operation failed (with the error text), 2 wrong usage, 3
 // done, but articles were passed over or kept in part.
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cstdlib>
 #include <filesystem>
@@ -71,6 +73,22 @@ std::filesystem::path ProgramFolder(const char* argv0)
     return program.parent_path();
 }
 
+// TEMP beside the program, as in a build tree. An installed copy (one with
+// ../share/applications/lumigrab.desktop beside its folder, as in /usr/bin)
+// or one in a folder the user cannot write uses the user's data folder,
+// where the window keeps its pictures too.
+std::filesystem::path DefaultPictureFolder(const char* argv0)
+{
+    const std::filesystem::path programFolder = ProgramFolder(argv0);
+    std::error_code error;
+    const bool installed
+        = std::filesystem::exists(programFolder / "../share/applications/lumigrab.desktop", error);
+    if (!installed && QFileInfo(QString::fromStdString(programFolder.string())).isWritable())
+        return programFolder / "TEMP";
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return std::filesystem::path(dataFolder.toStdString()) / "Lumigrab" / "TEMP";
+}
+
 std::optional<Options> ParseOptions(int argc, char** argv)
 {
     Options options;
@@ -109,7 +127,7 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     if (options.server.empty() || options.group.empty())
         return std::nullopt;
     if (options.folder.empty())
-        options.folder = (ProgramFolder(argv[0]) / "TEMP").string();
+        options.folder = DefaultPictureFolder(argv[0]).string();
     return options;
 }
 

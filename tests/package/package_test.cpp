@@ -230,5 +230,22 @@ TEST(Package, DesktopFilesAgreeWithEachOther)
     EXPECT_TRUE(files.contains("./" + installedSign.generic_string())) << installedSign;
 }
 
+// Installed in /usr/bin, the harvest tool cannot keep its pictures beside
+// itself (a user may not write there, root should not): without --folder it
+// keeps them where the window does. The package is unpacked into a folder of
+// the test's own; the server on port 1 refuses at once.
+TEST(Package, InstalledHarvestKeepsPicturesInTheUserDataFolder)
+{
+    const fs::path root = fs::path(::testing::TempDir()) / "lumigrab-unpacked";
+    fs::remove_all(root);
+    Shell("dpkg-deb -x " + Quoted(PackageFile()) + " " + Quoted(root));
+    const fs::path dataHome = root / "data";
+    Shell("XDG_DATA_HOME=" + Quoted(dataHome) + " " + Quoted(root / "usr/bin/lumigrab-harvest")
+        + " --server 127.0.0.1:1 --group alt.binaries.pictures >/dev/null 2>&1; true");
+    EXPECT_TRUE(fs::is_directory(dataHome / "Lumigrab/TEMP"));
+    EXPECT_FALSE(fs::exists(root / "usr/bin/TEMP"));
+    fs::remove_all(root);
+}
+
 } // namespace
 } // namespace lumigrab
