@@ -134,7 +134,7 @@ TEST_F(FolderIndexTest, AFullDiskIsADiskFullErrorAndLeavesNoHalfLine)
         std::string seen;
         try {
             for (int i = 0; i < 100; ++i)
-                index.Record("<" + std::to_string(i) + "@test>", { names });
+                index.Record(std::to_string(i) + "@test", { names });
             seen = "nothing raised";
         } catch (const EDiskFullError& error) {
             seen = error.Message();

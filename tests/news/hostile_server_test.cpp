@@ -233,7 +233,8 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6 }));
     EXPECT_TRUE(client.Connected());
     EXPECT_EQ(kept, (Strings { "one.jpg", "four.jpg", "five.jpg", "six.jpg" }));
-    EXPECT_EQ(FolderEntries(folder), (Strings { "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
+    EXPECT_EQ(
+        FolderEntries(folder), (Strings { ".lumigrab-index", "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
     for (const std::string& name : kept)
         EXPECT_EQ(ReadFileBytes(folder / name), picture) << name;
     EXPECT_EQ(skipped,
@@ -280,7 +281,7 @@ TEST_P(WalkEndTest, ConnectionFailuresStillEndTheWalk)
     ExpectRaises<Exception>([&] { HarvestGroup(); }, c.error);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(kept, Strings { "one.jpg" });
-    EXPECT_EQ(FolderEntries(folder), Strings { "one.jpg" });
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "one.jpg" }));
     EXPECT_TRUE(skipped.empty());
 }
 
@@ -295,7 +296,9 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
         kept.push_back(fs::path(path).filename());
         fs::rename(folder, root.Path() / "moved");
     };
-    EXPECT_THROW(HarvestGroup(), EFCreateError);
+    // Recording the first article finds the folder gone.
+    ExpectRaises<EInOutError>([&] { HarvestGroup(); },
+        "Cannot write " + (folder / ".lumigrab-index").string() + ": No such file or directory");
     EXPECT_EQ(kept, Strings { "one.jpg" });
     EXPECT_TRUE(skipped.empty());
 }
@@ -348,7 +351,7 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     group->texts[1] = PictureArticle("one", UUBlock("one.jpg", RandomBytes(3000, 1)));
     group->texts[2] = PictureArticle("two", UUBlock("two.jpg", RandomBytes(3000, 2)));
     group->texts[3] = "Subject: three\r\nLines: 200\r\n\r\n" + UUBlock("three.jpg", RandomBytes(3000, 3));
-    group->texts[4] = PictureArticle("text only", Join(Lines(200, "just words")));
+    group->texts[4] = PictureArticle("words", Join(Lines(200, "just words")));
     RunTool(Arguments());
     ASSERT_EQ(exitCode, 0) << err;
     EXPECT_EQ(ArticleCommands().size(), 4u);
