@@ -16,12 +16,14 @@ namespace lumigrab {
 
 namespace {
 
-constexpr uint64_t OffsetBits = 40;
-constexpr uint64_t OffsetMask = (uint64_t(1) << OffsetBits) - 1;
-// Ids beyond this many bytes in all are not kept in memory (a terabyte).
-constexpr size_t MaxIdBytes = size_t(OffsetMask) - 1;
-constexpr size_t FirstTableSize = 1024;
+constexpr size_t BlockBytes = size_t(1) << 20;
+// Offsets are 32 bits; the last one stays free so that offset + 1 fits.
+constexpr uint64_t MaxOffset = (uint64_t(1) << 32) - 2;
+constexpr unsigned FirstTableBits = 10;
 constexpr size_t ReadChunk = size_t(1) << 20;
+// Loading sizes the table for the file, at this many bytes a line or
+// more (an id, a tab, a name), and grows it when the guess was short.
+constexpr size_t ExpectedLineBytes = 64;
 
 bool IsUnusableByte(char c)
 {
@@ -29,14 +31,19 @@ bool IsUnusableByte(char c)
     return code <= 32 || code == 127;
 }
 
-uint64_t HashOf(std::string_view id)
+uint32_t HashOf(std::string_view id)
 {
-    return std::hash<std::string_view> {}(id);
+    return uint32_t(uint64_t(std::hash<std::string_view> {}(id)) >> 32);
 }
 
-uint64_t TagOf(uint64_t hash)
+uint32_t HashPart(uint64_t slot)
 {
-    return hash >> OffsetBits;
+    return uint32_t(slot >> 32);
+}
+
+uint64_t OffsetPart(uint64_t slot)
+{
+    return (slot & 0xFFFFFFFFu) - 1;
 }
 
 [[noreturn]] void CannotRead(const std::string& path, int error)
@@ -77,48 +84,75 @@ bool IsUsableMessageId(std::string_view id)
 
 std::string_view TMessageIdSet::IdAt(uint64_t slot) const
 {
-    const size_t offset = size_t(slot & OffsetMask) - 1;
-    const auto length = static_cast<unsigned char>(ids_[offset]);
-    return std::string_view(ids_).substr(offset + 1, length);
+    const uint64_t offset = OffsetPart(slot);
+    const std::string& block = blocks_[size_t(offset / BlockBytes)];
+    const size_t start = size_t(offset % BlockBytes);
+    const auto length = static_cast<unsigned char>(block[start]);
+    return std::string_view(block).substr(start + 1, length);
 }
 
-// The slot holding id, or the empty slot where it belongs.
-size_t TMessageIdSet::Find(std::string_view id, uint64_t hash) const
+size_t TMessageIdSet::Find(std::string_view id, uint32_t hash) const
 {
-    const size_t mask = slots_.size() - 1;
-    const uint64_t tag = TagOf(hash);
-    for (size_t index = size_t(hash) & mask;; index = (index + 1) & mask) {
+    for (size_t index = Home(hash);; index = Next(index)) {
         const uint64_t slot = slots_[index];
-        if (slot == 0 || (TagOf(slot) == tag && IdAt(slot) == id))
+        if (slot == 0 || (HashPart(slot) == hash && IdAt(slot) == id))
             return index;
     }
 }
 
-void TMessageIdSet::Grow()
+// Moving a slot needs only its hash: the ids are not read again.
+void TMessageIdSet::Resize(unsigned bits)
 {
     std::vector<uint64_t> old = std::move(slots_);
-    slots_.assign(std::max(FirstTableSize, old.size() * 2), 0);
+    bits_ = bits;
+    slots_.assign(size_t(1) << bits, 0);
     for (const uint64_t slot : old) {
-        if (slot != 0)
-            slots_[Find(IdAt(slot), HashOf(IdAt(slot)))] = slot;
+        if (slot == 0)
+            continue;
+        size_t index = Home(HashPart(slot));
+        while (slots_[index] != 0)
+            index = Next(index);
+        slots_[index] = slot;
     }
+}
+
+void TMessageIdSet::Reserve(size_t count)
+{
+    unsigned bits = std::max(bits_, FirstTableBits);
+    while (bits < 32 && (size_t(1) << bits) < count * 2)
+        ++bits;
+    if (bits != bits_)
+        Resize(bits);
+}
+
+bool TMessageIdSet::Store(std::string_view id, uint64_t& offset)
+{
+    const size_t bytes = id.size() + 1;
+    if (blocks_.empty() || blocks_.back().size() + bytes > BlockBytes) {
+        if (uint64_t(blocks_.size() + 1) * BlockBytes - 1 > MaxOffset)
+            return false;
+        blocks_.emplace_back().reserve(BlockBytes);
+    }
+    std::string& block = blocks_.back();
+    offset = uint64_t(blocks_.size() - 1) * BlockBytes + block.size();
+    block += static_cast<char>(id.size());
+    block += id;
+    return true;
 }
 
 bool TMessageIdSet::Insert(std::string_view id)
 {
-    if (!IsUsableMessageId(id) || ids_.size() + id.size() + 1 > MaxIdBytes)
+    if (!IsUsableMessageId(id))
         return false;
     // At most half full, so probes stay short.
-    if ((count_ + 1) * 2 > slots_.size())
-        Grow();
-    const uint64_t hash = HashOf(id);
+    if (slots_.empty() || (count_ + 1) * 2 > slots_.size())
+        Reserve(std::max<size_t>(count_ + 1, slots_.size()));
+    const uint32_t hash = HashOf(id);
     const size_t index = Find(id, hash);
-    if (slots_[index] != 0)
+    uint64_t offset = 0;
+    if (slots_[index] != 0 || !Store(id, offset))
         return false;
-    const uint64_t offset = ids_.size();
-    ids_ += static_cast<char>(id.size());
-    ids_ += id;
-    slots_[index] = (TagOf(hash) << OffsetBits) | (offset + 1);
+    slots_[index] = (uint64_t(hash) << 32) | (offset + 1);
     ++count_;
     return true;
 }
@@ -128,6 +162,14 @@ bool TMessageIdSet::Contains(std::string_view id) const
     if (count_ == 0 || !IsUsableMessageId(id))
         return false;
     return slots_[Find(id, HashOf(id))] != 0;
+}
+
+size_t TMessageIdSet::MemoryBytes() const
+{
+    size_t bytes = slots_.capacity() * sizeof(uint64_t);
+    for (const std::string& block : blocks_)
+        bytes += block.capacity();
+    return bytes;
 }
 
 size_t ReadIndexText(std::string_view text, TMessageIdSet& ids)
@@ -182,6 +224,9 @@ void TFolderIndex::Load()
         loaded_ = true;
         return;
     }
+    struct stat status { };
+    if (::fstat(file, &status) == 0 && status.st_size > 0)
+        ids_.Reserve(size_t(status.st_size) / ExpectedLineBytes);
     std::string pending;
     std::string chunk(ReadChunk, '\0');
     int64_t length = 0;

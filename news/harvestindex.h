@@ -43,28 +43,39 @@ public:
     virtual void Record(std::string_view messageId, const std::vector<std::string>& fileNames) = 0;
 };
 
-// A set of message-ids, kept compactly: the ids one after another in one
-// block of memory, and an open-addressing table of 8 bytes per slot.
+// A set of message-ids, kept compactly: the ids one after another in
+// blocks of a megabyte, and an open-addressing table of 8 bytes per slot,
+// at most half full. Ids beyond 4 GB in all are not kept.
 class TMessageIdSet {
 public:
+    // Sizes the table for count ids at once, so that loading does not grow
+    // it step by step.
+    void Reserve(size_t count);
     // Adds a usable id; returns false when it was already there or is not
     // usable.
     bool Insert(std::string_view id);
     bool Contains(std::string_view id) const;
     size_t Count() const { return count_; }
     // Bytes held for the ids and the table.
-    size_t MemoryBytes() const { return ids_.capacity() + slots_.capacity() * sizeof(uint64_t); }
+    size_t MemoryBytes() const;
 
 private:
-    // Each slot: the id's offset + 1 in ids_ (low 40 bits; 0 = empty) and
-    // 24 bits of its hash, so most mismatches need no look at the id.
-    std::string ids_;
+    // Each slot: 32 bits of the id's hash (the high ones choose its place,
+    // the rest spare most comparisons) and its offset + 1 in the blocks (0
+    // = empty slot).
+    std::vector<std::string> blocks_;
     std::vector<uint64_t> slots_;
+    unsigned bits_ = 0;
     size_t count_ = 0;
 
-    size_t Find(std::string_view id, uint64_t hash) const;
+    size_t Home(uint32_t hash) const { return size_t(hash) >> (32 - bits_); }
+    size_t Next(size_t index) const { return (index + 1) & (slots_.size() - 1); }
+    // The slot holding id, or the empty slot where it belongs.
+    size_t Find(std::string_view id, uint32_t hash) const;
     std::string_view IdAt(uint64_t slot) const;
-    void Grow();
+    // Where id's bytes now start, or false when there is no room left.
+    bool Store(std::string_view id, uint64_t& offset);
+    void Resize(unsigned bits);
 };
 
 // Reads the complete lines of index text into ids; returns the length of
