@@ -131,7 +131,10 @@ bool TMessageIdSet::Store(std::string_view id, uint64_t& offset)
     if (blocks_.empty() || blocks_.back().size() + bytes > BlockBytes) {
         if (uint64_t(blocks_.size() + 1) * BlockBytes - 1 > MaxOffset)
             return false;
-        blocks_.emplace_back().reserve(BlockBytes);
+        // The first block grows as it fills: a small folder's index stays small.
+        std::string& block = blocks_.emplace_back();
+        if (blocks_.size() > 1)
+            block.reserve(BlockBytes);
     }
     std::string& block = blocks_.back();
     offset = uint64_t(blocks_.size() - 1) * BlockBytes + block.size();
