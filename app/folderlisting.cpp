@@ -25,6 +25,9 @@ bool TFolderListing::Next(QString& name)
     // The entry types come with the listing on most file systems, so a
     // large folder costs no call per file.
     while (const dirent* entry = ::readdir(listing_)) {
+        // Hidden entries are the harvest's own: its index, partial files.
+        if (entry->d_name[0] == '.')
+            continue;
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat status;

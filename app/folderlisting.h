@@ -19,7 +19,8 @@ public:
 
     // The name of the next regular file; false at the end. Subfolders,
     // links, pipes and the like are no pictures, and a link's target is no
-    // file of this folder.
+    // file of this folder. Hidden entries (names beginning with ".") are
+    // left out: the harvest keeps its index and unfinished files there.
     bool Next(QString& name);
 
 private:

@@ -1,8 +1,12 @@
 #include "base/filenames.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <system_error>
 #include <unordered_map>
 
 #include "base/sysutils.h"
@@ -44,21 +48,22 @@ int OpenNewFile(const std::string& path, int& error)
     return error == 0 ? file : -1;
 }
 
-bool WriteFully(int file, std::string_view bytes)
+// 0, or the error code of the failed write.
+int WriteFully(int file, std::string_view bytes)
 {
     constexpr size_t Chunk = size_t(1) << 30;
     while (!bytes.empty()) {
         const int written = ::_write(file, bytes.data(), unsigned(std::min(bytes.size(), Chunk)));
         if (written < 0)
-            return false;
+            return errno;
         bytes.remove_prefix(size_t(written));
     }
-    return true;
+    return 0;
 }
 
-bool CloseFile(int file)
+int CloseFile(int file)
 {
-    return ::_close(file) == 0;
+    return ::_close(file) == 0 ? 0 : errno;
 }
 
 void RemoveFile(const std::string& path)
@@ -78,23 +83,25 @@ int OpenNewFile(const std::string& path, int& error)
     return file;
 }
 
-bool WriteFully(int file, std::string_view bytes)
+// 0, or the error code of the failed write.
+int WriteFully(int file, std::string_view bytes)
 {
     while (!bytes.empty()) {
         const ssize_t written = ::write(file, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return errno;
         }
         bytes.remove_prefix(size_t(written));
     }
-    return true;
+    return 0;
 }
 
-bool CloseFile(int file)
+// Some file systems report a full disk only when the file is closed.
+int CloseFile(int file)
 {
-    return ::close(file) == 0;
+    return ::close(file) == 0 ? 0 : errno;
 }
 
 void RemoveFile(const std::string& path)
@@ -192,6 +199,21 @@ TNumberMemory& Numbers()
     throw EFCreateError(Format("Cannot create file %s", path.c_str()));
 }
 
+[[noreturn]] void CannotWrite(const std::string& path, int error)
+{
+    const std::string message = "Cannot write " + path + ": " + SystemErrorText(error);
+    if (IsDiskFullError(error))
+        throw EDiskFullError(message);
+    throw EInOutError(message);
+}
+
+[[noreturn]] void CannotCreate(const std::string& path, int error)
+{
+    if (IsDiskFullError(error))
+        CannotWrite(path, error);
+    throw EFCreateError("Cannot create file " + path + ": " + SystemErrorText(error));
+}
+
 struct TNewFile {
     int handle;
     std::string path;
@@ -206,7 +228,7 @@ TNewFile CreateNewFile(const std::string& folder, const std::string& name)
     if (handle >= 0)
         return { handle, path };
     if (error != EEXIST)
-        CannotCreate(path);
+        CannotCreate(path, error);
     int number = Numbers().Last(path);
     for (int tries = 0; tries < MaxNumberTries; ++tries) {
         ++number;
@@ -217,7 +239,7 @@ TNewFile CreateNewFile(const std::string& folder, const std::string& name)
             return { handle, std::move(candidate) };
         }
         if (error != EEXIST)
-            CannotCreate(candidate);
+            CannotCreate(candidate, error);
     }
     CannotCreate(path);
 }
@@ -270,12 +292,78 @@ std::string SaveNewFile(const std::string& folder, std::string_view name, std::s
     if (safeName.empty())
         CannotCreate(JoinPath(folder, BareFileName(name)));
     TNewFile file = CreateNewFile(folder, safeName);
-    const bool written = WriteFully(file.handle, bytes);
-    if (!CloseFile(file.handle) || !written) {
+    const int writeError = WriteFully(file.handle, bytes);
+    const int closeError = CloseFile(file.handle);
+    if (writeError != 0 || closeError != 0) {
         RemoveFile(file.path);
-        throw EInOutError(Format("Cannot write file %s", file.path.c_str()));
+        CannotWrite(file.path, writeError != 0 ? writeError : closeError);
     }
     return file.path;
+}
+
+namespace {
+
+enum class TSameness { Missing, Different, Same };
+
+// Whether path is a regular file (not a link) holding exactly bytes.
+TSameness Compare(const std::string& path, std::string_view bytes)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return TSameness::Missing;
+    if (error || !std::filesystem::is_regular_file(status))
+        return TSameness::Different;
+    if (std::filesystem::file_size(path, error) != bytes.size() || error)
+        return TSameness::Different;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::array<char, 65536> buffer;
+    while (!bytes.empty()) {
+        const size_t wanted = std::min(buffer.size(), bytes.size());
+        if (!file.read(buffer.data(), std::streamsize(wanted))
+            || std::string_view(buffer.data(), wanted) != bytes.substr(0, wanted))
+            return TSameness::Different;
+        bytes.remove_prefix(wanted);
+    }
+    return TSameness::Same;
+}
+
+} // namespace
+
+std::string FindSameFile(const std::string& folder, std::string_view name, std::string_view bytes)
+{
+    const std::string safeName = SafeFileName(name);
+    if (safeName.empty())
+        return "";
+    const std::string path = JoinPath(folder, safeName);
+    if (Compare(path, bytes) == TSameness::Same)
+        return path;
+    // A gap the user left by deleting a copy does not hide later copies
+    // numbered in this run.
+    const int lastGiven = Numbers().Last(path);
+    for (int number = 1; number <= MaxNumberTries; ++number) {
+        std::string candidate = JoinPath(folder, NumberedFileName(safeName, number));
+        const TSameness sameness = Compare(candidate, bytes);
+        if (sameness == TSameness::Same)
+            return candidate;
+        if (sameness == TSameness::Missing && number > lastGiven)
+            break;
+    }
+    return "";
+}
+
+bool IsDiskFullError(int error)
+{
+#ifdef EDQUOT
+    if (error == EDQUOT)
+        return true;
+#endif
+    return error == ENOSPC || error == EROFS;
+}
+
+std::string SystemErrorText(int error)
+{
+    return std::generic_category().message(error);
 }
 
 } // namespace lumigrab

@@ -20,14 +20,32 @@
 //   same way.
 // - The last number given to a name in a folder is remembered for the run,
 //   so the next copy of that name does not test every taken number again.
-// - A file that cannot be written completely is removed again.
+// - A file that cannot be written completely is removed again. Every
+//   failure names the system's reason ("No space left on device").
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "base/sysutils.h"
+
 namespace lumigrab {
+
+// A file that cannot be written because its file system is full, the
+// user's quota is used up or the file system is read-only: no later file
+// in that folder can be written either.
+class EDiskFullError : public EInOutError {
+public:
+    using EInOutError::EInOutError;
+};
+
+// Whether the system error code (errno) says the file system takes no more:
+// ENOSPC, EDQUOT or EROFS.
+bool IsDiskFullError(int error);
+
+// The error text of a system error code.
+std::string SystemErrorText(int error);
 
 // Longest name of one folder entry, in bytes.
 constexpr size_t MaxFileNameBytes = 255;
@@ -46,10 +64,19 @@ std::string NumberedFileName(std::string_view safeName, int number);
 std::string JoinPath(std::string_view folder, std::string_view name);
 
 // Writes bytes into a new file in folder named after name (see above) and
-// returns its path. A name with nothing usable, or a file that cannot be
-// created, raises EFCreateError "Cannot create file %s"; a file that cannot
-// be written completely is removed and raises EInOutError "Cannot write
-// file %s".
+// returns its path. A name with nothing usable raises EFCreateError "Cannot
+// create file %s"; a file that cannot be created raises EFCreateError
+// "Cannot create file PATH: REASON"; a file that cannot be written
+// completely is removed and raises EInOutError "Cannot write PATH: REASON".
+// Where the reason is a full or read-only file system (IsDiskFullError),
+// either raises EDiskFullError "Cannot write PATH: REASON" instead.
 std::string SaveNewFile(const std::string& folder, std::string_view name, std::string_view bytes);
+
+// The path of a regular file in folder, named as SaveNewFile would name
+// name or any numbered variant of that name, that holds exactly bytes;
+// empty when there is none. Links are not followed. Sizes are compared
+// before any byte is read. Variants are tried from 1 up to the first free
+// number after the last one given to that name in this run.
+std::string FindSameFile(const std::string& folder, std::string_view name, std::string_view bytes);
 
 } // namespace lumigrab

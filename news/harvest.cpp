@@ -58,11 +58,17 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
     for (int i = 0; i < attachments.Count(); ++i) {
         const TmsAttItem& item = attachments.Items(i);
         const std::string name = SafeFileName(item.FileName());
-        if (name.empty() || !HasPictureExtension(name))
+        if (name.empty() || !HasPictureExtension(name) || item.Stream.View().empty())
             continue;
+        if (std::string same = FindSameFile(folder, name, item.Stream.View()); !same.empty()) {
+            paths.push_back(std::move(same));
+            continue;
+        }
         std::string path;
         try {
             path = SaveNewFile(folder, name, item.Stream.View());
+        } catch (const EDiskFullError&) {
+            throw;
         } catch (const Exception& error) {
             if (failed && failed(name, error))
                 continue;
@@ -80,10 +86,16 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
 }
 
 THarvest::THarvest(TmsNNTP& client, std::string folder)
+    : THarvest(client, folder, std::make_unique<TFolderIndex>(folder))
+{
+}
+
+THarvest::THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index)
     : client_(client)
     , folder_(std::move(folder))
+    , index_(std::move(index))
 {
-    client_.WillFetchArticle = &THarvest::WouldHarvest;
+    client_.WillFetchArticle = [this](const TmsNgInfoItem& header) { return WouldFetch(header); };
 }
 
 THarvest::~THarvest()
@@ -105,6 +117,24 @@ bool THarvest::WouldHarvest(const TmsNgInfoItem& header)
     return PassesSizeTest(header) && !IsMultiPartSubject(header.GetFieldValue("Subject"));
 }
 
+bool THarvest::WouldFetch(const TmsNgInfoItem& header)
+{
+    if (!WouldHarvest(header))
+        return false;
+    // Only a guess for sending ahead: an index that cannot be read is
+    // reported when HarvestArticle asks again.
+    try {
+        return !Taken(header.GetFieldValue("Message-ID"));
+    } catch (const Exception&) {
+        return true;
+    }
+}
+
+bool THarvest::Taken(const std::string& messageId)
+{
+    return IsUsableMessageId(messageId) && index_->Contains(messageId);
+}
+
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
     if (PassesSizeTest(header))
@@ -117,15 +147,22 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     // Copied first: handlers fired during the fetch may empty the header
     // list that owns header.
     const std::string subject = header.GetFieldValue("Subject");
+    const std::string messageId = header.GetFieldValue("Message-ID");
     const int32_t number = header.Number;
     if (OnSubject)
         OnSubject(subject);
-    if (IsMultiPartSubject(subject))
+    if (IsMultiPartSubject(subject) || Taken(messageId))
         return false;
     if (!Fetch(number, subject))
         return false;
-    if (TmsArticle* article = client_.Article())
-        KeepPictures(*article, subject);
+    TmsArticle* article = client_.Article();
+    if (!article)
+        return true;
+    const auto names = KeepPictures(*article, subject);
+    // The bytes of an article without a Message-ID in its header still
+    // count: the article's own id, when it has one, is recorded.
+    if (names)
+        index_->Record(IsUsableMessageId(messageId) ? messageId : article->MessageID, *names);
     return true;
 }
 
@@ -144,21 +181,44 @@ bool THarvest::Fetch(int32_t number, const std::string& subject)
     }
 }
 
-void THarvest::KeepPictures(const TmsCustomMessage& article, const std::string& subject)
+std::optional<std::vector<std::string>> THarvest::KeepPictures(
+    const TmsCustomMessage& article, const std::string& subject)
 {
-    SavePictures(
+    bool complete = true;
+    const std::vector<std::string> paths = SavePictures(
         article, folder_, OnPictureKept, OnPictureDamaged, [&](const std::string&, const Exception& error) {
             // Without its folder no later picture could be kept either.
             std::error_code unused;
             if (!std::filesystem::is_directory(folder_, unused))
                 return false;
             Skip(subject, error.Message());
+            complete = false;
             return true;
         });
+    ReportEmptyPictures(article, subject);
     if (!article.DecodeError().empty())
         Skip(subject,
             "Damaged beyond decoding (" + article.DecodeError()
                 + "); the pictures before the damage are kept");
+    if (!complete)
+        return std::nullopt;
+    std::vector<std::string> names;
+    for (const std::string& path : paths)
+        names.emplace_back(BareFileName(path));
+    return names;
+}
+
+// A picture attachment that decoded to nothing (a base64 part without one
+// character of its alphabet) gives no empty file, and says why.
+void THarvest::ReportEmptyPictures(const TmsCustomMessage& article, const std::string& subject)
+{
+    const TmsAttList& attachments = article.Attachments();
+    for (int i = 0; i < attachments.Count(); ++i) {
+        const TmsAttItem& item = attachments.Items(i);
+        const std::string name = SafeFileName(item.FileName());
+        if (!name.empty() && HasPictureExtension(name) && item.Stream.View().empty())
+            Skip(subject, "Damaged beyond decoding (" + name + " decodes to nothing)");
+    }
 }
 
 void THarvest::Skip(const std::string& subject, const std::string& reason)

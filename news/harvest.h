@@ -4,11 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "message/msmsg.h"
+#include "news/harvestindex.h"
 #include "news/msnntp.h"
 #include "news/msnwscls.h"
 
@@ -41,25 +44,33 @@ using PictureFailedEvent = std::function<bool(const std::string& name, const Exc
 using ArticleSkippedEvent = std::function<void(const std::string& subject, const std::string& reason)>;
 
 // Writes the picture attachments of message into new files in folder and
-// returns their paths in attachment order. Names follow base/filenames.h:
-// bare and safe, numbered when taken ("a.jpg" -> "a-1.jpg"), so no file
-// already in the folder is replaced. Other attachments are not written.
-// kept is called with each path as soon as its file is complete, then
-// damaged for a damaged picture. A file that cannot be created or written
-// raises EFCreateError / EInOutError, unless failed is given and answers
-// true: then that picture is left out and the next one follows.
+// returns the paths of the files that hold them, in attachment order. Names
+// follow base/filenames.h: bare and safe, numbered when taken ("a.jpg" ->
+// "a-1.jpg"), so no file already in the folder is replaced. A picture whose
+// bytes a file of its name or a numbered variant already holds is not
+// written again; that file's path is returned, and kept is not called.
+// Other attachments, and pictures without a byte, are not written. kept is
+// called with each new path as soon as its file is complete, then damaged
+// for a damaged picture. A file that cannot be created or written raises
+// EFCreateError / EInOutError, unless failed is given and answers true: then
+// that picture is left out and the next one follows. A full or read-only
+// file system raises EDiskFullError without asking failed: no later
+// picture could be written either.
 std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
     const PictureKeptEvent& kept = {}, const PictureDamagedEvent& damaged = {},
     const PictureFailedEvent& failed = {});
 
 class THarvest {
 public:
-    // client.Article() receives the fetched articles; folder must exist.
-    // While the harvest lives, client.WillFetchArticle is WouldHarvest, so
-    // that an overview walk can ask for the articles ahead of their
-    // headers' events; HarvestHeader is called from OnNextHeaderRetrieved
-    // as before. One harvest per client at a time.
+    // client.Article() receives the fetched articles; folder must exist
+    // by the first header. While the harvest lives, client.WillFetchArticle
+    // is WouldFetch, so that an overview walk can ask for the articles
+    // ahead of their headers' events; HarvestHeader is called from
+    // OnNextHeaderRetrieved as before. One harvest per client at a time.
+    // What was taken is recorded in the folder's index (TFolderIndex), or
+    // in index when one is given.
     THarvest(TmsNNTP& client, std::string folder);
+    THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index);
     ~THarvest();
     THarvest(const THarvest&) = delete;
     THarvest& operator=(const THarvest&) = delete;
@@ -77,30 +88,47 @@ public:
     // - "Damaged beyond decoding (...); the pictures before the damage are
     //   kept", with the decoder's error (its recovery result);
     // - the file error ("Cannot create file ..."): a picture's file cannot
-    //   be created or written; the article's other pictures are kept.
+    //   be created or written ("Cannot create file PATH: REASON", "Cannot
+    //   write PATH: REASON"); the article's other pictures are kept, and
+    //   the article is not recorded, so a later walk fetches it again;
+    // - "Damaged beyond decoding (NAME decodes to nothing)": a picture
+    //   attachment without a single byte, which gives no file.
     // Everything else still raises and so ends the walk: a failed or closed
-    // connection, a time-out, Stop, a picture folder that is gone.
+    // connection, a time-out, Stop, a picture folder that is gone, a full or
+    // read-only file system (EDiskFullError; that article is not recorded),
+    // an index that cannot be read or written.
     ArticleSkippedEvent OnArticleSkipped;
 
     const std::string& Folder() const { return folder_; }
+    // Where the harvest records what it has taken.
+    THarvestIndex& Index() { return *index_; }
 
     // The size test, then HarvestArticle. Returns whether the article was
     // fetched.
     bool HarvestHeader(const TmsNgInfoItem& header);
-    // Whether HarvestHeader fetches the header's article: the size test
-    // and the multi-part test, without events.
+    // Whether HarvestHeader would fetch an article with this header by the
+    // size test and the multi-part test, without events.
     static bool WouldHarvest(const TmsNgInfoItem& header);
+    // WouldHarvest, and the header's message-id is not in the index.
+    bool WouldFetch(const TmsNgInfoItem& header);
     // Fetches the header's article unless its subject marks a part of a
-    // multi-part post, and keeps its pictures. Returns whether it fetched.
+    // multi-part post or the index has its message-id, keeps its pictures
+    // and records it. Returns whether it fetched.
     bool HarvestArticle(const TmsNgInfoItem& header);
 
 private:
     TmsNNTP& client_;
     std::string folder_;
+    std::unique_ptr<THarvestIndex> index_;
 
+    bool Taken(const std::string& messageId);
     // Whether the article arrived; false when the server no longer has it.
     bool Fetch(int32_t number, const std::string& subject);
-    void KeepPictures(const TmsCustomMessage& article, const std::string& subject);
+    // The names of the files holding its pictures, or nothing when a
+    // picture could not be written.
+    std::optional<std::vector<std::string>> KeepPictures(
+        const TmsCustomMessage& article, const std::string& subject);
+    void ReportEmptyPictures(const TmsCustomMessage& article, const std::string& subject);
     void Skip(const std::string& subject, const std::string& reason);
 };
 

@@ -16,9 +16,11 @@
 // Kept pictures' paths go to standard output as they are kept, status texts
 // to standard error: among them a line for every article passed over or kept
 // only in part (gone from the server, damaged beyond decoding, a picture
-// file that cannot be written), after which the walk goes on. Exit codes:
-// 0 done, 1 an operation failed (with the error text), 2 wrong usage, 3
-// done, but articles were passed over or kept in part.
+// file that cannot be written), after which the walk goes on. A full or
+// read-only disk ends the walk. The folder's index (news/harvestindex.h)
+// keeps a second run into the same folder from fetching what the first
+// took. Exit codes: 0 done, 1 an operation failed (with the error text), 2
+// wrong usage, 3 done, but articles were passed over or kept in part.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>

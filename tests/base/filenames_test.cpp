@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_util.h"
+#include "tests/support/tiny_filesystem.h"
 
 namespace lumigrab {
 namespace {
@@ -132,7 +134,7 @@ TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
     ExpectRaises<EFCreateError>([&] { Save("a/..", "x"); }, "Cannot create file " + (folder / "..").string());
     const fs::path missing = root.Path() / "missing";
     ExpectRaises<EFCreateError>([&] { SaveNewFile(missing.string(), "a.jpg", "x"); },
-        "Cannot create file " + (missing / "a.jpg").string());
+        "Cannot create file " + (missing / "a.jpg").string() + ": No such file or directory");
 
     // A file size limit makes the write fail halfway.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -141,10 +143,109 @@ TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
     rlimit small = saved;
     small.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    ExpectRaises<EInOutError>([&] { Save("big.jpg", std::string(4096, 'b')); },
-        "Cannot write file " + (folder / "big.jpg").string());
+    try {
+        Save("big.jpg", std::string(4096, 'b'));
+        ADD_FAILURE() << "nothing raised";
+    } catch (const EDiskFullError& error) {
+        ADD_FAILURE() << "a file size limit is no full disk: " << error.Message();
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.Message(), "Cannot write " + (folder / "big.jpg").string() + ": File too large");
+    }
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_TRUE(Entries(folder).empty());
+}
+
+// What the writer saw on a full or read-only file system: the error's
+// class and text, and what is left in the folder.
+std::string SaveOnTinyFileSystem(const fs::path& folder, const std::string& bytes)
+{
+    std::string outcome;
+    try {
+        SaveNewFile(folder.string(), "big.jpg", bytes);
+        outcome = "nothing raised";
+    } catch (const EDiskFullError& error) {
+        outcome = "disk full: " + error.Message();
+    } catch (const Exception& error) {
+        outcome = "other: " + error.Message();
+    }
+    for (const std::string& name : Entries(folder))
+        outcome += "; left " + name;
+    return outcome;
+}
+
+struct FullCase {
+    const char* name;
+    size_t fileSystemBytes;
+    bool readOnly;
+    const char* reason;
+};
+
+TEST_F(NewFileTest, FullOrReadOnlyFileSystemIsADiskFullErrorAndLeavesNothing)
+{
+    const std::string big = RandomBytes(256 * 1024, 3);
+    for (const FullCase& c : { FullCase { "full", 64 * 1024, false, "No space left on device" },
+             FullCase { "read-only", 1024 * 1024, true, "Read-only file system" } }) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = testing::RunOnTinyFileSystem(
+            folder, c.fileSystemBytes, c.readOnly, [&] { return SaveOnTinyFileSystem(folder, big); });
+        if (!outcome)
+            GTEST_SKIP() << "no private mount namespace here";
+        EXPECT_EQ(*outcome, "disk full: Cannot write " + (folder / "big.jpg").string() + ": " + c.reason);
+    }
+}
+
+class SameFileTest : public NewFileTest {
+protected:
+    void Put(const std::string& name, std::string_view bytes)
+    {
+        std::ofstream(folder / name, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    std::string Found(std::string_view name, std::string_view bytes)
+    {
+        const std::string path = FindSameFile(folder.string(), name, bytes);
+        return path.empty() ? "" : fs::path(path).filename().string();
+    }
+};
+
+TEST_F(SameFileTest, FindsEqualBytesUnderTheNameOrANumberedVariant)
+{
+    Put("a.jpg", "first");
+    Put("a-1.jpg", "second");
+    Put("a-2.jpg", "third!");
+    Put("a-4.jpg", "beyond a gap");
+    Put("b.jpg", "other");
+    Put("xjpg", "no dot");
+    Put("1-xjpg", "no dot again");
+    fs::create_symlink(folder / "b.jpg", folder / "link.jpg");
+    fs::create_directory(folder / "dir.jpg");
+    const struct {
+        const char* name;
+        const char* bytes;
+        const char* found;
+    } cases[] = {
+        { "a.jpg", "first", "a.jpg" },
+        { "a.jpg", "second", "a-1.jpg" },
+        { "../a.jpg", "third!", "a-2.jpg" },
+        { "a.jpg", "third?", "" }, // same size, other bytes
+        { "a.jpg", "firs", "" }, // a prefix
+        { "a.jpg", "beyond a gap", "" }, // past the first free number
+        { "b.jpg", "first", "" }, // another name's bytes
+        { "xjpg", "no dot again", "1-xjpg" },
+        { "link.jpg", "other", "" }, // a link is not followed
+        { "dir.jpg", "", "" },
+        { "..", "first", "" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Found(c.name, c.bytes), c.found) << c.name << " " << c.bytes;
+}
+
+TEST_F(SameFileTest, CopiesNumberedInThisRunAreFoundPastAGap)
+{
+    for (const char* bytes : { "one", "two", "three" })
+        Save("c.jpg", bytes);
+    fs::remove(folder / "c-1.jpg");
+    EXPECT_EQ(Found("c.jpg", "three"), "c-2.jpg");
+    EXPECT_EQ(Found("c.jpg", "two"), "");
 }
 
 } // namespace

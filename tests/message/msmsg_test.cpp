@@ -241,8 +241,8 @@ TEST_F(MessageFiles, SaveAttachmentRaisesForBadIndexNameOrFolder)
     }
     article.Attachments().Add(MakeItem("x.jpg"));
     const std::string missing = (root_ / "missing").string();
-    ExpectRaises<EFCreateError>(
-        [&] { article.SaveAttachment(0, missing); }, "Cannot create file " + AddBackslash(missing) + "x.jpg");
+    ExpectRaises<EFCreateError>([&] { article.SaveAttachment(0, missing); },
+        "Cannot create file " + AddBackslash(missing) + "x.jpg: No such file or directory");
 }
 
 TEST_F(MessageFiles, AfterLoadReadsAttachmentBytesFromTheirFiles)

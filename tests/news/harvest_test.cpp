@@ -8,6 +8,7 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "nntp_test_support.h"
+#include "tests/support/tiny_filesystem.h"
 
 namespace lumigrab {
 namespace {
@@ -159,7 +160,7 @@ TEST_F(SavePicturesTest, MissingFolderIsACreateError)
 {
     AddAttachment(article, "a.jpg", "x");
     ExpectRaises<EFCreateError>([&] { SavePictures(article, (root.Path() / "missing").string()); },
-        "Cannot create file " + (root.Path() / "missing" / "a.jpg").string());
+        "Cannot create file " + (root.Path() / "missing" / "a.jpg").string() + ": No such file or directory");
 }
 
 TEST_F(SavePicturesTest, PicturesBeforeAFailureAreReported)
@@ -187,6 +188,10 @@ TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
     text.SetPosition(0);
     article.LoadFromStream(text);
     const auto first = SavePictures(article, folder.string());
+    // Other bytes under the same name.
+    TMemoryStream& bytes = article.Attachments().Items(0).Stream;
+    bytes.SetPosition(bytes.Size());
+    bytes.WriteString("s");
     const auto second = SavePictures(article, folder.string());
     ASSERT_EQ(first.size(), 1u);
     ASSERT_EQ(second.size(), 1u);
@@ -194,7 +199,75 @@ TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
     const std::string secondName = fs::path(second[0]).filename().string();
     EXPECT_EQ(firstName, std::string(251, 'n') + ".jpg");
     EXPECT_EQ(secondName, std::string(249, 'n') + "-1.jpg");
-    EXPECT_EQ(ReadFileBytes(second[0]), "Cat");
+    EXPECT_EQ(ReadFileBytes(second[0]), "Cats");
+}
+
+TEST_F(SavePicturesTest, PicturesAlreadyInTheFolderAreNotWrittenAgain)
+{
+    WriteFileBytes(folder / "a.jpg", "older picture");
+    WriteFileBytes(folder / "a-1.jpg", "same bytes");
+    WriteFileBytes(folder / "b.gif", "same bytez");
+    AddAttachment(article, "a.jpg", "same bytes");
+    AddAttachment(article, "b.gif", "same bytes");
+    AddAttachment(article, "a.jpg", "same bytes");
+    AddAttachment(article, "new.jpg", "new");
+    AddAttachment(article, "new.jpg", "new");
+    std::vector<std::string> reported;
+    const auto paths
+        = SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); });
+    EXPECT_EQ(paths,
+        (std::vector<std::string> { (folder / "a-1.jpg").string(), (folder / "b-1.gif").string(),
+            (folder / "a-1.jpg").string(), (folder / "new.jpg").string(), (folder / "new.jpg").string() }));
+    EXPECT_EQ(reported,
+        (std::vector<std::string> { (folder / "b-1.gif").string(), (folder / "new.jpg").string() }));
+    EXPECT_EQ(FolderEntries(folder),
+        (std::vector<std::string> { "a-1.jpg", "a.jpg", "b-1.gif", "b.gif", "new.jpg" }));
+}
+
+TEST_F(SavePicturesTest, PicturesWithoutAByteGiveNoFile)
+{
+    TMemoryStream text;
+    text.WriteString(
+        "Subject: empty\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: image/jpeg; name=\"empty.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "!!!! ----\r\n~~~~\r\n--b\r\nContent-Type: image/gif; name=\"full.gif\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n--b--\r\n");
+    text.SetPosition(0);
+    article.LoadFromStream(text);
+    ASSERT_EQ(article.Attachments().Count(), 2);
+    ASSERT_TRUE(article.Attachments().Items(0).Stream.View().empty());
+    EXPECT_EQ(
+        SavePictures(article, folder.string()), std::vector<std::string> { (folder / "full.gif").string() });
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string> { "full.gif" });
+}
+
+TEST_F(SavePicturesTest, AFullDiskEndsTheSavingWithoutAskingAndLeavesNoPartialFile)
+{
+    const std::string big = RandomBytes(256 * 1024, 4);
+    const auto outcome = testing::RunOnTinyFileSystem(folder, 64 * 1024, false, [&] {
+        AddAttachment(article, "small.jpg", "small");
+        AddAttachment(article, "big.jpg", big);
+        AddAttachment(article, "after.jpg", "after");
+        std::string seen;
+        try {
+            SavePictures(
+                article, folder.string(), [&](const std::string& path) { seen += "kept " + path + "; "; }, {},
+                [&](const std::string&, const Exception&) {
+                    seen += "asked; ";
+                    return true;
+                });
+        } catch (const EDiskFullError& error) {
+            seen += error.Message();
+        }
+        for (const std::string& name : FolderEntries(folder))
+            seen += "; left " + name;
+        return seen;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(*outcome,
+        "kept " + (folder / "small.jpg").string() + "; Cannot write " + (folder / "big.jpg").string()
+            + ": No space left on device; left small.jpg");
 }
 
 } // namespace

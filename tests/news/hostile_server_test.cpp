@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -159,7 +160,7 @@ std::string UUBlock(const std::string& name, const std::string& bytes)
 
 std::string PictureArticle(const std::string& subject, const std::string& body)
 {
-    return "Subject: " + subject + "\r\nLines: 200\r\n\r\n" + body;
+    return "Subject: " + subject + "\r\nMessage-ID: <" + subject + "@test>\r\nLines: 200\r\n\r\n" + body;
 }
 
 // A folder whose path is so long that a picture name of 255 bytes makes the
@@ -232,7 +233,8 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6 }));
     EXPECT_TRUE(client.Connected());
     EXPECT_EQ(kept, (Strings { "one.jpg", "four.jpg", "five.jpg", "six.jpg" }));
-    EXPECT_EQ(FolderEntries(folder), (Strings { "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
+    EXPECT_EQ(
+        FolderEntries(folder), (Strings { ".lumigrab-index", "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
     for (const std::string& name : kept)
         EXPECT_EQ(ReadFileBytes(folder / name), picture) << name;
     EXPECT_EQ(skipped,
@@ -241,7 +243,26 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
             { "four",
                 "Damaged beyond decoding (Error decoding the attachment); the pictures before the damage are "
                 "kept" },
-            { "five", "Cannot create file " + (folder / longName).string() } }));
+            { "five", "Cannot create file " + (folder / longName).string() + ": File name too long" } }));
+    // Gone articles and one with a picture that could not be written are
+    // asked for again by the next walk.
+    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"),
+        "<one@test>\tone.jpg\n<four@test>\tfour.jpg\n<six@test>\tsix.jpg\n");
+}
+
+TEST_F(HarvestWalkTest, APictureAttachmentThatDecodesToNothingGivesNoFile)
+{
+    group->count = 1;
+    group->texts[1]
+        = "Subject: empty\r\nMessage-ID: <empty@test>\r\nLines: 200\r\nMIME-Version: 1.0\r\n"
+          "Content-Type: image/jpeg; name=\"empty.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+          "!!!! ----\r\n";
+    EXPECT_NO_THROW(HarvestGroup());
+    EXPECT_TRUE(kept.empty());
+    EXPECT_EQ(FolderEntries(folder), Strings { ".lumigrab-index" });
+    EXPECT_EQ(skipped,
+        (std::vector<Skipped> { { "empty", "Damaged beyond decoding (empty.jpg decodes to nothing)" } }));
+    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), "<empty@test>\n");
 }
 
 struct WalkEndCase {
@@ -260,7 +281,7 @@ TEST_P(WalkEndTest, ConnectionFailuresStillEndTheWalk)
     ExpectRaises<Exception>([&] { HarvestGroup(); }, c.error);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(kept, Strings { "one.jpg" });
-    EXPECT_EQ(FolderEntries(folder), Strings { "one.jpg" });
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "one.jpg" }));
     EXPECT_TRUE(skipped.empty());
 }
 
@@ -275,14 +296,127 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
         kept.push_back(fs::path(path).filename());
         fs::rename(folder, root.Path() / "moved");
     };
-    EXPECT_THROW(HarvestGroup(), EFCreateError);
+    // Recording the first article finds the folder gone.
+    ExpectRaises<EInOutError>([&] { HarvestGroup(); },
+        "Cannot write " + (folder / ".lumigrab-index").string() + ": No such file or directory");
     EXPECT_EQ(kept, Strings { "one.jpg" });
     EXPECT_TRUE(skipped.empty());
 }
 
 // ---- lumigrab-harvest
 
-class HarvestToolTest : public HostileServerTest, protected testing::HarvestToolRunner { };
+class HarvestToolTest : public HostileServerTest, protected testing::HarvestToolRunner {
+protected:
+    fs::path folder = scratch.Path() / "pictures";
+    fs::path log = scratch.Path() / "nntp.log";
+
+    std::string Arguments() const
+    {
+        return "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string()
+            + " --log " + log.string();
+    }
+
+    // The articles asked for, by the log of the last run.
+    Strings ArticleCommands() const
+    {
+        Strings commands;
+        ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
+            if (line.starts_with("ARTICLE"))
+                commands.emplace_back(line);
+        });
+        return commands;
+    }
+
+    // Every entry of the folder with its bytes.
+    std::map<std::string, std::string> FolderContent() const
+    {
+        std::map<std::string, std::string> content;
+        for (const std::string& name : FolderEntries(folder))
+            content[name] = ReadFileBytes(folder / name);
+        return content;
+    }
+};
+
+// Go after a restart, or the tool run twice into one folder: the second
+// walk fetches nothing it has, and writes nothing. An article whose header
+// has no Message-ID (the HEAD walk of article 3) is fetched again, but
+// its picture is in the folder already.
+class HarvestTwiceTest : public HarvestToolTest,
+                         public ::testing::WithParamInterface<FakeGroup::Overview> { };
+
+TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
+{
+    group->overview = GetParam();
+    group->count = 4;
+    group->texts[1] = PictureArticle("one", UUBlock("one.jpg", RandomBytes(3000, 1)));
+    group->texts[2] = PictureArticle("two", UUBlock("two.jpg", RandomBytes(3000, 2)));
+    group->texts[3] = "Subject: three\r\nLines: 200\r\n\r\n" + UUBlock("three.jpg", RandomBytes(3000, 3));
+    group->texts[4] = PictureArticle("words", Join(Lines(200, "just words")));
+    RunTool(Arguments());
+    ASSERT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(ArticleCommands().size(), 4u);
+    const auto firstContent = FolderContent();
+    EXPECT_EQ(firstContent.size(), 4u);
+
+    RunTool(Arguments());
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(FolderContent(), firstContent);
+    const bool headWalk = GetParam() == FakeGroup::Overview::None;
+    EXPECT_EQ(ArticleCommands(), headWalk ? Strings { "ARTICLE 3" } : Strings {});
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, HarvestTwiceTest,
+    ::testing::Values(FakeGroup::Overview::None, FakeGroup::Overview::Over),
+    [](const auto& info) { return info.param == FakeGroup::Overview::None ? "HeadWalk" : "OverviewWalk"; });
+
+// A full disk ends the walk at once; the article that did not fit is not
+// recorded, so the next run, with room again, fetches it and the rest.
+TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
+{
+    const std::string big = RandomBytes(200 * 1024, 5);
+    group->count = 3;
+    group->texts[1] = PictureArticle("small", UUBlock("small.jpg", "small picture"));
+    group->texts[2] = PictureArticle("big", UUBlock("big.jpg", big));
+    group->texts[3] = PictureArticle("after", UUBlock("after.jpg", "after the big one"));
+    fs::create_directories(folder);
+    const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+    const fs::path report = scratch.Path() / "report";
+    const std::string run = tool.string() + " " + Arguments();
+    // Both runs in one private mount namespace: the tmpfs is gone with it.
+    const std::string script = "set -u; mount -t tmpfs -o size=64k lumigrab-test " + folder.string()
+        + " || exit 77; " + run + " >" + (scratch.Path() / "out1").string() + " 2>"
+        + (scratch.Path() / "err1").string() + "; echo $? >" + report.string() + "; ls -A " + folder.string()
+        + " >>" + report.string() + "; cp " + (folder / ".lumigrab-index").string() + " "
+        + (scratch.Path() / "index1").string() + "; cp " + log.string() + " "
+        + (scratch.Path() / "log1").string() + "; mount -o remount,size=1m " + folder.string() + " && " + run
+        + " >" + (scratch.Path() / "out2").string() + " 2>/dev/null; echo $? >>" + report.string()
+        + "; ls -A " + folder.string() + " >>" + report.string() + "; cp "
+        + (folder / ".lumigrab-index").string() + " " + (scratch.Path() / "index2").string();
+    const int status = std::system(("unshare --user --map-root-user --mount sh -c '" + script + "'").c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private mount namespace here";
+    const std::string err1 = ReadFileBytes(scratch.Path() / "err1");
+    EXPECT_NE(err1.find("Cannot write " + (folder / "big.jpg").string() + ": No space left on device\n"),
+        std::string::npos)
+        << err1;
+    EXPECT_EQ(ReadFileBytes(scratch.Path() / "out1"), (folder / "small.jpg").string() + "\n");
+    EXPECT_EQ(ReadFileBytes(report),
+        "1\n.lumigrab-index\nsmall.jpg\n0\n.lumigrab-index\nafter.jpg\nbig.jpg\nsmall.jpg\n");
+    EXPECT_EQ(ReadFileBytes(scratch.Path() / "index1"), "<small@test>\tsmall.jpg\n");
+    EXPECT_EQ(ReadFileBytes(scratch.Path() / "index2"),
+        "<small@test>\tsmall.jpg\n<big@test>\tbig.jpg\n<after@test>\tafter.jpg\n");
+    EXPECT_EQ(ReadFileBytes(scratch.Path() / "out2"),
+        (folder / "big.jpg").string() + "\n" + (folder / "after.jpg").string() + "\n");
+    // The walk ended at the full disk: the third article was never asked for.
+    Strings firstCommands;
+    ForEachLine(ReadFileBytes(scratch.Path() / "log1"), [&](std::string_view line) {
+        if (line.starts_with("ARTICLE"))
+            firstCommands.emplace_back(line);
+    });
+    EXPECT_EQ(firstCommands, (Strings { "ARTICLE 1", "ARTICLE 2" }));
+    EXPECT_EQ(ArticleCommands(), (Strings { "ARTICLE 2", "ARTICLE 3" }));
+}
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
 {
@@ -301,7 +435,6 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
     group->overrides["ARTICLE 2"] = group->overrides["STAT 2"];
 
-    const fs::path folder = scratch.Path() / "pictures";
     RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
     EXPECT_EQ(exitCode, 3) << err;
     EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");

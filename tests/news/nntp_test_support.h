@@ -38,6 +38,15 @@ inline std::vector<std::string> FolderEntries(const std::filesystem::path& folde
     return names;
 }
 
+// The sorted entries of a picture folder that holds names and the
+// harvest's hidden index.
+inline std::vector<std::string> WithHarvestIndex(std::vector<std::string> names)
+{
+    names.push_back(".lumigrab-index");
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Records every command line the client sends.
 inline std::shared_ptr<std::vector<std::string>> RecordSentLines(TmsNNTP& client)
 {

@@ -1,0 +1,121 @@
+// What a picture folder has taken in: the message-ids of the articles
+// harvested into it and the names of the files each gave. The harvest asks
+// it before fetching, so that Go after a restart, or a second harvest into
+// the same folder, fetches nothing twice; pictures the user deleted stay
+// deleted, since their articles stay recorded.
+//
+// The folder keeps it in the hidden file ".lumigrab-index", one line per
+// article: the message-id, then the names of its files, separated by tabs,
+// ended by a line feed (an article that gave no picture has a line of its
+// own id alone). Lines are only ever appended, each with one write, so a
+// crash loses at most the line being written; a last line without its line
+// feed is such a torn line and is ignored (and cut off before the next
+// line is added). Unreadable lines are ignored too.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumigrab {
+
+// Longest message-id kept (the limit articles must keep to); a longer one
+// is treated as none.
+constexpr size_t MaxMessageIdBytes = 250;
+
+// Whether id can be recorded and looked up: not empty, at most
+// MaxMessageIdBytes, and no spaces or control characters (which no
+// message-id holds, and which would break the index's lines).
+bool IsUsableMessageId(std::string_view id);
+
+// The harvest's record of what it has taken, behind which the folder's
+// index file sits. Everything that brings pictures into the folder (single
+// articles, joined multi-part posts) records through it.
+class THarvestIndex {
+public:
+    virtual ~THarvestIndex() = default;
+    // Whether the article with this message-id has been taken.
+    virtual bool Contains(std::string_view messageId) = 0;
+    // Records the article with this message-id as taken, with the names of
+    // the files that hold its pictures (none for an article without one).
+    virtual void Record(std::string_view messageId, const std::vector<std::string>& fileNames) = 0;
+};
+
+// A set of message-ids, kept compactly: the ids one after another in
+// blocks of a megabyte, and an open-addressing table of 8 bytes per slot,
+// at most half full. Ids beyond 4 GB in all are not kept.
+class TMessageIdSet {
+public:
+    // Sizes the table for count ids at once, so that loading does not grow
+    // it step by step.
+    void Reserve(size_t count);
+    // Adds a usable id; returns false when it was already there or is not
+    // usable.
+    bool Insert(std::string_view id);
+    bool Contains(std::string_view id) const;
+    size_t Count() const { return count_; }
+    // Bytes held for the ids and the table.
+    size_t MemoryBytes() const;
+
+private:
+    // Each slot: 32 bits of the id's hash (the high ones choose its place,
+    // the rest spare most comparisons) and its offset + 1 in the blocks (0
+    // = empty slot).
+    std::vector<std::string> blocks_;
+    std::vector<uint64_t> slots_;
+    unsigned bits_ = 0;
+    size_t count_ = 0;
+
+    size_t Home(uint32_t hash) const { return size_t(hash) >> (32 - bits_); }
+    size_t Next(size_t index) const { return (index + 1) & (slots_.size() - 1); }
+    // The slot holding id, or the empty slot where it belongs.
+    size_t Find(std::string_view id, uint32_t hash) const;
+    std::string_view IdAt(uint64_t slot) const;
+    // Where id's bytes now start, or false when there is no room left.
+    bool Store(std::string_view id, uint64_t& offset);
+    void Resize(unsigned bits);
+};
+
+// Reads the complete lines of index text into ids; returns the length of
+// the text up to the end of its last complete line.
+size_t ReadIndexText(std::string_view text, TMessageIdSet& ids);
+
+// The index of one picture folder, read at the first question and written
+// by appending.
+class TFolderIndex : public THarvestIndex {
+public:
+    static constexpr std::string_view FileName = ".lumigrab-index";
+
+    explicit TFolderIndex(std::string folder);
+    ~TFolderIndex() override;
+    TFolderIndex(const TFolderIndex&) = delete;
+    TFolderIndex& operator=(const TFolderIndex&) = delete;
+
+    // An index file that cannot be read raises EInOutError "Cannot read
+    // PATH: REASON"; a missing one is an empty index.
+    bool Contains(std::string_view messageId) override;
+    // Appends a line; an unusable id records nothing. A line that cannot be
+    // written is taken back and raises EInOutError "Cannot write PATH:
+    // REASON", or EDiskFullError for a full or read-only file system.
+    void Record(std::string_view messageId, const std::vector<std::string>& fileNames) override;
+
+    const std::string& Path() const { return path_; }
+    // The ids known, after loading.
+    const TMessageIdSet& Ids();
+
+private:
+    std::string path_;
+    TMessageIdSet ids_;
+    bool loaded_ = false;
+    // Where the complete lines read end, and how long the file was.
+    int64_t completeLength_ = 0;
+    int64_t loadedLength_ = 0;
+    int file_ = -1;
+
+    void Load();
+    void OpenForAppend();
+};
+
+} // namespace lumigrab

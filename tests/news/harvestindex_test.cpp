@@ -1,0 +1,184 @@
+// The picture folder's index of what was harvested into it.
+#include "news/harvestindex.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/filenames.h"
+#include "nntp_test_support.h"
+#include "tests/support/tiny_filesystem.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::WriteFileBytes;
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+class FolderIndexTest : public ::testing::Test {
+protected:
+    ScopedTempDir root;
+    fs::path folder = root.Path() / "TEMP";
+    fs::path file = folder / ".lumigrab-index";
+
+    void SetUp() override { fs::create_directory(folder); }
+};
+
+TEST_F(FolderIndexTest, RecordsEachArticleOnALineAndAnotherInstanceFindsThem)
+{
+    {
+        TFolderIndex index(folder.string());
+        EXPECT_FALSE(index.Contains("<1@test>"));
+        EXPECT_FALSE(fs::exists(file)); // asking writes nothing
+        index.Record("<1@test>", { "a.jpg", "b-1.gif" });
+        index.Record("<2@test>", {});
+        index.Record("<3@test>", { "tab\there.jpg" });
+        EXPECT_TRUE(index.Contains("<1@test>"));
+        EXPECT_TRUE(index.Contains("<2@test>"));
+        EXPECT_EQ(index.Path(), file.string());
+    }
+    EXPECT_EQ(ReadFileBytes(file), "<1@test>\ta.jpg\tb-1.gif\n<2@test>\n<3@test>\ttab_here.jpg\n");
+    TFolderIndex again(folder.string());
+    for (const char* id : { "<1@test>", "<2@test>", "<3@test>" })
+        EXPECT_TRUE(again.Contains(id)) << id;
+    for (const char* id : { "<4@test>", "<1@TEST>", "a.jpg", "<1@test" })
+        EXPECT_FALSE(again.Contains(id)) << id;
+    again.Record("<4@test>", { "c.jpg" });
+    EXPECT_EQ(ReadFileBytes(file).substr(ReadFileBytes(file).rfind("<4")), "<4@test>\tc.jpg\n");
+}
+
+TEST_F(FolderIndexTest, UnusableIdsAreNeitherRecordedNorFound)
+{
+    TFolderIndex index(folder.string());
+    const std::string longest(MaxMessageIdBytes, 'x');
+    for (const std::string& id : Strings { "", "<a b@test>", "<a\tb@test>", "<a\nb@test>", "<a\rb@test>",
+             std::string("<a\0b@test>", 10), longest + "y" }) {
+        index.Record(id, { "a.jpg" });
+        EXPECT_FALSE(index.Contains(id)) << id;
+    }
+    EXPECT_FALSE(fs::exists(file));
+    index.Record(longest, {});
+    EXPECT_TRUE(index.Contains(longest));
+}
+
+struct LoadCase {
+    const char* name;
+    std::string text;
+    Strings found;
+    Strings notFound;
+    // What the file holds after one more record, "<new@test>".
+    std::string after;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class IndexLoadTest : public FolderIndexTest, public ::testing::WithParamInterface<LoadCase> { };
+
+TEST_P(IndexLoadTest, CompleteLinesCountATornLastLineGoes)
+{
+    const LoadCase& c = GetParam();
+    WriteFileBytes(file, c.text);
+    TFolderIndex index(folder.string());
+    for (const std::string& id : c.found)
+        EXPECT_TRUE(index.Contains(id)) << id;
+    for (const std::string& id : c.notFound)
+        EXPECT_FALSE(index.Contains(id)) << id;
+    index.Record("<new@test>", {});
+    EXPECT_EQ(ReadFileBytes(file), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, IndexLoadTest,
+    ::testing::Values(LoadCase { "Empty", "", {}, { "<1@test>" }, "<new@test>\n" },
+        LoadCase { "TornId", "<1@test>\ta.jpg\n<2@te", { "<1@test>" }, { "<2@te", "<2@test>" },
+            "<1@test>\ta.jpg\n<new@test>\n" },
+        LoadCase { "TornName", "<1@test>\ta.jpg\n<2@test>\tb.j", { "<1@test>" }, { "<2@test>" },
+            "<1@test>\ta.jpg\n<new@test>\n" },
+        LoadCase { "OnlyATornLine", "<1@test>", {}, { "<1@test>" }, "<new@test>\n" },
+        LoadCase { "JunkLinesAreSkipped", "\n\t\n<x y>\n\t<1@test>\n<2@test>\r\n<3@test>\n", { "<3@test>" },
+            { "<1@test>", "<2@test>" }, "\n\t\n<x y>\n\t<1@test>\n<2@test>\r\n<3@test>\n<new@test>\n" },
+        LoadCase { "RepeatedIds", "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n", { "<1@test>" }, {},
+            "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n<new@test>\n" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FolderIndexTest, AnIndexThatCannotBeReadIsAnError)
+{
+    fs::create_directory(file);
+    TFolderIndex index(folder.string());
+    ExpectRaises<EInOutError>(
+        [&] { index.Contains("<1@test>"); }, "Cannot read " + file.string() + ": Is a directory");
+}
+
+TEST_F(FolderIndexTest, ALinkInPlaceOfTheIndexIsNeverWrittenThrough)
+{
+    const fs::path outside = root.Path() / "outside";
+    WriteFileBytes(outside, "precious\n");
+    fs::create_symlink(outside, file);
+    TFolderIndex index(folder.string());
+    EXPECT_THROW(index.Record("<1@test>", {}), EInOutError);
+    EXPECT_EQ(ReadFileBytes(outside), "precious\n");
+}
+
+// A line the full disk cuts short is taken back; earlier lines stay.
+TEST_F(FolderIndexTest, AFullDiskIsADiskFullErrorAndLeavesNoHalfLine)
+{
+    const auto outcome = testing::RunOnTinyFileSystem(folder, 4096, false, [&] {
+        TFolderIndex index(folder.string());
+        const std::string names(1000, 'n');
+        std::string seen;
+        try {
+            for (int i = 0; i < 100; ++i)
+                index.Record(std::to_string(i) + "@test", { names });
+            seen = "nothing raised";
+        } catch (const EDiskFullError& error) {
+            seen = error.Message();
+        }
+        const std::string text = ReadFileBytes(file);
+        const size_t lines = size_t(std::count(text.begin(), text.end(), '\n'));
+        seen += text.empty() || text.back() == '\n' ? "; whole lines" : "; a half line";
+        seen += lines == TFolderIndex(folder.string()).Ids().Count() ? "; all found" : "; lines lost";
+        return seen;
+    });
+    if (!outcome)
+        GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(
+        *outcome, "Cannot write " + file.string() + ": No space left on device; whole lines; all found");
+}
+
+TEST(MessageIdSet, HoldsManyIdsExactlyAndCompactly)
+{
+    TMessageIdSet ids;
+    constexpr int Count = 100000;
+    const auto idOf = [](int i) { return "<part" + std::to_string(i) + "of1.x@news.example.org>"; };
+    for (int i = 0; i < Count; ++i)
+        ASSERT_TRUE(ids.Insert(idOf(i))) << i;
+    EXPECT_FALSE(ids.Insert(idOf(7)));
+    EXPECT_FALSE(ids.Insert("no id"));
+    EXPECT_EQ(ids.Count(), size_t(Count));
+    for (int i = 0; i < Count; ++i)
+        ASSERT_TRUE(ids.Contains(idOf(i))) << i;
+    for (int i = Count; i < 2 * Count; ++i)
+        ASSERT_FALSE(ids.Contains(idOf(i))) << i;
+    // The ids' own bytes (about 30 each) and a table of 8 bytes a slot at
+    // most half full, plus growth room.
+    EXPECT_LT(ids.MemoryBytes(), size_t(Count) * 96);
+}
+
+TEST(IndexText, ReadsUpToTheLastCompleteLine)
+{
+    TMessageIdSet ids;
+    EXPECT_EQ(ReadIndexText("<1@t>\ta\n<2@t>\n<3@", ids), 14u);
+    EXPECT_EQ(ids.Count(), 2u);
+    EXPECT_EQ(ReadIndexText("", ids), 0u);
+    EXPECT_EQ(ReadIndexText("no line end", ids), 0u);
+    EXPECT_EQ(ids.Count(), 2u);
+}
+
+} // namespace
+} // namespace lumigrab
