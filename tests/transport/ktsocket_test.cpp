@@ -531,6 +531,61 @@ TEST_F(SocketTest, WhenEveryAddressRefusesTheLastRefusalIsReportedOnce)
     EXPECT_EQ(client.RemoteAddress(), "127.0.0.3");
 }
 
+// Listens on address:port but never accepts, and its one-place queue is
+// taken: a connect to it waits unanswered, like one to a dead host.
+class SilentListener {
+public:
+    SilentListener(const char* address, uint16_t port)
+    {
+        sockaddr_in where {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &where.sin_addr);
+        const auto* target = reinterpret_cast<const sockaddr*>(&where);
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::bind(listener_, target, sizeof where) != 0 || ::listen(listener_, 0) != 0
+            || ::connect(filler_, target, sizeof where) != 0)
+            throw std::runtime_error("silent listener: cannot listen");
+    }
+    ~SilentListener()
+    {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+};
+
+// A silent address spends the time-out of the whole attempt; Cancel ends it
+// at once. Either way the good address after it is never reached.
+TEST_F(SocketTest, SilentAddressEndsTheAttemptByTimeOutOrCancel)
+{
+    ScriptServer server({ Send("200 hi\r\n") });
+    SilentListener silent("127.0.0.4", server.Port());
+    Winsock().SetHostResolver(ResolveTo({ "127.0.0.4", "127.0.0.1" }));
+    client.Server = "news.example:" + std::to_string(server.Port());
+
+    QTimer::singleShot(100, [this] { client.Cancel(); });
+    auto start = std::chrono::steady_clock::now();
+    ExpectRaises<ECanceledError>([&] { client.Connect(); }, "Operation has been canceled");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_FALSE(client.Connected());
+
+    client.ResetState();
+    client.TimeOut = 1;
+    start = std::chrono::steady_clock::now();
+    ExpectRaises<ETimedOutError>([&] { client.Connect(); }, "Operation timed out");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(errors, (Strings { "Operation has been canceled", "Operation timed out" }));
+    EXPECT_EQ(server.Accepted(), 0);
+}
+
 class ServiceTest : public SocketTest {
 protected:
     ScriptServer server { { Send("200 hi\r\n") } };
