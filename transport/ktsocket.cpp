@@ -433,11 +433,11 @@ void TktSocket::ResolveHost()
         RaiseSocketError(LoadResString(SErrorResolvingHost));
     d_->addresses = std::move(result->addresses);
     d_->looked = true;
-    NoteConnectedAddress();
+    NoteAddressInUse();
 }
 
 // RemoteAddress and RemoteAddr follow the address in use.
-void TktSocket::NoteConnectedAddress()
+void TktSocket::NoteAddressInUse()
 {
     const TSocketAddress& address = d_->addresses[d_->addressIndex];
     d_->remoteAddr = address.IPv4();
@@ -486,7 +486,7 @@ bool TktSocket::CreateSocketFrom(size_t addressIndex, int& error)
         if (s != INVALID_SOCKET) {
             d_->socket = s;
             d_->addressIndex = addressIndex;
-            NoteConnectedAddress();
+            NoteAddressInUse();
             return true;
         }
         // This family may be switched off here; the next address may do.
@@ -573,7 +573,9 @@ int TktSocket::ConnectToCurrentAddress()
     WaitUntil([this] {
         return d_->connectDone || d_->errorCode != 0 || d_->canceled || d_->timedOut || !Connected();
     });
-    if (d_->errorCode != 0 && !d_->canceled && !d_->timedOut)
+    // A refusal moves on to the next address; Cancel, the time-out or a
+    // Close from a handler end the attempt.
+    if (d_->errorCode != 0 && !d_->canceled && !d_->timedOut && Connected())
         return d_->errorCode;
     RaiseWaitOutcome();
     return 0;

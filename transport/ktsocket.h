@@ -210,7 +210,7 @@ private:
     // connected, else the error that refused it. Cancel and the time-out
     // raise.
     int ConnectToCurrentAddress();
-    void NoteConnectedAddress();
+    void NoteAddressInUse();
     void WatchSocket();
     void RequireConnected();
     void RequireSession();
