@@ -91,6 +91,18 @@ void BM_DecodeBase64(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeBase64);
 
+// Message data lines: clean ones should cost what DecodeBase64 costs; a line
+// with a trailing blank (arg 1) takes the tolerant path.
+void BM_DecodeBase64DataLine(benchmark::State& state)
+{
+    const bool blank = state.range(0) != 0;
+    const auto lines = EncodeAll(
+        Blocks(57, 1), [blank](const std::string& b) { return EncodeBase64(b) + (blank ? " " : ""); });
+    DecodeLinesBenchmark(
+        state, lines, [](std::string_view line, std::string& dest) { DecodeBase64DataLine(line, dest); });
+}
+BENCHMARK(BM_DecodeBase64DataLine)->Arg(0)->Arg(1);
+
 void BM_EncodeBase64(benchmark::State& state)
 {
     EncodeBlocksBenchmark(

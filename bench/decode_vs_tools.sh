@@ -11,7 +11,8 @@
 # load from other processes hits them alike; medians count. Every run is
 # checked: the decoded file must equal the original picture.
 # Targets: 4x faster than munpack, 10x faster than uudeview, peak memory at
-# most 3x the article's size. Exit status 1 when a target is missed.
+# most 3x the article's size, wall time at most 1.2x the I/O floor (cp of the
+# picture into a fresh folder). Exit status 1 when a target is missed.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -112,6 +113,8 @@ for kind, text in articles.items():
         check(f"wall speed-up vs {other} (x)", ratio, ratio >= target, f">= {target}")
         print(f"  {'  cpu-time ratio, for reference':<30} {med[other][1] / lc:7.2f}")
     check("peak memory / article size", lm * 1024 / size, lm * 1024 <= 3 * size, "<= 3")
+    floor = lw / med["cp (floor)"][0]
+    check("wall time / I/O floor (x)", floor, floor <= 1.2, "<= 1.2")
 
 sys.exit(1 if missed else 0)
 EOF

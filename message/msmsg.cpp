@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "message/mspars.h"
 #include "message/msutils.h"
-#include "mime/mspars.h"
 
 namespace lumigrab {
 

@@ -106,6 +106,34 @@ uint32_t DecodeAndCheckBase64(std::string_view src, char* out)
 // keeps dest untouched until the whole line has proved valid.
 constexpr size_t kStackDecodeBytes = 3 * 1024;
 
+// Decodes src into dest when every character is in the alphabet (or "=");
+// otherwise returns false and leaves dest unchanged.
+bool TryDecodeBase64(std::string_view src, std::string& dest, size_t maxLen)
+{
+    // A group cut short after k characters still yields k bytes, the last
+    // of them partly padding bits.
+    const size_t decoded = src.size() / 4 * 3 + src.size() % 4;
+    const size_t kept = std::min(decoded - std::min(decoded, TrailingPads(src)), maxLen);
+    if (decoded <= kStackDecodeBytes) {
+        char buffer[kStackDecodeBytes + 4];
+        if (DecodeAndCheckBase64(src, buffer) & kInvalidSixBit)
+            return false;
+        dest.assign(buffer, kept);
+        return true;
+    }
+    if (!AllBase64(src))
+        return false;
+    if (Overlaps(src, dest)) {
+        const std::string copy(src);
+        dest.resize(kept);
+        DecodeValidBase64(copy, kept, dest.data());
+        return true;
+    }
+    dest.resize(kept);
+    DecodeValidBase64(src, kept, dest.data());
+    return true;
+}
+
 } // namespace
 
 const std::string_view Base64Alphabet = kBase64Chars;
@@ -117,27 +145,8 @@ int Base64CharValue(char c)
 
 void DecodeBase64(std::string_view src, std::string& dest, size_t maxLen)
 {
-    // A group cut short after k characters still yields k bytes, the last
-    // of them partly padding bits.
-    const size_t decoded = src.size() / 4 * 3 + src.size() % 4;
-    const size_t kept = std::min(decoded - std::min(decoded, TrailingPads(src)), maxLen);
-    if (decoded <= kStackDecodeBytes) {
-        char buffer[kStackDecodeBytes + 4];
-        if (DecodeAndCheckBase64(src, buffer) & kInvalidSixBit)
-            RaiseInvalidCharacter();
-        dest.assign(buffer, kept);
-        return;
-    }
-    if (!AllBase64(src))
+    if (!TryDecodeBase64(src, dest, maxLen))
         RaiseInvalidCharacter();
-    if (Overlaps(src, dest)) {
-        const std::string copy(src);
-        dest.resize(kept);
-        DecodeValidBase64(copy, kept, dest.data());
-        return;
-    }
-    dest.resize(kept);
-    DecodeValidBase64(src, kept, dest.data());
 }
 
 std::string DecodeBase64(std::string_view src, size_t maxLen)
@@ -149,15 +158,20 @@ std::string DecodeBase64(std::string_view src, size_t maxLen)
 
 void DecodeBase64DataLine(std::string_view src, std::string& dest, size_t maxLen)
 {
-    if (AllBase64(src)) {
-        DecodeBase64(src, dest, maxLen);
+    // Clean lines, nearly all of them, decode in one pass; only a line that
+    // fails is copied without its stray characters and decoded again.
+    if (TryDecodeBase64(src, dest, maxLen))
         return;
-    }
+    DecodeBase64(WithoutStrayBase64Characters(src), dest, maxLen);
+}
+
+std::string WithoutStrayBase64Characters(std::string_view src)
+{
     std::string kept;
     kept.reserve(src.size());
     std::copy_if(src.begin(), src.end(), std::back_inserter(kept),
         [](char c) { return (kBase64.Value(static_cast<unsigned char>(c)) & kInvalidSixBit) == 0; });
-    DecodeBase64(kept, dest, maxLen);
+    return kept;
 }
 
 void EncodeBase64(std::string_view src, std::string& dest, size_t maxLen)

@@ -36,6 +36,9 @@ std::string DecodeBase64(std::string_view src, size_t maxLen = kShortTextMax);
 // blanks at a line's end or stray characters between the characters, as
 // mail gateways leave them, do not lose the data. Never raises.
 void DecodeBase64DataLine(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
+// The characters of src that DecodeBase64DataLine decodes: the alphabet and
+// "=", in their order. Decoding them strictly gives the same bytes.
+std::string WithoutStrayBase64Characters(std::string_view src);
 
 // Encodes src (up to 57 bytes make one 76-character mail line) into dest,
 // padded with "="; output longer than maxLen is cut.

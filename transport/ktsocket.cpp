@@ -68,12 +68,6 @@ private:
     std::optional<Result> result_;
 };
 
-std::string DottedAddress(uint32_t networkOrder)
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&networkOrder);
-    return Format("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-}
-
 } // namespace
 
 struct TktSocket::Private {
@@ -91,6 +85,11 @@ struct TktSocket::Private {
     std::shared_ptr<TLookup<TLookupResult>> lookup;
 
     std::string localHostName;
+    // The server's addresses, tried in turn; addressIndex is the current.
+    std::vector<TSocketAddress> addresses;
+    size_t addressIndex = 0;
+    // Whether the addresses came from a name lookup.
+    bool looked = false;
     std::string remoteAddress;
     uint32_t remoteAddr = 0;
     uint16_t port = 0;
@@ -208,15 +207,15 @@ uint16_t TktSocket::Port() const
 
 std::string TktSocket::ServerHost() const
 {
-    return Server.substr(0, Server.find(':'));
+    return SplitServerName(Server).host;
 }
 
 int TktSocket::ServerPort() const
 {
-    size_t colon = Server.find(':');
-    if (colon == std::string::npos)
+    const std::string text = SplitServerName(Server).port;
+    if (text.empty())
         return 0;
-    int port = StrToIntDef(std::string_view(Server).substr(colon + 1), 0);
+    int port = StrToIntDef(text, 0);
     // Anything that is no port number falls back to the service lookup.
     return port > 0 && port <= 65535 ? port : 0;
 }
@@ -406,15 +405,20 @@ auto TktSocket::WaitForLookup(std::function<TLookupResult()> work) -> std::optio
 void TktSocket::ResolveHost()
 {
     std::string host = ServerHost();
+    d_->addresses.clear();
+    d_->addressIndex = 0;
     d_->remoteAddress.clear();
-    uint32_t address = Winsock().inet_addr(host);
-    if (address != INADDR_NONE) {
-        d_->remoteAddr = address;
+    d_->remoteAddr = 0;
+    d_->looked = false;
+    if (auto literal = TSocketAddress::FromLiteral(host)) {
+        d_->addresses = { *literal };
+        d_->remoteAddr = literal->IPv4();
         return;
     }
     auto result = WaitForLookup([resolve = Winsock().HostResolver(), host] {
         THostLookup found = resolve(host);
-        return TLookupResult { found.error, found.address };
+        return TLookupResult { found.error, 0,
+            found.error == 0 ? found.All() : std::vector<TSocketAddress>() };
     });
     if (result && result->error != 0)
         RaiseSocketError(result->error);
@@ -422,10 +426,23 @@ void TktSocket::ResolveHost()
         RaiseTimedOut();
     if (d_->canceled)
         RaiseCanceled();
-    d_->remoteAddress = DottedAddress(result->value);
-    d_->remoteAddr = Winsock().inet_addr(d_->remoteAddress);
-    if (d_->remoteAddr == INADDR_NONE)
+    std::erase_if(result->addresses, [](const TSocketAddress& address) {
+        return address.Family() != AF_INET && address.Family() != AF_INET6;
+    });
+    if (result->addresses.empty())
         RaiseSocketError(LoadResString(SErrorResolvingHost));
+    d_->addresses = std::move(result->addresses);
+    d_->looked = true;
+    NoteAddressInUse();
+}
+
+// RemoteAddress and RemoteAddr follow the address in use.
+void TktSocket::NoteAddressInUse()
+{
+    const TSocketAddress& address = d_->addresses[d_->addressIndex];
+    d_->remoteAddr = address.IPv4();
+    if (d_->looked)
+        d_->remoteAddress = address.Text();
 }
 
 void TktSocket::ResolvePort()
@@ -441,7 +458,7 @@ void TktSocket::ResolvePort()
         RaiseCanceled();
     auto result = WaitForLookup([resolve = Winsock().ServiceResolver(), name = service] {
         TServiceLookup found = resolve(name, "tcp");
-        return TLookupResult { found.error, found.port };
+        return TLookupResult { found.error, found.port, {} };
     });
     if (!d_->timedOut && !(result && result->error != 0)) {
         if (d_->canceled)
@@ -457,10 +474,33 @@ void TktSocket::ResolvePort()
 
 void TktSocket::CreateSocket()
 {
-    TSocket s = Winsock().socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
-        RaiseSocketError(Winsock().WSAGetLastError());
-    d_->socket = s;
+    int error = 0;
+    if (!CreateSocketFrom(0, error))
+        RaiseSocketError(error);
+}
+
+bool TktSocket::CreateSocketFrom(size_t addressIndex, int& error)
+{
+    for (; addressIndex < d_->addresses.size(); ++addressIndex) {
+        TSocket s = Winsock().socket(d_->addresses[addressIndex].Family(), SOCK_STREAM, 0);
+        if (s != INVALID_SOCKET) {
+            d_->socket = s;
+            d_->addressIndex = addressIndex;
+            NoteAddressInUse();
+            return true;
+        }
+        // This family may be switched off here; the next address may do.
+        error = Winsock().WSAGetLastError();
+    }
+    return false;
+}
+
+void TktSocket::DropSocket()
+{
+    d_->DropNotifiers();
+    if (d_->socket != INVALID_SOCKET)
+        Winsock().closesocket(d_->socket);
+    d_->socket = INVALID_SOCKET;
 }
 
 // ---- Connect, send, receive ------------------------------------------------
@@ -498,12 +538,28 @@ void TktSocket::ConnectSocket()
     if (d_->canceled)
         RaiseCanceled();
     RequireConnected();
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = Winsock().Htons(d_->port);
-    address.sin_addr.s_addr = d_->remoteAddr;
-    WatchSocket();
+    // One time-out for all addresses: a server whose addresses all stay
+    // silent must not keep the user waiting once per address.
     StartTimer();
+    int code;
+    while ((code = ConnectToCurrentAddress()) != 0) {
+        int socketError = 0;
+        DropSocket();
+        if (!CreateSocketFrom(d_->addressIndex + 1, socketError))
+            RaiseConnectionError(code);
+    }
+    StopTimer();
+    if (UseTLS)
+        StartTLS();
+    if (OnConnected)
+        OnConnected(this);
+}
+
+int TktSocket::ConnectToCurrentAddress()
+{
+    TSocketAddress address = d_->addresses[d_->addressIndex];
+    address.SetPort(d_->port);
+    WatchSocket();
     d_->connectDone = false;
     d_->errorCode = 0;
     if (Winsock().connect(d_->socket, address) == 0) {
@@ -511,20 +567,18 @@ void TktSocket::ConnectSocket()
     } else {
         int code = Winsock().WSAGetLastError();
         if (code != WSAEWOULDBLOCK)
-            RaiseConnectionError(code);
+            return code;
         d_->writeNotifier->setEnabled(true);
     }
     WaitUntil([this] {
         return d_->connectDone || d_->errorCode != 0 || d_->canceled || d_->timedOut || !Connected();
     });
-    StopTimer();
-    if (d_->errorCode != 0)
-        RaiseConnectionError(d_->errorCode);
+    // A refusal moves on to the next address; Cancel, the time-out or a
+    // Close from a handler end the attempt.
+    if (d_->errorCode != 0 && !d_->canceled && !d_->timedOut && Connected())
+        return d_->errorCode;
     RaiseWaitOutcome();
-    if (UseTLS)
-        StartTLS();
-    if (OnConnected)
-        OnConnected(this);
+    return 0;
 }
 
 void TktSocket::StartTLS()

@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/classes.h"
+#include "transport/ktaddress.h"
 #include "transport/kttypes.h"
 
 namespace lumigrab {
@@ -31,8 +33,9 @@ public:
     // Most bytes a data block may bring when its reader names no limit.
     static constexpr int64_t DefaultMaxBlockSize = int64_t(256) * 1024 * 1024;
 
-    // A host, or a host, ":" and a port; the host is a name or a dotted
-    // IPv4 address.
+    // A host, or a host, ":" and a port; the host is a name, a dotted IPv4
+    // address or an IPv6 literal, in brackets when a port follows
+    // ("[::1]:563"; "[::1]" and "::1" alone are taken too).
     std::string Server;
     // Seconds of silence a wait may last.
     int32_t TimeOut = 60;
@@ -87,7 +90,7 @@ public:
 
     bool Connected() const;
 
-    // Dials RAS if set, fires OnOpen, resolves the server's address and
+    // Dials RAS if set, fires OnOpen, resolves the server's addresses and
     // port and creates the socket. Connecting is ConnectSocket's job.
     virtual void Open();
     // Closes the socket (OnClosing, OnClosed) and hangs RAS up.
@@ -98,6 +101,9 @@ public:
     // Clears the sticky wait flags (Canceled, TimedOut and the rest).
     virtual void ResetState();
 
+    // Connects to the server's addresses in turn until one accepts; the
+    // time-out covers them all and Cancel ends the attempt at once. When
+    // none accepts, the last one's error is raised.
     void ConnectSocket();
     // Sends line + CR LF.
     void SendLine(std::string_view line);
@@ -122,17 +128,19 @@ public:
     // Called by ReadReply with every reply line; raises on an error reply.
     virtual void CheckReply(const std::string& reply) = 0;
 
-    // Server before its first ":".
+    // Server's host: before its first ":", or inside its brackets.
     std::string ServerHost() const;
-    // Server's port after the first ":"; 0 when there is none or it is not
+    // Server's port after the host's ":"; 0 when there is none or it is not
     // a port number.
     int ServerPort() const;
 
     // Results of Open's lookups.
     const std::string& LocalHostName() const;
-    // Dotted address found by a name lookup; empty for a dotted Server.
+    // The address a name lookup gave, as text ("192.0.2.1", "2001:db8::1"):
+    // after ConnectSocket the one connected to, before it the first to
+    // try. Empty when Server names an address.
     const std::string& RemoteAddress() const;
-    // IPv4 address, network byte order.
+    // That address when it is IPv4, network byte order; 0 for IPv6.
     uint32_t RemoteAddr() const;
     // Port to connect to, host byte order.
     uint16_t Port() const;
@@ -180,10 +188,11 @@ private:
     std::unique_ptr<Private> d_;
     TktRas* ras_ = nullptr;
 
-    // A finished lookup: a Winsock error, or the address or port found.
+    // A finished lookup: a Winsock error, or the addresses or port found.
     struct TLookupResult {
         int error = 0;
         uint32_t value = 0;
+        std::vector<TSocketAddress> addresses;
     };
 
     void ResolveHost();
@@ -192,6 +201,16 @@ private:
     // nothing when the time-out or Cancel ended the wait first.
     std::optional<TLookupResult> WaitForLookup(std::function<TLookupResult()> work);
     void CreateSocket();
+    // Makes a socket for the address at addressIndex, or the next one
+    // whose family the system supports; false when none is left.
+    bool CreateSocketFrom(size_t addressIndex, int& error);
+    // Closes a socket that did not connect, without OnClosing/OnClosed.
+    void DropSocket();
+    // Connects the socket to the current address: 0 when it is
+    // connected, else the error that refused it. Cancel and the time-out
+    // raise.
+    int ConnectToCurrentAddress();
+    void NoteAddressInUse();
     void WatchSocket();
     void RequireConnected();
     void RequireSession();

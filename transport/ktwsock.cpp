@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -39,23 +40,31 @@ constexpr std::string_view kFunctions[] = {
     "WSAAsyncSelect",
 };
 
+// Every address of the name, IPv4 and IPv6, in the order the system
+// prefers them (RFC 6724); the caller tries one after the other.
 THostLookup SystemHostLookup(const std::string& name)
 {
     addrinfo hints {};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     int status = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (status != 0)
-        return { WinsockErrorFromGai(status), 0 };
-    THostLookup lookup { WSANO_DATA, 0 };
+        return { WinsockErrorFromGai(status), 0, {} };
+    THostLookup lookup;
     for (addrinfo* entry = result; entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            lookup = { 0, reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr };
-            break;
-        }
+        const auto address = TSocketAddress::FromSockaddr(entry->ai_addr, entry->ai_addrlen);
+        if (!address
+            || std::find(lookup.addresses.begin(), lookup.addresses.end(), *address)
+                != lookup.addresses.end())
+            continue;
+        if (address->IsIPv4() && lookup.address == 0)
+            lookup.address = address->IPv4();
+        lookup.addresses.push_back(*address);
     }
     ::freeaddrinfo(result);
+    if (lookup.addresses.empty())
+        lookup.error = WSANO_DATA;
     return lookup;
 }
 
@@ -242,6 +251,16 @@ int TktWinsock::connect(TSocket s, const sockaddr_in& address)
     return result == 0 ? 0 : FailFromErrno();
 }
 
+int TktWinsock::connect(TSocket s, const TSocketAddress& address)
+{
+    Resolve("connect");
+    int result;
+    do {
+        result = ::connect(s, address.Data(), address.Length());
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : FailFromErrno();
+}
+
 uint16_t TktWinsock::Htons(uint16_t value)
 {
     Resolve("htons");
@@ -335,6 +354,13 @@ void TktWinsock::QuickAck(TSocket s)
     int on = 1;
     ::setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 #endif
+}
+
+std::vector<TSocketAddress> THostLookup::All() const
+{
+    if (!addresses.empty())
+        return addresses;
+    return { TSocketAddress::FromIPv4(address) };
 }
 
 THostResolver TktWinsock::HostResolver() const

@@ -9,9 +9,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/sysutils.h"
 #include "transport/ktConst.h"
+#include "transport/ktaddress.h"
 
 namespace lumigrab {
 
@@ -29,11 +32,25 @@ int WinsockErrorFromErrno(int errnoValue);
 // The Winsock number for a getaddrinfo/getservbyname result (0 for 0).
 int WinsockErrorFromGai(int gaiValue);
 
-// Outcome of a host lookup: the first IPv4 address (network byte order)
+// Outcome of a host lookup: the addresses found, in the order to try them,
 // or a Winsock error code.
 struct THostLookup {
+    THostLookup() = default;
+    THostLookup(int error, uint32_t address, std::vector<TSocketAddress> addresses = {})
+        : error(error)
+        , address(address)
+        , addresses(std::move(addresses))
+    {
+    }
+
     int error = 0;
+    // The first IPv4 address (network byte order); 0 when there is none.
     uint32_t address = 0;
+    // Every address, either family; when empty, address alone.
+    std::vector<TSocketAddress> addresses;
+
+    // The addresses to try, first to last.
+    std::vector<TSocketAddress> All() const;
 };
 
 // Outcome of a service lookup: the port (host byte order) or an error.
@@ -64,6 +81,7 @@ public:
     // INVALID_SOCKET) and leave their code for WSAGetLastError.
     int closesocket(TSocket s);
     int connect(TSocket s, const sockaddr_in& address);
+    int connect(TSocket s, const TSocketAddress& address);
     // Byte order swap (its own inverse); the C library's htons may be a macro.
     uint16_t Htons(uint16_t value);
     // INADDR_NONE for a text that is no IPv4 address.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <random>
 
 #include "tests/support/test_util.h"
 
@@ -142,6 +144,46 @@ TEST(DecodeBase64DataLine, SkipsWhatIsNotBase64)
         EXPECT_EQ(dest, c.decoded) << c.encoded;
     }
     ExpectInvalidCharacter([] { DecodeBase64("aGVsbG8= "); });
+}
+
+// The characters the tolerant path keeps, found without the codec's tables.
+std::string Base64CharactersOf(std::string_view text)
+{
+    std::string kept;
+    std::copy_if(text.begin(), text.end(), std::back_inserter(kept),
+        [](char c) { return c == '=' || Base64Alphabet.find(c) != std::string_view::npos; });
+    return kept;
+}
+
+// Clean lines take a fast path, dirty ones the tolerant path; both must give
+// the bytes of the line's base64 characters alone, at every length (short
+// lines decode through a stack buffer, long ones in place) and limit.
+TEST(DecodeBase64DataLine, FastPathAndTolerantPathAgree)
+{
+    std::mt19937 random(20261208);
+    const std::string strays = " \t\r#.-!\x80\xFF"s + '\0';
+    for (size_t length : { 1u, 3u, 4u, 76u, 77u, 4095u, 4096u, 5000u }) {
+        for (int dirty = 0; dirty < 2; ++dirty) {
+            std::string line
+                = EncodeBase64(RandomBytes(length, unsigned(length)), std::string::npos).substr(0, length);
+            if (line.size() > 2 && random() % 2)
+                line.replace(line.size() - 2, 2, "==");
+            if (dirty)
+                line.insert(random() % (line.size() + 1), 1, strays[random() % strays.size()]);
+            const std::string kept = Base64CharactersOf(line);
+            ASSERT_EQ(WithoutStrayBase64Characters(line), kept);
+            for (size_t maxLen : { size_t(0), size_t(2), kShortTextMax, std::string::npos }) {
+                SCOPED_TRACE(
+                    ::testing::Message() << "length " << length << " dirty " << dirty << " max " << maxLen);
+                std::string fast = "old";
+                DecodeBase64DataLine(line, fast, maxLen);
+                EXPECT_EQ(fast, DecodeBase64(kept, maxLen));
+                std::string aliased = line;
+                DecodeBase64DataLine(aliased, aliased, maxLen);
+                EXPECT_EQ(aliased, fast);
+            }
+        }
+    }
 }
 
 TEST(EncodeBase64, EncodesTable)

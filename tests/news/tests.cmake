@@ -1,4 +1,4 @@
-# Integration tests against a private INN2 on 127.0.0.1. The server is
+# Integration tests against a private INN2 on 127.0.0.1 (and ::1). The server is
 # started (and the test articles posted) by a set-up fixture and stopped by a
 # clean-up fixture; the tests get its port and folder through the
 # environment. Each build folder gets its own port and server folder so that
@@ -30,7 +30,8 @@ set_tests_properties(inn_server_stop PROPERTIES FIXTURES_CLEANUP inn LABELS inte
 
 # The integration programs' tests are discovered at test time; this script
 # runs after the discovery scripts and gives them the fixture.
-set(lumigrab_integration_targets nntp_integration_test nntps_integration_test window_integration_test)
+set(lumigrab_integration_targets nntp_integration_test nntps_integration_test nntp_ipv6_integration_test
+  window_integration_test)
 set(lumigrab_inn_env "LUMIGRAB_NNTP_PORT=${LUMIGRAB_INN_PORT};LUMIGRAB_NNTPS_PORT=${LUMIGRAB_INN_TLS_PORT};LUMIGRAB_INN_DIR=${lumigrab_inn_dir}")
 set(lumigrab_inn_include "${CMAKE_CURRENT_BINARY_DIR}/inn_integration_properties.cmake")
 set(lumigrab_inn_script "")

@@ -1,6 +1,6 @@
-// A server on 127.0.0.1 that plays a script to each client it accepts, one
-// client at a time: either a fixed list of sends, pauses and reads, or a
-// reply per command line.
+// A server on 127.0.0.1 (or another loopback address, such as ::1) that
+// plays a script to each client it accepts, one client at a time: either a
+// fixed list of sends, pauses and reads, or a reply per command line.
 #pragma once
 
 #include <arpa/inet.h>
@@ -75,12 +75,26 @@ struct ByteChannel {
 using ChannelOpener
     = std::function<void(int client, const std::function<void(const ByteChannel&)>& converse)>;
 
+// Whether this machine can listen on the IPv6 loopback address ::1.
+inline bool HasIPv6Loopback()
+{
+    const int s = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (s < 0)
+        return false;
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(s);
+    return bound;
+}
+
 class ScriptServer {
 public:
     explicit ScriptServer(std::vector<Step> steps)
         : ScriptServer(
             [this, steps = std::move(steps)](const ByteChannel& client) { PlaySteps(client, steps); },
-            PlainChannel)
+            PlainChannel, "127.0.0.1")
     {
     }
 
@@ -89,10 +103,12 @@ public:
     {
     }
 
-    ScriptServer(ReplyScript script, std::string greeting, ChannelOpener opener = PlainChannel)
+    // host: the numeric loopback address to listen on ("127.0.0.1", "::1").
+    ScriptServer(ReplyScript script, std::string greeting, ChannelOpener opener = PlainChannel,
+        const std::string& host = "127.0.0.1")
         : ScriptServer([this, script = std::move(script), greeting = std::move(greeting)](
                            const ByteChannel& client) { AnswerCommands(client, script, greeting); },
-            std::move(opener))
+            std::move(opener), host)
     {
     }
 
@@ -113,7 +129,18 @@ public:
     ScriptServer& operator=(const ScriptServer&) = delete;
 
     uint16_t Port() const { return port_; }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // "127.0.0.1:PORT", "[::1]:PORT": a Server value that reaches it.
+    std::string Address() const
+    {
+        const bool ipv6 = host_.find(':') != std::string::npos;
+        return (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+    }
+
+    static void PlainChannel(int client, const std::function<void(const ByteChannel&)>& converse)
+    {
+        converse({ [client](char* buffer, size_t size) { return long(::recv(client, buffer, size, 0)); },
+            [client](std::string_view bytes) { return SendAll(client, bytes); } });
+    }
     int Accepted() const { return accepted_; }
 
     // The lines received so far, without line ends.
@@ -128,6 +155,7 @@ private:
 
     Conversation conversation_;
     ChannelOpener opener_;
+    std::string host_;
     int listener_ = -1;
     int client_ = -1;
     uint16_t port_ = 0;
@@ -138,27 +166,34 @@ private:
     std::vector<std::string> lines_;
     std::thread thread_;
 
-    ScriptServer(Conversation conversation, ChannelOpener opener)
+    ScriptServer(Conversation conversation, ChannelOpener opener, const std::string& host)
         : conversation_(std::move(conversation))
         , opener_(std::move(opener))
+        , host_(host)
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || ::listen(listener_, 4) != 0)
-            throw std::runtime_error("script server: cannot listen");
-        socklen_t length = sizeof address;
+        sockaddr_storage address {};
+        socklen_t length = 0;
+        if (host.find(':') != std::string::npos) {
+            auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&address);
+            ipv6->sin6_family = AF_INET6;
+            ::inet_pton(AF_INET6, host.c_str(), &ipv6->sin6_addr);
+            length = sizeof *ipv6;
+        } else {
+            auto* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
+            ipv4->sin_family = AF_INET;
+            ::inet_pton(AF_INET, host.c_str(), &ipv4->sin_addr);
+            length = sizeof *ipv4;
+        }
+        listener_ = ::socket(address.ss_family, SOCK_STREAM, 0);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0
+            || ::listen(listener_, 4) != 0) {
+            ::close(listener_);
+            throw std::runtime_error("script server: cannot listen on " + host);
+        }
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        port_ = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
         thread_ = std::thread([this] { Serve(); });
-    }
-
-    static void PlainChannel(int client, const std::function<void(const ByteChannel&)>& converse)
-    {
-        converse({ [client](char* buffer, size_t size) { return long(::recv(client, buffer, size, 0)); },
-            [client](std::string_view bytes) { return SendAll(client, bytes); } });
     }
 
     void Serve()

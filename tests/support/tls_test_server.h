@@ -1,4 +1,4 @@
-// Throwaway certificates and a TLS news server on 127.0.0.1 for the
+// Throwaway certificates and a TLS news server on loopback for the
 // transport and news client tests (OpenSSL's server side).
 #pragma once
 
@@ -128,12 +128,15 @@ private:
 // certificate, the greeting, then the script's reply to each command line.
 class TlsScriptServer {
 public:
-    TlsScriptServer(const TestIdentity& identity, ReplyScript script, std::string greeting)
+    TlsScriptServer(const TestIdentity& identity, ReplyScript script, std::string greeting,
+        const std::string& host = "127.0.0.1")
         : context_(NewContext(identity))
-        , server_(std::move(script), std::move(greeting),
+        , server_(
+              std::move(script), std::move(greeting),
               [this](int client, const std::function<void(const ByteChannel&)>& converse) {
                   Secure(client, converse);
-              })
+              },
+              host)
     {
     }
 
@@ -141,6 +144,7 @@ public:
     TlsScriptServer& operator=(const TlsScriptServer&) = delete;
 
     uint16_t Port() const { return server_.Port(); }
+    std::string Address() const { return server_.Address(); }
 
     // Command lines received, without line ends.
     std::vector<std::string> Lines() const { return server_.Lines(); }

@@ -440,7 +440,10 @@ TEST(ServerProperty, SplitsHostAndPort)
     const Case cases[] = { { "news.example", "news.example", 0 }, { "news.example:119", "news.example", 119 },
         { "news.example:nntp", "news.example", 0 }, { "news.example:", "news.example", 0 },
         { "news.example:70000", "news.example", 0 }, { "news.example:-5", "news.example", 0 },
-        { "10.0.0.1:563:x", "10.0.0.1", 0 } };
+        { "10.0.0.1:563:x", "10.0.0.1", 0 }, { "[::1]:563", "::1", 563 }, { "[::1]", "::1", 0 },
+        { "[2001:db8::7]:119", "2001:db8::7", 119 }, { "[::1]:", "::1", 0 }, { "[::1]:nntp", "::1", 0 },
+        { "[::1]563", "::1", 0 }, { "::1", "::1", 0 }, { "2001:db8::7", "2001:db8::7", 0 },
+        { "[news.example]:119", "news.example", 119 }, { "[::1", "[", 0 } };
     TestClient client;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.server);
@@ -448,6 +451,139 @@ TEST(ServerProperty, SplitsHostAndPort)
         EXPECT_EQ(client.ServerHost(), c.host);
         EXPECT_EQ(client.ServerPort(), c.port);
     }
+}
+
+// A host resolver that answers every name with these addresses, in order.
+THostResolver ResolveTo(std::vector<std::string> literals)
+{
+    return [literals = std::move(literals)](const std::string&) {
+        THostLookup found;
+        for (const std::string& literal : literals)
+            found.addresses.push_back(*TSocketAddress::FromLiteral(literal));
+        return found;
+    };
+}
+
+TEST_F(SocketTest, ConnectsToAnIPv6LiteralAndToANameOfOne)
+{
+    if (!testing::HasIPv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    ScriptServer server([](const std::string&) { return std::string("205 bye\r\n"); }, "200 hi over IPv6\r\n",
+        ScriptServer::PlainChannel, "::1");
+    client.Server = server.Address();
+    ASSERT_EQ(client.Server, "[::1]:" + std::to_string(server.Port()));
+    client.Connect();
+    EXPECT_EQ(client.checked, Strings { "200 hi over IPv6" });
+    EXPECT_EQ(client.RemoteAddress(), "") << "no name was looked up";
+    EXPECT_EQ(client.RemoteAddr(), 0u) << "no IPv4 address";
+    client.Disconnect();
+
+    Winsock().SetHostResolver(ResolveTo({ "::1" }));
+    client.Server = "news.example:" + std::to_string(server.Port());
+    client.Connect();
+    EXPECT_EQ(client.RemoteAddress(), "::1");
+    client.Disconnect();
+    EXPECT_EQ(server.Lines(), Strings(2, "QUIT"));
+    EXPECT_TRUE(errors.empty());
+}
+
+struct FallbackCase {
+    const char* name;
+    // Where the server listens, and the addresses the name resolves to.
+    const char* listening;
+    std::vector<std::string> resolved;
+    bool needsIPv6;
+};
+
+class AddressFallbackTest : public SocketTest, public ::testing::WithParamInterface<FallbackCase> { };
+
+// Only the last address listens: every refusal before it is passed over
+// quietly, and RemoteAddress names the one that answered.
+TEST_P(AddressFallbackTest, TriesEachAddressUntilOneAccepts)
+{
+    if (GetParam().needsIPv6 && !testing::HasIPv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    ScriptServer server([](const std::string&) { return std::string("205 bye\r\n"); }, "200 hi\r\n",
+        ScriptServer::PlainChannel, GetParam().listening);
+    Winsock().SetHostResolver(ResolveTo(GetParam().resolved));
+    client.Server = "news.example:" + std::to_string(server.Port());
+    client.Connect();
+    EXPECT_EQ(client.checked, Strings { "200 hi" });
+    EXPECT_EQ(client.RemoteAddress(), GetParam().listening);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(server.Accepted(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, AddressFallbackTest,
+    ::testing::Values(FallbackCase { "FirstAccepts", "127.0.0.1", { "127.0.0.1", "127.0.0.2" }, false },
+        FallbackCase { "SecondIPv4", "127.0.0.1", { "127.0.0.2", "127.0.0.1" }, false },
+        FallbackCase { "IPv6RefusesThenIPv4", "127.0.0.1", { "::1", "127.0.0.1" }, true },
+        FallbackCase { "IPv4RefusesThenIPv6", "::1", { "127.0.0.2", "127.0.0.3", "::1" }, true }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SocketTest, WhenEveryAddressRefusesTheLastRefusalIsReportedOnce)
+{
+    Winsock().SetHostResolver(ResolveTo({ "127.0.0.2", "127.0.0.3" }));
+    client.Server = "news.example:" + std::to_string(testing::UnusedLoopbackPort());
+    ExpectRaises<ESocketError>([&] { client.Connect(); }, "[10061] Connection refused");
+    EXPECT_EQ(errors, Strings { "[10061] Connection refused" });
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.RemoteAddress(), "127.0.0.3");
+}
+
+// Listens on address:port but never accepts, and its one-place queue is
+// taken: a connect to it waits unanswered, like one to a dead host.
+class SilentListener {
+public:
+    SilentListener(const char* address, uint16_t port)
+    {
+        sockaddr_in where {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &where.sin_addr);
+        const auto* target = reinterpret_cast<const sockaddr*>(&where);
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::bind(listener_, target, sizeof where) != 0 || ::listen(listener_, 0) != 0
+            || ::connect(filler_, target, sizeof where) != 0)
+            throw std::runtime_error("silent listener: cannot listen");
+    }
+    ~SilentListener()
+    {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+private:
+    int listener_ = -1;
+    int filler_ = -1;
+};
+
+// A silent address spends the time-out of the whole attempt; Cancel ends it
+// at once. Either way the good address after it is never reached.
+TEST_F(SocketTest, SilentAddressEndsTheAttemptByTimeOutOrCancel)
+{
+    ScriptServer server({ Send("200 hi\r\n") });
+    SilentListener silent("127.0.0.4", server.Port());
+    Winsock().SetHostResolver(ResolveTo({ "127.0.0.4", "127.0.0.1" }));
+    client.Server = "news.example:" + std::to_string(server.Port());
+
+    QTimer::singleShot(100, [this] { client.Cancel(); });
+    auto start = std::chrono::steady_clock::now();
+    ExpectRaises<ECanceledError>([&] { client.Connect(); }, "Operation has been canceled");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_FALSE(client.Connected());
+
+    client.ResetState();
+    client.TimeOut = 1;
+    start = std::chrono::steady_clock::now();
+    ExpectRaises<ETimedOutError>([&] { client.Connect(); }, "Operation timed out");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(errors, (Strings { "Operation has been canceled", "Operation timed out" }));
+    EXPECT_EQ(server.Accepted(), 0);
 }
 
 class ServiceTest : public SocketTest {

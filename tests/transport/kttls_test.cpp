@@ -182,6 +182,47 @@ TEST_F(TlsTest, AcceptsOnlyTrustedCertificatesForTheHost)
     }
 }
 
+// "[::1]:port" checks the certificate against the IPv6 address, never
+// against the text with its brackets; a name that resolves to ::1 is
+// checked as that name.
+TEST_F(TlsTest, ChecksAnIPv6LiteralAgainstTheCertificatesAddresses)
+{
+    if (!testing::HasIPv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    struct Case {
+        const char* altNames;
+        const char* host;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        { "IP:::1", "[::1]", "" },
+        { "DNS:localhost,IP:0:0:0:0:0:0:0:1", "[::1]", "" },
+        { "IP:127.0.0.1,DNS:localhost", "[::1]", "it is not valid for ::1" },
+        { "IP:::2", "[::1]", "it is not valid for ::1" },
+        { "DNS:news.example.org", "news.example.org", "" },
+        { "IP:::1", "news.example.org", "it is not valid for news.example.org" },
+    };
+    Winsock().SetHostResolver(
+        [](const std::string&) { return THostLookup(0, 0, { *TSocketAddress::FromLiteral("::1") }); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.altNames) + " for " + c.host);
+        errors.clear();
+        TlsScriptServer server(Authority().Issue(c.altNames), Answer, "200 secure server ready\r\n", "::1");
+        client.Server = std::string(c.host) + ":" + std::to_string(server.Port());
+        if (c.refusal.empty()) {
+            client.Connect();
+            EXPECT_EQ(client.Ask("GROUP x"), "211 0 1 0 x");
+            client.Close();
+            EXPECT_TRUE(errors.empty());
+        } else {
+            ExpectRaises<EUntrustedCertificateError>([&] { client.Connect(); },
+                "The certificate of " + client.ServerHost() + " was refused: " + c.refusal);
+            EXPECT_FALSE(client.Connected());
+        }
+    }
+    Winsock().SetHostResolver({});
+}
+
 TEST_F(TlsTest, DataBlocksArriveWhole)
 {
     TlsScriptServer server(Authority().Issue("DNS:localhost"), Answer, "200 ready\r\n");

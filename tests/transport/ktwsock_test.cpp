@@ -113,6 +113,15 @@ TEST_F(BindingTest, SystemLookupResolvesLocalNamesWithoutTheNetwork)
     const THostLookup host = binding.LookupHost("localhost");
     EXPECT_EQ(host.error, 0);
     EXPECT_EQ(host.address, htonl(INADDR_LOOPBACK));
+    ASSERT_FALSE(host.addresses.empty());
+    EXPECT_EQ(host.addresses.front().Text(), "127.0.0.1");
+    // An IPv6 address has no IPv4 form; every address is tried in turn.
+    const THostLookup ipv6 = binding.LookupHost("::1");
+    EXPECT_EQ(ipv6.error, 0);
+    EXPECT_EQ(ipv6.address, 0u);
+    ASSERT_EQ(ipv6.addresses.size(), 1u);
+    EXPECT_EQ(ipv6.addresses.front().Family(), AF_INET6);
+    EXPECT_EQ(ipv6.addresses.front().Text(), "::1");
     const TServiceLookup nntp = binding.LookupService("nntp", "tcp");
     EXPECT_EQ(nntp.error, 0);
     EXPECT_EQ(nntp.port, 119);

@@ -3,6 +3,8 @@
 #   inn-server.sh start DIR PORT [GROUP...]   (run as root; innd drops to news)
 #   inn-server.sh stop DIR
 # The groups listed (default: a set of test groups) are created empty.
+# Where the machine has an IPv6 loopback, innd also listens on [::1]:PORT and
+# DIR/ipv6 says so.
 #
 # With INN_TLS_PORT set, a second server (nnrpd) serves the same groups over
 # implicit TLS on 127.0.0.2:INN_TLS_PORT, and only after a login. Its
@@ -47,6 +49,7 @@ pathhttp:        $dir/http
 pathetc:         $dir/etc
 port:            $port
 bindaddress:     127.0.0.1
+$(has_ipv6_loopback && echo "bindaddress6:    \"::1\"")
 ovmethod:        tradindexed
 hismethod:       hisv6
 artcutoff:       0
@@ -86,7 +89,7 @@ CONF
     cat >"$dir/etc/readers.conf" <<CONF
 auth "localhost" {
     hosts: "localhost, 127.0.0.1, ::1, stdin"
-    localaddress: "127.0.0.1"
+    localaddress: "127.0.0.1, ::1"
     default: "<localhost>"
 }
 auth "secure" {
@@ -152,6 +155,10 @@ write_tables() {
     : >"$dir/db/history"
 }
 
+has_ipv6_loopback() {
+    grep -q '^0\{31\}1 .* lo$' /proc/net/if_inet6 2>/dev/null
+}
+
 port_answers() {
     (exec 3<>"/dev/tcp/${2:-127.0.0.1}/$1") 2>/dev/null
 }
@@ -201,6 +208,10 @@ start() {
         sleep 0.1
     done
     echo "innd listening on 127.0.0.1:$port ($dir)"
+    if has_ipv6_loopback && port_answers "$port" ::1; then
+        echo "innd listening on [::1]:$port"
+        : >"$dir/ipv6"
+    fi
     if [ -n "${INN_TLS_PORT:-}" ]; then
         start_tls "$dir"
     fi

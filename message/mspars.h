@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "base/classes.h"
+#include "base/linestream.h"
 #include "base/sysutils.h"
 #include "message/msmsg.h"
 #include "message/msmsgcls.h"
-#include "base/linestream.h"
 
 namespace lumigrab {
 

@@ -1,4 +1,4 @@
-#include "mime/mspars.h"
+#include "message/mspars.h"
 
 #include <algorithm>
 #include <random>
