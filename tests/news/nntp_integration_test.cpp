@@ -109,18 +109,26 @@ protected:
     }
 };
 
-TEST_F(InnTest, UnknownAndEmptyGroupsFailWithTheServersReply)
+// An unknown group fails with the server's reply; an empty one is walked
+// to its end at once, in both walks.
+TEST_F(InnTest, UnknownGroupFailsAndEmptyGroupEndsAtOnce)
 {
     EXPECT_THROW(client.SetNewsGroup("lumigrab.no.such.group"), ESocketError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].substr(0, 4), "411 ");
     EXPECT_EQ(client.NewsGroup(), "");
 
+    int lastSignals = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
     client.SetNewsGroup(EmptyGroup);
     EXPECT_EQ(client.ArticleCount(), 0);
-    EXPECT_THROW(client.RetrieveHeaders(0, true), ESocketError);
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].substr(0, 1), "4");
+    for (const bool overview : { false, true }) {
+        client.UseOverview = overview;
+        client.RetrieveHeaders(0, true);
+    }
+    EXPECT_EQ(lastSignals, 2);
+    EXPECT_EQ(client.HeaderList.Count(), 0);
+    EXPECT_EQ(errors.size(), 1u);
 }
 
 TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
@@ -456,7 +464,8 @@ TEST_F(ToolTest, ReportsFailuresAndUsage)
     EXPECT_NE(err.find("Connection refused"), std::string::npos) << err;
 
     for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
-             "--server h --group x --bogus 1", "--server h --group" }) {
+             "--server h --group x --bogus 1", "--server h --group", "--server h --group x --newest -1",
+             "--server h --group x --newest many" }) {
         RunTool(arguments);
         EXPECT_EQ(exitCode, 2) << arguments;
     }
