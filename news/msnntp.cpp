@@ -672,13 +672,7 @@ std::optional<std::vector<int32_t>> TmsNNTP::ListGroupNumbers(int32_t from, int3
             return std::nullopt;
         ReadMultiLine(data, -1, MaxListGroupBlock);
     }
-    std::vector<int32_t> numbers;
-    ForEachDataLine(data.View(), [&](std::string_view line) {
-        if (const std::optional<int32_t> n = ArticleNumberOf(TrimView(line)); n && *n >= from && *n <= to)
-            numbers.push_back(*n);
-    });
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    return ReadArticleNumbers(data.View(), from, to);
 }
 
 // A server that answers NEXT with the article it came from, or an earlier

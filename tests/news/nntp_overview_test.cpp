@@ -3,6 +3,7 @@
 // exact commands, the order of what arrives and the walk's ends.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -12,6 +13,7 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/overview.h"
 #include "nntp_test_support.h"
 
 namespace lumigrab {
@@ -192,6 +194,16 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
         WalkCase { "NewestStartGoneWithoutOverview", Overview::None, 10, 4, { 8 }, 0, 1, { 9, 10 },
             { "CAPABILITIES", "XOVER 8-12", "STAT 8", "STAT 9", "HEAD", "NEXT", "HEAD", "NEXT" }, 1, 3 }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// LISTGROUP's list as servers send it: CR LF or LF, blanks, numbers out of
+// order, twice or outside the range asked for, lines that are no number.
+TEST(ArticleNumbers, InTheRangeAscendingEachOnce)
+{
+    EXPECT_EQ(ReadArticleNumbers("9\r\n3\r\n 5 \n3\r\n12\r\n2\r\nx\r\n-4\r\n\r\n7", 3, 11),
+        (Numbers { 3, 5, 7, 9 }));
+    EXPECT_EQ(ReadArticleNumbers("", 1, 10), Numbers {});
+    EXPECT_EQ(ReadArticleNumbers("2147483647\r\n2147483648\r\n", 1, INT32_MAX), Numbers { INT32_MAX });
+}
 
 TEST_F(OverviewTest, EntriesHoldTheFieldsAsHeaderLines)
 {
