@@ -443,8 +443,9 @@ void TmsNNTP::RequireInStep(const TArticleRef& asked)
 {
     if (LastReply.empty() || LastReply[0] != '2')
         return;
+    // 0 stands for "no number" (RFC 3977 answers so for a message-id).
     const int32_t number = ExtractWordAsInt(LastReply, 1);
-    if (asked.number >= 0 && number >= 0 && number != asked.number)
+    if (asked.number > 0 && number > 0 && number != asked.number)
         RaiseOutOfStep(Format("asked for article %d, the server answered for %d", asked.number, number));
     const std::string expectedId = asked.messageId.empty() ? TakenMessageId(asked.number) : asked.messageId;
     const std::string answeredId = ReplyMessageId(LastReply);
@@ -460,8 +461,9 @@ void TmsNNTP::RaiseOutOfStep(const std::string& what)
 
 void TmsNNTP::RememberTaken(const TmsNgInfoItem& item)
 {
+    // Only a well-formed id can be told apart from the server's.
     const std::string id = Trim(item.GetFieldValue("MESSAGE-ID"));
-    if (id.empty())
+    if (!id.starts_with('<'))
         return;
     takenIds_.emplace_back(item.Number, id);
     if (takenIds_.size() > RememberedMessageIds)
