@@ -455,6 +455,22 @@ TEST_F(PipelineTest, ArticlesNotAskedForAreDropped)
     EXPECT_TRUE(errors.empty());
 }
 
+// An article read and dropped is checked like one asked for: a reply about
+// another article there is just as much out of step.
+TEST_F(PipelineTest, DroppedArticleOutOfStepEndsTheWalk)
+{
+    group->overrides["ARTICLE 2"] = "220 3 <3@test>\r\n" + FakeGroup::DotStuffed(group->texts[3]) + ".\r\n";
+    client.OnNextHeaderRetrieved = [this](TObject*, int num) {
+        const TmsNgInfoItem& header = client.HeaderList.Entries(num);
+        if (header.Number % 3 == 0)
+            harvest.HarvestHeader(header);
+    };
+    ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); },
+        "Reply out of step: asked for article 2, the server answered for 3");
+    EXPECT_TRUE(kept.empty());
+    EXPECT_FALSE(client.Connected());
+}
+
 struct CancelCase {
     const char* name;
     // Cancels when this header's event fires, or when this picture is kept.
