@@ -4,6 +4,7 @@
 // must keep are in LUMIGRAB_INN_DIR/expected/<group>.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -129,6 +130,25 @@ TEST_F(InnTest, UnknownGroupFailsAndEmptyGroupEndsAtOnce)
     EXPECT_EQ(lastSignals, 2);
     EXPECT_EQ(client.HeaderList.Count(), 0);
     EXPECT_EQ(errors.size(), 1u);
+}
+
+// A first walk starts StartBeforeEnd articles before the group's last, in
+// both walks; the next goes on after it.
+TEST_F(InnTest, FirstWalkStartsBeforeTheEnd)
+{
+    for (const bool overview : { false, true }) {
+        SCOPED_TRACE(overview);
+        client.Disconnect();
+        client.UseOverview = overview;
+        client.StartBeforeEnd = 3;
+        client.SetNewsGroup(TextGroup);
+        client.RetrieveHeaders(2, false);
+        EXPECT_EQ(HeaderNumbers(client), (std::vector<int32_t> { TextArticles - 2, TextArticles - 1 }));
+        client.RetrieveHeaders(0, true);
+        EXPECT_EQ(HeaderNumbers(client),
+            (std::vector<int32_t> { TextArticles - 2, TextArticles - 1, TextArticles }));
+    }
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
@@ -450,6 +470,17 @@ TEST_F(ToolTest, StopsAfterCountHeaders)
     EXPECT_EQ(Printed(),
         (std::vector<std::string> { (folder / "sunset.jpg").string(), (folder / "single.gif").string() }));
     EXPECT_EQ(err.find("Last available header retrieved"), std::string::npos);
+}
+
+// --newest starts the walk that many articles before the group's last.
+TEST_F(ToolTest, NewestStartsBeforeTheGroupsEnd)
+{
+    const fs::path log = scratch.Path() / "protocol.log";
+    RunTool(Harvesting(PictureGroup) + " --newest 4 --log " + log.string());
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_LT(Printed().size(), ExpectedOrder(PictureGroup).size()) << out;
+    EXPECT_NE(ReadFileBytes(log).find("OVER 12-"), std::string::npos);
+    EXPECT_NE(err.find("Last available header retrieved"), std::string::npos);
 }
 
 TEST_F(ToolTest, ReportsFailuresAndUsage)
