@@ -73,7 +73,9 @@ public:
     // group's first article.
     int32_t LastHeaderNumber() const { return lastHeaderNumber_; }
 
-    // Headers taken so far, in the order taken.
+    // Headers taken so far, in the order taken. A retention (SetRetention)
+    // keeps only the last ones: the client itself looks up only the entry
+    // of the article it fetches, the header taken last.
     TmsNgInfoList HeaderList;
     // Groups from the last LIST or list file.
     TmsNewsGroupList NewsGroupList;
