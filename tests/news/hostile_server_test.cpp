@@ -72,8 +72,9 @@ TEST_P(WalkTest, MovesOnOrEndsWithAClearError)
         ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, c.error);
     EXPECT_EQ(HeaderNumbers(client), c.headers);
     EXPECT_EQ(ends, c.error.empty() ? 1 : 0);
-    if (!c.sent.empty())
+    if (!c.sent.empty()) {
         EXPECT_NE(std::find(sent->begin(), sent->end(), c.sent), sent->end()) << c.sent;
+    }
     // Replies the walk answers itself are no errors.
     EXPECT_EQ(errors, c.error.empty() ? Strings {} : Strings { c.error });
     EXPECT_TRUE(client.Connected());
