@@ -327,7 +327,8 @@ std::string ArticleReply(int number, const std::string& text, const std::string&
 struct OutOfStepCase {
     const char* name;
     FakeGroup::Overview overview;
-    // Keyed by command; texts from pictureTexts are filled in by the test.
+    // Changes the replies of a group whose articles 1 to 3 hold the
+    // pictures 1.jpg to 3.jpg.
     std::function<void(FakeGroup&)> misbehave;
     Strings kept;
     std::string error;
