@@ -34,6 +34,14 @@ constexpr int MaxOverviewRangeSize = 100000;
 // one is twice as wide, up to this many times the usual width.
 constexpr int MaxRangeGrowth = 64;
 constexpr int MaxPipelineDepth = 4;
+// Looking for the first article that still exists: numbers per LISTGROUP,
+// and how many commands (STAT or LISTGROUP) the search may take.
+constexpr int ListGroupSpan = 10000;
+constexpr int64_t MaxListGroupBlock = int64_t(1024) * 1024;
+constexpr int MaxArticleSearchTries = 1000;
+// Message-ids of the last headers taken, for telling replies about other
+// articles; the harvest fetches the header taken last.
+constexpr size_t RememberedMessageIds = 64;
 
 const char* const SNoGroupSelected = "Newsgroup has not been selected";
 const char* const SArticleNotAssigned = "Article has not been assigned";
@@ -45,6 +53,7 @@ const char* const SLoginRefused = "The server refused the user name or password"
 const char* const SLoginOutOfSequence = "The server refused the login sequence";
 const char* const SLoginNeedsEncryption = "The server takes a login only over a secure connection";
 const char* const SLoginNotPermitted = "The server does not permit this account to log in";
+const char* const SOutOfStep = "Reply out of step: ";
 
 std::string WithArgument(std::string_view command, std::string_view argument)
 {
@@ -135,6 +144,15 @@ std::optional<int32_t> ArticleNumberOf(std::string_view ref)
     if (ref.empty() || !std::all_of(ref.begin(), ref.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     return TryStrToInt(ref);
+}
+
+// The message-id word of a reply ("220 12 <id>"); empty when it has none.
+std::string ReplyMessageId(std::string_view reply)
+{
+    std::string word = ExtractWord(reply, 2);
+    if (!word.starts_with('<'))
+        word.clear();
+    return word;
 }
 
 // The lines of a data block, without their line ends. Only LF ends a line:
@@ -341,12 +359,19 @@ void TmsNNTP::ReadServerReply()
 // accepted reply (such as 421) would hang until the time-out.
 void TmsNNTP::DataCommand(std::string_view line, TStream& data, int expectedSize, int64_t maxSize)
 {
+    DataCommand(line, data, expectedSize, maxSize, TArticleRef());
+}
+
+void TmsNNTP::DataCommand(
+    std::string_view line, TStream& data, int expectedSize, int64_t maxSize, const TArticleRef& about)
+{
     RequireIdle();
     const TBusy busy(*this);
     DropInFlight();
     SendCommand(line);
     if (LastReply[0] != '2')
         RaiseSocketError(LastReply);
+    RequireInStep(about);
     ReadMultiLine(data, expectedSize, maxSize);
 }
 
@@ -370,18 +395,27 @@ void TmsNNTP::RequireArticle()
 void TmsNNTP::SetNewsGroup(std::string_view value)
 {
     RequireIdle();
-    if (SameText(value, newsGroup_))
+    // The same group on a connection that Cancel or the server ended is
+    // selected again on a new one, and the walk goes on where it stopped.
+    const bool same = SameText(value, newsGroup_);
+    if (same && (Connected() || newsGroup_.empty()))
         return;
     if (!IsSafeArgument(value))
         RaiseSocketError(std::string(SInvalidArgument));
+    // Group names are case-sensitive on the wire: the same group is asked
+    // for as it was selected.
+    const std::string name = same ? newsGroup_ : std::string(value);
     Connect();
-    Command("GROUP " + std::string(value));
+    Command("GROUP " + name);
     articleCount_ = ExtractWordAsInt(LastReply, 1);
     firstArticle_ = ExtractWordAsInt(LastReply, 2);
     lastArticle_ = ExtractWordAsInt(LastReply, 3);
     SetCurrent(firstArticle_);
-    lastHeaderNumber_ = -1;
-    newsGroup_ = std::string(value);
+    if (!same) {
+        lastHeaderNumber_ = -1;
+        takenIds_.clear();
+    }
+    newsGroup_ = name;
     Fire(OnGroupSelected);
 }
 
@@ -396,7 +430,64 @@ void TmsNNTP::SetCurrentArticle(int32_t number)
     RequireIdle();
     RequireGroup();
     Command("STAT " + std::to_string(number));
+    RequireInStep({ number, {} });
     SetCurrent(ExtractWordAsInt(LastReply, 1));
+}
+
+// A reply about another article than the one asked for is one left over
+// from an earlier command (or a server that lost count): taken as the
+// answer, it would file one article's text under another's header, and
+// every later reply would be one behind. Nothing on this connection can be
+// trusted after it.
+void TmsNNTP::RequireInStep(const TArticleRef& asked)
+{
+    if (LastReply.empty() || LastReply[0] != '2')
+        return;
+    // 0 stands for "no number" (RFC 3977 answers so for a message-id).
+    const int32_t number = ExtractWordAsInt(LastReply, 1);
+    if (asked.number > 0 && number > 0 && number != asked.number)
+        RaiseOutOfStep(Format("asked for article %d, the server answered for %d", asked.number, number));
+    const std::string expectedId = asked.messageId.empty() ? TakenMessageId(asked.number) : asked.messageId;
+    const std::string answeredId = ReplyMessageId(LastReply);
+    if (!expectedId.empty() && !answeredId.empty() && answeredId != expectedId)
+        RaiseOutOfStep("asked for article " + expectedId + ", the server answered for " + answeredId);
+}
+
+void TmsNNTP::RaiseOutOfStep(const std::string& what)
+{
+    Close();
+    RaiseSocketError(SOutOfStep + what);
+}
+
+void TmsNNTP::RememberTaken(const TmsNgInfoItem& item)
+{
+    // Only a well-formed id can be told apart from the server's.
+    const std::string id = Trim(item.GetFieldValue("MESSAGE-ID"));
+    if (!id.starts_with('<'))
+        return;
+    takenIds_.emplace_back(item.Number, id);
+    if (takenIds_.size() > RememberedMessageIds)
+        takenIds_.pop_front();
+}
+
+std::string TmsNNTP::TakenMessageId(int32_t number) const
+{
+    if (number < 0)
+        return {};
+    for (auto taken = takenIds_.rbegin(); taken != takenIds_.rend(); ++taken) {
+        if (taken->first == number)
+            return taken->second;
+    }
+    return {};
+}
+
+auto TmsNNTP::RefOf(std::string_view ref) -> TArticleRef
+{
+    if (const std::optional<int32_t> number = ArticleNumberOf(ref))
+        return { *number, {} };
+    if (ref.starts_with('<'))
+        return { -1, std::string(ref) };
+    return {};
 }
 
 // The plain command sequences never leave the two apart.
@@ -439,6 +530,10 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
     RequireGroup();
     if (!append)
         HeaderList.Clear();
+    if (GroupIsEmpty()) {
+        Fire(OnLastHeaderRetrieved);
+        return;
+    }
     if (UseOverview && OverviewWalk(count))
         return;
     HeadWalk(count);
@@ -469,6 +564,7 @@ void TmsNNTP::HeadWalk(int count)
         auto item = std::make_unique<TmsNgInfoItem>();
         RetrieveHeader(*item);
         lastNumber = item->Number;
+        RememberTaken(*item);
         const int index = HeaderList.Add(std::move(item));
         if (OnNextHeaderRetrieved)
             OnNextHeaderRetrieved(this, index);
@@ -488,25 +584,97 @@ void TmsNNTP::HeadWalk(int count)
         Fire(OnLastHeaderRetrieved);
 }
 
-bool TmsNNTP::StatIfPresent(std::string_view command)
+bool TmsNNTP::StatIfPresent(std::optional<int32_t> number)
 {
     const TFlagScope missingIsAnswer(missingArticleIsAnswer_, true);
-    Command(command);
+    Command(number ? "STAT " + std::to_string(*number) : std::string("STAT"));
     if (IsMissingArticleReply(LastReply))
         return false;
+    if (number)
+        RequireInStep({ *number, {} });
     SetCurrent(ExtractWordAsInt(LastReply, 1));
     return true;
 }
 
+bool TmsNNTP::GroupIsEmpty() const
+{
+    return articleCount_ == 0 || (lastArticle_ >= 0 && lastArticle_ < firstArticle_);
+}
+
+int32_t TmsNNTP::FirstWalkNumber() const
+{
+    if (StartBeforeEnd <= 0)
+        return firstArticle_;
+    return int32_t(std::max<int64_t>(firstArticle_, int64_t(lastArticle_) - StartBeforeEnd + 1));
+}
+
 // GROUP's first number may name an article that has expired or been
 // cancelled since. GROUP made the first article the server still has its
-// current one (RFC 3977), so the walk starts there; should that one be gone
-// as well, NEXT finds the next that is not.
+// current one (RFC 3977), so the walk starts there; should the server have
+// no current article either, the next number that exists is searched for.
 bool TmsNNTP::StartAtFirstArticle()
 {
-    if (StatIfPresent("STAT " + std::to_string(firstArticle_)) || StatIfPresent("STAT"))
+    const int32_t start = FirstWalkNumber();
+    if (StatIfPresent(start))
         return true;
-    return NextArticle();
+    // The current article is the group's first, not the one to start at.
+    if (start == firstArticle_ && StatIfPresent(std::nullopt))
+        return true;
+    return FindArticleAfter(start);
+}
+
+// Asks LISTGROUP where the server takes a range (RFC 3977), else STAT on
+// each number, up to the group's last number and MaxArticleSearchTries
+// commands; NEXT would need a current article, which the server lacks.
+bool TmsNNTP::FindArticleAfter(int32_t number)
+{
+    int tries = 0;
+    int64_t from = int64_t(number) + 1;
+    while (from <= lastArticle_ && tries < MaxArticleSearchTries) {
+        const int64_t to = std::min<int64_t>(lastArticle_, from + ListGroupSpan - 1);
+        std::optional<std::vector<int32_t>> listed;
+        if (listGroupRanges_) {
+            listed = ListGroupNumbers(int32_t(from), int32_t(to));
+            ++tries;
+        }
+        if (!listed) {
+            for (; from <= to && tries < MaxArticleSearchTries; ++from, ++tries) {
+                if (StatIfPresent(int32_t(from)))
+                    return true;
+            }
+            continue;
+        }
+        for (const int32_t listedNumber : *listed) {
+            if (tries++ >= MaxArticleSearchTries)
+                break;
+            if (listedNumber >= from && StatIfPresent(listedNumber))
+                return true;
+        }
+        from = to + 1;
+    }
+    if (from <= lastArticle_)
+        RaiseSocketError(Format("No article found between %d and %d", number + 1, int32_t(from - 1)));
+    return false;
+}
+
+// The numbers the server lists for the range, in order; nullopt when it
+// does not answer LISTGROUP with a list.
+std::optional<std::vector<int32_t>> TmsNNTP::ListGroupNumbers(int32_t from, int32_t to)
+{
+    TMemoryStream data;
+    {
+        RequireIdle();
+        const TBusy busy(*this);
+        DropInFlight();
+        {
+            const TFlagScope quiet(anyReplyIsAnswer_, true);
+            SendCommand(Format("LISTGROUP %s %d-%d", newsGroup_.c_str(), from, to));
+        }
+        if (!IsReplyCode(LastReply, "211"))
+            return std::nullopt;
+        ReadMultiLine(data, -1, MaxListGroupBlock);
+    }
+    return ReadArticleNumbers(data.View(), from, to);
 }
 
 // A server that answers NEXT with the article it came from, or an earlier
@@ -538,12 +706,15 @@ bool TmsNNTP::OverviewWalk(int count)
 
     const int usualSpan = std::clamp(OverviewRangeSize, 1, MaxOverviewRangeSize);
     int span = usualSpan;
-    int64_t next = lastHeaderNumber_ == -1 ? std::max(firstArticle_, 1) : int64_t(lastHeaderNumber_) + 1;
+    int64_t next = lastHeaderNumber_ == -1 ? std::max(FirstWalkNumber(), 1) : int64_t(lastHeaderNumber_) + 1;
     int32_t lastNumber = lastHeaderNumber_;
     int taken = 0;
     // As in the HEAD walk, a count of 0 or less is never reached.
     const auto countReached = [&] { return taken > 0 && taken == count; };
     bool more = true;
+    // A later range's error reply, raised once the headers before it are
+    // delivered.
+    std::string failure;
     while (true) {
         if (next > INT32_MAX) {
             more = false;
@@ -561,6 +732,7 @@ bool TmsNNTP::OverviewWalk(int count)
             lastNumber = item->Number;
             // Handlers find the header just taken as the current article.
             currentArticle_ = item->Number;
+            RememberTaken(*item);
             const int index = HeaderList.Add(std::move(item));
             ++delivered;
             ++taken;
@@ -573,6 +745,10 @@ bool TmsNNTP::OverviewWalk(int count)
             more = false;
         if (!more || Canceled() || countReached())
             break;
+        if (!batch->failure.empty()) {
+            failure = batch->failure;
+            break;
+        }
         next = int64_t(batch->last) + 1;
     }
 
@@ -582,6 +758,8 @@ bool TmsNNTP::OverviewWalk(int count)
     lastHeaderNumber_ = lastNumber;
     if (Canceled())
         throw ECanceledError();
+    if (!failure.empty())
+        RaiseSocketError(failure);
     if (!more)
         Fire(OnLastHeaderRetrieved);
     return true;
@@ -592,6 +770,7 @@ bool TmsNNTP::DetectOverview()
     if (overview_ == TOverview::Unknown) {
         const TAnswer answer = Exchange({ "CAPABILITIES" }, MaxSmallList).front();
         bool over = false;
+        bool reader = false;
         if (IsReplyCode(answer.reply, "101")) {
             ForEachDataLine(answer.data, [&](std::string_view line) {
                 const std::vector<std::string_view> words = WordsOf(line);
@@ -608,8 +787,12 @@ bool TmsNNTP::DetectOverview()
                     over = true;
                 else if (SameText(words[0], "LIST"))
                     listsOverviewFormat_ = hasWord("OVERVIEW.FMT");
+                else if (SameText(words[0], "READER"))
+                    reader = true;
             });
         }
+        // RFC 3977's READER includes LISTGROUP with a range.
+        listGroupRanges_ = reader && pipelining_;
         overview_ = over ? TOverview::TryOver : TOverview::TryXOver;
     }
     return overview_ != TOverview::None;
@@ -671,6 +854,11 @@ auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t
         answers.erase(answers.begin());
     }
 
+    // The ranges before a failed one were answered: their headers are
+    // delivered before the failure ends the walk, or they could never be
+    // harvested while the server keeps failing that range.
+    size_t answered = answers.size();
+    std::string failure;
     for (size_t i = 0; i < answers.size(); ++i) {
         const std::string& reply = answers[i].reply;
         if (IsOverviewAnswer(reply))
@@ -680,7 +868,11 @@ auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t
             overview_ = TOverview::None;
             return std::nullopt;
         }
-        RaiseSocketError(reply);
+        if (i == 0)
+            RaiseSocketError(reply);
+        answered = i;
+        failure = reply;
+        break;
     }
     if (!known)
         overview_ = overview_ == TOverview::TryOver ? TOverview::Over : TOverview::XOver;
@@ -693,11 +885,12 @@ auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t
     }
 
     TOverviewBatch batch;
-    batch.last = ranges.back().last;
-    for (size_t i = 0; i < answers.size(); ++i)
+    batch.last = ranges[answered - 1].last;
+    batch.failure = failure;
+    for (size_t i = 0; i < answered; ++i)
         ReadRangeItems(answers[i], ranges[i], after, batch);
-    batch.groupEnded
-        = ranges.back().final && (batch.items.empty() || batch.items.back()->Number < ranges.back().last);
+    batch.groupEnded = failure.empty() && ranges.back().final
+        && (batch.items.empty() || batch.items.back()->Number < ranges.back().last);
     return batch;
 }
 
@@ -801,6 +994,7 @@ void TmsNNTP::DropOldestInFlight()
     ReadServerReply();
     if (LastReply[0] != '2')
         return;
+    RequireInStep({ number, {} });
     TMemoryStream unused;
     ReadMultiLine(unused, -1, MaxArticleSize);
     serverArticle_ = number;
@@ -853,7 +1047,7 @@ void TmsNNTP::RetrieveArticleByNumber(int32_t number)
 // -1 when missing or not a usable count.
 int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
 {
-    DataCommand(WithArgument("HEAD", ref), buffer, -1, HeaderBlockLimit());
+    DataCommand(WithArgument("HEAD", ref), buffer, -1, HeaderBlockLimit(), RefOf(ref));
     buffer.SetPosition(0);
     TmsHeaders headers;
     headers.LoadFromStream(buffer);
@@ -862,12 +1056,8 @@ int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
 
 int32_t TmsNNTP::HeaderLineCount(int32_t number) const
 {
-    // The harvest fetches the header taken last.
-    for (int i = HeaderList.Count() - 1; i >= 0; --i) {
-        if (HeaderList.Entries(i).Number == number)
-            return LineCountOf(HeaderList.Entries(i));
-    }
-    return -1;
+    const TmsNgInfoItem* header = HeaderList.Find(number);
+    return header ? LineCountOf(*header) : -1;
 }
 
 void TmsNNTP::ReadArticle(std::string_view ref)
@@ -890,7 +1080,7 @@ void TmsNNTP::ReadArticle(std::string_view ref)
     const int32_t lines = ReadLineCount(ref, buffer);
     article_->Clear();
     buffer.Clear();
-    DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize);
+    DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize, RefOf(ref));
     buffer.SetPosition(0);
     {
         // The decoder lets the event loop run between parts.
@@ -918,7 +1108,7 @@ void TmsNNTP::FetchArticle(int32_t number)
         // The next articles are on their way while this one is read.
         TopUpPipeline();
         inFlight_.pop_front();
-        ReadArticleReply("ARTICLE " + std::to_string(number), lines);
+        ReadArticleReply("ARTICLE " + std::to_string(number), lines, { number, {} });
         SetCurrent(number);
         LoadArticle();
     }
@@ -933,7 +1123,7 @@ void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
         DropInFlight();
         const std::string command = WithArgument("ARTICLE", ref);
         SendLine(command);
-        ReadArticleReply(command, lines);
+        ReadArticleReply(command, lines, RefOf(ref));
         LoadArticle();
     }
     Fire(OnArticleRetrieved);
@@ -942,7 +1132,7 @@ void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
 // Reads the reply to an ARTICLE command already sent and the article into
 // articleText_. A 480 logs in and sends the command once more; the commands
 // sent after it met the same refusal.
-void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines)
+void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked)
 {
     {
         const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
@@ -960,6 +1150,7 @@ void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines)
         RaiseSocketError(LastReply);
     article_->Clear();
     articleText_.Clear();
+    RequireInStep(asked);
     TLineCountProbe probe(articleText_);
     ReadMultiLine(articleText_, lines, MaxArticleSize, [&] { return probe(); });
 }
@@ -1010,6 +1201,7 @@ void TmsNNTP::Close()
     overview_ = TOverview::Unknown;
     pipelining_ = false;
     listsOverviewFormat_ = false;
+    listGroupRanges_ = false;
     overviewFormat_.reset();
     inFlight_.clear();
     candidates_.clear();
@@ -1037,14 +1229,20 @@ void TmsNNTP::EndSession()
         Close();
         return;
     }
+    bool answered = false;
     try {
         SendLine("QUIT");
-        ReadReplyWithin(LastReply, QuitWaitSeconds);
+        const TFlagScope quiet(anyReplyIsAnswer_, true);
+        answered = ReadReplyWithin(LastReply, QuitWaitSeconds);
     } catch (...) {
         Close();
         throw;
     }
     Close();
+    // Any other reply is one left over from an earlier command: something
+    // before it went unanswered or was answered twice.
+    if (answered && !LastReply.empty() && !IsReplyCode(LastReply, "205"))
+        RaiseSocketError(SOutOfStep + std::string("asked to quit, the server answered ") + LastReply);
 }
 
 void TmsNNTP::SetArticle(TmsArticle* article)

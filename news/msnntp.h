@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "message/msmsg.h"
@@ -55,9 +56,11 @@ public:
 
     // The selected group; empty when none is.
     const std::string& NewsGroup() const { return newsGroup_; }
-    // Selects a group: connects on demand and sends GROUP, unless the name
-    // equals the selected one ignoring ASCII case (then nothing happens and
-    // the next walk continues where the last one stopped).
+    // Selects a group: connects on demand and sends GROUP. A name equal to
+    // the selected one ignoring ASCII case keeps LastHeaderNumber, so that
+    // the next walk continues where the last one stopped: nothing is sent
+    // while the connection is open, and GROUP on a new connection when
+    // Cancel or the server ended it.
     void SetNewsGroup(std::string_view value);
 
     // From the GROUP reply: estimated count, first and last number.
@@ -70,7 +73,9 @@ public:
     // group's first article.
     int32_t LastHeaderNumber() const { return lastHeaderNumber_; }
 
-    // Headers taken so far, in the order taken.
+    // Headers taken so far, in the order taken. A retention (SetRetention)
+    // keeps only the last ones: the client itself looks up only the entry
+    // of the article it fetches, the header taken last.
     TmsNgInfoList HeaderList;
     // Groups from the last LIST or list file.
     TmsNewsGroupList NewsGroupList;
@@ -124,9 +129,10 @@ public:
     // Most ARTICLE commands (and overview commands) awaiting their replies
     // at once; 1 sends none ahead. Held to 1 to 4.
     int PipelineDepth = 4;
-    // A first walk on a group starts this many articles before the group's
-    // last one, so that a group of millions shows today's pictures first;
-    // 0 starts at the group's first article.
+    // A first walk on a group (LastHeaderNumber -1) starts this many
+    // articles before the group's last one, at max(first, last - N + 1),
+    // so that a group of millions shows today's pictures first; 0 starts
+    // at the group's first article.
     int32_t StartBeforeEnd = 0;
     // Asked during an overview walk about each header read ahead, before
     // its OnNextHeaderRetrieved fires: true when the handler is going to
@@ -147,10 +153,25 @@ public:
 
     // Walks on from where the last walk stopped, adding up to count headers
     // (count <= 0: to the end of the group). Append = false empties
-    // HeaderList first. A first walk whose first article is gone starts at
-    // the first one the server still has. The walk only moves forward: a
-    // NEXT that answers the article it came from, or an earlier one, ends
-    // it with an error.
+    // HeaderList first. A group that GROUP reported empty (count 0, or a
+    // last number below the first) ends the walk at once with
+    // OnLastHeaderRetrieved. A first walk whose first article is gone
+    // starts at the first one the server still has (found with LISTGROUP
+    // where the server takes a range, else with STAT on the numbers after
+    // it, a bounded number of tries). The walk only moves forward: a NEXT
+    // that answers the article it came from, or an earlier one, ends it
+    // with an error.
+    //
+    // A reply to a numbered ARTICLE, HEAD or STAT that names another
+    // article (another number, or another message-id than the header
+    // taken) is never taken for the one asked for: the connection is
+    // closed and "Reply out of step: asked for article 12, the server
+    // answered for 13" raised. So is a reply to QUIT other than 205, from
+    // Disconnect once the connection is closed.
+    //
+    // With overview, when a later range of a round fails, the headers of
+    // the ranges before it are delivered first, then the error reply is
+    // raised.
     void RetrieveHeaders(int count, bool append);
 
     // The single steps of the walk.
@@ -216,10 +237,19 @@ private:
     // The headers one round of overview commands brought.
     struct TOverviewBatch {
         std::vector<std::unique_ptr<TmsNgInfoItem>> items;
-        // The last number asked for.
+        // The last number of the ranges answered.
         int32_t last = 0;
         // Nothing beyond the last item: the group ends there.
         bool groupEnded = false;
+        // The error reply of a range after the answered ones.
+        std::string failure;
+    };
+
+    // The article a command asks about: a number, a message-id, or both
+    // unknown (-1, empty).
+    struct TArticleRef {
+        int32_t number = -1;
+        std::string messageId;
     };
 
     TmsArticle* article_ = nullptr;
@@ -248,6 +278,8 @@ private:
     // The server announced RFC 3977 (VERSION 2), which must take pipelining.
     bool pipelining_ = false;
     bool listsOverviewFormat_ = false;
+    // LISTGROUP takes a range of numbers (an RFC 3977 reader).
+    bool listGroupRanges_ = false;
     std::optional<TOverviewFormat> overviewFormat_;
     // ARTICLE commands sent whose replies are not read yet, oldest first.
     std::deque<int32_t> inFlight_;
@@ -258,6 +290,8 @@ private:
     // Every reply is an answer, none an error: for questions whose "no" is
     // an ordinary answer, and for replies nobody waits for any more.
     bool anyReplyIsAnswer_ = false;
+    // Number and message-id of the last headers taken from this group.
+    std::deque<std::pair<int32_t, std::string>> takenIds_;
 
     // Raises "Another command is in progress on this connection" while a
     // command waits for its reply or its article is decoded.
@@ -265,12 +299,30 @@ private:
     void Command(std::string_view line);
     void SendCommand(std::string_view line);
     void DataCommand(std::string_view line, TStream& data, int expectedSize, int64_t maxSize);
+    // about: the article the reply must name.
+    void DataCommand(
+        std::string_view line, TStream& data, int expectedSize, int64_t maxSize, const TArticleRef& about);
     int64_t HeaderBlockLimit() const;
     // STAT (with or without a number); false when the article is not there.
-    bool StatIfPresent(std::string_view command);
-    // Makes the group's first article that still exists the current one;
+    bool StatIfPresent(std::optional<int32_t> number);
+    bool GroupIsEmpty() const;
+    // Where a first walk starts (StartBeforeEnd).
+    int32_t FirstWalkNumber() const;
+    // Makes the first article to walk that still exists the current one;
     // false when the group has none.
     bool StartAtFirstArticle();
+    // Makes the first article after number that exists the current one;
+    // false when there is none up to the group's last number.
+    bool FindArticleAfter(int32_t number);
+    std::optional<std::vector<int32_t>> ListGroupNumbers(int32_t from, int32_t to);
+    // Raises when LastReply, an accepted reply, names another article.
+    void RequireInStep(const TArticleRef& asked);
+    [[noreturn]] void RaiseOutOfStep(const std::string& what);
+    void RememberTaken(const TmsNgInfoItem& item);
+    // The message-id of the header of that number taken last; empty when
+    // none is known.
+    std::string TakenMessageId(int32_t number) const;
+    static TArticleRef RefOf(std::string_view ref);
     // NEXT, which must move past position; false at the end of the group.
     bool NextArticleAfter(int32_t position);
     // Reads a reply; raises when the server hung up instead.
@@ -313,7 +365,7 @@ private:
     void FetchArticle(int32_t number);
     // ARTICLE ref, not sent ahead.
     void FetchArticleNow(std::string_view ref, int32_t lines);
-    void ReadArticleReply(const std::string& command, int32_t lines);
+    void ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked);
     void LoadArticle();
     // The line count of the article's entry in HeaderList; -1 when it has
     // none.

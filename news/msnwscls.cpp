@@ -116,4 +116,57 @@ void TmsNewsGroupList::SaveToFile(const std::string& fileName) const
     SaveFileWith(fileName, [this](TStream& file) { SaveToStream(file); });
 }
 
+TmsNgInfoItem& TmsNgInfoList::Entries(int index)
+{
+    if (index < freed_ || index >= Count())
+        throw EListError::OutOfBounds(index);
+    return *items_[size_t(index - freed_)];
+}
+
+const TmsNgInfoItem& TmsNgInfoList::Entries(int index) const
+{
+    return const_cast<TmsNgInfoList*>(this)->Entries(index);
+}
+
+// Fetches ask for a header taken moments ago: search from the newest.
+const TmsNgInfoItem* TmsNgInfoList::Find(int32_t number) const
+{
+    for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
+        if ((*item)->Number == number)
+            return item->get();
+    }
+    return nullptr;
+}
+
+int TmsNgInfoList::Add(std::unique_ptr<TmsNgInfoItem> item)
+{
+    items_.push_back(std::move(item));
+    const int index = Count() - 1;
+    FreeBeyondRetention();
+    return index;
+}
+
+void TmsNgInfoList::Clear()
+{
+    while (!items_.empty())
+        items_.pop_back();
+    freed_ = 0;
+}
+
+void TmsNgInfoList::SetRetention(int retention)
+{
+    retention_ = std::max(retention, 0);
+    FreeBeyondRetention();
+}
+
+void TmsNgInfoList::FreeBeyondRetention()
+{
+    if (retention_ == 0)
+        return;
+    while (items_.size() > size_t(retention_)) {
+        items_.pop_front();
+        ++freed_;
+    }
+}
+
 } // namespace lumigrab

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,13 +61,46 @@ public:
 };
 
 // Article headers in the order taken; owns its items.
-class TmsNgInfoList : public TPersistent, public TOwningList<TmsNgInfoItem> {
+//
+// With a Retention of K, only the last K entries are kept: older ones are
+// freed as new ones arrive, so a walk over a group of millions holds a few
+// entries rather than all of them. Indexes and Count go on counting every
+// entry added; Entries of a freed index raises the list's index error.
+// Retention 0 keeps every entry.
+class TmsNgInfoList : public TPersistent {
 public:
+    TmsNgInfoList() = default;
+    TmsNgInfoList(const TmsNgInfoList&) = delete;
+    TmsNgInfoList& operator=(const TmsNgInfoList&) = delete;
+    ~TmsNgInfoList() override { Clear(); }
+
     const char* ClassName() const override { return "TmsNgInfoList"; }
 
-    // Index outside 0..Count-1 raises "List index out of bounds (%d)".
-    TmsNgInfoItem& Entries(int index) { return At(index); }
-    const TmsNgInfoItem& Entries(int index) const { return At(index); }
+    // Entries added since the last Clear, freed ones included.
+    int Count() const { return freed_ + int(items_.size()); }
+    // Index of the oldest entry still kept; Count when none is.
+    int FirstKept() const { return freed_; }
+    // Index outside FirstKept..Count-1 raises "List index out of bounds (%d)".
+    TmsNgInfoItem& Entries(int index);
+    const TmsNgInfoItem& Entries(int index) const;
+    // The newest kept entry of that article number; nullptr when none is.
+    const TmsNgInfoItem* Find(int32_t number) const;
+    // Takes ownership; returns the new entry's index.
+    int Add(std::unique_ptr<TmsNgInfoItem> item);
+    // Frees every entry, the last first; Count starts again at 0.
+    void Clear();
+
+    int Retention() const { return retention_; }
+    // Frees the entries beyond the last retention ones at once.
+    void SetRetention(int retention);
+
+private:
+    std::deque<std::unique_ptr<TmsNgInfoItem>> items_;
+    // Entries freed from the front since the last Clear.
+    int freed_ = 0;
+    int retention_ = 0;
+
+    void FreeBeyondRetention();
 };
 
 } // namespace lumigrab

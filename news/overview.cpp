@@ -129,4 +129,21 @@ bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsN
     return true;
 }
 
+std::vector<int32_t> ReadArticleNumbers(std::string_view data, int32_t first, int32_t last)
+{
+    std::vector<int32_t> numbers;
+    while (!data.empty()) {
+        const size_t end = data.find('\n');
+        const std::optional<int32_t> number = ArticleNumber(data.substr(0, end));
+        if (number && *number >= first && *number <= last)
+            numbers.push_back(*number);
+        if (end == std::string_view::npos)
+            break;
+        data.remove_prefix(end + 1);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
 } // namespace lumigrab

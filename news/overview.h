@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,5 +55,10 @@ const std::vector<std::string_view>& OverviewFieldNames();
 // ones left out. Returns false, and leaves item alone, when the first
 // column is no article number (1 to 2147483647).
 bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsNgInfoItem& item);
+
+// The article numbers of a LISTGROUP data block (one a line, without the
+// end line) that lie in first..last, ascending and each once. Lines that
+// are no article number are passed over.
+std::vector<int32_t> ReadArticleNumbers(std::string_view data, int32_t first, int32_t last);
 
 } // namespace lumigrab

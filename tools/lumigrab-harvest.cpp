@@ -3,8 +3,11 @@
 // article, as the browser's Go does.
 //
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
-//                    [--folder DIR] [--log FILE]
+//                    [--newest N] [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME]
+//
+// --newest N starts the walk N articles before the group's last one
+// (0, the default: at its first).
 //
 // --tls connects with TLS (port 563 unless the server names one); the
 // server's certificate must be trusted by the system (SSL_CERT_FILE and
@@ -48,6 +51,7 @@ struct Options {
     std::string server;
     std::string group;
     int count = 0;
+    int newest = 0;
     std::string folder;
     std::string logFile;
     bool tls = false;
@@ -59,10 +63,13 @@ constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitArticlesSkipped = 3;
+// Header entries kept: each is handled as it arrives and not needed after,
+// so a walk over millions of headers holds only these.
+constexpr int KeptHeaders = 1000;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--log FILE] [--tls] [--trust SHA256] [--user NAME]\n"
+      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME]\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
@@ -112,6 +119,11 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             if (!count)
                 return std::nullopt;
             options.count = *count;
+        } else if (name == "--newest") {
+            const auto newest = TryStrToInt(value);
+            if (!newest || *newest < 0)
+                return std::nullopt;
+            options.newest = *newest;
         } else if (name == "--folder") {
             options.folder = value;
         } else if (name == "--log") {
@@ -201,6 +213,8 @@ int Run(const Options& options)
     // Headers from the server's overview and articles asked for ahead: a
     // walk across the internet takes seconds rather than minutes.
     client.UseOverview = true;
+    client.StartBeforeEnd = options.newest;
+    client.HeaderList.SetRetention(KeptHeaders);
     client.UseTLS = options.tls;
     client.TrustedFingerprint = options.trust;
     client.UserName = options.user;

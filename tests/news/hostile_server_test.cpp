@@ -43,6 +43,10 @@ struct WalkCase {
     std::set<int> missing;
     Numbers headers;
     std::string error; // none: the walk reaches the end of the group
+    // Asks what the server offers (and so may use LISTGROUP).
+    bool asksCapabilities = false;
+    // A command the walk must have sent.
+    std::string sent = "";
 };
 
 class WalkTest : public HostileServerTest, public ::testing::WithParamInterface<WalkCase> { };
@@ -52,18 +56,26 @@ TEST_P(WalkTest, MovesOnOrEndsWithAClearError)
     const WalkCase& c = GetParam();
     group->overrides = c.overrides;
     group->missing = c.missing;
+    client.UseOverview = c.asksCapabilities;
     client.SetNewsGroup(group->name);
+    const auto sent = testing::RecordSentLines(client);
     // A walk that does not end by itself is cut off rather than left to
     // hang the test.
     client.OnNextHeaderRetrieved = [this](TObject*, int num) {
         if (num >= 100)
             client.Cancel();
     };
+    int ends = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++ends; };
     if (c.error.empty())
         client.RetrieveHeaders(0, true);
     else
         ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, c.error);
     EXPECT_EQ(HeaderNumbers(client), c.headers);
+    EXPECT_EQ(ends, c.error.empty() ? 1 : 0);
+    if (!c.sent.empty()) {
+        EXPECT_NE(std::find(sent->begin(), sent->end(), c.sent), sent->end()) << c.sent;
+    }
     // Replies the walk answers itself are no errors.
     EXPECT_EQ(errors, c.error.empty() ? Strings {} : Strings { c.error });
     EXPECT_TRUE(client.Connected());
@@ -82,7 +94,29 @@ INSTANTIATE_TEST_SUITE_P(Servers, WalkTest,
         // A server that keeps its pointer on the missing article.
         WalkCase { "FirstAndCurrentGone",
             { { "STAT 1", "423 no such article\r\n" }, { "STAT", "420 no current article\r\n" } }, {},
-            { 2, 3, 4, 5 }, "" }),
+            { 2, 3, 4, 5 }, "" },
+        // Without a current article NEXT cannot help: the numbers after the
+        // first are tried until one exists.
+        WalkCase { "NoCurrentArticleNorNext",
+            { { "STAT", "420 no current article\r\n" }, { "NEXT", "420 no current article\r\n" } },
+            { 1, 2, 3 }, { 4 }, "420 no current article" },
+        WalkCase {
+            "EveryArticleGone", { { "STAT", "420 no current article\r\n" } }, { 1, 2, 3, 4, 5 }, {}, "" },
+        // An RFC 3977 reader lists what it has.
+        WalkCase { "ListGroupFindsTheNext",
+            { { "CAPABILITIES", "101 capabilities\r\nVERSION 2\r\nREADER\r\n.\r\n" },
+                { "STAT", "420 no current article\r\n" },
+                { "LISTGROUP lumigrab.test 2-5", "211 2 4 5 lumigrab.test\r\n4\r\n5\r\n.\r\n" },
+                { "STAT 2", "500 not expected\r\n" } },
+            { 1, 2, 3 }, { 4, 5 }, "", true, "LISTGROUP lumigrab.test 2-5" },
+        // RFC 3977 allows an empty group to answer so.
+        WalkCase { "EmptyGroup", { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" } }, {}, {}, "" },
+        WalkCase {
+            "LastBelowFirst", { { "GROUP lumigrab.test", "211 3 10 9 lumigrab.test\r\n" } }, {}, {}, "" },
+        WalkCase { "EmptyGroupWithOverview",
+            { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" },
+                { "CAPABILITIES", "101 capabilities\r\nVERSION 2\r\nREADER\r\nOVER\r\n.\r\n" } },
+            {}, {}, "", true }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- lines and blocks that never end
@@ -303,6 +337,93 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
     EXPECT_TRUE(skipped.empty());
 }
 
+// ---- replies out of step
+
+// The reply the server gives to ARTICLE for that text: number, message-id,
+// the dot-stuffed text and the end line.
+std::string ArticleReply(int number, const std::string& text, const std::string& id = "")
+{
+    const std::string messageId = id.empty() ? "<" + std::to_string(number) + "@test>" : id;
+    return "220 " + std::to_string(number) + " " + messageId + "\r\n" + FakeGroup::DotStuffed(text) + ".\r\n";
+}
+
+struct OutOfStepCase {
+    const char* name;
+    FakeGroup::Overview overview;
+    // Changes the replies of a group whose articles 1 to 3 hold the
+    // pictures 1.jpg to 3.jpg.
+    std::function<void(FakeGroup&)> misbehave;
+    Strings kept;
+    std::string error;
+};
+
+class OutOfStepTest : public HostileServerTest, public ::testing::WithParamInterface<OutOfStepCase> {
+protected:
+    ScopedTempDir folder;
+    THarvest harvest { client, folder.Path().string() };
+    Strings kept;
+    std::vector<Skipped> skipped;
+};
+
+// Whatever answers for another article, nothing of it is kept under the one
+// asked for, and the connection, out of step, is given up.
+TEST_P(OutOfStepTest, EndsTheWalkAndKeepsNothingOfTheReply)
+{
+    const OutOfStepCase& c = GetParam();
+    group->count = 3;
+    group->overview = c.overview;
+    client.UseOverview = c.overview != FakeGroup::Overview::None;
+    for (int number : { 1, 2, 3 }) {
+        const std::string name = std::to_string(number) + ".jpg";
+        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
+    }
+    c.misbehave(*group);
+    harvest.OnPictureKept = [this](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+    harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
+        skipped.push_back({ subject, reason });
+    };
+    client.OnNextHeaderRetrieved
+        = [this](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    ExpectRaises<ESocketError>(
+        [&] {
+            client.SetNewsGroup(group->name);
+            client.RetrieveHeaders(0, true);
+            client.Disconnect();
+        },
+        c.error);
+    EXPECT_EQ(errors, Strings { c.error });
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(FolderEntries(folder.Path()), c.kept);
+    for (const std::string& name : kept)
+        EXPECT_EQ(ReadFileBytes(folder.Path() / name), RandomBytes(3000, std::stoi(name))) << name;
+    EXPECT_TRUE(skipped.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, OutOfStepTest,
+    ::testing::Values(
+        // Article 1 twice: every later reply would be one behind.
+        OutOfStepCase { "SurplusReplyInsidePipeline", FakeGroup::Overview::Over,
+            [](FakeGroup& g) {
+                g.overrides["ARTICLE 1"] = ArticleReply(1, g.texts[1]) + ArticleReply(1, g.texts[1]);
+            },
+            { "1.jpg" }, "Reply out of step: asked for article 2, the server answered for 1" },
+        OutOfStepCase { "ArticleTwoAnsweredWithThree", FakeGroup::Overview::Over,
+            [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(3, g.texts[3]); }, { "1.jpg" },
+            "Reply out of step: asked for article 2, the server answered for 3" },
+        OutOfStepCase { "StatTwoAnsweredForThree", FakeGroup::Overview::None,
+            [](FakeGroup& g) { g.overrides["STAT 2"] = "223 3 <3@test>\r\n"; }, { "1.jpg" },
+            "Reply out of step: asked for article 2, the server answered for 3" },
+        OutOfStepCase { "AnotherMessageId", FakeGroup::Overview::Over,
+            [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3], "<3@test>"); },
+            { "1.jpg" }, "Reply out of step: asked for article <2@test>, the server answered for <3@test>" },
+        // A stale reply still queued when the walk ends.
+        OutOfStepCase { "QuitAnsweredByAStaleReply", FakeGroup::Overview::Over,
+            [](FakeGroup& g) { g.overrides["QUIT"] = "223 3 <3@test>\r\n205 bye\r\n"; },
+            { "1.jpg", "2.jpg", "3.jpg" },
+            "Reply out of step: asked to quit, the server answered 223 3 <3@test>" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- lumigrab-harvest
 
 class HarvestToolTest : public HostileServerTest, protected testing::HarvestToolRunner {
@@ -454,6 +575,49 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     EXPECT_LT(progress.size(), UULines(picture).size() / 2);
     EXPECT_EQ(std::adjacent_find(progress.begin(), progress.end()), progress.end()) << err;
 }
+
+struct ToolCase {
+    const char* name;
+    std::map<std::string, std::optional<std::string>> overrides;
+    std::string options;
+    Strings printed;
+    int exitCode;
+    std::string reported;
+};
+
+class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamInterface<ToolCase> { };
+
+TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
+{
+    const ToolCase& c = GetParam();
+    group->count = 2;
+    group->overview = FakeGroup::Overview::Over;
+    for (int number : { 1, 2 }) {
+        const std::string name = std::to_string(number) + ".jpg";
+        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
+    }
+    group->overrides = c.overrides;
+    const fs::path folder = scratch.Path() / "pictures";
+    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string() + " "
+        + c.options);
+    EXPECT_EQ(exitCode, c.exitCode) << err;
+    Strings printed;
+    ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });
+    EXPECT_EQ(printed, c.printed);
+    EXPECT_NE(err.find(c.reported + "\n"), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, HarvestToolCaseTest,
+    ::testing::Values(
+        ToolCase { "QuitAnsweredByAStaleReply", { { "QUIT", "223 2 <2@test>\r\n" } }, "",
+            { "1.jpg", "2.jpg" }, 1, "Reply out of step: asked to quit, the server answered 223 2 <2@test>" },
+        ToolCase { "ArticleAnsweredForAnother",
+            { { "ARTICLE 1", "220 2 <2@test>\r\nSubject: x\r\n\r\n.\r\n" } }, "", {}, 1,
+            "Reply out of step: asked for article 1, the server answered for 2" },
+        ToolCase { "EmptyGroup", { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" } }, "", {}, 0,
+            "Last available header retrieved" },
+        ToolCase { "NewestOne", {}, "--newest 1", { "2.jpg" }, 0, "Last available header retrieved" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace lumigrab

@@ -226,5 +226,37 @@ TEST(NgInfoList, KeepsOrderAndFreesLastFirst)
     EXPECT_EQ(freed, (std::vector<int> { 2, 1, 0, 8, 7 }));
 }
 
+// Older entries are freed as new ones come; indexes go on counting all.
+TEST(NgInfoList, RetentionFreesOlderEntriesAndKeepsCounting)
+{
+    std::vector<int> freed;
+    TmsNgInfoList list;
+    const auto add = [&](int id) {
+        auto item = std::make_unique<RecordingItem>(id, freed);
+        item->Number = 100 + id;
+        return list.Add(std::move(item));
+    };
+    for (int id = 0; id < 4; ++id)
+        EXPECT_EQ(add(id), id);
+    // Shrinking frees at once, the oldest first.
+    list.SetRetention(2);
+    EXPECT_EQ(freed, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(add(4), 4);
+    EXPECT_EQ(freed, (std::vector<int> { 0, 1, 2 }));
+    EXPECT_EQ(list.Count(), 5);
+    EXPECT_EQ(list.FirstKept(), 3);
+    EXPECT_EQ(list.Entries(3).Number, 103);
+    EXPECT_EQ(list.Entries(4).Number, 104);
+    for (int index : { -1, 0, 2, 5 })
+        ExpectIndexError([&] { list.Entries(index); }, index);
+    ASSERT_NE(list.Find(104), nullptr);
+    EXPECT_EQ(list.Find(104)->Number, 104);
+    EXPECT_EQ(list.Find(101), nullptr);
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(add(5), 0);
+    EXPECT_EQ(list.Entries(0).Number, 105);
+}
+
 } // namespace
 } // namespace lumigrab

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -184,11 +185,6 @@ TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
     EXPECT_EQ(client.LastHeaderNumber(), 2);
     EXPECT_EQ(client.HeaderList.Count(), 2);
 
-    // The same group sends nothing; the next command needs a connection.
-    SelectTestGroup();
-    ExpectRaises<ESocketError>(
-        [&] { client.RetrieveHeaders(0, true); }, "You have to connect to the server first");
-
     // A different group reconnects and starts afresh. The handlers refer to
     // this test's locals and must not outlive it.
     client.OnNextHeaderRetrieved = nullptr;
@@ -200,6 +196,49 @@ TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
     client.RetrieveHeaders(1, false);
     EXPECT_EQ(HeaderNumbers(client), Numbers { 1 });
 }
+
+// Stop, then Go on the same group: the group is selected again on a new
+// connection and the walk goes on after the last header taken.
+struct ConnectionEnd {
+    const char* name;
+    std::function<void(TmsNNTP&, testing::FakeGroup&)> end;
+};
+
+class SameGroupAgainTest : public NntpClientTest, public ::testing::WithParamInterface<ConnectionEnd> { };
+
+TEST_P(SameGroupAgainTest, ConnectsAgainAndContinuesAfterTheLastHeader)
+{
+    SelectTestGroup();
+    client.RetrieveHeaders(2, true);
+    GetParam().end(client, *group);
+    ASSERT_FALSE(client.Connected());
+    errors.clear();
+    group->overrides.clear();
+
+    int selected = 0;
+    client.OnGroupSelected = [&](TObject*) { ++selected; };
+    const auto sent = RecordSentLines(client);
+    client.SetNewsGroup("LUMIGRAB.test");
+    EXPECT_EQ(selected, 1);
+    EXPECT_EQ(client.LastHeaderNumber(), 2);
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5 }));
+    EXPECT_EQ(*sent,
+        (Strings {
+            "GROUP lumigrab.test", "STAT 2", "NEXT", "HEAD", "NEXT", "HEAD", "NEXT", "HEAD", "NEXT" }));
+    EXPECT_TRUE(errors.empty());
+    client.OnGroupSelected = nullptr;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, SameGroupAgainTest,
+    ::testing::Values(
+        ConnectionEnd { "Cancel", [](TmsNNTP& client, testing::FakeGroup&) { client.Cancel(); } },
+        ConnectionEnd { "ServerHangsUp",
+            [](TmsNNTP& client, testing::FakeGroup& group) {
+                group.overrides["STAT 1"] = std::nullopt;
+                EXPECT_THROW(client.SetCurrentArticle(1), ESocketError);
+            } }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NntpClientTest, NoNextArticleToAnyCommandIsNotAnError)
 {

@@ -4,6 +4,7 @@
 // must keep are in LUMIGRAB_INN_DIR/expected/<group>.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,18 +111,45 @@ protected:
     }
 };
 
-TEST_F(InnTest, UnknownAndEmptyGroupsFailWithTheServersReply)
+// An unknown group fails with the server's reply; an empty one is walked
+// to its end at once, in both walks.
+TEST_F(InnTest, UnknownGroupFailsAndEmptyGroupEndsAtOnce)
 {
     EXPECT_THROW(client.SetNewsGroup("lumigrab.no.such.group"), ESocketError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].substr(0, 4), "411 ");
     EXPECT_EQ(client.NewsGroup(), "");
 
+    int lastSignals = 0;
+    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
     client.SetNewsGroup(EmptyGroup);
     EXPECT_EQ(client.ArticleCount(), 0);
-    EXPECT_THROW(client.RetrieveHeaders(0, true), ESocketError);
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1].substr(0, 1), "4");
+    for (const bool overview : { false, true }) {
+        client.UseOverview = overview;
+        client.RetrieveHeaders(0, true);
+    }
+    EXPECT_EQ(lastSignals, 2);
+    EXPECT_EQ(client.HeaderList.Count(), 0);
+    EXPECT_EQ(errors.size(), 1u);
+}
+
+// A first walk starts StartBeforeEnd articles before the group's last, in
+// both walks; the next goes on after it.
+TEST_F(InnTest, FirstWalkStartsBeforeTheEnd)
+{
+    for (const bool overview : { false, true }) {
+        SCOPED_TRACE(overview);
+        client.Disconnect();
+        client.UseOverview = overview;
+        client.StartBeforeEnd = 3;
+        client.SetNewsGroup(TextGroup);
+        client.RetrieveHeaders(2, false);
+        EXPECT_EQ(HeaderNumbers(client), (std::vector<int32_t> { TextArticles - 2, TextArticles - 1 }));
+        client.RetrieveHeaders(0, true);
+        EXPECT_EQ(HeaderNumbers(client),
+            (std::vector<int32_t> { TextArticles - 2, TextArticles - 1, TextArticles }));
+    }
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
@@ -466,6 +494,17 @@ TEST_F(ToolTest, StopsAfterCountHeaders)
     EXPECT_EQ(err.find("Last available header retrieved"), std::string::npos);
 }
 
+// --newest starts the walk that many articles before the group's last.
+TEST_F(ToolTest, NewestStartsBeforeTheGroupsEnd)
+{
+    const fs::path log = scratch.Path() / "protocol.log";
+    RunTool(Harvesting(PictureGroup) + " --newest 4 --log " + log.string());
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_LT(Printed().size(), ExpectedOrder(PictureGroup).size()) << out;
+    EXPECT_NE(ReadFileBytes(log).find("OVER 12-"), std::string::npos);
+    EXPECT_NE(err.find("Last available header retrieved"), std::string::npos);
+}
+
 TEST_F(ToolTest, ReportsFailuresAndUsage)
 {
     RunTool(Harvesting("lumigrab.no.such.group"));
@@ -478,7 +517,8 @@ TEST_F(ToolTest, ReportsFailuresAndUsage)
     EXPECT_NE(err.find("Connection refused"), std::string::npos) << err;
 
     for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
-             "--server h --group x --bogus 1", "--server h --group" }) {
+             "--server h --group x --bogus 1", "--server h --group", "--server h --group x --newest -1",
+             "--server h --group x --newest many" }) {
         RunTool(arguments);
         EXPECT_EQ(exitCode, 2) << arguments;
     }

@@ -3,6 +3,7 @@
 // exact commands, the order of what arrives and the walk's ends.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -12,6 +13,7 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/overview.h"
 #include "nntp_test_support.h"
 
 namespace lumigrab {
@@ -107,6 +109,7 @@ struct WalkCase {
     Numbers headers;
     Strings sent;
     int lastSignals;
+    int32_t startBeforeEnd = 0;
 };
 
 class OverviewWalkTest : public OverviewTest, public ::testing::WithParamInterface<WalkCase> { };
@@ -118,6 +121,7 @@ TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
     group->missing = c.missing;
     group->count = c.groupSize;
     client.OverviewRangeSize = c.rangeSize;
+    client.StartBeforeEnd = c.startBeforeEnd;
     int lastSignals = 0;
     client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
     Numbers seen;
@@ -174,8 +178,32 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
         WalkCase { "NoOverview", Overview::None, 10, 4, {}, 2, 2, { 1, 2, 3, 4 },
             { "CAPABILITIES", "XOVER 1-4", "STAT 1", "HEAD", "NEXT", "HEAD", "NEXT", "STAT 2", "NEXT", "HEAD",
                 "NEXT", "HEAD", "NEXT" },
-            0 }),
+            0 },
+        // A first walk may start before the group's end; later ones go on
+        // after the last header taken.
+        WalkCase { "NewestThree", Overview::Over, 10, 4, {}, 2, 2, { 8, 9, 10 },
+            Concat({ Capabilities, { "OVER 8-12", "OVER 10-14" } }), 1, 3 },
+        WalkCase { "NewestMoreThanTheGroupHas", Overview::Over, 10, 4, {}, 0, 1,
+            { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            Concat({ Capabilities, { "OVER 1-4", "OVER 5-8", "OVER 9-13" } }), 1, 100 },
+        WalkCase { "NewestThreeWithoutOverview", Overview::None, 10, 4, {}, 0, 1, { 8, 9, 10 },
+            { "CAPABILITIES", "XOVER 8-12", "STAT 8", "HEAD", "NEXT", "HEAD", "NEXT", "HEAD", "NEXT" }, 1,
+            3 },
+        // The article to start at is gone: the next one that exists, not
+        // the group's first.
+        WalkCase { "NewestStartGoneWithoutOverview", Overview::None, 10, 4, { 8 }, 0, 1, { 9, 10 },
+            { "CAPABILITIES", "XOVER 8-12", "STAT 8", "STAT 9", "HEAD", "NEXT", "HEAD", "NEXT" }, 1, 3 }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// LISTGROUP's list as servers send it: CR LF or LF, blanks, numbers out of
+// order, twice or outside the range asked for, lines that are no number.
+TEST(ArticleNumbers, InTheRangeAscendingEachOnce)
+{
+    EXPECT_EQ(ReadArticleNumbers("9\r\n3\r\n 5 \n3\r\n12\r\n2\r\nx\r\n-4\r\n\r\n7", 3, 11),
+        (Numbers { 3, 5, 7, 9 }));
+    EXPECT_EQ(ReadArticleNumbers("", 1, 10), Numbers {});
+    EXPECT_EQ(ReadArticleNumbers("2147483647\r\n2147483648\r\n", 1, INT32_MAX), Numbers { INT32_MAX });
+}
 
 TEST_F(OverviewTest, EntriesHoldTheFieldsAsHeaderLines)
 {
@@ -206,16 +234,44 @@ TEST_F(OverviewTest, LinesOutOfPlaceArePassedOver)
     EXPECT_TRUE(errors.empty());
 }
 
+// The headers of the ranges answered before the failed one are delivered
+// first; the next walk asks for the failed range again.
 TEST_F(OverviewTest, OverviewErrorEndsTheWalkWithTheConnectionInStep)
 {
     client.OverviewRangeSize = 4;
     group->overrides["OVER 5-8"] = "503 overview not available\r\n";
+    Strings events;
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        events.push_back("header " + std::to_string(client.HeaderList.Entries(num).Number));
+    };
+    client.OnError = [&](TObject*, std::string& msg) { events.push_back("error " + msg); };
     client.SetNewsGroup(group->name);
     ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, "503 overview not available");
-    EXPECT_EQ(client.HeaderList.Count(), 0);
-    EXPECT_EQ(client.LastHeaderNumber(), -1);
+    EXPECT_EQ(events,
+        (Strings { "header 1", "header 2", "header 3", "header 4", "error 503 overview not available" }));
+    EXPECT_EQ(client.LastHeaderNumber(), 4);
     client.SetCurrentArticle(2);
     EXPECT_EQ(client.LastReply, "223 2 <2@test>");
+
+    transcript.clear();
+    group->overrides.clear();
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
+    EXPECT_EQ(Sent(), (Strings { "OVER 5-8", "OVER 9-13" }));
+}
+
+// The first range of a round failing delivers nothing and keeps where the
+// walk was.
+TEST_F(OverviewTest, FirstRangeErrorTakesNothing)
+{
+    client.OverviewRangeSize = 4;
+    client.SetNewsGroup(group->name);
+    client.RetrieveHeaders(2, true);
+    group->overrides["OVER 3-6"] = "503 overview not available\r\n";
+    ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, "503 overview not available");
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2 }));
+    EXPECT_EQ(client.LastHeaderNumber(), 2);
+    EXPECT_TRUE(client.Connected());
 }
 
 // Commands that work on the current article find the header just taken.
@@ -339,6 +395,38 @@ TEST_F(PipelineTest, ArticlesAreAskedForAheadAndArriveInOrder)
     EXPECT_TRUE(skipped.empty());
 }
 
+// Pictures of the ranges answered are fetched before a later range's error
+// ends the walk.
+TEST_F(PipelineTest, LaterRangeErrorKeepsThePicturesBeforeIt)
+{
+    client.OverviewRangeSize = 4;
+    group->overrides["OVER 5-8"] = "503 overview not available\r\n";
+    ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, "503 overview not available");
+    EXPECT_EQ(kept, (Strings { "p2", "p3" }));
+    EXPECT_EQ(client.LastHeaderNumber(), 4);
+    EXPECT_TRUE(client.Connected());
+}
+
+// Entries the harvest is done with are freed; numbering and the harvest go
+// on as with every entry kept.
+TEST_F(PipelineTest, RetentionKeepsTheLastEntriesOnly)
+{
+    client.HeaderList.SetRetention(2);
+    std::vector<int> indexes;
+    const auto harvestHeader = client.OnNextHeaderRetrieved;
+    client.OnNextHeaderRetrieved = [&](TObject* sender, int num) {
+        indexes.push_back(num);
+        harvestHeader(sender, num);
+    };
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, (Strings { "p2", "p3", "p5", "p6", "p8", "p9" }));
+    EXPECT_EQ(indexes, (std::vector<int> { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9 }));
+    EXPECT_EQ(client.HeaderList.Count(), 10);
+    EXPECT_EQ(client.HeaderList.FirstKept(), 8);
+    EXPECT_EQ(client.HeaderList.Entries(9).Number, 10);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(PipelineTest, MissingArticleInThePipelineIsReportedInItsPlace)
 {
     group->missing = { 5 };
@@ -365,6 +453,22 @@ TEST_F(PipelineTest, ArticlesNotAskedForAreDropped)
     client.SetCurrentArticle(7);
     EXPECT_EQ(client.LastReply, "223 7 <7@test>");
     EXPECT_TRUE(errors.empty());
+}
+
+// An article read and dropped is checked like one asked for: a reply about
+// another article there is just as much out of step.
+TEST_F(PipelineTest, DroppedArticleOutOfStepEndsTheWalk)
+{
+    group->overrides["ARTICLE 2"] = "220 3 <3@test>\r\n" + FakeGroup::DotStuffed(group->texts[3]) + ".\r\n";
+    client.OnNextHeaderRetrieved = [this](TObject*, int num) {
+        const TmsNgInfoItem& header = client.HeaderList.Entries(num);
+        if (header.Number % 3 == 0)
+            harvest.HarvestHeader(header);
+    };
+    ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); },
+        "Reply out of step: asked for article 2, the server answered for 3");
+    EXPECT_TRUE(kept.empty());
+    EXPECT_FALSE(client.Connected());
 }
 
 struct CancelCase {

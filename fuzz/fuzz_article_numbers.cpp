@@ -1,0 +1,37 @@
+// A LISTGROUP data block as a server sends it, with the range asked for
+// taken from its first two bytes. Every number handed out lies in the
+// range, the numbers ascend strictly, and there are no more of them than
+// lines.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "news/overview.h"
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    const int32_t first = int32_t(data[0]) * 1000 + 1;
+    const int32_t last = first + int32_t(data[1]) * 1000;
+    const std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
+    const std::vector<int32_t> numbers = lumigrab::ReadArticleNumbers(text, first, last);
+    Check(numbers.size() <= size_t(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        Check(numbers[i] >= first && numbers[i] <= last);
+        Check(i == 0 || numbers[i - 1] < numbers[i]);
+    }
+    return 0;
+}
