@@ -342,6 +342,29 @@ TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
     }
 }
 
+// Stop closes the connection; Go on the same group connects again, selects
+// the group again and walks on after the last header taken: article 2 is
+// not fetched twice, article 4, stopped on its way, is not lost.
+TEST_F(GoTest, StopThenGoOnTheSameGroupContinuesAfterTheLastHeaderTaken)
+{
+    TfrmMain& form = StartOnServer();
+    WhileArticleWaits(4, [&] { form.CancelButton->click(); });
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+    EXPECT_FALSE(form.msNNTP->Connected());
+
+    group->Stall = nullptr;
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    EXPECT_EQ(server->Accepted(), 2);
+    EXPECT_EQ(Count(server->Lines(), "GROUP " + group->name), 2);
+    EXPECT_EQ(Count(server->Lines(), "STAT 2"), 1);
+    EXPECT_EQ(FileNames(form.Pictures()), (QStringList { "wide.bmp", "tall.bmp" }));
+    EXPECT_EQ(Sorted(QDir(TempFolder()).entryList(QDir::Files)), (QStringList { "tall.bmp", "wide.bmp" }));
+    EXPECT_EQ(CounterText(), "1 of 2");
+}
+
 // OK in the setup dialog while Go waits: a change of how the server is
 // reached would end the transfer's connection, so it is refused like a
 // second command and the dialog stays open; other settings are taken.
