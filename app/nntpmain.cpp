@@ -1193,11 +1193,13 @@ void TfrmMain::FinishListing(const QString& except)
 {
     if (!listing_)
         return;
+    // Listed only: files that cannot be shown are found when they are, as
+    // a search for one that can, through thousands, would hold the window.
     QString name;
     while (listing_->Next(name)) {
         const QString path = tempFolder_ + name;
         if (path != except)
-            ListEntry(path);
+            pictures_.append(path);
     }
     EndListing();
     UpdatePicOfPic();
@@ -1221,14 +1223,16 @@ void TfrmMain::EndListing()
 
 void TfrmMain::AddPicture(const QString& path)
 {
+    // A set with pictures has one on show; an empty one has none, whatever
+    // the index says after an undecodable picture.
+    const bool nothingShown = pictures_.isEmpty();
     // The folder's own pictures come first, and the file just written may
     // already be in the listing.
     FinishListing(path);
     pictures_.append(path);
-    if (pictures_.size() == 1) {
-        // Nothing is on show in an empty set, whatever the index says
-        // after an undecodable picture.
-        pictureIndex_ = 0;
+    if (nothingShown) {
+        // The folder's files still unseen wait for the user to step back.
+        pictureIndex_ = int(pictures_.size()) - 1;
         ShowPicture();
     } else {
         PrefetchNeighbours();

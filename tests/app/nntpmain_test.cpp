@@ -839,6 +839,33 @@ TEST_F(PictureSetTest, ManyUndecodableFilesAreHandledFromTheEventLoop)
     EXPECT_EQ(CounterText(), "0 of 0");
 }
 
+// A picture harvested while the window still looks for a first picture
+// among them shows at once; the files not yet seen join the set before it,
+// unchecked, and go to the trash when stepped onto.
+TEST_F(PictureSetTest, PictureHarvestedWhileUndecodableFilesAreHandledShowsAtOnce)
+{
+    constexpr int count = 100;
+    QDir().mkpath(TempFolder());
+    for (int i = 0; i < count; ++i)
+        WriteFile(TempFolder() + QString("empty%1.jpg").arg(i), QByteArray());
+    TfrmMain& form = Create();
+    form.show();
+    ASSERT_TRUE(form.ScanningTempFolder());
+    AddPictureFile("harvested.bmp", QSize(14, 7));
+    form.AddPicture(TempFolder() + "harvested.bmp");
+    EXPECT_FALSE(form.ScanningTempFolder());
+    EXPECT_EQ(ShownSize(), QSize(14, 7));
+    const qsizetype size = form.Pictures().size();
+    EXPECT_EQ(CounterText(), QString("%1 of %1").arg(size));
+    EXPECT_EQ(QDir(TempFolder()).entryList(QDir::Files).size(), size);
+
+    // Back finds none before it that can be shown.
+    form.sbPrior->click();
+    EXPECT_EQ(CounterText(), "1 of 1");
+    EXPECT_EQ(ShownSize(), QSize(14, 7));
+    EXPECT_EQ(QDir(TempFolder()).entryList(QDir::Files), QStringList { "harvested.bmp" });
+}
+
 TEST_F(PictureSetTest, ScanAddsRegularFilesOnly)
 {
     AddPictureFile("a.bmp", QSize(11, 7));
