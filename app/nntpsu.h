@@ -1,7 +1,10 @@
 // The setup dialog behind the main window's Setup button: the news
-// server's name, how to reach it (TLS, the account and its password), and
-// Get Groups, which fetches the server's newsgroup list and keeps the
-// picture groups in the group list file for the next start.
+// server's name, how to reach it (TLS, the account and its password), where
+// new groups start, and Get Groups, which fetches the server's newsgroup
+// list and keeps the picture groups in the group list file for the next
+// start. The dialog edits a TSetupValues; the window that opens it applies
+// the values and runs Get Groups, so the dialog knows nothing of the
+// window or its news client.
 #pragma once
 
 #include <QDialog>
