@@ -28,6 +28,8 @@ void ShowErrorBox(QWidget* parent, const QString& text) noexcept
         auto* box = new QMessageBox(
             QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
         box->setObjectName(QStringLiteral("ErrorBox"));
+        // Errors carry server replies, which are no markup.
+        box->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     } catch (...) {

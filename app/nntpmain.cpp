@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
@@ -26,6 +27,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 
@@ -122,13 +124,17 @@ public:
             setMinimumWidth(width);
             setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         }
+        // Server replies and subjects are strangers' text: never markup.
+        setTextFormat(Qt::PlainText);
         setText(text);
     }
 
     void setText(const QString& text)
     {
         QLabel::setText(text);
-        setToolTip(text);
+        // A tool tip that looks like markup is shown as markup: this one
+        // is always given as markup, of the text escaped.
+        setToolTip(text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpacePre));
     }
 
 protected:
@@ -162,7 +168,8 @@ TGlyphButton* MakeToolButton(
 }
 
 // How long one slice of the folder listing may keep the event loop: well
-// under a frame.
+// under a frame. An entry costs anything from a folder read to a decode
+// and a move to the trash, so the clock is read after each.
 constexpr int ListingSliceMs = 4;
 
 // Host names are not case-sensitive; a trusted certificate belongs to the
@@ -616,6 +623,8 @@ void TfrmMain::ReadSettings()
     msNNTP->LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
     msNNTP->UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
     msNNTP->UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
+    walk_ = ReadWalkSettings(*settings);
+    msNNTP->StartBeforeEnd = walk_.StartBeforeEnd;
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& server : settings->childKeys())
         trustedCertificates_.insert(ServerKey(server), settings->value(server).toString().trimmed());
@@ -644,6 +653,7 @@ void TfrmMain::WriteSettings()
     settings->setValue(QStringLiteral("Log File"), FromBytes(msNNTP->LogFileName));
     settings->setValue(QStringLiteral("Use TLS"), msNNTP->UseTLS);
     settings->setValue(QStringLiteral("User Name"), FromBytes(msNNTP->UserName));
+    WriteWalkSettings(*settings, walk_);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)
@@ -774,10 +784,19 @@ void TfrmMain::AskToTrust(
     auto* question = new QMessageBox(QMessageBox::Warning, QStringLiteral("Certificate"),
         QStringLiteral("Trust this certificate for this server?"), QMessageBox::Yes | QMessageBox::No, asker);
     question->setObjectName(QStringLiteral("TrustQuestion"));
-    question->setInformativeText(
-        QStringLiteral("Server: %1\nThe certificate was refused: %2.\n\nSHA-256 fingerprint:\n%3\n\n"
-                       "Trust it only if your news provider gives the same fingerprint.")
-            .arg(server, FromBytes(refusal.Reason()), FingerprintLines(fingerprint)));
+    // The reason and the server's name are no markup.
+    question->setTextFormat(Qt::PlainText);
+    const QString details
+        = QStringLiteral("Server: %1\nThe certificate was refused: %2.\n\nSHA-256 fingerprint:\n%3\n\n"
+                         "Trust it only if your news provider gives the same fingerprint.")
+              .arg(server, FromBytes(refusal.Reason()), FingerprintLines(fingerprint));
+    question->setInformativeText(details);
+    // The box keeps its informative text in a label of its own, which
+    // takes no format from the box.
+    if (auto* label = question->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    else
+        question->setInformativeText(Qt::convertFromPlainText(details));
     question->setDefaultButton(QMessageBox::No);
     question->setEscapeButton(QMessageBox::No);
     question->setAttribute(Qt::WA_DeleteOnClose);
@@ -805,16 +824,59 @@ void TfrmMain::TrustCertificate(const QString& server, const QString& fingerprin
     trustedCertificates_.insert(ServerKey(server), fingerprint);
 }
 
-void TfrmMain::TakeConnectionFields(const TSetupDlg& dialog)
+TSetupValues TfrmMain::SetupValues() const
 {
-    msNNTP->Server = ToBytes(dialog.ServerEdit->text());
-    msNNTP->UseTLS = dialog.UseTLSCheck->isChecked();
-    msNNTP->UserName = ToBytes(dialog.UserNameEdit->text().trimmed());
-    const std::string password = ToBytes(dialog.PasswordEdit->text());
-    if (password != msNNTP->Password) {
-        msNNTP->Password = password;
+    TSetupValues values;
+    values.Connection = { msNNTP->Server, msNNTP->UseTLS, msNNTP->UserName, msNNTP->Password };
+    values.Walk = walk_;
+    return values;
+}
+
+bool TfrmMain::ApplySetup(const TSetupValues& values)
+{
+    if (values.Connection == SetupValues().Connection) {
+        TakeSetup(values);
+        return true;
+    }
+    // Ending the connection waits for the server's farewell.
+    return RunCommandSequence([&] { TakeSetup(values); });
+}
+
+// The client reads the connection's fields at each connect; an open
+// connection went to the old server, and the selected group's article
+// numbers belong to it too.
+void TfrmMain::TakeSetup(const TSetupValues& values)
+{
+    walk_ = values.Walk;
+    msNNTP->StartBeforeEnd = walk_.StartBeforeEnd;
+    const TConnectionSettings& connection = values.Connection;
+    if (connection == SetupValues().Connection)
+        return;
+    msNNTP->Server = connection.Server;
+    msNNTP->UseTLS = connection.UseTLS;
+    msNNTP->UserName = connection.UserName;
+    if (connection.Password != msNNTP->Password) {
+        msNNTP->Password = connection.Password;
         passwordChanged_ = true;
     }
+    msNNTP->HeaderList.Clear();
+    msNNTP->ForgetNewsGroup();
+    msNNTP->Disconnect();
+}
+
+void TfrmMain::GetGroups(TSetupDlg& dialog, const TSetupValues& values)
+{
+    const QPointer<TSetupDlg> asker(&dialog);
+    RunConnectingSequence(
+        &dialog,
+        [&] {
+            TakeSetup(values);
+            GetPictureGroups(*msNNTP, dataFile_);
+        },
+        [asker] {
+            if (asker)
+                asker->btnGetGroupClick();
+        });
 }
 
 bool TfrmMain::PasswordInSettingsFile()
@@ -847,22 +909,14 @@ void TfrmMain::CancelButtonClick()
 void TfrmMain::SetupButtonClick()
 {
     Guarded([this] {
-        auto* dialog = new TSetupDlg(*this);
-        dialog->ServerEdit->setText(FromBytes(msNNTP->Server));
-        dialog->UseTLSCheck->setChecked(msNNTP->UseTLS);
-        dialog->UserNameEdit->setText(FromBytes(msNNTP->UserName));
-        dialog->PasswordEdit->setText(FromBytes(msNNTP->Password));
+        auto* dialog = new TSetupDlg(this);
+        dialog->SetValues(SetupValues());
         dialog->SetPasswordInSettingsFile(PasswordInSettingsFile());
+        dialog->OnApply = [this](const TSetupValues& values) { return ApplySetup(values); };
+        dialog->OnGetGroups = [this, dialog](const TSetupValues& values) { GetGroups(*dialog, values); };
+        dialog->OnStopGetGroups = [this] { CancelButtonClick(); };
         headerBatch_ = SetupHeaderBatch;
-        connect(dialog, &QDialog::finished, this, [this, dialog](int result) {
-            Guarded([&] {
-                if (result == QDialog::Accepted) {
-                    TakeConnectionFields(*dialog);
-                    headerBatch_ = SetupHeaderBatch;
-                }
-            });
-            dialog->deleteLater();
-        });
+        connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
         dialog->open();
     });
 }
@@ -903,25 +957,43 @@ void TfrmMain::ReportSkippedArticle(const QString& reason)
 
 void TfrmMain::ShowPicture()
 {
+    ShowPicture(TStep::Forward);
+}
+
+void TfrmMain::ShowPicture(TStep step)
+{
     if (pictureIndex_ < 0 || pictureIndex_ >= pictures_.size())
         return;
     sbPrior->setEnabled(false);
     sbNext->setEnabled(false);
-    const QString path = pictures_[pictureIndex_];
-    QImage picture = prefetcher_->Take(path);
-    const bool decoded = !picture.isNull();
+    QImage picture = TakeDecodablePicture(step);
     Image1->SetStretch(false);
     Image1->SetAutoSize(true);
     Image1->SetPicture(std::move(picture));
-    if (!decoded) {
-        DropUndecodable(path);
-        pictures_.removeAt(pictureIndex_);
-        --pictureIndex_;
-    }
     UpdatePicOfPic();
     sbPrior->setEnabled(true);
     sbNext->setEnabled(true);
     PrefetchNeighbours();
+}
+
+// The pane and the counter name the same picture: an undecodable one gives
+// way to its neighbour.
+QImage TfrmMain::TakeDecodablePicture(TStep step)
+{
+    while (pictureIndex_ >= 0 && pictureIndex_ < pictures_.size()) {
+        const QString path = pictures_[pictureIndex_];
+        QImage picture = prefetcher_->Take(path);
+        if (!picture.isNull())
+            return picture;
+        DropUndecodable(path);
+        pictures_.removeAt(pictureIndex_);
+        // Going forward, the next one has moved into its place.
+        if (step == TStep::Back && pictureIndex_ > 0)
+            --pictureIndex_;
+        if (pictureIndex_ >= pictures_.size())
+            pictureIndex_ = int(pictures_.size()) - 1;
+    }
+    return QImage();
 }
 
 // A file the viewer cannot show leaves the set. It goes to the trash
@@ -964,7 +1036,7 @@ void TfrmMain::sbPriorClick()
     Guarded([this] {
         if (pictureIndex_ > 0) {
             --pictureIndex_;
-            ShowPicture();
+            ShowPicture(TStep::Back);
         }
         UpdatePicOfPic();
     });
@@ -1085,26 +1157,16 @@ void TfrmMain::ScanTempFolder()
     if (!listingTimer_) {
         listingTimer_ = new QTimer(this);
         listingTimer_->setSingleShot(true);
-        connect(listingTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ListSlice(); }); });
+        connect(
+            listingTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ListSlice(TSlice::Full); }); });
     }
-    ListTempFolder();
+    // A first picture usually shows with the window; whatever the folder
+    // holds (thousands of files that cannot be shown, each moved to the
+    // trash), the rest runs from the event loop.
+    ListSlice(TSlice::UntilAPictureShows);
 }
 
-// A picture on show first, whatever the folder's size: the listing goes
-// on from the event loop while the user looks at it.
-void TfrmMain::ListTempFolder()
-{
-    QString name;
-    while (pictures_.isEmpty() && listing_->Next(name))
-        ListEntry(tempFolder_ + name);
-    UpdatePicOfPic();
-    if (pictures_.isEmpty())
-        EndListing();
-    else
-        listingTimer_->start(0);
-}
-
-void TfrmMain::ListSlice()
+void TfrmMain::ListSlice(TSlice kind)
 {
     if (!listing_)
         return;
@@ -1113,10 +1175,9 @@ void TfrmMain::ListSlice()
     slice.start();
     QString name;
     bool more = true;
-    // The clock is read every few entries only: a folder entry costs far
-    // less than reading it.
-    while (more && slice.elapsed() < ListingSliceMs) {
-        for (int i = 0; i < 64 && (more = listing_->Next(name)); ++i)
+    while (more && slice.elapsed() < ListingSliceMs
+        && !(kind == TSlice::UntilAPictureShows && !pictures_.isEmpty())) {
+        if ((more = listing_->Next(name)))
             ListEntry(tempFolder_ + name);
     }
     if (more)
@@ -1132,11 +1193,13 @@ void TfrmMain::FinishListing(const QString& except)
 {
     if (!listing_)
         return;
+    // Listed only: files that cannot be shown are found when they are, as
+    // a search for one that can, through thousands, would hold the window.
     QString name;
     while (listing_->Next(name)) {
         const QString path = tempFolder_ + name;
         if (path != except)
-            ListEntry(path);
+            pictures_.append(path);
     }
     EndListing();
     UpdatePicOfPic();
@@ -1160,14 +1223,16 @@ void TfrmMain::EndListing()
 
 void TfrmMain::AddPicture(const QString& path)
 {
+    // A set with pictures has one on show; an empty one has none, whatever
+    // the index says after an undecodable picture.
+    const bool nothingShown = pictures_.isEmpty();
     // The folder's own pictures come first, and the file just written may
     // already be in the listing.
     FinishListing(path);
     pictures_.append(path);
-    if (pictures_.size() == 1) {
-        // Nothing is on show in an empty set, whatever the index says
-        // after an undecodable picture.
-        pictureIndex_ = 0;
+    if (nothingShown) {
+        // The folder's files still unseen wait for the user to step back.
+        pictureIndex_ = int(pictures_.size()) - 1;
         ShowPicture();
     } else {
         PrefetchNeighbours();

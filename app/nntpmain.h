@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "TRTFormSrc.h"
+#include "app/setupvalues.h"
 
 class QAction;
 class QComboBox;
@@ -141,9 +142,13 @@ public:
     // server ("host" or "host:port"), empty for none.
     QString TrustedCertificate(const QString& server) const;
     void TrustCertificate(const QString& server, const QString& fingerprint);
-    // The connection fields of the setup dialog: server, TLS, account and
-    // password.
-    void TakeConnectionFields(const TSetupDlg& dialog);
+    // The settings the setup dialog edits, as the window runs on them.
+    TSetupValues SetupValues() const;
+    // Takes the setup dialog's values. A change of how the server is
+    // reached closes the open connection, so that the next command connects
+    // with the new values; while a command sequence runs that is refused
+    // like a second command (status text, false, nothing taken).
+    bool ApplySetup(const TSetupValues& values);
     // Whether no keyring runs, so that the password is kept in the settings
     // file (asks the keyring the first time).
     bool PasswordInSettingsFile();
@@ -179,8 +184,9 @@ public:
     void AddPicture(const QString& path);
     // An article the harvest gave up on while the walk goes on.
     void ReportSkippedArticle(const QString& reason);
-    // Whether the picture folder is still being listed: its first picture
-    // shows at once, the rest joins the set from the event loop.
+    // Whether the picture folder is still being listed: it is listed from
+    // the event loop a slice at a time, the first picture showing as soon
+    // as one is found.
     bool ScanningTempFolder() const { return listing_ != nullptr; }
 
 protected:
@@ -206,10 +212,13 @@ private:
     void WriteSettings();
     void WritePassword(QSettings& settings);
     void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
-    // Lists the picture folder on: until a picture is in the set (or the
-    // folder ends), then slices of the rest from the event loop.
-    void ListTempFolder();
-    void ListSlice();
+    // Hands the values on, inside a command sequence.
+    void TakeSetup(const TSetupValues& values);
+    void GetGroups(TSetupDlg& dialog, const TSetupValues& values);
+    // Lists a slice of the picture folder (for the slice's time at most),
+    // and the next from the event loop until the folder ends.
+    enum class TSlice { Full, UntilAPictureShows };
+    void ListSlice(TSlice kind);
     // The rest of the folder at once; a path the harvest just wrote is not
     // listed, as it joins the set through AddPicture.
     void FinishListing(const QString& except = {});
@@ -219,6 +228,13 @@ private:
     void ShowProgress(int percent);
     void HideProgress();
     void DropUndecodable(const QString& path);
+    // Which way ShowPicture looks past a picture that cannot be shown.
+    enum class TStep { Forward, Back };
+    void ShowPicture(TStep step);
+    // The picture at PictureIndex, else the nearest one that decodes the
+    // way of step (at an end of the set, the other way); the undecodable
+    // ones leave the set. Null when none is left.
+    QImage TakeDecodablePicture(TStep step);
     void PrefetchNeighbours();
     // Runs handler; an error goes to the error box unless the window is
     // closing (a transfer canceled by closing is no news to the user).
@@ -237,6 +253,7 @@ private:
     QString userName_;
     QString eMailAddress_;
     int headerBatch_ = 0;
+    TWalkSettings walk_;
     QString dataFile_;
     bool sequenceRunning_ = false;
     bool closing_ = false;

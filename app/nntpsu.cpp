@@ -9,12 +9,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSpinBox>
 
 #include "base/classes.h"
 #include "errorbox.h"
 #include "message/placewidget.h"
 #include "news/msnntp.h"
-#include "nntpmain.h"
 
 namespace lumigrab {
 
@@ -28,6 +28,9 @@ const char* const TLSHint = "A secure connection (NNTPS), on port 563 unless the
 const char* const PasswordInFileText
     = "No keyring runs on this desktop: the password is kept in the settings file, readable by you only.";
 const char* const PasswordInKeyringText = "The password is kept in the desktop's keyring.";
+const char* const StartBeforeEndHint
+    = "0 walks a group from its first article; a number N starts the first Go on a group N articles "
+      "before its last, so that today's pictures come first";
 
 // The hourglass, for as long as the object lives, whatever happens.
 class TWaitCursor {
@@ -66,13 +69,25 @@ void KeepPictureGroups(TStringList& lines)
     }
 }
 
-TSetupDlg::TSetupDlg(TfrmMain& owner)
-    : QDialog(&owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-    , main_(owner)
+void GetPictureGroups(TmsNNTP& client, const QString& fileName)
+{
+    client.RetrieveNewsGroupList();
+    TMemoryStream listText;
+    client.NewsGroupList.SaveToStream(listText);
+    listText.SetPosition(0);
+    TStringList lines;
+    lines.LoadFromStream(listText);
+    KeepPictureGroups(lines);
+    ReplaceFile(fileName, lines.Text());
+    client.LoadNewsGroupList(fileName.toStdString());
+}
+
+TSetupDlg::TSetupDlg(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 371);
+    setFixedSize(383, 427);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -107,14 +122,27 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
     PasswordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetPasswordInSettingsFile(false);
 
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 335, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 335, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 335, 75, 27);
+    Bevel3 = Place(new QFrame(this), "Bevel3", 8, 332, 369, 48);
+    Bevel3->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    StartBeforeEndLabel
+        = Place(new QLabel(QStringLiteral("Start new groups this many articles before their end"), this),
+            "StartBeforeEndLabel", 16, 340, 250, 32);
+    StartBeforeEndLabel->setWordWrap(true);
+    StartBeforeEndLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    StartBeforeEndSpin = Place(new QSpinBox(this), "StartBeforeEndSpin", 272, 344, 95, 24);
+    StartBeforeEndSpin->setRange(0, MaxStartBeforeEnd);
+    StartBeforeEndSpin->setToolTip(QLatin1String(StartBeforeEndHint));
+    StartBeforeEndLabel->setBuddy(StartBeforeEndSpin);
+
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 391, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 391, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 391, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
     setTabOrder(UseTLSCheck, UserNameEdit);
     setTabOrder(UserNameEdit, PasswordEdit);
-    setTabOrder(PasswordEdit, OKButton);
+    setTabOrder(PasswordEdit, StartBeforeEndSpin);
+    setTabOrder(StartBeforeEndSpin, OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -129,6 +157,28 @@ TSetupDlg::TSetupDlg(TfrmMain& owner)
     connect(CancelButton, &QPushButton::clicked, this, &TSetupDlg::reject);
     connect(btnGetGroup, &QPushButton::clicked, this, &TSetupDlg::btnGetGroupClick);
     ServerEdit->setFocus();
+}
+
+void TSetupDlg::SetValues(const TSetupValues& values)
+{
+    const TConnectionSettings& connection = values.Connection;
+    ServerEdit->setText(QString::fromStdString(connection.Server));
+    UseTLSCheck->setChecked(connection.UseTLS);
+    UserNameEdit->setText(QString::fromStdString(connection.UserName));
+    PasswordEdit->setText(QString::fromStdString(connection.Password));
+    StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
+}
+
+TSetupValues TSetupDlg::Values() const
+{
+    TSetupValues values;
+    TConnectionSettings& connection = values.Connection;
+    connection.Server = ServerEdit->text().toStdString();
+    connection.UseTLS = UseTLSCheck->isChecked();
+    connection.UserName = UserNameEdit->text().trimmed().toStdString();
+    connection.Password = PasswordEdit->text().toStdString();
+    values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
+    return values;
 }
 
 void TSetupDlg::SetPasswordInSettingsFile(bool inSettingsFile)
@@ -151,43 +201,45 @@ bool TSetupDlg::eventFilter(QObject* watched, QEvent* event)
 void TSetupDlg::reject()
 {
     if (fetching_) {
-        main_.CancelButtonClick();
+        if (OnStopGetGroups)
+            OnStopGetGroups();
         return;
     }
     QDialog::reject();
 }
 
-void TSetupDlg::btnGetGroupClick()
+void TSetupDlg::accept()
 {
-    Guarded(this, [this] { GetGroups(); });
+    // The values wait until Get Groups has ended.
+    if (fetching_)
+        return;
+    // A number typed into the spin box counts though it still has the focus.
+    StartBeforeEndSpin->interpretText();
+    bool taken = true;
+    // What fails after the values were taken (ending the old connection)
+    // is shown on the owner, as the dialog closes all the same.
+    Guarded(parentWidget() ? parentWidget() : this, [&] {
+        if (OnApply)
+            taken = OnApply(Values());
+    });
+    if (taken)
+        QDialog::accept();
 }
 
-void TSetupDlg::GetGroups()
+void TSetupDlg::btnGetGroupClick()
 {
-    TmsNNTP& client = *main_.msNNTP;
-    const QString fileName = main_.DataFile();
-    const auto commands = [&] {
+    Guarded(this, [this] {
+        if (!OnGetGroups)
+            return;
         const TWaitCursor hourglass;
         fetching_ = true;
         struct TFetching {
             bool& flag;
             ~TFetching() { flag = false; }
         } fetching { fetching_ };
-        // The server as typed, and how to reach it, at once, whatever the
-        // dialog's later result.
-        main_.TakeConnectionFields(*this);
-        client.RetrieveNewsGroupList();
-
-        TMemoryStream listText;
-        client.NewsGroupList.SaveToStream(listText);
-        listText.SetPosition(0);
-        TStringList lines;
-        lines.LoadFromStream(listText);
-        KeepPictureGroups(lines);
-        ReplaceFile(fileName, lines.Text());
-        client.LoadNewsGroupList(fileName.toStdString());
-    };
-    main_.RunConnectingSequence(this, commands, [this] { btnGetGroupClick(); });
+        StartBeforeEndSpin->interpretText();
+        OnGetGroups(Values());
+    });
 }
 
 } // namespace lumigrab

@@ -419,6 +419,13 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
     Fire(OnGroupSelected);
 }
 
+void TmsNNTP::ForgetNewsGroup()
+{
+    RequireIdle();
+    newsGroup_.clear();
+    lastHeaderNumber_ = -1;
+}
+
 void TmsNNTP::SetCurrent(int32_t number)
 {
     currentArticle_ = number;

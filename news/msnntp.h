@@ -62,6 +62,10 @@ public:
     // while the connection is open, and GROUP on a new connection when
     // Cancel or the server ended it.
     void SetNewsGroup(std::string_view value);
+    // Forgets the selected group and where its walk stopped, so that the
+    // next SetNewsGroup selects it afresh: article numbers belong to one
+    // server, and the next connection may go to another. Closes nothing.
+    void ForgetNewsGroup();
 
     // From the GROUP reply: estimated count, first and last number.
     int32_t ArticleCount() const { return articleCount_; }

@@ -10,10 +10,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <algorithm>
@@ -59,6 +63,28 @@ QStringList Sorted(QStringList list)
 int Count(const std::vector<std::string>& lines, const std::string& line)
 {
     return int(std::count(lines.begin(), lines.end(), line));
+}
+
+// What a user reads of text that Qt shows in format: markup is rendered,
+// so "<b>x</b>" would read "x".
+QString AsRead(const QString& text, Qt::TextFormat format = Qt::AutoText)
+{
+    const bool markup = format == Qt::RichText || (format == Qt::AutoText && Qt::mightBeRichText(text));
+    if (!markup)
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+
+// The status bar's label that shows panel's text.
+QLabel* StatusPanel(TfrmMain& form, int panel)
+{
+    for (QLabel* label : form.StatusBar1->findChildren<QLabel*>()) {
+        if (label->text() == form.StatusText(panel))
+            return label;
+    }
+    return nullptr;
 }
 
 // ---- Start-up and shut-down ----------------------------------------------------
@@ -321,6 +347,120 @@ TEST_F(GoTest, SecondCommandSequenceIsRefusedAndStopEndsTheFirst)
     }
 }
 
+// Stop closes the connection; Go on the same group connects again, selects
+// the group again and walks on after the last header taken: article 2 is
+// not fetched twice, article 4, stopped on its way, is not lost.
+TEST_F(GoTest, StopThenGoOnTheSameGroupContinuesAfterTheLastHeaderTaken)
+{
+    TfrmMain& form = StartOnServer();
+    WhileArticleWaits(4, [&] { form.CancelButton->click(); });
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+    EXPECT_FALSE(form.msNNTP->Connected());
+
+    group->Stall = nullptr;
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    EXPECT_EQ(server->Accepted(), 2);
+    EXPECT_EQ(Count(server->Lines(), "GROUP " + group->name), 2);
+    EXPECT_EQ(Count(server->Lines(), "STAT 2"), 1);
+    EXPECT_EQ(FileNames(form.Pictures()), (QStringList { "wide.bmp", "tall.bmp" }));
+    EXPECT_EQ(Sorted(QDir(TempFolder()).entryList(QDir::Files)), (QStringList { "tall.bmp", "wide.bmp" }));
+    EXPECT_EQ(CounterText(), "1 of 2");
+}
+
+// OK in the setup dialog while Go waits: a change of how the server is
+// reached would end the transfer's connection, so it is refused like a
+// second command and the dialog stays open; other settings are taken.
+TEST_F(GoTest, SetupChangesThatWouldEndTheRunningTransferAreRefused)
+{
+    struct Change {
+        const char* name;
+        std::function<void(TSetupDlg&)> edit;
+        bool taken;
+    };
+    const Change changes[] = {
+        { "server", [](TSetupDlg& setup) { setup.ServerEdit->setText("news.example.org"); }, false },
+        { "password", [](TSetupDlg& setup) { setup.PasswordEdit->setText("new"); }, false },
+        { "walk start", [](TSetupDlg& setup) { setup.StartBeforeEndSpin->setValue(40); }, true },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        TfrmMain& form = StartOnServer();
+        bool dialogOpen = false;
+        QString status;
+        WhileArticleWaits(4, [&] {
+            form.SetupButton->click();
+            TSetupDlg* setup = form.findChild<TSetupDlg*>();
+            ASSERT_NE(setup, nullptr);
+            change.edit(*setup);
+            setup->OKButton->click();
+            dialogOpen = setup->isVisible();
+            status = StatusText(1);
+            if (dialogOpen)
+                setup->CancelButton->click();
+            form.CancelButton->click();
+        });
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+        EXPECT_EQ(dialogOpen, !change.taken);
+        if (!change.taken) {
+            EXPECT_EQ(status, "Another command is in progress on this connection; press Stop first");
+        }
+        EXPECT_EQ(form.msNNTP->Server, server->Address());
+        EXPECT_EQ(form.msNNTP->Password, "");
+        EXPECT_EQ(form.msNNTP->StartBeforeEnd, change.taken ? 40 : 0);
+        window.reset();
+        group->Stall = nullptr;
+    }
+}
+
+// Subjects and server replies are shown as they are, never as markup: in
+// the status bar, its tool tips and the error box.
+TEST_F(GoTest, SubjectsAndRepliesAreShownAsPlainText)
+{
+    const std::string subject = "<b>x</b><img src=\"file:///nonexistent.png\"> &amp; wide.bmp";
+    group->articles[3].subject = subject;
+    group->Stall = nullptr;
+    const std::string refusal = "411 <i>no</i> such group <a href=\"http://example.org\">here</a>";
+    std::shared_ptr<FakeNewsGroup> fake = group;
+    server = std::make_unique<ScriptServer>(
+        [fake, refusal](const std::string& command) -> std::optional<std::string> {
+            if (command == "GROUP alt.binaries.pictures.gone")
+                return refusal + "\r\n";
+            return fake->Reply(command);
+        },
+        "200 scripted news server\r\n");
+    TfrmMain& form = StartOnServer();
+    QString subjectShown;
+    QString subjectTip;
+    form.msNNTP->OnArticleRetrieved = [&](TObject*) {
+        if (subjectShown.isEmpty() && StatusText(2).startsWith("<b>")) {
+            QLabel* panel = StatusPanel(form, 2);
+            ASSERT_NE(panel, nullptr);
+            subjectShown = AsRead(panel->text(), panel->textFormat());
+            subjectTip = AsRead(panel->toolTip());
+        }
+    };
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(subjectShown, QString::fromStdString(subject));
+    EXPECT_EQ(subjectTip, QString::fromStdString(subject));
+
+    form.NGEdit->addItem("alt.binaries.pictures.gone");
+    form.NGEdit->setCurrentText("alt.binaries.pictures.gone");
+    form.okClick();
+    const QList<QMessageBox*> boxes = form.findChildren<QMessageBox*>("ErrorBox");
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(AsRead(boxes[0]->text(), boxes[0]->textFormat()), QString::fromStdString(refusal));
+    QLabel* panel = StatusPanel(form, 1);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(AsRead(panel->text(), panel->textFormat()), QString::fromStdString(refusal));
+    EXPECT_EQ(AsRead(panel->toolTip()), QString::fromStdString(refusal));
+    TakeErrorBoxes();
+}
+
 TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
 {
     TfrmMain& form = StartOnServer();
@@ -419,6 +559,10 @@ TEST_F(TlsWindowTest, UntrustedCertificateIsTrustedOnlyOnYes)
         ASSERT_NE(question, nullptr);
         EXPECT_TRUE(question->isVisible());
         const QString shown = question->informativeText();
+        // The reason comes from the server's certificate: no markup.
+        auto* reason = question->findChild<QLabel*>("qt_msgbox_informativelabel");
+        ASSERT_NE(reason, nullptr);
+        EXPECT_EQ(reason->textFormat(), Qt::PlainText);
         EXPECT_TRUE(shown.contains("Server: " + Address())) << shown.toStdString();
         EXPECT_TRUE(QString(shown).remove('\n').remove(':').contains(QString(fingerprint).remove(':')))
             << shown.toStdString();
@@ -620,6 +764,111 @@ TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsO
         window.reset();
         EmptyTrash();
     }
+}
+
+// Undecodable pictures met further on give way to the next picture that
+// decodes in the direction of the step (at an end of the set, to the one
+// on the other side); the counter names the picture on show and they go to
+// the trash.
+TEST_F(PictureSetTest, UndecodablePicturesFurtherOnGiveWayToTheNextThatDecodes)
+{
+    TfrmMain& form = Start();
+    const QStringList names
+        = { "p0.bmp", "bad1.jpg", "bad2.jpg", "p3.bmp", "bad4.jpg", "p5.bmp", "bad6.jpg" };
+    for (const QString& name : names) {
+        if (name.startsWith("bad"))
+            WriteFile(TempFolder() + name, "not a picture");
+        else
+            AddPictureFile(name, QSize(11 + name.mid(1, 1).toInt(), 7));
+        form.AddPicture(TempFolder() + name);
+    }
+    struct Step {
+        const char* action;
+        std::function<void()> act;
+        const char* shown;
+        const char* counter;
+    };
+    const Step steps[] = {
+        { "start", [] {}, "p0.bmp", "1 of 7" },
+        { "Forward over two", [&] { form.sbNext->click(); }, "p3.bmp", "2 of 5" },
+        { "End on one at the end", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_End); }, "p5.bmp",
+            "4 of 4" },
+        { "Back over one", [&] { form.sbPrior->click(); }, "p3.bmp", "2 of 3" },
+        { "Forward", [&] { form.sbNext->click(); }, "p5.bmp", "3 of 3" },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.action);
+        step.act();
+        const QString shown = step.shown;
+        ASSERT_GE(form.PictureIndex(), 0);
+        EXPECT_EQ(QFileInfo(form.Pictures().at(form.PictureIndex())).fileName(), shown);
+        EXPECT_EQ(CounterText(), step.counter);
+        EXPECT_EQ(ShownSize(), QSize(11 + shown.mid(1, 1).toInt(), 7));
+    }
+    EXPECT_EQ(FileNames(form.Pictures()), (QStringList { "p0.bmp", "p3.bmp", "p5.bmp" }));
+    EXPECT_EQ(Sorted(QDir(TrashFolder()).entryList(QDir::Files)),
+        (QStringList { "bad1.jpg", "bad2.jpg", "bad4.jpg", "bad6.jpg" }));
+}
+
+// Thousands of files that cannot be shown, and no picture: the window comes
+// up and answers while its search for a first picture moves them to the
+// trash from the event loop, a slice at a time.
+TEST_F(PictureSetTest, ManyUndecodableFilesAreHandledFromTheEventLoop)
+{
+    constexpr int count = 400;
+    QDir().mkpath(TempFolder());
+    for (int i = 0; i < count; ++i)
+        WriteFile(TempFolder() + QString("empty%1.jpg").arg(i), QByteArray());
+    TfrmMain& form = Create();
+    form.show();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.ScanningTempFolder());
+    EXPECT_GT(QDir(TempFolder()).entryList(QDir::Files).size(), 0);
+
+    // The event loop runs a click while the folder is still being handled.
+    bool scanningWhenClicked = false;
+    qsizetype leftWhenClicked = 0;
+    When([] { return true; },
+        [&] {
+            scanningWhenClicked = form.ScanningTempFolder();
+            leftWhenClicked = QDir(TempFolder()).entryList(QDir::Files).size();
+            form.sbNext->click();
+        });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.ScanningTempFolder(); }, 120000));
+    EXPECT_TRUE(scanningWhenClicked);
+    EXPECT_GT(leftWhenClicked, 0);
+
+    EXPECT_EQ(QDir(TempFolder()).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(QDir(TrashFolder()).entryList(QDir::Files).size(), count);
+    EXPECT_EQ(form.Pictures(), QStringList());
+    EXPECT_EQ(CounterText(), "0 of 0");
+}
+
+// A picture harvested while the window still looks for a first picture
+// among them shows at once; the files not yet seen join the set before it,
+// unchecked, and go to the trash when stepped onto.
+TEST_F(PictureSetTest, PictureHarvestedWhileUndecodableFilesAreHandledShowsAtOnce)
+{
+    constexpr int count = 100;
+    QDir().mkpath(TempFolder());
+    for (int i = 0; i < count; ++i)
+        WriteFile(TempFolder() + QString("empty%1.jpg").arg(i), QByteArray());
+    TfrmMain& form = Create();
+    form.show();
+    ASSERT_TRUE(form.ScanningTempFolder());
+    AddPictureFile("harvested.bmp", QSize(14, 7));
+    form.AddPicture(TempFolder() + "harvested.bmp");
+    EXPECT_FALSE(form.ScanningTempFolder());
+    EXPECT_EQ(ShownSize(), QSize(14, 7));
+    const qsizetype size = form.Pictures().size();
+    EXPECT_EQ(CounterText(), QString("%1 of %1").arg(size));
+    EXPECT_EQ(QDir(TempFolder()).entryList(QDir::Files).size(), size);
+
+    // Back finds none before it that can be shown.
+    form.sbPrior->click();
+    EXPECT_EQ(CounterText(), "1 of 1");
+    EXPECT_EQ(ShownSize(), QSize(14, 7));
+    EXPECT_EQ(QDir(TempFolder()).entryList(QDir::Files), QStringList { "harvested.bmp" });
 }
 
 TEST_F(PictureSetTest, ScanAddsVisibleRegularFilesOnly)

@@ -4,6 +4,7 @@
 // hourglass, Cancel during the transfer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include <QCheckBox>
@@ -11,6 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
 
 #include "app/nntpsu.h"
 #include "base/classes.h"
@@ -25,6 +29,11 @@ using testing::ScriptServer;
 using testing::When;
 using testing::WindowTest;
 using testing::WriteFile;
+
+int Count(const std::vector<std::string>& lines, const std::string& line)
+{
+    return int(std::count(lines.begin(), lines.end(), line));
+}
 
 TEST(KeepPictureGroups, KeepsTheNamesOfLinesThatSayPicture)
 {
@@ -112,16 +121,18 @@ TEST_F(SetupTest, OpeningSetsTheBatchAndOnlyOKTakesTheServer)
     }
 }
 
-// How the server is reached comes from the settings, only OK takes the
-// changes, and the window keeps them for the next start: the password
-// through the password store, here in the settings file as no keyring
-// answers.
-TEST_F(SetupTest, ConnectionFieldsAreKeptForTheNextStart)
+// How the server is reached and where new groups start come from the
+// settings, only OK takes the changes, and the window keeps them for the
+// next start: the password through the password store, here in the
+// settings file as no keyring answers.
+TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
 {
+    const QString startSetting = "Start new groups this many articles before their end";
     for (const bool ok : { false, true }) {
         SCOPED_TRACE(ok ? "OK" : "Cancel");
         WriteSettings({ { "Use TLS", "false" }, { "User Name", "old" }, { "Password", "old pass" } });
-        Start();
+        TfrmMain& form = Start();
+        EXPECT_EQ(form.msNNTP->StartBeforeEnd, 0);
         TSetupDlg& setup = OpenSetup();
         EXPECT_FALSE(setup.UseTLSCheck->isChecked());
         EXPECT_EQ(setup.UserNameEdit->text(), "old");
@@ -129,15 +140,20 @@ TEST_F(SetupTest, ConnectionFieldsAreKeptForTheNextStart)
         EXPECT_EQ(setup.PasswordEdit->echoMode(), QLineEdit::Password);
         EXPECT_TRUE(setup.PasswordNote->text().contains("settings file"))
             << setup.PasswordNote->text().toStdString();
+        EXPECT_EQ(setup.StartBeforeEndSpin->value(), 0);
         setup.UseTLSCheck->setChecked(true);
         setup.UserNameEdit->setText(" reader ");
         setup.PasswordEdit->setText("s3cret");
+        // Typed, not yet taken by the spin box: OK takes it all the same.
+        setup.StartBeforeEndSpin->findChild<QLineEdit*>()->setText("2500");
         (ok ? setup.OKButton : setup.CancelButton)->click();
+        EXPECT_EQ(form.msNNTP->StartBeforeEnd, ok ? 2500 : 0);
         window->close();
         window.reset();
         EXPECT_EQ(ReadSetting("Use TLS").toBool(), ok);
         EXPECT_EQ(ReadSetting("User Name").toString(), ok ? "reader" : "old");
         EXPECT_EQ(ReadSetting("Password").toString(), ok ? "s3cret" : "old pass");
+        EXPECT_EQ(ReadSetting(startSetting).toInt(), ok ? 2500 : 0);
         namespace fs = std::filesystem;
         EXPECT_EQ(fs::status(SettingsFile().toStdString()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
@@ -146,10 +162,158 @@ TEST_F(SetupTest, ConnectionFieldsAreKeptForTheNextStart)
         EXPECT_EQ(again.msNNTP->UseTLS, ok);
         EXPECT_EQ(again.msNNTP->UserName, ok ? "reader" : "old");
         EXPECT_EQ(again.msNNTP->Password, ok ? "s3cret" : "old pass");
+        EXPECT_EQ(again.msNNTP->StartBeforeEnd, ok ? 2500 : 0);
+        EXPECT_EQ(OpenSetup().StartBeforeEndSpin->value(), ok ? 2500 : 0);
         window->close();
         window.reset();
         QFile::remove(SettingsFile());
     }
+}
+
+TEST(ReadWalkSettings, TakesCountsInRangeOnly)
+{
+    struct Case {
+        QVariant stored;
+        int start;
+    };
+    const Case cases[] = { { {}, 0 }, { "12", 12 }, { " 7 ", 7 }, { 99999999, 99999999 }, { "-3", 0 },
+        { "many", 0 }, { "100000000", 0 }, { "99999999999", 0 } };
+    QTemporaryDir folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.toString().toStdString());
+        QSettings settings(folder.filePath("walk.conf"), QSettings::IniFormat);
+        settings.clear();
+        if (c.stored.isValid())
+            settings.setValue(StartBeforeEndSetting, c.stored);
+        EXPECT_EQ(ReadWalkSettings(settings).StartBeforeEnd, c.start);
+    }
+}
+
+// Two scripted servers with the same group; both take any login.
+class ReconnectTest : public SetupTest {
+protected:
+    std::shared_ptr<FakeNewsGroup> otherGroup = std::make_shared<FakeNewsGroup>();
+    std::unique_ptr<ScriptServer> other;
+
+    void SetUp() override
+    {
+        SetupTest::SetUp();
+        group->articles = { { "notes", 10 } };
+        otherGroup->articles = { { "notes", 10 }, { "more notes", 10 } };
+        otherGroup->listReply = "215 newsgroups follow\r\nalt.pictures.elsewhere 9 1 y\r\n.\r\n";
+        server = Serve(group);
+        other = Serve(otherGroup);
+    }
+
+    static std::unique_ptr<ScriptServer> Serve(std::shared_ptr<FakeNewsGroup> fake)
+    {
+        return std::make_unique<ScriptServer>(
+            [fake](const std::string& command) -> std::optional<std::string> {
+                if (command.starts_with("AUTHINFO USER"))
+                    return "381 password please\r\n";
+                if (command.starts_with("AUTHINFO PASS"))
+                    return "281 welcome\r\n";
+                return fake->Reply(command);
+            },
+            "200 scripted news server\r\n");
+    }
+
+    // Connected to the first server, logged in, after a Go on its group.
+    TfrmMain& StartConnected()
+    {
+        TfrmMain& form = Start();
+        UseServer(*server);
+        form.msNNTP->UserName = "reader";
+        form.msNNTP->Password = "old";
+        form.NGEdit->setCurrentText(QString::fromStdString(group->name));
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        EXPECT_TRUE(form.msNNTP->Connected());
+        return form;
+    }
+};
+
+// A change of how the server is reached in Setup ends the open connection
+// (with QUIT), and the next Go connects with the new values and selects
+// the group afresh; other changes keep the connection.
+TEST_F(ReconnectTest, ChangingHowTheServerIsReachedEndsTheConnection)
+{
+    struct Change {
+        const char* name;
+        std::function<void(TSetupDlg&)> edit;
+        bool closes;
+        // Where the next Go goes: the first server or the other one.
+        bool toOther;
+        std::vector<std::string> login;
+    };
+    const Change changes[] = {
+        { "nothing", [](TSetupDlg&) {}, false, false, {} },
+        { "walk start only", [](TSetupDlg& setup) { setup.StartBeforeEndSpin->setValue(5); }, false, false,
+            {} },
+        { "server",
+            [this](TSetupDlg& setup) { setup.ServerEdit->setText(QString::fromStdString(other->Address())); },
+            true, true, { "AUTHINFO USER reader", "AUTHINFO PASS old" } },
+        { "user name", [](TSetupDlg& setup) { setup.UserNameEdit->setText("someone"); }, true, false,
+            { "AUTHINFO USER someone", "AUTHINFO PASS old" } },
+        { "password", [](TSetupDlg& setup) { setup.PasswordEdit->setText("pw"); }, true, false,
+            { "AUTHINFO USER reader", "AUTHINFO PASS pw" } },
+        { "TLS", [](TSetupDlg& setup) { setup.UseTLSCheck->setChecked(true); }, true, false, {} },
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        TfrmMain& form = StartConnected();
+        const int acceptedBefore = server->Accepted();
+        const int otherBefore = other->Accepted();
+        const size_t linesBefore = server->Lines().size();
+        TSetupDlg& setup = OpenSetup();
+        change.edit(setup);
+        setup.OKButton->click();
+        EXPECT_FALSE(setup.isVisible());
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        EXPECT_EQ(form.msNNTP->Connected(), !change.closes);
+        const std::vector<std::string> all = server->Lines();
+        EXPECT_EQ(Count(std::vector(all.begin() + linesBefore, all.end()), "QUIT"), change.closes ? 1 : 0);
+        if (change.name == std::string("TLS")) {
+            // A plain server cannot answer a TLS handshake: enough that
+            // the old connection is gone.
+            window.reset();
+            continue;
+        }
+
+        ScriptServer& next = change.toOther ? *other : *server;
+        const size_t nextBefore = next.Lines().size();
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        EXPECT_EQ(StatusText(1), "Last available header retrieved");
+        EXPECT_EQ(server->Accepted() - acceptedBefore, change.closes && !change.toOther ? 1 : 0);
+        EXPECT_EQ(other->Accepted() - otherBefore, change.toOther ? 1 : 0);
+        const std::vector<std::string> lines = next.Lines();
+        std::vector<std::string> sent(lines.begin() + nextBefore, lines.end());
+        std::vector<std::string> expected = change.login;
+        if (change.closes)
+            expected.push_back("GROUP " + group->name);
+        sent.resize(std::min(sent.size(), expected.size()));
+        EXPECT_EQ(sent, expected);
+        EXPECT_EQ(StatusText(0), change.toOther ? "Total articles: 2" : "Total articles: 1");
+        window.reset();
+    }
+}
+
+// Get Groups with another server typed in while connected asks that
+// server, not the open connection.
+TEST_F(ReconnectTest, GetGroupsAsksTheServerTypedIn)
+{
+    StartConnected();
+    TSetupDlg& setup = OpenSetup();
+    setup.ServerEdit->setText(QString::fromStdString(other->Address()));
+    setup.btnGetGroup->click();
+    EXPECT_EQ(TakeErrorBoxes(&setup), QStringList());
+    EXPECT_EQ(ReadFile(DataFile()), "alt.pictures.elsewhere\r\n");
+    EXPECT_EQ(Count(server->Lines(), "LIST"), 0);
+    EXPECT_EQ(Count(server->Lines(), "QUIT"), 1);
+    EXPECT_EQ(Count(other->Lines(), "LIST"), 1);
+    setup.CancelButton->click();
+    EXPECT_EQ(window->msNNTP->Server, other->Address());
 }
 
 TEST_F(SetupTest, GetGroupsWritesThePictureGroupsAndKeepsTheTypedServer)

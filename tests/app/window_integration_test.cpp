@@ -17,6 +17,7 @@
 #include <QPushButton>
 
 #include "app/nntpsu.h"
+#include "news/msnntp.h"
 #include "tests/support/window_fixture.h"
 
 namespace lumigrab {
@@ -100,6 +101,38 @@ TEST_F(WindowInnTest, GoHarvestsEveryPictureOfTheGroup)
     EXPECT_EQ(arrived.size(), ExpectedPictures().size());
     EXPECT_TRUE(arrived == ExpectedPictures());
     EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
+}
+
+// Stop just as the first article has arrived, while more are on their way,
+// then Go on the same group: the window connects again and walks on, and
+// every picture arrives once, none lost and none twice.
+TEST_F(WindowInnTest, StopThenGoBringsEveryPictureOnce)
+{
+    WriteFile(DataFile(), QByteArray(PictureGroup) + "\r\n");
+    TfrmMain& form = StartOnServer();
+    const TNotifyEvent shown = form.msNNTP->OnArticleRetrieved;
+    bool stopped = false;
+    form.msNNTP->OnArticleRetrieved = [&](TObject* sender) {
+        shown(sender);
+        if (!stopped) {
+            stopped = true;
+            form.CancelButton->click();
+        }
+    };
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    QList<QByteArray> arrived;
+    for (const QString& folder : { TempFolder(), TrashFolder() }) {
+        for (const QString& name : QDir(folder).entryList(QDir::Files))
+            arrived.append(ReadFile(folder + name));
+    }
+    std::sort(arrived.begin(), arrived.end());
+    EXPECT_EQ(arrived.size(), ExpectedPictures().size());
+    EXPECT_TRUE(arrived == ExpectedPictures());
 }
 
 TEST_F(WindowInnTest, GetGroupsKeepsThePictureGroupsOfTheServer)
