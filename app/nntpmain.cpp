@@ -544,6 +544,7 @@ void TfrmMain::BindHarvestEvents()
     };
     harvest_->OnArticleSkipped
         = [this](const std::string&, const std::string& reason) { ReportSkippedArticle(FromBytes(reason)); };
+    harvest_->OnPostIncomplete = [this](const std::string& report) { SetStatusText(1, FromBytes(report)); };
 }
 
 QString TfrmMain::StatusText(int panel) const

@@ -506,6 +506,33 @@ YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMe
     return block;
 }
 
+namespace {
+
+std::string JoinFaults(const std::vector<std::string>& faults)
+{
+    std::string damage;
+    for (const std::string& fault : faults)
+        damage += (damage.empty() ? "" : "; ") + fault;
+    return damage;
+}
+
+} // namespace
+
+std::string YEncPartDamage(const YEncBlock& block)
+{
+    std::vector<std::string> faults;
+    if (!block.ended)
+        faults.push_back("no =yend line");
+    std::optional<uint64_t> size = block.endSize;
+    if (!size && block.partBegin && block.partEnd && *block.partEnd >= *block.partBegin)
+        size = *block.partEnd - *block.partBegin + 1;
+    if (size && *size != block.decodedSize)
+        faults.push_back(Mismatch("size", *size, block.decodedSize, "decoded"));
+    if (block.partCrc32 && *block.partCrc32 != block.decodedCrc32)
+        faults.push_back(CrcMismatch(*block.partCrc32, block.decodedCrc32));
+    return JoinFaults(faults);
+}
+
 std::string YEncDamage(const YEncBlock& block)
 {
     std::vector<std::string> faults;
@@ -523,10 +550,7 @@ std::string YEncDamage(const YEncBlock& block)
             break;
         }
     }
-    std::string damage;
-    for (const std::string& fault : faults)
-        damage += (damage.empty() ? "" : "; ") + fault;
-    return damage;
+    return JoinFaults(faults);
 }
 
 } // namespace lumigrab

@@ -84,4 +84,10 @@ YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMe
 // a missing "=yend" line, a decoded size or CRC-32 other than announced.
 std::string YEncDamage(const YEncBlock& block);
 
+// The same for one part of a multi-part post, whose "=ybegin size=" and
+// "=yend crc32=" speak of the whole file: a missing "=yend" line, a
+// decoded size other than the "=ypart" range or "=yend size=", a CRC-32
+// other than "pcrc32=".
+std::string YEncPartDamage(const YEncBlock& block);
+
 } // namespace lumigrab

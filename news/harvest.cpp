@@ -8,6 +8,7 @@
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
+#include "news/postharvest.h"
 
 namespace lumigrab {
 
@@ -17,6 +18,8 @@ constexpr std::array<std::string_view, 9> MultiPartMarkers
     = { "0/", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9" };
 constexpr std::array<std::string_view, 7> PictureExtensions
     = { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" };
+// Newer types, known by their whole extension.
+constexpr std::array<std::string_view, 4> DottedPictureExtensions = { ".PNG", ".WEBP", ".JPEG", ".JPE" };
 
 } // namespace
 
@@ -43,6 +46,13 @@ bool IsMultiPartSubject(std::string_view subject)
 
 bool HasPictureExtension(std::string_view fileName)
 {
+    const bool dotted = std::any_of(DottedPictureExtensions.begin(), DottedPictureExtensions.end(),
+        [fileName](std::string_view extension) {
+            return fileName.size() > extension.size()
+                && SameText(fileName.substr(fileName.size() - extension.size()), extension);
+        });
+    if (dotted)
+        return true;
     if (fileName.size() < 3)
         return false;
     const std::string_view extension = fileName.substr(fileName.size() - 3);
@@ -82,6 +92,7 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
 THarvest::THarvest(TmsNNTP& client, std::string folder)
     : client_(client)
     , folder_(std::move(folder))
+    , posts_(std::make_unique<TPostHarvest>(*this, client))
 {
     client_.WillFetchArticle = &THarvest::WouldHarvest;
 }
@@ -107,9 +118,22 @@ bool THarvest::WouldHarvest(const TmsNgInfoItem& header)
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
+    if (JoinParts) {
+        const bool atGroupEnd = header.Number >= client_.LastArticle();
+        const bool part = posts_->TakeHeader(header);
+        if (atGroupEnd)
+            ReportIncompletePosts();
+        if (part)
+            return false;
+    }
     if (PassesSizeTest(header))
         return HarvestArticle(header);
     return false;
+}
+
+void THarvest::ReportIncompletePosts()
+{
+    posts_->ReportIncomplete();
 }
 
 bool THarvest::HarvestArticle(const TmsNgInfoItem& header)

@@ -3,7 +3,9 @@
 // main window's header handler and the command-line harvester.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,8 +29,14 @@ double ExtractNumber(std::string_view text);
 bool IsMultiPartSubject(std::string_view subject);
 
 // True when the name's last three characters are a picture extension
-// (JPG, GIF, BMP, DIB, RLE, PCX, TGA) in any case.
+// (JPG, GIF, BMP, DIB, RLE, PCX, TGA), or the name ends in ".png", ".webp",
+// ".jpeg" or ".jpe"; in any case.
 bool HasPictureExtension(std::string_view fileName);
+
+// Largest picture a multi-part post may join into, by default.
+constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
+
+class TPostHarvest;
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
 // A kept picture whose bytes may be wrong, with what did not match
@@ -82,7 +90,23 @@ public:
     // connection, a time-out, Stop, a picture folder that is gone.
     ArticleSkippedEvent OnArticleSkipped;
 
+    // Multi-part posts are followed through the walk and joined once all
+    // their parts are known (news/postharvest.h); with false they are
+    // passed over as single articles of a multi-part subject always were.
+    bool JoinParts = true;
+    // A post announcing a larger file, or growing beyond it, is reported
+    // and skipped.
+    uint64_t MaxPostSize = DefaultMaxPostSize;
+    // A multi-part post that cannot be completed, reported once: "Incomplete:
+    // harbour.jpg, parts 4 of 5 missing". Its parts are still followed; a
+    // later walk that brings the missing ones joins it.
+    std::function<void(const std::string& report)> OnPostIncomplete;
+
     const std::string& Folder() const { return folder_; }
+
+    // Reports the multi-part posts still missing parts. The walk does so by
+    // itself when the header of the group's last article passes.
+    void ReportIncompletePosts();
 
     // The size test, then HarvestArticle. Returns whether the article was
     // fetched.
@@ -97,6 +121,7 @@ public:
 private:
     TmsNNTP& client_;
     std::string folder_;
+    std::unique_ptr<TPostHarvest> posts_;
 
     // Whether the article arrived; false when the server no longer has it.
     bool Fetch(int32_t number, const std::string& subject);

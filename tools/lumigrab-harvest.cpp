@@ -1,10 +1,13 @@
 // Harvests the pictures of a newsgroup without a window: selects the group,
 // walks its headers and keeps the pictures of every large single-part
-// article, as the browser's Go does.
+// article and of every multi-part post it can join, as the browser's Go
+// does.
 //
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
 //                    [--folder DIR] [--log FILE]
-//                    [--tls] [--trust SHA256] [--user NAME]
+//                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
+//
+// --no-join passes multi-part posts over instead of joining them.
 //
 // --tls connects with TLS (port 563 unless the server names one); the
 // server's certificate must be trusted by the system (SSL_CERT_FILE and
@@ -16,9 +19,11 @@
 // Kept pictures' paths go to standard output as they are kept, status texts
 // to standard error: among them a line for every article passed over or kept
 // only in part (gone from the server, damaged beyond decoding, a picture
-// file that cannot be written), after which the walk goes on. Exit codes:
+// file that cannot be written), after which the walk goes on, and one for
+// every multi-part post with parts missing ("Incomplete: ..."). Exit codes:
 // 0 done, 1 an operation failed (with the error text), 2 wrong usage, 3
-// done, but articles were passed over or kept in part.
+// done, but articles were passed over or kept in part, or posts were
+// incomplete.
 #include <QCoreApplication>
 
 #include <cstdlib>
@@ -47,6 +52,7 @@ struct Options {
     std::string folder;
     std::string logFile;
     bool tls = false;
+    bool join = true;
     std::string trust;
     std::string user;
 };
@@ -58,7 +64,7 @@ constexpr int ExitArticlesSkipped = 3;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--log FILE] [--tls] [--trust SHA256] [--user NAME]\n"
+      "[--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join]\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
@@ -78,6 +84,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
         const std::string_view name = argv[i];
         if (name == "--tls") {
             options.tls = true;
+            continue;
+        }
+        if (name == "--no-join") {
+            options.join = false;
             continue;
         }
         if (i + 1 >= argc)
@@ -141,10 +151,16 @@ void ReportStatus(TmsNNTP& client)
     };
 }
 
-// Returns how many articles were passed over or kept in part.
+// Returns how many articles were passed over or kept in part, and posts
+// reported incomplete.
 int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
     int skipped = 0;
+    harvest.JoinParts = options.join;
+    harvest.OnPostIncomplete = [&skipped](const std::string& report) {
+        ++skipped;
+        Status(report);
+    };
     harvest.OnArticleSkipped = [&skipped](const std::string& subject, const std::string& reason) {
         ++skipped;
         Status("Article \"" + subject + "\": " + reason);
@@ -159,6 +175,9 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     };
     client.SetNewsGroup(options.group);
     client.RetrieveHeaders(options.count, true);
+    // A walk to the group's end has seen every part that was posted.
+    if (options.count <= 0)
+        harvest.ReportIncompletePosts();
     client.Disconnect();
     return skipped;
 }

@@ -132,11 +132,13 @@ def post_picture_group(poster, expect):
     expect.keep(g, "edge151.jpg", edge)
 
     b_jpg = picture_bytes(10, 7000)
+    c_jpeg = picture_bytes(11, 7000)
     poster.post(mime_headers(g, "mixed case names", 'multipart/mixed; boundary="=_lumi_b"'),
                 multipart_body(b"=_lumi_b", [b"Two pictures."],
                                [("b.JpG", "image/jpeg", b_jpg, "base64"),
-                                ("c.jpeg", "image/jpeg", picture_bytes(11, 7000), "base64")]))
+                                ("c.jpeg", "image/jpeg", c_jpeg, "base64")]))
     expect.keep(g, "b.JpG", b_jpg)
+    expect.keep(g, "c.jpeg", c_jpeg)
 
     # The same name again must not overwrite the first picture.
     sunset2 = picture_bytes(12, 8000)
