@@ -502,8 +502,12 @@ void TfrmMain::BindClientEvents()
         if (harvest_)
             harvest_->HarvestHeader(msNNTP->HeaderList.Entries(num));
     };
-    msNNTP->OnLastHeaderRetrieved
-        = [this](TObject*) { SetStatusText(1, QStringLiteral("Last available header retrieved")); };
+    msNNTP->OnLastHeaderRetrieved = [this](TObject*) {
+        SetStatusText(1, QStringLiteral("Last available header retrieved"));
+        // No missing part can follow at the group's end.
+        if (harvest_)
+            harvest_->ReportIncompletePosts();
+    };
     msNNTP->OnArticleRetrieved = [this](TObject*) {
         HideProgress();
         SetStatusText(1, QStringLiteral("Article retrieved"));

@@ -118,14 +118,8 @@ bool THarvest::WouldHarvest(const TmsNgInfoItem& header)
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
-    if (JoinParts) {
-        const bool atGroupEnd = header.Number >= client_.LastArticle();
-        const bool part = posts_->TakeHeader(header);
-        if (atGroupEnd)
-            ReportIncompletePosts();
-        if (part)
-            return false;
-    }
+    if (JoinParts && posts_->TakeHeader(header))
+        return false;
     if (PassesSizeTest(header))
         return HarvestArticle(header);
     return false;

@@ -104,8 +104,9 @@ public:
 
     const std::string& Folder() const { return folder_; }
 
-    // Reports the multi-part posts still missing parts. The walk does so by
-    // itself when the header of the group's last article passes.
+    // Reports the multi-part posts still missing parts, each once: called
+    // when a walk has reached the group's end (OnLastHeaderRetrieved), as
+    // no part not yet posted can follow.
     void ReportIncompletePosts();
 
     // The size test, then HarvestArticle. Returns whether the article was

@@ -73,8 +73,14 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
         harvest_.OnArticleSkipped(subject,
             "A post of " + std::to_string(marker->total) + " parts, more than the "
                 + std::to_string(MaxPostParts) + " joined");
-    if (added.what == TPostCollector::TAdded::TWhat::Complete)
+    if (added.what == TPostCollector::TAdded::TWhat::Complete) {
+        const int32_t number = header.Number;
         Join(*added.post, subject);
+        // The HEAD walk goes on with NEXT from the server's current article,
+        // which fetching the earlier parts moved.
+        if (!client_.UseOverview && client_.Connected())
+            client_.SetCurrentArticle(number);
+    }
     return true;
 }
 
@@ -86,6 +92,14 @@ void TPostHarvest::Join(TPost& post, const std::string& subject)
         post.state = TPost::TState::Joined;
         return;
     }
+    JoinParts(post, subject);
+    // The hidden folder goes once empty; remove() leaves it otherwise.
+    std::error_code unused;
+    std::filesystem::remove(PartialFolder(), unused);
+}
+
+void TPostHarvest::JoinParts(TPost& post, const std::string& subject)
+{
     try {
         std::error_code unused;
         std::filesystem::create_directory(PartialFolder(), unused);

@@ -39,6 +39,7 @@ private:
     TPostCollector posts_;
 
     void Join(TPost& post, const std::string& subject);
+    void JoinParts(TPost& post, const std::string& subject);
     // Fetches the post's part into joiner; false when no article of the
     // part is left on the server.
     bool FetchPart(TPost& post, int part, TPostJoiner& joiner);

@@ -165,6 +165,11 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         ++skipped;
         Status("Article \"" + subject + "\": " + reason);
     };
+    // At the group's end every part that was posted has been seen.
+    client.OnLastHeaderRetrieved = [&harvest](TObject*) {
+        Status("Last available header retrieved");
+        harvest.ReportIncompletePosts();
+    };
     client.OnNextHeaderRetrieved = [&client, &harvest](TObject*, int num) {
         Status(std::to_string(num + 1) + " headers retrieved");
         harvest.HarvestHeader(client.HeaderList.Entries(num));
@@ -175,9 +180,6 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     };
     client.SetNewsGroup(options.group);
     client.RetrieveHeaders(options.count, true);
-    // A walk to the group's end has seen every part that was posted.
-    if (options.count <= 0)
-        harvest.ReportIncompletePosts();
     client.Disconnect();
     return skipped;
 }
