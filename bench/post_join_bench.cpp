@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "base/classes.h"
 #include "bench/yenc_text.h"
 #include "mime/mscrc32.h"
 #include "news/postjoin.h"

@@ -12,6 +12,7 @@ namespace lumigrab {
 namespace {
 
 constexpr size_t MaxUUBytesPerLine = 45;
+constexpr size_t WriteChunk = size_t(1) << 20;
 
 struct TTextLine {
     std::string_view text; // without its line break
@@ -118,24 +119,37 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
         AddDamage(PartFault(part, "no =ybegin line"));
         return;
     }
-    TMemoryStream data;
-    const YEncBlock block = DecodeYEncBlock(begin.text, body.substr(begin.next), data);
+    const YEncBlock first = ReadYEncBegin(begin.text);
+    if (first.size && !announcedSize_ && *first.size > maxSize_)
+        throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", first.name.c_str(),
+            static_cast<unsigned long long>(maxSize_)));
+    // Each piece goes to its place in the file as it is decoded.
+    pending_.clear();
+    uint64_t offset = fileEnd_;
+    const YEncBlock block = DecodeYEncBlock(
+        begin.text, body.substr(begin.next), [&](const YEncBlock& sofar, std::string_view bytes) {
+            if (sofar.decodedSize == 0 && sofar.partBegin && *sofar.partBegin > 0)
+                offset = *sofar.partBegin - 1;
+            const uint64_t at = offset + sofar.decodedSize;
+            if (at > maxSize_ || bytes.size() > maxSize_ - at)
+                throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
+            // Gathered into writes of a megabyte: fewer system calls.
+            if (pending_.size() + bytes.size() > WriteChunk)
+                WritePending(offset + sofar.decodedSize - pending_.size());
+            pending_ += bytes;
+        });
+    WritePending(offset + block.decodedSize - pending_.size());
     if (fileName_.empty())
         fileName_ = block.name;
-    if (block.size && !announcedSize_) {
-        if (*block.size > maxSize_)
-            throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", fileName_.c_str(),
-                static_cast<unsigned long long>(maxSize_)));
+    if (block.size && !announcedSize_)
         announcedSize_ = block.size;
-    }
     if (block.crc32)
         announcedCrc_ = block.crc32;
     if (const std::string fault = YEncPartDamage(block); !fault.empty())
         AddDamage(PartFault(part, fault));
-    const uint64_t offset = block.partBegin && *block.partBegin > 0 ? *block.partBegin - 1 : fileEnd_;
+    if (block.partBegin && *block.partBegin > 0)
+        offset = *block.partBegin - 1;
     const uint64_t end = offset + block.decodedSize;
-    if (end > maxSize_ || end < offset)
-        throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
     if (announcedSize_ && end > *announcedSize_)
         AddDamage(PartFault(part, "lies beyond the announced size"));
     if (contiguous_ && offset == contiguousEnd_) {
@@ -144,7 +158,6 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
     } else {
         contiguous_ = false;
     }
-    WriteAt(offset, data.View());
 }
 
 void TPostJoiner::AddUUPart(int part, std::string_view body)
@@ -172,6 +185,14 @@ void TPostJoiner::AddUUPart(int part, std::string_view body)
     if (fileEnd_ + decoded.size() > maxSize_)
         throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
     WriteAt(fileEnd_, decoded);
+}
+
+void TPostJoiner::WritePending(uint64_t offset)
+{
+    if (pending_.empty())
+        return;
+    WriteAt(offset, pending_);
+    pending_.clear();
 }
 
 void TPostJoiner::WriteAt(uint64_t offset, std::string_view bytes)

@@ -28,6 +28,8 @@ HOSTILE_GROUP = "lumigrab.test.pictures.more"
 TEXT_GROUP = "lumigrab.test.text"
 OVERVIEW_GROUP = "lumigrab.test.overview"
 MULTIPART_GROUP = "lumigrab.test.multipart"
+# Posted to while a test runs, apart from the groups other tests walk.
+LATE_GROUP = "lumigrab.test.multipart.late"
 OTHER_SENDER = "Another Poster <other@example.invalid>"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
@@ -246,7 +248,7 @@ def post_multipart_group(poster, expect):
 
 def post_late_parts(poster, name, seed, total, parts):
     """Parts of a yEnc post for a test to post while it runs."""
-    post_yenc(poster, MULTIPART_GROUP, name, picture_bytes(seed, 40000), total, parts)
+    post_yenc(poster, LATE_GROUP, name, picture_bytes(seed, 40000), total, parts)
 
 
 def post_text_group(poster):
@@ -269,7 +271,7 @@ def main():
     parser.add_argument("--expected")
     parser.add_argument("--bench", nargs=2, type=int, metavar=("SMALL", "PICTURES"))
     parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
-                        help="post parts (comma-separated) of a yEnc post to the multi-part group")
+                        help="post parts (comma-separated) of a yEnc post to the late group")
     args = parser.parse_args()
     poster = Poster(args.port)
     if args.late:
