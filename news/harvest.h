@@ -66,7 +66,8 @@ public:
     // While the harvest lives, client.WillFetchArticle is WouldHarvest, so
     // that an overview walk can ask for the articles ahead of their
     // headers' events; HarvestHeader is called from OnNextHeaderRetrieved
-    // as before. One harvest per client at a time.
+    // as before. One harvest per client at a time. Partial files of
+    // multi-part posts that an earlier harvest left behind are removed.
     THarvest(TmsNNTP& client, std::string folder);
     ~THarvest();
     THarvest(const THarvest&) = delete;
@@ -110,7 +111,9 @@ public:
     void ReportIncompletePosts();
 
     // The size test, then HarvestArticle. Returns whether the article was
-    // fetched.
+    // fetched. With JoinParts, a part of a multi-part post goes to the
+    // post's bookkeeping instead (whatever its size), and its post is
+    // fetched and joined once complete; false then.
     bool HarvestHeader(const TmsNgInfoItem& header);
     // Whether HarvestHeader fetches the header's article: the size test
     // and the multi-part test, without events.
