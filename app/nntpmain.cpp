@@ -509,8 +509,12 @@ void TfrmMain::BindClientEvents()
         if (harvest_)
             harvest_->HarvestHeader(msNNTP->HeaderList.Entries(num));
     };
-    msNNTP->OnLastHeaderRetrieved
-        = [this](TObject*) { SetStatusText(1, QStringLiteral("Last available header retrieved")); };
+    msNNTP->OnLastHeaderRetrieved = [this](TObject*) {
+        SetStatusText(1, QStringLiteral("Last available header retrieved"));
+        // No missing part can follow at the group's end.
+        if (harvest_)
+            harvest_->ReportIncompletePosts();
+    };
     msNNTP->OnArticleRetrieved = [this](TObject*) {
         HideProgress();
         SetStatusText(1, QStringLiteral("Article retrieved"));
@@ -551,6 +555,7 @@ void TfrmMain::BindHarvestEvents()
     };
     harvest_->OnArticleSkipped
         = [this](const std::string&, const std::string& reason) { ReportSkippedArticle(FromBytes(reason)); };
+    harvest_->OnPostIncomplete = [this](const std::string& report) { SetStatusText(1, FromBytes(report)); };
 }
 
 QString TfrmMain::StatusText(int panel) const

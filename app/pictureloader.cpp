@@ -14,11 +14,12 @@
 namespace lumigrab {
 namespace {
 
-// Formats Qt decodes for us. Other formats that Qt's plugins recognise are
-// refused: their decoders were not written for strangers' files.
+// Formats Qt decodes for us; WebP through the image-formats plugin, whose
+// libwebp is built for strangers' files. Other formats that Qt's plugins
+// recognise are refused: their decoders were not written for such files.
 bool IsQtFormatWeRead(const QByteArray& format)
 {
-    return format == "jpeg" || format == "gif" || format == "bmp" || format == "png";
+    return format == "jpeg" || format == "gif" || format == "bmp" || format == "png" || format == "webp";
 }
 
 quint32 ReadLe(const uchar* p, int bytes)

@@ -71,6 +71,14 @@ void RemoveFile(const std::string& path)
     ::_wunlink(WidePath(path).c_str());
 }
 
+// Moving without MOVEFILE_REPLACE_EXISTING fails on any existing entry.
+int MoveToNewName(const std::string& source, const std::string& target)
+{
+    if (::MoveFileExW(WidePath(source).c_str(), WidePath(target).c_str(), 0))
+        return 0;
+    return ::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EIO;
+}
+
 #else
 
 constexpr std::string_view PlatformForbidden = "";
@@ -107,6 +115,16 @@ int CloseFile(int file)
 void RemoveFile(const std::string& path)
 {
     ::unlink(path.c_str());
+}
+
+// A hard link never replaces an existing entry and never follows one;
+// rename() would do both.
+int MoveToNewName(const std::string& source, const std::string& target)
+{
+    if (::link(source.c_str(), target.c_str()) != 0)
+        return errno;
+    ::unlink(source.c_str());
+    return 0;
 }
 
 #endif
@@ -214,6 +232,33 @@ TNumberMemory& Numbers()
     throw EFCreateError("Cannot create file " + path + ": " + SystemErrorText(error));
 }
 
+// Claims folder/name, or its next free numbered variant, with claim(path),
+// which answers 0 or an errno value; EEXIST moves on to the next number.
+// Returns the path claimed.
+template <typename Claim>
+std::string ClaimNewName(const std::string& folder, const std::string& name, Claim claim)
+{
+    const std::string path = JoinPath(folder, name);
+    int error = claim(path);
+    if (error == 0)
+        return path;
+    if (error != EEXIST)
+        CannotCreate(path, error);
+    int number = Numbers().Last(path);
+    for (int tries = 0; tries < MaxNumberTries; ++tries) {
+        ++number;
+        std::string candidate = JoinPath(folder, NumberedFileName(name, number));
+        error = claim(candidate);
+        if (error == 0) {
+            Numbers().Remember(path, number);
+            return candidate;
+        }
+        if (error != EEXIST)
+            CannotCreate(candidate, error);
+    }
+    CannotCreate(path);
+}
+
 struct TNewFile {
     int handle;
     std::string path;
@@ -222,26 +267,13 @@ struct TNewFile {
 // Creates folder/name, or its next free numbered variant.
 TNewFile CreateNewFile(const std::string& folder, const std::string& name)
 {
-    const std::string path = JoinPath(folder, name);
-    int error = 0;
-    int handle = OpenNewFile(path, error);
-    if (handle >= 0)
-        return { handle, path };
-    if (error != EEXIST)
-        CannotCreate(path, error);
-    int number = Numbers().Last(path);
-    for (int tries = 0; tries < MaxNumberTries; ++tries) {
-        ++number;
-        std::string candidate = JoinPath(folder, NumberedFileName(name, number));
+    int handle = -1;
+    std::string path = ClaimNewName(folder, name, [&handle](const std::string& candidate) {
+        int error = 0;
         handle = OpenNewFile(candidate, error);
-        if (handle >= 0) {
-            Numbers().Remember(path, number);
-            return { handle, std::move(candidate) };
-        }
-        if (error != EEXIST)
-            CannotCreate(candidate, error);
-    }
-    CannotCreate(path);
+        return handle >= 0 ? 0 : error;
+    });
+    return { handle, std::move(path) };
 }
 
 } // namespace
@@ -364,6 +396,15 @@ bool IsDiskFullError(int error)
 std::string SystemErrorText(int error)
 {
     return std::generic_category().message(error);
+}
+
+std::string MoveNewFile(const std::string& source, const std::string& folder, std::string_view name)
+{
+    const std::string safeName = SafeFileName(name);
+    if (safeName.empty())
+        CannotCreate(JoinPath(folder, BareFileName(name)));
+    return ClaimNewName(folder, safeName,
+        [&source](const std::string& candidate) { return MoveToNewName(source, candidate); });
 }
 
 } // namespace lumigrab

@@ -78,5 +78,11 @@ std::string SaveNewFile(const std::string& folder, std::string_view name, std::s
 // before any byte is read. Variants are tried from 1 up to the first free
 // number after the last one given to that name in this run.
 std::string FindSameFile(const std::string& folder, std::string_view name, std::string_view bytes);
+// Moves the finished file source (on the same file system) into folder
+// under a name made from name as SaveNewFile does, never replacing an
+// entry, and returns its new path. A name with nothing usable, or a move
+// that fails, raises EFCreateError "Cannot create file %s"; source then
+// stays where it was.
+std::string MoveNewFile(const std::string& source, const std::string& folder, std::string_view name);
 
 } // namespace lumigrab

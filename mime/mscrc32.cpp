@@ -232,6 +232,52 @@ const std::vector<Crc32Implementation>& Crcs()
 
 } // namespace
 
+namespace {
+
+// a * b modulo the polynomial, both reflected (bit 31 is x^0).
+uint32_t MultiplyModP(uint32_t a, uint32_t b)
+{
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit)
+            product ^= b;
+        b = (b & 1) ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    }
+    return product;
+}
+
+// x^(2^k) modulo the polynomial for k = 0..63.
+std::array<uint32_t, 64> MakePowersOfTwo()
+{
+    std::array<uint32_t, 64> powers {};
+    uint32_t power = 1u << 30; // x^1
+    for (uint32_t& entry : powers) {
+        entry = power;
+        power = MultiplyModP(power, power);
+    }
+    return powers;
+}
+
+// x^(8 * bytes) modulo the polynomial: what appending bytes zero bytes does
+// to a register.
+uint32_t ShiftOfBytes(uint64_t bytes)
+{
+    static const std::array<uint32_t, 64> powers = MakePowersOfTwo();
+    uint32_t shift = 1u << 31; // x^0
+    for (size_t k = 3; bytes != 0 && k < powers.size(); ++k, bytes >>= 1) {
+        if (bytes & 1)
+            shift = MultiplyModP(powers[k], shift);
+    }
+    return shift;
+}
+
+} // namespace
+
+uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB)
+{
+    return MultiplyModP(ShiftOfBytes(lengthB), crcA) ^ crcB;
+}
+
 uint32_t Crc32(uint32_t crc, std::string_view bytes)
 {
     static const auto update = Crcs().front().update;

@@ -407,6 +407,22 @@ void ReadYEncEnd(std::string_view line, YEncBlock& block)
     });
 }
 
+void DecodeDataTo(std::string_view data, YEncBlock& block, const YEncSink& sink)
+{
+    if (data.empty())
+        return;
+    const auto piece = std::make_unique<char[]>(std::min(data.size(), kPieceSize));
+    bool escape = false;
+    uint32_t crc = 0;
+    for (size_t offset = 0; offset < data.size(); offset += kPieceSize) {
+        const size_t count = DecodeYEnc(data.substr(offset, kPieceSize), piece.get(), escape);
+        crc = Crc32(crc, std::string_view(piece.get(), count));
+        sink(block, std::string_view(piece.get(), count));
+        block.decodedSize += count;
+    }
+    block.decodedCrc32 = crc;
+}
+
 void DecodeData(std::string_view data, YEncBlock& block, TMemoryStream& out)
 {
     if (data.empty())
@@ -415,16 +431,8 @@ void DecodeData(std::string_view data, YEncBlock& block, TMemoryStream& out)
     // data can fill.
     const size_t room = size_t(std::min<uint64_t>(block.size.value_or(data.size()), data.size()));
     out.Reserve(size_t(out.Size()) + room);
-    const auto piece = std::make_unique<char[]>(std::min(data.size(), kPieceSize));
-    bool escape = false;
-    uint32_t crc = 0;
-    for (size_t offset = 0; offset < data.size(); offset += kPieceSize) {
-        const size_t count = DecodeYEnc(data.substr(offset, kPieceSize), piece.get(), escape);
-        crc = Crc32(crc, std::string_view(piece.get(), count));
-        out.WriteBuffer(piece.get(), count);
-        block.decodedSize += count;
-    }
-    block.decodedCrc32 = crc;
+    DecodeDataTo(data, block,
+        [&out](const YEncBlock&, std::string_view bytes) { out.WriteBuffer(bytes.data(), bytes.size()); });
 }
 
 std::string Mismatch(const char* what, uint64_t announced, uint64_t found, const char* how)
@@ -485,7 +493,10 @@ YEncBlock ReadYEncBegin(std::string_view beginLine)
     return block;
 }
 
-YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out)
+namespace {
+
+template <typename Decode>
+YEncBlock DecodeBlockWith(std::string_view beginLine, std::string_view text, Decode decode)
 {
     YEncBlock block = ReadYEncBegin(beginLine);
     size_t dataStart = 0;
@@ -494,7 +505,7 @@ YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMe
         dataStart = first.next;
     }
     const size_t dataEnd = FindControlLine(text, dataStart);
-    DecodeData(text.substr(dataStart, dataEnd - dataStart), block, out);
+    decode(text.substr(dataStart, dataEnd - dataStart), block);
     block.consumed = dataEnd;
     if (dataEnd < text.size()) {
         const TextLine control = LineAt(text, dataEnd);
@@ -504,6 +515,47 @@ YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMe
         }
     }
     return block;
+}
+
+} // namespace
+
+YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out)
+{
+    return DecodeBlockWith(
+        beginLine, text, [&out](std::string_view data, YEncBlock& block) { DecodeData(data, block, out); });
+}
+
+YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, const YEncSink& sink)
+{
+    return DecodeBlockWith(beginLine, text,
+        [&sink](std::string_view data, YEncBlock& block) { DecodeDataTo(data, block, sink); });
+}
+
+namespace {
+
+std::string JoinFaults(const std::vector<std::string>& faults)
+{
+    std::string damage;
+    for (const std::string& fault : faults)
+        damage += (damage.empty() ? "" : "; ") + fault;
+    return damage;
+}
+
+} // namespace
+
+std::string YEncPartDamage(const YEncBlock& block)
+{
+    std::vector<std::string> faults;
+    if (!block.ended)
+        faults.push_back("no =yend line");
+    std::optional<uint64_t> size = block.endSize;
+    if (!size && block.partBegin && block.partEnd && *block.partEnd >= *block.partBegin)
+        size = *block.partEnd - *block.partBegin + 1;
+    if (size && *size != block.decodedSize)
+        faults.push_back(Mismatch("size", *size, block.decodedSize, "decoded"));
+    if (block.partCrc32 && *block.partCrc32 != block.decodedCrc32)
+        faults.push_back(CrcMismatch(*block.partCrc32, block.decodedCrc32));
+    return JoinFaults(faults);
 }
 
 std::string YEncDamage(const YEncBlock& block)
@@ -523,10 +575,7 @@ std::string YEncDamage(const YEncBlock& block)
             break;
         }
     }
-    std::string damage;
-    for (const std::string& fault : faults)
-        damage += (damage.empty() ? "" : "; ") + fault;
-    return damage;
+    return JoinFaults(faults);
 }
 
 } // namespace lumigrab

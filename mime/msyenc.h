@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -80,8 +81,22 @@ YEncBlock ReadYEncBegin(std::string_view beginLine);
 // input: what did not match is in the result (see YEncDamage).
 YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out);
 
+// The same, handing the decoded bytes to sink piece by piece (64 KB at
+// most each) instead of keeping them: a part of a large post goes to its
+// file without a copy in memory. The sink sees the block as read so far:
+// its "=ybegin" and "=ypart" announcements, and decodedSize before the
+// piece.
+using YEncSink = std::function<void(const YEncBlock& block, std::string_view bytes)>;
+YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, const YEncSink& sink);
+
 // Why the block's bytes cannot be trusted, or empty when it arrived whole:
 // a missing "=yend" line, a decoded size or CRC-32 other than announced.
 std::string YEncDamage(const YEncBlock& block);
+
+// The same for one part of a multi-part post, whose "=ybegin size=" and
+// "=yend crc32=" speak of the whole file: a missing "=yend" line, a
+// decoded size other than the "=ypart" range or "=yend size=", a CRC-32
+// other than "pcrc32=".
+std::string YEncPartDamage(const YEncBlock& block);
 
 } // namespace lumigrab

@@ -8,6 +8,7 @@
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
+#include "news/postharvest.h"
 
 namespace lumigrab {
 
@@ -17,6 +18,8 @@ constexpr std::array<std::string_view, 9> MultiPartMarkers
     = { "0/", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9" };
 constexpr std::array<std::string_view, 7> PictureExtensions
     = { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" };
+// Newer types, known by their whole extension.
+constexpr std::array<std::string_view, 4> DottedPictureExtensions = { ".PNG", ".WEBP", ".JPEG", ".JPE" };
 
 } // namespace
 
@@ -43,6 +46,13 @@ bool IsMultiPartSubject(std::string_view subject)
 
 bool HasPictureExtension(std::string_view fileName)
 {
+    const bool dotted = std::any_of(DottedPictureExtensions.begin(), DottedPictureExtensions.end(),
+        [fileName](std::string_view extension) {
+            return fileName.size() > extension.size()
+                && SameText(fileName.substr(fileName.size() - extension.size()), extension);
+        });
+    if (dotted)
+        return true;
     if (fileName.size() < 3)
         return false;
     const std::string_view extension = fileName.substr(fileName.size() - 3);
@@ -94,6 +104,7 @@ THarvest::THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvest
     : client_(client)
     , folder_(std::move(folder))
     , index_(std::move(index))
+    , posts_(std::make_unique<TPostHarvest>(*this, client))
 {
     client_.WillFetchArticle = [this](const TmsNgInfoItem& header) { return WouldFetch(header); };
 }
@@ -137,9 +148,16 @@ bool THarvest::Taken(const std::string& messageId)
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
+    if (JoinParts && posts_->TakeHeader(header))
+        return false;
     if (PassesSizeTest(header))
         return HarvestArticle(header);
     return false;
+}
+
+void THarvest::ReportIncompletePosts()
+{
+    posts_->ReportIncomplete();
 }
 
 bool THarvest::HarvestArticle(const TmsNgInfoItem& header)

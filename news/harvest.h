@@ -3,6 +3,7 @@
 // main window's header handler and the command-line harvester.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,8 +31,14 @@ double ExtractNumber(std::string_view text);
 bool IsMultiPartSubject(std::string_view subject);
 
 // True when the name's last three characters are a picture extension
-// (JPG, GIF, BMP, DIB, RLE, PCX, TGA) in any case.
+// (JPG, GIF, BMP, DIB, RLE, PCX, TGA), or the name ends in ".png", ".webp",
+// ".jpeg" or ".jpe"; in any case.
 bool HasPictureExtension(std::string_view fileName);
+
+// Largest picture a multi-part post may join into, by default.
+constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
+
+class TPostHarvest;
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
 // A kept picture whose bytes may be wrong, with what did not match
@@ -68,7 +75,8 @@ public:
     // ahead of their headers' events; HarvestHeader is called from
     // OnNextHeaderRetrieved as before. One harvest per client at a time.
     // What was taken is recorded in the folder's index (TFolderIndex), or
-    // in index when one is given.
+    // in index when one is given. Partial files of multi-part posts that an
+    // earlier harvest left behind are removed.
     THarvest(TmsNNTP& client, std::string folder);
     THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index);
     ~THarvest();
@@ -99,12 +107,31 @@ public:
     // an index that cannot be read or written.
     ArticleSkippedEvent OnArticleSkipped;
 
+    // Multi-part posts are followed through the walk and joined once all
+    // their parts are known (news/postharvest.h); with false they are
+    // passed over as single articles of a multi-part subject always were.
+    bool JoinParts = true;
+    // A post announcing a larger file, or growing beyond it, is reported
+    // and skipped.
+    uint64_t MaxPostSize = DefaultMaxPostSize;
+    // A multi-part post that cannot be completed, reported once: "Incomplete:
+    // harbour.jpg, parts 4 of 5 missing". Its parts are still followed; a
+    // later walk that brings the missing ones joins it.
+    std::function<void(const std::string& report)> OnPostIncomplete;
+
     const std::string& Folder() const { return folder_; }
     // Where the harvest records what it has taken.
     THarvestIndex& Index() { return *index_; }
 
+    // Reports the multi-part posts still missing parts, each once: called
+    // when a walk has reached the group's end (OnLastHeaderRetrieved), as
+    // no part not yet posted can follow.
+    void ReportIncompletePosts();
+
     // The size test, then HarvestArticle. Returns whether the article was
-    // fetched.
+    // fetched. With JoinParts, a part of a multi-part post goes to the
+    // post's bookkeeping instead (whatever its size), and its post is
+    // fetched and joined once complete; false then.
     bool HarvestHeader(const TmsNgInfoItem& header);
     // Whether HarvestHeader would fetch an article with this header by the
     // size test and the multi-part test, without events.
@@ -120,6 +147,7 @@ private:
     TmsNNTP& client_;
     std::string folder_;
     std::unique_ptr<THarvestIndex> index_;
+    std::unique_ptr<TPostHarvest> posts_;
 
     bool Taken(const std::string& messageId);
     // Whether the article arrived; false when the server no longer has it.

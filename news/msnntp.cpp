@@ -1089,7 +1089,9 @@ void TmsNNTP::ReadArticle(std::string_view ref)
     buffer.Clear();
     DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize, RefOf(ref));
     buffer.SetPosition(0);
-    {
+    if (TakeArticleText) {
+        TakeArticleText(buffer.View());
+    } else {
         // The decoder lets the event loop run between parts.
         const TBusy busy(*this);
         article_->LoadFromStream(buffer);
@@ -1166,6 +1168,11 @@ void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines, const 
 // busy stretch.
 void TmsNNTP::LoadArticle()
 {
+    if (TakeArticleText) {
+        TakeArticleText(articleText_.View());
+        articleText_.Clear();
+        return;
+    }
     articleText_.SetPosition(0);
     article_->LoadFromStream(articleText_);
     articleText_.Clear();

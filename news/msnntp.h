@@ -143,6 +143,10 @@ public:
     // fetch that article with RetrieveArticleByNumber. A wrong guess costs
     // only the transfer of an article nobody reads. THarvest sets it.
     std::function<bool(const TmsNgInfoItem& header)> WillFetchArticle;
+    // When set, each fetched article's text (headers, an empty line, the
+    // body, dots unstuffed) is handed here instead of being loaded into
+    // Article, which is left empty. The multi-part join reads its parts so.
+    std::function<void(std::string_view text)> TakeArticleText;
 
     // Num = index in HeaderList of the header just added.
     TmsNumNotifyEvent OnNextHeaderRetrieved;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Fills the demo news server: pictures of all seven types, drawn now, in
 the encodings found on Usenet (uuencode, MIME base64 and yEnc), a few
-small text articles and one multi-part post that the browser skips.
+small text articles, and multi-part posts (yEnc and uuencoded) that the
+browser joins, and one it cannot complete.
 
   demo-posts.py --groups      prints the groups to create, one a line
   demo-posts.py --port PORT   posts; prints the picture groups, one a line
@@ -18,6 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 from nntp_articles import (Poster, base64_lines, mime_headers, multipart_body,  # noqa: E402
                            plain_headers, uuencode, yencode)
+from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject  # noqa: E402
 
 import demo_pictures as pictures  # noqa: E402
 from demo_pictures import Look  # noqa: E402
@@ -79,13 +81,19 @@ class Demo:
         headers = mime_headers(group, subject, 'multipart/mixed; boundary="%s"' % boundary.decode(), SENDER)
         self.post(headers, multipart_body(boundary, [line.encode() for line in note], parts))
 
-    def split_post(self, group, name, data):
-        """One uuencoded picture spread over two articles: a multi-part post,
-        which the browser leaves alone."""
-        block = uuencode(name, data)
-        half = len(block) // 2
-        for number, lines in ((1, block[:half]), (2, block[half:])):
-            self.post(plain_headers(group, "%s (%d/2)" % (name, number), SENDER), lines)
+    def uu_split_post(self, group, name, data, total):
+        """One uuencoded picture spread over total articles, "begin" in the
+        first and "end" in the last; the browser joins them."""
+        for number, lines in enumerate(uu_parts(name, data, total), 1):
+            self.post(plain_headers(group, uu_subject(name, number, total), SENDER), lines, large=False)
+
+    def yenc_split_post(self, group, name, data, total, parts=None):
+        """One picture in total yEnc parts, as large pictures are posted
+        today; parts picks the ones posted (all by default), in that order."""
+        bodies = yenc_parts(name, data, total)
+        for number in parts or range(1, total + 1):
+            self.post(plain_headers(group, yenc_subject(name, number, total), SENDER), bodies[number - 1],
+                      large=False)
 
 
 def fill_main_group(demo):
@@ -119,7 +127,15 @@ def fill_main_group(demo):
                      demo.picture(ELEPHANTS, "RLE", "RLE4 bitmap, multipart", "rle4")),
                     ("dendrites.pcx", "image/x-pcx",
                      demo.picture(DENDRITES, "PCX", "24-bit, multipart", "pcx24"))])
-    demo.split_post(g, "panorama.jpg", demo.picture(WHOLE_SET, "JPG", "multi-part: never fetched", "jpg"))
+    demo.uu_split_post(g, "panorama.jpg", demo.picture(WHOLE_SET, "JPG", "uuencoded in 3 articles, joined", "jpg"),
+                       3)
+    # Its parts out of order, as a server may list them.
+    demo.yenc_split_post(g, "spirals-parts-yenc.png", demo.picture(SPIRALS, "PNG", "yEnc in 4 parts, joined", "png"),
+                         4, (2, 1, 4, 3))
+    # Part 2 never posted: reported as incomplete, never shown.
+    demo.yenc_split_post(g, "unfinished-yenc.jpg", demo.picture(MINIBROT, "JPG", "never complete", "jpg"), 3, (1, 3))
+    demo.yencoded(g, 'Dendrites, lossless - "dendrites-yenc.webp" yEnc (1/1)', "dendrites-yenc.webp",
+                  demo.picture(DENDRITES, "WEBP", "yEnc, single part", "webp"))
     demo.uuencoded(g, "Targa: minibrot.tga", ["An uncompressed TGA, uuencoded."],
                    [("minibrot.tga", demo.picture(MINIBROT, "TGA", "uncompressed, uuencoded", "tga"))])
     demo.yencoded(g, 'Seahorse valley at night - "seahorses night yenc.jpg" yEnc (1/1)',

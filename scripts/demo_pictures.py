@@ -178,6 +178,10 @@ def encode(image, form):
         return pillow_bytes(image, "PCX")
     if form == "pcx8":
         return pillow_bytes(image.quantize(256), "PCX")
+    if form == "png":
+        return pillow_bytes(image, "PNG")
+    if form == "webp":
+        return pillow_bytes(image, "WEBP", lossless=True)
     if form == "tga":
         return pillow_bytes(image, "TGA")
     if form == "tga-rle":

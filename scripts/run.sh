@@ -102,7 +102,7 @@ for group in "${groups[@]}"; do
     --log "$demo/nntp-$group.log" >"$list" 2>>"$demo/harvest.log" || status=$?
   # 3: done, but some articles could not be harvested (told in the log).
   if [[ $status -eq 3 ]]; then
-    echo "   some articles were passed over; see $demo/harvest.log"
+    echo "   some articles were passed over or posts were incomplete; see $demo/harvest.log"
   elif [[ $status -ne 0 ]]; then
     echo "the harvest of $group failed:" >&2
     tail -n 3 "$demo/harvest.log" >&2

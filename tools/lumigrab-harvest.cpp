@@ -1,10 +1,13 @@
 // Harvests the pictures of a newsgroup without a window: selects the group,
 // walks its headers and keeps the pictures of every large single-part
-// article, as the browser's Go does.
+// article and of every multi-part post it can join, as the browser's Go
+// does.
 //
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
 //                    [--newest N] [--folder DIR] [--log FILE]
-//                    [--tls] [--trust SHA256] [--user NAME]
+//                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
+//
+// --no-join passes multi-part posts over instead of joining them.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -19,11 +22,13 @@
 // Kept pictures' paths go to standard output as they are kept, status texts
 // to standard error: among them a line for every article passed over or kept
 // only in part (gone from the server, damaged beyond decoding, a picture
-// file that cannot be written), after which the walk goes on. A full or
+// file that cannot be written), after which the walk goes on, and one for
+// every multi-part post with parts missing ("Incomplete: ..."). A full or
 // read-only disk ends the walk. The folder's index (news/harvestindex.h)
 // keeps a second run into the same folder from fetching what the first
 // took. Exit codes: 0 done, 1 an operation failed (with the error text), 2
-// wrong usage, 3 done, but articles were passed over or kept in part.
+// wrong usage, 3 done, but articles were passed over or kept in part, or
+// posts were incomplete.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -55,6 +60,7 @@ struct Options {
     std::string folder;
     std::string logFile;
     bool tls = false;
+    bool join = true;
     std::string trust;
     std::string user;
 };
@@ -69,7 +75,7 @@ constexpr int KeptHeaders = 1000;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME]\n"
+      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join]\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
@@ -105,6 +111,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
         const std::string_view name = argv[i];
         if (name == "--tls") {
             options.tls = true;
+            continue;
+        }
+        if (name == "--no-join") {
+            options.join = false;
             continue;
         }
         if (i + 1 >= argc)
@@ -173,13 +183,24 @@ void ReportStatus(TmsNNTP& client)
     };
 }
 
-// Returns how many articles were passed over or kept in part.
+// Returns how many articles were passed over or kept in part, and posts
+// reported incomplete.
 int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
     int skipped = 0;
+    harvest.JoinParts = options.join;
+    harvest.OnPostIncomplete = [&skipped](const std::string& report) {
+        ++skipped;
+        Status(report);
+    };
     harvest.OnArticleSkipped = [&skipped](const std::string& subject, const std::string& reason) {
         ++skipped;
         Status("Article \"" + subject + "\": " + reason);
+    };
+    // At the group's end every part that was posted has been seen.
+    client.OnLastHeaderRetrieved = [&harvest](TObject*) {
+        Status("Last available header retrieved");
+        harvest.ReportIncompletePosts();
     };
     client.OnNextHeaderRetrieved = [&client, &harvest](TObject*, int num) {
         Status(std::to_string(num + 1) + " headers retrieved");

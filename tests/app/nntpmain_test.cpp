@@ -238,7 +238,8 @@ TEST_F(GoTest, GoHarvestsTheLargeSinglePartPicturesAndShowsTheFirst)
     EXPECT_EQ(ShownSize(), QSize(30, 20));
     EXPECT_EQ(CounterText(), "1 of 2");
     EXPECT_EQ(StatusText(0), "Total articles: 6");
-    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    // At the group's end, the post whose part 1 alone was posted.
+    EXPECT_EQ(StatusText(1), "Incomplete: parts, parts 2, 3 of 3 missing");
     EXPECT_EQ(StatusText(2), "tall.bmp");
     // Articles 2, 4 and 5 only: not the text, not the part, not 150 lines.
     EXPECT_EQ(Count(server->Lines(), "ARTICLE"), 3);

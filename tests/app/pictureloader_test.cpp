@@ -298,6 +298,21 @@ TEST(TgaOrientation, RightToLeftAndTopDownFlagsMirrorThePicture)
     EXPECT_EQ(PixelDifference(DecodeTga(bytes), reference.mirrored(true, true), 0), "");
 }
 
+// Today's posts: PNG and lossless WebP, known by their content whatever
+// their name says.
+TEST(LoadPicture, PngAndWebPByContent)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage reference = QImage(kPictures + "ref-rgb.png").convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(reference.isNull());
+    for (const char* format : { "png", "webp" }) {
+        const QString path = dir.filePath(QString("picture-%1.jpg").arg(format));
+        ASSERT_TRUE(reference.save(path, format, 100)) << format;
+        EXPECT_EQ(PixelDifference(LoadPicture(path), reference, 0), "") << format;
+    }
+}
+
 TEST(LoadPicture, FailsOnWhatIsNotAPictureFile)
 {
     QTemporaryDir dir;

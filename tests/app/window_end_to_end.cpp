@@ -116,7 +116,7 @@ TEST_F(WindowEndToEnd, EveryPictureTypeShowsOnScreen)
             DifferentPixels(grab.copy(QRect(QPoint(0, 0), visible)), ExpectedOnScreen(picture, visible)), 0);
         form.sbNext->click();
     }
-    EXPECT_EQ(types, (QSet<QString> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" }));
+    EXPECT_EQ(types, (QSet<QString> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA", "PNG", "WEBP" }));
 }
 
 } // namespace

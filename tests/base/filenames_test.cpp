@@ -129,6 +129,34 @@ TEST_F(NewFileTest, ManyDuplicatesGetConsecutiveNumbersFromTheLastOneUsed)
     EXPECT_EQ(Save("x.jpg", "next"), (folder / ("x-" + std::to_string(Copies) + ".jpg")).string());
 }
 
+// A finished file moved in by name: numbered like a new one, never through
+// a planted link, and left where it was when the name is unusable.
+TEST_F(NewFileTest, MovedFilesFollowTheSamePolicy)
+{
+    const fs::path outside = root.Path() / "outside.jpg";
+    std::ofstream(outside) << "precious";
+    fs::create_symlink(outside, folder / "link.jpg");
+    std::ofstream(folder / "taken.png") << "taken";
+    const auto Staged = [&](const std::string& bytes) {
+        const fs::path staged = root.Path() / "staged.part";
+        std::ofstream(staged) << bytes;
+        return staged.string();
+    };
+
+    EXPECT_EQ(MoveNewFile(Staged("one"), folder.string(), "../x/link.jpg"), (folder / "link-1.jpg").string());
+    EXPECT_EQ(MoveNewFile(Staged("two"), folder.string(), "taken.png"), (folder / "taken-1.png").string());
+    EXPECT_EQ(ReadFileBytes(outside), "precious");
+    EXPECT_EQ(ReadFileBytes(folder / "link-1.jpg"), "one");
+    EXPECT_EQ(ReadFileBytes(folder / "taken.png"), "taken");
+    EXPECT_EQ(ReadFileBytes(folder / "taken-1.png"), "two");
+    EXPECT_FALSE(fs::exists(root.Path() / "staged.part"));
+
+    const std::string staged = Staged("three");
+    EXPECT_THROW(MoveNewFile(staged, folder.string(), ".."), EFCreateError);
+    EXPECT_THROW(MoveNewFile(staged, (root.Path() / "missing").string(), "a.jpg"), EFCreateError);
+    EXPECT_EQ(ReadFileBytes(staged), "three");
+}
+
 TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
 {
     ExpectRaises<EFCreateError>([&] { Save("a/..", "x"); }, "Cannot create file " + (folder / "..").string());

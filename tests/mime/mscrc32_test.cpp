@@ -26,5 +26,23 @@ TEST(Crc32, CheckValueAndPiecesForEveryImplementation)
     }
 }
 
+TEST(Crc32, CombineEqualsTheCrcOfTheJoinedBytes)
+{
+    const std::string bytes = RandomBytes(70000, 5);
+    const std::string_view all(bytes);
+    for (size_t split : { size_t(0), size_t(1), size_t(7), size_t(4096), size_t(65537), bytes.size() }) {
+        const uint32_t front = Crc32(0, all.substr(0, split));
+        const uint32_t back = Crc32(0, all.substr(split));
+        EXPECT_EQ(Crc32Combine(front, back, bytes.size() - split), Crc32(0, all)) << split;
+    }
+    // Joined piece by piece, as the parts of a post arrive.
+    uint32_t joined = 0;
+    for (size_t offset = 0; offset < bytes.size(); offset += 9999) {
+        const std::string_view piece = all.substr(offset, 9999);
+        joined = Crc32Combine(joined, Crc32(0, piece), piece.size());
+    }
+    EXPECT_EQ(joined, Crc32(0, all));
+}
+
 } // namespace
 } // namespace lumigrab

@@ -184,6 +184,40 @@ TEST(DecodeYEncBlock, FramingAndDamage)
         EXPECT_EQ(out.View(), c.bytes) << c.what;
         EXPECT_EQ(c.text.substr(block.consumed), c.rest) << c.what;
         EXPECT_EQ(YEncDamage(block), c.damage) << c.what;
+        // Handed out piece by piece, the same bytes and the same findings.
+        std::string pieces;
+        const YEncBlock streamed = DecodeYEncBlock(
+            c.begin, c.text, [&](const YEncBlock&, std::string_view bytes) { pieces += bytes; });
+        EXPECT_EQ(pieces, c.bytes) << c.what;
+        EXPECT_EQ(streamed.consumed, block.consumed) << c.what;
+        EXPECT_EQ(YEncDamage(streamed), c.damage) << c.what;
+    }
+}
+
+// A part's own checks: its range, "=yend size=" and "pcrc32=", never the
+// whole file's "size=" and "crc32=".
+TEST(DecodeYEncBlock, PartDamage)
+{
+    const std::string crcOfAB = Format("%08x", Crc32(0, "AB"));
+    const std::string begin = "=ybegin part=2 total=3 line=128 size=100 name=a.jpg";
+    const struct {
+        const char* what;
+        std::string text;
+        std::string damage;
+    } cases[] = {
+        { "whole",
+            "=ypart begin=3 end=4\r\nkl\r\n=yend size=2 part=2 pcrc32=" + crcOfAB + " crc32=deadbeef\r\n",
+            "" },
+        { "range longer than the data",
+            "=ypart begin=3 end=5\r\nkl\r\n=yend part=2 pcrc32=" + crcOfAB + "\r\n",
+            "size 3 announced, 2 decoded" },
+        { "wrong part CRC", "=ypart begin=3 end=4\r\nkl\r\n=yend size=2 part=2 pcrc32=00000001\r\n",
+            "CRC-32 00000001 announced, " + crcOfAB + " computed" },
+        { "cut off", "=ypart begin=3 end=4\r\nkl\r\n", "no =yend line" },
+    };
+    for (const auto& c : cases) {
+        TMemoryStream out;
+        EXPECT_EQ(YEncPartDamage(DecodeYEncBlock(begin, c.text, out)), c.damage) << c.what;
     }
 }
 

@@ -42,10 +42,10 @@ TEST(HarvestRules, MultiPartMarkers)
 
 TEST(HarvestRules, PictureExtensions)
 {
-    for (const char* name :
-        { "a.jpg", "b.JpG", "c.gif", "d.BMP", "e.dib", "f.rle", "g.pcx", "h.tga", "xjpg" })
+    for (const char* name : { "a.jpg", "b.JpG", "c.gif", "d.BMP", "e.dib", "f.rle", "g.pcx", "h.tga", "xjpg",
+             "c.jpeg", "i.JPE", "j.png", "k.WebP" })
         EXPECT_TRUE(HasPictureExtension(name)) << name;
-    for (const char* name : { "c.jpeg", "a.txt", "jp", "", "a.jpg.exe", "a.png" })
+    for (const char* name : { "a.txt", "jp", "", "a.jpg.exe", "png", "xwebp", ".png.txt", "a.jpeg2" })
         EXPECT_FALSE(HasPictureExtension(name)) << name;
 }
 
@@ -68,13 +68,16 @@ TEST_F(SavePicturesTest, KeepsOnlyPicturesWithTheirBytes)
     AddAttachment(article, "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12));
     AddAttachment(article, "a.txt", "a note");
     AddAttachment(article, "b.JpG", "second");
-    AddAttachment(article, "c.jpeg", "not kept");
+    AddAttachment(article, "c.jpeg", "third");
+    AddAttachment(article, "d.webp.txt", "not kept");
     std::vector<std::string> reported;
     const auto paths
         = SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); });
-    EXPECT_EQ(paths, (std::vector<std::string> { (folder / "a.jpg").string(), (folder / "b.JpG").string() }));
+    EXPECT_EQ(paths,
+        (std::vector<std::string> {
+            (folder / "a.jpg").string(), (folder / "b.JpG").string(), (folder / "c.jpeg").string() }));
     EXPECT_EQ(reported, paths);
-    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "a.jpg", "b.JpG" }));
+    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "a.jpg", "b.JpG", "c.jpeg" }));
     EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), std::string("\xff\xd8jpeg\0bytes", 12));
     EXPECT_EQ(ReadFileBytes(folder / "b.JpG"), "second");
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,7 +17,10 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/postharvest.h"
 #include "nntp_test_support.h"
+
+#include <unistd.h>
 
 namespace lumigrab {
 namespace {
@@ -31,6 +35,9 @@ const char* const HostileGroup = "lumigrab.test.pictures.more";
 const char* const TextGroup = "lumigrab.test.text";
 const char* const EmptyGroup = "lumigrab.test.empty";
 const char* const OverviewGroup = "lumigrab.test.overview";
+const char* const MultiPartGroup = "lumigrab.test.multipart";
+// Only the test that posts to it while it runs walks it.
+const char* const LateGroup = "lumigrab.test.multipart.late";
 constexpr int TextArticles = 30;
 
 std::string Environment(const char* name)
@@ -86,26 +93,36 @@ protected:
             EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(expected / name)) << name;
     }
 
-    // Harvests group into root/TEMP and checks that exactly the expected
-    // pictures were kept there, in order, and nothing else was written.
-    void HarvestAndCheck(const std::string& group)
+    // Harvests group into root/TEMP, batch headers a walk (0: all at once),
+    // and checks that exactly the expected pictures were kept there, in
+    // order, the expected posts reported incomplete at the group's end, and
+    // nothing else was written.
+    void HarvestAndCheck(const std::string& group, int batch = 0)
     {
         SCOPED_TRACE(group);
         ScopedTempDir root;
         const fs::path folder = root.Path() / "TEMP";
         fs::create_directory(folder);
         THarvest harvest(client, folder.string());
-        std::vector<std::string> kept, damaged;
+        std::vector<std::string> kept, damaged, incomplete;
         harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
         harvest.OnPictureDamaged = [&](const std::string& path, const std::string&) {
             damaged.push_back(fs::path(path).filename());
         };
+        harvest.OnPostIncomplete = [&](const std::string& report) { incomplete.push_back(report); };
+        bool ended = false;
+        client.OnLastHeaderRetrieved = [&](TObject*) {
+            ended = true;
+            harvest.ReportIncompletePosts();
+        };
         client.OnNextHeaderRetrieved
             = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
         client.SetNewsGroup(group);
-        client.RetrieveHeaders(0, true);
+        for (int walks = 0; !ended && walks < 1000; ++walks)
+            client.RetrieveHeaders(batch, true);
         EXPECT_EQ(kept, ExpectedOrder(group));
         EXPECT_EQ(damaged, ExpectedOrder(group, ".damaged"));
+        EXPECT_EQ(incomplete, ExpectedOrder(group, ".incomplete"));
         ExpectExactlyThePictures(folder, group);
         EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
     }
@@ -265,6 +282,92 @@ TEST_F(InnTest, CancelFromAHandlerStopsTheWalk)
 TEST_F(InnTest, HarvestKeepsExactlyTheSelectedPictures)
 {
     HarvestAndCheck(PictureGroup);
+}
+
+// Parts out of order, a part posted twice, one subject from two posters, a
+// part with a bad CRC, uuencode across three articles, a part never posted;
+// walked in batches of three headers, every post spans batches.
+TEST_F(InnTest, MultiPartPostsAreJoinedByteExact)
+{
+    for (const bool overview : { false, true }) {
+        SCOPED_TRACE(overview ? "overview walk" : "HEAD walk");
+        client.Disconnect();
+        client.UseOverview = overview;
+        HarvestAndCheck(MultiPartGroup, 3);
+    }
+}
+
+// Posts parts (comma-separated) of a yEnc post of total parts named name.
+void PostLateParts(const std::string& name, int total, const std::string& parts)
+{
+    const std::string command = "python3 " LUMIGRAB_SOURCE_DIR "/tests/news/inn/post-articles.py --port "
+        + Environment("LUMIGRAB_NNTP_PORT") + " --late " + name + " 77 " + std::to_string(total) + " "
+        + parts;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// INN stores an article's overview a moment after accepting it: waits until
+// a new session's GROUP counts every article of group (none is cancelled
+// there).
+void AwaitOverview(const std::string& server, const std::string& group)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        TmsNNTP probe;
+        probe.SetWinsockLoaded(true);
+        probe.Server = server;
+        probe.SetNewsGroup(group);
+        const bool stored = probe.ArticleCount() == probe.LastArticle() - probe.FirstArticle() + 1;
+        probe.Disconnect();
+        if (stored)
+            return;
+        ::usleep(100 * 1000);
+    }
+}
+
+TEST_F(InnTest, MissingPartPostedLaterCompletesThePostOnTheNextWalk)
+{
+    ScopedTempDir root;
+    THarvest harvest(client, root.Path().string());
+    std::vector<std::string> kept, damaged, incomplete;
+    harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
+    harvest.OnPictureDamaged
+        = [&](const std::string& path, const std::string&) { damaged.push_back(fs::path(path).filename()); };
+    harvest.OnPostIncomplete = [&](const std::string& report) { incomplete.push_back(report); };
+    client.OnLastHeaderRetrieved = [&](TObject*) { harvest.ReportIncompletePosts(); };
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.UseOverview = true;
+    // A later Go, as after a new start: a session of its own (INN's reader
+    // may not see articles that arrived in a group it already read), which
+    // selects the group anew and so walks it from its start.
+    const auto walk = [&] {
+        client.Disconnect();
+        client.SetNewsGroup(TextGroup);
+        client.SetNewsGroup(LateGroup);
+        client.RetrieveHeaders(0, true);
+    };
+    walk();
+    kept.clear();
+    damaged.clear();
+    incomplete.clear();
+
+    // Unique per run: the server keeps what earlier runs posted.
+    const std::string name
+        = "late-" + std::to_string(::getpid()) + "-" + std::to_string(::time(nullptr)) + ".jpg";
+    PostLateParts(name, 3, "1,2");
+    AwaitOverview(server, LateGroup);
+    walk();
+    EXPECT_EQ(kept, std::vector<std::string> {});
+    EXPECT_EQ(incomplete, std::vector<std::string> { "Incomplete: " + name + ", parts 3 of 3 missing" });
+
+    PostLateParts(name, 3, "3");
+    AwaitOverview(server, LateGroup);
+    walk();
+    EXPECT_EQ(kept, std::vector<std::string> { name });
+    EXPECT_EQ(damaged, std::vector<std::string> {});
+    EXPECT_EQ(fs::file_size(root.Path() / name), 40000u);
+    EXPECT_EQ(incomplete.size(), 1u);
+    EXPECT_FALSE(fs::exists(root.Path() / PartialFolderName));
 }
 
 TEST_F(InnTest, HarvestOfHostileNamesStaysInItsFolder)
@@ -448,7 +551,10 @@ TEST_F(ToolTest, HarvestsTheGroup)
 {
     const fs::path log = scratch.Path() / "protocol.log";
     RunTool(Harvesting(PictureGroup) + " --log " + log.string());
-    EXPECT_EQ(exitCode, 0) << err;
+    // The group holds parts of posts that never complete.
+    EXPECT_EQ(exitCode, 3) << err;
+    for (const std::string& report : ExpectedOrder(PictureGroup, ".incomplete"))
+        EXPECT_NE(err.find(report + "\n"), std::string::npos) << report;
     std::vector<std::string> expectedPaths;
     for (const std::string& name : ExpectedOrder(PictureGroup))
         expectedPaths.push_back((folder / name).string());
@@ -483,6 +589,20 @@ TEST_F(ToolTest, ASecondRunIntoTheFolderFetchesNothing)
     EXPECT_EQ(after, before);
     ForEachLine(
         ReadFileBytes(log), [](std::string_view line) { EXPECT_FALSE(line.starts_with("ARTICLE")) << line; });
+}
+
+TEST_F(ToolTest, JoinsPostsUnlessToldNotTo)
+{
+    RunTool(Harvesting(MultiPartGroup));
+    EXPECT_EQ(exitCode, 3) << err;
+    ExpectExactlyThePictures(folder, MultiPartGroup);
+    EXPECT_NE(err.find("Incomplete: missing.jpg, parts 4 of 5 missing\n"), std::string::npos) << err;
+
+    fs::remove_all(folder);
+    RunTool(Harvesting(PictureGroup) + " --no-join");
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(err.find("Incomplete"), std::string::npos) << err;
+    ExpectExactlyThePictures(folder, PictureGroup);
 }
 
 TEST_F(ToolTest, StopsAfterCountHeaders)

@@ -21,11 +21,16 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from make_fixtures import edge_payload, yenc_block  # noqa: E402
 
 from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode
+from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject
 
 TEST_GROUP = "lumigrab.test.pictures"
 HOSTILE_GROUP = "lumigrab.test.pictures.more"
 TEXT_GROUP = "lumigrab.test.text"
 OVERVIEW_GROUP = "lumigrab.test.overview"
+MULTIPART_GROUP = "lumigrab.test.multipart"
+# Posted to while a test runs, apart from the groups other tests walk.
+LATE_GROUP = "lumigrab.test.multipart.late"
+OTHER_SENDER = "Another Poster <other@example.invalid>"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
 TEXT_ARTICLES = 30
@@ -123,6 +128,10 @@ def post_picture_group(poster, expect):
 
     for subject, seed in (("big series (1/3)", 5), ("big series (10/12)", 6), ("big series (0/5)", 7)):
         poster.post(plain_headers(g, subject), uuencode("part%d.jpg" % seed, picture_bytes(seed, 9000)))
+    # Parts of two posts (three and twelve parts) never completed; "(0/5)"
+    # is no part of a picture.
+    expect.note(g, ".incomplete", ["Incomplete: big series, parts 2, 3 of 3 missing",
+                                   "Incomplete: big series, parts 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12 of 12 missing"])
 
     poster.post(plain_headers(g, "exactly at the threshold"),
                 padded_uuencoded("edge150.jpg", picture_bytes(8, 6000), 150, [b"Threshold", b""]))
@@ -132,11 +141,13 @@ def post_picture_group(poster, expect):
     expect.keep(g, "edge151.jpg", edge)
 
     b_jpg = picture_bytes(10, 7000)
+    c_jpeg = picture_bytes(11, 7000)
     poster.post(mime_headers(g, "mixed case names", 'multipart/mixed; boundary="=_lumi_b"'),
                 multipart_body(b"=_lumi_b", [b"Two pictures."],
                                [("b.JpG", "image/jpeg", b_jpg, "base64"),
-                                ("c.jpeg", "image/jpeg", picture_bytes(11, 7000), "base64")]))
+                                ("c.jpeg", "image/jpeg", c_jpeg, "base64")]))
     expect.keep(g, "b.JpG", b_jpg)
+    expect.keep(g, "c.jpeg", c_jpeg)
 
     # The same name again must not overwrite the first picture.
     sunset2 = picture_bytes(12, 8000)
@@ -195,6 +206,51 @@ def post_overview_group(poster, expect):
     expect.note(g, ".gone", [OVERVIEW_GONE])
 
 
+def post_yenc(poster, group, name, data, total, order, sender=None, bad_crc_part=None):
+    bodies = yenc_parts(name, data, total, bad_crc_part)
+    for part in order:
+        headers = plain_headers(group, yenc_subject(name, part, total), *([sender] if sender else []))
+        poster.post(headers, bodies[part - 1])
+
+
+def post_multipart_group(poster, expect):
+    """Multi-part posts, every one with the cases the join must handle; DIR/
+    <group>.incomplete lists the reports the group's end gives."""
+    g = MULTIPART_GROUP
+    poster.post(plain_headers(g, "About the posts below"), text_lines(5))
+    out_of_order = picture_bytes(200, 50000)
+    post_yenc(poster, g, "harbour.jpg", out_of_order, 4, (3, 1, 4, 2))
+    twice = picture_bytes(201, 30000)
+    post_yenc(poster, g, "twice.png", twice, 3, (1, 2, 2, 3))
+    # One subject, two posters: two pictures of one name.
+    mine, theirs = picture_bytes(202, 20000), picture_bytes(203, 21000)
+    post_yenc(poster, g, "same.jpg", mine, 2, (1,))
+    post_yenc(poster, g, "same.jpg", theirs, 2, (1, 2), sender=OTHER_SENDER)
+    post_yenc(poster, g, "same.jpg", mine, 2, (2,))
+    bad = picture_bytes(204, 30000)
+    post_yenc(poster, g, "crc.webp", bad, 3, (1, 2, 3), bad_crc_part=2)
+    three = picture_bytes(205, 20000)
+    bodies = uu_parts("three.gif", three, 3)
+    for part in (1, 2, 3):
+        poster.post(plain_headers(g, uu_subject("three.gif", part, 3)), bodies[part - 1])
+    missing = picture_bytes(206, 30000)
+    post_yenc(poster, g, "missing.jpg", missing, 5, (1, 2, 3, 5))
+    poster.post(plain_headers(g, "Closing note"), text_lines(5))
+    # Joined in the order their last parts arrive.
+    expect.keep(g, "harbour.jpg", out_of_order)
+    expect.keep(g, "twice.png", twice)
+    expect.keep(g, "same.jpg", theirs)
+    expect.keep(g, "same-1.jpg", mine)
+    expect.keep_damaged(g, "crc.webp", bad)
+    expect.keep(g, "three.gif", three)
+    expect.note(g, ".incomplete", ["Incomplete: missing.jpg, parts 4 of 5 missing"])
+
+
+def post_late_parts(poster, name, seed, total, parts):
+    """Parts of a yEnc post for a test to post while it runs."""
+    post_yenc(poster, LATE_GROUP, name, picture_bytes(seed, 40000), total, parts)
+
+
 def post_text_group(poster):
     for i in range(TEXT_ARTICLES):
         poster.post(plain_headers(TEXT_GROUP, "text article %d" % (i + 1)), text_lines(5 + i % 7))
@@ -214,9 +270,14 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--expected")
     parser.add_argument("--bench", nargs=2, type=int, metavar=("SMALL", "PICTURES"))
+    parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
+                        help="post parts (comma-separated) of a yEnc post to the late group")
     args = parser.parse_args()
     poster = Poster(args.port)
-    if args.bench:
+    if args.late:
+        name, seed, total, parts = args.late
+        post_late_parts(poster, name, int(seed), int(total), [int(p) for p in parts.split(",")])
+    elif args.bench:
         post_bench_groups(poster, *args.bench)
     else:
         expect = Expectation(args.expected)
@@ -224,6 +285,7 @@ def main():
         post_hostile_group(poster, expect)
         post_text_group(poster)
         post_overview_group(poster, expect)
+        post_multipart_group(poster, expect)
         if args.expected:
             expect.write_lists()
     poster.close()

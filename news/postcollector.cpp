@@ -1,0 +1,111 @@
+#include "news/postcollector.h"
+
+#include <algorithm>
+
+namespace lumigrab {
+
+bool TPost::Complete() const
+{
+    return std::none_of(
+        articles.begin(), articles.end(), [](const auto& numbers) { return numbers.empty(); });
+}
+
+std::vector<int> TPost::MissingParts() const
+{
+    std::vector<int> missing;
+    for (size_t index = 0; index < articles.size(); ++index) {
+        if (articles[index].empty())
+            missing.push_back(int(index) + 1);
+    }
+    return missing;
+}
+
+std::string TPost::IncompleteReport() const
+{
+    std::string parts;
+    for (const int part : MissingParts())
+        parts += (parts.empty() ? "" : ", ") + std::to_string(part);
+    return "Incomplete: " + name + ", parts " + parts + " of " + std::to_string(total) + " missing";
+}
+
+TPostCollector::TPostCollector(size_t maxTrackedPosts)
+    : maxPosts_(std::max<size_t>(maxTrackedPosts, 1))
+{
+}
+
+TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std::string& from, int32_t number)
+{
+    TAdded added;
+    const auto found = index_.find(TKey(marker.subject, from, marker.total));
+    const bool isNew = found == index_.end();
+    TPost& post = isNew ? NewPost(marker, from, added.dropped) : *found->second;
+    added.post = &post;
+    if (post.state == TPost::TState::Refused) {
+        added.what = isNew ? TAdded::TWhat::Refused : TAdded::TWhat::Noted;
+        return added;
+    }
+    if (post.state == TPost::TState::Joined || marker.part < 1 || marker.part > post.total)
+        return added;
+    std::vector<int32_t>& numbers = post.articles[size_t(marker.part - 1)];
+    if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
+        return added;
+    const bool wasComplete = post.Complete();
+    numbers.push_back(number);
+    if (!wasComplete && post.Complete())
+        added.what = TAdded::TWhat::Complete;
+    return added;
+}
+
+TPost& TPostCollector::NewPost(
+    const TPartMarker& marker, const std::string& from, std::optional<TPost>& dropped)
+{
+    if (posts_.size() >= maxPosts_)
+        dropped = MakeRoom();
+    TPost& post = posts_.emplace_back();
+    post.id = nextId_++;
+    post.subject = marker.subject;
+    post.from = from;
+    post.total = marker.total;
+    post.name = PostDisplayName(marker.subject);
+    if (marker.total > MaxPostParts)
+        post.state = TPost::TState::Refused;
+    else
+        post.articles.resize(size_t(std::max(marker.total, 0)));
+    index_[TKey(post.subject, post.from, post.total)] = std::prev(posts_.end());
+    return post;
+}
+
+std::optional<TPost> TPostCollector::MakeRoom()
+{
+    auto victim = std::find_if(
+        posts_.begin(), posts_.end(), [](const TPost& post) { return post.state != TPost::TState::Waiting; });
+    const bool quiet = victim != posts_.end();
+    if (!quiet)
+        victim = posts_.begin();
+    index_.erase(TKey(victim->subject, victim->from, victim->total));
+    std::optional<TPost> dropped;
+    if (!quiet)
+        dropped = std::move(*victim);
+    posts_.erase(victim);
+    return dropped;
+}
+
+void TPostCollector::ForgetArticle(TPost& post, int part)
+{
+    if (part < 1 || size_t(part) > post.articles.size() || post.articles[size_t(part - 1)].empty())
+        return;
+    auto& numbers = post.articles[size_t(part - 1)];
+    numbers.erase(numbers.begin());
+}
+
+std::vector<TPost*> TPostCollector::Waiting()
+{
+    std::vector<TPost*> waiting;
+    for (TPost& post : posts_) {
+        if (post.state == TPost::TState::Waiting)
+            waiting.push_back(&post);
+    }
+    return waiting;
+}
+
+} // namespace lumigrab

@@ -1,0 +1,94 @@
+// Following the parts of multi-part posts as a header walk passes them:
+// which articles make up which post, and when a post has all its parts.
+// Bookkeeping only; news/postharvest.h fetches and joins.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "news/partmarker.h"
+
+namespace lumigrab {
+
+// Most parts a post may claim; a post claiming more is refused.
+constexpr int MaxPostParts = 1000;
+// Most posts followed at once; beyond it the oldest is dropped.
+constexpr size_t DefaultMaxTrackedPosts = 10000;
+
+struct TPost {
+    enum class TState { Waiting, Joined, Refused };
+
+    uint64_t id = 0;
+    // What makes a post: the subject without its marker, the poster, the
+    // part count.
+    std::string subject;
+    std::string from;
+    int total = 0;
+    // The name reports give it (PostDisplayName).
+    std::string name;
+    // Per part (index part - 1), the article numbers that carry it, first
+    // seen first: a part posted twice is fetched once, the copy only when
+    // the first is gone.
+    std::vector<std::vector<int32_t>> articles;
+    TState state = TState::Waiting;
+    // Its incomplete report was given; it is given once.
+    bool reported = false;
+
+    bool Complete() const;
+    // Part numbers without an article, ascending.
+    std::vector<int> MissingParts() const;
+    // "Incomplete: harbour.jpg, parts 4 of 5 missing".
+    std::string IncompleteReport() const;
+};
+
+class TPostCollector {
+public:
+    explicit TPostCollector(size_t maxTrackedPosts = DefaultMaxTrackedPosts);
+
+    struct TAdded {
+        enum class TWhat {
+            // A part of a post still waiting for others, or a part of a post
+            // already joined or refused.
+            Noted,
+            // The post has every part now: fetch and join it.
+            Complete,
+            // A new post claiming more than MaxPostParts parts.
+            Refused,
+        } what
+            = TWhat::Noted;
+        TPost* post = nullptr;
+        // A waiting post that made room for this one.
+        std::optional<TPost> dropped;
+    };
+
+    // Takes article number with the marker of its subject and its poster;
+    // the marker must be of a multi-part post (part 1 to total, total above
+    // 1).
+    TAdded Add(const TPartMarker& marker, const std::string& from, int32_t number);
+    // The first article of part is gone; its copy, if any, takes its place.
+    void ForgetArticle(TPost& post, int part);
+    // The posts still waiting, oldest first.
+    std::vector<TPost*> Waiting();
+    size_t Count() const { return posts_.size(); }
+
+private:
+    using TKey = std::tuple<std::string, std::string, int>;
+
+    size_t maxPosts_;
+    uint64_t nextId_ = 1;
+    std::list<TPost> posts_;
+    std::map<TKey, std::list<TPost>::iterator> index_;
+
+    TPost& NewPost(const TPartMarker& marker, const std::string& from, std::optional<TPost>& dropped);
+    // Makes room for one more post: the oldest joined or refused one goes
+    // quietly, else the oldest waiting one, which is returned.
+    std::optional<TPost> MakeRoom();
+};
+
+} // namespace lumigrab

@@ -1,0 +1,68 @@
+// The harvest of multi-part posts: their parts are followed through the
+// header walk, and once a post has all of them they are fetched one after
+// the other and joined into a picture in a hidden folder of partial files
+// inside the picture folder, then moved among the pictures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "news/postcollector.h"
+
+namespace lumigrab {
+
+class Exception;
+class THarvest;
+class TmsNNTP;
+class TmsNgInfoItem;
+class TPostJoiner;
+
+// The hidden folder of partial files inside the picture folder.
+constexpr const char* PartialFolderName = ".lumigrab-parts";
+
+class TPostHarvest {
+public:
+    // Removes the partial files a harvest before this one left behind.
+    TPostHarvest(THarvest& harvest, TmsNNTP& client);
+
+    // Takes the header when its subject marks one part of a multi-part post
+    // (parts 1 to N, N above 1) and returns true; joins its post when this
+    // part completes it. Returns false for every other header.
+    bool TakeHeader(const TmsNgInfoItem& header);
+    // Reports each waiting post once (THarvest::OnPostIncomplete): the walk
+    // reached the group's end without its missing parts.
+    void ReportIncomplete();
+
+private:
+    THarvest& harvest_;
+    TmsNNTP& client_;
+    TPostCollector posts_;
+    // The message-ids of the articles carrying first parts: a post is known
+    // to the folder's index by its first part.
+    std::unordered_map<int32_t, std::string> firstPartIds_;
+
+    void Join(TPost& post, const std::string& subject);
+    // The usable message-ids of the post's first part, each copy's.
+    std::vector<std::string> FirstPartIds(const TPost& post) const;
+    bool TakenBefore(const TPost& post);
+    // Records the post in the index under its first part: a later walk,
+    // also after a restart, leaves it alone.
+    void Record(const TPost& post, const std::vector<std::string>& fileNames);
+    void Forget(const TPost& post);
+    void JoinParts(TPost& post, const std::string& subject);
+    // Fetches the post's part into joiner; false when no article of the
+    // part is left on the server.
+    bool FetchPart(TPost& post, int part, TPostJoiner& joiner);
+    // The name of the picture's file in the folder.
+    std::string Keep(TPostJoiner& joiner);
+    // A file of the post cannot be written: reported, unless the picture
+    // folder itself is gone (false), which ends the walk.
+    bool FileFailed(const std::string& subject, const Exception& error);
+    void ReportIncomplete(TPost& post);
+    std::string PartialFolder() const;
+    void RemovePartialFiles();
+};
+
+} // namespace lumigrab

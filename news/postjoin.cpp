@@ -1,0 +1,228 @@
+#include "news/postjoin.h"
+
+#include <cstdio>
+
+#include "base/classes.h"
+#include "mime/mscrc32.h"
+#include "mime/msuucode.h"
+#include "mime/msyenc.h"
+
+namespace lumigrab {
+
+namespace {
+
+constexpr size_t MaxUUBytesPerLine = 45;
+constexpr size_t WriteChunk = size_t(1) << 20;
+
+struct TTextLine {
+    std::string_view text; // without its line break
+    size_t next;
+};
+
+TTextLine LineAt(std::string_view text, size_t start)
+{
+    const size_t lineFeed = text.find('\n', start);
+    const size_t end = lineFeed == std::string_view::npos ? text.size() : lineFeed;
+    std::string_view line = text.substr(start, end - start);
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    return { line, lineFeed == std::string_view::npos ? text.size() : lineFeed + 1 };
+}
+
+// The body: what follows the first empty line.
+std::string_view BodyOf(std::string_view article)
+{
+    for (size_t at = 0; at < article.size();) {
+        const TTextLine line = LineAt(article, at);
+        if (line.text.empty())
+            return article.substr(line.next);
+        at = line.next;
+    }
+    return {};
+}
+
+std::string PartFault(int part, const std::string& fault)
+{
+    return "part " + std::to_string(part) + ": " + fault;
+}
+
+} // namespace
+
+bool IsUUDataLine(std::string_view line)
+{
+    if (line.empty() || line[0] < ' ' || line[0] > '`')
+        return false;
+    const size_t count = size_t(line[0] - ' ') & 63;
+    if (count == 0 || count > MaxUUBytesPerLine)
+        return false;
+    const size_t characters = line.size() - 1;
+    const size_t least = (count * 4 + 2) / 3;
+    const size_t padded = (count + 2) / 3 * 4;
+    if (characters < least || characters > padded + 2)
+        return false;
+    for (const char c : line) {
+        if (c < ' ' || c > '`')
+            return false;
+    }
+    return true;
+}
+
+TPostJoiner::TPostJoiner(std::string partialPath, uint64_t maxSize)
+    : path_(std::move(partialPath))
+    , maxSize_(maxSize)
+{
+    file_.open(path_, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!file_)
+        throw EFCreateError(Format("Cannot create file %s", path_.c_str()));
+}
+
+TPostJoiner::~TPostJoiner()
+{
+    if (file_.is_open())
+        file_.close();
+    if (!released_)
+        std::remove(path_.c_str());
+}
+
+void TPostJoiner::AddPart(int part, std::string_view articleText)
+{
+    const std::string_view body = BodyOf(articleText);
+    if (encoding_ == TEncoding::Unknown) {
+        for (size_t at = 0; at < body.size() && encoding_ == TEncoding::Unknown;) {
+            const TTextLine line = LineAt(body, at);
+            if (IsYEncBeginLine(line.text))
+                encoding_ = TEncoding::YEnc;
+            else if (IsUUBeginLine(line.text))
+                encoding_ = TEncoding::UUEncode;
+            at = line.next;
+        }
+        if (encoding_ == TEncoding::Unknown)
+            throw EPostJoinError("Part " + std::to_string(part) + " is neither yEnc nor uuencoded");
+    }
+    if (encoding_ == TEncoding::YEnc)
+        AddYEncPart(part, body);
+    else
+        AddUUPart(part, body);
+}
+
+void TPostJoiner::AddYEncPart(int part, std::string_view body)
+{
+    size_t at = 0;
+    TTextLine begin { {}, 0 };
+    while (at < body.size()) {
+        begin = LineAt(body, at);
+        if (IsYEncBeginLine(begin.text))
+            break;
+        at = begin.next;
+    }
+    if (at >= body.size()) {
+        AddDamage(PartFault(part, "no =ybegin line"));
+        return;
+    }
+    const YEncBlock first = ReadYEncBegin(begin.text);
+    if (first.size && !announcedSize_ && *first.size > maxSize_)
+        throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", first.name.c_str(),
+            static_cast<unsigned long long>(maxSize_)));
+    // Each piece goes to its place in the file as it is decoded.
+    pending_.clear();
+    uint64_t offset = fileEnd_;
+    const YEncBlock block = DecodeYEncBlock(
+        begin.text, body.substr(begin.next), [&](const YEncBlock& sofar, std::string_view bytes) {
+            if (sofar.decodedSize == 0 && sofar.partBegin && *sofar.partBegin > 0)
+                offset = *sofar.partBegin - 1;
+            const uint64_t at = offset + sofar.decodedSize;
+            if (at > maxSize_ || bytes.size() > maxSize_ - at)
+                throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
+            // Gathered into writes of a megabyte: fewer system calls.
+            if (pending_.size() + bytes.size() > WriteChunk)
+                WritePending(offset + sofar.decodedSize - pending_.size());
+            pending_ += bytes;
+        });
+    WritePending(offset + block.decodedSize - pending_.size());
+    if (fileName_.empty())
+        fileName_ = block.name;
+    if (block.size && !announcedSize_)
+        announcedSize_ = block.size;
+    if (block.crc32)
+        announcedCrc_ = block.crc32;
+    if (const std::string fault = YEncPartDamage(block); !fault.empty())
+        AddDamage(PartFault(part, fault));
+    if (block.partBegin && *block.partBegin > 0)
+        offset = *block.partBegin - 1;
+    const uint64_t end = offset + block.decodedSize;
+    if (announcedSize_ && end > *announcedSize_)
+        AddDamage(PartFault(part, "lies beyond the announced size"));
+    if (contiguous_ && offset == contiguousEnd_) {
+        contiguousCrc_ = Crc32Combine(contiguousCrc_, block.decodedCrc32, block.decodedSize);
+        contiguousEnd_ = end;
+    } else {
+        contiguous_ = false;
+    }
+}
+
+void TPostJoiner::AddUUPart(int part, std::string_view body)
+{
+    std::string decoded;
+    std::string line;
+    bool inData = part > 1 || !fileName_.empty();
+    for (size_t at = 0; at < body.size() && !uuEnded_;) {
+        const TTextLine current = LineAt(body, at);
+        at = current.next;
+        if (!inData) {
+            if (IsUUBeginLine(current.text)) {
+                fileName_ = GetUUFileName(current.text);
+                inData = true;
+            }
+            continue;
+        }
+        if (current.text == "end") {
+            uuEnded_ = true;
+        } else if (IsUUDataLine(current.text)) {
+            DecodeUULine(current.text, line, MaxUUBytesPerLine);
+            decoded += line;
+        }
+    }
+    if (fileEnd_ + decoded.size() > maxSize_)
+        throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
+    WriteAt(fileEnd_, decoded);
+}
+
+void TPostJoiner::WritePending(uint64_t offset)
+{
+    if (pending_.empty())
+        return;
+    WriteAt(offset, pending_);
+    pending_.clear();
+}
+
+void TPostJoiner::WriteAt(uint64_t offset, std::string_view bytes)
+{
+    file_.seekp(std::streamoff(offset));
+    file_.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!file_)
+        throw EInOutError(Format("Cannot write file %s", path_.c_str()));
+    fileEnd_ = std::max(fileEnd_, offset + bytes.size());
+}
+
+void TPostJoiner::Finish()
+{
+    file_.close();
+    if (file_.fail())
+        throw EInOutError(Format("Cannot write file %s", path_.c_str()));
+    if (encoding_ == TEncoding::UUEncode && !uuEnded_)
+        AddDamage("no end line");
+    if (encoding_ != TEncoding::YEnc)
+        return;
+    if (announcedSize_ && *announcedSize_ != fileEnd_)
+        AddDamage(Format("size %llu announced, %llu decoded",
+            static_cast<unsigned long long>(*announcedSize_), static_cast<unsigned long long>(fileEnd_)));
+    if (announcedCrc_ && contiguous_ && contiguousEnd_ == fileEnd_ && *announcedCrc_ != contiguousCrc_)
+        AddDamage(Format("CRC-32 %08x announced, %08x computed", *announcedCrc_, contiguousCrc_));
+}
+
+void TPostJoiner::AddDamage(const std::string& fault)
+{
+    damage_ += (damage_.empty() ? "" : "; ") + fault;
+}
+
+} // namespace lumigrab

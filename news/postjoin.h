@@ -1,0 +1,91 @@
+// Joining the articles of a multi-part post into one file: yEnc parts each
+// to their "=ypart" offset, uuencoded bodies one after the other from
+// "begin" in the first part to "end" in the last. Memory holds one part's
+// bytes at a time; the file grows on disk.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/sysutils.h"
+
+namespace lumigrab {
+
+// The parts cannot be joined into a picture: neither yEnc nor uuencoded,
+// larger than allowed, or beyond what the post announced.
+class EPostJoinError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class TPostJoiner {
+public:
+    // Creates partialPath anew; the joined file may not grow beyond
+    // maxSize bytes. The file is removed again on destruction unless
+    // Finish has run and the caller took it (Release).
+    TPostJoiner(std::string partialPath, uint64_t maxSize);
+    ~TPostJoiner();
+    TPostJoiner(const TPostJoiner&) = delete;
+    TPostJoiner& operator=(const TPostJoiner&) = delete;
+
+    // Adds the article text (headers, an empty line, the body; CR LF or LF)
+    // that carries part (from 1), in part order. The first part decides the
+    // encoding and the file name. Raises EPostJoinError, or EInOutError
+    // when the file cannot be written.
+    void AddPart(int part, std::string_view articleText);
+    // After the last part: closes the file and checks the whole file
+    // against what yEnc announced for it.
+    void Finish();
+    // Leaves the file where it is at destruction (it was moved away).
+    void Release() { released_ = true; }
+
+    // The name the post gives its file ("=ybegin name=", the "begin" line);
+    // empty before the first part.
+    const std::string& FileName() const { return fileName_; }
+    // What did not match, "; "-separated; empty when the parts arrived
+    // whole.
+    const std::string& Damage() const { return damage_; }
+    const std::string& PartialPath() const { return path_; }
+
+private:
+    enum class TEncoding { Unknown, YEnc, UUEncode };
+
+    std::string path_;
+    uint64_t maxSize_;
+    std::fstream file_;
+    bool released_ = false;
+    TEncoding encoding_ = TEncoding::Unknown;
+    std::string fileName_;
+    std::string damage_;
+
+    // yEnc: what the parts announced for the whole file, and the CRC-32 of
+    // its bytes from 0 as long as the parts follow one another.
+    std::optional<uint64_t> announcedSize_;
+    std::optional<uint32_t> announcedCrc_;
+    uint64_t fileEnd_ = 0;
+    uint64_t contiguousEnd_ = 0;
+    uint32_t contiguousCrc_ = 0;
+    bool contiguous_ = true;
+
+    // uuencode: "end" seen.
+    bool uuEnded_ = false;
+    // Decoded bytes on their way to the file.
+    std::string pending_;
+
+    void AddYEncPart(int part, std::string_view body);
+    void AddUUPart(int part, std::string_view body);
+    void WriteAt(uint64_t offset, std::string_view bytes);
+    // Writes pending_, which belongs at offset.
+    void WritePending(uint64_t offset);
+    void AddDamage(const std::string& fault);
+};
+
+// True for a line of uuencoded data: a length character for 1 to 45 bytes
+// and as many characters of the uuencode range as that length needs (two
+// more tolerated, as some encoders pad or add a check character).
+bool IsUUDataLine(std::string_view line);
+
+} // namespace lumigrab
