@@ -62,6 +62,8 @@ const char* const BusyText = "Another command is in progress on this connection;
 const char* const TrustedCertificatesGroup = "Trusted Certificates";
 constexpr int SetupHeaderBatch = 5000;
 constexpr int ClientTimeOut = 600;
+// Header entries kept from a walk.
+constexpr int KeptHeaders = 1000;
 // The step of a zoom click: 10 percent of the current size.
 constexpr int ZoomStepPercent = 10;
 // What the desktop service gives when it could not open an address; it
@@ -315,6 +317,9 @@ void TfrmMain::CreateComponents()
     msNNTP->TimeOut = ClientTimeOut;
     // Across the internet a header walk by HEAD and NEXT takes minutes.
     msNNTP->UseOverview = true;
+    // A group of millions must not keep every header it walked: the
+    // harvest needs the one at hand, the client its recent ones.
+    msNNTP->HeaderList.SetRetention(KeptHeaders);
     msArticle1 = new TmsArticle(components_.get());
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");
@@ -629,7 +634,7 @@ void TfrmMain::ReadSettings()
     msNNTP->UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
     msNNTP->UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
     walk_ = ReadWalkSettings(*settings);
-    msNNTP->StartBeforeEnd = walk_.StartBeforeEnd;
+    ApplyWalkSettings();
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& server : settings->childKeys())
         trustedCertificates_.insert(ServerKey(server), settings->value(server).toString().trimmed());
@@ -829,6 +834,13 @@ void TfrmMain::TrustCertificate(const QString& server, const QString& fingerprin
     trustedCertificates_.insert(ServerKey(server), fingerprint);
 }
 
+void TfrmMain::ApplyWalkSettings()
+{
+    msNNTP->StartBeforeEnd = walk_.StartBeforeEnd;
+    if (harvest_)
+        harvest_->JoinParts = walk_.JoinMultiPartPosts;
+}
+
 TSetupValues TfrmMain::SetupValues() const
 {
     TSetupValues values;
@@ -853,7 +865,7 @@ bool TfrmMain::ApplySetup(const TSetupValues& values)
 void TfrmMain::TakeSetup(const TSetupValues& values)
 {
     walk_ = values.Walk;
-    msNNTP->StartBeforeEnd = walk_.StartBeforeEnd;
+    ApplyWalkSettings();
     const TConnectionSettings& connection = values.Connection;
     if (connection == SetupValues().Connection)
         return;

@@ -214,6 +214,8 @@ private:
     void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
     // Hands the values on, inside a command sequence.
     void TakeSetup(const TSetupValues& values);
+    // Hands the walk settings to the client and the harvest.
+    void ApplyWalkSettings();
     void GetGroups(TSetupDlg& dialog, const TSetupValues& values);
     // Lists a slice of the picture folder (for the slice's time at most),
     // and the next from the event loop until the folder ends.

@@ -31,6 +31,9 @@ const char* const PasswordInKeyringText = "The password is kept in the desktop's
 const char* const StartBeforeEndHint
     = "0 walks a group from its first article; a number N starts the first Go on a group N articles "
       "before its last, so that today's pictures come first";
+const char* const JoinMultiPartHint
+    = "Pictures posted in several articles, \"(1/5)\" to \"(5/5)\", are joined once every part has "
+      "arrived; off, such parts are passed over";
 
 // The hourglass, for as long as the object lives, whatever happens.
 class TWaitCursor {
@@ -87,7 +90,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 427);
+    setFixedSize(383, 453);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -122,7 +125,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     PasswordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetPasswordInSettingsFile(false);
 
-    Bevel3 = Place(new QFrame(this), "Bevel3", 8, 332, 369, 48);
+    Bevel3 = Place(new QFrame(this), "Bevel3", 8, 332, 369, 74);
     Bevel3->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     StartBeforeEndLabel
         = Place(new QLabel(QStringLiteral("Start new groups this many articles before their end"), this),
@@ -133,16 +136,20 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     StartBeforeEndSpin->setRange(0, MaxStartBeforeEnd);
     StartBeforeEndSpin->setToolTip(QLatin1String(StartBeforeEndHint));
     StartBeforeEndLabel->setBuddy(StartBeforeEndSpin);
+    JoinMultiPartCheck = Place(new QCheckBox(QStringLiteral("Join multi-part posts"), this),
+        "JoinMultiPartCheck", 16, 376, 351, 22);
+    JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 391, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 391, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 391, 75, 27);
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 417, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 417, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 417, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
     setTabOrder(UseTLSCheck, UserNameEdit);
     setTabOrder(UserNameEdit, PasswordEdit);
     setTabOrder(PasswordEdit, StartBeforeEndSpin);
-    setTabOrder(StartBeforeEndSpin, OKButton);
+    setTabOrder(StartBeforeEndSpin, JoinMultiPartCheck);
+    setTabOrder(JoinMultiPartCheck, OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -167,6 +174,7 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     UserNameEdit->setText(QString::fromStdString(connection.UserName));
     PasswordEdit->setText(QString::fromStdString(connection.Password));
     StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
+    JoinMultiPartCheck->setChecked(values.Walk.JoinMultiPartPosts);
 }
 
 TSetupValues TSetupDlg::Values() const
@@ -178,6 +186,7 @@ TSetupValues TSetupDlg::Values() const
     connection.UserName = UserNameEdit->text().trimmed().toStdString();
     connection.Password = PasswordEdit->text().toStdString();
     values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
+    values.Walk.JoinMultiPartPosts = JoinMultiPartCheck->isChecked();
     return values;
 }
 

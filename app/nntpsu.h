@@ -64,6 +64,7 @@ public:
     QFrame* Bevel3;
     QLabel* StartBeforeEndLabel;
     QSpinBox* StartBeforeEndSpin;
+    QCheckBox* JoinMultiPartCheck;
 
     // The controls from values, and the values the controls hold (the user
     // name without surrounding blanks).

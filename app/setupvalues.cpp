@@ -13,6 +13,20 @@ int ReadCount(const QSettings& settings, const char* name, int fallback, int mos
     return isNumber && value >= 0 && value <= most ? value : fallback;
 }
 
+// true/false as QSettings writes them, or a number; anything else gives
+// fallback.
+bool ReadFlag(const QSettings& settings, const char* name, bool fallback)
+{
+    const QString text = settings.value(QLatin1String(name)).toString().trimmed().toLower();
+    if (text == QLatin1String("true"))
+        return true;
+    if (text == QLatin1String("false"))
+        return false;
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber ? number != 0 : fallback;
+}
+
 } // namespace
 
 TWalkSettings ReadWalkSettings(const QSettings& settings)
@@ -21,12 +35,14 @@ TWalkSettings ReadWalkSettings(const QSettings& settings)
     TWalkSettings walk;
     walk.StartBeforeEnd
         = ReadCount(settings, StartBeforeEndSetting, defaults.StartBeforeEnd, MaxStartBeforeEnd);
+    walk.JoinMultiPartPosts = ReadFlag(settings, JoinMultiPartPostsSetting, defaults.JoinMultiPartPosts);
     return walk;
 }
 
 void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk)
 {
     settings.setValue(QLatin1String(StartBeforeEndSetting), walk.StartBeforeEnd);
+    settings.setValue(QLatin1String(JoinMultiPartPostsSetting), walk.JoinMultiPartPosts);
 }
 
 } // namespace lumigrab

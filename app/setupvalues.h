@@ -34,6 +34,9 @@ struct TWalkSettings {
     // A first walk on a group starts this many articles before the group's
     // last one; 0 starts at its first.
     int StartBeforeEnd = 0;
+    // Parts of multi-part posts are joined into pictures; off, they are
+    // passed over like any part.
+    bool JoinMultiPartPosts = true;
 
     bool operator==(const TWalkSettings&) const = default;
 };
@@ -51,6 +54,7 @@ constexpr int MaxStartBeforeEnd = 99999999;
 
 // Names of the walk settings in the settings file.
 inline const char* const StartBeforeEndSetting = "Start new groups this many articles before their end";
+inline const char* const JoinMultiPartPostsSetting = "Join multi-part posts";
 
 // A missing value, or one that is no number in range (a person may have
 // edited the file), reads as its default.

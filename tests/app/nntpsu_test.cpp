@@ -141,6 +141,8 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         EXPECT_TRUE(setup.PasswordNote->text().contains("settings file"))
             << setup.PasswordNote->text().toStdString();
         EXPECT_EQ(setup.StartBeforeEndSpin->value(), 0);
+        EXPECT_TRUE(setup.JoinMultiPartCheck->isChecked());
+        setup.JoinMultiPartCheck->setChecked(false);
         setup.UseTLSCheck->setChecked(true);
         setup.UserNameEdit->setText(" reader ");
         setup.PasswordEdit->setText("s3cret");
@@ -154,6 +156,7 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         EXPECT_EQ(ReadSetting("User Name").toString(), ok ? "reader" : "old");
         EXPECT_EQ(ReadSetting("Password").toString(), ok ? "s3cret" : "old pass");
         EXPECT_EQ(ReadSetting(startSetting).toInt(), ok ? 2500 : 0);
+        EXPECT_EQ(ReadSetting("Join multi-part posts").toBool(), !ok);
         namespace fs = std::filesystem;
         EXPECT_EQ(fs::status(SettingsFile().toStdString()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
@@ -163,7 +166,9 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         EXPECT_EQ(again.msNNTP->UserName, ok ? "reader" : "old");
         EXPECT_EQ(again.msNNTP->Password, ok ? "s3cret" : "old pass");
         EXPECT_EQ(again.msNNTP->StartBeforeEnd, ok ? 2500 : 0);
-        EXPECT_EQ(OpenSetup().StartBeforeEndSpin->value(), ok ? 2500 : 0);
+        TSetupDlg& reopened = OpenSetup();
+        EXPECT_EQ(reopened.StartBeforeEndSpin->value(), ok ? 2500 : 0);
+        EXPECT_EQ(reopened.JoinMultiPartCheck->isChecked(), !ok);
         window->close();
         window.reset();
         QFile::remove(SettingsFile());

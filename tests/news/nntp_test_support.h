@@ -79,10 +79,14 @@ struct FakeGroup {
     // Numbers the overview lists although the server no longer has them.
     std::set<int> listedButGone;
 
-    std::string Found() const
+    std::string Found() const { return std::to_string(current) + " " + MessageIdOf(current) + "\r\n"; }
+
+    // The article's own Message-ID, else one made from its number: replies
+    // name the article as its header does.
+    std::string MessageIdOf(int number) const
     {
-        const std::string n = std::to_string(current);
-        return n + " <" + n + "@test>\r\n";
+        const std::string id = FieldOf(HeaderBlockOf(number), "Message-ID");
+        return id.empty() ? "<" + std::to_string(number) + "@test>" : id;
     }
 
     bool Present(int number) const { return number >= 1 && number <= count && !missing.contains(number); }
@@ -110,7 +114,7 @@ struct FakeGroup {
     {
         const std::string headers = HeaderBlockOf(number);
         const std::string n = std::to_string(number);
-        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t<" + n + "@test>\t\t100\t"
+        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t" + MessageIdOf(number) + "\t\t100\t"
             + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
     }
 
