@@ -541,9 +541,26 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
         Fire(OnLastHeaderRetrieved);
         return;
     }
-    if (UseOverview && OverviewWalk(count))
-        return;
-    HeadWalk(count);
+    handledNumber_ = lastHeaderNumber_;
+    try {
+        if (UseOverview && OverviewWalk(count))
+            return;
+        HeadWalk(count);
+    } catch (...) {
+        // The headers whose handlers finished are taken: the next walk goes
+        // on after them, and the header whose handling failed (Stop during
+        // its article, a full disk) comes again rather than being lost.
+        if (handledNumber_ > lastHeaderNumber_)
+            lastHeaderNumber_ = handledNumber_;
+        throw;
+    }
+}
+
+void TmsNNTP::FireHeaderRetrieved(int index, int32_t number)
+{
+    if (OnNextHeaderRetrieved)
+        OnNextHeaderRetrieved(this, index);
+    handledNumber_ = number;
 }
 
 void TmsNNTP::HeadWalk(int count)
@@ -573,8 +590,7 @@ void TmsNNTP::HeadWalk(int count)
         lastNumber = item->Number;
         RememberTaken(*item);
         const int index = HeaderList.Add(std::move(item));
-        if (OnNextHeaderRetrieved)
-            OnNextHeaderRetrieved(this, index);
+        FireHeaderRetrieved(index, lastNumber);
         // A handler that canceled has closed the connection; NEXT would only
         // report it as "not connected".
         if (Canceled())
@@ -743,8 +759,7 @@ bool TmsNNTP::OverviewWalk(int count)
             const int index = HeaderList.Add(std::move(item));
             ++delivered;
             ++taken;
-            if (OnNextHeaderRetrieved)
-                OnNextHeaderRetrieved(this, index);
+            FireHeaderRetrieved(index, lastNumber);
             if (Canceled() || countReached())
                 break;
         }

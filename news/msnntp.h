@@ -180,6 +180,11 @@ public:
     // With overview, when a later range of a round fails, the headers of
     // the ranges before it are delivered first, then the error reply is
     // raised.
+    //
+    // A walk that ends with an error (Stop included) keeps the headers whose
+    // OnNextHeaderRetrieved handlers returned as taken: the next walk goes on
+    // after the last of them, so the header being handled when it failed
+    // comes again.
     void RetrieveHeaders(int count, bool append);
 
     // The single steps of the walk.
@@ -277,6 +282,9 @@ private:
     int32_t lastArticle_ = 0;
     int32_t currentArticle_ = 0;
     int32_t lastHeaderNumber_ = -1;
+    // The last header of the running walk whose OnNextHeaderRetrieved
+    // handlers returned.
+    int32_t handledNumber_ = -1;
     // The server's current article as the replies read so far left it;
     // CurrentArticle may be ahead of it during an overview walk.
     int32_t serverArticle_ = 0;
@@ -341,6 +349,7 @@ private:
     void Fire(const TNotifyEvent& event);
 
     void HeadWalk(int count);
+    void FireHeaderRetrieved(int index, int32_t number);
     // False, with nothing taken, when the server has no overview.
     bool OverviewWalk(int count);
     // Asks the server what it offers, once per connection; false when it

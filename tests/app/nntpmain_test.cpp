@@ -362,7 +362,8 @@ TEST_F(GoTest, StopThenGoOnTheSameGroupContinuesAfterTheLastHeaderTaken)
     group->Stall = nullptr;
     form.okClick();
     EXPECT_EQ(TakeErrorBoxes(), QStringList());
-    EXPECT_EQ(StatusText(1), "Last available header retrieved");
+    // The group's end, where its unfinished post is reported.
+    EXPECT_EQ(StatusText(1), "Incomplete: parts, parts 2, 3 of 3 missing");
     EXPECT_EQ(server->Accepted(), 2);
     EXPECT_EQ(Count(server->Lines(), "GROUP " + group->name), 2);
     EXPECT_EQ(Count(server->Lines(), "STAT 2"), 1);
