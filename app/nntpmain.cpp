@@ -60,8 +60,6 @@ const char* const BusyText = "Another command is in progress on this connection;
 const char* const TrustedCertificatesGroup = "Trusted Certificates";
 constexpr int SetupHeaderBatch = 5000;
 constexpr int ClientTimeOut = 600;
-// The step of a zoom click: 10 percent of the current size.
-constexpr int ZoomStepPercent = 10;
 // What the desktop service gives when it could not open an address; it
 // tells no reason, so the report carries the classic "no association"
 // code.
@@ -399,11 +397,9 @@ void TfrmMain::CreateToolRow()
 
 void TfrmMain::CreatePicturePane()
 {
-    ScrollBox1 = new QScrollArea(centralWidget());
+    ScrollBox1 = new TPicturePane(centralWidget());
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
     ScrollBox1->setFrameShape(QFrame::NoFrame);
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A neutral dark backdrop: pictures stand out whatever their colours.
     QWidget* viewport = ScrollBox1->viewport();
     QPalette backdrop = viewport->palette();
@@ -411,17 +407,16 @@ void TfrmMain::CreatePicturePane()
     viewport->setPalette(backdrop);
     viewport->setBackgroundRole(QPalette::Window);
     viewport->setAutoFillBackground(true);
-    Image1 = new TPictureView;
+    Image1 = ScrollBox1->View();
     Image1->setObjectName(QStringLiteral("Image1"));
-    ScrollBox1->setWidget(Image1);
     ScrollBox1->setFocusPolicy(Qt::StrongFocus);
     emptyHint_ = new QLabel(QStringLiteral("No pictures yet: pick a newsgroup and press Go"), viewport);
     emptyHint_->setObjectName(QStringLiteral("EmptyHint"));
     emptyHint_->setStyleSheet(QStringLiteral("color: #9aa0a8;"));
     emptyHint_->adjustSize();
     viewport->installEventFilter(this);
-    connect(
-        Image1, &TPictureView::MouseDown, this, [this](Qt::MouseButton button) { Image1MouseDown(button); });
+    connect(ScrollBox1, &TPicturePane::Clicked, this,
+        [this](Qt::MouseButton button) { Image1MouseDown(button); });
 }
 
 void TfrmMain::CreateStatusBar()
@@ -457,13 +452,14 @@ void TfrmMain::CreateShortcuts()
     };
     const Binding bindings[] = {
         { { QKeySequence(Qt::CTRL | Qt::Key_G) }, &TfrmMain::okClick },
-        { { QKeySequence(Qt::Key_Escape) }, &TfrmMain::CancelButtonClick },
+        { { QKeySequence(Qt::Key_Escape) }, &TfrmMain::EscapeKeyPress },
         { { QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_PageDown) },
             &TfrmMain::sbNextClick },
         { { QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_PageUp) },
             &TfrmMain::sbPriorClick },
         { { QKeySequence(Qt::Key_Home) }, &TfrmMain::ShowFirstPicture },
         { { QKeySequence(Qt::Key_End) }, &TfrmMain::ShowLastPicture },
+        { { QKeySequence(Qt::Key_F11) }, &TfrmMain::ToggleFullScreen },
     };
     for (const Binding& binding : bindings) {
         for (const QKeySequence& key : binding.keys) {
@@ -476,6 +472,10 @@ void TfrmMain::CreateShortcuts()
             [this] { Image1MouseDown(Qt::LeftButton); });
     connect(new QShortcut(QKeySequence(Qt::Key_Minus), this), &QShortcut::activated, this,
         [this] { Image1MouseDown(Qt::RightButton); });
+    for (const QKeySequence& key : { QKeySequence(Qt::Key_F), QKeySequence(Qt::CTRL | Qt::Key_0) })
+        connect(new QShortcut(key, this), &QShortcut::activated, ScrollBox1, &TPicturePane::FitToPane);
+    for (const QKeySequence& key : { QKeySequence(Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_1) })
+        connect(new QShortcut(key, this), &QShortcut::activated, ScrollBox1, &TPicturePane::ShowActualSize);
 }
 
 void TfrmMain::BindClientEvents()
@@ -910,10 +910,13 @@ void TfrmMain::ShowPicture()
     const QString path = pictures_[pictureIndex_];
     QImage picture = prefetcher_->Take(path);
     const bool decoded = !picture.isNull();
-    Image1->SetStretch(false);
-    Image1->SetAutoSize(true);
-    Image1->SetPicture(std::move(picture));
-    if (!decoded) {
+    ScrollBox1->SetPicture(std::move(picture));
+    if (!decoded && PictureTooLarge(path)) {
+        // A picture all the same: it stays in the folder and the set.
+        const QString text = QStringLiteral("%1 is too large to show").arg(FileNameOf(path));
+        ScrollBox1->SetNotice(text);
+        SetStatusText(1, text);
+    } else if (!decoded) {
         DropUndecodable(path);
         pictures_.removeAt(pictureIndex_);
         --pictureIndex_;
@@ -1037,16 +1040,20 @@ void TfrmMain::PicOfPicTyped(const QString& text)
 
 void TfrmMain::Image1MouseDown(Qt::MouseButton button)
 {
-    Guarded([this, button] {
-        const int height = Image1->height();
-        const int width = Image1->width();
-        Image1->SetAutoSize(false);
-        Image1->SetStretch(true);
-        const int step = button == Qt::RightButton ? -ZoomStepPercent : ZoomStepPercent;
-        const double factor = 1 + step * 0.01;
-        // nearbyint rounds halves to the even neighbour.
-        Image1->resize(int(std::nearbyint(width * factor)), int(std::nearbyint(height * factor)));
-    });
+    Guarded([this, button] { ScrollBox1->Zoom(button == Qt::RightButton ? -1 : 1); });
+}
+
+void TfrmMain::ToggleFullScreen()
+{
+    Guarded([this] { setWindowState(windowState() ^ Qt::WindowFullScreen); });
+}
+
+void TfrmMain::EscapeKeyPress()
+{
+    if (windowState() & Qt::WindowFullScreen)
+        ToggleFullScreen();
+    else
+        CancelButtonClick();
 }
 
 void TfrmMain::Deletethispicture1Click()
@@ -1072,7 +1079,7 @@ void TfrmMain::Deletethispicture1Click()
         if (!pictures_.isEmpty()) {
             ShowPicture();
         } else {
-            Image1->SetPicture(QImage());
+            ScrollBox1->SetPicture(QImage());
             UpdatePicOfPic();
         }
     });

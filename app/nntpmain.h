@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "TRTFormSrc.h"
+#include "picturepane.h"
 
 class QAction;
 class QComboBox;
@@ -88,7 +89,7 @@ public:
     TGlyphButton* sbPrior;
     TGlyphButton* sbNext;
     QComboBox* NGEdit;
-    QScrollArea* ScrollBox1;
+    TPicturePane* ScrollBox1;
     TPictureView* Image1;
     QLabel* Label1;
     TGlyphButton* btnGo;
@@ -169,6 +170,10 @@ public:
     void Deletethispicture1Click();
     void ShowFirstPicture();
     void ShowLastPicture();
+    // Full screen on and off (F11); Esc leaves full screen before it
+    // means Stop.
+    void ToggleFullScreen();
+    void EscapeKeyPress();
 
     // The picture set.
     void ShowPicture();

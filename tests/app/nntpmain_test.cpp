@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/glyphbutton.h"
 #include "app/msabout.h"
@@ -522,29 +523,60 @@ TEST_F(PictureSetTest, BackForwardCounterAndKeysMoveThroughTheSet)
 TEST_F(PictureSetTest, ClicksAndKeysZoomInTenPercentStepsUntilTheNextPicture)
 {
     AddPictureFile("zoom.bmp", QSize(25, 5));
+    AddPictureFile("zoom2.bmp", QSize(26, 5));
     TfrmMain& form = Start();
     ASSERT_EQ(ShownSize(), QSize(25, 5));
     struct Step {
         const char* action;
         std::function<void()> act;
-        QSize size;
+        double scale;
+        bool fitted;
     };
-    // Each step scales the current size; halves go to the even neighbour.
+    // One scale for both sides, 10 % of the current size per step.
     const Step steps[] = {
-        { "right click", [&] { QTest::mouseClick(form.Image1, Qt::RightButton); }, { 22, 4 } },
-        { "left click", [&] { QTest::mouseClick(form.Image1, Qt::LeftButton); }, { 24, 4 } },
-        { "middle click", [&] { QTest::mouseClick(form.Image1, Qt::MiddleButton); }, { 26, 4 } },
-        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, { 23, 4 } },
-        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, { 25, 4 } },
-        { "picture shown again", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Home); }, { 25, 5 } },
+        { "right click", [&] { QTest::mouseClick(form.Image1, Qt::RightButton); }, 0.9, false },
+        { "left click", [&] { QTest::mouseClick(form.Image1, Qt::LeftButton); }, 0.99, false },
+        { "middle click", [&] { QTest::mouseClick(form.Image1, Qt::MiddleButton); }, 1.089, false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9801, false },
+        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, 1.07811, false },
+        { "F fits", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_F); }, 1, true },
+        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, 1.1, false },
+        { "Ctrl+0 fits", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_0, Qt::ControlModifier); }, 1, true },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "1 shows 100 %", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_1); }, 1, false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "Ctrl+1 shows 100 %", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_1, Qt::ControlModifier); }, 1,
+            false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "next picture", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Right); }, 1, true },
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.action);
         step.act();
-        EXPECT_EQ(ShownSize(), step.size);
+        const QSize picture = form.Image1->Picture().size();
+        EXPECT_NEAR(form.ScrollBox1->Scale(), step.scale, 1e-9);
+        EXPECT_EQ(form.ScrollBox1->Fitted(), step.fitted);
+        EXPECT_EQ(ShownSize(),
+            QSize(int(std::nearbyint(picture.width() * step.scale)),
+                int(std::nearbyint(picture.height() * step.scale))));
     }
-    EXPECT_FALSE(form.Image1->Stretch());
-    EXPECT_TRUE(form.Image1->AutoSize());
+}
+
+TEST_F(PictureSetTest, F11TogglesFullScreenAndEscLeavesItBeforeItStops)
+{
+    AddPictures(1);
+    TfrmMain& form = Start();
+    const QString idle = StatusText(1);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    EXPECT_TRUE(form.isFullScreen());
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Escape);
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(StatusText(1), idle);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    EXPECT_FALSE(form.isFullScreen());
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Escape);
+    EXPECT_EQ(StatusText(1), "Oparation has been canceled");
 }
 
 // Without a trash nothing is deleted and the set stays as it was.
