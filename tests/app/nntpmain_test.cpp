@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QUrl>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -652,6 +653,30 @@ TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsO
         window.reset();
         EmptyTrash();
     }
+}
+
+// A picture too large to decode is a picture all the same: it stays.
+TEST_F(PictureSetTest, TooLargePictureStaysInTheFolderAndThePaneSaysSo)
+{
+    AddPictures(1);
+    QByteArray huge = ReadFile(LUMIGRAB_FIXTURES_DIR "/pictures/bmp-24-im.bmp");
+    qToLittleEndian<quint32>(10000, huge.data() + 18);
+    qToLittleEndian<quint32>(10000, huge.data() + 22);
+    WriteFile(TempFolder() + "huge.bmp", huge);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    const QString path = TempFolder() + "huge.bmp";
+    ASSERT_TRUE(form.Pictures().contains(path));
+    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(path) + 1));
+
+    EXPECT_EQ(form.Pictures().size(), 2);
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_EQ(form.ScrollBox1->Notice(), "huge.bmp is too large to show");
+    EXPECT_EQ(StatusText(1), "huge.bmp is too large to show");
+    EXPECT_EQ(ShownSize(), QSize(0, 0));
+    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(TempFolder() + "p0.bmp") + 1));
+    EXPECT_EQ(form.ScrollBox1->Notice(), "");
 }
 
 TEST_F(PictureSetTest, ScanAddsRegularFilesOnly)
