@@ -33,10 +33,10 @@
 
 #include "app/passwordstore.h"
 #include "app/pictureprefetch.h"
+#include "arrivallisting.h"
 #include "base/classes.h"
 #include "builtingroups.h"
 #include "errorbox.h"
-#include "folderlisting.h"
 #include "glyphbutton.h"
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
@@ -1088,7 +1088,7 @@ void TfrmMain::Deletethispicture1Click()
 void TfrmMain::ScanTempFolder()
 {
     EndListing();
-    listing_ = std::make_unique<TFolderListing>(tempFolder_);
+    listing_ = std::make_unique<TArrivalListing>(tempFolder_);
     if (!listingTimer_) {
         listingTimer_ = new QTimer(this);
         listingTimer_->setSingleShot(true);

@@ -41,7 +41,7 @@ namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
-class TFolderListing;
+class TArrivalListing;
 class TGlyphButton;
 class THarvest;
 class TPictureCounter;
@@ -252,7 +252,7 @@ private:
     std::pair<std::string, std::string> passwordKey_;
     bool passwordChanged_ = false;
     std::optional<bool> keyringRuns_;
-    std::unique_ptr<TFolderListing> listing_;
+    std::unique_ptr<TArrivalListing> listing_;
     QTimer* listingTimer_ = nullptr;
 };
 
