@@ -47,6 +47,7 @@
 #include "picturecounter.h"
 #include "pictureview.h"
 #include "toolglyphs.h"
+#include "transferrate.h"
 
 namespace lumigrab {
 
@@ -435,6 +436,8 @@ void TfrmMain::CreateStatusBar()
     StatusBar1->addWidget(statusPanels_[0]);
     StatusBar1->addWidget(statusPanels_[1]);
     StatusBar1->addWidget(statusPanels_[2], 1);
+    TransferRate = new TTransferRateLabel(StatusBar1);
+    StatusBar1->addPermanentWidget(TransferRate);
     ProgressBar = new QProgressBar(StatusBar1);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 100);
@@ -499,16 +502,21 @@ void TfrmMain::BindClientEvents()
     };
     msNNTP->OnNextHeaderRetrieved = [this](TObject*, int num) {
         SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(num + 1));
+        const TmsNgInfoItem& header = msNNTP->HeaderList.Entries(num);
+        TransferRate->ArticleStarted(
+            ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")));
         if (harvest_)
-            harvest_->HarvestHeader(msNNTP->HeaderList.Entries(num));
+            harvest_->HarvestHeader(header);
     };
     msNNTP->OnLastHeaderRetrieved
         = [this](TObject*) { SetStatusText(1, QStringLiteral("Last available header retrieved")); };
     msNNTP->OnArticleRetrieved = [this](TObject*) {
+        TransferRate->ArticleDone();
         HideProgress();
         SetStatusText(1, QStringLiteral("Article retrieved"));
     };
     msNNTP->OnProgress = [this](TObject*, int percent) {
+        TransferRate->ArticleProgress(percent);
         ShowProgress(percent);
         SetStatusText(1, QStringLiteral("%1% retrieved").arg(percent));
     };
@@ -535,8 +543,10 @@ void TfrmMain::UnbindClientEvents()
 void TfrmMain::BindHarvestEvents()
 {
     harvest_->OnSubject = [this](const std::string& subject) { SetStatusText(2, FromBytes(subject)); };
-    harvest_->OnPictureKept
-        = [this](const std::string& path) { AddPicture(QFile::decodeName(path.c_str())); };
+    harvest_->OnPictureKept = [this](const std::string& path) {
+        TransferRate->PictureKept();
+        AddPicture(QFile::decodeName(path.c_str()));
+    };
     harvest_->OnPictureDamaged = [this](const std::string& path, const std::string& damage) {
         SetStatusText(1,
             QStringLiteral("Damaged picture %1: %2")
@@ -832,8 +842,15 @@ void TfrmMain::okClick()
         RunConnectingSequence(
             this,
             [this] {
-                msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
-                msNNTP->RetrieveHeaders(headerBatch_, true);
+                TransferRate->Begin();
+                try {
+                    msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
+                    msNNTP->RetrieveHeaders(headerBatch_, true);
+                } catch (...) {
+                    TransferRate->End();
+                    throw;
+                }
+                TransferRate->End();
             },
             [this] { okClick(); });
     });

@@ -48,6 +48,7 @@ class TPictureCounter;
 class TPicturePrefetcher;
 class TPictureView;
 class TSetupDlg;
+class TTransferRateLabel;
 class TmsArticle;
 class TmsNNTP;
 
@@ -97,6 +98,8 @@ public:
     TPictureCounter* PicOfPic;
     // Beside the status texts while an article arrives.
     QProgressBar* ProgressBar;
+    // The speed and the pictures per minute while Go runs.
+    TTransferRateLabel* TransferRate;
 
     // Replaceable for tests: moving a file to the desktop trash, and
     // opening an address with the desktop's handler.

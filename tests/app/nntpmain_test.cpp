@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QUrl>
 #include <QtEndian>
@@ -25,6 +26,7 @@
 #include "app/nntpsu.h"
 #include "app/picturecounter.h"
 #include "app/pictureview.h"
+#include "app/transferrate.h"
 #include "lumigrab_version.h"
 #include "tests/support/window_fixture.h"
 // After the window fixture, which must set up the application first.
@@ -265,6 +267,26 @@ TEST_F(GoTest, ProgressBarShowsWhileAnArticleArrives)
     EXPECT_GT(seenPercent, 0);
     EXPECT_LT(seenPercent, 100);
     EXPECT_FALSE(form.ProgressBar->isVisible());
+}
+
+TEST_F(GoTest, SpeedAndPicturesPerMinuteShowWhileGoRuns)
+{
+    TfrmMain& form = StartOnServer();
+    EXPECT_FALSE(form.TransferRate->isVisible());
+    bool shown = false;
+    QString text;
+    When([&] { return form.Pictures().size() == 1; },
+        [&] {
+            shown = form.TransferRate->isVisible();
+            form.TransferRate->Refresh();
+            text = form.TransferRate->text();
+        });
+    form.okClick();
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(
+        QRegularExpression(R"(^[1-9][0-9.]* (B|kB|MB)/s, [1-9][0-9]* pictures/min$)").match(text).hasMatch())
+        << text.toStdString();
+    EXPECT_FALSE(form.TransferRate->isVisible());
 }
 
 // Go, Enter in the group list and Get Groups each start a command
