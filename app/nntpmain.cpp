@@ -48,6 +48,7 @@
 #include "pictureview.h"
 #include "toolglyphs.h"
 #include "transferrate.h"
+#include "trashundo.h"
 
 namespace lumigrab {
 
@@ -312,6 +313,7 @@ void TfrmMain::CreateComponents()
     msArticle1->SetContentType("text/plain");
     msNNTP->SetArticle(msArticle1);
     prefetcher_ = std::make_unique<TPicturePrefetcher>();
+    trashUndo_ = std::make_unique<TTrashUndo>();
 }
 
 void TfrmMain::CreateMenu()
@@ -463,6 +465,7 @@ void TfrmMain::CreateShortcuts()
         { { QKeySequence(Qt::Key_Home) }, &TfrmMain::ShowFirstPicture },
         { { QKeySequence(Qt::Key_End) }, &TfrmMain::ShowLastPicture },
         { { QKeySequence(Qt::Key_F11) }, &TfrmMain::ToggleFullScreen },
+        { { QKeySequence(Qt::CTRL | Qt::Key_Z) }, &TfrmMain::UndoDelete },
     };
     for (const Binding& binding : bindings) {
         for (const QKeySequence& key : binding.keys) {
@@ -1083,6 +1086,7 @@ void TfrmMain::Deletethispicture1Click()
         if (!QFileInfo::exists(path)) {
             SetStatusText(1, QStringLiteral("%1 was gone already").arg(name));
         } else if (MoveToTrash(path)) {
+            trashUndo_->Push(path, pictureIndex_);
             SetStatusText(1, QStringLiteral("Moved %1 to the trash").arg(name));
         } else {
             SetStatusText(1, QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
@@ -1099,6 +1103,24 @@ void TfrmMain::Deletethispicture1Click()
             ScrollBox1->SetPicture(QImage());
             UpdatePicOfPic();
         }
+    });
+}
+
+void TfrmMain::UndoDelete()
+{
+    Guarded([this] {
+        QString why;
+        const std::optional<TTrashUndo::Trashed> restored = trashUndo_->RestoreLast(why);
+        if (!restored) {
+            if (!why.isEmpty())
+                SetStatusText(1, why);
+            return;
+        }
+        SetStatusText(1, QStringLiteral("Restored %1 from the trash").arg(FileNameOf(restored->path)));
+        pictureIndex_ = qBound(0, restored->index, int(pictures_.size()));
+        pictures_.insert(pictureIndex_, restored->path);
+        ShowPicture();
+        UpdatePicOfPic();
     });
 }
 

@@ -49,6 +49,7 @@ class TPicturePrefetcher;
 class TPictureView;
 class TSetupDlg;
 class TTransferRateLabel;
+class TTrashUndo;
 class TmsArticle;
 class TmsNNTP;
 
@@ -177,6 +178,9 @@ public:
     // means Stop.
     void ToggleFullScreen();
     void EscapeKeyPress();
+    // Ctrl+Z: the picture deleted last comes back from the trash, at its
+    // old place in the set.
+    void UndoDelete();
 
     // The picture set.
     void ShowPicture();
@@ -236,6 +240,7 @@ private:
     std::unique_ptr<TComponent> components_;
     std::unique_ptr<THarvest> harvest_;
     std::unique_ptr<TPicturePrefetcher> prefetcher_;
+    std::unique_ptr<TTrashUndo> trashUndo_;
     QLabel* statusPanels_[3] = {};
     // Over the empty picture pane.
     QLabel* emptyHint_ = nullptr;

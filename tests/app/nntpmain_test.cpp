@@ -654,6 +654,38 @@ TEST_F(PictureSetTest, DeleteMovesThePictureToTheTrash)
     }
 }
 
+TEST_F(PictureSetTest, CtrlZRestoresTheLastDeletedPictureAtItsPlace)
+{
+    AddPictures(4);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    const QStringList before = form.Pictures();
+    form.sbNext->click();
+    form.Deletethispicture1->trigger();
+    form.ShowLastPicture();
+    form.Deletethispicture1->trigger();
+    ASSERT_EQ(form.Pictures().size(), 2);
+
+    // Last deleted first, each at the place it left: the last picture of
+    // three, then the second of four.
+    const std::pair<int, int> restores[] = { { 2, 3 }, { 1, 1 } };
+    for (const auto& [index, original] : restores) {
+        SCOPED_TRACE(original);
+        QTest::keyClick(form.ScrollBox1, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(form.Pictures().at(index), before.at(original));
+        EXPECT_TRUE(QFileInfo::exists(before.at(original)));
+        EXPECT_EQ(form.PictureIndex(), index);
+        EXPECT_EQ(ShownSize().width(), ShownWidthFor(index));
+        EXPECT_EQ(StatusText(1), "Restored " + QFileInfo(before.at(original)).fileName() + " from the trash");
+    }
+    EXPECT_EQ(form.Pictures(), before);
+    EXPECT_EQ(CounterText(), "2 of 4");
+    // Nothing more to restore: nothing changes.
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form.Pictures(), before);
+}
+
 TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsOne)
 {
     for (const bool trash : { true, false }) {
