@@ -46,6 +46,7 @@
 #include "nntpsu.h"
 #include "picturecounter.h"
 #include "pictureview.h"
+#include "thumbnailstrip.h"
 #include "toolglyphs.h"
 #include "transferrate.h"
 #include "trashundo.h"
@@ -420,6 +421,31 @@ void TfrmMain::CreatePicturePane()
     viewport->installEventFilter(this);
     connect(ScrollBox1, &TPicturePane::Clicked, this,
         [this](Qt::MouseButton button) { Image1MouseDown(button); });
+    CreateThumbnailStrip();
+}
+
+void TfrmMain::CreateThumbnailStrip()
+{
+    ThumbnailStrip = new TThumbnailStrip(centralWidget());
+    connect(ThumbnailStrip, &TThumbnailStrip::PictureChosen, this, [this](int index) {
+        Guarded([this, index] {
+            pictureIndex_ = index;
+            ShowPicture();
+            UpdatePicOfPic();
+        });
+    });
+    View1 = new QMenu(QStringLiteral("&View"), MainMenu1);
+    View1->setObjectName(QStringLiteral("View1"));
+    MainMenu1->insertMenu(Help1->menuAction(), View1);
+    Thumbnails1 = View1->addAction(QStringLiteral("&Thumbnails"));
+    Thumbnails1->setObjectName(QStringLiteral("Thumbnails1"));
+    Thumbnails1->setCheckable(true);
+    Thumbnails1->setChecked(true);
+    Thumbnails1->setShortcut(QKeySequence(Qt::Key_T));
+    connect(Thumbnails1, &QAction::toggled, this, [this](bool shown) {
+        ThumbnailStrip->setVisible(shown);
+        FormResize();
+    });
 }
 
 void TfrmMain::CreateStatusBar()
@@ -728,8 +754,11 @@ void TfrmMain::FormResize()
         const int clientWidth = centralWidget()->width();
         Panel1->resize(clientWidth, ToolRowHeight);
         Bevel1->resize(clientWidth, BevelHeight);
-        ScrollBox1->setGeometry(
-            0, ToolRowHeight, clientWidth, qMax(0, centralWidget()->height() - ToolRowHeight));
+        const int paneHeight = qMax(0, centralWidget()->height() - ToolRowHeight);
+        const int stripHeight
+            = ThumbnailStrip->isVisibleTo(this) ? qMin(ThumbnailStrip->height(), paneHeight) : 0;
+        ScrollBox1->setGeometry(0, ToolRowHeight, clientWidth, paneHeight - stripHeight);
+        ThumbnailStrip->setGeometry(0, ToolRowHeight + paneHeight - stripHeight, clientWidth, stripHeight);
     });
 }
 
@@ -979,6 +1008,7 @@ void TfrmMain::UpdatePicOfPic()
     const int count = int(pictures_.size());
     const int shown = count == 0 ? 0 : pictureIndex_ + 1;
     PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(shown).arg(count));
+    ThumbnailStrip->Sync(pictures_, pictureIndex_);
     emptyHint_->setVisible(count == 0);
 }
 

@@ -50,6 +50,7 @@ class TPictureView;
 class TSetupDlg;
 class TTransferRateLabel;
 class TTrashUndo;
+class TThumbnailStrip;
 class TmsArticle;
 class TmsNNTP;
 
@@ -93,6 +94,11 @@ public:
     QComboBox* NGEdit;
     TPicturePane* ScrollBox1;
     TPictureView* Image1;
+    // Along the bottom of the pane; the View menu's Thumbnails (T) shows
+    // and hides it.
+    TThumbnailStrip* ThumbnailStrip;
+    QMenu* View1;
+    QAction* Thumbnails1;
     QLabel* Label1;
     TGlyphButton* btnGo;
     TGlyphButton* CancelButton;
@@ -209,6 +215,7 @@ private:
     void CreateMenu();
     void CreateStatusBar();
     void CreatePicturePane();
+    void CreateThumbnailStrip();
     void CreateShortcuts();
     void BindClientEvents();
     void UnbindClientEvents();

@@ -26,6 +26,7 @@
 #include "app/nntpsu.h"
 #include "app/picturecounter.h"
 #include "app/pictureview.h"
+#include "app/thumbnailstrip.h"
 #include "app/transferrate.h"
 #include "lumigrab_version.h"
 #include "tests/support/window_fixture.h"
@@ -684,6 +685,48 @@ TEST_F(PictureSetTest, CtrlZRestoresTheLastDeletedPictureAtItsPlace)
     // Nothing more to restore: nothing changes.
     QTest::keyClick(form.ScrollBox1, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(form.Pictures(), before);
+}
+
+TEST_F(PictureSetTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndChoosesOnClick)
+{
+    AddPictures(3);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    TThumbnailStrip& strip = *form.ThumbnailStrip;
+    EXPECT_TRUE(strip.isVisible());
+    EXPECT_EQ(strip.Count(), 3);
+    EXPECT_EQ(strip.Marked(), 0);
+    form.sbNext->click();
+    EXPECT_EQ(strip.Marked(), 1);
+
+    // Thumbnails come from the worker as their cells show.
+    const QModelIndex third = strip.model()->index(2, 0);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !third.data(Qt::DecorationRole).value<QImage>().isNull(); }, 5000));
+    EXPECT_EQ(third.data(Qt::DecorationRole).value<QImage>().size(), QSize(ShownWidthFor(2), 7));
+    QTest::mouseClick(strip.viewport(), Qt::LeftButton, {}, strip.visualRect(third).center());
+    EXPECT_EQ(form.PictureIndex(), 2);
+    EXPECT_EQ(strip.Marked(), 2);
+    EXPECT_EQ(ShownSize().width(), ShownWidthFor(2));
+
+    AddPictureFile("p3.bmp", QSize(14, 7));
+    form.AddPicture(TempFolder() + "p3.bmp");
+    EXPECT_EQ(strip.Count(), 4);
+    form.Deletethispicture1->trigger();
+    EXPECT_EQ(strip.Count(), 3);
+    EXPECT_EQ(strip.Marked(), form.PictureIndex());
+
+    // T hides the strip and the pane takes its room; the View menu's
+    // item says which.
+    const int paneHeight = form.ScrollBox1->height();
+    QTest::keyClick(form.ScrollBox1, Qt::Key_T);
+    EXPECT_FALSE(strip.isVisible());
+    EXPECT_FALSE(form.Thumbnails1->isChecked());
+    EXPECT_EQ(form.ScrollBox1->height(), paneHeight + strip.height());
+    form.Thumbnails1->trigger();
+    EXPECT_TRUE(strip.isVisible());
+    EXPECT_EQ(form.ScrollBox1->height(), paneHeight);
 }
 
 TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsOne)
