@@ -1,21 +1,24 @@
 #include "thumbnailcache.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 
 #include <algorithm>
+#include <new>
 
 #include "app/picturelimits.h"
 #include "app/pictureloader.h"
 
 namespace lumigrab {
 
-QImage MakeThumbnail(const QString& path, QSize box)
+QImage DecodeThumbnail(QByteArrayView bytes, QSize box)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QImageReader reader(&file);
+    QByteArray unowned = QByteArray::fromRawData(bytes.data(), bytes.size());
+    QBuffer buffer(&unowned);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     const QByteArray format = reader.format();
     const QSize size = reader.size();
     if ((format == "jpeg" || format == "gif" || format == "bmp" || format == "png") && size.isValid()) {
@@ -33,9 +36,24 @@ QImage MakeThumbnail(const QString& path, QSize box)
     }
     // The formats Qt does not read (PCX, TGA, packed DIB) and what Qt's
     // reader refused: the whole picture, then scaled.
-    file.close();
-    const QImage whole = LoadPicture(path);
-    return whole.isNull() ? whole : whole.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QImage whole = DecodePicture(bytes);
+    if (whole.isNull() || (whole.width() <= box.width() && whole.height() <= box.height()))
+        return whole;
+    return whole.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage MakeThumbnail(const QString& path, QSize box)
+{
+    const QFileInfo info(path);
+    QFile file(path);
+    // Not a FIFO or a device: opening one could wait forever.
+    if (!info.isFile() || info.size() > kMaxPictureFileBytes || !file.open(QIODevice::ReadOnly))
+        return {};
+    try {
+        return DecodeThumbnail(file.readAll(), box);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 TThumbnailCache::TThumbnailCache(QSize box, int capacity, Ready ready)

@@ -5,6 +5,7 @@
 // No widgets.
 #pragma once
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QImage>
 #include <QSize>
@@ -23,6 +24,8 @@ namespace lumigrab {
 // as its camera orientation says; a null image when it cannot be read or
 // is larger than the program's pixel limit even for a thumbnail.
 QImage MakeThumbnail(const QString& path, QSize box);
+// The same for a file's bytes in memory: at most box in size, or null.
+QImage DecodeThumbnail(QByteArrayView bytes, QSize box);
 
 class TThumbnailCache {
 public:

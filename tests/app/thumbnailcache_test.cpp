@@ -70,8 +70,8 @@ TEST(MakeThumbnail, FitsTheBoxInShapeAndUpright)
             { 36, 72 } },
         { "smaller than the box", WriteJpeg(dir, "small.jpg", { 40, 30 }), { 40, 30 } },
         { "50 megapixels", WriteHugeJpeg(dir), { 96, 72 } },
-        { "PCX", kPictures + "pcx-24bit-pil.pcx",
-            QImage(kPictures + "ref-rgb.png").size().scaled(kBox, Qt::KeepAspectRatio) },
+        // Smaller than the box: never enlarged.
+        { "PCX", kPictures + "pcx-24bit-pil.pcx", QImage(kPictures + "ref-rgb.png").size() },
         { "no picture", kPictures + "manifest.tsv", { 0, 0 } },
     };
     for (const ThumbnailCase& c : cases) {
