@@ -313,7 +313,9 @@ void TfrmMain::CreateComponents()
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");
     msNNTP->SetArticle(msArticle1);
-    prefetcher_ = std::make_unique<TPicturePrefetcher>();
+    // The picture on show and its neighbours: stepping back and forth
+    // never decodes the one just left again.
+    prefetcher_ = std::make_unique<TPicturePrefetcher>(LoadPicture, 4);
     trashUndo_ = std::make_unique<TTrashUndo>();
 }
 
@@ -995,7 +997,7 @@ void TfrmMain::DropUndecodable(const QString& path)
 void TfrmMain::PrefetchNeighbours()
 {
     QStringList wanted;
-    for (const int offset : { 1, -1, 2 }) {
+    for (const int offset : { 0, 1, -1, 2 }) {
         const int index = pictureIndex_ + offset;
         if (index >= 0 && index < pictures_.size())
             wanted.append(pictures_[index]);

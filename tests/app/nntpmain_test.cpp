@@ -276,13 +276,15 @@ TEST_F(GoTest, SpeedAndPicturesPerMinuteShowWhileGoRuns)
     EXPECT_FALSE(form.TransferRate->isVisible());
     bool shown = false;
     QString text;
-    When([&] { return form.Pictures().size() == 1; },
-        [&] {
-            shown = form.TransferRate->isVisible();
-            form.TransferRate->Refresh();
-            text = form.TransferRate->text();
-        });
+    // Looked at while the second article fetched waits, then stopped.
+    WhileArticleWaits(4, [&] {
+        shown = form.TransferRate->isVisible();
+        form.TransferRate->Refresh();
+        text = form.TransferRate->text();
+        form.CancelButton->click();
+    });
     form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
     EXPECT_TRUE(shown);
     EXPECT_TRUE(
         QRegularExpression(R"(^[1-9][0-9.]* (B|kB|MB)/s, [1-9][0-9]* pictures/min$)").match(text).hasMatch())
