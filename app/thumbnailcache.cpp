@@ -13,6 +13,19 @@
 
 namespace lumigrab {
 
+namespace {
+
+// A reader may give more than it was asked for (a GIF whose frame is not
+// its screen): whatever it gave is made to fit.
+QImage WithinBox(const QImage& image, QSize box)
+{
+    if (image.isNull() || (image.width() <= box.width() && image.height() <= box.height()))
+        return image;
+    return image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
 QImage DecodeThumbnail(QByteArrayView bytes, QSize box)
 {
     QByteArray unowned = QByteArray::fromRawData(bytes.data(), bytes.size());
@@ -31,15 +44,12 @@ QImage DecodeThumbnail(QByteArrayView bytes, QSize box)
                 reader.setScaledSize(fitted.expandedTo(QSize(1, 1)));
             const QImage image = reader.read();
             if (!image.isNull())
-                return image;
+                return WithinBox(image, box);
         }
     }
     // The formats Qt does not read (PCX, TGA, packed DIB) and what Qt's
     // reader refused: the whole picture, then scaled.
-    const QImage whole = DecodePicture(bytes);
-    if (whole.isNull() || (whole.width() <= box.width() && whole.height() <= box.height()))
-        return whole;
-    return whole.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return WithinBox(DecodePicture(bytes), box);
 }
 
 QImage MakeThumbnail(const QString& path, QSize box)

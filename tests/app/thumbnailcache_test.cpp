@@ -86,6 +86,17 @@ TEST(MakeThumbnail, FitsTheBoxInShapeAndUpright)
     }
 }
 
+// Found by the fuzzer: a GIF whose reader gives more than the size asked
+// for is still made to fit.
+TEST(DecodeThumbnail, NeverLargerThanTheBox)
+{
+    const QByteArray gif
+        = QByteArray::fromBase64("R0lGODlhJQC1rXcA2ywcAAEAAAAAAAABAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAjAAA=");
+    const QImage thumbnail = DecodeThumbnail(gif, kBox);
+    EXPECT_LE(thumbnail.width(), kBox.width());
+    EXPECT_LE(thumbnail.height(), kBox.height());
+}
+
 TEST(ThumbnailCache, MakesThumbnailsOnItsWorkerAndHoldsNoMoreThanItsCapacity)
 {
     QTemporaryDir dir;
