@@ -35,10 +35,10 @@
 
 #include "app/passwordstore.h"
 #include "app/pictureprefetch.h"
+#include "arrivallisting.h"
 #include "base/classes.h"
 #include "builtingroups.h"
 #include "errorbox.h"
-#include "folderlisting.h"
 #include "glyphbutton.h"
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
@@ -48,7 +48,10 @@
 #include "nntpsu.h"
 #include "picturecounter.h"
 #include "pictureview.h"
+#include "thumbnailstrip.h"
 #include "toolglyphs.h"
+#include "transferrate.h"
+#include "trashundo.h"
 
 namespace lumigrab {
 
@@ -64,8 +67,6 @@ constexpr int SetupHeaderBatch = 5000;
 constexpr int ClientTimeOut = 600;
 // Header entries kept from a walk.
 constexpr int KeptHeaders = 1000;
-// The step of a zoom click: 10 percent of the current size.
-constexpr int ZoomStepPercent = 10;
 // What the desktop service gives when it could not open an address; it
 // tells no reason, so the report carries the classic "no association"
 // code.
@@ -324,7 +325,10 @@ void TfrmMain::CreateComponents()
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");
     msNNTP->SetArticle(msArticle1);
-    prefetcher_ = std::make_unique<TPicturePrefetcher>();
+    // The picture on show and its neighbours: stepping back and forth
+    // never decodes the one just left again.
+    prefetcher_ = std::make_unique<TPicturePrefetcher>(LoadPicture, 4);
+    trashUndo_ = std::make_unique<TTrashUndo>();
 }
 
 void TfrmMain::CreateMenu()
@@ -411,11 +415,9 @@ void TfrmMain::CreateToolRow()
 
 void TfrmMain::CreatePicturePane()
 {
-    ScrollBox1 = new QScrollArea(centralWidget());
+    ScrollBox1 = new TPicturePane(centralWidget());
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
     ScrollBox1->setFrameShape(QFrame::NoFrame);
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A neutral dark backdrop: pictures stand out whatever their colours.
     QWidget* viewport = ScrollBox1->viewport();
     QPalette backdrop = viewport->palette();
@@ -423,17 +425,41 @@ void TfrmMain::CreatePicturePane()
     viewport->setPalette(backdrop);
     viewport->setBackgroundRole(QPalette::Window);
     viewport->setAutoFillBackground(true);
-    Image1 = new TPictureView;
+    Image1 = ScrollBox1->View();
     Image1->setObjectName(QStringLiteral("Image1"));
-    ScrollBox1->setWidget(Image1);
     ScrollBox1->setFocusPolicy(Qt::StrongFocus);
     emptyHint_ = new QLabel(QStringLiteral("No pictures yet: pick a newsgroup and press Go"), viewport);
     emptyHint_->setObjectName(QStringLiteral("EmptyHint"));
     emptyHint_->setStyleSheet(QStringLiteral("color: #9aa0a8;"));
     emptyHint_->adjustSize();
     viewport->installEventFilter(this);
-    connect(
-        Image1, &TPictureView::MouseDown, this, [this](Qt::MouseButton button) { Image1MouseDown(button); });
+    connect(ScrollBox1, &TPicturePane::Clicked, this,
+        [this](Qt::MouseButton button) { Image1MouseDown(button); });
+    CreateThumbnailStrip();
+}
+
+void TfrmMain::CreateThumbnailStrip()
+{
+    ThumbnailStrip = new TThumbnailStrip(centralWidget());
+    connect(ThumbnailStrip, &TThumbnailStrip::PictureChosen, this, [this](int index) {
+        Guarded([this, index] {
+            pictureIndex_ = index;
+            ShowPicture();
+            UpdatePicOfPic();
+        });
+    });
+    View1 = new QMenu(QStringLiteral("&View"), MainMenu1);
+    View1->setObjectName(QStringLiteral("View1"));
+    MainMenu1->insertMenu(Help1->menuAction(), View1);
+    Thumbnails1 = View1->addAction(QStringLiteral("&Thumbnails"));
+    Thumbnails1->setObjectName(QStringLiteral("Thumbnails1"));
+    Thumbnails1->setCheckable(true);
+    Thumbnails1->setChecked(true);
+    Thumbnails1->setShortcut(QKeySequence(Qt::Key_T));
+    connect(Thumbnails1, &QAction::toggled, this, [this](bool shown) {
+        ThumbnailStrip->setVisible(shown);
+        FormResize();
+    });
 }
 
 void TfrmMain::CreateStatusBar()
@@ -452,6 +478,8 @@ void TfrmMain::CreateStatusBar()
     StatusBar1->addWidget(statusPanels_[0]);
     StatusBar1->addWidget(statusPanels_[1]);
     StatusBar1->addWidget(statusPanels_[2], 1);
+    TransferRate = new TTransferRateLabel(StatusBar1);
+    StatusBar1->addPermanentWidget(TransferRate);
     ProgressBar = new QProgressBar(StatusBar1);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 100);
@@ -469,13 +497,15 @@ void TfrmMain::CreateShortcuts()
     };
     const Binding bindings[] = {
         { { QKeySequence(Qt::CTRL | Qt::Key_G) }, &TfrmMain::okClick },
-        { { QKeySequence(Qt::Key_Escape) }, &TfrmMain::CancelButtonClick },
+        { { QKeySequence(Qt::Key_Escape) }, &TfrmMain::EscapeKeyPress },
         { { QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_PageDown) },
             &TfrmMain::sbNextClick },
         { { QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_PageUp) },
             &TfrmMain::sbPriorClick },
         { { QKeySequence(Qt::Key_Home) }, &TfrmMain::ShowFirstPicture },
         { { QKeySequence(Qt::Key_End) }, &TfrmMain::ShowLastPicture },
+        { { QKeySequence(Qt::Key_F11) }, &TfrmMain::ToggleFullScreen },
+        { { QKeySequence(Qt::CTRL | Qt::Key_Z) }, &TfrmMain::UndoDelete },
     };
     for (const Binding& binding : bindings) {
         for (const QKeySequence& key : binding.keys) {
@@ -488,6 +518,10 @@ void TfrmMain::CreateShortcuts()
             [this] { Image1MouseDown(Qt::LeftButton); });
     connect(new QShortcut(QKeySequence(Qt::Key_Minus), this), &QShortcut::activated, this,
         [this] { Image1MouseDown(Qt::RightButton); });
+    for (const QKeySequence& key : { QKeySequence(Qt::Key_F), QKeySequence(Qt::CTRL | Qt::Key_0) })
+        connect(new QShortcut(key, this), &QShortcut::activated, ScrollBox1, &TPicturePane::FitToPane);
+    for (const QKeySequence& key : { QKeySequence(Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_1) })
+        connect(new QShortcut(key, this), &QShortcut::activated, ScrollBox1, &TPicturePane::ShowActualSize);
 }
 
 void TfrmMain::BindClientEvents()
@@ -511,8 +545,11 @@ void TfrmMain::BindClientEvents()
     };
     msNNTP->OnNextHeaderRetrieved = [this](TObject*, int num) {
         SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(num + 1));
+        const TmsNgInfoItem& header = msNNTP->HeaderList.Entries(num);
+        TransferRate->ArticleStarted(
+            ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")));
         if (harvest_)
-            harvest_->HarvestHeader(msNNTP->HeaderList.Entries(num));
+            harvest_->HarvestHeader(header);
     };
     msNNTP->OnLastHeaderRetrieved = [this](TObject*) {
         SetStatusText(1, QStringLiteral("Last available header retrieved"));
@@ -521,10 +558,12 @@ void TfrmMain::BindClientEvents()
             harvest_->ReportIncompletePosts();
     };
     msNNTP->OnArticleRetrieved = [this](TObject*) {
+        TransferRate->ArticleDone();
         HideProgress();
         SetStatusText(1, QStringLiteral("Article retrieved"));
     };
     msNNTP->OnProgress = [this](TObject*, int percent) {
+        TransferRate->ArticleProgress(percent);
         ShowProgress(percent);
         SetStatusText(1, QStringLiteral("%1% retrieved").arg(percent));
     };
@@ -551,8 +590,10 @@ void TfrmMain::UnbindClientEvents()
 void TfrmMain::BindHarvestEvents()
 {
     harvest_->OnSubject = [this](const std::string& subject) { SetStatusText(2, FromBytes(subject)); };
-    harvest_->OnPictureKept
-        = [this](const std::string& path) { AddPicture(QFile::decodeName(path.c_str())); };
+    harvest_->OnPictureKept = [this](const std::string& path) {
+        TransferRate->PictureKept();
+        AddPicture(QFile::decodeName(path.c_str()));
+    };
     harvest_->OnPictureDamaged = [this](const std::string& path, const std::string& damage) {
         SetStatusText(1,
             QStringLiteral("Damaged picture %1: %2")
@@ -735,8 +776,11 @@ void TfrmMain::FormResize()
         const int clientWidth = centralWidget()->width();
         Panel1->resize(clientWidth, ToolRowHeight);
         Bevel1->resize(clientWidth, BevelHeight);
-        ScrollBox1->setGeometry(
-            0, ToolRowHeight, clientWidth, qMax(0, centralWidget()->height() - ToolRowHeight));
+        const int paneHeight = qMax(0, centralWidget()->height() - ToolRowHeight);
+        const int stripHeight
+            = ThumbnailStrip->isVisibleTo(this) ? qMin(ThumbnailStrip->height(), paneHeight) : 0;
+        ScrollBox1->setGeometry(0, ToolRowHeight, clientWidth, paneHeight - stripHeight);
+        ThumbnailStrip->setGeometry(0, ToolRowHeight + paneHeight - stripHeight, clientWidth, stripHeight);
     });
 }
 
@@ -911,8 +955,15 @@ void TfrmMain::okClick()
         RunConnectingSequence(
             this,
             [this] {
-                msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
-                msNNTP->RetrieveHeaders(headerBatch_, true);
+                TransferRate->Begin();
+                try {
+                    msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
+                    msNNTP->RetrieveHeaders(headerBatch_, true);
+                } catch (...) {
+                    TransferRate->End();
+                    throw;
+                }
+                TransferRate->End();
             },
             [this] { okClick(); });
     });
@@ -984,9 +1035,16 @@ void TfrmMain::ShowPicture(TStep step)
     sbPrior->setEnabled(false);
     sbNext->setEnabled(false);
     QImage picture = TakeDecodablePicture(step);
-    Image1->SetStretch(false);
-    Image1->SetAutoSize(true);
-    Image1->SetPicture(std::move(picture));
+    const bool decoded = !picture.isNull();
+    ScrollBox1->SetPicture(std::move(picture));
+    if (!decoded && pictureIndex_ >= 0 && pictureIndex_ < pictures_.size()) {
+        // Too large to show, but a picture all the same: it stays in the
+        // folder and the set.
+        const QString text
+            = QStringLiteral("%1 is too large to show").arg(FileNameOf(pictures_[pictureIndex_]));
+        ScrollBox1->SetNotice(text);
+        SetStatusText(1, text);
+    }
     UpdatePicOfPic();
     sbPrior->setEnabled(true);
     sbNext->setEnabled(true);
@@ -1000,7 +1058,7 @@ QImage TfrmMain::TakeDecodablePicture(TStep step)
     while (pictureIndex_ >= 0 && pictureIndex_ < pictures_.size()) {
         const QString path = pictures_[pictureIndex_];
         QImage picture = prefetcher_->Take(path);
-        if (!picture.isNull())
+        if (!picture.isNull() || PictureTooLarge(path))
             return picture;
         DropUndecodable(path);
         pictures_.removeAt(pictureIndex_);
@@ -1032,7 +1090,7 @@ void TfrmMain::DropUndecodable(const QString& path)
 void TfrmMain::PrefetchNeighbours()
 {
     QStringList wanted;
-    for (const int offset : { 1, -1, 2 }) {
+    for (const int offset : { 0, 1, -1, 2 }) {
         const int index = pictureIndex_ + offset;
         if (index >= 0 && index < pictures_.size())
             wanted.append(pictures_[index]);
@@ -1045,6 +1103,7 @@ void TfrmMain::UpdatePicOfPic()
     const int count = int(pictures_.size());
     const int shown = count == 0 ? 0 : pictureIndex_ + 1;
     PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(shown).arg(count));
+    ThumbnailStrip->Sync(pictures_, pictureIndex_);
     emptyHint_->setVisible(count == 0);
 }
 
@@ -1126,16 +1185,20 @@ void TfrmMain::PicOfPicTyped(const QString& text)
 
 void TfrmMain::Image1MouseDown(Qt::MouseButton button)
 {
-    Guarded([this, button] {
-        const int height = Image1->height();
-        const int width = Image1->width();
-        Image1->SetAutoSize(false);
-        Image1->SetStretch(true);
-        const int step = button == Qt::RightButton ? -ZoomStepPercent : ZoomStepPercent;
-        const double factor = 1 + step * 0.01;
-        // nearbyint rounds halves to the even neighbour.
-        Image1->resize(int(std::nearbyint(width * factor)), int(std::nearbyint(height * factor)));
-    });
+    Guarded([this, button] { ScrollBox1->Zoom(button == Qt::RightButton ? -1 : 1); });
+}
+
+void TfrmMain::ToggleFullScreen()
+{
+    Guarded([this] { setWindowState(windowState() ^ Qt::WindowFullScreen); });
+}
+
+void TfrmMain::EscapeKeyPress()
+{
+    if (windowState() & Qt::WindowFullScreen)
+        ToggleFullScreen();
+    else
+        CancelButtonClick();
 }
 
 void TfrmMain::Deletethispicture1Click()
@@ -1148,6 +1211,7 @@ void TfrmMain::Deletethispicture1Click()
         if (!QFileInfo::exists(path)) {
             SetStatusText(1, QStringLiteral("%1 was gone already").arg(name));
         } else if (MoveToTrash(path)) {
+            trashUndo_->Push(path, pictureIndex_);
             SetStatusText(1, QStringLiteral("Moved %1 to the trash").arg(name));
         } else {
             SetStatusText(1, QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
@@ -1161,16 +1225,34 @@ void TfrmMain::Deletethispicture1Click()
         if (!pictures_.isEmpty()) {
             ShowPicture();
         } else {
-            Image1->SetPicture(QImage());
+            ScrollBox1->SetPicture(QImage());
             UpdatePicOfPic();
         }
+    });
+}
+
+void TfrmMain::UndoDelete()
+{
+    Guarded([this] {
+        QString why;
+        const std::optional<TTrashUndo::Trashed> restored = trashUndo_->RestoreLast(why);
+        if (!restored) {
+            if (!why.isEmpty())
+                SetStatusText(1, why);
+            return;
+        }
+        SetStatusText(1, QStringLiteral("Restored %1 from the trash").arg(FileNameOf(restored->path)));
+        pictureIndex_ = qBound(0, restored->index, int(pictures_.size()));
+        pictures_.insert(pictureIndex_, restored->path);
+        ShowPicture();
+        UpdatePicOfPic();
     });
 }
 
 void TfrmMain::ScanTempFolder()
 {
     EndListing();
-    listing_ = std::make_unique<TFolderListing>(tempFolder_);
+    listing_ = std::make_unique<TArrivalListing>(tempFolder_);
     if (!listingTimer_) {
         listingTimer_ = new QTimer(this);
         listingTimer_->setSingleShot(true);

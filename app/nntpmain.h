@@ -23,6 +23,7 @@
 
 #include "TRTFormSrc.h"
 #include "app/setupvalues.h"
+#include "picturepane.h"
 
 class QAction;
 class QComboBox;
@@ -41,13 +42,16 @@ namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
-class TFolderListing;
+class TArrivalListing;
 class TGlyphButton;
 class THarvest;
 class TPictureCounter;
 class TPicturePrefetcher;
 class TPictureView;
 class TSetupDlg;
+class TTransferRateLabel;
+class TTrashUndo;
+class TThumbnailStrip;
 class TmsArticle;
 class TmsNNTP;
 
@@ -89,14 +93,21 @@ public:
     TGlyphButton* sbPrior;
     TGlyphButton* sbNext;
     QComboBox* NGEdit;
-    QScrollArea* ScrollBox1;
+    TPicturePane* ScrollBox1;
     TPictureView* Image1;
+    // Along the bottom of the pane; the View menu's Thumbnails (T) shows
+    // and hides it.
+    TThumbnailStrip* ThumbnailStrip;
+    QMenu* View1;
+    QAction* Thumbnails1;
     QLabel* Label1;
     TGlyphButton* btnGo;
     TGlyphButton* CancelButton;
     TPictureCounter* PicOfPic;
     // Beside the status texts while an article arrives.
     QProgressBar* ProgressBar;
+    // The speed and the pictures per minute while Go runs.
+    TTransferRateLabel* TransferRate;
 
     // Replaceable for tests: moving a file to the desktop trash, and
     // opening an address with the desktop's handler.
@@ -174,6 +185,13 @@ public:
     void Deletethispicture1Click();
     void ShowFirstPicture();
     void ShowLastPicture();
+    // Full screen on and off (F11); Esc leaves full screen before it
+    // means Stop.
+    void ToggleFullScreen();
+    void EscapeKeyPress();
+    // Ctrl+Z: the picture deleted last comes back from the trash, at its
+    // old place in the set.
+    void UndoDelete();
 
     // The picture set.
     void ShowPicture();
@@ -203,6 +221,7 @@ private:
     void CreateMenu();
     void CreateStatusBar();
     void CreatePicturePane();
+    void CreateThumbnailStrip();
     void CreateShortcuts();
     void BindClientEvents();
     void UnbindClientEvents();
@@ -246,6 +265,7 @@ private:
     std::unique_ptr<TComponent> components_;
     std::unique_ptr<THarvest> harvest_;
     std::unique_ptr<TPicturePrefetcher> prefetcher_;
+    std::unique_ptr<TTrashUndo> trashUndo_;
     QLabel* statusPanels_[3] = {};
     // Over the empty picture pane.
     QLabel* emptyHint_ = nullptr;
@@ -266,7 +286,7 @@ private:
     std::pair<std::string, std::string> passwordKey_;
     bool passwordChanged_ = false;
     std::optional<bool> keyringRuns_;
-    std::unique_ptr<TFolderListing> listing_;
+    std::unique_ptr<TArrivalListing> listing_;
     QTimer* listingTimer_ = nullptr;
 };
 

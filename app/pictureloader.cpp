@@ -83,6 +83,32 @@ QImage ReadBmpCleared(QByteArrayView bytes, const QByteArray& format, QSize size
     return {};
 }
 
+// Qt's own allocation limit (128 MB in Qt 6.4) would refuse a 50-megapixel
+// photo; ours is the pixel limit at 32 bits a pixel, the most any of our
+// decoders allocates.
+constexpr int kAllocationLimitMb = int(4 * kMaxPicturePixels / (1024 * 1024)) + 1;
+
+// A JPEG decodes at a half, a quarter or an eighth of each side without
+// ever holding the whole picture, so a larger one is shown shrunk by the
+// first of these that brings it within the pixel limit rather than not at
+// all. Only a file long enough to be such a picture is: a few hostile
+// header bytes must not buy the largest allocation. nullopt when neither
+// holds.
+std::optional<QSize> ShrunkJpegSize(const QByteArray& format, QSize size, qint64 fileBytes)
+{
+    // Even a picture of one flat colour takes some bits per 8x8 block.
+    constexpr qint64 kMostPixelsPerByte = 1024;
+    if (format != "jpeg" || qint64(size.width()) * size.height() / kMostPixelsPerByte > fileBytes)
+        return std::nullopt;
+    for (const int denominator : { 2, 4, 8 }) {
+        // Rounded down, so that Qt picks this very denominator.
+        const QSize shrunk(size.width() / denominator, size.height() / denominator);
+        if (PictureSizeAllowed(shrunk.width(), shrunk.height(), kMaxPicturePixels))
+            return shrunk;
+    }
+    return std::nullopt;
+}
+
 // Decodes with Qt; without a format, Qt tells it by the content. nullopt
 // when Qt sees none of the formats we let it read.
 std::optional<QImage> ReadWithQt(QByteArrayView bytes, const QByteArray& format = {})
@@ -94,11 +120,16 @@ std::optional<QImage> ReadWithQt(QByteArrayView bytes, const QByteArray& format 
     const QByteArray found = reader.format();
     if (format.isEmpty() && !IsQtFormatWeRead(found))
         return std::nullopt;
-    // A reader that cannot tell the size first still keeps Qt's own
-    // allocation limit.
+    reader.setAllocationLimit(kAllocationLimitMb);
+    // A reader that cannot tell the size first still keeps the allocation
+    // limit.
     const QSize size = reader.size();
-    if (size.isValid() && !PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels))
-        return QImage();
+    if (size.isValid() && !PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels)) {
+        const std::optional<QSize> shrunk = ShrunkJpegSize(found, size, bytes.size());
+        if (!shrunk)
+            return QImage();
+        reader.setScaledSize(*shrunk);
+    }
     if (found == "bmp" || found == "dib")
         return ReadBmpCleared(bytes, found, size, reader.imageFormat());
     reader.setAutoTransform(true);
@@ -135,6 +166,22 @@ QImage LoadPicture(const QString& path)
     } catch (const std::bad_alloc&) {
         return {};
     }
+}
+
+bool PictureTooLarge(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    QImageReader reader(&file);
+    const QByteArray format = reader.format();
+    const QSize size = reader.size();
+    if (!IsQtFormatWeRead(format) || !size.isValid())
+        return false;
+    if (file.size() > kMaxPictureFileBytes)
+        return true;
+    return !PictureSizeAllowed(size.width(), size.height(), kMaxPicturePixels)
+        && !ShrunkJpegSize(format, size, file.size());
 }
 
 } // namespace lumigrab

@@ -29,7 +29,7 @@ TPicturePrefetcher::~TPicturePrefetcher()
 
 void TPicturePrefetcher::Prefetch(const QStringList& paths)
 {
-    std::vector<Entry> previous; // what is dropped is freed after unlocking
+    std::vector<Entry> previous;
     {
         std::lock_guard lock(mutex_);
         if (stopping_)
@@ -48,6 +48,16 @@ void TPicturePrefetcher::Prefetch(const QStringList& paths)
                 entries_.push_back(Entry { path, nextId_++, State::kQueued, {} });
         }
     }
+    // Freeing a large picture takes milliseconds: the worker does it,
+    // not the caller, who is about to paint.
+    {
+        std::lock_guard lock(mutex_);
+        for (Entry& entry : previous) {
+            if (!entry.decoded.image.isNull())
+                discarded_.push_back(std::move(entry.decoded.image));
+        }
+    }
+    previous.clear();
     workQueued_.notify_one();
     // A Take waiting for a dropped decode decodes for itself instead.
     decodeFinished_.notify_all();
@@ -95,16 +105,21 @@ void TPicturePrefetcher::Run()
     for (;;) {
         quint64 id = 0;
         QString path;
+        std::vector<QImage> discarded;
         {
             std::unique_lock lock(mutex_);
-            workQueued_.wait(lock, [this] { return stopping_ || FirstQueued(); });
+            workQueued_.wait(lock, [this] { return stopping_ || FirstQueued() || !discarded_.empty(); });
             if (stopping_)
                 return;
+            discarded.swap(discarded_);
+            if (!FirstQueued())
+                continue; // the discarded pictures are freed unlocked
             Entry* entry = FirstQueued();
             entry->state = State::kDecoding;
             id = entry->id;
             path = entry->path;
         }
+        discarded.clear();
         Decoded decoded = Decode(path);
         Decoded unwanted;
         {

@@ -89,6 +89,7 @@ private:
     std::condition_variable workQueued_;
     std::condition_variable decodeFinished_;
     std::vector<Entry> entries_; // most wanted first, at most capacity_
+    std::vector<QImage> discarded_; // dropped pictures the worker frees
     quint64 nextId_ = 1;
     bool stopping_ = false;
     std::thread worker_; // last: starts when everything above is ready

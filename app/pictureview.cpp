@@ -1,6 +1,5 @@
 #include "pictureview.h"
 
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -15,23 +14,6 @@ TPictureView::TPictureView(QWidget* parent)
 void TPictureView::SetPicture(QImage picture)
 {
     picture_ = std::move(picture);
-    if (autoSize_)
-        FitToPicture();
-    update();
-}
-
-void TPictureView::SetAutoSize(bool autoSize)
-{
-    autoSize_ = autoSize;
-    if (autoSize_)
-        FitToPicture();
-}
-
-void TPictureView::SetStretch(bool stretch)
-{
-    if (stretch == stretch_)
-        return;
-    stretch_ = stretch;
     update();
 }
 
@@ -40,35 +22,22 @@ QSize TPictureView::sizeHint() const
     return picture_.size();
 }
 
-void TPictureView::FitToPicture()
-{
-    // The picture's pixels map 1:1 to device pixels.
-    const qreal ratio = devicePixelRatioF();
-    resize(picture_.isNull() ? QSize(0, 0) : (QSizeF(picture_.size()) / ratio).toSize());
-}
-
 void TPictureView::paintEvent(QPaintEvent* event)
 {
-    if (picture_.isNull())
+    if (picture_.isNull() || width() <= 0 || height() <= 0)
         return;
     QPainter painter(this);
     const QRect exposed = event->rect();
-    if (stretch_) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.setClipRect(exposed);
-        painter.drawImage(rect(), picture_);
-        return;
-    }
-    const qreal ratio = devicePixelRatioF();
-    const QRect source(
-        (QPointF(exposed.topLeft()) * ratio).toPoint(), (QSizeF(exposed.size()) * ratio).toSize());
-    painter.drawImage(QRectF(exposed), picture_, QRectF(source));
-}
-
-void TPictureView::mousePressEvent(QMouseEvent* event)
-{
-    emit MouseDown(event->button());
-    event->accept();
+    // The piece of the picture behind the exposed area: only that much is
+    // scaled, however large the picture.
+    const qreal scaleX = qreal(picture_.width()) / width();
+    const qreal scaleY = qreal(picture_.height()) / height();
+    const QRectF source(
+        exposed.x() * scaleX, exposed.y() * scaleY, exposed.width() * scaleX, exposed.height() * scaleY);
+    const bool oneToOne = qFuzzyCompare(scaleX * devicePixelRatioF(), 1.0)
+        && qFuzzyCompare(scaleY * devicePixelRatioF(), 1.0);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !oneToOne);
+    painter.drawImage(QRectF(exposed), picture_, source);
 }
 
 } // namespace lumigrab

@@ -14,19 +14,24 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTextDocument>
 #include <QUrl>
+#include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/glyphbutton.h"
 #include "app/msabout.h"
 #include "app/nntpsu.h"
 #include "app/picturecounter.h"
 #include "app/pictureview.h"
+#include "app/thumbnailstrip.h"
+#include "app/transferrate.h"
 #include "lumigrab_version.h"
 #include "tests/support/window_fixture.h"
 // After the window fixture, which must set up the application first.
@@ -290,6 +295,28 @@ TEST_F(GoTest, ProgressBarShowsWhileAnArticleArrives)
     EXPECT_GT(seenPercent, 0);
     EXPECT_LT(seenPercent, 100);
     EXPECT_FALSE(form.ProgressBar->isVisible());
+}
+
+TEST_F(GoTest, SpeedAndPicturesPerMinuteShowWhileGoRuns)
+{
+    TfrmMain& form = StartOnServer();
+    EXPECT_FALSE(form.TransferRate->isVisible());
+    bool shown = false;
+    QString text;
+    // Looked at while the second article fetched waits, then stopped.
+    WhileArticleWaits(4, [&] {
+        shown = form.TransferRate->isVisible();
+        form.TransferRate->Refresh();
+        text = form.TransferRate->text();
+        form.CancelButton->click();
+    });
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(
+        QRegularExpression(R"(^[1-9][0-9.]* (B|kB|MB)/s, [1-9][0-9]* pictures/min$)").match(text).hasMatch())
+        << text.toStdString();
+    EXPECT_FALSE(form.TransferRate->isVisible());
 }
 
 // Go, Enter in the group list and Get Groups each start a command
@@ -668,29 +695,60 @@ TEST_F(PictureSetTest, BackForwardCounterAndKeysMoveThroughTheSet)
 TEST_F(PictureSetTest, ClicksAndKeysZoomInTenPercentStepsUntilTheNextPicture)
 {
     AddPictureFile("zoom.bmp", QSize(25, 5));
+    AddPictureFile("zoom2.bmp", QSize(26, 5));
     TfrmMain& form = Start();
     ASSERT_EQ(ShownSize(), QSize(25, 5));
     struct Step {
         const char* action;
         std::function<void()> act;
-        QSize size;
+        double scale;
+        bool fitted;
     };
-    // Each step scales the current size; halves go to the even neighbour.
+    // One scale for both sides, 10 % of the current size per step.
     const Step steps[] = {
-        { "right click", [&] { QTest::mouseClick(form.Image1, Qt::RightButton); }, { 22, 4 } },
-        { "left click", [&] { QTest::mouseClick(form.Image1, Qt::LeftButton); }, { 24, 4 } },
-        { "middle click", [&] { QTest::mouseClick(form.Image1, Qt::MiddleButton); }, { 26, 4 } },
-        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, { 23, 4 } },
-        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, { 25, 4 } },
-        { "picture shown again", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Home); }, { 25, 5 } },
+        { "right click", [&] { QTest::mouseClick(form.Image1, Qt::RightButton); }, 0.9, false },
+        { "left click", [&] { QTest::mouseClick(form.Image1, Qt::LeftButton); }, 0.99, false },
+        { "middle click", [&] { QTest::mouseClick(form.Image1, Qt::MiddleButton); }, 1.089, false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9801, false },
+        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, 1.07811, false },
+        { "F fits", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_F); }, 1, true },
+        { "plus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Plus); }, 1.1, false },
+        { "Ctrl+0 fits", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_0, Qt::ControlModifier); }, 1, true },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "1 shows 100 %", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_1); }, 1, false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "Ctrl+1 shows 100 %", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_1, Qt::ControlModifier); }, 1,
+            false },
+        { "minus", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Minus); }, 0.9, false },
+        { "next picture", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Right); }, 1, true },
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.action);
         step.act();
-        EXPECT_EQ(ShownSize(), step.size);
+        const QSize picture = form.Image1->Picture().size();
+        EXPECT_NEAR(form.ScrollBox1->Scale(), step.scale, 1e-9);
+        EXPECT_EQ(form.ScrollBox1->Fitted(), step.fitted);
+        EXPECT_EQ(ShownSize(),
+            QSize(int(std::nearbyint(picture.width() * step.scale)),
+                int(std::nearbyint(picture.height() * step.scale))));
     }
-    EXPECT_FALSE(form.Image1->Stretch());
-    EXPECT_TRUE(form.Image1->AutoSize());
+}
+
+TEST_F(PictureSetTest, F11TogglesFullScreenAndEscLeavesItBeforeItStops)
+{
+    AddPictures(1);
+    TfrmMain& form = Start();
+    const QString idle = StatusText(1);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    EXPECT_TRUE(form.isFullScreen());
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Escape);
+    EXPECT_FALSE(form.isFullScreen());
+    EXPECT_EQ(StatusText(1), idle);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    QTest::keyClick(form.ScrollBox1, Qt::Key_F11);
+    EXPECT_FALSE(form.isFullScreen());
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Escape);
+    EXPECT_EQ(StatusText(1), "Oparation has been canceled");
 }
 
 // Without a trash nothing is deleted and the set stays as it was.
@@ -745,6 +803,80 @@ TEST_F(PictureSetTest, DeleteMovesThePictureToTheTrash)
     }
 }
 
+TEST_F(PictureSetTest, CtrlZRestoresTheLastDeletedPictureAtItsPlace)
+{
+    AddPictures(4);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    const QStringList before = form.Pictures();
+    form.sbNext->click();
+    form.Deletethispicture1->trigger();
+    form.ShowLastPicture();
+    form.Deletethispicture1->trigger();
+    ASSERT_EQ(form.Pictures().size(), 2);
+
+    // Last deleted first, each at the place it left: the last picture of
+    // three, then the second of four.
+    const std::pair<int, int> restores[] = { { 2, 3 }, { 1, 1 } };
+    for (const auto& [index, original] : restores) {
+        SCOPED_TRACE(original);
+        QTest::keyClick(form.ScrollBox1, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(form.Pictures().at(index), before.at(original));
+        EXPECT_TRUE(QFileInfo::exists(before.at(original)));
+        EXPECT_EQ(form.PictureIndex(), index);
+        EXPECT_EQ(ShownSize().width(), ShownWidthFor(index));
+        EXPECT_EQ(StatusText(1), "Restored " + QFileInfo(before.at(original)).fileName() + " from the trash");
+    }
+    EXPECT_EQ(form.Pictures(), before);
+    EXPECT_EQ(CounterText(), "2 of 4");
+    // Nothing more to restore: nothing changes.
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(form.Pictures(), before);
+}
+
+TEST_F(PictureSetTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndChoosesOnClick)
+{
+    AddPictures(3);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    TThumbnailStrip& strip = *form.ThumbnailStrip;
+    EXPECT_TRUE(strip.isVisible());
+    EXPECT_EQ(strip.Count(), 3);
+    EXPECT_EQ(strip.Marked(), 0);
+    form.sbNext->click();
+    EXPECT_EQ(strip.Marked(), 1);
+
+    // Thumbnails come from the worker as their cells show.
+    const QModelIndex third = strip.model()->index(2, 0);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !third.data(Qt::DecorationRole).value<QImage>().isNull(); }, 5000));
+    EXPECT_EQ(third.data(Qt::DecorationRole).value<QImage>().size(), QSize(ShownWidthFor(2), 7));
+    QTest::mouseClick(strip.viewport(), Qt::LeftButton, {}, strip.visualRect(third).center());
+    EXPECT_EQ(form.PictureIndex(), 2);
+    EXPECT_EQ(strip.Marked(), 2);
+    EXPECT_EQ(ShownSize().width(), ShownWidthFor(2));
+
+    AddPictureFile("p3.bmp", QSize(14, 7));
+    form.AddPicture(TempFolder() + "p3.bmp");
+    EXPECT_EQ(strip.Count(), 4);
+    form.Deletethispicture1->trigger();
+    EXPECT_EQ(strip.Count(), 3);
+    EXPECT_EQ(strip.Marked(), form.PictureIndex());
+
+    // T hides the strip and the pane takes its room; the View menu's
+    // item says which.
+    const int paneHeight = form.ScrollBox1->height();
+    QTest::keyClick(form.ScrollBox1, Qt::Key_T);
+    EXPECT_FALSE(strip.isVisible());
+    EXPECT_FALSE(form.Thumbnails1->isChecked());
+    EXPECT_EQ(form.ScrollBox1->height(), paneHeight + strip.height());
+    form.Thumbnails1->trigger();
+    EXPECT_TRUE(strip.isVisible());
+    EXPECT_EQ(form.ScrollBox1->height(), paneHeight);
+}
+
 TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsOne)
 {
     for (const bool trash : { true, false }) {
@@ -766,6 +898,30 @@ TEST_F(PictureSetTest, UndecodablePictureLeavesTheSetAndGoesToTheTrashIfThereIsO
         window.reset();
         EmptyTrash();
     }
+}
+
+// A picture too large to decode is a picture all the same: it stays.
+TEST_F(PictureSetTest, TooLargePictureStaysInTheFolderAndThePaneSaysSo)
+{
+    AddPictures(1);
+    QByteArray huge = ReadFile(LUMIGRAB_FIXTURES_DIR "/pictures/bmp-24-im.bmp");
+    qToLittleEndian<quint32>(10000, huge.data() + 18);
+    qToLittleEndian<quint32>(10000, huge.data() + 22);
+    WriteFile(TempFolder() + "huge.bmp", huge);
+    TfrmMain& form = Start();
+    while (form.ScanningTempFolder())
+        QCoreApplication::processEvents();
+    const QString path = TempFolder() + "huge.bmp";
+    ASSERT_TRUE(form.Pictures().contains(path));
+    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(path) + 1));
+
+    EXPECT_EQ(form.Pictures().size(), 2);
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_EQ(form.ScrollBox1->Notice(), "huge.bmp is too large to show");
+    EXPECT_EQ(StatusText(1), "huge.bmp is too large to show");
+    EXPECT_EQ(ShownSize(), QSize(0, 0));
+    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(TempFolder() + "p0.bmp") + 1));
+    EXPECT_EQ(form.ScrollBox1->Notice(), "");
 }
 
 // Undecodable pictures met further on give way to the next picture that

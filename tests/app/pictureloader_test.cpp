@@ -3,6 +3,7 @@
 // copies of them.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -326,8 +327,72 @@ TEST(LoadPicture, FailsOnWhatIsNotAPictureFile)
     textFile.write(QByteArray("Subject: not a picture\r\n\r\nplain text\r\n").repeated(50));
     textFile.close();
     ASSERT_TRUE(QDir().mkdir(folder));
-    for (const QString& path : { fifo, empty, text, folder, dir.filePath("missing.pcx") })
+    for (const QString& path : { fifo, empty, text, folder, dir.filePath("missing.pcx") }) {
         EXPECT_TRUE(LoadPicture(path).isNull()) << path.toStdString();
+        EXPECT_FALSE(PictureTooLarge(path)) << path.toStdString();
+    }
+}
+
+// A small colour JPEG whose header announces width x height: the decoder
+// runs out of data and fills the rest, which costs the whole allocation
+// and decode of a photo that size without a photo's file. padTo adds bytes
+// after the picture's end, which decoders skip.
+QByteArray JpegAnnouncing(int width, int height, qsizetype padTo = 0)
+{
+    QImage small(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < small.height(); ++y)
+        for (int x = 0; x < small.width(); ++x)
+            small.setPixel(x, y, qRgb(x * 4, y * 5, 128));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "JPEG", 20);
+    SetJpegSize(bytes, width, height);
+    if (bytes.size() < padTo)
+        bytes.append(QByteArray(padTo - bytes.size(), '\0'));
+    return bytes;
+}
+
+QByteArray BmpAnnouncing(int width, int height)
+{
+    QByteArray bytes = ReadBytes(kPictures + "bmp-24-im.bmp");
+    SetLe32(bytes, 18, width);
+    SetLe32(bytes, 22, height);
+    return bytes;
+}
+
+// Qt's reader alone refuses JPEG, GIF and BMP above 128 MB decoded; a
+// picture is refused only beyond the program's own limit, and a JPEG
+// beyond that shows shrunk by a power of two, in shape. What cannot show
+// for its size alone is told apart from a file that is no picture.
+TEST(LoadPicture, BigPhotosShowAndOnlyTooLargeOnesAreRefused)
+{
+    struct BigCase {
+        const char* name;
+        QByteArray bytes;
+        QSize decoded; // empty: refused
+        bool tooLarge;
+    };
+    const BigCase cases[] = {
+        { "50-megapixel JPEG", JpegAnnouncing(8192, 6144), { 8192, 6144 }, false },
+        { "96-megapixel JPEG, halved", JpegAnnouncing(12000, 8000, 100'000), { 6000, 4000 }, false },
+        { "96-megapixel JPEG in 2 kB", JpegAnnouncing(12000, 8000), {}, true },
+        { "100-megapixel BMP", BmpAnnouncing(10000, 10000), {}, true },
+        { "ordinary JPEG", JpegAnnouncing(640, 480), { 640, 480 }, false },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const BigCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath("big.jpg");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        const QImage picture = LoadPicture(path);
+        EXPECT_EQ(picture.size(), c.decoded.isEmpty() ? QSize(0, 0) : c.decoded);
+        EXPECT_EQ(PictureTooLarge(path), c.tooLarge);
+    }
 }
 
 } // namespace
