@@ -105,13 +105,11 @@ std::vector<int32_t> TPostCollector::Foresee(
         return {};
     std::vector<int32_t> firsts = FirstArticles(post, key, marker.total);
     const bool wasComplete = std::find(firsts.begin(), firsts.end(), 0) == firsts.end();
-    const bool known = (post && !post->articles.empty()
-                           && std::find(post->articles[size_t(marker.part - 1)].begin(),
-                                  post->articles[size_t(marker.part - 1)].end(), number)
-                               != post->articles[size_t(marker.part - 1)].end())
-        || foreseenPosts_.count(number) > 0;
-    if (known)
-        return {};
+    if (post) {
+        const std::vector<int32_t>& numbers = post->articles[size_t(marker.part - 1)];
+        if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
+            return {};
+    }
     foreseen_[key][number] = marker.part;
     foreseenPosts_.emplace(number, key);
     int32_t& first = firsts[size_t(marker.part - 1)];

@@ -1,7 +1,8 @@
 // The harvest of multi-part posts: their parts are followed through the
-// header walk, and once a post has all of them they are fetched one after
-// the other and joined into a picture in a hidden folder of partial files
-// inside the picture folder, then moved among the pictures.
+// header walk, and once a post has all of them they are fetched in part
+// order (named ahead to the client, which sends for them early) and joined
+// into a picture in a hidden folder of partial files inside the picture
+// folder, then moved among the pictures.
 #pragma once
 
 #include <cstdint>
