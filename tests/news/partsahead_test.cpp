@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "mime/mscrc32.h"
 #include "mime/msuucode.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
@@ -66,7 +65,7 @@ TEST(PostCollectorForesight, ANewWalkForgetsWhatWasForeseenAndNotAdded)
 
 // ---- a harvest through the pipeline
 
-// One group: single pictures ("s"), the parts of a three-part yEnc post
+// One group: single pictures ("s"), the parts of a three-part uuencoded post
 // ("1".."3") and a second copy of a part ("2c"), in walk order.
 struct GroupShape {
     const char* name;
@@ -146,15 +145,15 @@ protected:
         if (label == "s") {
             const std::string name = "s" + std::to_string(number) + ".jpg";
             singles[name] = RandomBytes(2000, uint32_t(number));
-            std::string body = "begin 644 " + name + "\r\n";
-            for (size_t offset = 0; offset < singles[name].size(); offset += 45)
-                body += EncodeUULine(std::string_view(singles[name]).substr(offset, 45)) + "\r\n";
-            group->texts[number] = Article(name, body + "`\r\nend\r\n");
+            group->texts[number]
+                = Article(name, "begin 644 " + name + "\r\n" + UULines(singles[name]) + "`\r\nend\r\n");
             return;
         }
+        // The post uuencoded across its three articles, 3000 bytes each.
         const int part = label[0] - '0';
-        group->texts[number] = Article("\"bay.jpg\" yEnc (" + std::to_string(part) + "/3)",
-            YEncPart(part, size_t(part - 1) * 3000, 3000));
+        const std::string body = UULines(post.substr(size_t(part - 1) * 3000, 3000));
+        group->texts[number] = Article("\"bay.jpg\" (" + std::to_string(part) + "/3)",
+            (part == 1 ? "begin 644 bay.jpg\r\n" : "") + body + (part == 3 ? "`\r\nend\r\n" : ""));
     }
 
     static std::string Article(const std::string& subject, const std::string& body)
@@ -162,29 +161,12 @@ protected:
         return "Subject: " + subject + "\r\nFrom: poster@test\r\nLines: 200\r\n\r\n" + body;
     }
 
-    // An independent writer of one yEnc part of post, CR LF lines.
-    std::string YEncPart(int part, size_t begin, size_t size) const
+    static std::string UULines(std::string_view bytes)
     {
-        const std::string piece = post.substr(begin, size);
-        std::string text = "=ybegin part=" + std::to_string(part) + " total=3 line=128 size="
-            + std::to_string(post.size()) + " name=bay.jpg\r\n=ypart begin=" + std::to_string(begin + 1)
-            + " end=" + std::to_string(begin + size) + "\r\n";
-        std::string line;
-        for (const char byte : piece) {
-            const auto c = static_cast<unsigned char>(static_cast<unsigned char>(byte) + 42);
-            if (c == 0 || c == '\n' || c == '\r' || c == '=' || (line.empty() && c == '.'))
-                line += '=' + std::string(1, char(c + 64));
-            else
-                line += char(c);
-            if (line.size() >= 128) {
-                text += line + "\r\n";
-                line.clear();
-            }
-        }
-        if (!line.empty())
-            text += line + "\r\n";
-        return text + "=yend size=" + std::to_string(size) + " part=" + std::to_string(part) + " pcrc32="
-            + Format("%08x", Crc32(0, piece)) + " crc32=" + Format("%08x", Crc32(0, post)) + "\r\n";
+        std::string lines;
+        for (size_t offset = 0; offset < bytes.size(); offset += 45)
+            lines += EncodeUULine(bytes.substr(offset, 45)) + "\r\n";
+        return lines;
     }
 
     size_t EventIndex(const std::string& event) const
