@@ -106,12 +106,12 @@ THarvest::THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvest
     , index_(std::move(index))
     , posts_(std::make_unique<TPostHarvest>(*this, client))
 {
-    client_.WillFetchArticle = [this](const TmsNgInfoItem& header) { return WouldFetch(header); };
+    client_.WillFetchArticles = [this](const TmsNgInfoItem& header) { return ArticlesToFetch(header); };
 }
 
 THarvest::~THarvest()
 {
-    client_.WillFetchArticle = nullptr;
+    client_.WillFetchArticles = nullptr;
 }
 
 namespace {
@@ -139,6 +139,17 @@ bool THarvest::WouldFetch(const TmsNgInfoItem& header)
     } catch (const Exception&) {
         return true;
     }
+}
+
+std::vector<int32_t> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
+{
+    if (JoinParts) {
+        if (std::optional<std::vector<int32_t>> parts = posts_->ForeseeFetches(header))
+            return std::move(*parts);
+    }
+    if (WouldFetch(header))
+        return { header.Number };
+    return {};
 }
 
 bool THarvest::Taken(const std::string& messageId)

@@ -70,8 +70,8 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
 class THarvest {
 public:
     // client.Article() receives the fetched articles; folder must exist
-    // by the first header. While the harvest lives, client.WillFetchArticle
-    // is WouldFetch, so that an overview walk can ask for the articles
+    // by the first header. While the harvest lives, client.WillFetchArticles
+    // is ArticlesToFetch, so that an overview walk can ask for the articles
     // ahead of their headers' events; HarvestHeader is called from
     // OnNextHeaderRetrieved as before. One harvest per client at a time.
     // What was taken is recorded in the folder's index (TFolderIndex), or
@@ -138,6 +138,10 @@ public:
     static bool WouldHarvest(const TmsNgInfoItem& header);
     // WouldHarvest, and the header's message-id is not in the index.
     bool WouldFetch(const TmsNgInfoItem& header);
+    // The articles HarvestHeader will fetch for the header, in the order it
+    // fetches them, asked before the header is taken: its own when
+    // WouldFetch, or with JoinParts the parts of the post it completes.
+    std::vector<int32_t> ArticlesToFetch(const TmsNgInfoItem& header);
     // Fetches the header's article unless its subject marks a part of a
     // multi-part post or the index has its message-id, keeps its pictures
     // and records it. Returns whether it fetched.

@@ -723,7 +723,7 @@ bool TmsNNTP::OverviewWalk(int count)
     if (!DetectOverview())
         return false;
     struct TForgetCandidates {
-        std::deque<int32_t>& candidates;
+        std::deque<TAhead>& candidates;
         ~TForgetCandidates() { candidates.clear(); }
     } forgetCandidates { candidates_ };
 
@@ -751,7 +751,7 @@ bool TmsNNTP::OverviewWalk(int count)
         PickCandidates(*batch, budget);
         size_t delivered = 0;
         for (auto& item : batch->items) {
-            FillPipeline();
+            FillPipeline(item->Number);
             lastNumber = item->Number;
             // Handlers find the header just taken as the current article.
             currentArticle_ = item->Number;
@@ -947,13 +947,13 @@ void TmsNNTP::ReadRangeItems(
 void TmsNNTP::PickCandidates(const TOverviewBatch& batch, int64_t budget)
 {
     candidates_.clear();
-    if (!WillFetchArticle || Depth() < 2)
+    if (!WillFetchArticles || Depth() < 2)
         return;
     for (const auto& item : batch.items) {
         if (budget-- <= 0)
             break;
-        if (WillFetchArticle(*item))
-            candidates_.push_back(item->Number);
+        for (const int32_t number : WillFetchArticles(*item))
+            candidates_.push_back({ item->Number, number });
     }
 }
 
@@ -993,6 +993,7 @@ auto TmsNNTP::ReadAnswer(int64_t maxData) -> TAnswer
 
 void TmsNNTP::FinishPipeline()
 {
+    held_.clear();
     if (inFlight_.empty())
         return;
     RequireIdle();
@@ -1002,6 +1003,7 @@ void TmsNNTP::FinishPipeline()
 
 void TmsNNTP::DropInFlight()
 {
+    held_.clear();
     while (!inFlight_.empty())
         DropOldestInFlight();
 }
@@ -1010,20 +1012,58 @@ void TmsNNTP::DropInFlight()
 // the reply.
 void TmsNNTP::DropOldestInFlight()
 {
-    const int32_t number = inFlight_.front();
+    ReadOldestInFlight();
+}
+
+auto TmsNNTP::ReadOldestInFlight() -> std::optional<THeld>
+{
+    const int32_t number = inFlight_.front().number;
     inFlight_.pop_front();
     const TFlagScope quiet(anyReplyIsAnswer_, true);
     ReadServerReply();
     if (LastReply[0] != '2')
-        return;
+        return std::nullopt;
     RequireInStep({ number, {} });
-    TMemoryStream unused;
-    ReadMultiLine(unused, -1, MaxArticleSize);
+    TMemoryStream text;
+    ReadMultiLine(text, -1, MaxArticleSize);
     serverArticle_ = number;
+    return THeld { number, text.TakeBuffer() };
 }
 
-void TmsNNTP::FillPipeline()
+// The handler fetches an article it did not announce (the copy of a part
+// that is gone, say): the ones on their way are still to come after it, so
+// they are kept rather than fetched twice. An error reply is not kept; that
+// article is asked for again in its turn.
+void TmsNNTP::HoldInFlight()
 {
+    while (!inFlight_.empty()) {
+        std::optional<THeld> held = ReadOldestInFlight();
+        if (!held)
+            continue;
+        if (held_.size() >= size_t(Depth()))
+            held_.pop_front();
+        held_.push_back(std::move(*held));
+    }
+}
+
+bool TmsNNTP::TakeHeld(int32_t number)
+{
+    const auto found = std::find_if(
+        held_.begin(), held_.end(), [number](const THeld& held) { return held.number == number; });
+    if (found == held_.end())
+        return false;
+    article_->Clear();
+    articleText_.AssignBuffer(std::move(found->text));
+    held_.erase(held_.begin(), std::next(found));
+    return true;
+}
+
+void TmsNNTP::FillPipeline(int32_t header)
+{
+    // The handler has passed those headers: what it did not fetch then it
+    // will not fetch.
+    while (!candidates_.empty() && candidates_.front().header < header)
+        candidates_.pop_front();
     if (candidates_.empty() || inFlight_.size() >= size_t(Depth()) || !Connected())
         return;
     RequireIdle();
@@ -1039,10 +1079,34 @@ void TmsNNTP::TopUpPipeline()
     }
 }
 
-void TmsNNTP::SendArticleCommand(int32_t number)
+void TmsNNTP::SendArticleCommand(const TAhead& ahead)
 {
-    SendLine("ARTICLE " + std::to_string(number));
-    inFlight_.push_back(number);
+    SendLine("ARTICLE " + std::to_string(ahead.number));
+    inFlight_.push_back(ahead);
+}
+
+// Articles announced before the one asked for and not fetched were wrong
+// guesses: read and dropped. One never announced goes after those in
+// flight, which are held.
+void TmsNNTP::PrepareArticle(int32_t number)
+{
+    const auto isNumber = [number](const TAhead& ahead) { return ahead.number == number; };
+    if (std::any_of(inFlight_.begin(), inFlight_.end(), isNumber)) {
+        held_.clear();
+        while (inFlight_.front().number != number)
+            DropOldestInFlight();
+        return;
+    }
+    const auto candidate = std::find_if(candidates_.begin(), candidates_.end(), isNumber);
+    if (candidate != candidates_.end()) {
+        const TAhead ahead = *candidate;
+        candidates_.erase(candidates_.begin(), std::next(candidate));
+        DropInFlight();
+        SendArticleCommand(ahead);
+        return;
+    }
+    HoldInFlight();
+    SendArticleCommand({ currentArticle_, number });
 }
 
 void TmsNNTP::RetrieveArticle()
@@ -1123,16 +1187,15 @@ void TmsNNTP::FetchArticle(int32_t number)
     const int32_t lines = HeaderLineCount(number);
     {
         const TBusy busy(*this);
-        while (!candidates_.empty() && candidates_.front() <= number)
-            candidates_.pop_front();
-        while (!inFlight_.empty() && inFlight_.front() != number)
-            DropOldestInFlight();
-        if (inFlight_.empty())
-            SendArticleCommand(number);
+        const bool held = TakeHeld(number);
+        if (!held)
+            PrepareArticle(number);
         // The next articles are on their way while this one is read.
         TopUpPipeline();
-        inFlight_.pop_front();
-        ReadArticleReply("ARTICLE " + std::to_string(number), lines, { number, {} });
+        if (!held) {
+            inFlight_.pop_front();
+            ReadArticleReply("ARTICLE " + std::to_string(number), lines, { number, {} });
+        }
         SetCurrent(number);
         LoadArticle();
     }
@@ -1234,6 +1297,7 @@ void TmsNNTP::Close()
     overviewFormat_.reset();
     inFlight_.clear();
     candidates_.clear();
+    held_.clear();
     TmsMailBase::Close();
 }
 

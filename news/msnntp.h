@@ -122,11 +122,14 @@ public:
     //   or from its own header block as it arrives. Events, progress and
     //   errors are those of the three-command fetch.
     // - During an overview walk, the ARTICLE commands of the headers that
-    //   WillFetchArticle picks are sent up to PipelineDepth ahead of their
-    //   replies (RFC 3977 pipelining, to servers that announce version 2).
-    //   Articles, events and errors still come in order; an article sent
-    //   for and then not asked for is read and dropped before the next
-    //   command. GROUP and AUTHINFO are never sent ahead.
+    //   WillFetchArticles names are sent up to PipelineDepth ahead of their
+    //   replies (RFC 3977 pipelining, to servers that announce version 2),
+    //   in the order it names them. Articles, events and errors still come
+    //   in order. An article sent for and then passed over is read and
+    //   dropped; one that arrives while the handler fetches an article it
+    //   did not announce is held (at most PipelineDepth of them) until it
+    //   is asked for or passed over. Nothing sent ahead outlives the next
+    //   other command. GROUP and AUTHINFO are never sent ahead.
     bool UseOverview = false;
     // Articles asked for per overview command.
     int OverviewRangeSize = 1000;
@@ -138,11 +141,14 @@ public:
     // so that a group of millions shows today's pictures first; 0 starts
     // at the group's first article.
     int32_t StartBeforeEnd = 0;
-    // Asked during an overview walk about each header read ahead, before
-    // its OnNextHeaderRetrieved fires: true when the handler is going to
-    // fetch that article with RetrieveArticleByNumber. A wrong guess costs
-    // only the transfer of an article nobody reads. THarvest sets it.
-    std::function<bool(const TmsNgInfoItem& header)> WillFetchArticle;
+    // Asked during an overview walk about each header read ahead, in walk
+    // order and before its OnNextHeaderRetrieved fires: the numbers of the
+    // articles the handler is going to fetch with RetrieveArticleByNumber
+    // from that header's event, in the order it will fetch them (the
+    // header's own article, or the parts of a post it completes). A wrong
+    // guess costs only the transfer of an article nobody reads. THarvest
+    // sets it.
+    std::function<std::vector<int32_t>(const TmsNgInfoItem& header)> WillFetchArticles;
     // When set, each fetched article's text (headers, an empty line, the
     // body, dots unstuffed) is handed here instead of being loaded into
     // Article, which is left empty. The multi-part join reads its parts so.
@@ -297,10 +303,26 @@ private:
     // LISTGROUP takes a range of numbers (an RFC 3977 reader).
     bool listGroupRanges_ = false;
     std::optional<TOverviewFormat> overviewFormat_;
+    // An article the walk's handler is expected to fetch from the event of
+    // the header numbered header.
+    struct TAhead {
+        int32_t header;
+        int32_t number;
+    };
+    // An article read ahead of its turn, held until asked for.
+    struct THeld {
+        int32_t number;
+        ByteBuffer text;
+    };
+
     // ARTICLE commands sent whose replies are not read yet, oldest first.
-    std::deque<int32_t> inFlight_;
-    // Articles the walk's handler is expected to fetch, not sent for yet.
-    std::deque<int32_t> candidates_;
+    std::deque<TAhead> inFlight_;
+    // Articles the walk's handler is expected to fetch, not sent for yet,
+    // in the order it will fetch them.
+    std::deque<TAhead> candidates_;
+    // Articles that arrived while the handler fetched one it had not
+    // announced, oldest first; they come before those in flight.
+    std::deque<THeld> held_;
     // The text of the article being fetched.
     TMemoryStream articleText_;
     // Every reply is an answer, none an error: for questions whose "no" is
@@ -365,7 +387,8 @@ private:
     void TakeOverviewFormat(const std::optional<TAnswer>& answer);
     void ReadRangeItems(
         const TAnswer& answer, const TRange& range, int32_t& after, TOverviewBatch& batch) const;
-    // The headers of the batch that WillFetchArticle picks, up to budget.
+    // The articles WillFetchArticles names for the batch's headers, up to
+    // budget headers.
     void PickCandidates(const TOverviewBatch& batch, int64_t budget);
     int Depth() const;
 
@@ -374,10 +397,22 @@ private:
     // The same inside a busy stretch.
     void DropInFlight();
     void DropOldestInFlight();
-    // Sends ARTICLE for the candidates until PipelineDepth await replies.
-    void FillPipeline();
+    // Reads the reply to the oldest ARTICLE in flight and, after a 2xx,
+    // its article; nothing when the server had none.
+    std::optional<THeld> ReadOldestInFlight();
+    // Reads the replies of everything in flight and holds the articles.
+    void HoldInFlight();
+    // Hands over the held article number, dropping those held before it;
+    // false when it is not held.
+    bool TakeHeld(int32_t number);
+    // Forgets the candidates of headers before header, then sends ARTICLE
+    // for the candidates until PipelineDepth await replies.
+    void FillPipeline(int32_t header);
     void TopUpPipeline();
-    void SendArticleCommand(int32_t number);
+    void SendArticleCommand(const TAhead& ahead);
+    // Makes the reply to ARTICLE number the next one to read, sending the
+    // command when it is not on its way yet.
+    void PrepareArticle(int32_t number);
     // ARTICLE n in one command, sent ahead or now.
     void FetchArticle(int32_t number);
     // ARTICLE ref, not sent ahead.

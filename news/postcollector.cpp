@@ -35,6 +35,7 @@ TPostCollector::TPostCollector(size_t maxTrackedPosts)
 
 TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std::string& from, int32_t number)
 {
+    ForgetForeseen(number);
     TAdded added;
     const auto found = index_.find(TKey(marker.subject, from, marker.total));
     const bool isNew = found == index_.end();
@@ -88,6 +89,67 @@ std::optional<TPost> TPostCollector::MakeRoom()
         dropped = std::move(*victim);
     posts_.erase(victim);
     return dropped;
+}
+
+std::vector<int32_t> TPostCollector::Foresee(
+    const TPartMarker& marker, const std::string& from, int32_t number)
+{
+    if (!foreseenPosts_.empty() && number <= foreseenPosts_.rbegin()->first)
+        ForgetForeseen(INT32_MAX);
+    if (marker.total < 2 || marker.total > MaxPostParts || marker.part < 1 || marker.part > marker.total)
+        return {};
+    const TKey key(marker.subject, from, marker.total);
+    const auto found = index_.find(key);
+    const TPost* post = found == index_.end() ? nullptr : &*found->second;
+    if (post && post->state != TPost::TState::Waiting)
+        return {};
+    std::vector<int32_t> firsts = FirstArticles(post, key, marker.total);
+    const bool wasComplete = std::find(firsts.begin(), firsts.end(), 0) == firsts.end();
+    if (post) {
+        const std::vector<int32_t>& numbers = post->articles[size_t(marker.part - 1)];
+        if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
+            return {};
+    }
+    foreseen_[key][number] = marker.part;
+    foreseenPosts_.emplace(number, key);
+    int32_t& first = firsts[size_t(marker.part - 1)];
+    if (first == 0)
+        first = number;
+    if (wasComplete || std::find(firsts.begin(), firsts.end(), 0) != firsts.end())
+        return {};
+    return firsts;
+}
+
+std::vector<int32_t> TPostCollector::FirstArticles(const TPost* post, const TKey& key, int total) const
+{
+    std::vector<int32_t> firsts(size_t(total), 0);
+    if (post) {
+        for (size_t index = 0; index < post->articles.size() && index < firsts.size(); ++index) {
+            if (!post->articles[index].empty())
+                firsts[index] = post->articles[index].front();
+        }
+    }
+    const auto found = foreseen_.find(key);
+    if (found == foreseen_.end())
+        return firsts;
+    // Ascending numbers: the first one seen of each part comes first.
+    for (const auto& [number, part] : found->second) {
+        if (firsts[size_t(part - 1)] == 0)
+            firsts[size_t(part - 1)] = number;
+    }
+    return firsts;
+}
+
+void TPostCollector::ForgetForeseen(int32_t number)
+{
+    while (!foreseenPosts_.empty() && foreseenPosts_.begin()->first <= number) {
+        const auto [foreseenNumber, key] = *foreseenPosts_.begin();
+        const auto post = foreseen_.find(key);
+        post->second.erase(foreseenNumber);
+        if (post->second.empty())
+            foreseen_.erase(post);
+        foreseenPosts_.erase(foreseenPosts_.begin());
+    }
 }
 
 void TPostCollector::ForgetArticle(TPost& post, int part)

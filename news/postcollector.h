@@ -71,6 +71,13 @@ public:
     // the marker must be of a multi-part post (part 1 to total, total above
     // 1).
     TAdded Add(const TPartMarker& marker, const std::string& from, int32_t number);
+    // What Add would make of the article, recording nothing: when it would
+    // complete its post, the article to fetch for each part (the first
+    // copy), in part order; otherwise nothing. Articles foreseen before it
+    // count as known until added, so that the headers of a batch can be
+    // foreseen in walk order before any of them is added. Foreseeing a
+    // number not above the last one foreseen starts afresh (a new walk).
+    std::vector<int32_t> Foresee(const TPartMarker& marker, const std::string& from, int32_t number);
     // The first article of part is gone; its copy, if any, takes its place.
     void ForgetArticle(TPost& post, int part);
     // The posts still waiting, oldest first.
@@ -84,6 +91,16 @@ private:
     uint64_t nextId_ = 1;
     std::list<TPost> posts_;
     std::map<TKey, std::list<TPost>::iterator> index_;
+    // Articles foreseen and not added yet: by post, then by number with
+    // their part; and the post of each number.
+    std::map<TKey, std::map<int32_t, int>> foreseen_;
+    std::map<int32_t, TKey> foreseenPosts_;
+
+    // Forgets the foreseen articles up to number.
+    void ForgetForeseen(int32_t number);
+    // The first article of each part of post (nullptr: a new one) with the
+    // foreseen ones of key; 0 for a part without one.
+    std::vector<int32_t> FirstArticles(const TPost* post, const TKey& key, int total) const;
 
     TPost& NewPost(const TPartMarker& marker, const std::string& from, std::optional<TPost>& dropped);
     // Makes room for one more post: the oldest joined or refused one goes

@@ -60,12 +60,63 @@ TPostHarvest::TPostHarvest(THarvest& harvest, TmsNNTP& client)
     RemovePartialFiles();
 }
 
+namespace {
+
+std::optional<TPartMarker> ReadPostPart(const std::string& subject)
+{
+    std::optional<TPartMarker> marker = ReadPartMarker(subject);
+    if (!marker || marker->total < 2 || marker->part < 1 || marker->part > marker->total)
+        return std::nullopt;
+    return marker;
+}
+
+} // namespace
+
+std::optional<std::vector<int32_t>> TPostHarvest::ForeseeFetches(const TmsNgInfoItem& header)
+{
+    const std::string subject = header.GetFieldValue("Subject");
+    const std::optional<TPartMarker> marker = ReadPostPart(subject);
+    if (!marker)
+        return std::nullopt;
+    if (!foreseenFirstPartIds_.empty() && header.Number <= foreseenFirstPartIds_.rbegin()->first)
+        foreseenFirstPartIds_.clear();
+    if (marker->part == 1) {
+        const std::string id = header.GetFieldValue("Message-ID");
+        if (IsUsableMessageId(id))
+            foreseenFirstPartIds_[header.Number] = id;
+    }
+    std::vector<int32_t> numbers = posts_.Foresee(*marker, header.GetFieldValue("From"), header.Number);
+    const bool namesNoPicture
+        = subject.find('"') != std::string::npos && !HasPictureExtension(PostDisplayName(marker->subject));
+    if (numbers.empty() || namesNoPicture || FirstPartTaken(numbers.front()))
+        return std::vector<int32_t>();
+    return numbers;
+}
+
+// Only a guess for sending ahead: an index that cannot be read is reported
+// when the post is taken.
+bool TPostHarvest::FirstPartTaken(int32_t number)
+{
+    const auto known = firstPartIds_.find(number);
+    const auto foreseen = foreseenFirstPartIds_.find(number);
+    const std::string* id = known != firstPartIds_.end() ? &known->second
+        : foreseen != foreseenFirstPartIds_.end()        ? &foreseen->second
+                                                         : nullptr;
+    try {
+        return id && harvest_.Index().Contains(*id);
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
 {
     const std::string subject = header.GetFieldValue("Subject");
-    const std::optional<TPartMarker> marker = ReadPartMarker(subject);
-    if (!marker || marker->total < 2 || marker->part < 1 || marker->part > marker->total)
+    const std::optional<TPartMarker> marker = ReadPostPart(subject);
+    if (!marker)
         return false;
+    foreseenFirstPartIds_.erase(
+        foreseenFirstPartIds_.begin(), foreseenFirstPartIds_.upper_bound(header.Number));
     if (marker->part == 1) {
         const std::string id = header.GetFieldValue("Message-ID");
         if (IsUsableMessageId(id))
