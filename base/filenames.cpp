@@ -291,10 +291,12 @@ std::string SafeFileName(std::string_view rawName)
         if (IsControl(c) || PlatformForbidden.find(c) != std::string_view::npos)
             c = '_';
     }
+    if (name.size() > MaxFileNameBytes)
+        name = FitName(name, 0);
+    // Only dots names the folder or its parent; shortening can leave that
+    // too, when the dots came first.
     if (name.find_first_not_of('.') == std::string::npos)
         return "";
-    if (name.size() > MaxFileNameBytes)
-        return FitName(name, 0);
     return name;
 }
 

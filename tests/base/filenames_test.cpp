@@ -55,6 +55,8 @@ TEST(FileNamesTest, SafeNamesAreBarePrintableAndFitTheLimit)
         { std::string(3, 'a') + Repeat(euro, 90) + ".gif", std::string(3, 'a') + Repeat(euro, 82) + ".gif" },
         // No UTF-8 at all: cut where the limit falls.
         { std::string(300, '\x80') + ".", std::string(254, '\x80') + "." },
+        // Dots first: cut to the limit, only dots would be left.
+        { std::string(280, '.') + "\xdc\xd1P\xe4.", "" },
     };
     for (const NameCase& c : cases) {
         const std::string safe = SafeFileName(c.raw);
