@@ -8,17 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "news/overview.h"
 
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
+using lumigrab_fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -11,17 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "news/overview.h"
 
 using namespace lumigrab;
 
-namespace {
+using lumigrab_fuzz::Check;
 
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
+namespace {
 
 std::set<std::string> KnownNames(const TOverviewFormat& format)
 {

@@ -6,19 +6,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "news/partmarker.h"
 
 using namespace lumigrab;
 
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
+using lumigrab_fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

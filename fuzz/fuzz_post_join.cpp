@@ -11,19 +11,16 @@
 #include <string_view>
 #include <system_error>
 
+#include "fuzz_check.h"
 #include "news/postjoin.h"
 
 using namespace lumigrab;
 
+using lumigrab_fuzz::Check;
+
 namespace {
 
 constexpr uint64_t MaxSize = 1 << 20;
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 const std::string& PartialPath()
 {

@@ -11,16 +11,13 @@
 #include <string_view>
 
 #include "base/receivebuffer.h"
+#include "fuzz_check.h"
 
 using lumigrab::TReceiveBuffer;
 
-namespace {
+using lumigrab_fuzz::Check;
 
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
+namespace {
 
 struct Limits {
     size_t maxLine;

@@ -8,14 +8,11 @@
 #include <string_view>
 
 #include "base/filenames.h"
+#include "fuzz_check.h"
+
+using lumigrab_fuzz::Check;
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool IsSafe(std::string_view name)
 {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "base/textline.h"
 #include "mime/mscrc32.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -359,21 +360,6 @@ size_t FindNameKeyword(std::string_view keywords)
     return std::string_view::npos;
 }
 
-struct TextLine {
-    std::string_view text; // without its line break
-    size_t next; // where the following line begins
-};
-
-TextLine LineAt(std::string_view text, size_t start)
-{
-    const size_t lineFeed = text.find('\n', start);
-    const size_t end = lineFeed == std::string_view::npos ? text.size() : lineFeed;
-    std::string_view line = text.substr(start, end - start);
-    if (line.ends_with('\r'))
-        line.remove_suffix(1);
-    return { line, lineFeed == std::string_view::npos ? text.size() : lineFeed + 1 };
-}
-
 // Where the data that starts at from ends: at the first line that begins
 // with "=y", or at the end of the text.
 size_t FindControlLine(std::string_view text, size_t from)
@@ -500,7 +486,7 @@ YEncBlock DecodeBlockWith(std::string_view beginLine, std::string_view text, Dec
 {
     YEncBlock block = ReadYEncBegin(beginLine);
     size_t dataStart = 0;
-    if (const TextLine first = LineAt(text, 0); StartsWithKeyword(first.text, kPart)) {
+    if (const TTextLine first = LineAt(text, 0); StartsWithKeyword(first.text, kPart)) {
         ReadYEncPart(first.text, block);
         dataStart = first.next;
     }
@@ -508,7 +494,7 @@ YEncBlock DecodeBlockWith(std::string_view beginLine, std::string_view text, Dec
     decode(text.substr(dataStart, dataEnd - dataStart), block);
     block.consumed = dataEnd;
     if (dataEnd < text.size()) {
-        const TextLine control = LineAt(text, dataEnd);
+        const TTextLine control = LineAt(text, dataEnd);
         if (StartsWithKeyword(control.text, kEnd)) {
             ReadYEncEnd(control.text, block);
             block.consumed = control.next;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/classes.h"
+#include "base/textline.h"
 #include "mime/mscrc32.h"
 #include "mime/msuucode.h"
 #include "mime/msyenc.h"
@@ -13,21 +14,6 @@ namespace {
 
 constexpr size_t MaxUUBytesPerLine = 45;
 constexpr size_t WriteChunk = size_t(1) << 20;
-
-struct TTextLine {
-    std::string_view text; // without its line break
-    size_t next;
-};
-
-TTextLine LineAt(std::string_view text, size_t start)
-{
-    const size_t lineFeed = text.find('\n', start);
-    const size_t end = lineFeed == std::string_view::npos ? text.size() : lineFeed;
-    std::string_view line = text.substr(start, end - start);
-    if (line.ends_with('\r'))
-        line.remove_suffix(1);
-    return { line, lineFeed == std::string_view::npos ? text.size() : lineFeed + 1 };
-}
 
 // The body: what follows the first empty line.
 std::string_view BodyOf(std::string_view article)

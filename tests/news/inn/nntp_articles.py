@@ -10,6 +10,8 @@ import binascii
 import socket
 import zlib
 
+from multipart_posts import yenc_line_bytes
+
 TEST_SENDER = "Lumigrab Tests <tests@example.invalid>"
 
 
@@ -60,19 +62,7 @@ def yencode(name, data, line=128):
     """One single-part yEnc block: NUL, LF, CR and "=" escaped, and a TAB or
     blank at either end of a line and a dot at its start too."""
     lines = [b"=ybegin line=%d size=%d name=%s" % (line, len(data), name.encode("latin-1"))]
-    current = bytearray()
-    for i, byte in enumerate(data):
-        c = (byte + 42) % 256
-        edge = not current or len(current) >= line - 1 or i == len(data) - 1
-        if c in (0, 10, 13, 61) or (edge and c in (9, 32)) or (not current and c == 46):
-            current += bytes((61, (c + 64) % 256))
-        else:
-            current.append(c)
-        if len(current) >= line:
-            lines.append(bytes(current))
-            current = bytearray()
-    if current:
-        lines.append(bytes(current))
+    lines += yenc_line_bytes(data, line)
     lines.append(b"=yend size=%d crc32=%08x" % (len(data), zlib.crc32(data)))
     return lines
 
