@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -21,6 +20,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -34,8 +34,7 @@
 #include <cmath>
 
 #include "app/passwordstore.h"
-#include "app/pictureprefetch.h"
-#include "arrivallisting.h"
+#include "app/pictureset.h"
 #include "base/classes.h"
 #include "builtingroups.h"
 #include "errorbox.h"
@@ -51,7 +50,6 @@
 #include "thumbnailstrip.h"
 #include "toolglyphs.h"
 #include "transferrate.h"
-#include "trashundo.h"
 
 namespace lumigrab {
 
@@ -170,11 +168,6 @@ TGlyphButton* MakeToolButton(
     return button;
 }
 
-// How long one slice of the folder listing may keep the event loop: well
-// under a frame. An entry costs anything from a folder read to a decode
-// and a move to the trash, so the clock is read after each.
-constexpr int ListingSliceMs = 4;
-
 // Host names are not case-sensitive; a trusted certificate belongs to the
 // server whatever the case it is typed in.
 QString ServerKey(const QString& server)
@@ -204,14 +197,6 @@ QString FingerprintLines(const QString& fingerprint)
     for (qsizetype at = 0; at < bytes.size(); at += 16)
         lines.append(bytes.mid(at, 16).join(QLatin1Char(':')));
     return lines.join(QLatin1Char('\n'));
-}
-
-bool MoveFileToTrash(const QString& path)
-{
-    // The trash lives in the user's data folder, which a fresh account may
-    // not have yet.
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    return QFile::moveToTrash(path);
 }
 
 bool OpenWithDesktop(const QUrl& address)
@@ -280,7 +265,6 @@ QSize FirstStartSize()
 
 TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     : TRTForm(owner)
-    , MoveToTrash(MoveFileToTrash)
     , OpenUrl(OpenWithDesktop)
     , dataFolder_(WithSeparator(
           dataFolder.isEmpty() ? ProgramDataFolder(QCoreApplication::applicationDirPath()) : dataFolder))
@@ -297,6 +281,7 @@ TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     CreateStatusBar();
     CreateShortcuts();
     BindClientEvents();
+    BindPictureSet();
 }
 
 TfrmMain::~TfrmMain()
@@ -325,10 +310,7 @@ void TfrmMain::CreateComponents()
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");
     msNNTP->SetArticle(msArticle1);
-    // The picture on show and its neighbours: stepping back and forth
-    // never decodes the one just left again.
-    prefetcher_ = std::make_unique<TPicturePrefetcher>(LoadPicture, 4);
-    trashUndo_ = std::make_unique<TTrashUndo>();
+    pictures_ = new TPictureSet(this);
 }
 
 void TfrmMain::CreateMenu()
@@ -441,13 +423,8 @@ void TfrmMain::CreatePicturePane()
 void TfrmMain::CreateThumbnailStrip()
 {
     ThumbnailStrip = new TThumbnailStrip(centralWidget());
-    connect(ThumbnailStrip, &TThumbnailStrip::PictureChosen, this, [this](int index) {
-        Guarded([this, index] {
-            pictureIndex_ = index;
-            ShowPicture();
-            UpdatePicOfPic();
-        });
-    });
+    connect(ThumbnailStrip, &TThumbnailStrip::PictureChosen, this,
+        [this](int index) { PictureCommand([this, index] { pictures_->Choose(index); }); });
     View1 = new QMenu(QStringLiteral("&View"), MainMenu1);
     View1->setObjectName(QStringLiteral("View1"));
     MainMenu1->insertMenu(Help1->menuAction(), View1);
@@ -635,6 +612,7 @@ void TfrmMain::FormCreate()
     NGEdit->setCurrentIndex(1);
     tempFolder_ = dataFolder_ + QLatin1String(PictureFolderName) + QLatin1Char('/');
     dataFile_ = dataFolder_ + QLatin1String(NewsGroupFileName);
+    pictures_->SetFolder(tempFolder_);
     // Each step reports its own failure and the start goes on: a missing
     // picture folder must not keep the settings from being read (they are
     // written back at close).
@@ -645,7 +623,6 @@ void TfrmMain::FormCreate()
             throw Exception("Unable to create directory " + ToBytes(tempFolder_));
         ScanTempFolder();
     });
-    pictureIndex_ = 0;
     Guarded([this] {
         ReadSettings();
         if (msNNTP->Server.empty())
@@ -1023,138 +1000,94 @@ void TfrmMain::ReportSkippedArticle(const QString& reason)
 
 // ---- The picture set -----------------------------------------------------------
 
-void TfrmMain::ShowPicture()
+const QStringList& TfrmMain::Pictures() const
 {
-    ShowPicture(TStep::Forward);
+    return pictures_->Pictures();
 }
 
-void TfrmMain::ShowPicture(TStep step)
+int TfrmMain::PictureIndex() const
 {
-    if (pictureIndex_ < 0 || pictureIndex_ >= pictures_.size())
-        return;
-    sbPrior->setEnabled(false);
-    sbNext->setEnabled(false);
-    QImage picture = TakeDecodablePicture(step);
-    const bool decoded = !picture.isNull();
-    ScrollBox1->SetPicture(std::move(picture));
-    if (!decoded && pictureIndex_ >= 0 && pictureIndex_ < pictures_.size()) {
+    return pictures_->Index();
+}
+
+bool TfrmMain::ScanningTempFolder() const
+{
+    return pictures_->Listing();
+}
+
+void TfrmMain::BindPictureSet()
+{
+    connect(pictures_, &TPictureSet::Shown, this, &TfrmMain::PictureShown);
+    connect(pictures_, &TPictureSet::Changed, this, &TfrmMain::UpdatePicOfPic);
+    connect(pictures_, &TPictureSet::Report, this, [this](const QString& text) { SetStatusText(1, text); });
+    connect(pictures_, &TPictureSet::Failed, this,
+        [this](const std::exception_ptr& error) { Guarded([&] { std::rethrow_exception(error); }); });
+}
+
+template <typename Command> void TfrmMain::PictureCommand(Command&& command) noexcept
+{
+    Guarded([&] {
+        sbPrior->setEnabled(false);
+        sbNext->setEnabled(false);
+        const auto enable = qScopeGuard([this] {
+            sbPrior->setEnabled(true);
+            sbNext->setEnabled(true);
+        });
+        command();
+    });
+}
+
+void TfrmMain::PictureShown(const QImage& picture, const QString& path)
+{
+    ScrollBox1->SetPicture(picture);
+    if (picture.isNull() && !path.isEmpty()) {
         // Too large to show, but a picture all the same: it stays in the
         // folder and the set.
-        const QString text
-            = QStringLiteral("%1 is too large to show").arg(FileNameOf(pictures_[pictureIndex_]));
+        const QString text = QStringLiteral("%1 is too large to show").arg(FileNameOf(path));
         ScrollBox1->SetNotice(text);
         SetStatusText(1, text);
     }
-    UpdatePicOfPic();
-    sbPrior->setEnabled(true);
-    sbNext->setEnabled(true);
-    PrefetchNeighbours();
 }
 
-// The pane and the counter name the same picture: an undecodable one gives
-// way to its neighbour.
-QImage TfrmMain::TakeDecodablePicture(TStep step)
+void TfrmMain::ShowPicture()
 {
-    while (pictureIndex_ >= 0 && pictureIndex_ < pictures_.size()) {
-        const QString path = pictures_[pictureIndex_];
-        QImage picture = prefetcher_->Take(path);
-        if (!picture.isNull() || PictureTooLarge(path))
-            return picture;
-        DropUndecodable(path);
-        pictures_.removeAt(pictureIndex_);
-        // Going forward, the next one has moved into its place.
-        if (step == TStep::Back && pictureIndex_ > 0)
-            --pictureIndex_;
-        if (pictureIndex_ >= pictures_.size())
-            pictureIndex_ = int(pictures_.size()) - 1;
-    }
-    return QImage();
-}
-
-// A file the viewer cannot show leaves the set. It goes to the trash
-// rather than away for good: it may be a picture of a kind the viewer does
-// not know.
-void TfrmMain::DropUndecodable(const QString& path)
-{
-    const QString name = FileNameOf(path);
-    if (!QFileInfo::exists(path))
-        SetStatusText(1, QStringLiteral("Cannot show %1: the file is gone").arg(name));
-    else if (MoveToTrash(path))
-        SetStatusText(1, QStringLiteral("Cannot show %1: moved it to the trash").arg(name));
-    else
-        SetStatusText(1,
-            QStringLiteral("Cannot show %1: no trash to move it to, it stays in %2")
-                .arg(name, QDir::toNativeSeparators(tempFolder_)));
-}
-
-void TfrmMain::PrefetchNeighbours()
-{
-    QStringList wanted;
-    for (const int offset : { 0, 1, -1, 2 }) {
-        const int index = pictureIndex_ + offset;
-        if (index >= 0 && index < pictures_.size())
-            wanted.append(pictures_[index]);
-    }
-    prefetcher_->Prefetch(wanted);
+    pictures_->Show();
 }
 
 void TfrmMain::UpdatePicOfPic()
 {
-    const int count = int(pictures_.size());
-    const int shown = count == 0 ? 0 : pictureIndex_ + 1;
-    PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(shown).arg(count));
-    ThumbnailStrip->Sync(pictures_, pictureIndex_);
-    emptyHint_->setVisible(count == 0);
+    const QStringList& pictures = pictures_->Pictures();
+    PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(pictures_->ShownNumber()).arg(pictures.size()));
+    ThumbnailStrip->Sync(pictures, pictures_->Index());
+    emptyHint_->setVisible(pictures.isEmpty());
 }
 
 void TfrmMain::sbPriorClick()
 {
-    Guarded([this] {
-        if (pictureIndex_ > 0) {
-            --pictureIndex_;
-            ShowPicture(TStep::Back);
-        }
-        UpdatePicOfPic();
-    });
+    PictureCommand([this] { pictures_->Back(); });
 }
 
 void TfrmMain::sbNextClick()
 {
-    Guarded([this] {
-        if (pictureIndex_ < pictures_.size() - 1) {
-            ++pictureIndex_;
-            ShowPicture();
-        }
-        UpdatePicOfPic();
-    });
+    PictureCommand([this] { pictures_->Forward(); });
 }
 
 void TfrmMain::ShowFirstPicture()
 {
-    Guarded([this] {
-        if (pictures_.isEmpty())
-            return;
-        pictureIndex_ = 0;
-        ShowPicture();
-    });
+    PictureCommand([this] { pictures_->First(); });
 }
 
 void TfrmMain::ShowLastPicture()
 {
-    Guarded([this] {
-        if (pictures_.isEmpty())
-            return;
-        pictureIndex_ = int(pictures_.size()) - 1;
-        ShowPicture();
-    });
+    PictureCommand([this] { pictures_->Last(); });
 }
 
 void TfrmMain::PicOfPicDropDown()
 {
     Guarded([this] {
         QStringList numbers;
-        numbers.reserve(pictures_.size());
-        for (int number = 1; number <= pictures_.size(); ++number)
+        numbers.reserve(pictures_->Pictures().size());
+        for (int number = 1; number <= pictures_->Pictures().size(); ++number)
             numbers.append(QString::number(number));
         PicOfPic->clear();
         PicOfPic->addItems(numbers);
@@ -1163,23 +1096,16 @@ void TfrmMain::PicOfPicDropDown()
 
 void TfrmMain::PicOfPicChange(int itemIndex)
 {
-    Guarded([this, itemIndex] {
-        pictureIndex_ = itemIndex;
-        ShowPicture();
-        UpdatePicOfPic();
-    });
+    PictureCommand([this, itemIndex] { pictures_->Choose(itemIndex); });
 }
 
 void TfrmMain::PicOfPicTyped(const QString& text)
 {
-    Guarded([this, &text] {
+    PictureCommand([this, &text] {
         bool isNumber = false;
         const int number = text.trimmed().toInt(&isNumber);
-        if (isNumber && number >= 1 && number <= pictures_.size()) {
-            pictureIndex_ = number - 1;
-            ShowPicture();
-        }
-        UpdatePicOfPic();
+        // Anything but a picture's number shows nothing new.
+        pictures_->ChooseNumber(isNumber ? number : 0);
     });
 }
 
@@ -1203,140 +1129,22 @@ void TfrmMain::EscapeKeyPress()
 
 void TfrmMain::Deletethispicture1Click()
 {
-    Guarded([this] {
-        if (pictureIndex_ < 0 || pictureIndex_ >= pictures_.size())
-            return;
-        const QString path = pictures_[pictureIndex_];
-        const QString name = FileNameOf(path);
-        if (!QFileInfo::exists(path)) {
-            SetStatusText(1, QStringLiteral("%1 was gone already").arg(name));
-        } else if (MoveToTrash(path)) {
-            trashUndo_->Push(path, pictureIndex_);
-            SetStatusText(1, QStringLiteral("Moved %1 to the trash").arg(name));
-        } else {
-            SetStatusText(1, QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
-            return;
-        }
-        pictures_.removeAt(pictureIndex_);
-        if (pictureIndex_ >= pictures_.size())
-            pictureIndex_ = int(pictures_.size()) - 1;
-        if (pictureIndex_ < 0)
-            pictureIndex_ = 0;
-        if (!pictures_.isEmpty()) {
-            ShowPicture();
-        } else {
-            ScrollBox1->SetPicture(QImage());
-            UpdatePicOfPic();
-        }
-    });
+    PictureCommand([this] { pictures_->DeleteCurrent(); });
 }
 
 void TfrmMain::UndoDelete()
 {
-    Guarded([this] {
-        QString why;
-        const std::optional<TTrashUndo::Trashed> restored = trashUndo_->RestoreLast(why);
-        if (!restored) {
-            if (!why.isEmpty())
-                SetStatusText(1, why);
-            return;
-        }
-        SetStatusText(1, QStringLiteral("Restored %1 from the trash").arg(FileNameOf(restored->path)));
-        pictureIndex_ = qBound(0, restored->index, int(pictures_.size()));
-        pictures_.insert(pictureIndex_, restored->path);
-        ShowPicture();
-        UpdatePicOfPic();
-    });
+    PictureCommand([this] { pictures_->RestoreLast(); });
 }
 
 void TfrmMain::ScanTempFolder()
 {
-    EndListing();
-    listing_ = std::make_unique<TArrivalListing>(tempFolder_);
-    if (!listingTimer_) {
-        listingTimer_ = new QTimer(this);
-        listingTimer_->setSingleShot(true);
-        connect(
-            listingTimer_, &QTimer::timeout, this, [this] { Guarded([this] { ListSlice(TSlice::Full); }); });
-    }
-    // A first picture usually shows with the window; whatever the folder
-    // holds (thousands of files that cannot be shown, each moved to the
-    // trash), the rest runs from the event loop.
-    ListSlice(TSlice::UntilAPictureShows);
-}
-
-void TfrmMain::ListSlice(TSlice kind)
-{
-    if (!listing_)
-        return;
-    const int before = int(pictures_.size());
-    QElapsedTimer slice;
-    slice.start();
-    QString name;
-    bool more = true;
-    while (more && slice.elapsed() < ListingSliceMs
-        && !(kind == TSlice::UntilAPictureShows && !pictures_.isEmpty())) {
-        if ((more = listing_->Next(name)))
-            ListEntry(tempFolder_ + name);
-    }
-    if (more)
-        listingTimer_->start(0);
-    else
-        EndListing();
-    UpdatePicOfPic();
-    if (pictures_.size() != before)
-        PrefetchNeighbours();
-}
-
-void TfrmMain::FinishListing(const QString& except)
-{
-    if (!listing_)
-        return;
-    // Listed only: files that cannot be shown are found when they are, as
-    // a search for one that can, through thousands, would hold the window.
-    QString name;
-    while (listing_->Next(name)) {
-        const QString path = tempFolder_ + name;
-        if (path != except)
-            pictures_.append(path);
-    }
-    EndListing();
-    UpdatePicOfPic();
-}
-
-void TfrmMain::ListEntry(const QString& path)
-{
-    pictures_.append(path);
-    if (pictures_.size() == 1) {
-        pictureIndex_ = 0;
-        ShowPicture();
-    }
-}
-
-void TfrmMain::EndListing()
-{
-    listing_.reset();
-    if (listingTimer_)
-        listingTimer_->stop();
+    pictures_->StartListing();
 }
 
 void TfrmMain::AddPicture(const QString& path)
 {
-    // A set with pictures has one on show; an empty one has none, whatever
-    // the index says after an undecodable picture.
-    const bool nothingShown = pictures_.isEmpty();
-    // The folder's own pictures come first, and the file just written may
-    // already be in the listing.
-    FinishListing(path);
-    pictures_.append(path);
-    if (nothingShown) {
-        // The folder's files still unseen wait for the user to step back.
-        pictureIndex_ = int(pictures_.size()) - 1;
-        ShowPicture();
-    } else {
-        PrefetchNeighbours();
-    }
-    UpdatePicOfPic();
+    pictures_->Add(path);
 }
 
 } // namespace lumigrab

@@ -42,15 +42,13 @@ namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
-class TArrivalListing;
 class TGlyphButton;
 class THarvest;
 class TPictureCounter;
-class TPicturePrefetcher;
+class TPictureSet;
 class TPictureView;
 class TSetupDlg;
 class TTransferRateLabel;
-class TTrashUndo;
 class TThumbnailStrip;
 class TmsArticle;
 class TmsNNTP;
@@ -109,18 +107,17 @@ public:
     // The speed and the pictures per minute while Go runs.
     TTransferRateLabel* TransferRate;
 
-    // Replaceable for tests: moving a file to the desktop trash, and
-    // opening an address with the desktop's handler.
-    std::function<bool(const QString& path)> MoveToTrash;
+    // Replaceable for tests: opening an address with the desktop's
+    // handler.
     std::function<bool(const QUrl& address)> OpenUrl;
 
     // The picture folder, ending in '/'.
     const QString& TempFolder() const { return tempFolder_; }
     // Full paths of the pictures, in display order.
-    const QStringList& Pictures() const { return pictures_; }
+    const QStringList& Pictures() const;
     // Index in Pictures of the picture on show; -1 after an undecodable
     // one was dropped.
-    int PictureIndex() const { return pictureIndex_; }
+    int PictureIndex() const;
     const QString& UserName() const { return userName_; }
     const QString& EMailAddress() const { return eMailAddress_; }
     // The headers one Go takes: 0 (to the end of the group) until the
@@ -205,7 +202,7 @@ public:
     // Whether the picture folder is still being listed: it is listed from
     // the event loop a slice at a time, the first picture showing as soon
     // as one is found.
-    bool ScanningTempFolder() const { return listing_ != nullptr; }
+    bool ScanningTempFolder() const;
 
 protected:
     void FormCreate() override;
@@ -236,27 +233,15 @@ private:
     // Hands the walk settings to the client and the harvest.
     void ApplyWalkSettings();
     void GetGroups(TSetupDlg& dialog, const TSetupValues& values);
-    // Lists a slice of the picture folder (for the slice's time at most),
-    // and the next from the event loop until the folder ends.
-    enum class TSlice { Full, UntilAPictureShows };
-    void ListSlice(TSlice kind);
-    // The rest of the folder at once; a path the harvest just wrote is not
-    // listed, as it joins the set through AddPicture.
-    void FinishListing(const QString& except = {});
-    void ListEntry(const QString& path);
-    void EndListing();
     void LoadNewsGroupFile();
     void ShowProgress(int percent);
     void HideProgress();
-    void DropUndecodable(const QString& path);
-    // Which way ShowPicture looks past a picture that cannot be shown.
-    enum class TStep { Forward, Back };
-    void ShowPicture(TStep step);
-    // The picture at PictureIndex, else the nearest one that decodes the
-    // way of step (at an end of the set, the other way); the undecodable
-    // ones leave the set. Null when none is left.
-    QImage TakeDecodablePicture(TStep step);
-    void PrefetchNeighbours();
+    void BindPictureSet();
+    // The picture set put picture on show (null: see TPictureSet::Shown).
+    void PictureShown(const QImage& picture, const QString& path);
+    // Runs a picture command as a handler; Back and Forward stay disabled
+    // while it runs.
+    template <typename Command> void PictureCommand(Command&& command) noexcept;
     // Runs handler; an error goes to the error box unless the window is
     // closing (a transfer canceled by closing is no news to the user).
     template <typename Handler> void Guarded(Handler&& handler) noexcept;
@@ -264,14 +249,11 @@ private:
     const QString dataFolder_;
     std::unique_ptr<TComponent> components_;
     std::unique_ptr<THarvest> harvest_;
-    std::unique_ptr<TPicturePrefetcher> prefetcher_;
-    std::unique_ptr<TTrashUndo> trashUndo_;
+    TPictureSet* pictures_;
     QLabel* statusPanels_[3] = {};
     // Over the empty picture pane.
     QLabel* emptyHint_ = nullptr;
     QString tempFolder_;
-    QStringList pictures_;
-    int pictureIndex_ = 0;
     QString userName_;
     QString eMailAddress_;
     int headerBatch_ = 0;
@@ -286,8 +268,6 @@ private:
     std::pair<std::string, std::string> passwordKey_;
     bool passwordChanged_ = false;
     std::optional<bool> keyringRuns_;
-    std::unique_ptr<TArrivalListing> listing_;
-    QTimer* listingTimer_ = nullptr;
 };
 
 } // namespace lumigrab
