@@ -75,30 +75,14 @@ public:
     // owned here; the widgets belong to the window.
     TmsNNTP* msNNTP;
     TmsArticle* msArticle1;
-    QStatusBar* StatusBar1;
-    QFrame* Panel1;
-    QMenuBar* MainMenu1;
-    QMenu* File1;
-    QMenu* Help1;
-    QAction* About1;
-    QAction* Exit1;
-    QAction* N1;
-    QAction* N2;
-    QAction* TamberlyHomepage1;
-    QAction* Deletethispicture1;
-    QFrame* Bevel1;
+    // The controls a user works, as the tests and the benchmark work them;
+    // the window's other widgets are its own (below).
     TGlyphButton* SetupButton;
     TGlyphButton* sbPrior;
     TGlyphButton* sbNext;
     QComboBox* NGEdit;
     TPicturePane* ScrollBox1;
     TPictureView* Image1;
-    // Along the bottom of the pane; the View menu's Thumbnails (T) shows
-    // and hides it.
-    TThumbnailStrip* ThumbnailStrip;
-    QMenu* View1;
-    QAction* Thumbnails1;
-    QLabel* Label1;
     TGlyphButton* btnGo;
     TGlyphButton* CancelButton;
     TPictureCounter* PicOfPic;
@@ -129,7 +113,6 @@ public:
     // Status panels: 0 the article count, 1 the current status, 2 the
     // subject.
     QString StatusText(int panel) const;
-    void SetStatusText(int panel, const QString& text);
 
     // Runs commands as the one command sequence on msNNTP. While another
     // sequence runs, nothing is run: the status bar says so and the result
@@ -161,10 +144,48 @@ public:
     // file (asks the keyring the first time).
     bool PasswordInSettingsFile();
 
+    // Go: the selected group's pictures.
+    void okClick();
+    // A picture the harvest kept: joins the set; the first of an empty set
+    // is shown at once.
+    void AddPicture(const QString& path);
+    // Whether the picture folder is still being listed: it is listed from
+    // the event loop a slice at a time, the first picture showing as soon
+    // as one is found.
+    bool ScanningTempFolder() const;
+
+protected:
+    void FormCreate() override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class TSequence;
+
+    // The window's own widgets.
+    QStatusBar* StatusBar1;
+    QFrame* Panel1;
+    QMenuBar* MainMenu1;
+    QMenu* File1;
+    QMenu* Help1;
+    QAction* About1;
+    QAction* Exit1;
+    QAction* N1;
+    QAction* N2;
+    QAction* TamberlyHomepage1;
+    QAction* Deletethispicture1;
+    QFrame* Bevel1;
+    // Along the bottom of the pane; the View menu's Thumbnails (T) shows
+    // and hides it.
+    TThumbnailStrip* ThumbnailStrip;
+    QMenu* View1;
+    QAction* Thumbnails1;
+    QLabel* Label1;
+
     // Handlers of the window's controls.
     void FormClose();
     void FormResize();
-    void okClick();
     void CancelButtonClick();
     void SetupButtonClick();
     void NGEditChange();
@@ -194,24 +215,9 @@ public:
     void ShowPicture();
     void UpdatePicOfPic();
     void ScanTempFolder();
-    // A picture the harvest kept: joins the set; the first of an empty set
-    // is shown at once.
-    void AddPicture(const QString& path);
     // An article the harvest gave up on while the walk goes on.
     void ReportSkippedArticle(const QString& reason);
-    // Whether the picture folder is still being listed: it is listed from
-    // the event loop a slice at a time, the first picture showing as soon
-    // as one is found.
-    bool ScanningTempFolder() const;
-
-protected:
-    void FormCreate() override;
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    class TSequence;
+    void SetStatusText(int panel, const QString& text);
 
     void CreateComponents();
     void CreateToolRow();

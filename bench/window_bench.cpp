@@ -24,6 +24,7 @@
 #include <memory>
 #include <thread>
 
+#include "app/glyphbutton.h"
 #include "app/nntpmain.h"
 #include "app/picturepane.h"
 #include "app/pictureview.h"
@@ -162,10 +163,10 @@ void BM_ForwardToA24MpJpegDecodedAheadAndFitted(benchmark::State& state)
     const auto decodeAhead = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
     for (auto _ : state) {
         state.PauseTiming();
-        window.ShowFirstPicture();
+        window.sbPrior->click();
         decodeAhead();
         state.ResumeTiming();
-        window.sbNextClick();
+        window.sbNext->click();
         window.repaint();
     }
     if (window.PictureIndex() != 1 || window.Image1->Picture().isNull())

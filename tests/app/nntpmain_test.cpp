@@ -82,7 +82,7 @@ QString AsRead(const QString& text, Qt::TextFormat format = Qt::AutoText)
 // The status bar's label that shows panel's text.
 QLabel* StatusPanel(TfrmMain& form, int panel)
 {
-    for (QLabel* label : form.StatusBar1->findChildren<QLabel*>()) {
+    for (QLabel* label : form.statusBar()->findChildren<QLabel*>()) {
         if (label->text() == form.StatusText(panel))
             return label;
     }
@@ -490,7 +490,7 @@ TEST_F(GoTest, SubjectsAndRepliesAreShownAsPlainText)
 TEST_F(GoTest, ClosingWhileGoWaitsCancelsQuietlyAndWritesTheSettings)
 {
     TfrmMain& form = StartOnServer();
-    WhileArticleWaits(4, [&] { form.Exit1->trigger(); });
+    WhileArticleWaits(4, [&] { MenuItem("Exit1")->trigger(); });
     form.okClick();
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(TakeErrorBoxes(), QStringList());
@@ -757,7 +757,7 @@ TEST_F(PictureControlsTest, DeleteAndRestoreByMenuAndKeys)
     TfrmMain& form = Start();
     const QStringList before = form.Pictures();
     const std::pair<const char*, std::function<void()>> deletions[] = {
-        { "menu", [&] { form.Deletethispicture1->trigger(); } },
+        { "menu", [&] { MenuItem("Deletethispicture1")->trigger(); } },
         { "Ctrl+D", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_D, Qt::ControlModifier); } },
         { "Delete", [&] { QTest::keyClick(form.ScrollBox1, Qt::Key_Delete); } },
     };
@@ -790,7 +790,7 @@ TEST_F(PictureControlsTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndC
     TfrmMain& form = Start();
     while (form.ScanningTempFolder())
         QCoreApplication::processEvents();
-    TThumbnailStrip& strip = *form.ThumbnailStrip;
+    TThumbnailStrip& strip = *form.findChild<TThumbnailStrip*>();
     EXPECT_TRUE(strip.isVisible());
     EXPECT_EQ(strip.Count(), 3);
     EXPECT_EQ(strip.Marked(), 0);
@@ -810,7 +810,7 @@ TEST_F(PictureControlsTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndC
     AddPictureFile("p3.bmp", QSize(14, 7));
     form.AddPicture(TempFolder() + "p3.bmp");
     EXPECT_EQ(strip.Count(), 4);
-    form.Deletethispicture1->trigger();
+    MenuItem("Deletethispicture1")->trigger();
     EXPECT_EQ(strip.Count(), 3);
     EXPECT_EQ(strip.Marked(), form.PictureIndex());
 
@@ -819,9 +819,9 @@ TEST_F(PictureControlsTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndC
     const int paneHeight = form.ScrollBox1->height();
     QTest::keyClick(form.ScrollBox1, Qt::Key_T);
     EXPECT_FALSE(strip.isVisible());
-    EXPECT_FALSE(form.Thumbnails1->isChecked());
+    EXPECT_FALSE(MenuItem("Thumbnails1")->isChecked());
     EXPECT_EQ(form.ScrollBox1->height(), paneHeight + strip.height());
-    form.Thumbnails1->trigger();
+    MenuItem("Thumbnails1")->trigger();
     EXPECT_TRUE(strip.isVisible());
     EXPECT_EQ(form.ScrollBox1->height(), paneHeight);
 }
@@ -839,14 +839,14 @@ TEST_F(PictureControlsTest, TooLargePictureStaysInTheFolderAndThePaneSaysSo)
         QCoreApplication::processEvents();
     const QString path = TempFolder() + "huge.bmp";
     ASSERT_TRUE(form.Pictures().contains(path));
-    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(path) + 1));
+    TypeIntoCounter(QString::number(form.Pictures().indexOf(path) + 1));
 
     EXPECT_EQ(form.Pictures().size(), 2);
     EXPECT_TRUE(QFileInfo::exists(path));
     EXPECT_EQ(form.ScrollBox1->Notice(), "huge.bmp is too large to show");
     EXPECT_EQ(StatusText(1), "huge.bmp is too large to show");
     EXPECT_EQ(ShownSize(), QSize(0, 0));
-    form.PicOfPicTyped(QString::number(form.Pictures().indexOf(TempFolder() + "p0.bmp") + 1));
+    TypeIntoCounter(QString::number(form.Pictures().indexOf(TempFolder() + "p0.bmp") + 1));
     EXPECT_EQ(form.ScrollBox1->Notice(), "");
 }
 
@@ -890,7 +890,7 @@ TEST_F(WindowTest, HomepageOpensTheAddressOrSaysWhyNot)
             opened = address;
             return opens;
         };
-        form.TamberlyHomepage1->trigger();
+        MenuItem("TamberlyHomepage1")->trigger();
         EXPECT_EQ(opened, QUrl(version::HomePage));
         EXPECT_EQ(TakeErrorBoxes(),
             opens ? QStringList() : QStringList { "Unable to run ShellExec. Error code=31" });
@@ -901,7 +901,7 @@ TEST_F(WindowTest, HomepageOpensTheAddressOrSaysWhyNot)
 TEST_F(WindowTest, AboutBoxOpensModalForTheWindow)
 {
     TfrmMain& form = Start();
-    form.About1->trigger();
+    MenuItem("About1")->trigger();
     TAboutDlg* about = form.findChild<TAboutDlg*>();
     ASSERT_NE(about, nullptr);
     EXPECT_TRUE(about->isVisible());

@@ -3,6 +3,7 @@
 // articles, and helpers that act while a command sequence waits.
 #pragma once
 
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -280,6 +281,13 @@ protected:
     }
 
     QString StatusText(int panel) const { return window->StatusText(panel); }
+    // A menu command of the window, by its name.
+    QAction* MenuItem(const QString& name) const
+    {
+        QAction* item = window->findChild<QAction*>(name);
+        EXPECT_NE(item, nullptr) << name.toStdString();
+        return item;
+    }
     QString CounterText() const { return window->PicOfPic->currentText(); }
     QSize ShownSize() const { return window->Image1->size(); }
 };
