@@ -423,6 +423,7 @@ void TfrmMain::CreatePicturePane()
 void TfrmMain::CreateThumbnailStrip()
 {
     ThumbnailStrip = new TThumbnailStrip(centralWidget());
+    ThumbnailStrip->SetThumbnails(pictures_->Thumbnails());
     connect(ThumbnailStrip, &TThumbnailStrip::PictureChosen, this,
         [this](int index) { PictureCommand([this, index] { pictures_->Choose(index); }); });
     View1 = new QMenu(QStringLiteral("&View"), MainMenu1);
@@ -1058,7 +1059,7 @@ void TfrmMain::UpdatePicOfPic()
 {
     const QStringList& pictures = pictures_->Pictures();
     PicOfPic->SetCounterText(QStringLiteral("%1 of %2").arg(pictures_->ShownNumber()).arg(pictures.size()));
-    ThumbnailStrip->Sync(pictures, pictures_->Index());
+    ThumbnailStrip->Mark(pictures_->Index());
     emptyHint_->setVisible(pictures.isEmpty());
 }
 

@@ -10,6 +10,7 @@
 #include "app/arrivallisting.h"
 #include "app/pictureloader.h"
 #include "app/pictureprefetch.h"
+#include "app/thumbnailmodel.h"
 #include "app/trashundo.h"
 
 namespace lumigrab {
@@ -44,6 +45,7 @@ TPictureSet::TPictureSet(QObject* parent)
     , MoveToTrash(MoveFileToTrash)
     , prefetcher_(std::make_unique<TPicturePrefetcher>(LoadPicture, PrefetchedPictures))
     , trashUndo_(std::make_unique<TTrashUndo>())
+    , thumbnails_(new TThumbnailModel(this))
     , listingTimer_(new QTimer(this))
 {
     listingTimer_->setSingleShot(true);
@@ -63,7 +65,7 @@ void TPictureSet::Back()
         --index_;
         Show(TStep::Back);
     }
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::Forward()
@@ -72,7 +74,7 @@ void TPictureSet::Forward()
         ++index_;
         Show(TStep::Forward);
     }
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::First()
@@ -81,7 +83,7 @@ void TPictureSet::First()
         return;
     index_ = 0;
     Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::Last()
@@ -90,14 +92,14 @@ void TPictureSet::Last()
         return;
     index_ = int(pictures_.size()) - 1;
     Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::Choose(int index)
 {
     index_ = index;
     Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::ChooseNumber(int number)
@@ -106,13 +108,13 @@ void TPictureSet::ChooseNumber(int number)
         index_ = number - 1;
         Show(TStep::Forward);
     }
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::Show()
 {
     Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::Show(TStep step)
@@ -135,7 +137,7 @@ QImage TPictureSet::TakeDecodablePicture(TStep step)
         if (!picture.isNull() || PictureTooLarge(path))
             return picture;
         DropUndecodable(path);
-        pictures_.removeAt(index_);
+        RemovePicture(index_);
         // Going forward, the next one has moved into its place.
         if (step == TStep::Back && index_ > 0)
             --index_;
@@ -184,13 +186,13 @@ void TPictureSet::DeleteCurrent()
         emit Report(QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
         return;
     }
-    pictures_.removeAt(index_);
+    RemovePicture(index_);
     index_ = qMax(0, qMin(index_, int(pictures_.size()) - 1));
     if (pictures_.isEmpty())
         emit Shown(QImage(), QString());
     else
         Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::RestoreLast()
@@ -204,9 +206,9 @@ void TPictureSet::RestoreLast()
     }
     emit Report(QStringLiteral("Restored %1 from the trash").arg(FileNameOf(restored->path)));
     index_ = qBound(0, restored->index, int(pictures_.size()));
-    pictures_.insert(index_, restored->path);
+    InsertPicture(index_, restored->path);
     Show(TStep::Forward);
-    emit Changed();
+    NotifyChanged();
 }
 
 void TPictureSet::StartListing()
@@ -249,7 +251,7 @@ void TPictureSet::ListSlice(TSlice kind)
         listingTimer_->start(0);
     else
         EndListing();
-    emit Changed();
+    NotifyChanged();
     if (pictures_.size() != before)
         PrefetchNeighbours();
 }
@@ -284,6 +286,30 @@ void TPictureSet::EndListing()
     listingTimer_->stop();
 }
 
+void TPictureSet::RemovePicture(int index)
+{
+    pictures_.removeAt(index);
+    if (index < thumbnails_->rowCount())
+        thumbnails_->Remove(index);
+}
+
+void TPictureSet::InsertPicture(int index, const QString& path)
+{
+    pictures_.insert(index, path);
+    if (index <= thumbnails_->rowCount())
+        thumbnails_->Insert(index, { path });
+}
+
+// Appended pictures join the thumbnails together, once a slice of the
+// listing or a step is done, not one row at a time.
+void TPictureSet::NotifyChanged()
+{
+    const int rows = thumbnails_->rowCount();
+    if (rows < pictures_.size())
+        thumbnails_->Insert(rows, pictures_.sliced(rows));
+    emit Changed();
+}
+
 void TPictureSet::Add(const QString& path)
 {
     // A set with pictures has one on show; an empty one has none, whatever
@@ -300,7 +326,7 @@ void TPictureSet::Add(const QString& path)
     } else {
         PrefetchNeighbours();
     }
-    emit Changed();
+    NotifyChanged();
 }
 
 } // namespace lumigrab

@@ -25,6 +25,7 @@ namespace lumigrab {
 
 class TArrivalListing;
 class TPicturePrefetcher;
+class TThumbnailModel;
 class TTrashUndo;
 
 class TPictureSet : public QObject {
@@ -46,6 +47,9 @@ public:
     // Index in Pictures of the picture on show; -1 after an undecodable
     // one was dropped, or when a chosen number named none.
     int Index() const { return index_; }
+    // The thumbnails of Pictures, one row each, for the strip to show;
+    // they follow the set by the time Changed is emitted.
+    TThumbnailModel* Thumbnails() const { return thumbnails_; }
     // The counter's first number: the picture on show counted from 1, 0
     // for an empty set.
     int ShownNumber() const;
@@ -109,6 +113,11 @@ private:
     void FinishListing(const QString& except = {});
     void ListEntry(const QString& path);
     void EndListing();
+    // The only ways pictures leave or join the set other than at its end:
+    // the thumbnails hold the set's first rows and follow at once.
+    void RemovePicture(int index);
+    void InsertPicture(int index, const QString& path);
+    void NotifyChanged();
 
     QString folder_;
     QStringList pictures_;
@@ -116,6 +125,7 @@ private:
     std::unique_ptr<TPicturePrefetcher> prefetcher_;
     std::unique_ptr<TTrashUndo> trashUndo_;
     std::unique_ptr<TArrivalListing> listing_;
+    TThumbnailModel* thumbnails_;
     QTimer* listingTimer_;
 };
 

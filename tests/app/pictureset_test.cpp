@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/pictureset.h"
+#include "app/thumbnailmodel.h"
 #include "tests/support/qt_environment.h"
 
 // Readable failure messages for Qt texts.
@@ -163,6 +164,7 @@ TEST_F(PictureSetTest, MovesThroughTheSetAndPastWhatCannotBeShown)
         step.act();
         EXPECT_EQ(OnShow(), step.onShow);
         EXPECT_EQ(set->Pictures().at(set->Index()), shownPath);
+        EXPECT_EQ(set->Thumbnails()->Paths(), set->Pictures());
     }
     EXPECT_EQ(FileNames(set->Pictures()), (QStringList { "p0.bmp", "p3.bmp", "p5.bmp" }));
     QStringList trashed = QDir(Trash()).entryList(QDir::Files);
@@ -231,7 +233,9 @@ TEST_F(PictureSetTest, DeleteThenRestoreAtTheOldPlace)
         EXPECT_EQ(QFileInfo::exists(doomed), c.trash == TrashState::Missing);
         EXPECT_EQ(QFileInfo::exists(Trash() + QFileInfo(doomed).fileName()), c.trash == TrashState::Works);
 
+        EXPECT_EQ(set->Thumbnails()->Paths(), set->Pictures());
         set->RestoreLast();
+        EXPECT_EQ(set->Thumbnails()->Paths(), set->Pictures());
         if (c.trash != TrashState::Works) {
             EXPECT_EQ(report, c.report) << "nothing to restore, nothing said";
             continue;
@@ -278,6 +282,33 @@ TEST_F(PictureSetTest, PicturesArrivingWhileBrowsingKeepTheOneOnShow)
     EXPECT_EQ(shownCount, shownBefore);
     EXPECT_EQ(OnShow(), "p1.bmp 2 of 5");
     EXPECT_EQ(FileNames(set->Pictures()), (QStringList { "p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp" }));
+}
+
+// The strip's rows follow the set row by row, never reset (a view keeps
+// its place), and a row's thumbnail comes from the worker once asked for.
+TEST_F(PictureSetTest, ThumbnailsFollowTheSetRowByRow)
+{
+    TThumbnailModel& thumbnails = *set->Thumbnails();
+    int resets = 0;
+    QObject::connect(&thumbnails, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    Add({ "p0.bmp", "p1.bmp", "bad2.jpg", "p3.bmp" });
+    const QModelIndex second = thumbnails.index(1);
+    EXPECT_TRUE(second.data(Qt::DecorationRole).isNull());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !second.data(Qt::DecorationRole).value<QImage>().isNull(); }, 5000));
+    EXPECT_EQ(second.data(Qt::DecorationRole).value<QImage>().size(), QSize(12, 7));
+
+    QList<int> removed;
+    QObject::connect(&thumbnails, &QAbstractItemModel::rowsRemoved,
+        [&](const QModelIndex&, int first, int last) { removed << first << last; });
+    set->Forward();
+    set->Forward();
+    EXPECT_EQ(removed, (QList<int> { 2, 2 }));
+    set->DeleteCurrent();
+    set->RestoreLast();
+    EXPECT_EQ(removed, (QList<int> { 2, 2, 2, 2 }));
+    EXPECT_EQ(thumbnails.Paths(), set->Pictures());
+    EXPECT_EQ(resets, 0);
 }
 
 // The files join in the order they arrived, then by name; hidden entries
@@ -368,6 +399,7 @@ TEST_F(PictureSetTest, LargeFolderIsListedFromTheEventLoop)
         EXPECT_EQ(names.last() == "harvested.bmp", harvest);
         EXPECT_EQ(names.size(), QDir(Folder()).entryList(QDir::Files).size());
         EXPECT_EQ(names.removeDuplicates(), 0);
+        EXPECT_EQ(set->Thumbnails()->Paths(), set->Pictures());
         EXPECT_EQ(set->ShownNumber(), 1);
     }
 }
