@@ -66,8 +66,8 @@ void TArrivalListing::StatAll(int folderFd)
     // The stat calls are most of a large folder's listing, and the window
     // waits for it before its first picture: spread over the cores.
     const size_t count = entries_.size();
-    const size_t threads
-        = std::clamp<size_t>(count / kFilesPerThread, 1, std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads));
+    const size_t threads = std::clamp<size_t>(
+        count / kFilesPerThread, 1, std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads));
     std::vector<std::thread> helpers;
     const size_t share = (count + threads - 1) / threads;
     try {
