@@ -1,11 +1,16 @@
 // The regular files of a folder in the order they arrived: by modification
 // time, the oldest first, and by name among files of the same time. The
-// folder is read and sorted at once (a stat per file, no file opened);
-// Next hands the names out one at a time, as TFolderListing does.
+// folder is read and sorted at once (one directory read, a stat per file,
+// no file opened; a large folder is stat'ed by several threads at once);
+// Next hands the names out one at a time, as TFolderListing does, and
+// decodes each only then.
 #pragma once
 
 #include <QString>
-#include <QStringList>
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace lumigrab {
 
@@ -18,8 +23,17 @@ public:
     bool Next(QString& name);
 
 private:
-    QStringList names_;
-    qsizetype next_ = 0;
+    struct Entry {
+        int64_t modifiedNs;
+        uint32_t nameAt; // offset into names_, NUL-terminated
+        bool typeKnown; // the listing said "regular file"
+    };
+    void StatAll(int folderFd);
+
+    // Every name as the file system spells it, one after the other.
+    std::string names_;
+    std::vector<Entry> entries_;
+    size_t next_ = 0;
 };
 
 } // namespace lumigrab

@@ -6,8 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 #include "app/arrivallisting.h"
 
@@ -52,6 +55,33 @@ TEST(ArrivalListing, OldestFirstThenByNameRegularFilesOnly)
     EXPECT_EQ(Listed(folder), QStringList({ "z.jpg", "c.gif", "b.gif", "a.jpg", "m.jpg", "caf\u00e9.bmp" }));
     // The trailing separator is optional.
     EXPECT_EQ(Listed(dir.path()).size(), 6);
+}
+
+// Large folders are stat'ed by several threads, each a share of the
+// listing: every file keeps its own time, whichever share it fell in.
+TEST(ArrivalListing, LargeFolderInArrivalOrder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + '/';
+    constexpr int kFiles = 1201;
+    std::vector<std::pair<int, QString>> arrivals;
+    for (int arrival = 0; arrival < kFiles; ++arrival) {
+        // Names in another order than arrival; every twentieth file shares
+        // its time with the one before, and goes by name.
+        const int second = arrival - (arrival % 20 == 1 ? 1 : 0);
+        const QString name = QString("%1.jpg").arg((arrival * 7919) % kFiles, 4, 10, QChar('0'));
+        ASSERT_NO_FATAL_FAILURE(WriteWithTime(folder + name, 1'700'000'000 + second));
+        arrivals.emplace_back(second, name);
+    }
+    std::sort(arrivals.begin(), arrivals.end());
+    QStringList expected;
+    for (const auto& [second, name] : arrivals)
+        expected.append(name);
+    ASSERT_TRUE(QDir(folder).mkdir("sub"));
+    WriteWithTime(folder + ".lumigrab-index", 1);
+
+    EXPECT_EQ(Listed(folder), expected);
 }
 
 TEST(ArrivalListing, FolderThatCannotBeOpenedListsNothing)
