@@ -9,22 +9,20 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "message/msmsg.h"
+#include "inn_test_support.h"
 #include "news/harvest.h"
-#include "news/msnntp.h"
 #include "news/postharvest.h"
-#include "nntp_test_support.h"
 
 #include <unistd.h>
 
 namespace lumigrab {
 namespace {
 
+using testing::Environment;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
 using testing::RecordSentLines;
@@ -40,57 +38,17 @@ const char* const MultiPartGroup = "lumigrab.test.multipart";
 const char* const LateGroup = "lumigrab.test.multipart.late";
 constexpr int TextArticles = 30;
 
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-class InnTest : public ::testing::Test {
+class InnTest : public testing::InnClientTest {
 protected:
-    fs::path innDir;
     std::string server;
-    TmsArticle article;
-    TmsNNTP client;
-    std::vector<std::string> errors;
 
     void SetUp() override
     {
-        innDir = Environment("LUMIGRAB_INN_DIR");
-        const std::string port = Environment("LUMIGRAB_NNTP_PORT");
-        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")) {
-            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-                FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
-            GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
-        }
+        SetUpClient("LUMIGRAB_NNTP_PORT", "INN2 test server");
+        if (Stopped())
+            return;
         server = "127.0.0.1:" + port;
-        client.SetWinsockLoaded(true);
         client.Server = server;
-        client.TimeOut = 30;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
-    }
-
-    fs::path Expected(const std::string& group) const { return innDir / "expected" / group; }
-
-    std::vector<std::string> ExpectedOrder(const std::string& group, const char* suffix = ".list") const
-    {
-        std::vector<std::string> names;
-        std::ifstream list(Expected(group).concat(suffix));
-        for (std::string name; std::getline(list, name);)
-            names.push_back(name);
-        return names;
-    }
-
-    // Every expected picture is in folder with its exact bytes, and
-    // nothing else is but the harvest's index.
-    void ExpectExactlyThePictures(const fs::path& folder, const std::string& group) const
-    {
-        const fs::path expected = Expected(group);
-        const std::vector<std::string> names = FolderEntries(expected);
-        EXPECT_EQ(FolderEntries(folder), testing::WithHarvestIndex(names));
-        for (const std::string& name : names)
-            EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(expected / name)) << name;
     }
 
     // Harvests group into root/TEMP, batch headers a walk (0: all at once),
@@ -426,7 +384,7 @@ protected:
     void SetUp() override
     {
         InnTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
+        if (Stopped())
             return;
         client.UseOverview = true;
         client.OverviewRangeSize = 4;
