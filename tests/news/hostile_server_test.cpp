@@ -197,6 +197,22 @@ std::string PictureArticle(const std::string& subject, const std::string& body)
     return "Subject: " + subject + "\r\nMessage-ID: <" + subject + "@test>\r\nLines: 200\r\n\r\n" + body;
 }
 
+// The picture the article numbered number holds, as N.jpg.
+std::string NumberedPicture(int number)
+{
+    return RandomBytes(3000, uint32_t(number));
+}
+
+// Articles 1 to count of group hold the pictures 1.jpg, 2.jpg, ...
+void PostNumberedPictures(FakeGroup& group, int count)
+{
+    group.count = count;
+    for (int number = 1; number <= count; ++number) {
+        const std::string name = std::to_string(number) + ".jpg";
+        group.texts[number] = PictureArticle(name, UUBlock(name, NumberedPicture(number)));
+    }
+}
+
 // A folder whose path is so long that a picture name of 255 bytes makes the
 // whole path longer than the file system takes, while short names fit.
 fs::path DeepFolder(const fs::path& root)
@@ -344,8 +360,9 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
 std::string ArticleReply(int number, const std::string& text, const std::string& id = "")
 {
     const std::string own = FakeGroup::FieldOf(text, "Message-ID");
-    const std::string messageId
-        = !id.empty() ? id : !own.empty() ? own : "<" + std::to_string(number) + "@test>";
+    const std::string messageId = !id.empty() ? id
+        : !own.empty()                        ? own
+                                              : "<" + std::to_string(number) + "@test>";
     return "220 " + std::to_string(number) + " " + messageId + "\r\n" + FakeGroup::DotStuffed(text) + ".\r\n";
 }
 
@@ -359,48 +376,31 @@ struct OutOfStepCase {
     std::string error;
 };
 
-class OutOfStepTest : public HostileServerTest, public ::testing::WithParamInterface<OutOfStepCase> {
-protected:
-    ScopedTempDir folder;
-    THarvest harvest { client, folder.Path().string() };
-    Strings kept;
-    std::vector<Skipped> skipped;
-};
+class OutOfStepTest : public HarvestWalkTest, public ::testing::WithParamInterface<OutOfStepCase> { };
 
 // Whatever answers for another article, nothing of it is kept under the one
 // asked for, and the connection, out of step, is given up.
 TEST_P(OutOfStepTest, EndsTheWalkAndKeepsNothingOfTheReply)
 {
     const OutOfStepCase& c = GetParam();
-    group->count = 3;
+    PostNumberedPictures(*group, 3);
     group->overview = c.overview;
     client.UseOverview = c.overview != FakeGroup::Overview::None;
-    for (int number : { 1, 2, 3 }) {
-        const std::string name = std::to_string(number) + ".jpg";
-        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
-    }
     c.misbehave(*group);
-    harvest.OnPictureKept = [this](const std::string& path) { kept.push_back(fs::path(path).filename()); };
-    harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
-        skipped.push_back({ subject, reason });
-    };
-    client.OnNextHeaderRetrieved
-        = [this](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
     ExpectRaises<ESocketError>(
         [&] {
-            client.SetNewsGroup(group->name);
-            client.RetrieveHeaders(0, true);
+            HarvestGroup();
             client.Disconnect();
         },
         c.error);
     EXPECT_EQ(errors, Strings { c.error });
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(kept, c.kept);
-    Strings pictures = FolderEntries(folder.Path());
+    Strings pictures = FolderEntries(folder);
     std::erase(pictures, ".lumigrab-index");
     EXPECT_EQ(pictures, c.kept);
     for (const std::string& name : kept)
-        EXPECT_EQ(ReadFileBytes(folder.Path() / name), RandomBytes(3000, std::stoi(name))) << name;
+        EXPECT_EQ(ReadFileBytes(folder / name), NumberedPicture(std::stoi(name))) << name;
     EXPECT_TRUE(skipped.empty());
 }
 
@@ -420,7 +420,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, OutOfStepTest,
             "Reply out of step: asked for article 2, the server answered for 3" },
         OutOfStepCase { "AnotherMessageId", FakeGroup::Overview::Over,
             [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3], "<3@test>"); },
-            { "1.jpg" }, "Reply out of step: asked for article <2.jpg@test>, the server answered for <3@test>" },
+            { "1.jpg" },
+            "Reply out of step: asked for article <2.jpg@test>, the server answered for <3@test>" },
         // A stale reply still queued when the walk ends.
         OutOfStepCase { "QuitAnsweredByAStaleReply", FakeGroup::Overview::Over,
             [](FakeGroup& g) { g.overrides["QUIT"] = "223 3 <3@test>\r\n205 bye\r\n"; },
@@ -441,11 +442,11 @@ protected:
             + " --log " + log.string();
     }
 
-    // The articles asked for, by the log of the last run.
-    Strings ArticleCommands() const
+    // The articles asked for, by the log of a run (by default the last).
+    Strings ArticleCommands(const fs::path& runLog = {}) const
     {
         Strings commands;
-        ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
+        ForEachLine(ReadFileBytes(runLog.empty() ? log : runLog), [&](std::string_view line) {
             if (line.starts_with("ARTICLE"))
                 commands.emplace_back(line);
         });
@@ -534,12 +535,7 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out2"),
         (folder / "big.jpg").string() + "\n" + (folder / "after.jpg").string() + "\n");
     // The walk ended at the full disk: the third article was never asked for.
-    Strings firstCommands;
-    ForEachLine(ReadFileBytes(scratch.Path() / "log1"), [&](std::string_view line) {
-        if (line.starts_with("ARTICLE"))
-            firstCommands.emplace_back(line);
-    });
-    EXPECT_EQ(firstCommands, (Strings { "ARTICLE 1", "ARTICLE 2" }));
+    EXPECT_EQ(ArticleCommands(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
     EXPECT_EQ(ArticleCommands(), (Strings { "ARTICLE 2", "ARTICLE 3" }));
 }
 
@@ -560,7 +556,7 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
     group->overrides["ARTICLE 2"] = group->overrides["STAT 2"];
 
-    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
+    RunTool(Arguments());
     EXPECT_EQ(exitCode, 3) << err;
     EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");
     EXPECT_EQ(ReadFileBytes(folder / "one.jpg"), picture);
@@ -594,16 +590,10 @@ class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamI
 TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
 {
     const ToolCase& c = GetParam();
-    group->count = 2;
+    PostNumberedPictures(*group, 2);
     group->overview = FakeGroup::Overview::Over;
-    for (int number : { 1, 2 }) {
-        const std::string name = std::to_string(number) + ".jpg";
-        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
-    }
     group->overrides = c.overrides;
-    const fs::path folder = scratch.Path() / "pictures";
-    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string() + " "
-        + c.options);
+    RunTool(Arguments() + " " + c.options);
     EXPECT_EQ(exitCode, c.exitCode) << err;
     Strings printed;
     ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });
