@@ -21,6 +21,7 @@ namespace lumigrab {
 namespace {
 
 using testing::FakeGroup;
+using testing::FolderContent;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
 using testing::PrintTo;
@@ -452,15 +453,6 @@ protected:
         });
         return commands;
     }
-
-    // Every entry of the folder with its bytes.
-    std::map<std::string, std::string> FolderContent() const
-    {
-        std::map<std::string, std::string> content;
-        for (const std::string& name : FolderEntries(folder))
-            content[name] = ReadFileBytes(folder / name);
-        return content;
-    }
 };
 
 // Go after a restart, or the tool run twice into one folder: the second
@@ -481,13 +473,13 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     RunTool(Arguments());
     ASSERT_EQ(exitCode, 0) << err;
     EXPECT_EQ(ArticleCommands().size(), 4u);
-    const auto firstContent = FolderContent();
+    const auto firstContent = FolderContent(folder);
     EXPECT_EQ(firstContent.size(), 4u);
 
     RunTool(Arguments());
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(out, "");
-    EXPECT_EQ(FolderContent(), firstContent);
+    EXPECT_EQ(FolderContent(folder), firstContent);
     const bool headWalk = GetParam() == FakeGroup::Overview::None;
     EXPECT_EQ(ArticleCommands(), headWalk ? Strings { "ARTICLE 3" } : Strings {});
 }

@@ -38,6 +38,15 @@ inline std::vector<std::string> FolderEntries(const std::filesystem::path& folde
     return names;
 }
 
+// Every entry of folder with its bytes.
+inline std::map<std::string, std::string> FolderContent(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> content;
+    for (const std::string& name : FolderEntries(folder))
+        content[name] = ReadFileBytes(folder / name);
+    return content;
+}
+
 // The sorted entries of a picture folder that holds names and the
 // harvest's hidden index.
 inline std::vector<std::string> WithHarvestIndex(std::vector<std::string> names)
@@ -114,8 +123,8 @@ struct FakeGroup {
     {
         const std::string headers = HeaderBlockOf(number);
         const std::string n = std::to_string(number);
-        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t" + MessageIdOf(number) + "\t\t100\t"
-            + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
+        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t" + MessageIdOf(number)
+            + "\t\t100\t" + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
     }
 
     std::string OverviewReply(const std::string& range) const
