@@ -245,13 +245,14 @@ protected:
     TmsArticle article;
     TmsNNTP client;
 
-    // Replaces any earlier server and points the client at the new one.
-    void StartServer(std::string greeting)
+    // Replaces any earlier server and points the client at the new one,
+    // which answers by script, or as group does.
+    void StartServer(std::string greeting, ReplyScript script = {})
     {
+        if (!script)
+            script = [state = group](const std::string& command) { return state->Reply(command); };
         server.reset();
-        server = std::make_unique<ScriptServer>(
-            [state = group](const std::string& command) { return state->Reply(command); },
-            std::move(greeting));
+        server = std::make_unique<ScriptServer>(std::move(script), std::move(greeting));
         client.SetWinsockLoaded(true);
         client.Server = server->Address();
         client.TimeOut = 5;
