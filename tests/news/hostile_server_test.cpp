@@ -20,6 +20,7 @@
 namespace lumigrab {
 namespace {
 
+using testing::ArticleCommandsIn;
 using testing::FakeGroup;
 using testing::FolderContent;
 using testing::FolderEntries;
@@ -442,17 +443,6 @@ protected:
         return "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string()
             + " --log " + log.string();
     }
-
-    // The articles asked for, by the log of a run (by default the last).
-    Strings ArticleCommands(const fs::path& runLog = {}) const
-    {
-        Strings commands;
-        ForEachLine(ReadFileBytes(runLog.empty() ? log : runLog), [&](std::string_view line) {
-            if (line.starts_with("ARTICLE"))
-                commands.emplace_back(line);
-        });
-        return commands;
-    }
 };
 
 // Go after a restart, or the tool run twice into one folder: the second
@@ -472,7 +462,7 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     group->texts[4] = PictureArticle("words", Join(Lines(200, "just words")));
     RunTool(Arguments());
     ASSERT_EQ(exitCode, 0) << err;
-    EXPECT_EQ(ArticleCommands().size(), 4u);
+    EXPECT_EQ(ArticleCommandsIn(log).size(), 4u);
     const auto firstContent = FolderContent(folder);
     EXPECT_EQ(firstContent.size(), 4u);
 
@@ -481,7 +471,7 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     EXPECT_EQ(out, "");
     EXPECT_EQ(FolderContent(folder), firstContent);
     const bool headWalk = GetParam() == FakeGroup::Overview::None;
-    EXPECT_EQ(ArticleCommands(), headWalk ? Strings { "ARTICLE 3" } : Strings {});
+    EXPECT_EQ(ArticleCommandsIn(log), headWalk ? Strings { "ARTICLE 3" } : Strings {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, HarvestTwiceTest,
@@ -527,8 +517,8 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out2"),
         (folder / "big.jpg").string() + "\n" + (folder / "after.jpg").string() + "\n");
     // The walk ended at the full disk: the third article was never asked for.
-    EXPECT_EQ(ArticleCommands(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
-    EXPECT_EQ(ArticleCommands(), (Strings { "ARTICLE 2", "ARTICLE 3" }));
+    EXPECT_EQ(ArticleCommandsIn(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
+    EXPECT_EQ(ArticleCommandsIn(log), (Strings { "ARTICLE 2", "ARTICLE 3" }));
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)

@@ -544,8 +544,7 @@ TEST_F(ToolTest, ASecondRunIntoTheFolderFetchesNothing)
     EXPECT_NE(err.find("Incomplete: big series"), std::string::npos) << err;
     EXPECT_EQ(out, "");
     EXPECT_EQ(FolderContent(folder), before);
-    ForEachLine(
-        ReadFileBytes(log), [](std::string_view line) { EXPECT_FALSE(line.starts_with("ARTICLE")) << line; });
+    EXPECT_EQ(testing::ArticleCommandsIn(log), std::vector<std::string> {});
 }
 
 TEST_F(ToolTest, JoinsPostsUnlessToldNotTo)

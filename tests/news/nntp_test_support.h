@@ -47,6 +47,17 @@ inline std::map<std::string, std::string> FolderContent(const std::filesystem::p
     return content;
 }
 
+// The ARTICLE commands a protocol log holds, in order.
+inline std::vector<std::string> ArticleCommandsIn(const std::filesystem::path& log)
+{
+    std::vector<std::string> commands;
+    ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
+        if (line.starts_with("ARTICLE"))
+            commands.emplace_back(line);
+    });
+    return commands;
+}
+
 // The sorted entries of a picture folder that holds names and the
 // harvest's hidden index.
 inline std::vector<std::string> WithHarvestIndex(std::vector<std::string> names)
