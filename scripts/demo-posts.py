@@ -17,9 +17,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "news", "inn"))
 
-from nntp_articles import (Poster, base64_lines, mime_headers, multipart_body,  # noqa: E402
-                           plain_headers, uuencode, yencode)
-from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject  # noqa: E402
+from nntp_articles import (Poster, base64_lines, base64_single_headers, mime_headers,  # noqa: E402
+                           multipart_body, plain_headers, post_yenc, uuencode, yencode)
+from multipart_posts import uu_parts, uu_subject  # noqa: E402
 
 import demo_pictures as pictures  # noqa: E402
 from demo_pictures import Look  # noqa: E402
@@ -70,10 +70,7 @@ class Demo:
         self.post(plain_headers(group, subject, SENDER), yencode(name, data))
 
     def base64_single(self, group, subject, content_type, name, data):
-        headers = mime_headers(group, subject, '%s; name="%s"' % (content_type, name), SENDER)
-        headers += ["Content-Transfer-Encoding: base64",
-                    'Content-Disposition: attachment; filename="%s"' % name]
-        self.post(headers, base64_lines(data))
+        self.post(base64_single_headers(group, subject, content_type, name, SENDER), base64_lines(data))
 
     def multipart(self, group, subject, note, files):
         boundary = b"=_lumigrab_demo"
@@ -90,10 +87,7 @@ class Demo:
     def yenc_split_post(self, group, name, data, total, parts=None):
         """One picture in total yEnc parts, as large pictures are posted
         today; parts picks the ones posted (all by default), in that order."""
-        bodies = yenc_parts(name, data, total)
-        for number in parts or range(1, total + 1):
-            self.post(plain_headers(group, yenc_subject(name, number, total), SENDER), bodies[number - 1],
-                      large=False)
+        post_yenc(self.poster, group, name, data, total, parts, SENDER)
 
 
 def fill_main_group(demo):

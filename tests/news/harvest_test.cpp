@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "message/msmsg.h"
@@ -61,26 +64,116 @@ protected:
     TmsArticle article;
 
     void SetUp() override { fs::create_directory(folder); }
+
+    void LoadArticle(const std::string& text)
+    {
+        TMemoryStream stream;
+        stream.WriteString(text);
+        stream.SetPosition(0);
+        article.LoadFromStream(stream);
+    }
+
+    // Paths relative to the picture folder, made whole.
+    std::vector<std::string> InFolder(const std::vector<std::string>& names) const
+    {
+        std::vector<std::string> paths;
+        for (const std::string& name : names)
+            paths.push_back((folder / name).string());
+        return paths;
+    }
 };
 
-TEST_F(SavePicturesTest, KeepsOnlyPicturesWithTheirBytes)
+// Every file and link below root, by its path relative to root: a file's
+// bytes, "-> " and a link's target.
+std::map<std::string, std::string> Tree(const fs::path& root)
 {
-    AddAttachment(article, "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12));
-    AddAttachment(article, "a.txt", "a note");
-    AddAttachment(article, "b.JpG", "second");
-    AddAttachment(article, "c.jpeg", "third");
-    AddAttachment(article, "d.webp.txt", "not kept");
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink())
+            tree[name] = "-> " + fs::read_symlink(entry.path()).lexically_relative(root).string();
+        else if (entry.is_regular_file())
+            tree[name] = ReadFileBytes(entry.path());
+    }
+    return tree;
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+struct SaveCase {
+    const char* name;
+    // What is below root before the saving, as Tree gives it.
+    std::map<std::string, std::string> before;
+    Files attachments;
+    // The files written into the folder, in the order reported as kept;
+    // nothing else below root may change.
+    Files written;
+    // What SavePictures returns where it is not the names written.
+    std::optional<std::vector<std::string>> saved = std::nullopt;
+};
+
+using testing::PrintTo;
+
+class SaveCaseTest : public SavePicturesTest, public ::testing::WithParamInterface<SaveCase> { };
+
+TEST_P(SaveCaseTest, WritesNewFilesOnlyAndOnlyInTheFolder)
+{
+    const SaveCase& c = GetParam();
+    for (const auto& [name, content] : c.before) {
+        if (content.starts_with("-> "))
+            fs::create_symlink(root.Path() / content.substr(3), root.Path() / name);
+        else
+            WriteFileBytes(root.Path() / name, content);
+    }
+    for (const auto& [name, bytes] : c.attachments)
+        AddAttachment(article, name, bytes);
     std::vector<std::string> reported;
     const auto paths
         = SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); });
-    EXPECT_EQ(paths,
-        (std::vector<std::string> {
-            (folder / "a.jpg").string(), (folder / "b.JpG").string(), (folder / "c.jpeg").string() }));
-    EXPECT_EQ(reported, paths);
-    EXPECT_EQ(FolderEntries(folder), (std::vector<std::string> { "a.jpg", "b.JpG", "c.jpeg" }));
-    EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), std::string("\xff\xd8jpeg\0bytes", 12));
-    EXPECT_EQ(ReadFileBytes(folder / "b.JpG"), "second");
+    std::map<std::string, std::string> after = c.before;
+    std::vector<std::string> written;
+    for (const auto& [name, bytes] : c.written) {
+        written.push_back((folder / name).string());
+        after["TEMP/" + name] = bytes;
+    }
+    EXPECT_EQ(reported, written);
+    EXPECT_EQ(paths, c.saved ? InFolder(*c.saved) : written);
+    EXPECT_EQ(Tree(root.Path()), after);
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, SaveCaseTest,
+    ::testing::Values(SaveCase { "KeepsOnlyPicturesWithTheirBytes", {},
+                          { { "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12) }, { "a.txt", "a note" },
+                              { "b.JpG", "second" }, { "c.jpeg", "third" }, { "d.webp.txt", "not kept" } },
+                          { { "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12) }, { "b.JpG", "second" },
+                              { "c.jpeg", "third" } } },
+        SaveCase { "NamesNeverLeaveTheFolder", {},
+            { { "../up.jpg", "up" }, { "/tmp/abs.gif", "abs" }, { "C:\\win\\w.bmp", "win" }, { "..", "dots" },
+                { "", "empty" }, { "ctl\x01\x1b[2J\t.jpg", "control" } },
+            { { "up.jpg", "up" }, { "abs.gif", "abs" }, { "w.bmp", "win" },
+                { "ctl__[2J_.jpg", "control" } } },
+        SaveCase { "TakenNamesGetANumberInsteadOfOverwriting",
+            { { "TEMP/a.jpg", "older picture" }, { "TEMP/a-1.jpg", "another older one" } },
+            { { "a.jpg", "first" }, { "a.jpg", "second" }, { "xjpg", "no dot" }, { "xjpg", "no dot again" } },
+            { { "a-2.jpg", "first" }, { "a-3.jpg", "second" }, { "xjpg", "no dot" },
+                { "1-xjpg", "no dot again" } } },
+        SaveCase { "NeverWritesThroughALinkInTheFolder",
+            { { "outside.jpg", "precious" }, { "TEMP/trap.jpg", "-> outside.jpg" },
+                { "TEMP/dangle.jpg", "-> dangling.jpg" } },
+            { { "trap.jpg", "attack" }, { "dangle.jpg", "attack" } },
+            { { "trap-1.jpg", "attack" }, { "dangle-1.jpg", "attack" } } },
+        SaveCase { "NonPicturesDoNotTouchFilesOfTheSameName", { { "TEMP/notes.txt", "mine" } },
+            { { "notes.txt", "theirs" } }, {} },
+        // Bytes that a file of the name, or a numbered variant, holds already
+        // are not written again, nor reported.
+        SaveCase { "PicturesAlreadyInTheFolderAreNotWrittenAgain",
+            { { "TEMP/a.jpg", "older picture" }, { "TEMP/a-1.jpg", "same bytes" },
+                { "TEMP/b.gif", "same bytez" } },
+            { { "a.jpg", "same bytes" }, { "b.gif", "same bytes" }, { "a.jpg", "same bytes" },
+                { "new.jpg", "new" }, { "new.jpg", "new" } },
+            { { "b-1.gif", "same bytes" }, { "new.jpg", "new" } },
+            std::vector<std::string> { "a-1.jpg", "b-1.gif", "a-1.jpg", "new.jpg", "new.jpg" } }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SavePicturesTest, DamagedPicturesAreKeptAndReportedAfterTheirFile)
 {
@@ -99,64 +192,6 @@ TEST_F(SavePicturesTest, DamagedPicturesAreKeptAndReportedAfterTheirFile)
         (std::vector<std::string> { "kept " + (folder / "whole.jpg").string(),
             "kept " + (folder / "cut.jpg").string(),
             "damaged " + (folder / "cut.jpg").string() + ": no =yend line (cut)" }));
-}
-
-TEST_F(SavePicturesTest, NamesNeverLeaveTheFolder)
-{
-    AddAttachment(article, "../up.jpg", "up");
-    AddAttachment(article, "/tmp/abs.gif", "abs");
-    AddAttachment(article, "C:\\win\\w.bmp", "win");
-    AddAttachment(article, "..", "dots");
-    AddAttachment(article, "", "empty");
-    AddAttachment(article, "ctl\x01\x1b[2J\t.jpg", "control");
-    const auto paths = SavePictures(article, folder.string());
-    EXPECT_EQ(
-        FolderEntries(folder), (std::vector<std::string> { "abs.gif", "ctl__[2J_.jpg", "up.jpg", "w.bmp" }));
-    EXPECT_EQ(FolderEntries(root.Path()), std::vector<std::string> { "TEMP" });
-    EXPECT_EQ(paths.size(), 4u);
-    EXPECT_EQ(ReadFileBytes(folder / "up.jpg"), "up");
-}
-
-TEST_F(SavePicturesTest, TakenNamesGetANumberInsteadOfOverwriting)
-{
-    WriteFileBytes(folder / "a.jpg", "older picture");
-    WriteFileBytes(folder / "a-1.jpg", "another older one");
-    AddAttachment(article, "a.jpg", "first");
-    AddAttachment(article, "a.jpg", "second");
-    AddAttachment(article, "xjpg", "no dot");
-    AddAttachment(article, "xjpg", "no dot again");
-    const auto paths = SavePictures(article, folder.string());
-    EXPECT_EQ(paths,
-        (std::vector<std::string> { (folder / "a-2.jpg").string(), (folder / "a-3.jpg").string(),
-            (folder / "xjpg").string(), (folder / "1-xjpg").string() }));
-    EXPECT_EQ(ReadFileBytes(folder / "a.jpg"), "older picture");
-    EXPECT_EQ(ReadFileBytes(folder / "a-1.jpg"), "another older one");
-    EXPECT_EQ(ReadFileBytes(folder / "a-2.jpg"), "first");
-    EXPECT_EQ(ReadFileBytes(folder / "a-3.jpg"), "second");
-    EXPECT_EQ(ReadFileBytes(folder / "1-xjpg"), "no dot again");
-}
-
-TEST_F(SavePicturesTest, NeverWritesThroughALinkInTheFolder)
-{
-    const fs::path outside = root.Path() / "outside.jpg";
-    WriteFileBytes(outside, "precious");
-    fs::create_symlink(outside, folder / "trap.jpg");
-    fs::create_symlink(root.Path() / "dangling.jpg", folder / "dangle.jpg");
-    AddAttachment(article, "trap.jpg", "attack");
-    AddAttachment(article, "dangle.jpg", "attack");
-    SavePictures(article, folder.string());
-    EXPECT_EQ(ReadFileBytes(outside), "precious");
-    EXPECT_FALSE(fs::exists(root.Path() / "dangling.jpg"));
-    EXPECT_EQ(ReadFileBytes(folder / "trap-1.jpg"), "attack");
-    EXPECT_EQ(ReadFileBytes(folder / "dangle-1.jpg"), "attack");
-}
-
-TEST_F(SavePicturesTest, NonPicturesDoNotTouchFilesOfTheSameName)
-{
-    WriteFileBytes(folder / "notes.txt", "mine");
-    AddAttachment(article, "notes.txt", "theirs");
-    EXPECT_TRUE(SavePictures(article, folder.string()).empty());
-    EXPECT_EQ(ReadFileBytes(folder / "notes.txt"), "mine");
 }
 
 TEST_F(SavePicturesTest, MissingFolderIsACreateError)
@@ -186,10 +221,7 @@ TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
     // picture is still recognised; the second copy is numbered within the
     // limit too.
     const std::string name = std::string(300, 'n') + ".jpg";
-    TMemoryStream text;
-    text.WriteString("Subject: long\r\n\r\nbegin 644 " + name + "\r\n#0V%T\r\n`\r\nend\r\n");
-    text.SetPosition(0);
-    article.LoadFromStream(text);
+    LoadArticle("Subject: long\r\n\r\nbegin 644 " + name + "\r\n#0V%T\r\n`\r\nend\r\n");
     const auto first = SavePictures(article, folder.string());
     // Other bytes under the same name.
     TMemoryStream& bytes = article.Attachments().Items(0).Stream;
@@ -205,38 +237,13 @@ TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
     EXPECT_EQ(ReadFileBytes(second[0]), "Cats");
 }
 
-TEST_F(SavePicturesTest, PicturesAlreadyInTheFolderAreNotWrittenAgain)
-{
-    WriteFileBytes(folder / "a.jpg", "older picture");
-    WriteFileBytes(folder / "a-1.jpg", "same bytes");
-    WriteFileBytes(folder / "b.gif", "same bytez");
-    AddAttachment(article, "a.jpg", "same bytes");
-    AddAttachment(article, "b.gif", "same bytes");
-    AddAttachment(article, "a.jpg", "same bytes");
-    AddAttachment(article, "new.jpg", "new");
-    AddAttachment(article, "new.jpg", "new");
-    std::vector<std::string> reported;
-    const auto paths
-        = SavePictures(article, folder.string(), [&](const std::string& p) { reported.push_back(p); });
-    EXPECT_EQ(paths,
-        (std::vector<std::string> { (folder / "a-1.jpg").string(), (folder / "b-1.gif").string(),
-            (folder / "a-1.jpg").string(), (folder / "new.jpg").string(), (folder / "new.jpg").string() }));
-    EXPECT_EQ(reported,
-        (std::vector<std::string> { (folder / "b-1.gif").string(), (folder / "new.jpg").string() }));
-    EXPECT_EQ(FolderEntries(folder),
-        (std::vector<std::string> { "a-1.jpg", "a.jpg", "b-1.gif", "b.gif", "new.jpg" }));
-}
-
 TEST_F(SavePicturesTest, PicturesWithoutAByteGiveNoFile)
 {
-    TMemoryStream text;
-    text.WriteString(
+    LoadArticle(
         "Subject: empty\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
         "--b\r\nContent-Type: image/jpeg; name=\"empty.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         "!!!! ----\r\n~~~~\r\n--b\r\nContent-Type: image/gif; name=\"full.gif\"\r\n"
         "Content-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n--b--\r\n");
-    text.SetPosition(0);
-    article.LoadFromStream(text);
     ASSERT_EQ(article.Attachments().Count(), 2);
     ASSERT_TRUE(article.Attachments().Items(0).Stream.View().empty());
     EXPECT_EQ(

@@ -74,10 +74,7 @@ struct LoadCase {
     std::string after;
 };
 
-void PrintTo(const LoadCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+using testing::PrintTo;
 
 class IndexLoadTest : public FolderIndexTest, public ::testing::WithParamInterface<LoadCase> { };
 

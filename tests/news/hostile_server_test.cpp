@@ -20,7 +20,9 @@
 namespace lumigrab {
 namespace {
 
+using testing::ArticleCommandsIn;
 using testing::FakeGroup;
+using testing::FolderContent;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
 using testing::PrintTo;
@@ -197,6 +199,22 @@ std::string PictureArticle(const std::string& subject, const std::string& body)
     return "Subject: " + subject + "\r\nMessage-ID: <" + subject + "@test>\r\nLines: 200\r\n\r\n" + body;
 }
 
+// The picture the article numbered number holds, as N.jpg.
+std::string NumberedPicture(int number)
+{
+    return RandomBytes(3000, uint32_t(number));
+}
+
+// Articles 1 to count of group hold the pictures 1.jpg, 2.jpg, ...
+void PostNumberedPictures(FakeGroup& group, int count)
+{
+    group.count = count;
+    for (int number = 1; number <= count; ++number) {
+        const std::string name = std::to_string(number) + ".jpg";
+        group.texts[number] = PictureArticle(name, UUBlock(name, NumberedPicture(number)));
+    }
+}
+
 // A folder whose path is so long that a picture name of 255 bytes makes the
 // whole path longer than the file system takes, while short names fit.
 fs::path DeepFolder(const fs::path& root)
@@ -344,8 +362,9 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
 std::string ArticleReply(int number, const std::string& text, const std::string& id = "")
 {
     const std::string own = FakeGroup::FieldOf(text, "Message-ID");
-    const std::string messageId
-        = !id.empty() ? id : !own.empty() ? own : "<" + std::to_string(number) + "@test>";
+    const std::string messageId = !id.empty() ? id
+        : !own.empty()                        ? own
+                                              : "<" + std::to_string(number) + "@test>";
     return "220 " + std::to_string(number) + " " + messageId + "\r\n" + FakeGroup::DotStuffed(text) + ".\r\n";
 }
 
@@ -359,48 +378,31 @@ struct OutOfStepCase {
     std::string error;
 };
 
-class OutOfStepTest : public HostileServerTest, public ::testing::WithParamInterface<OutOfStepCase> {
-protected:
-    ScopedTempDir folder;
-    THarvest harvest { client, folder.Path().string() };
-    Strings kept;
-    std::vector<Skipped> skipped;
-};
+class OutOfStepTest : public HarvestWalkTest, public ::testing::WithParamInterface<OutOfStepCase> { };
 
 // Whatever answers for another article, nothing of it is kept under the one
 // asked for, and the connection, out of step, is given up.
 TEST_P(OutOfStepTest, EndsTheWalkAndKeepsNothingOfTheReply)
 {
     const OutOfStepCase& c = GetParam();
-    group->count = 3;
+    PostNumberedPictures(*group, 3);
     group->overview = c.overview;
     client.UseOverview = c.overview != FakeGroup::Overview::None;
-    for (int number : { 1, 2, 3 }) {
-        const std::string name = std::to_string(number) + ".jpg";
-        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
-    }
     c.misbehave(*group);
-    harvest.OnPictureKept = [this](const std::string& path) { kept.push_back(fs::path(path).filename()); };
-    harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
-        skipped.push_back({ subject, reason });
-    };
-    client.OnNextHeaderRetrieved
-        = [this](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
     ExpectRaises<ESocketError>(
         [&] {
-            client.SetNewsGroup(group->name);
-            client.RetrieveHeaders(0, true);
+            HarvestGroup();
             client.Disconnect();
         },
         c.error);
     EXPECT_EQ(errors, Strings { c.error });
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(kept, c.kept);
-    Strings pictures = FolderEntries(folder.Path());
+    Strings pictures = FolderEntries(folder);
     std::erase(pictures, ".lumigrab-index");
     EXPECT_EQ(pictures, c.kept);
     for (const std::string& name : kept)
-        EXPECT_EQ(ReadFileBytes(folder.Path() / name), RandomBytes(3000, std::stoi(name))) << name;
+        EXPECT_EQ(ReadFileBytes(folder / name), NumberedPicture(std::stoi(name))) << name;
     EXPECT_TRUE(skipped.empty());
 }
 
@@ -420,7 +422,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, OutOfStepTest,
             "Reply out of step: asked for article 2, the server answered for 3" },
         OutOfStepCase { "AnotherMessageId", FakeGroup::Overview::Over,
             [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3], "<3@test>"); },
-            { "1.jpg" }, "Reply out of step: asked for article <2.jpg@test>, the server answered for <3@test>" },
+            { "1.jpg" },
+            "Reply out of step: asked for article <2.jpg@test>, the server answered for <3@test>" },
         // A stale reply still queued when the walk ends.
         OutOfStepCase { "QuitAnsweredByAStaleReply", FakeGroup::Overview::Over,
             [](FakeGroup& g) { g.overrides["QUIT"] = "223 3 <3@test>\r\n205 bye\r\n"; },
@@ -439,26 +442,6 @@ protected:
     {
         return "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string()
             + " --log " + log.string();
-    }
-
-    // The articles asked for, by the log of the last run.
-    Strings ArticleCommands() const
-    {
-        Strings commands;
-        ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
-            if (line.starts_with("ARTICLE"))
-                commands.emplace_back(line);
-        });
-        return commands;
-    }
-
-    // Every entry of the folder with its bytes.
-    std::map<std::string, std::string> FolderContent() const
-    {
-        std::map<std::string, std::string> content;
-        for (const std::string& name : FolderEntries(folder))
-            content[name] = ReadFileBytes(folder / name);
-        return content;
     }
 };
 
@@ -479,16 +462,16 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     group->texts[4] = PictureArticle("words", Join(Lines(200, "just words")));
     RunTool(Arguments());
     ASSERT_EQ(exitCode, 0) << err;
-    EXPECT_EQ(ArticleCommands().size(), 4u);
-    const auto firstContent = FolderContent();
+    EXPECT_EQ(ArticleCommandsIn(log).size(), 4u);
+    const auto firstContent = FolderContent(folder);
     EXPECT_EQ(firstContent.size(), 4u);
 
     RunTool(Arguments());
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(out, "");
-    EXPECT_EQ(FolderContent(), firstContent);
+    EXPECT_EQ(FolderContent(folder), firstContent);
     const bool headWalk = GetParam() == FakeGroup::Overview::None;
-    EXPECT_EQ(ArticleCommands(), headWalk ? Strings { "ARTICLE 3" } : Strings {});
+    EXPECT_EQ(ArticleCommandsIn(log), headWalk ? Strings { "ARTICLE 3" } : Strings {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, HarvestTwiceTest,
@@ -534,13 +517,8 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out2"),
         (folder / "big.jpg").string() + "\n" + (folder / "after.jpg").string() + "\n");
     // The walk ended at the full disk: the third article was never asked for.
-    Strings firstCommands;
-    ForEachLine(ReadFileBytes(scratch.Path() / "log1"), [&](std::string_view line) {
-        if (line.starts_with("ARTICLE"))
-            firstCommands.emplace_back(line);
-    });
-    EXPECT_EQ(firstCommands, (Strings { "ARTICLE 1", "ARTICLE 2" }));
-    EXPECT_EQ(ArticleCommands(), (Strings { "ARTICLE 2", "ARTICLE 3" }));
+    EXPECT_EQ(ArticleCommandsIn(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
+    EXPECT_EQ(ArticleCommandsIn(log), (Strings { "ARTICLE 2", "ARTICLE 3" }));
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
@@ -560,7 +538,7 @@ TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
     group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
     group->overrides["ARTICLE 2"] = group->overrides["STAT 2"];
 
-    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string());
+    RunTool(Arguments());
     EXPECT_EQ(exitCode, 3) << err;
     EXPECT_EQ(out, (folder / "one.jpg").string() + "\n");
     EXPECT_EQ(ReadFileBytes(folder / "one.jpg"), picture);
@@ -594,16 +572,10 @@ class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamI
 TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
 {
     const ToolCase& c = GetParam();
-    group->count = 2;
+    PostNumberedPictures(*group, 2);
     group->overview = FakeGroup::Overview::Over;
-    for (int number : { 1, 2 }) {
-        const std::string name = std::to_string(number) + ".jpg";
-        group->texts[number] = PictureArticle(name, UUBlock(name, RandomBytes(3000, number)));
-    }
     group->overrides = c.overrides;
-    const fs::path folder = scratch.Path() / "pictures";
-    RunTool("--server " + server->Address() + " --group " + group->name + " --folder " + folder.string() + " "
-        + c.options);
+    RunTool(Arguments() + " " + c.options);
     EXPECT_EQ(exitCode, c.exitCode) << err;
     Strings printed;
     ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });

@@ -3,13 +3,10 @@
 // IPv6 loopback, and says so with LUMIGRAB_INN_DIR/ipv6.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "message/msmsg.h"
-#include "news/msnntp.h"
+#include "inn_test_support.h"
 #include "tests/support/qt_environment.h"
 #include "transport/ktwsock.h"
 
@@ -21,34 +18,15 @@ namespace fs = std::filesystem;
 const char* const TextGroup = "lumigrab.test.text";
 constexpr int TextArticles = 30;
 
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-class InnIPv6Test : public ::testing::Test {
+class InnIPv6Test : public testing::InnClientTest {
 protected:
-    std::string port;
-    TmsArticle article;
-    TmsNNTP client;
-    std::vector<std::string> errors;
-
     void SetUp() override
     {
-        const fs::path innDir = Environment("LUMIGRAB_INN_DIR");
-        port = Environment("LUMIGRAB_NNTP_PORT");
-        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")) {
-            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-                FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
-            GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
-        }
+        SetUpClient("LUMIGRAB_NNTP_PORT", "INN2 test server");
+        if (Stopped())
+            return;
         if (!fs::exists(innDir / "ipv6"))
             GTEST_SKIP() << "the INN2 test server does not listen on ::1 (no IPv6 loopback here)";
-        client.SetWinsockLoaded(true);
-        client.TimeOut = 30;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 
     void TearDown() override { Winsock().SetHostResolver({}); }

@@ -23,43 +23,32 @@ using testing::FakeGroup;
 using testing::HeaderNumbers;
 using testing::PrintTo;
 using testing::RecordSentLines;
-using testing::ReplyScript;
-using testing::ScriptServer;
 using Overview = FakeGroup::Overview;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
 namespace fs = std::filesystem;
 
-class OverviewTest : public ::testing::Test {
+class OverviewTest : public testing::ScriptedNewsTest {
 protected:
-    // Before the client, whose farewell still reports its lines.
-    Strings errors;
     // "> command" and "< reply" in the order sent and received.
     Strings transcript;
-    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
-    std::unique_ptr<ScriptServer> server;
-    TmsArticle article;
-    TmsNNTP client;
 
     void SetUp() override
     {
         group->count = 10;
         group->overview = Overview::Over;
         client.UseOverview = true;
-        client.SetWinsockLoaded(true);
-        client.TimeOut = 5;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
         client.OnLineSent = [this](TObject*, const std::string& line) { transcript.push_back("> " + line); };
         client.OnLineReceived
             = [this](TObject*, const std::string& line) { transcript.push_back("< " + line); };
-        StartServer([state = group](const std::string& command) { return state->Reply(command); });
+        StartServer("200 ready\r\n");
     }
 
-    void StartServer(ReplyScript script)
+    // The client's farewell comes after the transcript is gone.
+    void TearDown() override
     {
-        server = std::make_unique<ScriptServer>(std::move(script), "200 ready\r\n");
-        client.Server = server->Address();
+        client.OnLineSent = nullptr;
+        client.OnLineReceived = nullptr;
     }
 
     Strings Sent() const
@@ -133,8 +122,9 @@ TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
     for (int walk = 0; walk < c.walks; ++walk) {
         const int before = client.HeaderList.Count();
         client.RetrieveHeaders(c.count, true);
-        if (c.count > 0 && walk + 1 < c.walks)
+        if (c.count > 0 && walk + 1 < c.walks) {
             EXPECT_EQ(client.HeaderList.Count() - before, c.count) << "walk " << walk;
+        }
     }
     EXPECT_EQ(HeaderNumbers(client), c.headers);
     EXPECT_EQ(seen, c.headers);
@@ -524,17 +514,18 @@ INSTANTIATE_TEST_SUITE_P(Moments, PipelineCancelTest,
 TEST_F(PipelineTest, LoginInTheMiddleOfThePipeline)
 {
     auto loggedIn = std::make_shared<bool>(false);
-    StartServer([state = group, loggedIn](const std::string& command) -> std::optional<std::string> {
-        if (command == "AUTHINFO USER reader")
-            return std::string("381 password please\r\n");
-        if (command == "AUTHINFO PASS secret") {
-            *loggedIn = true;
-            return std::string("281 welcome\r\n");
-        }
-        if (!*loggedIn && command.starts_with("ARTICLE"))
-            return std::string("480 login first\r\n");
-        return state->Reply(command);
-    });
+    StartServer(
+        "200 ready\r\n", [state = group, loggedIn](const std::string& command) -> std::optional<std::string> {
+            if (command == "AUTHINFO USER reader")
+                return std::string("381 password please\r\n");
+            if (command == "AUTHINFO PASS secret") {
+                *loggedIn = true;
+                return std::string("281 welcome\r\n");
+            }
+            if (!*loggedIn && command.starts_with("ARTICLE"))
+                return std::string("480 login first\r\n");
+            return state->Reply(command);
+        });
     client.Close();
     client.UserName = "reader";
     client.Password = "secret";

@@ -38,6 +38,26 @@ inline std::vector<std::string> FolderEntries(const std::filesystem::path& folde
     return names;
 }
 
+// Every entry of folder with its bytes.
+inline std::map<std::string, std::string> FolderContent(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> content;
+    for (const std::string& name : FolderEntries(folder))
+        content[name] = ReadFileBytes(folder / name);
+    return content;
+}
+
+// The ARTICLE commands a protocol log holds, in order.
+inline std::vector<std::string> ArticleCommandsIn(const std::filesystem::path& log)
+{
+    std::vector<std::string> commands;
+    ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
+        if (line.starts_with("ARTICLE"))
+            commands.emplace_back(line);
+    });
+    return commands;
+}
+
 // The sorted entries of a picture folder that holds names and the
 // harvest's hidden index.
 inline std::vector<std::string> WithHarvestIndex(std::vector<std::string> names)
@@ -114,8 +134,8 @@ struct FakeGroup {
     {
         const std::string headers = HeaderBlockOf(number);
         const std::string n = std::to_string(number);
-        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t" + MessageIdOf(number) + "\t\t100\t"
-            + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
+        return n + "\t" + FieldOf(headers, "Subject") + "\tposter@test\tdate\t" + MessageIdOf(number)
+            + "\t\t100\t" + FieldOf(headers, "Lines") + "\tXref: test " + name + ":" + n + "\r\n";
     }
 
     std::string OverviewReply(const std::string& range) const
@@ -236,13 +256,14 @@ protected:
     TmsArticle article;
     TmsNNTP client;
 
-    // Replaces any earlier server and points the client at the new one.
-    void StartServer(std::string greeting)
+    // Replaces any earlier server and points the client at the new one,
+    // which answers by script, or as group does.
+    void StartServer(std::string greeting, ReplyScript script = {})
     {
+        if (!script)
+            script = [state = group](const std::string& command) { return state->Reply(command); };
         server.reset();
-        server = std::make_unique<ScriptServer>(
-            [state = group](const std::string& command) { return state->Reply(command); },
-            std::move(greeting));
+        server = std::make_unique<ScriptServer>(std::move(script), std::move(greeting));
         client.SetWinsockLoaded(true);
         client.Server = server->Address();
         client.TimeOut = 5;

@@ -5,24 +5,18 @@
 // LUMIGRAB_INN_DIR/tls.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "message/msmsg.h"
-#include "news/msnntp.h"
-#include "nntp_test_support.h"
+#include "inn_test_support.h"
 #include "transport/ktwsock.h"
 
 namespace lumigrab {
 namespace {
 
-using testing::FolderEntries;
+using testing::FileLines;
 using testing::RecordSentLines;
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -30,45 +24,19 @@ using Strings = std::vector<std::string>;
 const char* const PictureGroup = "lumigrab.test.pictures";
 const char* const SecureAddress = "127.0.0.2";
 
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-Strings FileLines(const fs::path& file)
-{
-    Strings lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-class NntpsTest : public ::testing::Test {
+class NntpsTest : public testing::InnClientTest {
 protected:
-    fs::path innDir;
-    fs::path tlsDir;
-    std::string port;
+    fs::path tlsDir = innDir / "tls";
     std::string user;
     std::string password;
     std::string fingerprint;
     std::optional<ScopedEnvironment> certFile;
-    TmsArticle article;
-    TmsNNTP client;
-    Strings errors;
 
     void SetUp() override
     {
-        innDir = Environment("LUMIGRAB_INN_DIR");
-        port = Environment("LUMIGRAB_NNTPS_PORT");
-        tlsDir = innDir / "tls";
-        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")
-            || !fs::exists(tlsDir / "account")) {
-            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-                FAIL() << "the INN2 TLS test server is not running (LUMIGRAB_REQUIRE_INN=1)";
-            GTEST_SKIP() << "no INN2 TLS test server (run the tests through ctest with INN2 installed)";
-        }
+        SetUpClient("LUMIGRAB_NNTPS_PORT", "INN2 TLS test server", { "tls/account" });
+        if (Stopped())
+            return;
         const Strings account = FileLines(tlsDir / "account");
         ASSERT_EQ(account.size(), 2u);
         user = account[0];
@@ -81,14 +49,10 @@ protected:
                                                     : THostLookup { WSAHOST_NOT_FOUND, 0 };
         });
         TrustTheTestAuthority(true);
-        client.SetWinsockLoaded(true);
         client.UseTLS = true;
         client.Server = "news.lumigrab.test:" + port;
         client.UserName = user;
         client.Password = password;
-        client.TimeOut = 30;
-        client.SetArticle(&article);
-        client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 
     void TearDown() override { Winsock().SetHostResolver({}); }
@@ -127,7 +91,7 @@ TEST_F(NntpsTest, LogsInOverTlsAndFetchesAPicture)
     client.RetrieveArticleByNumber(3);
     ASSERT_EQ(article.Attachments().Count(), 1);
     EXPECT_EQ(std::string(article.Attachments().Items(0).Stream.View()),
-        ReadFileBytes(innDir / "expected" / PictureGroup / "single.gif"));
+        ReadFileBytes(Expected(PictureGroup) / "single.gif"));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -171,27 +135,16 @@ TEST_F(NntpsTest, UntrustedCertificateIsAcceptedAfterTrustingItsFingerprint)
 }
 
 // lumigrab-harvest over TLS with a login.
-class NntpsToolTest : public NntpsTest {
+class NntpsToolTest : public NntpsTest, protected testing::HarvestToolRunner {
 protected:
-    ScopedTempDir scratch;
     const fs::path folder = scratch.Path() / "pictures";
-    int exitCode = -1;
-    std::string out, err;
 
     void Run(const std::string& arguments)
     {
-        const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
-        const fs::path outFile = scratch.Path() / "stdout.txt";
-        const fs::path errFile = scratch.Path() / "stderr.txt";
         // The password reaches the tool through its environment only.
         const ScopedEnvironment passwordVariable("LUMIGRAB_PASSWORD", password);
-        const std::string command = tool.string() + " --tls --server " + SecureAddress + ":" + port
-            + " --user " + user + " --group " + PictureGroup + " --folder " + folder.string() + " "
-            + arguments + " >" + outFile.string() + " 2>" + errFile.string();
-        const int status = std::system(command.c_str());
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        out = ReadFileBytes(outFile);
-        err = ReadFileBytes(errFile);
+        RunTool("--tls --server " + std::string(SecureAddress) + ":" + port + " --user " + user + " --group "
+            + PictureGroup + " --folder " + folder.string() + " " + arguments);
     }
 };
 
@@ -201,11 +154,7 @@ TEST_F(NntpsToolTest, HarvestsOverTlsWithALogin)
     Run("--log " + log.string());
     // The group's unfinished multi-part posts are reported.
     EXPECT_EQ(exitCode, 3) << err;
-    const fs::path expected = innDir / "expected" / PictureGroup;
-    const Strings names = FolderEntries(expected);
-    EXPECT_EQ(FolderEntries(folder), testing::WithHarvestIndex(names));
-    for (const std::string& name : names)
-        EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(expected / name)) << name;
+    ExpectExactlyThePictures(folder, PictureGroup);
     const std::string protocol = ReadFileBytes(log);
     EXPECT_NE(protocol.find("AUTHINFO PASS ****"), std::string::npos) << protocol;
     EXPECT_EQ(protocol.find(password), std::string::npos);

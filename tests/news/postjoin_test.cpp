@@ -1,9 +1,12 @@
-// Multi-part posts: the subject's part marker, the bookkeeping of parts,
-// the joining of yEnc and uuencoded parts into a file, and the harvest of a
-// post against a scripted server (a part gone, then posted again).
+// Multi-part posts: the subject's part marker, the bookkeeping of parts and
+// what it foresees, the joining of yEnc and uuencoded parts into a file, and
+// the harvest of posts against a scripted server: a part gone, then posted
+// again; parts sent for ahead like single-part pictures, none fetched twice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,9 +27,9 @@ namespace {
 
 using testing::FakeGroup;
 using testing::FolderEntries;
-using testing::ScriptServer;
 using testing::WriteFileBytes;
 using Strings = std::vector<std::string>;
+using Numbers = std::vector<int32_t>;
 namespace fs = std::filesystem;
 
 // ---- an independent writer of the parts
@@ -64,15 +67,6 @@ std::string YEncPart(const std::string& name, const std::string& file, int part,
     text += "=yend size=" + std::to_string(size) + " part=" + std::to_string(part) + " pcrc32=" + pcrc
         + " crc32=" + Hex(Crc32(0, file)) + "\r\n";
     return text;
-}
-
-// The file's uuencoded lines, each CR LF ended.
-Strings UULines(const std::string& file)
-{
-    Strings lines;
-    for (size_t offset = 0; offset < file.size(); offset += 45)
-        lines.push_back(EncodeUULine(std::string_view(file).substr(offset, 45)));
-    return lines;
 }
 
 std::string Article(const std::string& subject, const std::string& body)
@@ -159,6 +153,36 @@ TEST(PostCollector, RefusesHugePostsAndDropsTheOldestWaitingOne)
     EXPECT_EQ(posts.Count(), 2u);
 }
 
+TEST(PostCollector, ForeseesTheCompletingPartWithoutRecordingIt)
+{
+    TPostCollector posts;
+    posts.Add(Marker(3, 3), "p", 10);
+    // Headers of one batch, foreseen in walk order before any is added.
+    EXPECT_EQ(posts.Foresee(Marker(1, 3), "p", 11), Numbers {});
+    EXPECT_EQ(posts.Foresee(Marker(1, 3), "q", 12), Numbers {});
+    EXPECT_EQ(posts.Foresee(Marker(1, 3), "p", 13), Numbers {});
+    EXPECT_EQ(posts.Foresee(Marker(2, 3), "p", 14), (Numbers { 11, 14, 10 }));
+    // Complete already: a later copy completes nothing.
+    EXPECT_EQ(posts.Foresee(Marker(2, 3), "p", 15), Numbers {});
+    // Nothing was recorded: the events then add the headers one by one.
+    ASSERT_EQ(posts.Waiting().size(), 1u);
+    EXPECT_EQ(posts.Waiting().front()->MissingParts(), (std::vector<int> { 1, 2 }));
+    posts.Add(Marker(1, 3), "p", 11);
+    posts.Add(Marker(1, 3), "p", 13);
+    EXPECT_EQ(posts.Add(Marker(2, 3), "p", 14).what, TWhat::Complete);
+}
+
+TEST(PostCollector, ANewWalkForgetsWhatWasForeseenAndNotAdded)
+{
+    TPostCollector posts;
+    EXPECT_EQ(posts.Foresee(Marker(1, 2), "p", 20), Numbers {});
+    // A walk that ended before 20 was added; the next starts lower.
+    EXPECT_EQ(posts.Foresee(Marker(2, 2), "p", 5), Numbers {});
+    EXPECT_EQ(posts.Foresee(Marker(1, 2), "p", 6), (Numbers { 6, 5 }));
+    // Huge or already refused posts are never fetched.
+    EXPECT_EQ(posts.Foresee(Marker(1, MaxPostParts + 1), "p", 7), Numbers {});
+}
+
 // ---- the joining
 
 class PostJoinerTest : public ::testing::Test {
@@ -241,17 +265,14 @@ TEST(UUDataLine, TellsDataFromText)
 
 // ---- the harvest against a scripted server
 
-class PostHarvestTest : public ::testing::Test {
+// A harvest into root/TEMP of a scripted group with an overview, whose
+// articles each test posts; records what the harvest reports.
+class PostHarvestTest : public testing::ScriptedNewsTest {
 protected:
     ScopedTempDir root;
     fs::path folder = root.Path() / "TEMP";
-    std::shared_ptr<FakeGroup> group = std::make_shared<FakeGroup>();
-    std::unique_ptr<ScriptServer> server;
-    TmsArticle article;
-    TmsNNTP client;
     std::unique_ptr<THarvest> harvest;
     Strings kept, incomplete, skipped;
-    std::string file = RandomBytes(9000, 11);
 
     void SetUp() override
     {
@@ -259,12 +280,7 @@ protected:
         group->overview = FakeGroup::Overview::Over;
         group->count = 0;
         client.UseOverview = true;
-        client.SetWinsockLoaded(true);
-        client.TimeOut = 5;
-        client.SetArticle(&article);
-        server = std::make_unique<ScriptServer>(
-            [state = group](const std::string& command) { return state->Reply(command); }, "200 ready\r\n");
-        client.Server = server->Address();
+        StartServer("200 ready\r\n");
     }
 
     void StartHarvest()
@@ -279,13 +295,6 @@ protected:
         client.OnLastHeaderRetrieved = [this](TObject*) { harvest->ReportIncompletePosts(); };
     }
 
-    void Post(int part)
-    {
-        const size_t begin = size_t(part - 1) * 3000;
-        group->texts[++group->count] = Article("\"bay.jpg\" yEnc (" + std::to_string(part) + "/3)",
-            YEncPart("bay.jpg", file, part, 3, begin, 3000));
-    }
-
     void Walk()
     {
         client.SetNewsGroup(group->name);
@@ -293,7 +302,19 @@ protected:
     }
 };
 
-TEST_F(PostHarvestTest, PartGoneIsReportedOnceThenARepostCompletesThePost)
+class YEncPostHarvestTest : public PostHarvestTest {
+protected:
+    std::string file = RandomBytes(9000, 11);
+
+    void Post(int part)
+    {
+        const size_t begin = size_t(part - 1) * 3000;
+        group->texts[++group->count] = Article("\"bay.jpg\" yEnc (" + std::to_string(part) + "/3)",
+            YEncPart("bay.jpg", file, part, 3, begin, 3000));
+    }
+};
+
+TEST_F(YEncPostHarvestTest, PartGoneIsReportedOnceThenARepostCompletesThePost)
 {
     // Left by a harvest that crashed: gone when the next one starts.
     fs::create_directory(folder / PartialFolderName);
@@ -316,7 +337,7 @@ TEST_F(PostHarvestTest, PartGoneIsReportedOnceThenARepostCompletesThePost)
     EXPECT_EQ(skipped, Strings {});
 }
 
-TEST_F(PostHarvestTest, WithoutJoiningPartsArePassedOver)
+TEST_F(YEncPostHarvestTest, WithoutJoiningPartsArePassedOver)
 {
     StartHarvest();
     harvest->JoinParts = false;
@@ -327,6 +348,109 @@ TEST_F(PostHarvestTest, WithoutJoiningPartsArePassedOver)
     EXPECT_EQ(incomplete, Strings {});
     EXPECT_EQ(FolderEntries(folder), Strings {});
 }
+
+// ---- parts through the client's pipeline: named ahead by the harvest when
+// the header that completes the post is read ahead, sent for in part order,
+// and nothing on its way dropped and fetched again
+
+// One group: single pictures ("s"), the parts of a three-part uuencoded post
+// ("1".."3") and a second copy of a part ("2c"), in walk order.
+struct GroupShape {
+    const char* name;
+    Strings articles;
+    // Overview range size: 1 makes batches of PipelineDepth headers.
+    int rangeSize = 1000;
+    // The first copies of these parts are gone when fetched.
+    Strings gone;
+};
+
+using testing::PrintTo;
+
+class PartsAheadTest : public PostHarvestTest, public ::testing::WithParamInterface<GroupShape> {
+protected:
+    std::string post = RandomBytes(9000, 21);
+    std::map<std::string, std::string> singles;
+    // What the client did, in order: "sent N" (an ARTICLE command) and "got N".
+    Strings events;
+    std::map<std::string, int> numbers;
+
+    void SetUp() override
+    {
+        PostHarvestTest::SetUp();
+        for (const std::string& label : GetParam().articles)
+            Post(label);
+        for (const std::string& label : GetParam().gone)
+            group->articleReplies[numbers.at(label)] = "430 No such article\r\n";
+        client.OverviewRangeSize = GetParam().rangeSize;
+        client.OnLineSent = [this](TObject*, const std::string& line) {
+            if (line.starts_with("ARTICLE "))
+                events.push_back("sent " + line.substr(8));
+        };
+        client.OnArticleRetrieved
+            = [this](TObject*) { events.push_back("got " + std::to_string(client.CurrentArticle())); };
+        StartHarvest();
+    }
+
+    void Post(const std::string& label)
+    {
+        const int number = ++group->count;
+        numbers[label] = number;
+        if (label == "s") {
+            const std::string name = "s" + std::to_string(number) + ".jpg";
+            singles[name] = RandomBytes(2000, uint32_t(number));
+            group->texts[number]
+                = Article(name, "begin 644 " + name + "\r\n" + Join(UULines(singles[name])) + "`\r\nend\r\n");
+            return;
+        }
+        // The post uuencoded across its three articles, 3000 bytes each.
+        const int part = label[0] - '0';
+        const std::string body = Join(UULines(std::string_view(post).substr(size_t(part - 1) * 3000, 3000)));
+        group->texts[number] = Article("\"bay.jpg\" (" + std::to_string(part) + "/3)",
+            (part == 1 ? "begin 644 bay.jpg\r\n" : "") + body + (part == 3 ? "`\r\nend\r\n" : ""));
+    }
+
+    size_t EventIndex(const std::string& event) const
+    {
+        return size_t(std::find(events.begin(), events.end(), event) - events.begin());
+    }
+};
+
+TEST_P(PartsAheadTest, PartsArePipelinedAndNoArticleIsFetchedTwice)
+{
+    Walk();
+
+    Strings expectedKept { (folder / "bay.jpg").string() };
+    for (const auto& [name, bytes] : singles)
+        expectedKept.push_back((folder / name).string());
+    std::sort(kept.begin(), kept.end());
+    std::sort(expectedKept.begin(), expectedKept.end());
+    EXPECT_EQ(kept, expectedKept);
+    EXPECT_EQ(ReadFileBytes(folder / "bay.jpg"), post);
+    for (const auto& [name, bytes] : singles)
+        EXPECT_EQ(ReadFileBytes(folder / name), bytes) << name;
+    EXPECT_EQ(skipped, Strings {});
+    EXPECT_EQ(incomplete, Strings {});
+
+    // Every article the harvest uses, and a gone one, asked for once.
+    for (const std::string& event : events) {
+        if (event.starts_with("sent ")) {
+            EXPECT_EQ(std::count(events.begin(), events.end(), event), 1) << event;
+        }
+    }
+    // The third part is on its way before the first one is read.
+    EXPECT_LT(EventIndex("sent " + std::to_string(numbers["3"])),
+        EventIndex("got " + std::to_string(numbers["1"])));
+}
+
+INSTANTIATE_TEST_SUITE_P(GroupShapes, PartsAheadTest,
+    ::testing::Values(
+        GroupShape { "PostInsideOneBatch", { "s", "1", "s", "2", "s", "3", "s", "s" }, 1000, {} },
+        GroupShape { "PartsOutOfOrder", { "s", "3", "s", "1", "s", "2", "s", "s" }, 1000, {} },
+        GroupShape {
+            "PostSpanningBatches", { "1", "s", "s", "s", "s", "2", "s", "s", "s", "3", "s", "s" }, 1, {} },
+        GroupShape {
+            "FirstCopyOfAPartGone", { "s", "1", "2", "s", "2c", "s", "3", "s", "s", "s" }, 1000, { "2" } }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace lumigrab

@@ -163,6 +163,21 @@ port_answers() {
     (exec 3<>"/dev/tcp/${2:-127.0.0.1}/$1") 2>/dev/null
 }
 
+# Waits up to ten seconds for a server started in the background to answer
+# on PORT at ADDRESS; otherwise says so with its output file and fails.
+await_server() {
+    local name=$1 port=$2 address=$3 output=$4 tries=0
+    while ! port_answers "$port" "$address"; do
+        tries=$((tries + 1))
+        if [ $tries -gt 100 ]; then
+            echo "inn-server.sh: $name did not start on $address:$port; see $(dirname "$output")" >&2
+            cat "$output" >&2 2>/dev/null || true
+            exit 1
+        fi
+        sleep 0.1
+    done
+}
+
 start() {
     [ $# -ge 2 ] || usage
     dir=$(realpath -m "$1")
@@ -198,16 +213,7 @@ start() {
     # that the process is reaped when it stops.
     nohup sh -c "INNCONF='$INNCONF' $INNBIN/innd -f >'$dir/log/innd.out' 2>&1 & echo \$! >'$dir/innd.childpid'; wait" \
         >/dev/null 2>&1 &
-    tries=0
-    while ! port_answers "$port"; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ]; then
-            echo "inn-server.sh: innd did not start on port $port; see $dir/log" >&2
-            cat "$dir/log/innd.out" >&2 2>/dev/null || true
-            exit 1
-        fi
-        sleep 0.1
-    done
+    await_server innd "$port" 127.0.0.1 "$dir/log/innd.out"
     echo "innd listening on 127.0.0.1:$port ($dir)"
     if has_ipv6_loopback && port_answers "$port" ::1; then
         echo "innd listening on [::1]:$port"
@@ -228,16 +234,7 @@ start_tls() {
     fi
     nohup sh -c "INNCONF='$INNCONF' $INNBIN/nnrpd -D -f -S -p $INN_TLS_PORT -b $TLS_ADDRESS \
         >'$dir/log/nnrpd.out' 2>&1 & echo \$! >'$dir/nnrpd.childpid'; wait" >/dev/null 2>&1 &
-    tries=0
-    while ! port_answers "$INN_TLS_PORT" "$TLS_ADDRESS"; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ]; then
-            echo "inn-server.sh: nnrpd did not start on $TLS_ADDRESS:$INN_TLS_PORT" >&2
-            cat "$dir/log/nnrpd.out" >&2 2>/dev/null || true
-            exit 1
-        fi
-        sleep 0.1
-    done
+    await_server nnrpd "$INN_TLS_PORT" "$TLS_ADDRESS" "$dir/log/nnrpd.out"
     echo "nnrpd (TLS, login) listening on $TLS_ADDRESS:$INN_TLS_PORT ($dir)"
 }
 

@@ -10,7 +10,7 @@ import binascii
 import socket
 import zlib
 
-from multipart_posts import yenc_line_bytes
+from multipart_posts import yenc_line_bytes, yenc_parts, yenc_subject
 
 TEST_SENDER = "Lumigrab Tests <tests@example.invalid>"
 
@@ -78,6 +78,20 @@ def plain_headers(group, subject, sender=TEST_SENDER):
 
 def mime_headers(group, subject, content_type, sender=TEST_SENDER):
     return plain_headers(group, subject, sender) + ["MIME-Version: 1.0", "Content-Type: " + content_type]
+
+
+def base64_single_headers(group, subject, content_type, file_name, sender=TEST_SENDER):
+    """A single-part base64 article's headers, naming its file in both fields."""
+    return mime_headers(group, subject, '%s; name="%s"' % (content_type, file_name), sender) + [
+        "Content-Transfer-Encoding: base64", 'Content-Disposition: attachment; filename="%s"' % file_name]
+
+
+def post_yenc(poster, group, name, data, total, order=None, sender=TEST_SENDER, bad_crc_part=None):
+    """The parts of a yEnc post of total parts: those in order (all by
+    default), in that order."""
+    bodies = yenc_parts(name, data, total, bad_crc_part)
+    for part in order or range(1, total + 1):
+        poster.post(plain_headers(group, yenc_subject(name, part, total), sender), bodies[part - 1])
 
 
 def multipart_body(boundary, text, parts):

@@ -20,8 +20,9 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fixtures"))
 from make_fixtures import edge_payload, yenc_block  # noqa: E402
 
-from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode
-from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject
+from nntp_articles import (Poster, base64_lines, base64_single_headers, mime_headers, multipart_body,
+                           plain_headers, post_yenc, uuencode)
+from multipart_posts import uu_parts, uu_subject
 
 TEST_GROUP = "lumigrab.test.pictures"
 HOSTILE_GROUP = "lumigrab.test.pictures.more"
@@ -92,14 +93,6 @@ def padded_uuencoded(name, data, total_lines, intro):
     return intro + text_lines(padding, "Padding") + block
 
 
-def post_single_base64(poster, group, subject, content_type, file_name, data):
-    """A single-part base64 article naming its file in both header fields."""
-    poster.post(mime_headers(group, subject, '%s; name="%s"' % (content_type, file_name))
-                + ["Content-Transfer-Encoding: base64",
-                   'Content-Disposition: attachment; filename="%s"' % file_name],
-                base64_lines(data))
-
-
 def post_picture_group(poster, expect):
     g = TEST_GROUP
     poster.post(plain_headers(g, "Small text note"), text_lines(10))
@@ -109,7 +102,7 @@ def post_picture_group(poster, expect):
     expect.keep(g, "sunset.jpg", sunset)
 
     single = picture_bytes(2, 12000)
-    post_single_base64(poster, g, "single part gif", "image/gif", "single.gif", single)
+    poster.post(base64_single_headers(g, "single part gif", "image/gif", "single.gif"), base64_lines(single))
     expect.keep(g, "single.gif", single)
 
     a_jpg = picture_bytes(3, 9000)
@@ -171,7 +164,7 @@ def post_picture_group(poster, expect):
 def post_hostile_group(poster, expect):
     g = HOSTILE_GROUP
     escape = picture_bytes(20, 9000)
-    post_single_base64(poster, g, "relative escape", "image/jpeg", "../escape.jpg", escape)
+    poster.post(base64_single_headers(g, "relative escape", "image/jpeg", "../escape.jpg"), base64_lines(escape))
     expect.keep(g, "escape.jpg", escape)
     absolute = picture_bytes(21, 9000)
     poster.post(plain_headers(g, "absolute path"), uuencode("/tmp/lumigrab-evil.gif", absolute))
@@ -204,13 +197,6 @@ def post_overview_group(poster, expect):
     expect.note(g, ".numbers", [n for n in range(1, OVERVIEW_ARTICLES + 1) if n not in OVERVIEW_CANCELLED])
     expect.note(g, ".cancel", ["<overview-%d@lumigrab.test>" % n for n in OVERVIEW_CANCELLED])
     expect.note(g, ".gone", [OVERVIEW_GONE])
-
-
-def post_yenc(poster, group, name, data, total, order, sender=None, bad_crc_part=None):
-    bodies = yenc_parts(name, data, total, bad_crc_part)
-    for part in order:
-        headers = plain_headers(group, yenc_subject(name, part, total), *([sender] if sender else []))
-        poster.post(headers, bodies[part - 1])
 
 
 def post_multipart_group(poster, expect):
