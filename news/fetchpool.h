@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "message/msmsg.h"
@@ -59,12 +60,11 @@ struct TFetchSettings {
     static TFetchSettings From(const TmsNNTP& client);
 };
 
-// Runs on the connection's thread with the decoded article, under the
-// pool's save lock (one article's pictures at a time, whatever the
-// thread): saves its pictures (SavePictures) and returns what the owner
-// does next on its own thread (fire the picture events, record the
-// article in the folder index); an empty function for nothing. An
-// exception it raises (a full disk) ends the run as OnError does.
+// Runs on the connection's thread with the decoded article: saves its
+// pictures (SavePictures, safe on several threads at once) and returns
+// what the owner does next on its own thread (fire the picture events,
+// record the article in the folder index); an empty function for nothing.
+// An exception it raises (a full disk) ends the run as OnError does.
 using TKeepArticle = std::function<std::function<void()>(const TmsArticle& article)>;
 
 // One article handed to the pool.
@@ -74,6 +74,8 @@ struct TFetchOrder {
     std::string messageId;
     std::string subject;
     TKeepArticle keep;
+    // Connections that broke while fetching it; the pool's own count.
+    int attempts = 0;
 };
 
 class TFetchPool {
@@ -109,6 +111,12 @@ public:
     // and its results delivered (or handed back). Raises the error that
     // ended the run (OnError's), or ECanceledError after Stop.
     void Drain();
+    // Raises what Drain would raise at its end; nothing while the run goes
+    // on.
+    void RaiseIfEnded() const;
+    // Whether Submit takes articles: not stopped or failed, and some
+    // connection is working or still trying.
+    bool Accepting() const;
 
     // Cancels every connection at once, from the owner's thread: each
     // abandons the article it fetches, nothing more is fetched, and Drain
@@ -143,7 +151,32 @@ private:
 
     std::shared_ptr<TShared> shared_;
     std::vector<std::unique_ptr<TWorker>> workers_;
+    // Context of the calls queued to the owner's thread.
     std::unique_ptr<QObject> owner_;
+
+    // The owner's side; only touched on its thread.
+    std::unordered_set<int32_t> submitted_;
+    std::vector<TFetchOrder> returned_;
+    int outstanding_ = 0;
+    int settled_ = 0;
+    int refused_ = 0;
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+
+    // Queues call to the owner's thread; an exception it raises ends the
+    // run.
+    void Post(std::function<void()> call);
+    void WakeAll();
+    void CancelAll();
+    void ConnectionSettled(bool refused);
+    // Once no connection works, the orders waiting go back to the owner.
+    void HandBackWhenIdle();
+    void ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp);
+    void ArticleGone(const TFetchOrder& order, const std::string& reason);
+    // A failure of one article: --outstanding, then End.
+    void Fail(std::exception_ptr failure);
+    // The first failure ends the run; later ones are its consequences.
+    void End(std::exception_ptr failure);
 };
 
 } // namespace lumigrab
