@@ -93,6 +93,9 @@ public:
     // The connections started, and those not refused or given up so far.
     int Size() const;
     int Working() const;
+    // Every connection has connected or been refused (OnPoolLowered has
+    // come, if it comes).
+    bool Settled() const { return settled_ == Size(); }
 
     // Hands an article over. False when the pool cannot take it (every
     // connection was refused, or the pool was stopped or failed): the
