@@ -362,6 +362,16 @@ std::vector<TFetchOrder> TFetchPool::TakeReturned()
     return std::exchange(returned_, {});
 }
 
+std::optional<TFetchOrder> TFetchPool::TakeWaiting()
+{
+    if (stopped_ || failure_)
+        return std::nullopt;
+    std::optional<TFetchOrder> order = shared_->Take();
+    if (order)
+        --outstanding_;
+    return order;
+}
+
 int TFetchPool::Outstanding() const
 {
     return outstanding_;

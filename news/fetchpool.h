@@ -23,6 +23,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -107,6 +108,11 @@ public:
     // before fetching them, in the order they were handed over; the caller
     // fetches them on its own client. Taking them empties the list.
     std::vector<TFetchOrder> TakeReturned();
+
+    // Takes back the oldest article no connection has started on, for the
+    // owner to fetch itself: once the walk is over its client is idle and
+    // fetches too. Nothing when none waits.
+    std::optional<TFetchOrder> TakeWaiting();
 
     // Articles handed over whose results have not reached the owner yet.
     int Outstanding() const;

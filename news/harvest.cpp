@@ -296,10 +296,18 @@ void THarvest::FinishPool()
 {
     if (!pool_)
         return;
-    do {
-        pool_->Drain();
+    // The walk's client is free now: it fetches beside the pool.
+    for (;;) {
         FetchReturned();
-    } while (pool_->Outstanding() > 0);
+        pool_->RaiseIfEnded();
+        if (std::optional<TFetchOrder> order = pool_->TakeWaiting()) {
+            FetchAndKeep(order->number, order->messageId, order->subject);
+            continue;
+        }
+        if (pool_->Outstanding() == 0)
+            break;
+        pool_->Drain();
+    }
 }
 
 // An article can vanish between its header and its text (a cancel, a

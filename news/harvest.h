@@ -130,8 +130,10 @@ public:
     // one connection. Not owned; set it before the walk.
     void SetPool(TFetchPool* pool);
     TFetchPool* Pool() const { return pool_; }
-    // Waits, with the event loop running, until the pool has fetched what
-    // it was handed, and fetches what it handed back; raises the pool's
+    // Fetches on the walk's client, beside the pool, the articles no pooled
+    // connection has started on, then waits, with the event loop running,
+    // until the pool has fetched what it was handed, and fetches what it
+    // handed back; raises the pool's
     // error (or ECanceledError after its Stop). For the walk's end: after
     // RetrieveHeaders, or from OnLastHeaderRetrieved. Nothing without a
     // pool.
