@@ -163,9 +163,11 @@ TEST_F(PoolHarvestTest, ToolTakesAConnectionCount)
         + " --connections 4 --log " + log.string());
     EXPECT_EQ(exitCode, 3) << err;
     ExpectExactlyThePictures(folder);
-    // The walk's own log has no single-part ARTICLE; the pooled ones do.
-    EXPECT_EQ(ReadFileBytes(log).find("\nARTICLE "), std::string::npos);
-    EXPECT_TRUE(fs::exists(scratch.Path() / "walk-2.log"));
+    // Each pooled connection keeps a log of its own.
+    for (const char* name : { "walk-2.log", "walk-3.log", "walk-4.log" })
+        EXPECT_NE(ReadFileBytes(scratch.Path() / name).find(std::string("GROUP ") + PictureGroup),
+            std::string::npos)
+            << name;
     for (const char* count : { "0", "51", "many", "-1" }) {
         RunTool(std::string("--server h --group g --connections ") + count);
         EXPECT_EQ(exitCode, 2) << count;
