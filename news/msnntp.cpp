@@ -34,6 +34,9 @@ constexpr int MaxOverviewRangeSize = 100000;
 // one is twice as wide, up to this many times the usual width.
 constexpr int MaxRangeGrowth = 64;
 constexpr int MaxPipelineDepth = 4;
+// Overview commands sent at once to a server that takes pipelining: a
+// round of ten thousand headers at the usual range size.
+constexpr size_t MaxRangesInFlight = 10;
 // Looking for the first article that still exists: numbers per LISTGROUP,
 // and how many commands (STAT or LISTGROUP) the search may take.
 constexpr int ListGroupSpan = 10000;
@@ -334,6 +337,7 @@ void TmsNNTP::LogIn()
     if (!IsSafeArgument(UserName) || !IsSafeArgument(Password))
         RaiseSocketError(std::string(SInvalidArgument));
     const TFlagScope loggingIn(loggingIn_, true);
+    ++logins_;
     SendLine("AUTHINFO USER " + UserName);
     ReadServerReply();
     // A server may take the user name alone (281).
@@ -347,6 +351,8 @@ void TmsNNTP::LogIn()
 
 void TmsNNTP::ReadServerReply()
 {
+    if (formatPending_)
+        ReadPendingFormat();
     ReadReply(LastReply);
     if (LastReply.empty()) {
         // The server hung up; nothing more will come.
@@ -713,19 +719,28 @@ bool TmsNNTP::NextArticleAfter(int32_t position)
     return true;
 }
 
-// The walk reads the headers in batches: up to PipelineDepth ranges of
-// OverviewRangeSize numbers at once, then fires their events. A count that
-// ends inside a batch leaves the rest of it unused; the next walk reads on
-// from the last header taken.
+// The walk reads the headers in rounds: up to MaxRangesInFlight ranges of
+// OverviewRangeSize numbers sent at once. Each range's headers are handed
+// to the handlers as soon as that range is read, while the later ones are
+// still on their way, and the articles WillFetchArticles foresees for them
+// are sent for before their events fire. A count that ends inside a round
+// leaves the rest of it unused; the next walk reads on from the last
+// header taken.
 bool TmsNNTP::OverviewWalk(int count)
 {
     FinishPipeline();
     if (!DetectOverview())
         return false;
-    struct TForgetCandidates {
-        std::deque<TAhead>& candidates;
-        ~TForgetCandidates() { candidates.clear(); }
-    } forgetCandidates { candidates_ };
+    // Whatever leaves the walk, nothing of its round is handed on later.
+    struct TForgetRound {
+        TmsNNTP& client;
+        ~TForgetRound()
+        {
+            client.candidates_.clear();
+            client.rangesRead_.clear();
+            client.roundFailed_ = true;
+        }
+    } forgetRound { *this };
 
     const int usualSpan = std::clamp(OverviewRangeSize, 1, MaxOverviewRangeSize);
     int span = usualSpan;
@@ -735,48 +750,70 @@ bool TmsNNTP::OverviewWalk(int count)
     // As in the HEAD walk, a count of 0 or less is never reached.
     const auto countReached = [&] { return taken > 0 && taken == count; };
     bool more = true;
+    bool stopped = false;
+    bool loginRetried = false;
     // A later range's error reply, raised once the headers before it are
     // delivered.
     std::string failure;
-    while (true) {
+    while (!stopped && failure.empty()) {
         if (next > INT32_MAX) {
             more = false;
             break;
         }
         const int64_t budget = count > 0 ? int64_t(count) - taken : INT64_MAX;
-        std::optional<TOverviewBatch> batch = ReadOverviewBatch(int32_t(next), budget, span, lastNumber);
-        if (!batch)
-            return false;
-        span = batch->items.empty() ? std::min(span * 2, usualSpan * MaxRangeGrowth) : usualSpan;
-        PickCandidates(*batch, budget);
-        size_t delivered = 0;
-        for (auto& item : batch->items) {
-            FillPipeline(item->Number);
-            lastNumber = item->Number;
-            // Handlers find the header just taken as the current article.
-            currentArticle_ = item->Number;
-            RememberTaken(*item);
-            const int index = HeaderList.Add(std::move(item));
-            ++delivered;
-            ++taken;
-            FireHeaderRetrieved(index, lastNumber);
-            if (Canceled() || countReached())
+        SendRanges(PlanRanges(int32_t(next), budget, span, RangesAtOnce()), lastNumber, budget);
+        const int loginsAtSend = logins_;
+        bool anyItems = false;
+        while (std::optional<TRangeAnswer> answer = NextRangeAnswer()) {
+            if (!answer->failure.empty()) {
+                DropRanges();
+                // A server that has no overview says so to the first command.
+                if (overview_ == TOverview::None)
+                    return false;
+                if (IsReplyCode(answer->failure, "480") && !UserName.empty() && !loginRetried) {
+                    loginRetried = true;
+                    LogInAgainUnlessSince(loginsAtSend);
+                    next = answer->range.first;
+                    anyItems = true;
+                } else {
+                    failure = answer->failure;
+                }
                 break;
+            }
+            next = int64_t(answer->range.last) + 1;
+            anyItems = anyItems || !answer->items.empty();
+            // Nothing beyond the last item: the group ends there.
+            const bool groupEnds = answer->range.final
+                && (answer->items.empty() || answer->items.back()->Number < answer->range.last);
+            size_t delivered = 0;
+            for (auto& item : answer->items) {
+                FillPipeline(item->Number);
+                lastNumber = item->Number;
+                // Handlers find the header just taken as the current article.
+                currentArticle_ = item->Number;
+                RememberTaken(*item);
+                const int index = HeaderList.Add(std::move(item));
+                ++delivered;
+                ++taken;
+                FireHeaderRetrieved(index, lastNumber);
+                if (Canceled() || countReached())
+                    break;
+            }
+            if (groupEnds && delivered == answer->items.size())
+                more = false;
+            if (!more || Canceled() || countReached()) {
+                stopped = true;
+                break;
+            }
         }
-        if (batch->groupEnded && delivered == batch->items.size())
-            more = false;
-        if (!more || Canceled() || countReached())
-            break;
-        if (!batch->failure.empty()) {
-            failure = batch->failure;
-            break;
-        }
-        next = int64_t(batch->last) + 1;
+        span = anyItems ? usualSpan : std::min(span * 2, usualSpan * MaxRangeGrowth);
     }
 
     candidates_.clear();
-    if (!Canceled())
+    if (!Canceled()) {
+        DropRanges();
         FinishPipeline();
+    }
     lastHeaderNumber_ = lastNumber;
     if (Canceled())
         throw ECanceledError();
@@ -787,42 +824,102 @@ bool TmsNNTP::OverviewWalk(int count)
     return true;
 }
 
+// The session may have been logged in since the ranges went out (an
+// article's reply asked for it); a second AUTHINFO would be refused.
+void TmsNNTP::LogInAgainUnlessSince(int logins)
+{
+    RequireIdle();
+    const TBusy busy(*this);
+    DropInFlight();
+    if (logins_ == logins)
+        LogIn();
+}
+
 bool TmsNNTP::DetectOverview()
 {
     if (overview_ == TOverview::Unknown) {
-        const TAnswer answer = Exchange({ "CAPABILITIES" }, MaxSmallList).front();
-        bool over = false;
-        bool reader = false;
-        if (IsReplyCode(answer.reply, "101")) {
-            ForEachDataLine(answer.data, [&](std::string_view line) {
-                const std::vector<std::string_view> words = WordsOf(line);
-                if (words.empty())
-                    return;
-                const auto hasWord = [&](std::string_view word) {
-                    return std::any_of(
-                        words.begin() + 1, words.end(), [&](auto w) { return SameText(w, word); });
-                };
-                if (SameText(words[0], "VERSION"))
-                    pipelining_ = std::any_of(words.begin() + 1, words.end(),
-                        [](auto w) { return TryStrToInt(w).value_or(0) >= 2; });
-                else if (SameText(words[0], "OVER"))
-                    over = true;
-                else if (SameText(words[0], "LIST"))
-                    listsOverviewFormat_ = hasWord("OVERVIEW.FMT");
-                else if (SameText(words[0], "READER"))
-                    reader = true;
-            });
-        }
-        // RFC 3977's READER includes LISTGROUP with a range.
-        listGroupRanges_ = reader && pipelining_;
-        overview_ = over ? TOverview::TryOver : TOverview::TryXOver;
+        TakeCapabilities(Exchange({ "CAPABILITIES" }, MaxSmallList).front());
+        if (overview_ == TOverview::TryOver && listsOverviewFormat_)
+            TakeOverviewFormat(Exchange({ "LIST OVERVIEW.FMT" }, MaxSmallList).front());
     }
     return overview_ != TOverview::None;
+}
+
+void TmsNNTP::TakeCapabilities(const TAnswer& answer)
+{
+    bool over = false;
+    bool reader = false;
+    if (IsReplyCode(answer.reply, "101")) {
+        ForEachDataLine(answer.data, [&](std::string_view line) {
+            const std::vector<std::string_view> words = WordsOf(line);
+            if (words.empty())
+                return;
+            const auto hasWord = [&](std::string_view word) {
+                return std::any_of(words.begin() + 1, words.end(), [&](auto w) { return SameText(w, word); });
+            };
+            if (SameText(words[0], "VERSION"))
+                pipelining_ = std::any_of(
+                    words.begin() + 1, words.end(), [](auto w) { return TryStrToInt(w).value_or(0) >= 2; });
+            else if (SameText(words[0], "OVER"))
+                over = true;
+            else if (SameText(words[0], "LIST"))
+                listsOverviewFormat_ = hasWord("OVERVIEW.FMT");
+            else if (SameText(words[0], "READER"))
+                reader = true;
+        });
+    }
+    // RFC 3977's READER includes LISTGROUP with a range.
+    listGroupRanges_ = reader && pipelining_;
+    overview_ = over ? TOverview::TryOver : TOverview::TryXOver;
+}
+
+// Asked before Go needs them, so that selecting a group and walking it wait
+// for nothing else. A server that takes pipelining gets the format list
+// along with the next command (GROUP, as a rule); the list belongs to the
+// connection, not to a group. A server without CAPABILITIES (500) shows its
+// overview to the first walk, as before.
+void TmsNNTP::AskCapabilitiesAtStart()
+{
+    SendLine("CAPABILITIES");
+    TAnswer answer;
+    {
+        const TFlagScope quiet(anyReplyIsAnswer_, true);
+        answer = ReadAnswer(MaxSmallList);
+    }
+    TakeCapabilities(answer);
+    if (overview_ != TOverview::TryOver || !listsOverviewFormat_)
+        return;
+    SendLine("LIST OVERVIEW.FMT");
+    formatPending_ = true;
+    if (!pipelining_)
+        ReadPendingFormat();
+}
+
+void TmsNNTP::ReadPendingFormat()
+{
+    formatPending_ = false;
+    std::optional<TAnswer> answer;
+    {
+        const TFlagScope quiet(anyReplyIsAnswer_, true);
+        const TFlagScope notLoggingIn(loggingIn_, false);
+        answer = ReadAnswer(MaxSmallList);
+    }
+    TakeOverviewFormat(answer);
 }
 
 int TmsNNTP::Depth() const
 {
     return pipelining_ ? std::clamp(PipelineDepth, 1, MaxPipelineDepth) : 1;
+}
+
+size_t TmsNNTP::RangesAtOnce() const
+{
+    // Commands are sent ahead only to a server that has shown or announced
+    // overview.
+    const bool shown = overview_ == TOverview::Over || overview_ == TOverview::XOver;
+    if (!shown && overview_ != TOverview::TryOver)
+        return 1;
+    return Depth() > 1 ? MaxRangesInFlight : 1;
 }
 
 // Ranges are as wide as span, whatever the count: gaps in the numbering
@@ -854,66 +951,106 @@ std::string TmsNNTP::RangeCommand(const TRange& range) const
     return command + std::to_string(range.first) + "-" + std::to_string(range.last);
 }
 
-auto TmsNNTP::ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after)
-    -> std::optional<TOverviewBatch>
+void TmsNNTP::SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget)
 {
-    const bool known = overview_ == TOverview::Over || overview_ == TOverview::XOver;
-    const bool formatAhead = !overviewFormat_ && listsOverviewFormat_ && Depth() > 1;
-    // Commands are sent ahead only to a server that has shown or announced
-    // overview; the format list takes one place in the pipeline.
-    const size_t most = known || overview_ == TOverview::TryOver ? size_t(Depth()) : 1;
-    const std::vector<TRange> ranges
-        = PlanRanges(first, budget, span, std::max<size_t>(1, most - formatAhead));
-    std::vector<std::string> lines;
-    if (formatAhead)
-        lines.push_back("LIST OVERVIEW.FMT");
-    for (const TRange& range : ranges)
-        lines.push_back(RangeCommand(range));
-    std::vector<TAnswer> answers = Exchange(lines, std::min(MaxOverviewBlock, MaxArticleSize));
-    std::optional<TAnswer> formatAnswer;
-    if (formatAhead) {
-        formatAnswer = std::move(answers.front());
-        answers.erase(answers.begin());
+    RequireIdle();
+    const TBusy busy(*this);
+    DropInFlight();
+    candidates_.clear();
+    rangesRead_.clear();
+    roundFailed_ = false;
+    listedAfter_ = after;
+    foreseeBudget_ = budget;
+    for (const TRange& range : ranges) {
+        SendLine(RangeCommand(range));
+        rangesInFlight_.push_back(range);
     }
+}
 
-    // The ranges before a failed one were answered: their headers are
-    // delivered before the failure ends the walk, or they could never be
-    // harvested while the server keeps failing that range.
-    size_t answered = answers.size();
-    std::string failure;
-    for (size_t i = 0; i < answers.size(); ++i) {
-        const std::string& reply = answers[i].reply;
-        if (IsOverviewAnswer(reply))
-            continue;
-        // A server that has no overview says so to the first command.
-        if (!known && i == 0 && !IsReplyCode(reply, "480")) {
+auto TmsNNTP::NextRangeAnswer() -> std::optional<TRangeAnswer>
+{
+    if (rangesRead_.empty() && !rangesInFlight_.empty()) {
+        RequireIdle();
+        const TBusy busy(*this);
+        ReadNextRange();
+    }
+    if (rangesRead_.empty())
+        return std::nullopt;
+    TRangeAnswer answer = std::move(rangesRead_.front());
+    rangesRead_.pop_front();
+    return answer;
+}
+
+// The ranges before a failed one were answered: their headers are delivered
+// before the failure ends the walk, or they could never be harvested while
+// the server keeps failing that range. Those after it are not: the next
+// walk asks again from the failed one.
+void TmsNNTP::ReadNextRange()
+{
+    const TRange range = rangesInFlight_.front();
+    rangesInFlight_.pop_front();
+    TAnswer answer;
+    {
+        const TFlagScope quiet(anyReplyIsAnswer_, true);
+        answer = ReadAnswer(std::min(MaxOverviewBlock, MaxArticleSize));
+    }
+    if (roundFailed_)
+        return;
+    TRangeAnswer read { range, {}, {} };
+    if (!IsOverviewAnswer(answer.reply)) {
+        if ((overview_ == TOverview::TryOver || overview_ == TOverview::TryXOver)
+            && !IsReplyCode(answer.reply, "480"))
             overview_ = TOverview::None;
-            return std::nullopt;
-        }
-        if (i == 0)
-            RaiseSocketError(reply);
-        answered = i;
-        failure = reply;
-        break;
+        read.failure = answer.reply;
+        roundFailed_ = true;
+        rangesRead_.push_back(std::move(read));
+        return;
     }
-    if (!known)
-        overview_ = overview_ == TOverview::TryOver ? TOverview::Over : TOverview::XOver;
-    if (!overviewFormat_) {
-        // Asked on its own when it could not go with the ranges: a server of
-        // the older kind (no CAPABILITIES) once it has shown overview.
-        if (!formatAhead && (listsOverviewFormat_ || !pipelining_))
-            formatAnswer = Exchange({ "LIST OVERVIEW.FMT" }, MaxSmallList).front();
-        TakeOverviewFormat(formatAnswer);
-    }
+    if (overview_ == TOverview::TryOver)
+        overview_ = TOverview::Over;
+    else if (overview_ == TOverview::TryXOver)
+        overview_ = TOverview::XOver;
+    if (!overviewFormat_)
+        TakeFormatAfterFirstRange();
+    ReadRangeItems(answer, read);
+    for (const auto& item : read.items)
+        ForeseeArticles(*item);
+    rangesRead_.push_back(std::move(read));
+    // Their replies queue behind the overview replies still in flight.
+    if (Connected())
+        TopUpPipeline();
+}
 
-    TOverviewBatch batch;
-    batch.last = ranges[answered - 1].last;
-    batch.failure = failure;
-    for (size_t i = 0; i < answered; ++i)
-        ReadRangeItems(answers[i], ranges[i], after, batch);
-    batch.groupEnded = failure.empty() && ranges.back().final
-        && (batch.items.empty() || batch.items.back()->Number < ranges.back().last);
-    return batch;
+void TmsNNTP::ReadRangesAhead()
+{
+    while (!rangesInFlight_.empty())
+        ReadNextRange();
+}
+
+void TmsNNTP::DropRanges()
+{
+    rangesRead_.clear();
+    if (rangesInFlight_.empty())
+        return;
+    RequireIdle();
+    const TBusy busy(*this);
+    roundFailed_ = true;
+    ReadRangesAhead();
+}
+
+// A server of the older kind (no CAPABILITIES) once it has shown overview;
+// one that takes pipelining and does not list the format uses the fixed
+// fields. Asked only when no other reply is on its way.
+void TmsNNTP::TakeFormatAfterFirstRange()
+{
+    const bool ask = (listsOverviewFormat_ || !pipelining_) && rangesInFlight_.empty() && inFlight_.empty();
+    if (!ask) {
+        TakeOverviewFormat(std::nullopt);
+        return;
+    }
+    SendLine("LIST OVERVIEW.FMT");
+    formatPending_ = true;
+    ReadPendingFormat();
 }
 
 // Without the list the lines still carry the seven fixed fields.
@@ -928,8 +1065,7 @@ void TmsNNTP::TakeOverviewFormat(const std::optional<TAnswer>& answer)
 // Lines outside the range, or not after the header before them, would take
 // a header twice or walk backwards; they are passed over like lines that
 // name no article.
-void TmsNNTP::ReadRangeItems(
-    const TAnswer& answer, const TRange& range, int32_t& after, TOverviewBatch& batch) const
+void TmsNNTP::ReadRangeItems(const TAnswer& answer, TRangeAnswer& read)
 {
     if (!IsReplyCode(answer.reply, "224"))
         return;
@@ -937,24 +1073,20 @@ void TmsNNTP::ReadRangeItems(
         auto item = std::make_unique<TmsNgInfoItem>();
         if (!ReadOverviewLine(line, *overviewFormat_, *item))
             return;
-        if (item->Number < range.first || item->Number > range.last || item->Number <= after)
+        if (item->Number < read.range.first || item->Number > read.range.last || item->Number <= listedAfter_)
             return;
-        after = item->Number;
-        batch.items.push_back(std::move(item));
+        listedAfter_ = item->Number;
+        read.items.push_back(std::move(item));
     });
 }
 
-void TmsNNTP::PickCandidates(const TOverviewBatch& batch, int64_t budget)
+void TmsNNTP::ForeseeArticles(const TmsNgInfoItem& header)
 {
-    candidates_.clear();
-    if (!WillFetchArticles || Depth() < 2)
+    if (!WillFetchArticles || Depth() < 2 || foreseeBudget_ <= 0)
         return;
-    for (const auto& item : batch.items) {
-        if (budget-- <= 0)
-            break;
-        for (const int32_t number : WillFetchArticles(*item))
-            candidates_.push_back({ item->Number, number });
-    }
+    --foreseeBudget_;
+    for (const int32_t number : WillFetchArticles(header))
+        candidates_.push_back({ header.Number, number });
 }
 
 auto TmsNNTP::Exchange(const std::vector<std::string>& lines, int64_t maxData) -> std::vector<TAnswer>
@@ -1003,6 +1135,7 @@ void TmsNNTP::FinishPipeline()
 
 void TmsNNTP::DropInFlight()
 {
+    ReadRangesAhead();
     held_.clear();
     while (!inFlight_.empty())
         DropOldestInFlight();
@@ -1017,6 +1150,7 @@ void TmsNNTP::DropOldestInFlight()
 
 auto TmsNNTP::ReadOldestInFlight() -> std::optional<THeld>
 {
+    ReadRangesAhead();
     const int32_t number = inFlight_.front().number;
     inFlight_.pop_front();
     const TFlagScope quiet(anyReplyIsAnswer_, true);
@@ -1221,6 +1355,7 @@ void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
 // sent after it met the same refusal.
 void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked)
 {
+    ReadRangesAhead();
     {
         const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
         ReadServerReply();
@@ -1295,6 +1430,11 @@ void TmsNNTP::Close()
     listsOverviewFormat_ = false;
     listGroupRanges_ = false;
     overviewFormat_.reset();
+    formatPending_ = false;
+    logins_ = 0;
+    rangesInFlight_.clear();
+    rangesRead_.clear();
+    roundFailed_ = false;
     inFlight_.clear();
     candidates_.clear();
     held_.clear();
@@ -1309,6 +1449,8 @@ void TmsNNTP::StartSession()
     ReadServerReply();
     if (!UserName.empty())
         LogIn();
+    if (UseOverview)
+        AskCapabilitiesAtStart();
 }
 
 // Articles still on their way are not worth waiting for: without a QUIT
@@ -1318,7 +1460,7 @@ void TmsNNTP::EndSession()
     RequireIdle();
     const TBusy busy(*this);
     newsGroup_.clear();
-    if (!inFlight_.empty()) {
+    if (!inFlight_.empty() || !rangesInFlight_.empty() || formatPending_) {
         Close();
         return;
     }

@@ -103,11 +103,18 @@ public:
     // component, which then walks with one HEAD and one NEXT per article and
     // fetches with STAT, HEAD and ARTICLE; the program and lumigrab-harvest
     // turn it on. With it:
+    // - Right after the greeting (and the login), before any group, the
+    //   client asks CAPABILITIES, and LIST OVERVIEW.FMT where OVER is listed
+    //   (sent along with the next command to a server that announces
+    //   version 2), so that Go waits for neither.
     // - RetrieveHeaders reads the headers from the server's overview
     //   database, OverviewRangeSize articles per OVER (or XOVER) command,
     //   when the server offers one. Whether it does is asked once per
     //   connection (CAPABILITIES lists OVER, else XOVER answers 224); a
-    //   server without one gets the HEAD walk. Each overview line becomes a
+    //   server without one gets the HEAD walk. To a server that announces
+    //   version 2, up to ten overview commands go out at once; each range's
+    //   headers are handed to OnNextHeaderRetrieved as soon as that range
+    //   is read, while the later ranges still arrive. Each overview line becomes a
     //   header entry holding "Subject:", "From:", "Date:", "Message-ID:",
     //   "References:", "Bytes:", "Lines:" and the extra fields that LIST
     //   OVERVIEW.FMT names, as header lines, with Number set. The events,
@@ -124,17 +131,21 @@ public:
     // - During an overview walk, the ARTICLE commands of the headers that
     //   WillFetchArticles names are sent up to PipelineDepth ahead of their
     //   replies (RFC 3977 pipelining, to servers that announce version 2),
-    //   in the order it names them. Articles, events and errors still come
+    //   in the order it names them, as soon as the range listing the header
+    //   has been read: their replies follow those of the overview commands
+    //   still on their way, which are read (and their headers kept for
+    //   their events) first. Articles, events and errors still come
     //   in order. An article sent for and then passed over is read and
     //   dropped; one that arrives while the handler fetches an article it
     //   did not announce is held (at most PipelineDepth of them) until it
     //   is asked for or passed over. Nothing sent ahead outlives the next
-    //   other command. GROUP and AUTHINFO are never sent ahead.
+    //   other command. GROUP never goes out while articles are on their way,
+    //   nor AUTHINFO while any reply is.
     bool UseOverview = false;
     // Articles asked for per overview command.
     int OverviewRangeSize = 1000;
-    // Most ARTICLE commands (and overview commands) awaiting their replies
-    // at once; 1 sends none ahead. Held to 1 to 4.
+    // Most ARTICLE commands awaiting their replies at once; 1 sends none
+    // ahead, and sends one overview command at a time. Held to 1 to 4.
     int PipelineDepth = 4;
     // A first walk on a group (LastHeaderNumber -1) starts this many
     // articles before the group's last one, at max(first, last - N + 1),
@@ -253,14 +264,11 @@ private:
         bool final;
     };
 
-    // The headers one round of overview commands brought.
-    struct TOverviewBatch {
+    // A range's answer, read and not yet handed to the walk's handlers.
+    struct TRangeAnswer {
+        TRange range;
         std::vector<std::unique_ptr<TmsNgInfoItem>> items;
-        // The last number of the ranges answered.
-        int32_t last = 0;
-        // Nothing beyond the last item: the group ends there.
-        bool groupEnded = false;
-        // The error reply of a range after the answered ones.
+        // The error reply; empty when the range was answered.
         std::string failure;
     };
 
@@ -303,6 +311,11 @@ private:
     // LISTGROUP takes a range of numbers (an RFC 3977 reader).
     bool listGroupRanges_ = false;
     std::optional<TOverviewFormat> overviewFormat_;
+    // LIST OVERVIEW.FMT went out with the session's first commands; its
+    // answer comes before the next reply.
+    bool formatPending_ = false;
+    // Logins on this connection so far.
+    int logins_ = 0;
     // An article the walk's handler is expected to fetch from the event of
     // the header numbered header.
     struct TAhead {
@@ -328,6 +341,21 @@ private:
     // Every reply is an answer, none an error: for questions whose "no" is
     // an ordinary answer, and for replies nobody waits for any more.
     bool anyReplyIsAnswer_ = false;
+    // Overview commands of the walk's round sent whose replies are not read
+    // yet, in order. On the connection they come before every ARTICLE in
+    // flight.
+    std::deque<TRange> rangesInFlight_;
+    // Ranges read ahead of their headers' events (to reach an article's
+    // reply behind them), in order.
+    std::deque<TRangeAnswer> rangesRead_;
+    // A range of the round failed, or the round was abandoned: the answers
+    // still to come are read and dropped.
+    bool roundFailed_ = false;
+    // The last number an overview line of the round listed.
+    int32_t listedAfter_ = 0;
+    // Headers of the round whose articles may still be foreseen (the walk's
+    // count).
+    int64_t foreseeBudget_ = 0;
     // Number and message-id of the last headers taken from this group.
     std::deque<std::pair<int32_t, std::string>> takenIds_;
 
@@ -367,6 +395,9 @@ private:
     void ReadServerReply();
     void RequireArticle();
     void LogIn();
+    // Logs in, unless the session has logged in since it had logins; reads
+    // the replies of everything sent ahead first.
+    void LogInAgainUnlessSince(int logins);
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     void Fire(const TNotifyEvent& event);
 
@@ -377,19 +408,42 @@ private:
     // Asks the server what it offers, once per connection; false when it
     // has no overview for certain.
     bool DetectOverview();
-    std::optional<TOverviewBatch> ReadOverviewBatch(int32_t first, int64_t budget, int span, int32_t after);
+    void TakeCapabilities(const TAnswer& answer);
+    // Right after the greeting and the login: CAPABILITIES, and LIST
+    // OVERVIEW.FMT where OVER is offered, sent along with the next command
+    // where the server takes pipelining.
+    void AskCapabilitiesAtStart();
+    void ReadPendingFormat();
     std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
+    // Overview commands sent at once: up to MaxRangesInFlight to a server
+    // that takes pipelining.
+    size_t RangesAtOnce() const;
     std::string RangeCommand(const TRange& range) const;
+    // Sends the round's overview commands at once; after: the last number
+    // taken, budget: the headers the walk's count leaves.
+    void SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget);
+    // The next range's answer in walk order, read now when it was not read
+    // ahead; nothing when the round is done.
+    std::optional<TRangeAnswer> NextRangeAnswer();
+    // Reads the oldest overview reply in flight, asks WillFetchArticles about
+    // each header it lists and sends ARTICLE for the articles foreseen.
+    void ReadNextRange();
+    // Reads every overview reply in flight, so that the reply after them is
+    // next: before any other reply is read.
+    void ReadRangesAhead();
+    // Reads and drops the round's answers still to come.
+    void DropRanges();
+    // Without a format known, after the first overview answer.
+    void TakeFormatAfterFirstRange();
+    TAnswer ReadAnswer(int64_t maxData);
     // Sends the lines at once and reads their replies; replies are not
     // checked. A 480 logs in (with a UserName) and sends them all again once.
     std::vector<TAnswer> Exchange(const std::vector<std::string>& lines, int64_t maxData);
-    TAnswer ReadAnswer(int64_t maxData);
     void TakeOverviewFormat(const std::optional<TAnswer>& answer);
-    void ReadRangeItems(
-        const TAnswer& answer, const TRange& range, int32_t& after, TOverviewBatch& batch) const;
-    // The articles WillFetchArticles names for the batch's headers, up to
-    // budget headers.
-    void PickCandidates(const TOverviewBatch& batch, int64_t budget);
+    void ReadRangeItems(const TAnswer& answer, TRangeAnswer& read);
+    // Adds the articles WillFetchArticles names for the header to the
+    // candidates, within the round's budget.
+    void ForeseeArticles(const TmsNgInfoItem& header);
     int Depth() const;
 
     // Reads (and drops) the replies of everything sent ahead.

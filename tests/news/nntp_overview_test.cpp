@@ -136,18 +136,27 @@ TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
 
 const Strings Capabilities = { "CAPABILITIES", "LIST OVERVIEW.FMT" };
 
+// The numbers first to last, and more.
+std::set<int> Gap(int first, int last, std::set<int> more = {})
+{
+    for (int number = first; number <= last; ++number)
+        more.insert(number);
+    return more;
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
     ::testing::Values(
         // Three ranges at once after the format; the last one reaches past
         // the group's end and so shows it.
         WalkCase { "RangesSentTogether", Overview::Over, 10, 4, {}, 0, 1, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
             Concat({ Capabilities, { "OVER 1-4", "OVER 5-8", "OVER 9-13" } }), 1 },
-        // Empty ranges make the next ones wider.
-        WalkCase { "GapsWiderThanARound", Overview::Over, 20, 2,
-            { 1, 2, 3, 4, 5, 6, 12, 13, 14, 15, 16, 17, 18, 19 }, 0, 1, { 7, 8, 9, 10, 11, 20 },
+        // A round of ten empty ranges makes the next ones wider.
+        WalkCase { "GapsWiderThanARound", Overview::Over, 50, 2, Gap(1, 20, Gap(23, 49)), 0, 1,
+            { 21, 22, 50 },
             Concat({ Capabilities,
-                { "OVER 1-2", "OVER 3-4", "OVER 5-6", "OVER 7-10", "OVER 11-14", "OVER 15-18",
-                    "OVER 19-23" } }),
+                { "OVER 1-2", "OVER 3-4", "OVER 5-6", "OVER 7-8", "OVER 9-10", "OVER 11-12", "OVER 13-14",
+                    "OVER 15-16", "OVER 17-18", "OVER 19-20", "OVER 21-24", "OVER 25-28", "OVER 29-32",
+                    "OVER 33-36", "OVER 37-40", "OVER 41-44", "OVER 45-48", "OVER 49-53" } }),
             1 },
         // Each walk stops inside its range and the next reads on after it.
         WalkCase { "CountEndsInsideARange", Overview::Over, 10, 4, {}, 3, 3, { 1, 2, 3, 4, 5, 6, 7, 8, 9 },
@@ -183,6 +192,58 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
         // the group's first.
         WalkCase { "NewestStartGoneWithoutOverview", Overview::None, 10, 4, { 8 }, 0, 1, { 9, 10 },
             { "CAPABILITIES", "XOVER 8-12", "STAT 8", "STAT 9", "HEAD", "NEXT", "HEAD", "NEXT" }, 1, 3 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- what the server offers, asked as the connection opens
+
+struct SessionCase {
+    const char* name;
+    Overview overview;
+    // Every command of two walks on two groups over one connection.
+    Strings sent;
+    // Commands awaiting their replies when the first GROUP went out.
+    int outstandingAtGroup;
+};
+
+class SessionStartTest : public OverviewTest, public ::testing::WithParamInterface<SessionCase> { };
+
+// Asked once, before any group: a walk waits for nothing but its ranges.
+TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
+{
+    const SessionCase& c = GetParam();
+    group->overview = c.overview;
+    group->count = 3;
+    for (const char* name : { "lumigrab.test", "lumigrab.other" }) {
+        group->name = name;
+        client.SetNewsGroup(group->name);
+        client.RetrieveHeaders(0, true);
+    }
+    Strings sent;
+    for (const std::string& line : transcript) {
+        if (line.starts_with("> "))
+            sent.push_back(line.substr(2));
+    }
+    EXPECT_EQ(sent, c.sent);
+    ASSERT_EQ(transcript.front(), "< 200 ready");
+    transcript.erase(transcript.begin());
+    EXPECT_EQ(OutstandingWhenSent("GROUP"), c.outstandingAtGroup);
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
+    EXPECT_TRUE(errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SessionStartTest,
+    ::testing::Values(
+        // The format list goes out with GROUP.
+        SessionCase { "Version2WithOver", Overview::Over,
+            { "CAPABILITIES", "LIST OVERVIEW.FMT", "GROUP lumigrab.test", "OVER 1-1001",
+                "GROUP lumigrab.other", "OVER 1-1001" },
+            1 },
+        // CAPABILITIES is an unknown command (500): XOVER shows the
+        // overview, then the format is asked for, one command at a time.
+        SessionCase { "NoCapabilities", Overview::XOver,
+            { "CAPABILITIES", "GROUP lumigrab.test", "XOVER 1-1001", "LIST OVERVIEW.FMT",
+                "GROUP lumigrab.other", "XOVER 1-1001" },
+            0 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // LISTGROUP's list as servers send it: CR LF or LF, blanks, numbers out of
@@ -396,6 +457,69 @@ TEST_F(PipelineTest, LaterRangeErrorKeepsThePicturesBeforeIt)
     EXPECT_EQ(client.LastHeaderNumber(), 4);
     EXPECT_TRUE(client.Connected());
 }
+
+struct HeldRangeCase {
+    const char* name;
+    // The second range's reply; nothing: its overview lines.
+    std::optional<std::string> reply;
+    Strings kept;
+    std::string error;
+};
+
+class HeldRangeTest : public PipelineTest, public ::testing::WithParamInterface<HeldRangeCase> { };
+
+// The server answers the later ranges of the round only once ARTICLE for a
+// picture of the first range has come: a client that waited for the whole
+// round before asking for an article would wait until its time-out. The
+// article's reply comes behind those ranges and is still matched to it.
+TEST_P(HeldRangeTest, ArticleGoesOutWhileTheLaterRangesAreOwed)
+{
+    const HeldRangeCase& c = GetParam();
+    auto owed = std::make_shared<std::string>();
+    auto released = std::make_shared<bool>(false);
+    StartServer([state = group, owed, released, held = c.reply](
+                    const std::string& command) -> std::optional<std::string> {
+        if (!*released && (command == "OVER 5-8" || command == "OVER 9-13")) {
+            *owed += command == "OVER 5-8" && held ? *held : *state->Reply(command);
+            return std::string();
+        }
+        if (!*released && command == "ARTICLE 2") {
+            *released = true;
+            return *owed + *state->Reply(command);
+        }
+        return state->Reply(command);
+    });
+    client.Close();
+    group->name = "lumigrab.held";
+    client.SetNewsGroup(group->name);
+    client.OverviewRangeSize = 4;
+    const auto harvestHeader = client.OnNextHeaderRetrieved;
+    client.OnNextHeaderRetrieved = [&](TObject* sender, int num) {
+        transcript.push_back("header " + std::to_string(client.HeaderList.Entries(num).Number));
+        harvestHeader(sender, num);
+    };
+    transcript.clear();
+    if (c.error.empty())
+        client.RetrieveHeaders(0, true);
+    else
+        ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, c.error);
+    EXPECT_EQ(kept, c.kept);
+    // The first range's headers went to the harvest before the second
+    // range's reply was read.
+    const auto header2 = std::find(transcript.begin(), transcript.end(), "header 2");
+    const auto laterReply = std::find_if(header2, transcript.end(),
+        [](const std::string& line) { return line.starts_with("< 224") || line.starts_with("< 503"); });
+    EXPECT_NE(laterReply, transcript.end());
+    EXPECT_EQ(errors, c.error.empty() ? Strings {} : Strings { c.error });
+    client.SetCurrentArticle(7);
+    EXPECT_EQ(client.LastReply, "223 7 <7@test>");
+}
+
+INSTANTIATE_TEST_SUITE_P(LaterRanges, HeldRangeTest,
+    ::testing::Values(HeldRangeCase { "Answered", std::nullopt, { "p2", "p3", "p5", "p6", "p8", "p9" }, "" },
+        HeldRangeCase {
+            "Failing", "503 overview not available\r\n", { "p2", "p3" }, "503 overview not available" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Entries the harvest is done with are freed; numbering and the harvest go
 // on as with every entry kept.
