@@ -8,6 +8,45 @@
 
 using namespace lumigrab;
 
+namespace {
+
+// A line the one-pass decoder must take: whole groups of alphabet
+// characters, no "=".
+bool IsCleanLine(std::string_view line)
+{
+    return line.size() % 4 == 0 && line.find_first_not_of(Base64Alphabet) == std::string_view::npos;
+}
+
+// The one-pass decoder takes exactly the clean lines (LF or CR LF ended) at
+// the start of text, each to the bytes the line decoder gives it.
+void CheckCleanLines(std::string_view text)
+{
+    std::string expected;
+    size_t cleanEnd = 0;
+    for (;;) {
+        const size_t lineFeed = text.find('\n', cleanEnd);
+        if (lineFeed == std::string_view::npos)
+            break;
+        std::string_view line = text.substr(cleanEnd, lineFeed - cleanEnd);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (!IsCleanLine(line))
+            break;
+        std::string bytes;
+        DecodeBase64DataLine(line, bytes, std::string::npos);
+        expected += bytes;
+        cleanEnd = lineFeed + 1;
+    }
+    for (const TBase64BlockDecoder& blocks : Base64BlockDecoders()) {
+        std::string out(text.size() / 4 * 3 + 1, '\0');
+        const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
+        Require(taken.consumed == cleanEnd);
+        Require(out.compare(0, taken.written, expected) == 0 && taken.written == expected.size());
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view src(reinterpret_cast<const char*>(data), size);
@@ -39,5 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(shortLenient == DecodeBase64(kept));
     if (kept.size() == src.size())
         Require(lenient == DecodeBase64(src, std::string::npos));
+    CheckCleanLines(src);
     return 0;
 }

@@ -100,6 +100,9 @@ void ReleaseSpareRoom(TMemoryStream& stream, size_t reserved)
     stream.Seek(0, TSeekOrigin::End);
 }
 
+// Clean base64 lines are decoded in windows of this much text.
+constexpr size_t kCleanLinesWindow = 64 * 1024;
+
 // Failures while an attachment is decoded (a bad character, no memory)
 // become parser errors, which end in the recovery result.
 template <typename Decode> auto DecodingAttachment(Decode decode) -> decltype(decode())
@@ -168,6 +171,27 @@ struct TmsCustomDecoder::PartDecoder {
         }
     }
 
+    // Decodes the clean base64 lines at the start of text into the stream;
+    // returns the text they took.
+    size_t DecodeCleanLines(std::string_view text)
+    {
+        size_t consumed = 0;
+        for (;;) {
+            // A window at a time, so that the stream never grows far beyond
+            // what arrives and the bytes are still in the cache when they
+            // are checked.
+            const std::string_view window = text.substr(consumed, kCleanLinesWindow);
+            const size_t before = size_t(item.Stream.Size());
+            item.Stream.SetSize(int64_t(before + window.size() / 4 * 3 + 1));
+            const TBase64Lines lines = DecodeCleanBase64Lines(window, item.Stream.Memory() + before);
+            item.Stream.SetSize(int64_t(before + lines.written));
+            item.Stream.Seek(0, TSeekOrigin::End);
+            consumed += lines.consumed;
+            if (lines.consumed == 0 || window.size() < kCleanLinesWindow)
+                return consumed;
+        }
+    }
+
     void Finish()
     {
         if (mode == DataMode::QuotedPrintable) {
@@ -218,6 +242,17 @@ TmsCustomDecoder::~TmsCustomDecoder()
 bool TmsCustomDecoder::ReadLine()
 {
     return FLines.ReadLine(line_);
+}
+
+bool TmsCustomDecoder::ReadDataLine(PartDecoder& part)
+{
+    if (part.mode == DataMode::Base64) {
+        const std::string_view text = FLines.View();
+        const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
+        if (const size_t taken = part.DecodeCleanLines(text.substr(from)))
+            FLines.SkipTo(int64_t(from + taken));
+    }
+    return ReadLine();
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers)
@@ -379,7 +414,7 @@ void TmsCustomDecoder::DecodeSingleAttachment()
             item->SetContentType(mainType);
         }
         part.Reserve(TextBytesUntil({}));
-        while (ReadLine() && !part.EndsSingleAttachment(line_))
+        while (ReadDataLine(part) && !part.EndsSingleAttachment(line_))
             part.Feed(line_);
         part.Finish();
         attachments.Add(std::move(item));
@@ -534,7 +569,7 @@ bool TmsCustomDecoder::DecodeOnePart()
         if (item->FileName().empty())
             NameUnnamedPart(*item);
         part.Reserve(TextBytesUntil(FBoundary));
-        while (ReadLine() && !line_.starts_with(FBoundary))
+        while (ReadDataLine(part) && !line_.starts_with(FBoundary))
             part.Feed(line_);
         part.Finish();
         attachments.Add(std::move(item));

@@ -58,6 +58,10 @@ private:
     bool FTopAlternative = false;
 
     bool ReadLine();
+    // Reads the next line of a part's data. Base64 lines that decode
+    // without tolerance, nearly all of them, go straight into the part's
+    // stream first, many at a time.
+    bool ReadDataLine(PartDecoder& part);
     void ReadHeaders(TmsHeaders& headers);
     void DecodePlainText();
     // Decodes the blocks from the current line on; returns whether one was

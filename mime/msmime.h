@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,35 @@ std::string DecodeBase64(std::string_view src, size_t maxLen = kShortTextMax);
 // blanks at a line's end or stray characters between the characters, as
 // mail gateways leave them, do not lose the data. Never raises.
 void DecodeBase64DataLine(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
+// Where DecodeCleanBase64Lines stopped: the text it took and the bytes it
+// wrote.
+struct TBase64Lines {
+    size_t consumed = 0;
+    size_t written = 0;
+};
+
+// Decodes the lines at the start of text that need no tolerance, in one
+// pass: whole groups of four alphabet characters without "=", each line
+// ended by LF or CR LF (empty lines give nothing). Stops before the first
+// other line, a last line without its line break included, and leaves it to
+// DecodeBase64DataLine; each line taken gives the bytes that function gives
+// it. out needs room for text.size() / 4 * 3 + 1 bytes: one byte of slack.
+TBase64Lines DecodeCleanBase64Lines(std::string_view text, char* out);
+// One way of decoding the runs of 32 characters within a clean line:
+// decodes whole runs of alphabet characters (no "=") from in and returns
+// the characters taken, a multiple of 32. The portable one takes none and
+// leaves all to the group-at-a-time loop.
+struct TBase64BlockDecoder {
+    const char* name;
+    size_t (*decode)(const unsigned char* in, size_t size, char* out);
+};
+
+// The implementations this processor runs, fastest first; the last one is
+// the portable one.
+std::span<const TBase64BlockDecoder> Base64BlockDecoders();
+// DecodeCleanBase64Lines with the given implementation.
+TBase64Lines DecodeCleanBase64Lines(std::string_view text, char* out, const TBase64BlockDecoder& blocks);
+
 // The characters of src that DecodeBase64DataLine decodes: the alphabet and
 // "=", in their order. Decoding them strictly gives the same bytes.
 std::string WithoutStrayBase64Characters(std::string_view src);
