@@ -12,7 +12,8 @@ MessagePump& InstalledPump()
     return pump;
 }
 
-std::chrono::steady_clock::time_point lastRun;
+// Per thread: decoders on several threads pump their own event loops.
+thread_local std::chrono::steady_clock::time_point lastRun;
 constexpr auto kPumpInterval = std::chrono::milliseconds(8);
 
 } // namespace

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """A TCP proxy on 127.0.0.1 that holds every chunk back for a while in each
 direction, as a far-away server would: a round trip through it takes twice
-the delay longer. Bandwidth is not limited; order is kept.
+the delay longer. Order is kept. With RATE_KBPS each connection carries at
+most that many kilobytes (1000 bytes) a second in each direction, as a news
+provider caps each connection; without it bandwidth is not limited.
 
-  delay_proxy.py LISTEN_PORT TARGET_PORT DELAY_MS
+  delay_proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [RATE_KBPS]
 
 Prints "ready" once it listens; runs until it is terminated.
 """
@@ -19,8 +21,13 @@ def no_delay(writer):
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
 
-async def pump(reader, writer, delay):
-    """Copies reader to writer, each chunk delay seconds after it arrived."""
+# Pieces a capped connection sends at a time: smooth enough for the cap.
+PACED_PIECE = 16384
+
+
+async def pump(reader, writer, delay, rate):
+    """Copies reader to writer, each chunk delay seconds after it arrived,
+    at most rate bytes a second (0: no cap)."""
     loop = asyncio.get_running_loop()
     chunks = asyncio.Queue()
 
@@ -32,6 +39,7 @@ async def pump(reader, writer, delay):
                 return
 
     async def send():
+        next_free = loop.time()
         while True:
             due, data = await chunks.get()
             wait = due - loop.time()
@@ -41,8 +49,18 @@ async def pump(reader, writer, delay):
                 if writer.can_write_eof():
                     writer.write_eof()
                 return
-            writer.write(data)
-            await writer.drain()
+            if not rate:
+                writer.write(data)
+                await writer.drain()
+                continue
+            for start in range(0, len(data), PACED_PIECE):
+                piece = data[start:start + PACED_PIECE]
+                wait = next_free - loop.time()
+                if wait > 0:
+                    await asyncio.sleep(wait)
+                next_free = max(next_free, loop.time() - 0.05) + len(piece) / rate
+                writer.write(piece)
+                await writer.drain()
 
     try:
         await asyncio.gather(receive(), send())
@@ -50,7 +68,7 @@ async def pump(reader, writer, delay):
         pass
 
 
-async def serve(listen_port, target_port, delay):
+async def serve(listen_port, target_port, delay, rate):
     async def connection(client_reader, client_writer):
         try:
             server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target_port)
@@ -59,7 +77,8 @@ async def serve(listen_port, target_port, delay):
             return
         no_delay(client_writer)
         no_delay(server_writer)
-        await asyncio.gather(pump(client_reader, server_writer, delay), pump(server_reader, client_writer, delay))
+        await asyncio.gather(pump(client_reader, server_writer, delay, rate),
+                             pump(server_reader, client_writer, delay, rate))
         for writer in (client_writer, server_writer):
             writer.close()
 
@@ -71,7 +90,8 @@ async def serve(listen_port, target_port, delay):
 
 def main():
     listen_port, target_port, delay_ms = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
-    asyncio.run(serve(listen_port, target_port, delay_ms / 1000))
+    rate_kbps = float(sys.argv[4]) if len(sys.argv) > 4 else 0
+    asyncio.run(serve(listen_port, target_port, delay_ms / 1000, rate_kbps * 1000))
 
 
 if __name__ == "__main__":

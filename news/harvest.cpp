@@ -4,10 +4,12 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
+#include "news/fetchpool.h"
 #include "news/postharvest.h"
 
 namespace lumigrab {
@@ -20,6 +22,24 @@ constexpr std::array<std::string_view, 7> PictureExtensions
     = { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA" };
 // Newer types, known by their whole extension.
 constexpr std::array<std::string_view, 4> DottedPictureExtensions = { ".PNG", ".WEBP", ".JPEG", ".JPE" };
+
+// Held from looking for a file with a picture's bytes to claiming a new
+// name, so that two threads saving the same picture keep one file.
+std::mutex& SaveLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+// folder/name, or the file that holds the same bytes already.
+std::pair<std::string, bool> SaveUnlessThere(
+    const std::string& folder, const std::string& name, std::string_view bytes)
+{
+    const std::lock_guard lock(SaveLock());
+    if (std::string same = FindSameFile(folder, name, bytes); !same.empty())
+        return { std::move(same), false };
+    return { SaveNewFile(folder, name, bytes), true };
+}
 
 } // namespace
 
@@ -70,13 +90,14 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
         const std::string name = SafeFileName(item.FileName());
         if (name.empty() || !HasPictureExtension(name) || item.Stream.View().empty())
             continue;
-        if (std::string same = FindSameFile(folder, name, item.Stream.View()); !same.empty()) {
-            paths.push_back(std::move(same));
-            continue;
-        }
         std::string path;
         try {
-            path = SaveNewFile(folder, name, item.Stream.View());
+            auto [saved, isNew] = SaveUnlessThere(folder, name, item.Stream.View());
+            if (!isNew) {
+                paths.push_back(std::move(saved));
+                continue;
+            }
+            path = std::move(saved);
         } catch (const EDiskFullError&) {
             throw;
         } catch (const Exception& error) {
@@ -147,7 +168,8 @@ std::vector<int32_t> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
         if (std::optional<std::vector<int32_t>> parts = posts_->ForeseeFetches(header))
             return std::move(*parts);
     }
-    if (WouldFetch(header))
+    // The pool fetches it: the walk's client sends nothing for it.
+    if (WouldFetch(header) && !(pool_ && pool_->Accepting()))
         return { header.Number };
     return {};
 }
@@ -159,6 +181,7 @@ bool THarvest::Taken(const std::string& messageId)
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
+    FetchReturned();
     if (JoinParts && posts_->TakeHeader(header))
         return false;
     if (PassesSizeTest(header))
@@ -182,17 +205,109 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
         OnSubject(subject);
     if (IsMultiPartSubject(subject) || Taken(messageId))
         return false;
+    if (!HandToPool(number, messageId, subject))
+        FetchAndKeep(number, messageId, subject);
+    return true;
+}
+
+void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject)
+{
     if (!Fetch(number, subject))
-        return false;
+        return;
     TmsArticle* article = client_.Article();
     if (!article)
-        return true;
-    const auto names = KeepPictures(*article, subject);
-    // The bytes of an article without a Message-ID in its header still
-    // count: the article's own id, when it has one, is recorded.
+        return;
+    Record(messageId, *article, KeepPictures(*article, subject));
+}
+
+// The bytes of an article without a Message-ID in its header still count:
+// the article's own id, when it has one, is recorded.
+void THarvest::Record(const std::string& messageId, const TmsArticle& article,
+    const std::optional<std::vector<std::string>>& names)
+{
     if (names)
-        index_->Record(IsUsableMessageId(messageId) ? messageId : article->MessageID, *names);
-    return true;
+        index_->Record(IsUsableMessageId(messageId) ? messageId : article.MessageID, *names);
+}
+
+void THarvest::SetPool(TFetchPool* pool)
+{
+    pool_ = pool;
+    if (pool_)
+        pool_->OnArticleSkipped
+            = [this](const std::string& subject, const std::string& reason) { Skip(subject, reason); };
+}
+
+bool THarvest::HandToPool(int32_t number, const std::string& messageId, const std::string& subject)
+{
+    if (!pool_)
+        return false;
+    // An article handed back earlier is the walk's own now.
+    pool_->RaiseIfEnded();
+    TFetchOrder order;
+    order.number = number;
+    order.messageId = messageId;
+    order.subject = subject;
+    order.keep = [this, messageId, subject](
+                     const TmsArticle& article) { return KeepPooled(article, messageId, subject); };
+    return pool_->Submit(std::move(order));
+}
+
+// On the pool's thread: the files are written here, everything the owner
+// sees is collected and replayed on its thread, the index record last.
+std::function<void()> THarvest::KeepPooled(
+    const TmsArticle& article, const std::string& messageId, const std::string& subject)
+{
+    auto events = std::make_shared<std::vector<std::function<void()>>>();
+    TKeepReport report;
+    report.kept = [this, events](const std::string& path) {
+        events->push_back([this, path] {
+            if (OnPictureKept)
+                OnPictureKept(path);
+        });
+    };
+    report.damaged = [this, events](const std::string& path, const std::string& damage) {
+        events->push_back([this, path, damage] {
+            if (OnPictureDamaged)
+                OnPictureDamaged(path, damage);
+        });
+    };
+    report.skip = [this, events, subject](const std::string& reason) {
+        events->push_back([this, subject, reason] { Skip(subject, reason); });
+    };
+    const auto names = KeepPictures(article, subject, report);
+    const std::string id = IsUsableMessageId(messageId) ? messageId : article.MessageID;
+    return [this, events, names, id] {
+        for (const auto& event : *events)
+            event();
+        if (names)
+            index_->Record(id, *names);
+    };
+}
+
+void THarvest::FetchReturned()
+{
+    if (!pool_)
+        return;
+    for (const TFetchOrder& order : pool_->TakeReturned())
+        FetchAndKeep(order.number, order.messageId, order.subject);
+}
+
+void THarvest::FinishPool()
+{
+    if (!pool_)
+        return;
+    // The walk's client is free now: it fetches beside the pool.
+    for (;;) {
+        FetchReturned();
+        pool_->RaiseIfEnded();
+        if (std::optional<TFetchOrder> order = pool_->TakeWaiting()) {
+            FetchAndKeep(order->number, order->messageId, order->subject);
+            continue;
+        }
+        if (pool_->Outstanding() == 0)
+            break;
+        pool_->Drain();
+    }
 }
 
 // An article can vanish between its header and its text (a cancel, a
@@ -213,22 +328,31 @@ bool THarvest::Fetch(int32_t number, const std::string& subject)
 std::optional<std::vector<std::string>> THarvest::KeepPictures(
     const TmsCustomMessage& article, const std::string& subject)
 {
+    TKeepReport report;
+    report.kept = OnPictureKept;
+    report.damaged = OnPictureDamaged;
+    report.skip = [this, &subject](const std::string& reason) { Skip(subject, reason); };
+    return KeepPictures(article, subject, report);
+}
+
+std::optional<std::vector<std::string>> THarvest::KeepPictures(
+    const TmsCustomMessage& article, const std::string& subject, const TKeepReport& report)
+{
     bool complete = true;
     const std::vector<std::string> paths = SavePictures(
-        article, folder_, OnPictureKept, OnPictureDamaged, [&](const std::string&, const Exception& error) {
+        article, folder_, report.kept, report.damaged, [&](const std::string&, const Exception& error) {
             // Without its folder no later picture could be kept either.
             std::error_code unused;
             if (!std::filesystem::is_directory(folder_, unused))
                 return false;
-            Skip(subject, error.Message());
+            report.skip(error.Message());
             complete = false;
             return true;
         });
-    ReportEmptyPictures(article, subject);
+    ReportEmptyPictures(article, report);
     if (!article.DecodeError().empty())
-        Skip(subject,
-            "Damaged beyond decoding (" + article.DecodeError()
-                + "); the pictures before the damage are kept");
+        report.skip("Damaged beyond decoding (" + article.DecodeError()
+            + "); the pictures before the damage are kept");
     if (!complete)
         return std::nullopt;
     std::vector<std::string> names;
@@ -239,14 +363,14 @@ std::optional<std::vector<std::string>> THarvest::KeepPictures(
 
 // A picture attachment that decoded to nothing (a base64 part without one
 // character of its alphabet) gives no empty file, and says why.
-void THarvest::ReportEmptyPictures(const TmsCustomMessage& article, const std::string& subject)
+void THarvest::ReportEmptyPictures(const TmsCustomMessage& article, const TKeepReport& report)
 {
     const TmsAttList& attachments = article.Attachments();
     for (int i = 0; i < attachments.Count(); ++i) {
         const TmsAttItem& item = attachments.Items(i);
         const std::string name = SafeFileName(item.FileName());
         if (!name.empty() && HasPictureExtension(name) && item.Stream.View().empty())
-            Skip(subject, "Damaged beyond decoding (" + name + " decodes to nothing)");
+            report.skip("Damaged beyond decoding (" + name + " decodes to nothing)");
     }
 }
 

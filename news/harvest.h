@@ -39,6 +39,7 @@ bool HasPictureExtension(std::string_view fileName);
 constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
 
 class TPostHarvest;
+class TFetchPool;
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
 // A kept picture whose bytes may be wrong, with what did not match
@@ -119,6 +120,25 @@ public:
     // later walk that brings the missing ones joins it.
     std::function<void(const std::string& report)> OnPostIncomplete;
 
+    // Hands the single-part picture articles to pool (news/fetchpool.h)
+    // instead of fetching them on the walk's client; their pictures are
+    // saved on the pool's threads and their events fire on this one as
+    // they arrive. The pool's OnArticleSkipped reports through
+    // OnArticleSkipped. Articles the pool hands back (every connection
+    // refused) are fetched on the walk's client from the next header on.
+    // Multi-part posts stay on the walk's client. nullptr: no pool, as with
+    // one connection. Not owned; set it before the walk.
+    void SetPool(TFetchPool* pool);
+    TFetchPool* Pool() const { return pool_; }
+    // Fetches on the walk's client, beside the pool, the articles no pooled
+    // connection has started on, then waits, with the event loop running,
+    // until the pool has fetched what it was handed, and fetches what it
+    // handed back; raises the pool's
+    // error (or ECanceledError after its Stop). For the walk's end: after
+    // RetrieveHeaders, or from OnLastHeaderRetrieved. Nothing without a
+    // pool.
+    void FinishPool();
+
     const std::string& Folder() const { return folder_; }
     // Where the harvest records what it has taken.
     THarvestIndex& Index() { return *index_; }
@@ -152,15 +172,36 @@ private:
     std::string folder_;
     std::unique_ptr<THarvestIndex> index_;
     std::unique_ptr<TPostHarvest> posts_;
+    TFetchPool* pool_ = nullptr;
+
+    // Where a kept article's events and skips go: the harvest's own events
+    // at once, or, on a pool's thread, collected for the owner's.
+    struct TKeepReport {
+        PictureKeptEvent kept;
+        PictureDamagedEvent damaged;
+        std::function<void(const std::string& reason)> skip;
+    };
 
     bool Taken(const std::string& messageId);
+    // Whether the pool took the article.
+    bool HandToPool(int32_t number, const std::string& messageId, const std::string& subject);
+    // The pool's keep handler for one article: runs on the pool's thread.
+    std::function<void()> KeepPooled(
+        const TmsArticle& article, const std::string& messageId, const std::string& subject);
+    // Fetches on the walk's client what the pool handed back.
+    void FetchReturned();
+    void FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject);
+    void Record(const std::string& messageId, const TmsArticle& article,
+        const std::optional<std::vector<std::string>>& names);
     // Whether the article arrived; false when the server no longer has it.
     bool Fetch(int32_t number, const std::string& subject);
     // The names of the files holding its pictures, or nothing when a
     // picture could not be written.
     std::optional<std::vector<std::string>> KeepPictures(
         const TmsCustomMessage& article, const std::string& subject);
-    void ReportEmptyPictures(const TmsCustomMessage& article, const std::string& subject);
+    std::optional<std::vector<std::string>> KeepPictures(
+        const TmsCustomMessage& article, const std::string& subject, const TKeepReport& report);
+    void ReportEmptyPictures(const TmsCustomMessage& article, const TKeepReport& report);
     void Skip(const std::string& subject, const std::string& reason);
 };
 

@@ -6,6 +6,15 @@
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
 //                    [--newest N] [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
+//                    [--connections N]
+//
+// --connections N (1 to 50, default 1) opens N connections to the server:
+// the walk's own and N - 1 more that fetch the articles on threads of their
+// own (news/fetchpool.h), for servers that cap the speed of each. The
+// default keeps one connection, as scripts and servers with tight limits
+// expect; the window's "Connections" setting defaults to 4. Connections
+// the server refuses lower the count for the run, reported once on
+// standard error ("2 connections refused: fetching with 5").
 //
 // --no-join passes multi-part posts over instead of joining them.
 //
@@ -43,6 +52,7 @@
 
 #include "base/sysutils.h"
 #include "message/msmsg.h"
+#include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "transport/kttls.h"
@@ -63,6 +73,7 @@ struct Options {
     bool join = true;
     std::string trust;
     std::string user;
+    int connections = 1;
 };
 
 constexpr int ExitDone = 0;
@@ -75,7 +86,7 @@ constexpr int KeptHeaders = 1000;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join]\n"
+      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N]\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
@@ -134,6 +145,14 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             if (!newest || *newest < 0)
                 return std::nullopt;
             options.newest = *newest;
+        } else if (name == "--connections") {
+            const auto connections = TryStrToInt(value);
+            if (!connections || *connections < 1 || *connections > MaxFetchConnections) {
+                std::cerr << "lumigrab-harvest: --connections takes a number from 1 to "
+                          << MaxFetchConnections << ", not \"" << PrintableText(value) << "\"\n";
+                return std::nullopt;
+            }
+            options.connections = *connections;
         } else if (name == "--folder") {
             options.folder = value;
         } else if (name == "--log") {
@@ -211,7 +230,24 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         Status("Damaged picture " + path + ": " + damage);
     };
     client.SetNewsGroup(options.group);
-    client.RetrieveHeaders(options.count, true);
+    // The pool goes before the harvest whose pictures it saves.
+    std::unique_ptr<TFetchPool> pool;
+    if (options.connections > 1) {
+        pool = std::make_unique<TFetchPool>(TFetchSettings::From(client), options.connections - 1);
+        pool->OnPoolLowered = Status;
+        harvest.SetPool(pool.get());
+    }
+    try {
+        client.RetrieveHeaders(options.count, true);
+        harvest.FinishPool();
+    } catch (...) {
+        if (pool)
+            pool->Stop();
+        harvest.SetPool(nullptr);
+        throw;
+    }
+    harvest.SetPool(nullptr);
+    pool.reset();
     client.Disconnect();
     return skipped;
 }

@@ -131,7 +131,9 @@ TktSocket::TktSocket(TComponent* owner)
 {
     d_->timer.setInterval(1000);
     QObject::connect(&d_->timer, &QTimer::timeout, &d_->window, [this] { TimerTick(); });
-    SetWinsockLoaded(false);
+    // The binding is program-wide: a new component leaves it as it is, or
+    // it would stop the connections of every other one (a pool of them may
+    // be working on other threads).
 }
 
 TktSocket::~TktSocket()
@@ -245,6 +247,13 @@ void TktSocket::ResetState()
 }
 
 // ---- Waiting ---------------------------------------------------------------
+
+// The event loop of the thread the component lives on, which its waits
+// run; a pooled connection lives on a worker thread of its own.
+QAbstractEventDispatcher* TktSocket::OwnDispatcher() const
+{
+    return QAbstractEventDispatcher::instance(d_->window.thread());
+}
 
 void TktSocket::WaitUntil(const std::function<bool()>& done)
 {
@@ -391,7 +400,7 @@ void TktSocket::Open()
 auto TktSocket::WaitForLookup(std::function<TLookupResult()> work) -> std::optional<TLookupResult>
 {
     d_->AbandonLookup();
-    auto lookup = std::make_shared<TLookup<TLookupResult>>(QCoreApplication::eventDispatcher());
+    auto lookup = std::make_shared<TLookup<TLookupResult>>(OwnDispatcher());
     d_->lookup = lookup;
     std::thread([lookup, work = std::move(work)] { lookup->Finish(work()); }).detach();
     std::optional<TLookupResult> result;
@@ -897,7 +906,7 @@ void TktSocket::Cancel()
     d_->AbandonLookup();
     Close();
     // A wait further down the stack re-tests its flags.
-    if (auto* dispatcher = QCoreApplication::eventDispatcher())
+    if (auto* dispatcher = OwnDispatcher())
         dispatcher->wakeUp();
 }
 

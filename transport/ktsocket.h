@@ -14,6 +14,8 @@
 #include "transport/ktaddress.h"
 #include "transport/kttypes.h"
 
+class QAbstractEventDispatcher;
+
 namespace lumigrab {
 
 class TktRas;
@@ -227,6 +229,7 @@ private:
     bool FillReceiveBufferFromTLS();
     // Only fires OnError.
     std::string FireErrorEvent(std::string text);
+    QAbstractEventDispatcher* OwnDispatcher() const;
     void WaitUntil(const std::function<bool()>& done);
     void WaitForData();
     void WaitForWritable();

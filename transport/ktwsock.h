@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -119,7 +120,8 @@ public:
     static uint16_t EventOf(uint32_t param) { return uint16_t(param & 0xFFFF); }
 
 private:
-    bool loaded_ = false;
+    // Read by every connection's thread.
+    std::atomic<bool> loaded_ = false;
     THostResolver hostResolver_;
     TServiceResolver serviceResolver_;
 

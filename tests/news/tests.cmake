@@ -31,6 +31,7 @@ set_tests_properties(inn_server_stop PROPERTIES FIXTURES_CLEANUP inn LABELS inte
 # The integration programs' tests are discovered at test time; this script
 # runs after the discovery scripts and gives them the fixture.
 set(lumigrab_integration_targets nntp_integration_test nntps_integration_test nntp_ipv6_integration_test
+  fetchpool_integration_test
   window_integration_test)
 set(lumigrab_inn_env "LUMIGRAB_NNTP_PORT=${LUMIGRAB_INN_PORT};LUMIGRAB_NNTPS_PORT=${LUMIGRAB_INN_TLS_PORT};LUMIGRAB_INN_DIR=${lumigrab_inn_dir}")
 set(lumigrab_inn_include "${CMAKE_CURRENT_BINARY_DIR}/inn_integration_properties.cmake")

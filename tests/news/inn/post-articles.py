@@ -20,7 +20,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fixtures"))
 from make_fixtures import edge_payload, yenc_block  # noqa: E402
 
-from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode
+from nntp_articles import Poster, base64_lines, mime_headers, multipart_body, plain_headers, uuencode, yencode
 from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject
 
 TEST_GROUP = "lumigrab.test.pictures"
@@ -33,6 +33,7 @@ LATE_GROUP = "lumigrab.test.multipart.late"
 OTHER_SENDER = "Another Poster <other@example.invalid>"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
+BENCH_POOL_GROUP = "lumigrab.bench.pool"
 TEXT_ARTICLES = 30
 OVERVIEW_ARTICLES = 30
 # Cancelled by the fixture after posting: gaps in the numbering, one of them
@@ -265,6 +266,13 @@ def post_bench_groups(poster, small, pictures):
                     [b"A picture:", b""] + uuencode(name, picture_bytes(1000 + i, 8000)))
 
 
+def post_pool_bench_group(poster, pictures, size):
+    """Large yEnc pictures, as a binary group holds them."""
+    for i in range(pictures):
+        name = "pool%04d.jpg" % (i + 1)
+        poster.post(plain_headers(BENCH_POOL_GROUP, name), yencode(name, picture_bytes(2000 + i, size)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -272,11 +280,14 @@ def main():
     parser.add_argument("--bench", nargs=2, type=int, metavar=("SMALL", "PICTURES"))
     parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
                         help="post parts (comma-separated) of a yEnc post to the late group")
+    parser.add_argument("--pool-bench", nargs=2, type=int, metavar=("PICTURES", "BYTES"))
     args = parser.parse_args()
     poster = Poster(args.port)
     if args.late:
         name, seed, total, parts = args.late
         post_late_parts(poster, name, int(seed), int(total), [int(p) for p in parts.split(",")])
+    elif args.pool_bench:
+        post_pool_bench_group(poster, *args.pool_bench)
     elif args.bench:
         post_bench_groups(poster, *args.bench)
     else:

@@ -1,0 +1,90 @@
+#!/bin/bash
+# lumigrab-harvest with 1, 2, 4 and 8 connections side by side, across a
+# network like a news provider's: a private INN2 on 127.0.0.1 that this
+# script starts (and stops), reached through a proxy of its own that delays
+# every chunk by DELAY_MS in each direction and carries at most RATE_KBPS
+# kilobytes a second per connection. Run as root with INN2 installed
+# (tests/news/inn/install-inn2.sh) and a Release build:
+#
+#   bench/pool_connections.sh BUILD_DIR [PORT] [DELAY_MS] [RATE_KBPS] [RUNS]
+#
+# Each run harvests PICTURES yEnc picture articles of BYTES each into an
+# empty folder (the whole command: connect, walk, fetch, decode, write);
+# the table shows the mean of RUNS runs and each count's time against one
+# connection's. Every count must keep the same pictures, byte for byte.
+set -eu
+
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${1:?usage: $0 BUILD_DIR [PORT] [DELAY_MS] [RATE_KBPS] [RUNS]}
+port=${2:-11994}
+delay=${3:-25}
+rate=${4:-2000}
+runs=${5:-3}
+proxy_port=$((port + 1))
+pictures=40
+bytes=340000
+group=lumigrab.bench.pool
+tool="$build_dir/tools/lumigrab-harvest"
+inn="$source_dir/tests/news/inn"
+python=/usr/bin/python3
+
+if [ ! -x "$tool" ]; then
+    echo "$tool not built (cmake --build $build_dir --target lumigrab-harvest)" >&2
+    exit 1
+fi
+
+server_dir=$(mktemp -d /tmp/lumigrab-bench-inn-XXXXXX)
+work=$(mktemp -d /tmp/lumigrab-bench-pool-XXXXXX)
+proxy_pid=""
+stop_all() {
+    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
+    "$inn/inn-server.sh" stop "$server_dir" >/dev/null 2>&1 || true
+    rm -rf "$server_dir" "$work"
+}
+trap stop_all EXIT
+
+"$inn/inn-server.sh" start "$server_dir" "$port" "$group" >/dev/null
+echo "posting $pictures picture articles of $bytes bytes..."
+"$python" "$inn/post-articles.py" --port "$port" --pool-bench "$pictures" "$bytes"
+
+"$python" "$source_dir/bench/delay_proxy.py" "$proxy_port" "$port" "$delay" "$rate" >"$work/proxy.out" 2>&1 &
+proxy_pid=$!
+for _ in $(seq 100); do
+    grep -q ready "$work/proxy.out" && break
+    sleep 0.1
+done
+grep -q ready "$work/proxy.out" || { echo "the proxy did not start" >&2; cat "$work/proxy.out" >&2; exit 1; }
+echo "proxy on $proxy_port: $delay ms each way, $rate kB/s per connection"
+
+printf "%-12s %10s %10s\n" connections "time" "vs 1"
+one=""
+reference=""
+for connections in 1 2 4 8; do
+    total=0
+    for run in $(seq "$runs"); do
+        folder="$work/$connections-$run"
+        start=$(date +%s.%N)
+        "$tool" --server "127.0.0.1:$proxy_port" --group "$group" --folder "$folder" \
+            --connections "$connections" >"$work/out" 2>"$work/err" || {
+            echo "lumigrab-harvest --connections $connections failed:" >&2
+            cat "$work/err" >&2
+            exit 1
+        }
+        end=$(date +%s.%N)
+        total=$(echo "$total + $end - $start" | bc -l)
+        sums=$(cd "$folder" && sha256sum -- *.jpg | sort)
+        [ "$(echo "$sums" | wc -l)" -eq "$pictures" ] || { echo "$connections connections: not $pictures pictures" >&2; exit 1; }
+        if [ -z "$reference" ]; then reference=$sums; fi
+        [ "$sums" = "$reference" ] || { echo "$connections connections kept other pictures" >&2; exit 1; }
+        rm -rf "$folder"
+    done
+    mean=$(echo "$total / $runs" | bc -l)
+    [ -z "$one" ] && one=$mean
+    printf "%-12s %8.2f s %9.2fx\n" "$connections" "$mean" "$(echo "$mean / $one" | bc -l)"
+    [ "$connections" = 8 ] && eight=$mean
+done
+if [ "$(echo "$eight <= 0.2 * $one" | bc -l)" = 1 ]; then
+    echo "target 8 connections <= 0.2x one: met"
+else
+    echo "target 8 connections <= 0.2x one: NOT met"
+fi

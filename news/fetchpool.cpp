@@ -1,0 +1,502 @@
+#include "news/fetchpool.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+
+#include "base/sysutils.h"
+
+namespace lumigrab {
+
+namespace {
+
+// An article that broke this many connections is not tried again.
+constexpr int MaxAttempts = 3;
+
+// "log.txt" -> "log-2.txt"; the walk's client writes "log.txt" itself.
+std::string NumberedLogName(const std::string& path, int number)
+{
+    if (path.empty())
+        return path;
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string suffix = "-" + std::to_string(number);
+    if (!hasExtension)
+        return path + suffix;
+    return path.substr(0, dot) + suffix + path.substr(dot);
+}
+
+std::string MessageOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& error) {
+        return error.Message();
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+std::string Connections(int count)
+{
+    return std::to_string(count) + (count == 1 ? " connection" : " connections");
+}
+
+} // namespace
+
+TFetchSettings TFetchSettings::From(const TmsNNTP& client)
+{
+    TFetchSettings settings;
+    settings.server = client.Server;
+    settings.useTLS = client.UseTLS;
+    settings.trustedFingerprint = client.TrustedFingerprint;
+    settings.userName = client.UserName;
+    settings.password = client.Password;
+    settings.timeOut = client.TimeOut;
+    settings.maxArticleSize = client.MaxArticleSize;
+    settings.newsGroup = client.NewsGroup();
+    settings.logFileName = client.LogFileName;
+    return settings;
+}
+
+// What the connections share: the orders waiting, and whether to go on.
+struct TFetchPool::TShared {
+    explicit TShared(TFetchSettings settings)
+        : settings(std::move(settings))
+    {
+    }
+
+    const TFetchSettings settings;
+    std::atomic<bool> stopping = false;
+    // Connections that connected and have not given up.
+    std::atomic<int> working = 0;
+
+    std::optional<TFetchOrder> Take()
+    {
+        const std::lock_guard lock(mutex_);
+        if (queue_.empty())
+            return std::nullopt;
+        TFetchOrder order = std::move(queue_.front());
+        queue_.pop_front();
+        return order;
+    }
+
+    void Add(TFetchOrder order)
+    {
+        const std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(order));
+    }
+
+    // An order whose connection broke goes first: it was handed over first.
+    void Return(TFetchOrder order)
+    {
+        const std::lock_guard lock(mutex_);
+        queue_.push_front(std::move(order));
+    }
+
+    std::deque<TFetchOrder> TakeAll()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(queue_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<TFetchOrder> queue_;
+};
+
+// One pooled connection: a TmsNNTP living on a thread of its own.
+class TFetchPool::TWorker {
+public:
+    TWorker(TFetchPool& pool, int number)
+        : pool_(pool)
+        , shared_(pool.shared_)
+        , number_(number)
+        , context_(std::make_unique<QObject>())
+    {
+        context_->moveToThread(&thread_);
+        thread_.start();
+        QMetaObject::invokeMethod(
+            context_.get(), [this] { Run(); }, Qt::QueuedConnection);
+    }
+
+    ~TWorker() { Join(); }
+
+    void Join()
+    {
+        thread_.quit();
+        thread_.wait();
+    }
+
+    TWorker(const TWorker&) = delete;
+    TWorker& operator=(const TWorker&) = delete;
+
+    // Ends the wait for work, or the wait of the command in progress.
+    void WakeUp()
+    {
+        QMetaObject::invokeMethod(
+            context_.get(), [] {}, Qt::QueuedConnection);
+    }
+
+    void Cancel()
+    {
+        QMetaObject::invokeMethod(
+            context_.get(),
+            [this] {
+                if (client_)
+                    client_->Cancel();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    TFetchPool& pool_;
+    std::shared_ptr<TShared> shared_;
+    const int number_;
+    QThread thread_;
+    std::unique_ptr<QObject> context_;
+    // Only touched on the worker's thread.
+    TmsNNTP* client_ = nullptr;
+
+    void Run()
+    {
+        TmsArticle article;
+        TmsNNTP client;
+        Configure(client, article);
+        client_ = &client;
+        if (Open(client)) {
+            ++shared_->working;
+            pool_.Post([pool = &pool_] { pool->ConnectionSettled(false); });
+            Serve(client, article);
+        }
+        client_ = nullptr;
+        if (shared_->stopping && client.Canceled())
+            return;
+        try {
+            client.Disconnect();
+        } catch (const Exception&) {
+            // A farewell nobody waits for.
+        }
+    }
+
+    void Configure(TmsNNTP& client, TmsArticle& article) const
+    {
+        const TFetchSettings& settings = shared_->settings;
+        client.SetWinsockLoaded(true);
+        client.Server = settings.server;
+        client.UseTLS = settings.useTLS;
+        client.TrustedFingerprint = settings.trustedFingerprint;
+        client.UserName = settings.userName;
+        client.Password = settings.password;
+        client.TimeOut = settings.timeOut;
+        client.MaxArticleSize = settings.maxArticleSize;
+        client.LogFileName = NumberedLogName(settings.logFileName, number_);
+        // One ARTICLE per article, nothing sent ahead.
+        client.UseOverview = true;
+        client.SetArticle(&article);
+    }
+
+    // Connects and selects the group; false (reported) when refused.
+    bool Open(TmsNNTP& client)
+    {
+        try {
+            client.SetNewsGroup(shared_->settings.newsGroup);
+            return true;
+        } catch (const Exception&) {
+            if (!shared_->stopping)
+                pool_.Post([pool = &pool_] { pool->ConnectionSettled(true); });
+            return false;
+        }
+    }
+
+    bool Reconnect(TmsNNTP& client)
+    {
+        try {
+            client.ForgetNewsGroup();
+            client.SetNewsGroup(shared_->settings.newsGroup);
+            return true;
+        } catch (const Exception&) {
+            return false;
+        }
+    }
+
+    void Serve(TmsNNTP& client, TmsArticle& article)
+    {
+        while (!shared_->stopping) {
+            std::optional<TFetchOrder> order = shared_->Take();
+            if (!order) {
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+                continue;
+            }
+            if (!Fetch(client, article, std::move(*order)))
+                break;
+        }
+    }
+
+    // False when the connection is given up.
+    bool Fetch(TmsNNTP& client, TmsArticle& article, TFetchOrder order)
+    {
+        try {
+            client.RetrieveArticleByNumber(order.number);
+        } catch (const ECanceledError&) {
+            return !shared_->stopping && Broken(client, std::move(order), std::current_exception());
+        } catch (const ENoSuchArticle& error) {
+            if (!client.Connected())
+                return Broken(client, std::move(order), std::current_exception());
+            pool_.Post([pool = &pool_, order = std::move(order), reason = error.Message()]() mutable {
+                pool->ArticleGone(order, "Gone from the server (" + reason + ")");
+            });
+            return true;
+        } catch (const Exception&) {
+            if (!client.Connected())
+                return Broken(client, std::move(order), std::current_exception());
+            pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->Fail(failure); });
+            return true;
+        }
+        Keep(article, std::move(order));
+        return true;
+    }
+
+    void Keep(const TmsArticle& article, TFetchOrder order)
+    {
+        std::function<void()> followUp;
+        try {
+            if (order.keep)
+                followUp = order.keep(article);
+        } catch (...) {
+            pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->Fail(failure); });
+            return;
+        }
+        order.keep = nullptr;
+        pool_.Post([pool = &pool_, order = std::move(order), followUp = std::move(followUp)] {
+            pool->ArticleDone(order, followUp);
+        });
+    }
+
+    // The connection broke in the middle of the article: another
+    // connection, or this one once it is back, fetches it. False when this
+    // one cannot come back.
+    bool Broken(TmsNNTP& client, TFetchOrder order, std::exception_ptr failure)
+    {
+        if (++order.attempts >= MaxAttempts) {
+            pool_.Post([pool = &pool_, failure] { pool->Fail(failure); });
+        } else {
+            shared_->Return(std::move(order));
+            if (!shared_->stopping)
+                pool_.WakeAll();
+        }
+        if (!shared_->stopping && Reconnect(client))
+            return true;
+        if (--shared_->working == 0)
+            pool_.Post([pool = &pool_] { pool->HandBackWhenIdle(); });
+        return false;
+    }
+};
+
+TFetchPool::TFetchPool(TFetchSettings settings, int size)
+    : shared_(std::make_shared<TShared>(std::move(settings)))
+    , owner_(std::make_unique<QObject>())
+{
+    size = std::clamp(size, 1, MaxFetchConnections);
+    // The walk's client is connection 1.
+    for (int i = 0; i < size; ++i)
+        workers_.push_back(std::make_unique<TWorker>(*this, i + 2));
+}
+
+TFetchPool::~TFetchPool()
+{
+    // After Stop the connections are cancelled; otherwise each says QUIT.
+    shared_->stopping = true;
+    WakeAll();
+    // Every thread ends before any worker goes: a breaking connection
+    // wakes the others.
+    for (auto& worker : workers_)
+        worker->Join();
+    workers_.clear();
+    // Results still queued for the owner are dropped with their context.
+    owner_.reset();
+}
+
+int TFetchPool::Size() const
+{
+    return int(workers_.size());
+}
+
+int TFetchPool::Working() const
+{
+    return shared_->working;
+}
+
+bool TFetchPool::Accepting() const
+{
+    if (stopped_ || failure_)
+        return false;
+    return settled_ < Size() || shared_->working > 0;
+}
+
+bool TFetchPool::Submit(TFetchOrder order)
+{
+    if (!Accepting())
+        return false;
+    if (!submitted_.insert(order.number).second)
+        return true;
+    ++outstanding_;
+    shared_->Add(std::move(order));
+    WakeAll();
+    return true;
+}
+
+std::vector<TFetchOrder> TFetchPool::TakeReturned()
+{
+    return std::exchange(returned_, {});
+}
+
+std::optional<TFetchOrder> TFetchPool::TakeWaiting()
+{
+    if (stopped_ || failure_)
+        return std::nullopt;
+    std::optional<TFetchOrder> order = shared_->Take();
+    if (order)
+        --outstanding_;
+    return order;
+}
+
+int TFetchPool::Outstanding() const
+{
+    return outstanding_;
+}
+
+void TFetchPool::Drain()
+{
+    while (outstanding_ > 0 && !stopped_ && !failure_)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    RaiseIfEnded();
+}
+
+void TFetchPool::RaiseIfEnded() const
+{
+    if (failure_)
+        std::rethrow_exception(failure_);
+    if (stopped_)
+        throw ECanceledError();
+}
+
+void TFetchPool::Stop()
+{
+    if (stopped_)
+        return;
+    stopped_ = true;
+    CancelAll();
+}
+
+void TFetchPool::CancelAll()
+{
+    shared_->stopping = true;
+    shared_->TakeAll();
+    for (auto& worker : workers_)
+        worker->Cancel();
+}
+
+bool TFetchPool::Stopped() const
+{
+    return stopped_;
+}
+
+void TFetchPool::Post(std::function<void()> call)
+{
+    // Nothing may escape into the owner's event loop.
+    QMetaObject::invokeMethod(
+        owner_.get(),
+        [this, call = std::move(call)] {
+            try {
+                call();
+            } catch (...) {
+                try {
+                    End(std::current_exception());
+                } catch (...) {
+                    // The run has ended already; nothing more to tell.
+                }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TFetchPool::WakeAll()
+{
+    for (auto& worker : workers_)
+        worker->WakeUp();
+}
+
+void TFetchPool::ConnectionSettled(bool refused)
+{
+    ++settled_;
+    if (refused)
+        ++refused_;
+    if (settled_ != Size() || refused_ == 0)
+        return;
+    const int fetching = shared_->working > 0 ? int(shared_->working) : 1;
+    if (OnPoolLowered)
+        OnPoolLowered(Connections(refused_) + " refused: fetching with " + std::to_string(fetching));
+    HandBackWhenIdle();
+}
+
+void TFetchPool::HandBackWhenIdle()
+{
+    if (shared_->working > 0 || settled_ < Size() || stopped_)
+        return;
+    for (TFetchOrder& order : shared_->TakeAll()) {
+        --outstanding_;
+        returned_.push_back(std::move(order));
+    }
+}
+
+void TFetchPool::ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp)
+{
+    --outstanding_;
+    if (stopped_ || failure_)
+        return;
+    if (followUp)
+        followUp();
+    if (OnArticleDone)
+        OnArticleDone(order);
+}
+
+void TFetchPool::ArticleGone(const TFetchOrder& order, const std::string& reason)
+{
+    --outstanding_;
+    if (stopped_ || failure_)
+        return;
+    if (OnArticleSkipped)
+        OnArticleSkipped(order.subject, reason);
+    if (OnArticleDone)
+        OnArticleDone(order);
+}
+
+void TFetchPool::Fail(std::exception_ptr failure)
+{
+    --outstanding_;
+    End(failure);
+}
+
+void TFetchPool::End(std::exception_ptr failure)
+{
+    if (stopped_ || failure_)
+        return;
+    failure_ = failure;
+    CancelAll();
+    if (OnError)
+        OnError(MessageOf(failure));
+}
+
+} // namespace lumigrab

@@ -1,0 +1,191 @@
+// A pool of further connections to the news server that fetch articles
+// while the walk's own client goes on reading headers. A news provider caps
+// the speed of each connection; several at once bring pictures as fast as
+// the line allows.
+//
+// Each pooled connection is a TmsNNTP of its own on a worker thread of its
+// own (a QThread whose event loop runs the client's waits). It connects,
+// logs in and uses TLS as the walk's client does (TFetchSettings), selects
+// the walk's group, then fetches the articles handed to the pool one at a
+// time (one ARTICLE each), decodes them on its thread and runs the order's
+// keep handler there. Everything the owner sees (events, the keep handler's
+// follow-up, Drain's end) happens on the thread that created the pool, as
+// queued invocations: the owner's event loop must run for results to
+// arrive (the walk's waits and Drain run it).
+//
+// The pool fetches only what it was handed, each article once (a number
+// handed twice is ignored), and sends nothing ahead of it. Pictures may be
+// saved in another order than the articles were handed; the set is the
+// same.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "message/msmsg.h"
+#include "news/msnntp.h"
+
+class QObject;
+
+namespace lumigrab {
+
+// Most connections a pool may have; the Setup dialog and lumigrab-harvest
+// offer 1 to this, 1 being the walk's client alone (no pool).
+constexpr int MaxFetchConnections = 50;
+constexpr int DefaultFetchConnections = 4;
+
+// How a pooled connection reaches the server: copied from the walk's
+// client, so that it uses the same server, TLS, trusted certificate and
+// account.
+struct TFetchSettings {
+    std::string server;
+    bool useTLS = false;
+    std::string trustedFingerprint;
+    std::string userName;
+    std::string password;
+    int32_t timeOut = 600;
+    int64_t maxArticleSize = TktSocket::DefaultMaxBlockSize;
+    // The group the articles' numbers belong to.
+    std::string newsGroup;
+    // When not empty, each connection writes its protocol log to this path
+    // with "-2", "-3", ... put before the extension (the walk's client is 1).
+    std::string logFileName;
+
+    // The settings of client, with its selected group.
+    static TFetchSettings From(const TmsNNTP& client);
+};
+
+// Runs on the connection's thread with the decoded article: saves its
+// pictures (SavePictures, safe on several threads at once) and returns
+// what the owner does next on its own thread (fire the picture events,
+// record the article in the folder index); an empty function for nothing.
+// An exception it raises (a full disk) ends the run as OnError does.
+using TKeepArticle = std::function<std::function<void()>(const TmsArticle& article)>;
+
+// One article handed to the pool.
+struct TFetchOrder {
+    int32_t number = -1;
+    // For the owner's bookkeeping; the article is fetched by number.
+    std::string messageId;
+    std::string subject;
+    TKeepArticle keep;
+    // Connections that broke while fetching it; the pool's own count.
+    int attempts = 0;
+};
+
+class TFetchPool {
+public:
+    // Starts size connections (1 to MaxFetchConnections) at once; each
+    // connects and selects the group on its thread. Must be created on a
+    // thread with an event loop (the owner's), after QCoreApplication.
+    TFetchPool(TFetchSettings settings, int size);
+    // Stops every connection and waits for their threads; results not yet
+    // delivered are dropped.
+    ~TFetchPool();
+    TFetchPool(const TFetchPool&) = delete;
+    TFetchPool& operator=(const TFetchPool&) = delete;
+
+    // The connections started, and those not refused or given up so far.
+    int Size() const;
+    int Working() const;
+    // Every connection has connected or been refused (OnPoolLowered has
+    // come, if it comes).
+    bool Settled() const { return settled_ == Size(); }
+
+    // Hands an article over. False when the pool cannot take it (every
+    // connection was refused, or the pool was stopped or failed): the
+    // caller fetches it itself. A number handed over before is taken as
+    // done (true, nothing fetched).
+    bool Submit(TFetchOrder order);
+
+    // Orders handed back because every connection was refused or gave up
+    // before fetching them, in the order they were handed over; the caller
+    // fetches them on its own client. Taking them empties the list.
+    std::vector<TFetchOrder> TakeReturned();
+
+    // Takes back the oldest article no connection has started on, for the
+    // owner to fetch itself: once the walk is over its client is idle and
+    // fetches too. Nothing when none waits.
+    std::optional<TFetchOrder> TakeWaiting();
+
+    // Articles handed over whose results have not reached the owner yet.
+    int Outstanding() const;
+    // Runs the owner's event loop until every article handed over is done
+    // and its results delivered (or handed back). Raises the error that
+    // ended the run (OnError's), or ECanceledError after Stop.
+    void Drain();
+    // Raises what Drain would raise at its end; nothing while the run goes
+    // on.
+    void RaiseIfEnded() const;
+    // Whether Submit takes articles: not stopped or failed, and some
+    // connection is working or still trying.
+    bool Accepting() const;
+
+    // Cancels every connection at once, from the owner's thread: each
+    // abandons the article it fetches, nothing more is fetched, and Drain
+    // raises ECanceledError. Articles not fetched are not reported.
+    void Stop();
+    bool Stopped() const;
+
+    // The events, all on the owner's thread.
+    //
+    // An article the server no longer has (420, 423, 430): the subject and
+    // "Gone from the server (430 No such article)", as the walk's client
+    // reports it; nothing is kept and the article is not recorded.
+    std::function<void(const std::string& subject, const std::string& reason)> OnArticleSkipped;
+    // Connections refused by the server (a 4xx or 5xx greeting, a login
+    // answered 481 or 502: the account has too many) or given up, reported
+    // once when every connection has tried: "2 connections refused:
+    // fetching with 6". When all were refused, M counts the walk's client
+    // ("8 connections refused: fetching with 1") and the articles go back
+    // to it (TakeReturned).
+    std::function<void(const std::string& report)> OnPoolLowered;
+    // The error that ends the run (a full disk, an article larger than
+    // MaxArticleSize, an article that broke three connections): fired once;
+    // every connection stops, and Drain raises it.
+    std::function<void(const std::string& message)> OnError;
+    // Each article done (kept, skipped or given up), after its keep
+    // handler's follow-up: for counters.
+    std::function<void(const TFetchOrder& order)> OnArticleDone;
+
+private:
+    struct TShared;
+    class TWorker;
+
+    std::shared_ptr<TShared> shared_;
+    std::vector<std::unique_ptr<TWorker>> workers_;
+    // Context of the calls queued to the owner's thread.
+    std::unique_ptr<QObject> owner_;
+
+    // The owner's side; only touched on its thread.
+    std::unordered_set<int32_t> submitted_;
+    std::vector<TFetchOrder> returned_;
+    int outstanding_ = 0;
+    int settled_ = 0;
+    int refused_ = 0;
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+
+    // Queues call to the owner's thread; an exception it raises ends the
+    // run.
+    void Post(std::function<void()> call);
+    void WakeAll();
+    void CancelAll();
+    void ConnectionSettled(bool refused);
+    // Once no connection works, the orders waiting go back to the owner.
+    void HandBackWhenIdle();
+    void ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp);
+    void ArticleGone(const TFetchOrder& order, const std::string& reason);
+    // A failure of one article: --outstanding, then End.
+    void Fail(std::exception_ptr failure);
+    // The first failure ends the run; later ones are its consequences.
+    void End(std::exception_ptr failure);
+};
+
+} // namespace lumigrab

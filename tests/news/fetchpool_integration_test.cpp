@@ -1,0 +1,177 @@
+// The harvest with a pool of fetching connections against the test INN2
+// (tests/news/inn): any number of connections keeps the same pictures,
+// byte for byte, over plain NNTP and over TLS with a login, in the harvest
+// and in lumigrab-harvest.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "news/fetchpool.h"
+#include "news/harvest.h"
+#include "nntp_test_support.h"
+#include "transport/ktwsock.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::FolderEntries;
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+const char* const PictureGroup = "lumigrab.test.pictures";
+
+std::string Environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+Strings FileLines(const fs::path& file)
+{
+    Strings lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class PoolHarvestTest : public ::testing::Test, protected testing::HarvestToolRunner {
+protected:
+    fs::path innDir;
+    std::string port;
+    TmsArticle article;
+    TmsNNTP client;
+
+    void SetUp() override
+    {
+        innDir = Environment("LUMIGRAB_INN_DIR");
+        port = Environment("LUMIGRAB_NNTP_PORT");
+        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")) {
+            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
+                FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
+            GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
+        }
+        client.SetWinsockLoaded(true);
+        client.Server = "127.0.0.1:" + port;
+        client.TimeOut = 30;
+        client.UseOverview = true;
+        client.SetArticle(&article);
+    }
+
+    fs::path Expected() const { return innDir / "expected" / PictureGroup; }
+
+    // Every expected picture with its exact bytes, and nothing else but
+    // the index.
+    void ExpectExactlyThePictures(const fs::path& folder) const
+    {
+        const Strings names = FolderEntries(Expected());
+        EXPECT_EQ(FolderEntries(folder), testing::WithHarvestIndex(names));
+        for (const std::string& name : names)
+            EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(Expected() / name)) << name;
+    }
+
+    // Harvests the picture group with that many connections; returns the
+    // names kept, sorted, and the skip reports.
+    std::pair<std::multiset<std::string>, Strings> Harvest(const fs::path& folder, int connections)
+    {
+        fs::create_directories(folder);
+        THarvest harvest(client, folder.string());
+        std::multiset<std::string> kept;
+        Strings skipped;
+        harvest.OnPictureKept = [&](const std::string& path) { kept.insert(fs::path(path).filename()); };
+        harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
+            skipped.push_back(subject + reason);
+        };
+        client.OnNextHeaderRetrieved
+            = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+        client.ForgetNewsGroup();
+        client.SetNewsGroup(PictureGroup);
+        std::optional<TFetchPool> pool;
+        if (connections > 1) {
+            pool.emplace(TFetchSettings::From(client), connections - 1);
+            harvest.SetPool(&*pool);
+        }
+        client.RetrieveHeaders(0, true);
+        harvest.FinishPool();
+        if (pool) {
+            while (!pool->Settled())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            EXPECT_EQ(pool->Working(), connections - 1) << "none refused";
+            harvest.SetPool(nullptr);
+        }
+        return { kept, skipped };
+    }
+};
+
+// 1 is the walk's client alone; the others hand the pictures to a pool.
+TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
+{
+    const auto [alone, aloneSkipped] = Harvest(scratch.Path() / "1", 1);
+    const Strings names = FolderEntries(Expected());
+    EXPECT_EQ(alone, std::multiset<std::string>(names.begin(), names.end()));
+    for (int connections : { 2, 8 }) {
+        SCOPED_TRACE(connections);
+        const fs::path folder = scratch.Path() / std::to_string(connections);
+        const auto [kept, skipped] = Harvest(folder, connections);
+        EXPECT_EQ(kept, alone);
+        EXPECT_EQ(skipped, aloneSkipped);
+        ExpectExactlyThePictures(folder);
+    }
+    ExpectExactlyThePictures(scratch.Path() / "1");
+}
+
+// Pooled connections log in and use TLS as the walk's client does.
+TEST_F(PoolHarvestTest, PooledConnectionsLogInOverTLS)
+{
+    const fs::path tlsDir = innDir / "tls";
+    const std::string tlsPort = Environment("LUMIGRAB_NNTPS_PORT");
+    if (tlsPort.empty() || !fs::exists(tlsDir / "account"))
+        GTEST_SKIP() << "no INN2 TLS test server";
+    const Strings account = FileLines(tlsDir / "account");
+    ASSERT_EQ(account.size(), 2u);
+    // The certificate is for news.lumigrab.test, served on 127.0.0.2.
+    Winsock().SetHostResolver([](const std::string& name) {
+        return name.ends_with(".lumigrab.test") ? THostLookup { 0, Winsock().inet_addr("127.0.0.2") }
+                                                : THostLookup { WSAHOST_NOT_FOUND, 0 };
+    });
+    ScopedEnvironment certFile("SSL_CERT_FILE", (tlsDir / "ca.pem").string());
+    client.UseTLS = true;
+    client.Server = "news.lumigrab.test:" + tlsPort;
+    client.UserName = account[0];
+    client.Password = account[1];
+    const fs::path folder = scratch.Path() / "tls";
+    Harvest(folder, 4);
+    Winsock().SetHostResolver({});
+    ExpectExactlyThePictures(folder);
+}
+
+// lumigrab-harvest --connections: the same pictures, and a clear refusal
+// of counts out of range.
+TEST_F(PoolHarvestTest, ToolTakesAConnectionCount)
+{
+    const fs::path folder = scratch.Path() / "tool";
+    const fs::path log = scratch.Path() / "walk.log";
+    RunTool("--server 127.0.0.1:" + port + " --group " + PictureGroup + " --folder " + folder.string()
+        + " --connections 4 --log " + log.string());
+    EXPECT_EQ(exitCode, 3) << err;
+    ExpectExactlyThePictures(folder);
+    // The walk's own log has no single-part ARTICLE; the pooled ones do.
+    EXPECT_EQ(ReadFileBytes(log).find("\nARTICLE "), std::string::npos);
+    EXPECT_TRUE(fs::exists(scratch.Path() / "walk-2.log"));
+    for (const char* count : { "0", "51", "many", "-1" }) {
+        RunTool(std::string("--server h --group g --connections ") + count);
+        EXPECT_EQ(exitCode, 2) << count;
+        EXPECT_NE(err.find("--connections takes a number from 1 to 50"), std::string::npos) << err;
+    }
+}
+
+} // namespace
+} // namespace lumigrab
