@@ -31,6 +31,9 @@ const char* const PasswordInKeyringText = "The password is kept in the desktop's
 const char* const StartBeforeEndHint
     = "0 walks a group from its first article; a number N starts the first Go on a group N articles "
       "before its last, so that today's pictures come first";
+const char* const ConnectionsHint
+    = "How many connections to the server fetch pictures at once; news providers allow a few per "
+      "account, and with 1 a single connection does everything";
 const char* const JoinMultiPartHint
     = "Pictures posted in several articles, \"(1/5)\" to \"(5/5)\", are joined once every part has "
       "arrived; off, such parts are passed over";
@@ -108,15 +111,22 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 
     Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 147);
     Bevel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "UseTLSCheck", 102, 187, 265, 22);
+    UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "UseTLSCheck", 102, 187, 130, 22);
     UseTLSCheck->setToolTip(QLatin1String(TLSHint));
+    ConnectionsLabel
+        = Place(new QLabel(QStringLiteral("Connections"), this), "ConnectionsLabel", 232, 191, 74, 16);
+    ConnectionsSpin = Place(new QSpinBox(this), "ConnectionsSpin", 312, 187, 55, 24);
+    ConnectionsSpin->setRange(MinConnections, MaxConnections);
+    ConnectionsSpin->setValue(TWalkSettings().Connections);
+    ConnectionsSpin->setToolTip(QLatin1String(ConnectionsHint));
+    ConnectionsLabel->setBuddy(ConnectionsSpin);
     UserNameLabel = Place(new QLabel(QStringLiteral("User Name"), this), "UserNameLabel", 16, 218, 78, 16);
     UserNameEdit = Place(new QLineEdit(this), "UserNameEdit", 102, 214, 265, 24);
     UserNameEdit->setPlaceholderText(QStringLiteral("none: no login"));
     PasswordLabel = Place(new QLabel(QStringLiteral("Password"), this), "PasswordLabel", 16, 248, 78, 16);
     PasswordEdit = Place(new QLineEdit(this), "PasswordEdit", 102, 244, 265, 24);
     PasswordEdit->setEchoMode(QLineEdit::Password);
-    for (QLabel* label : { UserNameLabel, PasswordLabel })
+    for (QLabel* label : { ConnectionsLabel, UserNameLabel, PasswordLabel })
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     UserNameLabel->setBuddy(UserNameEdit);
     PasswordLabel->setBuddy(PasswordEdit);
@@ -136,8 +146,8 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     StartBeforeEndSpin->setRange(0, MaxStartBeforeEnd);
     StartBeforeEndSpin->setToolTip(QLatin1String(StartBeforeEndHint));
     StartBeforeEndLabel->setBuddy(StartBeforeEndSpin);
-    JoinMultiPartCheck = Place(new QCheckBox(QStringLiteral("Join multi-part posts"), this),
-        "JoinMultiPartCheck", 16, 376, 351, 22);
+    JoinMultiPartCheck = Place(
+        new QCheckBox(QStringLiteral("Join multi-part posts"), this), "JoinMultiPartCheck", 16, 376, 351, 22);
     JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
     OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 417, 75, 27);
@@ -145,7 +155,8 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 417, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
-    setTabOrder(UseTLSCheck, UserNameEdit);
+    setTabOrder(UseTLSCheck, ConnectionsSpin);
+    setTabOrder(ConnectionsSpin, UserNameEdit);
     setTabOrder(UserNameEdit, PasswordEdit);
     setTabOrder(PasswordEdit, StartBeforeEndSpin);
     setTabOrder(StartBeforeEndSpin, JoinMultiPartCheck);
@@ -175,6 +186,7 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     PasswordEdit->setText(QString::fromStdString(connection.Password));
     StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
     JoinMultiPartCheck->setChecked(values.Walk.JoinMultiPartPosts);
+    ConnectionsSpin->setValue(values.Walk.Connections);
 }
 
 TSetupValues TSetupDlg::Values() const
@@ -187,6 +199,7 @@ TSetupValues TSetupDlg::Values() const
     connection.Password = PasswordEdit->text().toStdString();
     values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
     values.Walk.JoinMultiPartPosts = JoinMultiPartCheck->isChecked();
+    values.Walk.Connections = ConnectionsSpin->value();
     return values;
 }
 
@@ -222,8 +235,9 @@ void TSetupDlg::accept()
     // The values wait until Get Groups has ended.
     if (fetching_)
         return;
-    // A number typed into the spin box counts though it still has the focus.
+    // A number typed into a spin box counts though it still has the focus.
     StartBeforeEndSpin->interpretText();
+    ConnectionsSpin->interpretText();
     bool taken = true;
     // What fails after the values were taken (ending the old connection)
     // is shown on the owner, as the dialog closes all the same.
@@ -247,6 +261,7 @@ void TSetupDlg::btnGetGroupClick()
             ~TFetching() { flag = false; }
         } fetching { fetching_ };
         StartBeforeEndSpin->interpretText();
+        ConnectionsSpin->interpretText();
         OnGetGroups(Values());
     });
 }

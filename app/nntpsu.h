@@ -54,6 +54,9 @@ public:
     // How the server is reached, below the server's name.
     QFrame* Bevel2;
     QCheckBox* UseTLSCheck;
+    // How many connections fetch articles at once, beside Use TLS.
+    QLabel* ConnectionsLabel;
+    QSpinBox* ConnectionsSpin;
     QLabel* UserNameLabel;
     QLineEdit* UserNameEdit;
     QLabel* PasswordLabel;

@@ -6,11 +6,11 @@ namespace lumigrab {
 
 namespace {
 
-int ReadCount(const QSettings& settings, const char* name, int fallback, int most)
+int ReadCount(const QSettings& settings, const char* name, int fallback, int least, int most)
 {
     bool isNumber = false;
     const int value = settings.value(QLatin1String(name)).toString().trimmed().toInt(&isNumber);
-    return isNumber && value >= 0 && value <= most ? value : fallback;
+    return isNumber && value >= least && value <= most ? value : fallback;
 }
 
 // true/false as QSettings writes them, or a number; anything else gives
@@ -34,8 +34,10 @@ TWalkSettings ReadWalkSettings(const QSettings& settings)
     const TWalkSettings defaults;
     TWalkSettings walk;
     walk.StartBeforeEnd
-        = ReadCount(settings, StartBeforeEndSetting, defaults.StartBeforeEnd, MaxStartBeforeEnd);
+        = ReadCount(settings, StartBeforeEndSetting, defaults.StartBeforeEnd, 0, MaxStartBeforeEnd);
     walk.JoinMultiPartPosts = ReadFlag(settings, JoinMultiPartPostsSetting, defaults.JoinMultiPartPosts);
+    walk.Connections
+        = ReadCount(settings, ConnectionsSetting, defaults.Connections, MinConnections, MaxConnections);
     return walk;
 }
 
@@ -43,6 +45,7 @@ void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk)
 {
     settings.setValue(QLatin1String(StartBeforeEndSetting), walk.StartBeforeEnd);
     settings.setValue(QLatin1String(JoinMultiPartPostsSetting), walk.JoinMultiPartPosts);
+    settings.setValue(QLatin1String(ConnectionsSetting), walk.Connections);
 }
 
 } // namespace lumigrab

@@ -37,6 +37,10 @@ struct TWalkSettings {
     // Parts of multi-part posts are joined into pictures; off, they are
     // passed over like any part.
     bool JoinMultiPartPosts = true;
+    // How many connections fetch a walk's articles at once: the walk's own
+    // and, beyond one, a pool of further ones. Taken at the next Go; the
+    // open connection stays.
+    int Connections = 4;
 
     bool operator==(const TWalkSettings&) const = default;
 };
@@ -51,10 +55,14 @@ struct TSetupValues {
 // The most articles before the end a first walk may start; the setup
 // dialog's spin box goes no further.
 constexpr int MaxStartBeforeEnd = 99999999;
+// News providers allow some 8 to 50 connections per account.
+constexpr int MinConnections = 1;
+constexpr int MaxConnections = 50;
 
 // Names of the walk settings in the settings file.
 inline const char* const StartBeforeEndSetting = "Start new groups this many articles before their end";
 inline const char* const JoinMultiPartPostsSetting = "Join multi-part posts";
+inline const char* const ConnectionsSetting = "Connections";
 
 // A missing value, or one that is no number in range (a person may have
 // edited the file), reads as its default.

@@ -142,12 +142,16 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
             << setup.PasswordNote->text().toStdString();
         EXPECT_EQ(setup.StartBeforeEndSpin->value(), 0);
         EXPECT_TRUE(setup.JoinMultiPartCheck->isChecked());
+        EXPECT_EQ(setup.ConnectionsSpin->value(), 4);
+        EXPECT_EQ(setup.ConnectionsSpin->minimum(), 1);
+        EXPECT_EQ(setup.ConnectionsSpin->maximum(), 50);
         setup.JoinMultiPartCheck->setChecked(false);
         setup.UseTLSCheck->setChecked(true);
         setup.UserNameEdit->setText(" reader ");
         setup.PasswordEdit->setText("s3cret");
         // Typed, not yet taken by the spin box: OK takes it all the same.
         setup.StartBeforeEndSpin->findChild<QLineEdit*>()->setText("2500");
+        setup.ConnectionsSpin->findChild<QLineEdit*>()->setText("8");
         (ok ? setup.OKButton : setup.CancelButton)->click();
         EXPECT_EQ(form.msNNTP->StartBeforeEnd, ok ? 2500 : 0);
         window->close();
@@ -157,6 +161,7 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         EXPECT_EQ(ReadSetting("Password").toString(), ok ? "s3cret" : "old pass");
         EXPECT_EQ(ReadSetting(startSetting).toInt(), ok ? 2500 : 0);
         EXPECT_EQ(ReadSetting("Join multi-part posts").toBool(), !ok);
+        EXPECT_EQ(ReadSetting("Connections").toInt(), ok ? 8 : 4);
         namespace fs = std::filesystem;
         EXPECT_EQ(fs::status(SettingsFile().toStdString()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
@@ -169,6 +174,7 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         TSetupDlg& reopened = OpenSetup();
         EXPECT_EQ(reopened.StartBeforeEndSpin->value(), ok ? 2500 : 0);
         EXPECT_EQ(reopened.JoinMultiPartCheck->isChecked(), !ok);
+        EXPECT_EQ(reopened.ConnectionsSpin->value(), ok ? 8 : 4);
         window->close();
         window.reset();
         QFile::remove(SettingsFile());
@@ -178,19 +184,29 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
 TEST(ReadWalkSettings, TakesCountsInRangeOnly)
 {
     struct Case {
+        const char* setting;
+        int TWalkSettings::*field;
         QVariant stored;
-        int start;
+        int read;
     };
-    const Case cases[] = { { {}, 0 }, { "12", 12 }, { " 7 ", 7 }, { 99999999, 99999999 }, { "-3", 0 },
-        { "many", 0 }, { "100000000", 0 }, { "99999999999", 0 } };
+    const auto start = &TWalkSettings::StartBeforeEnd;
+    const auto connections = &TWalkSettings::Connections;
+    const Case cases[] = { { StartBeforeEndSetting, start, {}, 0 },
+        { StartBeforeEndSetting, start, "12", 12 }, { StartBeforeEndSetting, start, " 7 ", 7 },
+        { StartBeforeEndSetting, start, 99999999, 99999999 }, { StartBeforeEndSetting, start, "-3", 0 },
+        { StartBeforeEndSetting, start, "many", 0 }, { StartBeforeEndSetting, start, "100000000", 0 },
+        { StartBeforeEndSetting, start, "99999999999", 0 }, { ConnectionsSetting, connections, {}, 4 },
+        { ConnectionsSetting, connections, "1", 1 }, { ConnectionsSetting, connections, 50, 50 },
+        { ConnectionsSetting, connections, "0", 4 }, { ConnectionsSetting, connections, "51", 4 },
+        { ConnectionsSetting, connections, "-2", 4 }, { ConnectionsSetting, connections, "eight", 4 } };
     QTemporaryDir folder;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored.toString().toStdString());
+        SCOPED_TRACE(std::string(c.setting) + " = " + c.stored.toString().toStdString());
         QSettings settings(folder.filePath("walk.conf"), QSettings::IniFormat);
         settings.clear();
         if (c.stored.isValid())
-            settings.setValue(StartBeforeEndSetting, c.stored);
-        EXPECT_EQ(ReadWalkSettings(settings).StartBeforeEnd, c.start);
+            settings.setValue(c.setting, c.stored);
+        EXPECT_EQ(ReadWalkSettings(settings).*c.field, c.read);
     }
 }
 
@@ -254,6 +270,8 @@ TEST_F(ReconnectTest, ChangingHowTheServerIsReachedEndsTheConnection)
     const Change changes[] = {
         { "nothing", [](TSetupDlg&) {}, false, false, {} },
         { "walk start only", [](TSetupDlg& setup) { setup.StartBeforeEndSpin->setValue(5); }, false, false,
+            {} },
+        { "connections only", [](TSetupDlg& setup) { setup.ConnectionsSpin->setValue(9); }, false, false,
             {} },
         { "server",
             [this](TSetupDlg& setup) { setup.ServerEdit->setText(QString::fromStdString(other->Address())); },
