@@ -29,6 +29,7 @@ public:
     ~TThumbnailModel() override;
 
     const QStringList& Paths() const { return paths_; }
+    TThumbnailCache& Cache() const { return *cache_; }
     // paths join as rows from row on.
     void Insert(int row, const QStringList& paths);
     void Remove(int row);

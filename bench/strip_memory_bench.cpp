@@ -28,6 +28,7 @@
 
 #include "app/nntpmain.h"
 #include "app/thumbnailcache.h"
+#include "app/thumbnailmodel.h"
 #include "app/thumbnailstrip.h"
 
 namespace lumigrab {
@@ -103,9 +104,15 @@ void FillFolder(const QString& temp, int count)
     }
 }
 
+TThumbnailModel& Thumbnails(TThumbnailStrip& strip)
+{
+    return *qobject_cast<TThumbnailModel*>(strip.model());
+}
+
 // Waits until the thumbnails of the cells on view are made (or given up).
 bool PageMade(TThumbnailStrip& strip, const QStringList& pictures)
 {
+    TThumbnailCache& cache = Thumbnails(strip).Cache();
     const int first = strip.indexAt(QPoint(1, 1)).row();
     int last = strip.indexAt(QPoint(strip.viewport()->width() - 2, 1)).row();
     if (last < 0)
@@ -113,12 +120,12 @@ bool PageMade(TThumbnailStrip& strip, const QStringList& pictures)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (int row = std::max(first, 0); row <= last; ++row) {
         bool made = false;
-        strip.Cache().Find(pictures[row], &made);
+        cache.Find(pictures[row], &made);
         while (!made) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            strip.Cache().Find(pictures[row], &made);
+            cache.Find(pictures[row], &made);
         }
     }
     return true;
@@ -141,7 +148,7 @@ void BM_StripScrolledEndToEnd(benchmark::State& state)
         window.show();
         while (window.ScanningTempFolder())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        TThumbnailStrip& strip = *window.ThumbnailStrip;
+        TThumbnailStrip& strip = *window.findChild<TThumbnailStrip*>();
         if (strip.Count() != count) {
             state.SkipWithError("the strip does not hold the whole set");
             return;
@@ -157,7 +164,7 @@ void BM_StripScrolledEndToEnd(benchmark::State& state)
             if (value >= bar.maximum())
                 break;
         }
-        state.counters["held"] = strip.Cache().Held();
+        state.counters["held"] = Thumbnails(strip).Cache().Held();
     }
     const double peak = StatusMiB("VmHWM");
     state.counters["peak_MiB"] = peak;

@@ -135,6 +135,11 @@ QRect PaintedArea(const QImage& grab, QRgb backdrop)
 
 // Pixels of a strip cell that are neither the strip's nor the mark's
 // background: a thumbnail's.
+TThumbnailStrip* Strip(const TfrmMain& form)
+{
+    return form.findChild<TThumbnailStrip*>();
+}
+
 int ThumbnailPixels(const QImage& cell, const QPalette& palette)
 {
     const QRgb base = palette.color(QPalette::Base).rgb();
@@ -234,14 +239,13 @@ protected:
     // The strip marks the picture on show, and its cell shows a thumbnail.
     void ExpectThumbnailOnScreen(int index, const QString& path)
     {
-        TThumbnailStrip* strip = window->ThumbnailStrip;
+        TThumbnailStrip* strip = Strip(*window);
         EXPECT_EQ(strip->Marked(), index);
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            bool made = false;
-            strip->Cache().Find(path, &made);
-            return made;
-        }));
-        const QImage thumbnail = strip->Cache().Find(path);
+        const QModelIndex row = strip->model()->index(index, 0);
+        ASSERT_EQ(strip->model()->data(row, Qt::ToolTipRole).toString(), QFileInfo(path).fileName());
+        // Asked for once the cell is on screen, made on the cache's worker.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return strip->model()->data(row, Qt::DecorationRole).isValid(); }));
+        const QImage thumbnail = strip->model()->data(row, Qt::DecorationRole).value<QImage>();
         ASSERT_FALSE(thumbnail.isNull());
         window->repaint();
         QTest::qWait(50);
@@ -287,7 +291,7 @@ TEST_F(WindowEndToEnd, EveryPictureShowsOnScreenAndInTheStrip)
     QTimer sampler;
     sampler.setInterval(5);
     QObject::connect(&sampler, &QTimer::timeout,
-        [&] { seen.emplace_back(form.ThumbnailStrip->Count(), int(form.Pictures().size())); });
+        [&] { seen.emplace_back(Strip(form)->Count(), int(form.Pictures().size())); });
     sampler.start();
     for (int group = 0; group < form.NGEdit->count(); ++group) {
         form.NGEdit->setCurrentIndex(group);
@@ -297,7 +301,7 @@ TEST_F(WindowEndToEnd, EveryPictureShowsOnScreenAndInTheStrip)
     sampler.stop();
     ASSERT_EQ(form.PictureIndex(), 0);
     const int pictureCount = int(form.Pictures().size());
-    EXPECT_EQ(form.ThumbnailStrip->Count(), pictureCount);
+    EXPECT_EQ(Strip(form)->Count(), pictureCount);
     EXPECT_TRUE(
         std::all_of(seen.begin(), seen.end(), [](auto cells) { return cells.first == cells.second; }));
     EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](auto cells) {
@@ -329,7 +333,7 @@ TEST_F(WindowEndToEnd, EveryPictureShowsOnScreenAndInTheStrip)
         ExpectThumbnailOnScreen(index, path);
         form.sbNext->click();
     }
-    QWidget* stripViewport = form.ThumbnailStrip->viewport();
+    QWidget* stripViewport = Strip(form)->viewport();
     Grab(stripViewport, stripViewport->rect()).save(GrabFolder + "strip.png");
     EXPECT_EQ(types, (QSet<QString> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA", "PNG", "WEBP" }));
     EXPECT_EQ(photosShown.size(), qsizetype(kPhotos.size()));

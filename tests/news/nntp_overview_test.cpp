@@ -477,7 +477,7 @@ TEST_P(HeldRangeTest, ArticleGoesOutWhileTheLaterRangesAreOwed)
     const HeldRangeCase& c = GetParam();
     auto owed = std::make_shared<std::string>();
     auto released = std::make_shared<bool>(false);
-    StartServer([state = group, owed, released, held = c.reply](
+    StartServer("200 ready\r\n", [state = group, owed, released, held = c.reply](
                     const std::string& command) -> std::optional<std::string> {
         if (!*released && (command == "OVER 5-8" || command == "OVER 9-13")) {
             *owed += command == "OVER 5-8" && held ? *held : *state->Reply(command);
