@@ -21,19 +21,35 @@ def no_delay(writer):
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
 
+def quick_ack(writer):
+    """Acknowledges what arrived at once. A delayed acknowledgement would
+    hold up a peer that sends a reply in two writes (Nagle's algorithm) for
+    some 40 ms, a stall of the proxy's own on top of the delay it stands
+    for. Linux forgets the setting after a while, so it is set after every
+    read."""
+    sock = writer.get_extra_info("socket")
+    if sock is not None and hasattr(socket, "TCP_QUICKACK"):
+        try:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+        except OSError:
+            pass
+
+
 # Pieces a capped connection sends at a time: smooth enough for the cap.
 PACED_PIECE = 16384
 
 
-async def pump(reader, writer, delay, rate):
+async def pump(reader, writer, delay, rate, reader_end):
     """Copies reader to writer, each chunk delay seconds after it arrived,
-    at most rate bytes a second (0: no cap)."""
+    at most rate bytes a second (0: no cap); reader_end is the writer of the
+    reader's socket."""
     loop = asyncio.get_running_loop()
     chunks = asyncio.Queue()
 
     async def receive():
         while True:
             data = await reader.read(65536)
+            quick_ack(reader_end)
             chunks.put_nowait((loop.time() + delay, data))
             if not data:
                 return
@@ -77,8 +93,8 @@ async def serve(listen_port, target_port, delay, rate):
             return
         no_delay(client_writer)
         no_delay(server_writer)
-        await asyncio.gather(pump(client_reader, server_writer, delay, rate),
-                             pump(server_reader, client_writer, delay, rate))
+        await asyncio.gather(pump(client_reader, server_writer, delay, rate, client_writer),
+                             pump(server_reader, client_writer, delay, rate, server_writer))
         for writer in (client_writer, server_writer):
             writer.close()
 

@@ -878,9 +878,10 @@ void TmsNNTP::TakeCapabilities(const TAnswer& answer)
 // along with the next command (GROUP, as a rule); the list belongs to the
 // connection, not to a group. A server without CAPABILITIES (500) shows its
 // overview to the first walk, as before.
-void TmsNNTP::AskCapabilitiesAtStart()
+void TmsNNTP::AskCapabilitiesAtStart(bool sent)
 {
-    SendLine("CAPABILITIES");
+    if (!sent)
+        SendLine("CAPABILITIES");
     TAnswer answer;
     {
         const TFlagScope quiet(anyReplyIsAnswer_, true);
@@ -1446,11 +1447,17 @@ void TmsNNTP::StartSession()
     RequireIdle();
     const TBusy busy(*this);
     ConnectSocket();
+    // Without a login, CAPABILITIES goes out with the connection: its answer
+    // comes right behind the greeting, and nothing follows it before that.
+    // After a login the server's offer may have changed, so it is asked then.
+    const bool askedWithConnection = UseOverview && UserName.empty();
+    if (askedWithConnection)
+        SendLine("CAPABILITIES");
     ReadServerReply();
     if (!UserName.empty())
         LogIn();
     if (UseOverview)
-        AskCapabilitiesAtStart();
+        AskCapabilitiesAtStart(askedWithConnection);
 }
 
 // Articles still on their way are not worth waiting for: without a QUIT

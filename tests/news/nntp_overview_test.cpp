@@ -224,8 +224,10 @@ TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
             sent.push_back(line.substr(2));
     }
     EXPECT_EQ(sent, c.sent);
-    ASSERT_EQ(transcript.front(), "< 200 ready");
-    transcript.erase(transcript.begin());
+    // CAPABILITIES went out with the connection, before the greeting came.
+    EXPECT_EQ(
+        Strings(transcript.begin(), transcript.begin() + 2), (Strings { "> CAPABILITIES", "< 200 ready" }));
+    transcript.erase(transcript.begin() + 1);
     EXPECT_EQ(OutstandingWhenSent("GROUP"), c.outstandingAtGroup);
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
     EXPECT_TRUE(errors.empty());
@@ -632,37 +634,56 @@ INSTANTIATE_TEST_SUITE_P(Moments, PipelineCancelTest,
         CancelCase { "WhileArticlesAreOnTheirWay", 0, "p3", { "p2", "p3" }, 3 }),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct LoginCase {
+    const char* name;
+    // The commands refused with 480 until the session logs in.
+    Strings refused;
+};
+
+class PipelineLoginTest : public PipelineTest, public ::testing::WithParamInterface<LoginCase> { };
+
 // A session that wants a login in the middle of the pipeline: the replies
-// of everything sent ahead are read first, AUTHINFO goes alone, and the
-// article is asked for once more.
-TEST_F(PipelineTest, LoginInTheMiddleOfThePipeline)
+// of everything sent ahead are read first, AUTHINFO goes alone, and what
+// was refused is asked for once more.
+TEST_P(PipelineLoginTest, LogsInOnceAndAsksAgain)
 {
     auto loggedIn = std::make_shared<bool>(false);
-    StartServer(
-        "200 ready\r\n", [state = group, loggedIn](const std::string& command) -> std::optional<std::string> {
-            if (command == "AUTHINFO USER reader")
-                return std::string("381 password please\r\n");
-            if (command == "AUTHINFO PASS secret") {
-                *loggedIn = true;
-                return std::string("281 welcome\r\n");
-            }
-            if (!*loggedIn && command.starts_with("ARTICLE"))
-                return std::string("480 login first\r\n");
-            return state->Reply(command);
-        });
+    StartServer("200 ready\r\n", [state = group, loggedIn, refused = GetParam().refused](
+                    const std::string& command) -> std::optional<std::string> {
+        if (command == "AUTHINFO USER reader")
+            return std::string("381 password please\r\n");
+        if (command == "AUTHINFO PASS secret") {
+            *loggedIn = true;
+            return std::string("281 welcome\r\n");
+        }
+        const std::string word = command.substr(0, command.find(' '));
+        if (!*loggedIn && std::find(refused.begin(), refused.end(), word) != refused.end())
+            return std::string("480 login first\r\n");
+        return state->Reply(command);
+    });
     client.Close();
     client.UserName = "reader";
     client.Password = "secret";
+    client.OverviewRangeSize = 4;
     group->name = "lumigrab.login";
     client.SetNewsGroup(group->name);
     *loggedIn = false;
     transcript.clear();
     client.RetrieveHeaders(0, true);
     EXPECT_EQ(kept, (Strings { "p2", "p3", "p5", "p6", "p8", "p9" }));
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
     EXPECT_EQ(OutstandingWhenSent("AUTHINFO USER"), 0);
     EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "> AUTHINFO USER reader"), 1);
+    const Strings& refused = GetParam().refused;
+    const bool overRefused = std::find(refused.begin(), refused.end(), "OVER") != refused.end();
+    EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "> OVER 1-4"), overRefused ? 2 : 1);
     EXPECT_TRUE(errors.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Refusals, PipelineLoginTest,
+    ::testing::Values(
+        LoginCase { "Articles", { "ARTICLE" } }, LoginCase { "OverviewAndArticles", { "OVER", "ARTICLE" } }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace lumigrab
