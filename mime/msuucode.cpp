@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -118,6 +119,49 @@ std::string DecodeUULine(std::string_view line, size_t maxLen)
     std::string dest;
     DecodeUULine(line, dest, maxLen);
     return dest;
+}
+
+namespace {
+
+// Decodes the 60 characters of a full line into its 45 bytes, each group
+// stored with one four-byte write whose last byte the next group (or the
+// caller's slack) takes. Returns the OR of the table entries.
+uint32_t DecodeFullLine(const unsigned char* in, char* out)
+{
+    uint32_t seen = 0;
+    for (size_t group = 0; group < kFullLineChars / 4; ++group, in += 4, out += 3) {
+        const uint32_t value = kUU.GroupValue(in);
+        seen |= value;
+        if constexpr (std::endian::native == std::endian::little) {
+            const uint32_t bigEndian = __builtin_bswap32(value << 8);
+            std::memcpy(out, &bigEndian, 4);
+        } else {
+            PutGroupBytes(value, out, 3);
+        }
+    }
+    return seen;
+}
+
+} // namespace
+
+TBase64Lines DecodeFullUULines(std::string_view text, char* out)
+{
+    constexpr size_t kLineChars = 1 + kFullLineChars;
+    TBase64Lines taken;
+    for (size_t at = 0; text.size() - at > kLineChars && text[at] == 'M';) {
+        const size_t lineEnd = at + kLineChars;
+        size_t next = lineEnd + 1;
+        if (text[lineEnd] == '\r' && next < text.size() && text[next] == '\n')
+            ++next;
+        else if (text[lineEnd] != '\n')
+            break;
+        if (DecodeFullLine(reinterpret_cast<const unsigned char*>(text.data() + at + 1), out + taken.written)
+            & kInvalidSixBit)
+            break;
+        taken.written += kMaxLineBytes;
+        taken.consumed = at = next;
+    }
+    return taken;
 }
 
 void EncodeUULine(std::string_view src, std::string& dest, size_t maxLen)

@@ -35,6 +35,13 @@ int UUCharValue(char c);
 void DecodeUULine(std::string_view line, std::string& dest, size_t maxLen = kShortTextMax);
 std::string DecodeUULine(std::string_view line, size_t maxLen = kShortTextMax);
 
+// Decodes the full lines at the start of text in one pass: "M" (45 bytes)
+// and 60 characters of the table, ended by LF or CR LF. Stops before the
+// first other line and leaves it to DecodeUULine; each line taken gives
+// the bytes that function gives it. out needs room for text.size() / 61 *
+// 45 bytes and one byte of slack.
+TBase64Lines DecodeFullUULines(std::string_view text, char* out);
+
 // Encodes up to 45 bytes into one line (length character first); longer
 // input raises Exception, as a line cannot announce more.
 void EncodeUULine(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
