@@ -31,10 +31,12 @@ void CheckFullLines(std::string_view text)
         expected += DecodeUULine(line, std::string::npos);
         fullEnd = lineFeed + 1;
     }
-    std::string out(text.size() / 61 * 45 + 1, '\0');
-    const TBase64Lines taken = DecodeFullUULines(text, out.data());
-    Require(taken.consumed == fullEnd);
-    Require(taken.written == expected.size() && out.compare(0, taken.written, expected) == 0);
+    for (const TUULineDecoder& lines : FullUULineDecoders()) {
+        std::string out(text.size() / 61 * 45 + 1, '\0');
+        const TBase64Lines taken = DecodeFullUULines(text, out.data(), lines);
+        Require(taken.consumed == fullEnd);
+        Require(taken.written == expected.size() && out.compare(0, taken.written, expected) == 0);
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "message/mspars.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <random>
 #include <stdexcept>
@@ -116,6 +118,21 @@ template <typename Decode> auto DecodingAttachment(Decode decode) -> decltype(de
     }
 }
 
+TBase64Lines DecodeFullLines(std::string_view text, char* out)
+{
+    return DecodeFullUULines(text, out);
+}
+
+// text.find(part, from), without a comparison at every occurrence of the
+// part's first character (a line feed, for "\nend": every line).
+size_t FindText(std::string_view text, std::string_view part, size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    const void* found = ::memmem(text.data() + from, text.size() - from, part.data(), part.size());
+    return found ? size_t(static_cast<const char*>(found) - text.data()) : std::string_view::npos;
+}
+
 // Decodes the lines at the start of text that decode(text, out) takes in
 // one pass into stream; returns the text they took.
 template <typename Decode>
@@ -201,7 +218,7 @@ struct TmsCustomDecoder::PartDecoder {
             return DecodeCleanLinesInto(item.Stream, text,
                 [](std::string_view window, char* out) { return DecodeCleanBase64Lines(window, out); });
         if (mode == DataMode::UUEncode)
-            return DecodeCleanLinesInto(item.Stream, text, DecodeFullUULines);
+            return DecodeCleanLinesInto(item.Stream, text, DecodeFullLines);
         return 0;
     }
 
@@ -265,7 +282,7 @@ bool TmsCustomDecoder::ReadDataLine(PartDecoder& part)
 
 bool TmsCustomDecoder::ReadUULine(TMemoryStream& stream)
 {
-    SkipDecodedLines(DecodeCleanLinesInto(stream, TextAhead(), DecodeFullUULines));
+    SkipDecodedLines(DecodeCleanLinesInto(stream, TextAhead(), DecodeFullLines));
     return ReadLine();
 }
 
@@ -414,7 +431,7 @@ size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
     if (!reusable) {
         aheadDelimiter_.assign(delimiter);
         aheadFrom_ = from;
-        aheadFound_ = FLines.View().find(delimiter, from);
+        aheadFound_ = FindText(FLines.View(), delimiter, from);
     }
     return aheadFound_;
 }
