@@ -4,10 +4,9 @@
 // writing the picture file without decoding.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <random>
 
+#include "bench/bench_files.h"
 #include "bench/yenc_text.h"
 #include "message/msmsg.h"
 #include "mime/mscrc32.h"
@@ -20,15 +19,6 @@ using namespace lumigrab;
 namespace {
 
 constexpr size_t kPictureBytes = 5 * 1024 * 1024;
-
-std::string RandomPicture()
-{
-    std::mt19937 generator(42);
-    std::string bytes(kPictureBytes, '\0');
-    for (char& c : bytes)
-        c = char(generator() & 0xFF);
-    return bytes;
-}
 
 std::string Headers(const std::string& extra)
 {
@@ -72,7 +62,7 @@ std::string YEncArticle(const std::string& picture)
 
 const std::string& Picture()
 {
-    static const std::string picture = RandomPicture();
+    static const std::string picture = bench::RandomPicture(kPictureBytes, 42);
     return picture;
 }
 
@@ -111,32 +101,19 @@ void BM_LoadYEncArticle(benchmark::State& state)
 }
 
 // The three articles as files in a folder of their own, removed at exit.
-class ArticleFiles {
-public:
+struct ArticleFiles {
+    bench::ScratchFolder folder { "lumigrab-bench" };
+
     ArticleFiles()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        folder_ = pattern;
-        Write("base64.eml", Base64Article(Picture()));
-        Write("uu.eml", UUArticle(Picture()));
-        Write("yenc.eml", YEncArticle(Picture()));
+        folder.Write("base64.eml", Base64Article(Picture()));
+        folder.Write("uu.eml", UUArticle(Picture()));
+        folder.Write("yenc.eml", YEncArticle(Picture()));
         std::filesystem::create_directory(Out());
     }
-    ~ArticleFiles() { std::filesystem::remove_all(folder_); }
 
-    std::string Article(const std::string& kind) const { return (folder_ / (kind + ".eml")).string(); }
-    std::string Out() const { return (folder_ / "out").string(); }
-
-private:
-    void Write(const std::string& name, const std::string& text)
-    {
-        TMemoryStream stream;
-        stream.Assign(text);
-        stream.SaveToFile((folder_ / name).string());
-    }
-    std::filesystem::path folder_;
+    std::string Article(const std::string& kind) const { return folder.Path(kind + ".eml"); }
+    std::string Out() const { return folder.Path("out"); }
 };
 
 const ArticleFiles& Files()
@@ -145,20 +122,32 @@ const ArticleFiles& Files()
     return files;
 }
 
+// Decodes the article file and writes its picture into the out folder;
+// returns the picture's path.
+std::string DecodeFileOnce(benchmark::State& state, const std::string& article)
+{
+    TmsArticle decoded;
+    TFileStream source(article, TFileStream::Mode::OpenRead);
+    decoded.LoadFromStream(source);
+    if (decoded.Attachments().Count() != 1) {
+        state.SkipWithError("picture not decoded");
+        return {};
+    }
+    return decoded.SaveAttachment(0, Files().Out());
+}
+
 // What the decode tool does: article file in, decoded picture file out.
+// Each picture is removed again, so that every one is written new under
+// its own name, as into a fresh folder, and not numbered after the last.
 void BM_DecodeFile(benchmark::State& state, const std::string& kind)
 {
     const std::string article = Files().Article(kind);
-    for (auto _ : state) {
-        TmsArticle decoded;
-        TFileStream source(article, TFileStream::Mode::OpenRead);
-        decoded.LoadFromStream(source);
-        if (decoded.Attachments().Count() != 1)
-            state.SkipWithError("picture not decoded");
-        decoded.SaveAttachment(0, Files().Out());
-    }
+    for (auto _ : state)
+        std::filesystem::remove(DecodeFileOnce(state, article));
+    const std::string path = DecodeFileOnce(state, article);
     TMemoryStream written;
-    written.LoadFromFile(Files().Out() + "/big.jpg");
+    written.LoadFromFile(path);
+    std::filesystem::remove(path);
     if (written.View() != Picture())
         state.SkipWithError("wrong picture");
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(std::filesystem::file_size(article)));
@@ -168,17 +157,7 @@ void BM_DecodeFile(benchmark::State& state, const std::string& kind)
 // picture file written, nothing decoded.
 void BM_ReadArticleWritePicture(benchmark::State& state, const std::string& kind)
 {
-    const std::string article = Files().Article(kind);
-    TMemoryStream picture;
-    picture.Assign(Picture());
-    const std::string target = Files().Out() + "/floor.jpg";
-    for (auto _ : state) {
-        TMemoryStream text;
-        text.LoadFromFile(article);
-        benchmark::DoNotOptimize(text.Memory());
-        picture.SaveToFile(target);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(std::filesystem::file_size(article)));
+    bench::ReadFilesWritePicture(state, { Files().Article(kind) }, Picture(), Files().Out() + "/floor.jpg");
 }
 
 // Thousands of tiny blocks without "end" lines: each look-ahead for the

@@ -3,12 +3,10 @@
 // article files and writing the picture file, nothing decoded.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <vector>
 
 #include "base/classes.h"
+#include "bench/bench_files.h"
 #include "bench/yenc_text.h"
 #include "mime/mscrc32.h"
 #include "news/postjoin.h"
@@ -22,13 +20,7 @@ constexpr int kParts = 20;
 
 const std::string& Picture()
 {
-    static const std::string picture = [] {
-        std::mt19937 generator(7);
-        std::string bytes(kPictureBytes, '\0');
-        for (char& c : bytes)
-            c = char(generator() & 0xFF);
-        return bytes;
-    }();
+    static const std::string picture = bench::RandomPicture(kPictureBytes, 7);
     return picture;
 }
 
@@ -49,36 +41,15 @@ std::string PartArticle(int part)
 }
 
 // The part articles as files in a folder of their own, removed at exit.
-class PartFiles {
-public:
+struct PartFiles {
+    bench::ScratchFolder folder { "lumigrab-join" };
+    std::vector<std::string> paths;
+
     PartFiles()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-join-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        folder_ = pattern;
-        for (int part = 1; part <= kParts; ++part) {
-            TMemoryStream stream;
-            stream.Assign(PartArticle(part));
-            paths_.push_back((folder_ / ("part" + std::to_string(part) + ".eml")).string());
-            stream.SaveToFile(paths_.back());
-        }
+        for (int part = 1; part <= kParts; ++part)
+            paths.push_back(folder.Write("part" + std::to_string(part) + ".eml", PartArticle(part)));
     }
-    ~PartFiles() { std::filesystem::remove_all(folder_); }
-
-    const std::vector<std::string>& Paths() const { return paths_; }
-    std::string Out(const char* name) const { return (folder_ / name).string(); }
-    int64_t Bytes() const
-    {
-        int64_t bytes = 0;
-        for (const std::string& path : paths_)
-            bytes += int64_t(std::filesystem::file_size(path));
-        return bytes;
-    }
-
-private:
-    std::filesystem::path folder_;
-    std::vector<std::string> paths_;
 };
 
 const PartFiles& Files()
@@ -89,11 +60,11 @@ const PartFiles& Files()
 
 void BM_JoinPost(benchmark::State& state)
 {
-    const std::string target = Files().Out("joined.jpg");
+    const std::string target = Files().folder.Path("joined.jpg");
     for (auto _ : state) {
         TPostJoiner joiner(target, uint64_t(512) << 20);
         int part = 0;
-        for (const std::string& path : Files().Paths()) {
+        for (const std::string& path : Files().paths) {
             TMemoryStream text;
             text.LoadFromFile(path);
             joiner.AddPart(++part, text.View());
@@ -107,24 +78,13 @@ void BM_JoinPost(benchmark::State& state)
     written.LoadFromFile(target);
     if (written.View() != Picture())
         state.SkipWithError("wrong picture");
-    state.SetBytesProcessed(int64_t(state.iterations()) * Files().Bytes());
+    state.SetBytesProcessed(int64_t(state.iterations()) * bench::FileBytes(Files().paths));
 }
 
 // The floor: the article files read, the picture file written.
 void BM_ReadPartsWritePicture(benchmark::State& state)
 {
-    TMemoryStream picture;
-    picture.Assign(Picture());
-    const std::string target = Files().Out("floor.jpg");
-    for (auto _ : state) {
-        for (const std::string& path : Files().Paths()) {
-            TMemoryStream text;
-            text.LoadFromFile(path);
-            benchmark::DoNotOptimize(text.Memory());
-        }
-        picture.SaveToFile(target);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * Files().Bytes());
+    bench::ReadFilesWritePicture(state, Files().paths, Picture(), Files().folder.Path("floor.jpg"));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "message/mspars.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <random>
 #include <stdexcept>
@@ -116,6 +118,43 @@ template <typename Decode> auto DecodingAttachment(Decode decode) -> decltype(de
     }
 }
 
+TBase64Lines DecodeFullLines(std::string_view text, char* out)
+{
+    return DecodeFullUULines(text, out);
+}
+
+// text.find(part, from), without a comparison at every occurrence of the
+// part's first character (a line feed, for "\nend": every line).
+size_t FindText(std::string_view text, std::string_view part, size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    const void* found = ::memmem(text.data() + from, text.size() - from, part.data(), part.size());
+    return found ? size_t(static_cast<const char*>(found) - text.data()) : std::string_view::npos;
+}
+
+// Decodes the lines at the start of text that decode(text, out) takes in
+// one pass into stream; returns the text they took.
+template <typename Decode>
+size_t DecodeCleanLinesInto(TMemoryStream& stream, std::string_view text, Decode decode)
+{
+    size_t consumed = 0;
+    for (;;) {
+        // A window at a time, so that the stream never grows far beyond
+        // what arrives and the bytes are still in the cache when they are
+        // checked.
+        const std::string_view window = text.substr(consumed, kCleanLinesWindow);
+        const size_t before = size_t(stream.Size());
+        stream.SetSize(int64_t(before + window.size() / 4 * 3 + 1));
+        const TBase64Lines lines = decode(window, stream.Memory() + before);
+        stream.SetSize(int64_t(before + lines.written));
+        stream.Seek(0, TSeekOrigin::End);
+        consumed += lines.consumed;
+        if (lines.consumed == 0 || window.size() < kCleanLinesWindow)
+            return consumed;
+    }
+}
+
 } // namespace
 
 // Writes the data lines of one attachment into its stream as they are read.
@@ -171,25 +210,16 @@ struct TmsCustomDecoder::PartDecoder {
         }
     }
 
-    // Decodes the clean base64 lines at the start of text into the stream;
-    // returns the text they took.
+    // Decodes the clean base64 or full uuencoded lines at the start of
+    // text into the stream; returns the text they took.
     size_t DecodeCleanLines(std::string_view text)
     {
-        size_t consumed = 0;
-        for (;;) {
-            // A window at a time, so that the stream never grows far beyond
-            // what arrives and the bytes are still in the cache when they
-            // are checked.
-            const std::string_view window = text.substr(consumed, kCleanLinesWindow);
-            const size_t before = size_t(item.Stream.Size());
-            item.Stream.SetSize(int64_t(before + window.size() / 4 * 3 + 1));
-            const TBase64Lines lines = DecodeCleanBase64Lines(window, item.Stream.Memory() + before);
-            item.Stream.SetSize(int64_t(before + lines.written));
-            item.Stream.Seek(0, TSeekOrigin::End);
-            consumed += lines.consumed;
-            if (lines.consumed == 0 || window.size() < kCleanLinesWindow)
-                return consumed;
-        }
+        if (mode == DataMode::Base64)
+            return DecodeCleanLinesInto(item.Stream, text,
+                [](std::string_view window, char* out) { return DecodeCleanBase64Lines(window, out); });
+        if (mode == DataMode::UUEncode)
+            return DecodeCleanLinesInto(item.Stream, text, DecodeFullLines);
+        return 0;
     }
 
     void Finish()
@@ -246,13 +276,26 @@ bool TmsCustomDecoder::ReadLine()
 
 bool TmsCustomDecoder::ReadDataLine(PartDecoder& part)
 {
-    if (part.mode == DataMode::Base64) {
-        const std::string_view text = FLines.View();
-        const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
-        if (const size_t taken = part.DecodeCleanLines(text.substr(from)))
-            FLines.SkipTo(int64_t(from + taken));
-    }
+    SkipDecodedLines(part.DecodeCleanLines(TextAhead()));
     return ReadLine();
+}
+
+bool TmsCustomDecoder::ReadUULine(TMemoryStream& stream)
+{
+    SkipDecodedLines(DecodeCleanLinesInto(stream, TextAhead(), DecodeFullLines));
+    return ReadLine();
+}
+
+std::string_view TmsCustomDecoder::TextAhead()
+{
+    const std::string_view text = FLines.View();
+    return text.substr(size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size()))));
+}
+
+void TmsCustomDecoder::SkipDecodedLines(size_t taken)
+{
+    if (taken > 0)
+        FLines.SkipTo(int64_t(FLines.View().size() - TextAhead().size() + taken));
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers)
@@ -319,7 +362,7 @@ bool TmsCustomDecoder::DecodeBlocks()
             std::string name = SafeFileName(GetUUFileName(line_));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
             const size_t reserved = ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
-            while (ReadLine() && line_ != "`" && !SameText(line_, "END")) {
+            while (ReadUULine(item->Stream) && line_ != "`" && !SameText(line_, "END")) {
                 if (!line_.empty()) {
                     DecodeUULine(line_, decoded_, RoomFor(line_));
                     item->Stream.Write(decoded_.data(), decoded_.size());
@@ -388,7 +431,7 @@ size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
     if (!reusable) {
         aheadDelimiter_.assign(delimiter);
         aheadFrom_ = from;
-        aheadFound_ = FLines.View().find(delimiter, from);
+        aheadFound_ = FindText(FLines.View(), delimiter, from);
     }
     return aheadFound_;
 }

@@ -59,9 +59,16 @@ private:
 
     bool ReadLine();
     // Reads the next line of a part's data. Base64 lines that decode
-    // without tolerance, nearly all of them, go straight into the part's
-    // stream first, many at a time.
+    // without tolerance and full uuencoded lines, nearly all of them, go
+    // straight into the part's stream first, many at a time.
     bool ReadDataLine(PartDecoder& part);
+    // The same for the lines of a uuencoded block: full lines go straight
+    // into stream first.
+    bool ReadUULine(TMemoryStream& stream);
+    // The text from the next line on.
+    std::string_view TextAhead();
+    // Goes on after taken bytes of TextAhead, decoded in one pass.
+    void SkipDecodedLines(size_t taken);
     void ReadHeaders(TmsHeaders& headers);
     void DecodePlainText();
     // Decodes the blocks from the current line on; returns whether one was

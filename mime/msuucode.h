@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,27 @@ int UUCharValue(char c);
 // unchanged.
 void DecodeUULine(std::string_view line, std::string& dest, size_t maxLen = kShortTextMax);
 std::string DecodeUULine(std::string_view line, size_t maxLen = kShortTextMax);
+
+// Decodes the full lines at the start of text in one pass: "M" (45 bytes)
+// and 60 characters of the table, ended by LF or CR LF. Stops before the
+// first other line and leaves it to DecodeUULine; each line taken gives
+// the bytes that function gives it. out needs room for text.size() / 61 *
+// 45 bytes and one byte of slack.
+TBase64Lines DecodeFullUULines(std::string_view text, char* out);
+
+// One way of decoding the 60 characters of a full line into its 45 bytes
+// (out needs one byte of slack); false when a character is not in the
+// table.
+struct TUULineDecoder {
+    const char* name;
+    bool (*decode)(const unsigned char* in, char* out);
+};
+
+// The implementations this processor runs, fastest first; the last one is
+// the portable one.
+std::span<const TUULineDecoder> FullUULineDecoders();
+// DecodeFullUULines with the given implementation.
+TBase64Lines DecodeFullUULines(std::string_view text, char* out, const TUULineDecoder& lines);
 
 // Encodes up to 45 bytes into one line (length character first); longer
 // input raises Exception, as a line cannot announce more.

@@ -81,8 +81,8 @@ YEncBlock ReadYEncBegin(std::string_view beginLine);
 // input: what did not match is in the result (see YEncDamage).
 YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out);
 
-// The same, handing the decoded bytes to sink piece by piece (64 KB at
-// most each) instead of keeping them: a part of a large post goes to its
+// The same, handing the decoded bytes to sink piece by piece (a megabyte
+// at most each) instead of keeping them: a part of a large post goes to its
 // file without a copy in memory. The sink sees the block as read so far:
 // its "=ybegin" and "=ypart" announcements, and decodedSize before the
 // piece.

@@ -13,7 +13,6 @@ namespace lumigrab {
 namespace {
 
 constexpr size_t MaxUUBytesPerLine = 45;
-constexpr size_t WriteChunk = size_t(1) << 20;
 
 // The body: what follows the first empty line.
 std::string_view BodyOf(std::string_view article)
@@ -109,8 +108,9 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
     if (first.size && !announcedSize_ && *first.size > maxSize_)
         throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", first.name.c_str(),
             static_cast<unsigned long long>(maxSize_)));
-    // Each piece goes to its place in the file as it is decoded.
-    pending_.clear();
+    // Each piece goes to its place in the file as it is decoded, straight
+    // from the decoder's buffer: gathering pieces into larger writes would
+    // cost a copy of every byte, more than the calls it saves.
     uint64_t offset = fileEnd_;
     const YEncBlock block = DecodeYEncBlock(
         begin.text, body.substr(begin.next), [&](const YEncBlock& sofar, std::string_view bytes) {
@@ -119,12 +119,8 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
             const uint64_t at = offset + sofar.decodedSize;
             if (at > maxSize_ || bytes.size() > maxSize_ - at)
                 throw EPostJoinError(PartFault(part, "lies beyond the size allowed"));
-            // Gathered into writes of a megabyte: fewer system calls.
-            if (pending_.size() + bytes.size() > WriteChunk)
-                WritePending(offset + sofar.decodedSize - pending_.size());
-            pending_ += bytes;
+            WriteAt(at, bytes);
         });
-    WritePending(offset + block.decodedSize - pending_.size());
     if (fileName_.empty())
         fileName_ = block.name;
     if (block.size && !announcedSize_)
@@ -173,21 +169,18 @@ void TPostJoiner::AddUUPart(int part, std::string_view body)
     WriteAt(fileEnd_, decoded);
 }
 
-void TPostJoiner::WritePending(uint64_t offset)
-{
-    if (pending_.empty())
-        return;
-    WriteAt(offset, pending_);
-    pending_.clear();
-}
-
 void TPostJoiner::WriteAt(uint64_t offset, std::string_view bytes)
 {
-    file_.seekp(std::streamoff(offset));
+    if (bytes.empty())
+        return;
+    // Pieces mostly follow one another: no seek for those.
+    if (offset != writeEnd_)
+        file_.seekp(std::streamoff(offset));
     file_.write(bytes.data(), std::streamsize(bytes.size()));
     if (!file_)
         throw EInOutError(Format("Cannot write file %s", path_.c_str()));
-    fileEnd_ = std::max(fileEnd_, offset + bytes.size());
+    writeEnd_ = offset + bytes.size();
+    fileEnd_ = std::max(fileEnd_, writeEnd_);
 }
 
 void TPostJoiner::Finish()

@@ -72,14 +72,12 @@ private:
 
     // uuencode: "end" seen.
     bool uuEnded_ = false;
-    // Decoded bytes on their way to the file.
-    std::string pending_;
+    // Where the file's write position stands.
+    uint64_t writeEnd_ = 0;
 
     void AddYEncPart(int part, std::string_view body);
     void AddUUPart(int part, std::string_view body);
     void WriteAt(uint64_t offset, std::string_view bytes);
-    // Writes pending_, which belongs at offset.
-    void WritePending(uint64_t offset);
     void AddDamage(const std::string& fault);
 };
 

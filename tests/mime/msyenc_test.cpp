@@ -194,6 +194,47 @@ TEST(DecodeYEncBlock, FramingAndDamage)
     }
 }
 
+// The data's end is looked for piece by piece (64 KB of text, 16 places at
+// a time) as the data is decoded: a "=y" line just before, across and just
+// after a piece's edge ends the data there, and a line that begins with an
+// escape does not.
+TEST(DecodeYEncBlock, FindsTheEndOfLongDataAtEveryEdge)
+{
+    constexpr size_t kPiece = 64 * 1024;
+    for (size_t lineFeedAt = kPiece - 20; lineFeedAt <= kPiece + 20; ++lineFeedAt) {
+        // Lines of 100 "k" (decoded "A"), every seventh beginning with an
+        // escape, "=J" (decoded 0xE0), cut so that the last line feed lies
+        // at lineFeedAt.
+        std::string text;
+        std::string bytes;
+        while (text.size() + 102 < lineFeedAt) {
+            const bool escaped = text.size() / 102 % 7 == 3;
+            text += escaped ? "=J" + std::string(98, 'k') + "\r\n" : std::string(100, 'k') + "\r\n";
+            bytes += escaped ? "\xE0" + std::string(98, 'A') : std::string(100, 'A');
+        }
+        const size_t rest = lineFeedAt - text.size();
+        text += std::string(rest, 'k') + "\n";
+        bytes += std::string(rest, 'A');
+        const std::string end = "=yend size=" + std::to_string(bytes.size()) + "\r\n";
+        const std::string all = text + end + "after\r\n";
+        SCOPED_TRACE(::testing::Message() << "line feed at " << lineFeedAt);
+        ASSERT_EQ(all.find("\n=y"), lineFeedAt);
+        TMemoryStream out;
+        const YEncBlock block = DecodeYEncBlock("=ybegin name=a", all, out);
+        std::string pieces;
+        const YEncBlock streamed = DecodeYEncBlock(
+            "=ybegin name=a", all, [&](const YEncBlock&, std::string_view piece) { pieces += piece; });
+        for (const YEncBlock* each : { &block, &streamed }) {
+            EXPECT_TRUE(each->ended);
+            EXPECT_EQ(each->consumed, text.size() + end.size());
+            EXPECT_EQ(each->decodedSize, bytes.size());
+            EXPECT_EQ(YEncDamage(*each), "");
+        }
+        EXPECT_TRUE(out.View() == bytes);
+        EXPECT_TRUE(pieces == bytes);
+    }
+}
+
 // A part's own checks: its range, "=yend size=" and "pcrc32=", never the
 // whole file's "size=" and "crc32=".
 TEST(DecodeYEncBlock, PartDamage)

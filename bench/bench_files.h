@@ -1,0 +1,87 @@
+// What the file benchmarks share: random picture bytes, a scratch folder
+// of article files, and the floor under decoding them, reading the article
+// files and writing the picture file.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/classes.h"
+
+namespace lumigrab::bench {
+
+// Bytes that do not compress, as a photo's.
+inline std::string RandomPicture(size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = char(generator() & 0xFF);
+    return bytes;
+}
+
+// A folder of its own under the temporary folder, removed with everything
+// in it at destruction.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const char* prefix)
+    {
+        std::string pattern
+            = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        folder_ = pattern;
+    }
+    ~ScratchFolder() { std::filesystem::remove_all(folder_); }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    // Writes text into the file name; returns its path.
+    std::string Write(const std::string& name, std::string_view text) const
+    {
+        TMemoryStream stream;
+        stream.Assign(text);
+        stream.SaveToFile(Path(name));
+        return Path(name);
+    }
+
+private:
+    std::filesystem::path folder_;
+};
+
+inline int64_t FileBytes(const std::vector<std::string>& paths)
+{
+    int64_t bytes = 0;
+    for (const std::string& path : paths)
+        bytes += int64_t(std::filesystem::file_size(path));
+    return bytes;
+}
+
+// The floor under decoding articles into a picture file: the article files
+// read into memory, the picture file written, nothing decoded.
+inline void ReadFilesWritePicture(benchmark::State& state, const std::vector<std::string>& articles,
+    std::string_view picture, const std::string& target)
+{
+    TMemoryStream bytes;
+    bytes.Assign(picture);
+    for (auto _ : state) {
+        for (const std::string& path : articles) {
+            TMemoryStream text;
+            text.LoadFromFile(path);
+            benchmark::DoNotOptimize(text.Memory());
+        }
+        bytes.SaveToFile(target);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * FileBytes(articles));
+}
+
+} // namespace lumigrab::bench
