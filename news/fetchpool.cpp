@@ -1,14 +1,15 @@
 #include "news/fetchpool.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QObject>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -79,6 +80,8 @@ struct TFetchPool::TShared {
 
     const TFetchSettings settings;
     std::atomic<bool> stopping = false;
+    // Stopped by Stop or a failure rather than by the pool's end.
+    std::atomic<bool> canceled = false;
     // Connections that connected and have not given up.
     std::atomic<int> working = 0;
 
@@ -123,20 +126,16 @@ public:
         : pool_(pool)
         , shared_(pool.shared_)
         , number_(number)
-        , context_(std::make_unique<QObject>())
+        , thread_([this] { Main(); })
     {
-        context_->moveToThread(&thread_);
-        thread_.start();
-        QMetaObject::invokeMethod(
-            context_.get(), [this] { Run(); }, Qt::QueuedConnection);
     }
 
     ~TWorker() { Join(); }
 
     void Join()
     {
-        thread_.quit();
-        thread_.wait();
+        if (thread_.joinable())
+            thread_.join();
     }
 
     TWorker(const TWorker&) = delete;
@@ -145,29 +144,54 @@ public:
     // Ends the wait for work, or the wait of the command in progress.
     void WakeUp()
     {
-        QMetaObject::invokeMethod(
-            context_.get(), [] {}, Qt::QueuedConnection);
+        InThread([] {});
     }
 
     void Cancel()
     {
-        QMetaObject::invokeMethod(
-            context_.get(),
-            [this] {
-                if (client_)
-                    client_->Cancel();
-            },
-            Qt::QueuedConnection);
+        InThread([this] {
+            if (client_)
+                client_->Cancel();
+        });
     }
 
 private:
     TFetchPool& pool_;
     std::shared_ptr<TShared> shared_;
     const int number_;
-    QThread thread_;
-    std::unique_ptr<QObject> context_;
+    // Guards context_, which lives on the worker's thread.
+    std::mutex mutex_;
+    QObject* context_ = nullptr;
     // Only touched on the worker's thread.
     TmsNNTP* client_ = nullptr;
+    // Last: the thread starts once everything else is there.
+    std::thread thread_;
+
+    // A plain thread with an event loop of its own rather than a QThread:
+    // its work does not run inside a Qt call, which keeps it in view of the
+    // thread sanitizer.
+    void Main()
+    {
+        // Gives the thread its event dispatcher for the client's waits.
+        QEventLoop loop;
+        QObject context;
+        {
+            const std::lock_guard lock(mutex_);
+            context_ = &context;
+        }
+        Run();
+        const std::lock_guard lock(mutex_);
+        context_ = nullptr;
+    }
+
+    // Queues call to the worker's thread; dropped before its loop is up or
+    // once it has ended (the flags in TShared cover that time).
+    void InThread(std::function<void()> call)
+    {
+        const std::lock_guard lock(mutex_);
+        if (context_)
+            QMetaObject::invokeMethod(context_, std::move(call), Qt::QueuedConnection);
+    }
 
     void Run()
     {
@@ -181,8 +205,12 @@ private:
             Serve(client, article);
         }
         client_ = nullptr;
-        if (shared_->stopping && client.Canceled())
+        // After Stop (or a failure) the connection just ends, also one
+        // that came up after its Cancel was sent: no farewell to wait for.
+        if (shared_->canceled) {
+            client.Cancel();
             return;
+        }
         try {
             client.Disconnect();
         } catch (const Exception&) {
@@ -379,8 +407,12 @@ int TFetchPool::Outstanding() const
 
 void TFetchPool::Drain()
 {
-    while (outstanding_ > 0 && !stopped_ && !failure_)
+    for (;;) {
+        Deliver();
+        if (outstanding_ == 0 || stopped_ || failure_)
+            break;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     RaiseIfEnded();
 }
 
@@ -402,6 +434,7 @@ void TFetchPool::Stop()
 
 void TFetchPool::CancelAll()
 {
+    shared_->canceled = true;
     shared_->stopping = true;
     shared_->TakeAll();
     for (auto& worker : workers_)
@@ -413,23 +446,40 @@ bool TFetchPool::Stopped() const
     return stopped_;
 }
 
+// Results travel through a queue of the pool's own, under its lock; the
+// queued call only tells the owner's loop to look.
 void TFetchPool::Post(std::function<void()> call)
 {
-    // Nothing may escape into the owner's event loop.
+    {
+        const std::lock_guard lock(inboxMutex_);
+        inbox_.push_back(std::move(call));
+    }
     QMetaObject::invokeMethod(
-        owner_.get(),
-        [this, call = std::move(call)] {
+        owner_.get(), [this] { Deliver(); }, Qt::QueuedConnection);
+}
+
+void TFetchPool::Deliver()
+{
+    for (;;) {
+        std::function<void()> call;
+        {
+            const std::lock_guard lock(inboxMutex_);
+            if (inbox_.empty())
+                return;
+            call = std::move(inbox_.front());
+            inbox_.pop_front();
+        }
+        // Nothing may escape into the owner's event loop.
+        try {
+            call();
+        } catch (...) {
             try {
-                call();
+                End(std::current_exception());
             } catch (...) {
-                try {
-                    End(std::current_exception());
-                } catch (...) {
-                    // The run has ended already; nothing more to tell.
-                }
+                // The run has ended already; nothing more to tell.
             }
-        },
-        Qt::QueuedConnection);
+        }
+    }
 }
 
 void TFetchPool::WakeAll()

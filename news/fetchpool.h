@@ -4,7 +4,7 @@
 // the line allows.
 //
 // Each pooled connection is a TmsNNTP of its own on a worker thread of its
-// own (a QThread whose event loop runs the client's waits). It connects,
+// own (a thread whose event loop runs the client's waits). It connects,
 // logs in and uses TLS as the walk's client does (TFetchSettings), selects
 // the walk's group, then fetches the articles handed to the pool one at a
 // time (one ARTICLE each), decodes them on its thread and runs the order's
@@ -20,9 +20,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -172,9 +174,15 @@ private:
     bool stopped_ = false;
     std::exception_ptr failure_;
 
-    // Queues call to the owner's thread; an exception it raises ends the
-    // run.
+    // Results on their way to the owner's thread.
+    std::mutex inboxMutex_;
+    std::deque<std::function<void()>> inbox_;
+
+    // Queues call to the owner's thread (from any thread); an exception it
+    // raises ends the run.
     void Post(std::function<void()> call);
+    // Runs the calls queued so far, on the owner's thread.
+    void Deliver();
     void WakeAll();
     void CancelAll();
     void ConnectionSettled(bool refused);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <unordered_set>
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
@@ -176,7 +177,11 @@ std::vector<int32_t> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
 
 bool THarvest::Taken(const std::string& messageId)
 {
-    return IsUsableMessageId(messageId) && index_->Contains(messageId);
+    if (!IsUsableMessageId(messageId))
+        return false;
+    // An article handed to the pool is recorded only once it is kept: the
+    // same article listed again meanwhile is not fetched twice.
+    return pooledIds_.contains(messageId) || index_->Contains(messageId);
 }
 
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
@@ -249,7 +254,11 @@ bool THarvest::HandToPool(int32_t number, const std::string& messageId, const st
     order.subject = subject;
     order.keep = [this, messageId, subject](
                      const TmsArticle& article) { return KeepPooled(article, messageId, subject); };
-    return pool_->Submit(std::move(order));
+    if (!pool_->Submit(std::move(order)))
+        return false;
+    if (IsUsableMessageId(messageId))
+        pooledIds_.insert(messageId);
+    return true;
 }
 
 // On the pool's thread: the files are written here, everything the owner

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "message/msmsg.h"
@@ -173,6 +174,8 @@ private:
     std::unique_ptr<THarvestIndex> index_;
     std::unique_ptr<TPostHarvest> posts_;
     TFetchPool* pool_ = nullptr;
+    // Message-ids of the articles handed to the pool.
+    std::unordered_set<std::string> pooledIds_;
 
     // Where a kept article's events and skips go: the harvest's own events
     // at once, or, on a pool's thread, collected for the owner's.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of Lumigrab.
-#   build.sh release|sanitize|fuzz [extra cmake args...]
-# Build folders: build/release, build/sanitize, build/fuzz.
+#   build.sh release|sanitize|tsan|fuzz [extra cmake args...]
+# Build folders: build/release, build/sanitize, build/tsan, build/fuzz.
+# tsan builds only the connection pool's tests (and the harvest tool they
+# run) under the thread sanitizer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 flavour="${1:-release}"
@@ -18,13 +20,18 @@ case "$flavour" in
       -DLUMIGRAB_BUILD_BENCH=OFF "$@" >/dev/null
     cmake --build "$root/build/sanitize" -j"$jobs"
     ;;
+  tsan)
+    cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIGRAB_TSAN=ON \
+      -DLUMIGRAB_BUILD_BENCH=OFF "$@" >/dev/null
+    cmake --build "$root/build/tsan" -j"$jobs" --target fetchpool_test fetchpool_integration_test lumigrab-harvest
+    ;;
   fuzz)
     cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMIGRAB_FUZZ=ON "$@" >/dev/null
     cmake --build "$root/build/fuzz" -j"$jobs" --target fuzzers
     ;;
   *)
-    echo "usage: build.sh release|sanitize|fuzz" >&2
+    echo "usage: build.sh release|sanitize|tsan|fuzz" >&2
     exit 2
     ;;
 esac

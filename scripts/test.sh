@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Lumigrab and runs the whole test suite: the release build's tests
 # (with a private INN2 news server on loopback), the same tests under the
-# address and undefined-behaviour sanitizers, and every fuzz target.
+# address and undefined-behaviour sanitizers, the connection pool's tests
+# under the thread sanitizer, and every fuzz target.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -30,6 +31,11 @@ echo "== sanitizer build and tests"
 bash scripts/build.sh sanitize
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   run_ctest build/sanitize --timeout 600
+
+echo "== thread sanitizer: the connection pool's tests"
+bash scripts/build.sh tsan
+TSAN_OPTIONS="halt_on_error=1:suppressions=$root/tests/tsan.supp" \
+  run_ctest build/tsan --timeout 600 -R "FetchPool|PoolHarvest"
 
 echo "== fuzzing"
 bash scripts/build.sh fuzz
