@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/passwordstore.h"
@@ -42,6 +43,7 @@
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
 #include "msabout.h"
+#include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntpsu.h"
@@ -289,7 +291,9 @@ TfrmMain::~TfrmMain()
     // The client reports its last steps (closing) through the events,
     // which must not reach a half-destroyed window.
     UnbindClientEvents();
-    // The harvest unhooks itself from the client, which must still exist.
+    // The pool's last results go to the harvest, the harvest unhooks
+    // itself from the client: each must still exist.
+    EndPool();
     harvest_.reset();
     components_->DestroyComponents();
 }
@@ -526,10 +530,12 @@ void TfrmMain::BindClientEvents()
         const TmsNgInfoItem& header = msNNTP->HeaderList.Entries(num);
         TransferRate->ArticleStarted(
             ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")));
-        if (harvest_)
-            harvest_->HarvestHeader(header);
+        HarvestWalkedHeader(header);
     };
     msNNTP->OnLastHeaderRetrieved = [this](TObject*) {
+        // The group's end is told once the pool's articles are in too.
+        if (harvest_)
+            harvest_->FinishPool();
         SetStatusText(1, QStringLiteral("Last available header retrieved"));
         // No missing part can follow at the group's end.
         if (harvest_)
@@ -548,6 +554,18 @@ void TfrmMain::BindClientEvents()
     msNNTP->OnPosting = [this](TObject*) { SetStatusText(1, QStringLiteral("Posting the article...")); };
     msNNTP->OnPosted
         = [this](TObject*) { SetStatusText(1, QStringLiteral("Article has been successfully posted")); };
+}
+
+void TfrmMain::HarvestWalkedHeader(const TmsNgInfoItem& header)
+{
+    if (!harvest_)
+        return;
+    const bool toPool = pool_ && pool_->Accepting();
+    if (harvest_->HarvestHeader(header) && toPool)
+        pooledArticles_[header.Number]
+            = { ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")),
+                  lastWalked_ };
+    lastWalked_ = header.Number;
 }
 
 void TfrmMain::UnbindClientEvents()
@@ -731,6 +749,8 @@ void TfrmMain::FormClose()
 {
     closing_ = true;
     Guarded([this] {
+        if (pool_)
+            pool_->Stop();
         msNNTP->Cancel();
         msNNTP->Disconnect();
         WriteSettings();
@@ -931,25 +951,84 @@ void TfrmMain::okClick()
 {
     Guarded([this] {
         RunConnectingSequence(
-            this,
-            [this] {
-                TransferRate->Begin();
-                try {
-                    msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
-                    msNNTP->RetrieveHeaders(headerBatch_, true);
-                } catch (...) {
-                    TransferRate->End();
-                    throw;
-                }
-                TransferRate->End();
-            },
-            [this] { okClick(); });
+            this, [this] { Go(); }, [this] { okClick(); });
     });
+}
+
+void TfrmMain::Go()
+{
+    TransferRate->Begin();
+    try {
+        msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
+        StartPool();
+        msNNTP->RetrieveHeaders(headerBatch_, true);
+        // A batch that ends before the group does leaves articles on their
+        // way.
+        if (harvest_)
+            harvest_->FinishPool();
+    } catch (...) {
+        EndPool();
+        WalkAgainAfterUnfinished();
+        TransferRate->End();
+        throw;
+    }
+    EndPool();
+    TransferRate->End();
+}
+
+// Started once the group is selected: the pooled connections select it too,
+// and reach the server as msNNTP does, its trusted certificate included.
+void TfrmMain::StartPool()
+{
+    const int further = walk_.Connections - 1;
+    if (further < 1 || !harvest_)
+        return;
+    pool_ = std::make_unique<TFetchPool>(TFetchSettings::From(*msNNTP), further);
+    pooledArticles_.clear();
+    lastWalked_ = msNNTP->LastHeaderNumber();
+    pool_->OnPoolLowered = [this](const std::string& report) {
+        SetStatusText(1, FromBytes(report));
+        // The status panel changes with every header; this stays in view.
+        TransferRate->SetNote(FromBytes(report));
+    };
+    pool_->OnError = [this](const std::string& message) { SetStatusText(1, FromBytes(message)); };
+    pool_->OnArticleDone = [this](const TFetchOrder& order) {
+        if (const auto article = pooledArticles_.extract(order.number))
+            TransferRate->ArticleArrived(article.mapped().bytes);
+    };
+    harvest_->SetPool(pool_.get());
+}
+
+// The pooled connections are cancelled, not asked to QUIT: one in the
+// middle of an article (after Stop), still waiting for its greeting or for
+// the answer to QUIT would hold the window until it gives up.
+void TfrmMain::EndPool()
+{
+    if (!pool_)
+        return;
+    pool_->Stop();
+    if (harvest_)
+        harvest_->SetPool(nullptr);
+    pool_.reset();
+}
+
+// The earliest article the pool did not bring decides where the next Go
+// goes on.
+void TfrmMain::WalkAgainAfterUnfinished()
+{
+    const auto earliest = std::min_element(pooledArticles_.begin(), pooledArticles_.end(),
+        [](const auto& one, const auto& other) { return one.first < other.first; });
+    if (earliest != pooledArticles_.end())
+        msNNTP->WalkAgainAfter(earliest->second.after);
 }
 
 void TfrmMain::CancelButtonClick()
 {
-    Guarded([this] { msNNTP->Cancel(); });
+    Guarded([this] {
+        if (pool_)
+            pool_->Stop();
+        msNNTP->Cancel();
+    });
 }
 
 void TfrmMain::SetupButtonClick()

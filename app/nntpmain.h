@@ -16,9 +16,11 @@
 
 #include <QMap>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "TRTFormSrc.h"
@@ -42,6 +44,7 @@ namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
+class TFetchPool;
 class TGlyphButton;
 class THarvest;
 class TPictureCounter;
@@ -52,6 +55,7 @@ class TTransferRateLabel;
 class TThumbnailStrip;
 class TmsArticle;
 class TmsNNTP;
+class TmsNgInfoItem;
 
 // Where the program keeps its picture folder and its group list, ending in
 // '/': the program's own folder when it is writable and not an installed
@@ -229,6 +233,15 @@ private:
     void BindClientEvents();
     void UnbindClientEvents();
     void BindHarvestEvents();
+    // Go as one command sequence: the walk, and the pool's last articles.
+    void Go();
+    // ---- Several connections: with more than one, a pool of further
+    // connections fetches the walk's single-part articles (news/fetchpool.h)
+    // for the length of one Go; the walk stays on msNNTP.
+    void StartPool();
+    void EndPool();
+    void WalkAgainAfterUnfinished();
+    void HarvestWalkedHeader(const TmsNgInfoItem& header);
     void ReadSettings();
     void ReadPassword();
     void WriteSettings();
@@ -256,6 +269,17 @@ private:
     std::unique_ptr<TComponent> components_;
     std::unique_ptr<THarvest> harvest_;
     TPictureSet* pictures_;
+    std::unique_ptr<TFetchPool> pool_;
+    // The articles on the pool's connections, by number, until they are in.
+    struct TPooledArticle {
+        // What the header says, for the transfer speed.
+        qint64 bytes = 0;
+        // The header walked before: after a Stop the next walk goes on
+        // after it, as the article never came.
+        int32_t after = -1;
+    };
+    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
+    int32_t lastWalked_ = -1;
     QLabel* statusPanels_[3] = {};
     // Over the empty picture pane.
     QLabel* emptyHint_ = nullptr;

@@ -76,6 +76,12 @@ void TTransferMeter::ArticleDone(qint64 nowMs)
     ArticleStarted(0);
 }
 
+void TTransferMeter::ArticleArrived(qint64 bytes, qint64 nowMs)
+{
+    if (bytes > 0)
+        Count(bytes, nowMs);
+}
+
 void TTransferMeter::PictureKept()
 {
     ++pictures_;
@@ -123,6 +129,7 @@ TTransferRateLabel::TTransferRateLabel(QWidget* parent)
 void TTransferRateLabel::Begin()
 {
     meter_.Start(NowMs());
+    note_.clear();
     Refresh();
     show();
     timer_->start();
@@ -144,9 +151,21 @@ void TTransferRateLabel::ArticleDone()
     meter_.ArticleDone(NowMs());
 }
 
+void TTransferRateLabel::ArticleArrived(qint64 bytes)
+{
+    meter_.ArticleArrived(bytes, NowMs());
+}
+
+void TTransferRateLabel::SetNote(const QString& note)
+{
+    note_ = note;
+    Refresh();
+}
+
 void TTransferRateLabel::Refresh()
 {
-    setText(meter_.Text(NowMs()));
+    const QString rate = meter_.Text(NowMs());
+    setText(note_.isEmpty() ? rate : rate + QStringLiteral("; ") + note_);
 }
 
 } // namespace lumigrab

@@ -32,6 +32,9 @@ public:
     void ArticleProgress(int percent, qint64 nowMs);
     // The article is in: whatever its progress did not count yet.
     void ArticleDone(qint64 nowMs);
+    // A whole article of bytes came in on another connection, beside the
+    // article above.
+    void ArticleArrived(qint64 bytes, qint64 nowMs);
     void PictureKept();
 
     // Bytes per second over the recent past.
@@ -67,12 +70,17 @@ public:
     void ArticleStarted(qint64 expectedBytes) { meter_.ArticleStarted(expectedBytes); }
     void ArticleProgress(int percent);
     void ArticleDone();
+    void ArticleArrived(qint64 bytes);
     void PictureKept() { meter_.PictureKept(); }
+    // Said after the rate until the next Begin, for example that the
+    // server refused some connections.
+    void SetNote(const QString& note);
     // The text now, without waiting for the next second.
     void Refresh();
 
 private:
     TTransferMeter meter_;
+    QString note_;
     QTimer* timer_;
 };
 

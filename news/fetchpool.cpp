@@ -352,7 +352,9 @@ TFetchPool::~TFetchPool()
     for (auto& worker : workers_)
         worker->Join();
     workers_.clear();
-    // Results still queued for the owner are dropped with their context.
+    // Results still queued for the owner come now: an article kept as Stop
+    // came has its files on disk.
+    Deliver();
     owner_.reset();
 }
 
@@ -517,10 +519,12 @@ void TFetchPool::HandBackWhenIdle()
 void TFetchPool::ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp)
 {
     --outstanding_;
-    if (stopped_ || failure_)
-        return;
+    // Its pictures are on disk whatever ended the run: they are reported
+    // and recorded.
     if (followUp)
         followUp();
+    if (stopped_ || failure_)
+        return;
     if (OnArticleDone)
         OnArticleDone(order);
 }

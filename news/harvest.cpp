@@ -237,6 +237,9 @@ void THarvest::Record(const std::string& messageId, const TmsArticle& article,
 void THarvest::SetPool(TFetchPool* pool)
 {
     pool_ = pool;
+    // What the last pool did not keep (Stop, a gone article) is not in the
+    // index: a later walk asks for it again.
+    pooledIds_.clear();
     if (pool_)
         pool_->OnArticleSkipped
             = [this](const std::string& subject, const std::string& reason) { Skip(subject, reason); };

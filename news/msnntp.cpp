@@ -432,6 +432,12 @@ void TmsNNTP::ForgetNewsGroup()
     lastHeaderNumber_ = -1;
 }
 
+void TmsNNTP::WalkAgainAfter(int32_t number)
+{
+    RequireIdle();
+    lastHeaderNumber_ = std::min(lastHeaderNumber_, number);
+}
+
 void TmsNNTP::SetCurrent(int32_t number)
 {
     currentArticle_ = number;

@@ -66,6 +66,12 @@ public:
     // next SetNewsGroup selects it afresh: article numbers belong to one
     // server, and the next connection may go to another. Closes nothing.
     void ForgetNewsGroup();
+    // Makes the next walk go on after number, a header taken before (-1:
+    // where a first walk starts), when it would go on further: the articles
+    // of the headers after it went to other connections, which stopped
+    // before they were in. A folder index keeps what did arrive from coming
+    // twice.
+    void WalkAgainAfter(int32_t number);
 
     // From the GROUP reply: estimated count, first and last number.
     int32_t ArticleCount() const { return articleCount_; }

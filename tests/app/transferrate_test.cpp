@@ -64,6 +64,19 @@ TEST(TransferMeter, SpeedOverTheRecentPastAndPicturesSinceTheStart)
                 m.PictureKept();
             },
             30000, "0 B/s, 4 pictures/min" },
+        // Whole articles from other connections add to the one in
+        // progress, which keeps its own count.
+        { "articles on other connections",
+            [](TTransferMeter& m) {
+                m.ArticleStarted(100'000);
+                m.ArticleProgress(50, 300);
+                m.ArticleArrived(400'000, 400);
+                m.ArticleArrived(-1, 500);
+                m.ArticleArrived(500'000, 600);
+                m.ArticleDone(900);
+                m.PictureKept();
+            },
+            2000, "500 kB/s, 30 pictures/min" },
         { "the last five seconds",
             [](TTransferMeter& m) {
                 m.ArticleStarted(900'000);

@@ -361,5 +361,29 @@ TEST_F(FetchPoolTest, StopCancelsEveryConnectionAtOnce)
     EXPECT_EQ(server->Count("QUIT"), 0) << "cancelled, not said goodbye";
 }
 
+// An article whose pictures are being saved as Stop comes still reports
+// them (its files are on disk, so the owner must show and record them),
+// also when the pool goes right after Stop.
+TEST_F(FetchPoolTest, AnArticleKeptAsStopComesIsStillReported)
+{
+    Start(1, Welcome, [](int, const std::string& command) { return Reader(command); });
+    std::atomic<bool> keeping = false;
+    std::atomic<bool> stopped = false;
+    TFetchOrder order = Order(1);
+    order.keep = [&keeping, &stopped, keep = order.keep](const TmsArticle& article) {
+        keeping = true;
+        while (!stopped)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return keep(article);
+    };
+    ASSERT_TRUE(pool->Submit(std::move(order)));
+    while (!keeping)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    pool->Stop();
+    stopped = true;
+    pool.reset();
+    EXPECT_EQ(done, std::vector<int32_t> { 1 });
+}
+
 } // namespace
 } // namespace lumigrab

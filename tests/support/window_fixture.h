@@ -265,6 +265,10 @@ protected:
         // NEXT, ARTICLE), whose commands the tests count; the overview walk
         // meets INN2 in the integration tests.
         window->msNNTP->UseOverview = false;
+        // It answers one connection at a time: no pool of further ones.
+        TSetupValues values = window->SetupValues();
+        values.Walk.Connections = 1;
+        window->ApplySetup(values);
     }
 
     // Texts of the open error boxes, closing them.
