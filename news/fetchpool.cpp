@@ -495,11 +495,14 @@ void TFetchPool::ConnectionSettled(bool refused)
     ++settled_;
     if (refused)
         ++refused_;
-    if (settled_ != Size() || refused_ == 0)
+    if (settled_ != Size())
         return;
-    const int fetching = shared_->working > 0 ? int(shared_->working) : 1;
-    if (OnPoolLowered)
+    if (refused_ > 0 && OnPoolLowered) {
+        const int fetching = shared_->working > 0 ? int(shared_->working) : 1;
         OnPoolLowered(Connections(refused_) + " refused: fetching with " + std::to_string(fetching));
+    }
+    // Connections that broke before the last one settled may have left
+    // none working.
     HandBackWhenIdle();
 }
 

@@ -17,6 +17,12 @@
 // handed twice is ignored), and sends nothing ahead of it. Pictures may be
 // saved in another order than the articles were handed; the set is the
 // same.
+//
+// Use, with N connections in all (N > 1): once the walk's client has
+// selected the group, TFetchPool pool(TFetchSettings::From(client), N - 1);
+// harvest.SetPool(&pool); walk as before; harvest.FinishPool() at the
+// walk's end; Stop next to the client's Cancel. The pool goes before the
+// harvest.
 #pragma once
 
 #include <cstdint>

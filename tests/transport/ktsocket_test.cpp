@@ -676,6 +676,18 @@ TEST_F(SocketTest, RejectedGreetingLeavesNoConnection)
     EXPECT_FALSE(client.Connected()) << "the next Connect must try again";
 }
 
+// The binding is the program's: a component made while another works (a
+// pool's connection on another thread) must not stop it.
+TEST_F(SocketTest, ANewComponentLeavesTheBindingLoaded)
+{
+    ScriptServer server({ ReadLine() });
+    OpenTo(server);
+    {
+        TestClient other;
+    }
+    EXPECT_NO_THROW(client.SendLine("HELP"));
+}
+
 TEST_F(SocketTest, UnloadedBindingStopsSocketCalls)
 {
     ScriptServer server({});
