@@ -884,10 +884,9 @@ void TmsNNTP::TakeCapabilities(const TAnswer& answer)
 // along with the next command (GROUP, as a rule); the list belongs to the
 // connection, not to a group. A server without CAPABILITIES (500) shows its
 // overview to the first walk, as before.
-void TmsNNTP::AskCapabilitiesAtStart(bool sent)
+void TmsNNTP::AskCapabilitiesAtStart()
 {
-    if (!sent)
-        SendLine("CAPABILITIES");
+    SendLine("CAPABILITIES");
     TAnswer answer;
     {
         const TFlagScope quiet(anyReplyIsAnswer_, true);
@@ -1453,17 +1452,16 @@ void TmsNNTP::StartSession()
     RequireIdle();
     const TBusy busy(*this);
     ConnectSocket();
-    // Without a login, CAPABILITIES goes out with the connection: its answer
-    // comes right behind the greeting, and nothing follows it before that.
-    // After a login the server's offer may have changed, so it is asked then.
-    const bool askedWithConnection = UseOverview && UserName.empty();
-    if (askedWithConnection)
-        SendLine("CAPABILITIES");
+    // The greeting comes as the connection completes, so waiting for it
+    // costs next to nothing, and a server that drops what a client says
+    // before greeting it never sees CAPABILITIES vanish.
     ReadServerReply();
     if (!UserName.empty())
         LogIn();
+    // After a login the server's offer may have changed, so it is asked
+    // only then.
     if (UseOverview)
-        AskCapabilitiesAtStart(askedWithConnection);
+        AskCapabilitiesAtStart();
 }
 
 // Articles still on their way are not worth waiting for: without a QUIT

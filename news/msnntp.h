@@ -110,8 +110,8 @@ public:
     // fetches with STAT, HEAD and ARTICLE; the program and lumigrab-harvest
     // turn it on. With it:
     // - As the connection opens, before any group, the client asks
-    //   CAPABILITIES (sent with the connection, its answer read right after
-    //   the greeting; after the login when there is one), and LIST
+    //   CAPABILITIES (as the greeting comes, or after the login when there
+    //   is one), and LIST
     //   OVERVIEW.FMT where OVER is listed (sent along with the next command
     //   to a server that announces version 2), so that Go waits for neither.
     // - RetrieveHeaders reads the headers from the server's overview
@@ -416,10 +416,10 @@ private:
     // has no overview for certain.
     bool DetectOverview();
     void TakeCapabilities(const TAnswer& answer);
-    // After the greeting and the login: CAPABILITIES (unless sent already),
-    // and LIST OVERVIEW.FMT where OVER is offered, sent along with the next
-    // command where the server takes pipelining.
-    void AskCapabilitiesAtStart(bool sent);
+    // After the greeting and the login: CAPABILITIES, and LIST OVERVIEW.FMT
+    // where OVER is offered, sent along with the next command where the
+    // server takes pipelining.
+    void AskCapabilitiesAtStart();
     void ReadPendingFormat();
     std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
     // Overview commands sent at once: up to MaxRangesInFlight to a server

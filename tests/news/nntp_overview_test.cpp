@@ -224,10 +224,10 @@ TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
             sent.push_back(line.substr(2));
     }
     EXPECT_EQ(sent, c.sent);
-    // CAPABILITIES went out with the connection, before the greeting came.
+    // CAPABILITIES went out as the greeting came, before any group.
     EXPECT_EQ(
-        Strings(transcript.begin(), transcript.begin() + 2), (Strings { "> CAPABILITIES", "< 200 ready" }));
-    transcript.erase(transcript.begin() + 1);
+        Strings(transcript.begin(), transcript.begin() + 2), (Strings { "< 200 ready", "> CAPABILITIES" }));
+    transcript.erase(transcript.begin());
     EXPECT_EQ(OutstandingWhenSent("GROUP"), c.outstandingAtGroup);
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
     EXPECT_TRUE(errors.empty());
@@ -479,18 +479,19 @@ TEST_P(HeldRangeTest, ArticleGoesOutWhileTheLaterRangesAreOwed)
     const HeldRangeCase& c = GetParam();
     auto owed = std::make_shared<std::string>();
     auto released = std::make_shared<bool>(false);
-    StartServer("200 ready\r\n", [state = group, owed, released, held = c.reply](
-                    const std::string& command) -> std::optional<std::string> {
-        if (!*released && (command == "OVER 5-8" || command == "OVER 9-13")) {
-            *owed += command == "OVER 5-8" && held ? *held : *state->Reply(command);
-            return std::string();
-        }
-        if (!*released && command == "ARTICLE 2") {
-            *released = true;
-            return *owed + *state->Reply(command);
-        }
-        return state->Reply(command);
-    });
+    StartServer("200 ready\r\n",
+        [state = group, owed, released, held = c.reply](
+            const std::string& command) -> std::optional<std::string> {
+            if (!*released && (command == "OVER 5-8" || command == "OVER 9-13")) {
+                *owed += command == "OVER 5-8" && held ? *held : *state->Reply(command);
+                return std::string();
+            }
+            if (!*released && command == "ARTICLE 2") {
+                *released = true;
+                return *owed + *state->Reply(command);
+            }
+            return state->Reply(command);
+        });
     client.Close();
     group->name = "lumigrab.held";
     client.SetNewsGroup(group->name);
@@ -648,19 +649,20 @@ class PipelineLoginTest : public PipelineTest, public ::testing::WithParamInterf
 TEST_P(PipelineLoginTest, LogsInOnceAndAsksAgain)
 {
     auto loggedIn = std::make_shared<bool>(false);
-    StartServer("200 ready\r\n", [state = group, loggedIn, refused = GetParam().refused](
-                    const std::string& command) -> std::optional<std::string> {
-        if (command == "AUTHINFO USER reader")
-            return std::string("381 password please\r\n");
-        if (command == "AUTHINFO PASS secret") {
-            *loggedIn = true;
-            return std::string("281 welcome\r\n");
-        }
-        const std::string word = command.substr(0, command.find(' '));
-        if (!*loggedIn && std::find(refused.begin(), refused.end(), word) != refused.end())
-            return std::string("480 login first\r\n");
-        return state->Reply(command);
-    });
+    StartServer("200 ready\r\n",
+        [state = group, loggedIn, refused = GetParam().refused](
+            const std::string& command) -> std::optional<std::string> {
+            if (command == "AUTHINFO USER reader")
+                return std::string("381 password please\r\n");
+            if (command == "AUTHINFO PASS secret") {
+                *loggedIn = true;
+                return std::string("281 welcome\r\n");
+            }
+            const std::string word = command.substr(0, command.find(' '));
+            if (!*loggedIn && std::find(refused.begin(), refused.end(), word) != refused.end())
+                return std::string("480 login first\r\n");
+            return state->Reply(command);
+        });
     client.Close();
     client.UserName = "reader";
     client.Password = "secret";
