@@ -105,11 +105,12 @@ protected:
         return form;
     }
 
-    // Whether a pooled connection joined the walk's group; it writes its
-    // log when it closes, at the end of the Go. (Whether it fetched
-    // anything depends on how soon it connects: the walk's client fetches
-    // what still waits once the walk is over.)
-    bool PoolConnected() const { return ReadFile(dataFolder + "nntp-2.log").contains("GROUP "); }
+    // Whether the Go started a pool: its first connection writes its log
+    // when it closes, at the end of the Go. (Whether it got as far as the
+    // group, or fetched anything, depends on how soon it connects: the
+    // walk's client fetches what still waits once the walk is over, and
+    // the connections still coming up are cancelled.)
+    bool PoolStarted() const { return QFileInfo::exists(dataFolder + "nntp-2.log"); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Connections, WindowPoolTest, ::testing::Values(1, 2, 4));
@@ -144,7 +145,7 @@ TEST_P(WindowPoolTest, GoHarvestsEveryPictureOfTheGroup)
     EXPECT_EQ(StatusText(1), LastIncompleteReport());
     ExpectEveryPictureOnce();
     EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
-    EXPECT_EQ(PoolConnected(), GetParam() > 1);
+    EXPECT_EQ(PoolStarted(), GetParam() > 1);
     EXPECT_FALSE(form.TransferRate->isVisible());
 }
 
