@@ -118,25 +118,8 @@ public:
     // subject.
     QString StatusText(int panel) const;
 
-    // Runs commands as the one command sequence on msNNTP. While another
-    // sequence runs, nothing is run: the status bar says so and the result
-    // is false. Errors of commands reach the caller.
-    bool RunCommandSequence(const std::function<void()>& commands);
+    // Whether a command sequence runs on msNNTP.
     bool CommandSequenceRunning() const { return sequenceRunning_; }
-    // RunCommandSequence for commands that may connect. A server
-    // certificate refused as untrusted raises nothing: asker shows the
-    // question whether to trust it for this server (never decided
-    // silently), and on yes the certificate is trusted and again() runs:
-    // the user's command once more.
-    bool RunConnectingSequence(
-        QWidget* asker, const std::function<void()>& commands, std::function<void()> again);
-
-    // Secure connections and logins. The switch, the account and the
-    // password live in msNNTP (UseTLS, UserName, Password); these keep the
-    // rest. The fingerprint of the certificate the user trusts for
-    // server ("host" or "host:port"), empty for none.
-    QString TrustedCertificate(const QString& server) const;
-    void TrustCertificate(const QString& server, const QString& fingerprint);
     // The settings the setup dialog edits, as the window runs on them.
     TSetupValues SetupValues() const;
     // Takes the setup dialog's values. A change of how the server is
@@ -144,9 +127,6 @@ public:
     // with the new values; while a command sequence runs that is refused
     // like a second command (status text, false, nothing taken).
     bool ApplySetup(const TSetupValues& values);
-    // Whether no keyring runs, so that the password is kept in the settings
-    // file (asks the keyring the first time).
-    bool PasswordInSettingsFile();
 
     // Go: the selected group's pictures.
     void okClick();
@@ -165,6 +145,28 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Runs commands as the one command sequence on msNNTP. While another
+    // sequence runs, nothing is run: the status bar says so and the result
+    // is false. Errors of commands reach the caller.
+    bool RunCommandSequence(const std::function<void()>& commands);
+    // RunCommandSequence for commands that may connect. A server
+    // certificate refused as untrusted raises nothing: asker shows the
+    // question whether to trust it for this server (never decided
+    // silently), and on yes the certificate is trusted and again() runs:
+    // the user's command once more.
+    bool RunConnectingSequence(
+        QWidget* asker, const std::function<void()>& commands, std::function<void()> again);
+
+    // Secure connections and logins. The switch, the account and the
+    // password live in msNNTP (UseTLS, UserName, Password); these keep the
+    // rest. The fingerprint of the certificate the user trusts for
+    // server ("host" or "host:port"), empty for none.
+    QString TrustedCertificate(const QString& server) const;
+    void TrustCertificate(const QString& server, const QString& fingerprint);
+    // Whether no keyring runs, so that the password is kept in the settings
+    // file (asks the keyring the first time).
+    bool PasswordInSettingsFile();
+
     class TSequence;
 
     // The window's own widgets.

@@ -62,10 +62,8 @@ void BM_FirstPictureClient(benchmark::State& state)
             pictureSeconds += SecondsSince(start);
             client.Cancel();
         };
-        client.OnNextHeaderRetrieved = [&](TObject*, int num) {
-            const int32_t n = client.HeaderList.Entries(num).Number;
-            harvest.HarvestHeader(client.HeaderList.Entries(num));
-        };
+        client.OnNextHeaderRetrieved
+            = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
         try {
             client.SetNewsGroup(FirstPictureGroup);
             client.RetrieveHeaders(0, false);

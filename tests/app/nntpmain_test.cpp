@@ -596,7 +596,9 @@ TEST_F(TlsWindowTest, UntrustedCertificateIsTrustedOnlyOnYes)
 
         question->button(answer)->click();
         // A Yes connects again from the event loop.
-        QTest::qWaitFor([&] { return StatusText(1) == "Last available header retrieved"; }, yes ? 5000 : 50);
+        const bool walked = QTest::qWaitFor(
+            [&] { return StatusText(1) == "Last available header retrieved"; }, yes ? 5000 : 50);
+        EXPECT_EQ(walked, yes);
         EXPECT_EQ(TakeErrorBoxes(), QStringList());
         // The refused handshake never completed.
         EXPECT_EQ(server->Handshakes() - handshakesBefore, yes ? 1 : 0);

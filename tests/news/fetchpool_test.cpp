@@ -222,8 +222,9 @@ protected:
         std::vector<int32_t> returned;
         for (int number = 1; number <= Articles; ++number) {
             EXPECT_TRUE(pool->Submit(Order(number)));
-            if (number == 3)
+            if (number == 3) {
                 EXPECT_TRUE(pool->Submit(Order(number))) << "taken as done";
+            }
         }
         pool->Drain();
         // Fast articles may all be done before the last connection is in.
