@@ -125,6 +125,20 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t FinishFolding(
     return uint32_t(_mm_extract_epi32(_mm_xor_si128(lane, quotient), 1));
 }
 
+// Folds the eight lanes into one, then finishes with the rest of the bytes.
+__attribute__((target("pclmul,sse4.1"))) uint32_t FinishLanes(
+    __m128i (&lanes)[kLanes], const unsigned char* in, size_t size)
+{
+    const __m128i fold512 = _mm_set_epi64x(kFold512High, kFold512Low);
+    for (size_t i = 0; i < kLanes / 2; ++i)
+        lanes[i] = Fold(lanes[i], fold512, lanes[i + kLanes / 2]);
+    const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
+    __m128i lane = lanes[0];
+    for (size_t i = 1; i < kLanes / 2; ++i)
+        lane = Fold(lane, fold128, lanes[i]);
+    return FinishFolding(lane, in, size);
+}
+
 // At least 128 bytes, a multiple of 16.
 __attribute__((target("pclmul,sse4.1"))) uint32_t CrcFolding(
     uint32_t state, const unsigned char* in, size_t size)
@@ -140,14 +154,7 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t CrcFolding(
         for (size_t i = 0; i < kLanes; ++i)
             lanes[i] = Fold(lanes[i], fold1024, Load16(in + 16 * i));
     }
-    const __m128i fold512 = _mm_set_epi64x(kFold512High, kFold512Low);
-    for (size_t i = 0; i < kLanes / 2; ++i)
-        lanes[i] = Fold(lanes[i], fold512, lanes[i + kLanes / 2]);
-    const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
-    __m128i lane = lanes[0];
-    for (size_t i = 1; i < kLanes / 2; ++i)
-        lane = Fold(lane, fold128, lanes[i]);
-    return FinishFolding(lane, in, size);
+    return FinishLanes(lanes, in, size);
 }
 
 // The same eight lanes in four 32-byte registers, each multiply working on
@@ -182,14 +189,7 @@ __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1"))) uint32_t CrcFoldingPair
         lanes[2 * i] = _mm256_castsi256_si128(pairs[i]);
         lanes[2 * i + 1] = _mm256_extracti128_si256(pairs[i], 1);
     }
-    const __m128i fold512 = _mm_set_epi64x(kFold512High, kFold512Low);
-    for (size_t i = 0; i < kLanes / 2; ++i)
-        lanes[i] = Fold(lanes[i], fold512, lanes[i + kLanes / 2]);
-    const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
-    __m128i lane = lanes[0];
-    for (size_t i = 1; i < kLanes / 2; ++i)
-        lane = Fold(lane, fold128, lanes[i]);
-    return FinishFolding(lane, in, size);
+    return FinishLanes(lanes, in, size);
 }
 
 // The same with four 64-byte registers, each multiply working on four

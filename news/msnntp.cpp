@@ -592,7 +592,7 @@ void TmsNNTP::HeadWalk(int count)
     // The number is kept here rather than read back from HeaderList: a
     // handler may empty the list while the walk runs.
     int32_t lastNumber = lastHeaderNumber_;
-    // Where NEXT moves from; handlers may move the server elsewhere.
+    // Where NEXT moves from.
     int32_t position = currentArticle_;
     bool more = true;
     int taken = 0;
@@ -607,6 +607,11 @@ void TmsNNTP::HeadWalk(int count)
         // report it as "not connected".
         if (Canceled())
             break;
+        // A handler that fetched another article by number (one handed
+        // back by the fetching pool, say) moved the server there; NEXT from
+        // there would skip headers or go back.
+        if (currentArticle_ != position)
+            SetCurrentArticle(position);
         more = NextArticleAfter(position);
         position = currentArticle_;
         ++taken;

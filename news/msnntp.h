@@ -192,7 +192,8 @@ public:
     // where the server takes a range, else with STAT on the numbers after
     // it, a bounded number of tries). The walk only moves forward: a NEXT
     // that answers the article it came from, or an earlier one, ends it
-    // with an error.
+    // with an error. A handler that fetches another article by number moves
+    // the server there; the HEAD walk moves it back before its NEXT.
     //
     // A reply to a numbered ARTICLE, HEAD or STAT that names another
     // article (another number, or another message-id than the header

@@ -163,6 +163,21 @@ TEST_F(NntpClientTest, HandlerThatEmptiesTheListDoesNotBreakTheWalk)
     EXPECT_EQ(HeaderNumbers(client), Numbers { 4 });
 }
 
+// A handler that fetches another article by number (an earlier one, a
+// later one) moves the server; the walk still takes every header once.
+TEST_F(NntpClientTest, HandlerFetchingAnotherArticleKeepsTheWalkInPlace)
+{
+    SelectTestGroup();
+    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
+        const int32_t number = client.HeaderList.Entries(num).Number;
+        if (number == 2 || number == 3)
+            client.RetrieveArticleByNumber(number == 2 ? 5 : 1);
+    };
+    client.RetrieveHeaders(0, false);
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5 }));
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
 {
     SelectTestGroup();
