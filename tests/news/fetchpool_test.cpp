@@ -58,12 +58,13 @@ std::string Welcome(int)
 
 class FetchPoolTest : public ::testing::Test {
 protected:
-    std::unique_ptr<PoolServer> server;
-    std::unique_ptr<TFetchPool> pool;
     // Follow-ups, in the order they ran on this thread.
     std::vector<int32_t> done;
     Strings lowered, skipped;
     std::atomic<int> keptOffThisThread = 0;
+    std::unique_ptr<PoolServer> server;
+    // Last, so that it goes first: its last results still come as it goes.
+    std::unique_ptr<TFetchPool> pool;
 
     void Start(int size, std::function<std::string(int)> greeting, PoolServer::Script script,
         const std::string& user = {})
