@@ -16,6 +16,7 @@
 namespace lumigrab {
 namespace {
 
+using testing::FilesBelow;
 using testing::FolderEntries;
 using testing::WriteFileBytes;
 namespace fs = std::filesystem;
@@ -83,26 +84,11 @@ protected:
     }
 };
 
-// Every file and link below root, by its path relative to root: a file's
-// bytes, "-> " and a link's target.
-std::map<std::string, std::string> Tree(const fs::path& root)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink())
-            tree[name] = "-> " + fs::read_symlink(entry.path()).lexically_relative(root).string();
-        else if (entry.is_regular_file())
-            tree[name] = ReadFileBytes(entry.path());
-    }
-    return tree;
-}
-
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 struct SaveCase {
     const char* name;
-    // What is below root before the saving, as Tree gives it.
+    // What is below root before the saving, as FilesBelow gives it.
     std::map<std::string, std::string> before;
     Files attachments;
     // The files written into the folder, in the order reported as kept;
@@ -138,7 +124,7 @@ TEST_P(SaveCaseTest, WritesNewFilesOnlyAndOnlyInTheFolder)
     }
     EXPECT_EQ(reported, written);
     EXPECT_EQ(paths, c.saved ? InFolder(*c.saved) : written);
-    EXPECT_EQ(Tree(root.Path()), after);
+    EXPECT_EQ(FilesBelow(root.Path()), after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, SaveCaseTest,
