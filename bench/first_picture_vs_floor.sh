@@ -20,26 +20,13 @@ delay=${3:-25}
 proxy_port=$((port + 1))
 group=lumigrab.bench.first
 bench="$build_dir/bench/first_picture_bench"
-inn="$source_dir/tests/news/inn"
-python=/usr/bin/python3
+source "$source_dir/bench/bench_servers.sh"
+python=$bench_python
+bench_require "$bench" first_picture_bench
 
-if [ ! -x "$bench" ]; then
-    echo "$bench not built (cmake --build $build_dir --target first_picture_bench)" >&2
-    exit 1
-fi
-
-server_dir=$(mktemp -d /tmp/lumigrab-bench-inn-XXXXXX)
-proxy_pid=""
-stop_all() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
-    "$inn/inn-server.sh" stop "$server_dir" >/dev/null 2>&1 || true
-    rm -rf "$server_dir" "${proxy_out:-}"
-}
-trap stop_all EXIT
-
-"$inn/inn-server.sh" start "$server_dir" "$port" "$group" >/dev/null
+bench_start_inn "$port" "$group"
 echo "posting 5000 articles, the picture at 4001..."
-PYTHONPATH="$inn" "$python" - "$port" "$group" <<'PY'
+PYTHONPATH="$bench_inn" "$python" - "$port" "$group" <<'PY'
 import random, sys
 from nntp_articles import Poster, plain_headers, uuencode
 port, group = int(sys.argv[1]), sys.argv[2]
@@ -53,14 +40,7 @@ for number in range(1, 5001):
 poster.close()
 PY
 
-proxy_out=$(mktemp /tmp/lumigrab-bench-proxy-XXXXXX)
-"$python" "$source_dir/bench/delay_proxy.py" "$proxy_port" "$port" "$delay" >"$proxy_out" 2>&1 &
-proxy_pid=$!
-for _ in $(seq 100); do
-    grep -q ready "$proxy_out" && break
-    sleep 0.1
-done
-grep -q ready "$proxy_out" || { echo "the delaying proxy did not start" >&2; cat "$proxy_out" >&2; exit 1; }
+bench_start_proxy "$proxy_port" "$port" "$delay"
 
 # A first pass warms the server's caches, which the first of the two
 # would otherwise pay for alone.

@@ -26,35 +26,15 @@ proxy_port=$((port + 1))
 small=2000
 pictures=50
 bench="$build_dir/bench/nntp_latency_bench"
-inn="$source_dir/tests/news/inn"
-python=/usr/bin/python3
+source "$source_dir/bench/bench_servers.sh"
+python=$bench_python
+bench_require "$bench" nntp_latency_bench
 
-if [ ! -x "$bench" ]; then
-    echo "$bench not built (cmake --build $build_dir --target nntp_latency_bench)" >&2
-    exit 1
-fi
-
-server_dir=$(mktemp -d /tmp/lumigrab-bench-inn-XXXXXX)
-proxy_pid=""
-stop_all() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
-    "$inn/inn-server.sh" stop "$server_dir" >/dev/null 2>&1 || true
-    rm -rf "$server_dir" "${proxy_out:-}"
-}
-trap stop_all EXIT
-
-"$inn/inn-server.sh" start "$server_dir" "$port" lumigrab.bench.small lumigrab.bench.pictures >/dev/null
+bench_start_inn "$port" lumigrab.bench.small lumigrab.bench.pictures
 echo "posting $small small and $pictures picture articles..."
-"$python" "$inn/post-articles.py" --port "$port" --bench "$small" "$pictures"
+"$python" "$bench_inn/post-articles.py" --port "$port" --bench "$small" "$pictures"
 
-proxy_out=$(mktemp /tmp/lumigrab-bench-proxy-XXXXXX)
-"$python" "$source_dir/bench/delay_proxy.py" "$proxy_port" "$port" "$delay" >"$proxy_out" 2>&1 &
-proxy_pid=$!
-for _ in $(seq 100); do
-    grep -q ready "$proxy_out" && break
-    sleep 0.1
-done
-grep -q ready "$proxy_out" || { echo "the delaying proxy did not start" >&2; cat "$proxy_out" >&2; exit 1; }
+bench_start_proxy "$proxy_port" "$port" "$delay"
 echo "proxy on $proxy_port: $delay ms each way; running (the HEAD walk takes minutes)..."
 
 json=$(LUMIGRAB_NNTP_PORT=$proxy_port "$bench" --benchmark_format=json 2>/dev/null)

@@ -17,23 +17,12 @@ runs=${3:-3}
 small=2000
 pictures=200
 bench="$build_dir/bench/nntp_walk_bench"
-inn="$source_dir/tests/news/inn"
+source "$source_dir/bench/bench_servers.sh"
+bench_require "$bench" nntp_walk_bench
 
-if [ ! -x "$bench" ]; then
-    echo "$bench not built (cmake --build $build_dir --target nntp_walk_bench)" >&2
-    exit 1
-fi
-
-server_dir=$(mktemp -d /tmp/lumigrab-bench-inn-XXXXXX)
-stop_server() {
-    "$inn/inn-server.sh" stop "$server_dir" >/dev/null 2>&1 || true
-    rm -rf "$server_dir"
-}
-trap stop_server EXIT
-
-"$inn/inn-server.sh" start "$server_dir" "$port" lumigrab.bench.small lumigrab.bench.pictures >/dev/null
+bench_start_inn "$port" lumigrab.bench.small lumigrab.bench.pictures
 echo "posting $small small and $pictures picture articles..."
-python3 "$inn/post-articles.py" --port "$port" --bench "$small" "$pictures"
+python3 "$bench_inn/post-articles.py" --port "$port" --bench "$small" "$pictures"
 
 json=$(LUMIGRAB_NNTP_PORT=$port "$bench" --benchmark_format=json 2>/dev/null)
 ours=$(python3 -c '

@@ -25,35 +25,15 @@ pictures=40
 bytes=340000
 group=lumigrab.bench.pool
 tool="$build_dir/tools/lumigrab-harvest"
-inn="$source_dir/tests/news/inn"
-python=/usr/bin/python3
+source "$source_dir/bench/bench_servers.sh"
+bench_require "$tool" lumigrab-harvest
+bench_folder work
 
-if [ ! -x "$tool" ]; then
-    echo "$tool not built (cmake --build $build_dir --target lumigrab-harvest)" >&2
-    exit 1
-fi
-
-server_dir=$(mktemp -d /tmp/lumigrab-bench-inn-XXXXXX)
-work=$(mktemp -d /tmp/lumigrab-bench-pool-XXXXXX)
-proxy_pid=""
-stop_all() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null || true
-    "$inn/inn-server.sh" stop "$server_dir" >/dev/null 2>&1 || true
-    rm -rf "$server_dir" "$work"
-}
-trap stop_all EXIT
-
-"$inn/inn-server.sh" start "$server_dir" "$port" "$group" >/dev/null
+bench_start_inn "$port" "$group"
 echo "posting $pictures picture articles of $bytes bytes..."
-"$python" "$inn/post-articles.py" --port "$port" --pool-bench "$pictures" "$bytes"
+"$bench_python" "$bench_inn/post-articles.py" --port "$port" --pool-bench "$pictures" "$bytes"
 
-"$python" "$source_dir/bench/delay_proxy.py" "$proxy_port" "$port" "$delay" "$rate" >"$work/proxy.out" 2>&1 &
-proxy_pid=$!
-for _ in $(seq 100); do
-    grep -q ready "$work/proxy.out" && break
-    sleep 0.1
-done
-grep -q ready "$work/proxy.out" || { echo "the proxy did not start" >&2; cat "$work/proxy.out" >&2; exit 1; }
+bench_start_proxy "$proxy_port" "$port" "$delay" "$rate"
 echo "proxy on $proxy_port: $delay ms each way, $rate kB/s per connection"
 
 printf "%-12s %10s %10s\n" connections "time" "vs 1"

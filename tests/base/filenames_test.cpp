@@ -13,20 +13,14 @@
 
 #include "tests/support/test_util.h"
 #include "tests/support/tiny_filesystem.h"
+#include "tests/support/tool_files.h"
 
 namespace lumigrab {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Entries(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testing::FolderEntries;
 
 struct NameCase {
     std::string raw;
@@ -120,7 +114,7 @@ TEST_F(NewFileTest, ManyDuplicatesGetConsecutiveNumbersFromTheLastOneUsed)
     constexpr int Copies = 3000;
     for (int i = 0; i < Copies; ++i)
         Save("x.jpg", std::to_string(i));
-    const std::vector<std::string> names = Entries(folder);
+    const std::vector<std::string> names = FolderEntries(folder);
     ASSERT_EQ(names.size(), size_t(Copies));
     EXPECT_EQ(ReadFileBytes(folder / "x.jpg"), "0");
     EXPECT_EQ(
@@ -182,7 +176,7 @@ TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
         EXPECT_EQ(error.Message(), "Cannot write " + (folder / "big.jpg").string() + ": File too large");
     }
     setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_TRUE(Entries(folder).empty());
+    EXPECT_TRUE(FolderEntries(folder).empty());
 }
 
 // What the writer saw on a full or read-only file system: the error's
@@ -198,7 +192,7 @@ std::string SaveOnTinyFileSystem(const fs::path& folder, const std::string& byte
     } catch (const Exception& error) {
         outcome = "other: " + error.Message();
     }
-    for (const std::string& name : Entries(folder))
+    for (const std::string& name : FolderEntries(folder))
         outcome += "; left " + name;
     return outcome;
 }

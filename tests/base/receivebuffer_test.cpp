@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lumigrab {
 namespace {
@@ -11,39 +13,34 @@ namespace {
 // accounting of a block's unfinished end, which the socket's limit uses.
 TEST(ReceiveDataLines, CountOnlyWhatIsCertainlyData)
 {
-    TReceiveBuffer buffer;
-    std::string block;
-    buffer.Append("a\r\n..b\r\n.");
-    EXPECT_FALSE(buffer.TakeDataLines(block));
-    // A lone dot may still end the block: it is no data yet.
-    EXPECT_EQ(buffer.PendingDataBytes(), 0u);
-    buffer.Append("\r");
-    EXPECT_FALSE(buffer.TakeDataLines(block));
-    EXPECT_EQ(buffer.PendingDataBytes(), 0u);
-    buffer.Append("\n205 bye\r\n");
-    EXPECT_TRUE(buffer.TakeDataLines(block));
-    EXPECT_EQ(block, "a\r\n.b\r\n");
-    EXPECT_EQ(buffer.Pending(), "205 bye\r\n");
-
-    block.clear();
-    buffer.Clear();
-    buffer.Append(std::string("..x\0y", 5));
-    EXPECT_FALSE(buffer.TakeDataLines(block));
-    EXPECT_EQ(buffer.PendingDataBytes(), 4u);
-    buffer.Append("\r\n.\r\n");
-    EXPECT_TRUE(buffer.TakeDataLines(block));
-    EXPECT_EQ(block, ".x y\r\n");
-
-    // Only a dot with one line end terminates; more CRs make it data, so
-    // that they count towards the block's limit while they arrive.
-    block.clear();
-    buffer.Clear();
-    buffer.Append(".\r\r");
-    EXPECT_FALSE(buffer.TakeDataLines(block));
-    EXPECT_EQ(buffer.PendingDataBytes(), 2u);
-    buffer.Append("\n.\n");
-    EXPECT_TRUE(buffer.TakeDataLines(block));
-    EXPECT_EQ(block, "\r\r\n");
+    const struct {
+        const char* name;
+        // Chunks before the last, each with the data bytes then pending.
+        std::vector<std::pair<std::string, size_t>> unfinished;
+        std::string last, block, rest;
+    } cases[] = {
+        // A lone dot may still end the block: it is no data yet.
+        { "lone dot", { { "a\r\n..b\r\n.", 0 }, { "\r", 0 } }, "\n205 bye\r\n", "a\r\n.b\r\n",
+            "205 bye\r\n" },
+        { "NUL", { { std::string("..x\0y", 5), 4 } }, "\r\n.\r\n", ".x y\r\n", "" },
+        // Only a dot with one line end terminates; more CRs make it data, so
+        // that they count towards the block's limit while they arrive.
+        { "dot and two CRs", { { ".\r\r", 2 } }, "\n.\n", "\r\r\n", "" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TReceiveBuffer buffer;
+        std::string block;
+        for (const auto& [chunk, pending] : c.unfinished) {
+            buffer.Append(chunk);
+            EXPECT_FALSE(buffer.TakeDataLines(block));
+            EXPECT_EQ(buffer.PendingDataBytes(), pending);
+        }
+        buffer.Append(c.last);
+        EXPECT_TRUE(buffer.TakeDataLines(block));
+        EXPECT_EQ(block, c.block);
+        EXPECT_EQ(buffer.Pending(), c.rest);
+    }
 }
 
 } // namespace

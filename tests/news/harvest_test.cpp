@@ -16,6 +16,7 @@
 namespace lumigrab {
 namespace {
 
+using testing::FilesBelow;
 using testing::FolderEntries;
 using testing::WriteFileBytes;
 namespace fs = std::filesystem;
@@ -83,26 +84,11 @@ protected:
     }
 };
 
-// Every file and link below root, by its path relative to root: a file's
-// bytes, "-> " and a link's target.
-std::map<std::string, std::string> Tree(const fs::path& root)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).string();
-        if (entry.is_symlink())
-            tree[name] = "-> " + fs::read_symlink(entry.path()).lexically_relative(root).string();
-        else if (entry.is_regular_file())
-            tree[name] = ReadFileBytes(entry.path());
-    }
-    return tree;
-}
-
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 struct SaveCase {
     const char* name;
-    // What is below root before the saving, as Tree gives it.
+    // What is below root before the saving, as FilesBelow gives it.
     std::map<std::string, std::string> before;
     Files attachments;
     // The files written into the folder, in the order reported as kept;
@@ -138,7 +124,7 @@ TEST_P(SaveCaseTest, WritesNewFilesOnlyAndOnlyInTheFolder)
     }
     EXPECT_EQ(reported, written);
     EXPECT_EQ(paths, c.saved ? InFolder(*c.saved) : written);
-    EXPECT_EQ(Tree(root.Path()), after);
+    EXPECT_EQ(FilesBelow(root.Path()), after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, SaveCaseTest,
@@ -147,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(Folders, SaveCaseTest,
                               { "b.JpG", "second" }, { "c.jpeg", "third" }, { "d.webp.txt", "not kept" } },
                           { { "a.jpg", std::string("\xff\xd8jpeg\0bytes", 12) }, { "b.JpG", "second" },
                               { "c.jpeg", "third" } } },
+        // A picture attachment that decoded to nothing.
+        SaveCase { "PicturesWithoutAByteGiveNoFile", {}, { { "empty.jpg", "" }, { "full.gif", "GIF89a" } },
+            { { "full.gif", "GIF89a" } } },
         SaveCase { "NamesNeverLeaveTheFolder", {},
             { { "../up.jpg", "up" }, { "/tmp/abs.gif", "abs" }, { "C:\\win\\w.bmp", "win" }, { "..", "dots" },
                 { "", "empty" }, { "ctl\x01\x1b[2J\t.jpg", "control" } },
@@ -235,20 +224,6 @@ TEST_F(SavePicturesTest, LongNamesKeepTheirExtensionAndNumberWithinTheLimit)
     EXPECT_EQ(firstName, std::string(251, 'n') + ".jpg");
     EXPECT_EQ(secondName, std::string(249, 'n') + "-1.jpg");
     EXPECT_EQ(ReadFileBytes(second[0]), "Cats");
-}
-
-TEST_F(SavePicturesTest, PicturesWithoutAByteGiveNoFile)
-{
-    LoadArticle(
-        "Subject: empty\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
-        "--b\r\nContent-Type: image/jpeg; name=\"empty.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-        "!!!! ----\r\n~~~~\r\n--b\r\nContent-Type: image/gif; name=\"full.gif\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n--b--\r\n");
-    ASSERT_EQ(article.Attachments().Count(), 2);
-    ASSERT_TRUE(article.Attachments().Items(0).Stream.View().empty());
-    EXPECT_EQ(
-        SavePictures(article, folder.string()), std::vector<std::string> { (folder / "full.gif").string() });
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string> { "full.gif" });
 }
 
 TEST_F(SavePicturesTest, AFullDiskEndsTheSavingWithoutAskingAndLeavesNoPartialFile)

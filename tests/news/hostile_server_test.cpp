@@ -488,9 +488,8 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     group->texts[2] = PictureArticle("big", UUBlock("big.jpg", big));
     group->texts[3] = PictureArticle("after", UUBlock("after.jpg", "after the big one"));
     fs::create_directories(folder);
-    const fs::path tool = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
     const fs::path report = scratch.Path() / "report";
-    const std::string run = tool.string() + " " + Arguments();
+    const std::string run = testing::ToolPath("lumigrab-harvest").string() + " " + Arguments();
     // Both runs in one private mount namespace: the tmpfs is gone with it.
     const std::string script = "set -u; mount -t tmpfs -o size=64k lumigrab-test " + folder.string()
         + " || exit 77; " + run + " >" + (scratch.Path() / "out1").string() + " 2>"

@@ -20,31 +20,13 @@
 #include "news/msnntp.h"
 #include "tests/support/script_server.h"
 #include "tests/support/test_util.h"
+#include "tests/support/tool_files.h"
 
 namespace lumigrab::testing {
 
 inline void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes)
 {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-// Names of the entries of folder, sorted.
-inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Every entry of folder with its bytes.
-inline std::map<std::string, std::string> FolderContent(const std::filesystem::path& folder)
-{
-    std::map<std::string, std::string> content;
-    for (const std::string& name : FolderEntries(folder))
-        content[name] = ReadFileBytes(folder / name);
-    return content;
 }
 
 // The ARTICLE commands a protocol log holds, in order.
@@ -282,17 +264,12 @@ protected:
 
     void RunTool(const std::string& arguments)
     {
-        const std::filesystem::path tool
-            = std::filesystem::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-harvest";
+        const std::filesystem::path tool = ToolPath("lumigrab-harvest");
         ASSERT_TRUE(std::filesystem::exists(tool)) << "build lumigrab-harvest first";
-        const std::filesystem::path outFile = scratch.Path() / "stdout.txt";
-        const std::filesystem::path errFile = scratch.Path() / "stderr.txt";
-        const std::string command
-            = tool.string() + " " + arguments + " >" + outFile.string() + " 2>" + errFile.string();
-        const int status = std::system(command.c_str());
-        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        out = ReadFileBytes(outFile);
-        err = ReadFileBytes(errFile);
+        ToolRun run = RunCommand(tool.string() + " " + arguments, scratch.Path());
+        exitCode = run.exitCode;
+        out = std::move(run.out);
+        err = std::move(run.err);
     }
 };
 

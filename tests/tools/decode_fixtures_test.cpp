@@ -1,8 +1,6 @@
 // Decodes every sample article under fixtures/articles through the real
 // decoder and the lumigrab-decode command, and compares what lands on disk
 // with the expected bytes written by fixtures/make_fixtures.py.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -11,14 +9,19 @@
 
 #include "message/msmsg.h"
 #include "tests/support/test_util.h"
+#include "tests/support/tool_files.h"
 
 namespace lumigrab {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FilesBelow;
+using testing::RunCommand;
+using testing::ShellQuote;
+using testing::ToolRun;
 
 const fs::path ArticlesDir = fs::path(LUMIGRAB_FIXTURES_DIR) / "articles";
-const fs::path DecodeToolPath = fs::path(LUMIGRAB_BINARY_DIR) / "tools" / "lumigrab-decode";
+const fs::path DecodeToolPath = testing::ToolPath("lumigrab-decode");
 
 Lines SplitLines(const std::string& text)
 {
@@ -27,19 +30,6 @@ Lines SplitLines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-// Every regular file below root, keyed by its path relative to root.
-std::map<std::string, std::string> FilesBelow(const fs::path& root)
-{
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root))
-        return files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_directory())
-            files[fs::relative(entry.path(), root).generic_string()] = ReadFileBytes(entry.path());
-    }
-    return files;
 }
 
 // Explains the first difference instead of dumping binary payloads.
@@ -95,7 +85,9 @@ protected:
     }
 };
 
-TEST_P(DecodeFixture, AttachmentsBodyAndHeadersMatchExpected)
+// The attachments, the body and the headers are as expected, and saving
+// writes the expected files into the folder and nowhere else.
+TEST_P(DecodeFixture, DecodesAndSavesWhatTheArticleHolds)
 {
     TmsArticle article;
     LoadArticle(Article(), article);
@@ -122,23 +114,16 @@ TEST_P(DecodeFixture, AttachmentsBodyAndHeadersMatchExpected)
     if (GetParam().starts_with("uu_")) {
         EXPECT_EQ(meUU, article.Encoding());
     }
-}
 
-TEST_P(DecodeFixture, SavedFilesMatchExpectedAndStayInsideFolder)
-{
     // Names like ../../x must not climb out of out/; the sandbox around it
     // is deep enough to catch two levels of climbing.
     ScopedTempDir sandbox;
     const fs::path folder = sandbox.Path() / "a" / "b" / "out";
     fs::create_directories(folder);
     const bool absoluteTargetExisted = fs::exists("/etc/x.jpg");
-
-    TmsArticle article;
-    LoadArticle(Article(), article);
     for (int i = 0; i < article.Attachments().Count(); ++i)
         EXPECT_NO_THROW(article.SaveAttachment(i, folder.string()))
             << article.Attachments().Items(i).FileName();
-
     std::map<std::string, std::string> expected;
     for (const auto& [name, bytes] : Expected())
         expected["a/b/out/" + name] = bytes;
@@ -171,36 +156,12 @@ TEST(DecodeFixtures, EveryShapeIsPresent)
 
 // ---- the command ----
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ShellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 ToolRun RunTool(const std::vector<std::string>& args, const fs::path& workDir)
 {
-    const fs::path outFile = workDir / ".tool.out";
-    const fs::path errFile = workDir / ".tool.err";
     std::string command = "cd " + ShellQuote(workDir.string()) + " && " + ShellQuote(DecodeToolPath.string());
     for (const std::string& arg : args)
         command += " " + ShellQuote(arg);
-    command += " >" + ShellQuote(outFile.string()) + " 2>" + ShellQuote(errFile.string());
-    const int status = std::system(command.c_str());
-    ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFileBytes(outFile);
-    run.err = ReadFileBytes(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return run;
+    return RunCommand(command, workDir);
 }
 
 std::string Fixture(const std::string& name)
@@ -227,6 +188,9 @@ struct ListingCase {
     bool intoCurrentFolder; // no folder argument: the tool writes where it runs
     std::string listing;
     std::string errors = "";
+    // An article of the case's own instead of the sample, and the files it gives.
+    std::string article = "";
+    std::map<std::string, std::string> files = {};
 };
 
 void PrintTo(const ListingCase& c, std::ostream* out)
@@ -241,15 +205,22 @@ class DecodeToolListing : public DecodeTool, public ::testing::WithParamInterfac
 TEST_P(DecodeToolListing, ListsAndWritesTheExpectedFiles)
 {
     const ListingCase& c = GetParam();
+    fs::path article = Fixture(c.sample);
+    if (!c.article.empty()) {
+        article = work_.Path() / (std::string(c.sample) + ".eml");
+        std::ofstream(article, std::ios::binary) << c.article;
+    }
     std::vector<std::string> args = c.options;
-    args.push_back(Fixture(c.sample));
+    args.push_back(article.string());
     if (!c.intoCurrentFolder)
         args.push_back(out_.string());
     const ToolRun run = RunTool(args, c.intoCurrentFolder ? out_ : work_.Path());
     EXPECT_EQ(0, run.exitCode) << run.err;
     EXPECT_EQ(c.listing, run.out);
     EXPECT_EQ(c.errors, run.err);
-    ExpectSameFiles(FilesBelow(ArticlesDir / (std::string(c.sample) + ".expected")), FilesBelow(out_));
+    ExpectSameFiles(
+        c.article.empty() ? FilesBelow(ArticlesDir / (std::string(c.sample) + ".expected")) : c.files,
+        FilesBelow(out_));
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, DecodeToolListing,
@@ -267,21 +238,22 @@ INSTANTIATE_TEST_SUITE_P(Samples, DecodeToolListing,
         ListingCase { "yenc_bad_crc", {}, false, "bad.jpg\timage/jpeg\t6000\ngood.jpg\timage/jpeg\t2000\n",
             "lumigrab-decode: bad.jpg is damaged: CRC-32 71ef8d76 announced, 71ef8d77 computed\n" },
         ListingCase { "yenc_no_end", {}, false, "cut.jpg\timage/jpeg\t4920\n",
-            "lumigrab-decode: cut.jpg is damaged: no =yend line; size 9000 announced, 4920 decoded\n" }),
+            "lumigrab-decode: cut.jpg is damaged: no =yend line; size 9000 announced, 4920 decoded\n" },
+        // the article kept whole when its parts cannot be told apart counts as read
+        ListingCase { "recovery_no_boundary", {}, false, "original.eml\tmessage/rfc822\t340\n" },
+        ListingCase { "same_name_twice", {}, false, "pic.jpg\timage/jpeg\t3\npic-1.jpg\timage/jpeg\t3\n", "",
+            "Subject: twice\r\n\r\n"
+            "begin 644 pic.jpg\r\n#0V%T\r\n`\r\nend\r\n"
+            "begin 644 pic.jpg\r\n#1&]G\r\n`\r\nend\r\n",
+            { { "pic.jpg", "Cat" }, { "pic-1.jpg", "Dog" } } },
+        // control characters never reach the output raw
+        ListingCase { "control_characters", { "--body" }, false,
+            "red \\x1B[31m text\tcolumn\\x07\na_[31m__b.jpg\timage/jpeg\t3\n", "",
+            "Subject: control\r\n\r\n"
+            "red \x1b[31m text\tcolumn\a\r\n"
+            "begin 644 a\x1b[31m\a\tb.jpg\r\n#0V%T\r\n`\r\nend\r\n",
+            { { "a_[31m__b.jpg", "Cat" } } }),
     [](const auto& info) { return std::string(info.param.sample); });
-
-TEST_F(DecodeTool, SameNameTwiceKeepsBothFiles)
-{
-    const fs::path article = work_.Path() / "twice.eml";
-    std::ofstream(article, std::ios::binary) << "Subject: twice\r\n\r\n"
-                                                "begin 644 pic.jpg\r\n#0V%T\r\n`\r\nend\r\n"
-                                                "begin 644 pic.jpg\r\n#1&]G\r\n`\r\nend\r\n";
-    const ToolRun run = RunTool({ article.string(), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    EXPECT_EQ("pic.jpg\timage/jpeg\t3\npic-1.jpg\timage/jpeg\t3\n", run.out);
-    const std::map<std::string, std::string> expected = { { "pic.jpg", "Cat" }, { "pic-1.jpg", "Dog" } };
-    ExpectSameFiles(expected, FilesBelow(out_));
-}
 
 TEST_F(DecodeTool, FilesAndLinksAlreadyInTheFolderStayAsTheyAre)
 {
@@ -299,63 +271,40 @@ TEST_F(DecodeTool, FilesAndLinksAlreadyInTheFolderStayAsTheyAre)
     EXPECT_EQ(FilesBelow(ArticlesDir / "uu_grave.expected").at("cat.jpg"), ReadFileBytes(out_ / "cat-1.jpg"));
 }
 
-TEST_F(DecodeTool, ControlCharactersNeverReachTheOutputRaw)
+// An article or folder that cannot be used fails with 1, wrong usage with 2
+// and the usage text, and nothing is written; --help prints that text.
+TEST_F(DecodeTool, ExitStatusTellsWhatWentWrong)
 {
-    const fs::path article = work_.Path() / "control.eml";
-    std::ofstream(article, std::ios::binary) << "Subject: control\r\n\r\n"
-                                                "red \x1b[31m text\tcolumn\a\r\n"
-                                                "begin 644 a\x1b[31m\a\tb.jpg\r\n#0V%T\r\n`\r\nend\r\n";
-    const ToolRun run = RunTool({ "--body", article.string(), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    EXPECT_EQ("red \\x1B[31m text\tcolumn\\x07\na_[31m__b.jpg\timage/jpeg\t3\n", run.out);
-    EXPECT_EQ("Cat", ReadFileBytes(out_ / "a_[31m__b.jpg"));
-}
-
-TEST_F(DecodeTool, RecoveryResultCountsAsRead)
-{
-    const ToolRun run = RunTool({ Fixture("recovery_no_boundary"), out_.string() }, work_.Path());
-    EXPECT_EQ(0, run.exitCode) << run.err;
-    const std::string articleBytes = ReadFileBytes(Fixture("recovery_no_boundary"));
-    EXPECT_EQ("original.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n", run.out);
-    EXPECT_EQ(articleBytes, ReadFileBytes(out_ / "original.eml"));
-}
-
-TEST_F(DecodeTool, FailsWithOneWhenArticleOrFolderUnusable)
-{
+    const std::string article = Fixture("mime_single_name");
     const std::string missingFolder = (work_.Path() / "no" / "such").string();
     const fs::path plainFile = work_.Path() / "plain";
     std::ofstream(plainFile) << "x";
+    const std::string failure = "lumigrab-decode: ", usage = "usage: lumigrab-decode";
     const struct {
-        const char* what;
         std::vector<std::string> args;
+        int exitCode;
+        const std::string& message;
     } cases[] = {
-        { "missing article", { (work_.Path() / "missing.eml").string(), out_.string() } },
-        { "article is a folder", { work_.Path().string(), out_.string() } },
-        { "missing folder", { Fixture("mime_single_name"), missingFolder } },
-        { "folder is a file", { Fixture("mime_single_name"), plainFile.string() } },
+        { { (work_.Path() / "missing.eml").string(), out_.string() }, 1, failure },
+        { { work_.Path().string(), out_.string() }, 1, failure }, // the article is a folder
+        { { article, missingFolder }, 1, failure },
+        { { article, plainFile.string() }, 1, failure },
+        { {}, 2, usage },
+        { { "--body" }, 2, usage },
+        { { "--bogus", article }, 2, usage },
+        { { article, out_.string(), "extra" }, 2, usage },
     };
     for (const auto& c : cases) {
         const ToolRun run = RunTool(c.args, work_.Path());
-        EXPECT_EQ(1, run.exitCode) << c.what;
-        EXPECT_NE(std::string::npos, run.err.find("lumigrab-decode: ")) << c.what << ": " << run.err;
-        EXPECT_EQ("", run.out) << c.what;
+        const std::string what = ::testing::PrintToString(c.args);
+        EXPECT_EQ(c.exitCode, run.exitCode) << what;
+        EXPECT_NE(std::string::npos, run.err.find(c.message)) << what << ": " << run.err;
+        EXPECT_EQ("", run.out) << what;
     }
     EXPECT_FALSE(fs::exists(missingFolder));
-}
-
-TEST_F(DecodeTool, WrongUsageExitsWithTwoAndHelpWithZero)
-{
-    const std::string article = Fixture("mime_single_name");
-    const std::vector<std::vector<std::string>> wrong
-        = { {}, { "--body" }, { "--bogus", article }, { article, out_.string(), "extra" } };
-    for (const auto& args : wrong) {
-        const ToolRun run = RunTool(args, work_.Path());
-        EXPECT_EQ(2, run.exitCode) << ::testing::PrintToString(args);
-        EXPECT_NE(std::string::npos, run.err.find("usage: lumigrab-decode")) << run.err;
-    }
     const ToolRun help = RunTool({ "--help" }, work_.Path());
     EXPECT_EQ(0, help.exitCode);
-    EXPECT_NE(std::string::npos, help.out.find("usage: lumigrab-decode"));
+    EXPECT_NE(std::string::npos, help.out.find(usage));
     EXPECT_TRUE(FilesBelow(out_).empty());
 }
 
