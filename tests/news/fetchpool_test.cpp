@@ -185,14 +185,10 @@ TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
         pool.reset();
         const auto how = [c](int connection) { return c.connections.at(size_t(connection - 1)); };
         const auto greeting = [how](int connection) {
-            switch (how(connection)) {
-            case GreetingRefused:
-                return std::string("502 too many connections\r\n");
-            case HungUp:
-                return std::string();
-            default:
-                return Welcome(connection);
-            }
+            const How start = how(connection);
+            return start == GreetingRefused ? "502 too many connections\r\n"
+                : start == HungUp           ? std::string()
+                                            : Welcome(connection);
         };
         Start(
             3, greeting,
