@@ -983,7 +983,9 @@ void TfrmMain::StartPool()
     const int further = walk_.Connections - 1;
     if (further < 1 || !harvest_)
         return;
-    pool_ = std::make_unique<TFetchPool>(TFetchSettings::From(*msNNTP), further);
+    TFetchSettings settings = TFetchSettings::From(*msNNTP);
+    settings.loggedBefore = pooledLogs_;
+    pool_ = std::make_unique<TFetchPool>(std::move(settings), further);
     pooledArticles_.clear();
     lastWalked_ = msNNTP->LastHeaderNumber();
     pool_->OnPoolLowered = [this](const std::string& report) {
@@ -1009,6 +1011,8 @@ void TfrmMain::EndPool()
     pool_->Stop();
     if (harvest_)
         harvest_->SetPool(nullptr);
+    if (pool_->Started())
+        pooledLogs_ = std::max(pooledLogs_, pool_->Size() + 1);
     pool_.reset();
 }
 

@@ -282,6 +282,9 @@ private:
     };
     std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
     int32_t lastWalked_ = -1;
+    // The highest connection number whose log a pool wrote this session;
+    // later pools add to those logs.
+    int pooledLogs_ = 1;
     QLabel* statusPanels_[3] = {};
     // Over the empty picture pane.
     QLabel* emptyHint_ = nullptr;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -49,9 +50,24 @@ std::string MessageOf(std::exception_ptr failure)
     }
 }
 
-std::string Connections(int count)
+std::string Connections(size_t count)
 {
     return std::to_string(count) + (count == 1 ? " connection" : " connections");
+}
+
+// "Connection refused; Connection timed out": each message once, in the
+// order they came.
+std::string DistinctMessages(const std::vector<std::string>& messages)
+{
+    std::vector<std::string> distinct;
+    for (const std::string& message : messages) {
+        if (std::find(distinct.begin(), distinct.end(), message) == distinct.end())
+            distinct.push_back(message);
+    }
+    std::string text;
+    for (const std::string& message : distinct)
+        text += (text.empty() ? "" : "; ") + message;
+    return text;
 }
 
 } // namespace
@@ -201,10 +217,17 @@ private:
         client_ = &client;
         if (Open(client)) {
             ++shared_->working;
-            pool_.Post([pool = &pool_] { pool->ConnectionSettled(false); });
+            pool_.Post([pool = &pool_] { pool->ConnectionSettled(std::nullopt); });
             Serve(client, article);
         }
         client_ = nullptr;
+        End(client);
+        if (number_ <= shared_->settings.loggedBefore)
+            AppendLog(client);
+    }
+
+    void End(TmsNNTP& client) const
+    {
         // After Stop (or a failure) the connection just ends, also one
         // that came up after its Cancel was sent: no farewell to wait for.
         if (shared_->canceled) {
@@ -216,6 +239,15 @@ private:
         } catch (const Exception&) {
             // A farewell nobody waits for.
         }
+    }
+
+    // Instead of the client replacing the file as it goes.
+    static void AppendLog(TmsNNTP& client)
+    {
+        if (client.LogFileName.empty())
+            return;
+        std::ofstream(client.LogFileName, std::ios::app | std::ios::binary) << client.Log.Text();
+        client.LogFileName.clear();
     }
 
     void Configure(TmsNNTP& client, TmsArticle& article) const
@@ -235,17 +267,32 @@ private:
         client.SetArticle(&article);
     }
 
-    // Connects and selects the group; false (reported) when refused.
+    // Connects and selects the group; false (reported) when refused or
+    // failed.
     bool Open(TmsNNTP& client)
     {
         try {
             client.SetNewsGroup(shared_->settings.newsGroup);
             return true;
-        } catch (const Exception&) {
+        } catch (const Exception& error) {
             if (!shared_->stopping)
-                pool_.Post([pool = &pool_] { pool->ConnectionSettled(true); });
+                pool_.Post([pool = &pool_, failure = StartFailure(client, error)] {
+                    pool->ConnectionSettled(failure);
+                });
             return false;
         }
+    }
+
+    // The server's own 4xx or 5xx answer before the group was selected (to
+    // the greeting, the login or GROUP) refuses this connection: the walk's
+    // client got past each with the same account. Anything else kept the
+    // connection from being made or used: the host refused it, it timed
+    // out, TLS failed, the server hung up.
+    static TStartFailure StartFailure(const TmsNNTP& client, const Exception& error)
+    {
+        const std::string& reply = client.LastReply;
+        const bool refused = !reply.empty() && (reply[0] == '4' || reply[0] == '5');
+        return { refused, error.Message() };
     }
 
     bool Reconnect(TmsNNTP& client)
@@ -334,11 +381,15 @@ private:
 
 TFetchPool::TFetchPool(TFetchSettings settings, int size)
     : shared_(std::make_shared<TShared>(std::move(settings)))
+    , size_(std::clamp(size, 1, MaxFetchConnections))
     , owner_(std::make_unique<QObject>())
 {
-    size = std::clamp(size, 1, MaxFetchConnections);
+}
+
+void TFetchPool::StartConnections()
+{
     // The walk's client is connection 1.
-    for (int i = 0; i < size; ++i)
+    for (int i = 0; i < size_; ++i)
         workers_.push_back(std::make_unique<TWorker>(*this, i + 2));
 }
 
@@ -356,11 +407,6 @@ TFetchPool::~TFetchPool()
     // came has its files on disk.
     Deliver();
     owner_.reset();
-}
-
-int TFetchPool::Size() const
-{
-    return int(workers_.size());
 }
 
 int TFetchPool::Working() const
@@ -383,6 +429,8 @@ bool TFetchPool::Submit(TFetchOrder order)
         return true;
     ++outstanding_;
     shared_->Add(std::move(order));
+    if (!Started())
+        StartConnections();
     WakeAll();
     return true;
 }
@@ -490,20 +538,36 @@ void TFetchPool::WakeAll()
         worker->WakeUp();
 }
 
-void TFetchPool::ConnectionSettled(bool refused)
+void TFetchPool::ConnectionSettled(const std::optional<TStartFailure>& failure)
 {
     ++settled_;
-    if (refused)
+    if (failure && failure->refused)
         ++refused_;
+    else if (failure)
+        failures_.push_back(failure->message);
     if (settled_ != Size())
         return;
-    if (refused_ > 0 && OnPoolLowered) {
-        const int fetching = shared_->working > 0 ? int(shared_->working) : 1;
-        OnPoolLowered(Connections(refused_) + " refused: fetching with " + std::to_string(fetching));
-    }
+    ReportLowered();
     // Connections that broke before the last one settled may have left
     // none working.
     HandBackWhenIdle();
+}
+
+// A connection that cannot be made lowers the pool like a refused one
+// rather than ending the run: the walk's client reached the server, and
+// fetches whatever no pooled connection can.
+void TFetchPool::ReportLowered()
+{
+    if ((refused_ == 0 && failures_.empty()) || !OnPoolLowered)
+        return;
+    std::string report;
+    if (refused_ > 0)
+        report = Connections(size_t(refused_)) + " refused";
+    if (!failures_.empty())
+        report += (report.empty() ? "" : ", ") + Connections(failures_.size()) + " failed ("
+            + DistinctMessages(failures_) + ")";
+    const int fetching = shared_->working > 0 ? int(shared_->working) : 1;
+    OnPoolLowered(report + ": fetching with " + std::to_string(fetching));
 }
 
 void TFetchPool::HandBackWhenIdle()

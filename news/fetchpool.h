@@ -64,6 +64,11 @@ struct TFetchSettings {
     // When not empty, each connection writes its protocol log to this path
     // with "-2", "-3", ... put before the extension (the walk's client is 1).
     std::string logFileName;
+    // Connections numbered up to this one logged in an earlier pool of the
+    // same session (one pool per walk): they add to their log file instead
+    // of replacing it, so that each connection number keeps one log for the
+    // session, as the walk's client does. 1: every file starts afresh.
+    int loggedBefore = 1;
 
     // The settings of client, with its selected group.
     static TFetchSettings From(const TmsNNTP& client);
@@ -89,9 +94,11 @@ struct TFetchOrder {
 
 class TFetchPool {
 public:
-    // Starts size connections (1 to MaxFetchConnections) at once; each
-    // connects and selects the group on its thread. Must be created on a
-    // thread with an event loop (the owner's), after QCoreApplication.
+    // A pool of size connections (1 to MaxFetchConnections), started all at
+    // once when the first article is handed over, so that a walk that finds
+    // nothing to fetch opens none; each connects and selects the group on
+    // its thread. Must be created on a thread with an event loop (the
+    // owner's), after QCoreApplication.
     TFetchPool(TFetchSettings settings, int size);
     // Stops every connection and waits for their threads; results not yet
     // delivered are dropped.
@@ -99,12 +106,15 @@ public:
     TFetchPool(const TFetchPool&) = delete;
     TFetchPool& operator=(const TFetchPool&) = delete;
 
-    // The connections started, and those not refused or given up so far.
-    int Size() const;
+    // The connections asked for, and those not refused, failed or given up
+    // so far.
+    int Size() const { return size_; }
     int Working() const;
-    // Every connection has connected or been refused (OnPoolLowered has
-    // come, if it comes).
-    bool Settled() const { return settled_ == Size(); }
+    // Whether the first article handed over started the connections.
+    bool Started() const { return !workers_.empty(); }
+    // Every connection started has connected, been refused or failed
+    // (OnPoolLowered has come, if it comes); true while none was started.
+    bool Settled() const { return settled_ == int(workers_.size()); }
 
     // Hands an article over. False when the pool cannot take it (every
     // connection was refused, or the pool was stopped or failed): the
@@ -148,11 +158,14 @@ public:
     // reports it; nothing is kept and the article is not recorded.
     std::function<void(const std::string& subject, const std::string& reason)> OnArticleSkipped;
     // Connections refused by the server (a 4xx or 5xx greeting, a login
-    // answered 481 or 502: the account has too many) or given up, reported
-    // once when every connection has tried: "2 connections refused:
-    // fetching with 6". When all were refused, M counts the walk's client
-    // ("8 connections refused: fetching with 1") and the articles go back
-    // to it (TakeReturned).
+    // answered 481 or 502: the account has too many; a refused group) and
+    // connections that could not be made at all (refused by the host, a
+    // time-out, a TLS failure: the client's own message), reported once
+    // when every connection has tried: "2 connections refused: fetching
+    // with 6", "1 connection refused, 2 connections failed (Connection
+    // timed out): fetching with 4". When none is left, M counts the walk's
+    // client ("8 connections refused: fetching with 1") and the articles go
+    // back to it (TakeReturned).
     std::function<void(const std::string& report)> OnPoolLowered;
     // The error that ends the run (a full disk, an article larger than
     // MaxArticleSize, an article that broke three connections): fired once;
@@ -167,6 +180,7 @@ private:
     class TWorker;
 
     std::shared_ptr<TShared> shared_;
+    const int size_;
     std::vector<std::unique_ptr<TWorker>> workers_;
     // Context of the calls queued to the owner's thread.
     std::unique_ptr<QObject> owner_;
@@ -177,6 +191,8 @@ private:
     int outstanding_ = 0;
     int settled_ = 0;
     int refused_ = 0;
+    // The messages of the connections that could not be made.
+    std::vector<std::string> failures_;
     bool stopped_ = false;
     std::exception_ptr failure_;
 
@@ -187,11 +203,19 @@ private:
     // Queues call to the owner's thread (from any thread); an exception it
     // raises ends the run.
     void Post(std::function<void()> call);
+    void StartConnections();
     // Runs the calls queued so far, on the owner's thread.
     void Deliver();
     void WakeAll();
     void CancelAll();
-    void ConnectionSettled(bool refused);
+    // How a connection's start ended: connected (nothing), refused by the
+    // server, or failed with the client's message.
+    struct TStartFailure {
+        bool refused = false;
+        std::string message;
+    };
+    void ConnectionSettled(const std::optional<TStartFailure>& failure);
+    void ReportLowered();
     // Once no connection works, the orders waiting go back to the owner.
     void HandBackWhenIdle();
     void ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <tuple>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -93,12 +94,16 @@ protected:
 };
 
 // The same, with the "Connections" setting: 1 is the walk's client alone,
-// more hands the articles to a pool of further connections.
-class WindowPoolTest : public WindowInnTest, public ::testing::WithParamInterface<int> {
+// more hands the articles to a pool of further connections; and with Stop
+// halfway through the first Go or without.
+class WindowPoolTest : public WindowInnTest, public ::testing::WithParamInterface<std::tuple<int, bool>> {
 protected:
+    int Connections() const { return std::get<0>(GetParam()); }
+    bool StopHalfway() const { return std::get<1>(GetParam()); }
+
     TfrmMain& StartWithConnections()
     {
-        WriteSettings({ { "Connections", GetParam() } });
+        WriteSettings({ { "Connections", Connections() } });
         TfrmMain& form = StartOnServer();
         // Each pooled connection logs to a file of its own, numbered from 2.
         form.msNNTP->LogFileName = (dataFolder + "nntp.log").toStdString();
@@ -111,22 +116,50 @@ protected:
     // walk's client fetches what still waits once the walk is over, and
     // the connections still coming up are cancelled.)
     bool PoolStarted() const { return QFileInfo::exists(dataFolder + "nntp-2.log"); }
+
+    // Stop halfway through the headers, while articles are on their way (on
+    // every connection): Stop ends the Go at once, and tells so.
+    void GoAndStopHalfway(TfrmMain& form)
+    {
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point stoppedAt;
+        const auto header = form.msNNTP->OnNextHeaderRetrieved;
+        form.msNNTP->OnNextHeaderRetrieved = [&, header](TObject* sender, int num) {
+            header(sender, num);
+            if (stoppedAt == Clock::time_point() && num + 1 >= form.msNNTP->ArticleCount() / 2) {
+                stoppedAt = Clock::now();
+                form.CancelButton->click();
+            }
+        };
+        form.okClick();
+        form.msNNTP->OnNextHeaderRetrieved = header;
+        ASSERT_NE(stoppedAt, Clock::time_point());
+        // Not a speed target: a connection left waiting for its article
+        // would hold the window for seconds.
+        EXPECT_LT(Clock::now() - stoppedAt, std::chrono::seconds(3));
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+    }
 };
 
-INSTANTIATE_TEST_SUITE_P(Connections, WindowPoolTest, ::testing::Values(1, 2, 4));
+INSTANTIATE_TEST_SUITE_P(
+    Connections, WindowPoolTest, ::testing::Combine(::testing::Values(1, 2, 4), ::testing::Bool()));
 
-// Every picture the harvest keeps arrives with its exact bytes: in the
+// Every picture the harvest keeps arrives once with its exact bytes: in the
 // picture folder, or in the trash when the viewer could not show it (the
 // fixture's pictures are random bytes). Names may differ from a plain
 // harvest's: a name freed by the trash is taken again. Pooled connections
-// bring the same set, and the group's end is told once they are done.
-TEST_P(WindowPoolTest, GoHarvestsEveryPictureOfTheGroup)
+// bring the same set, and the group's end is told once they are done. After
+// a Stop, Go on the same group connects again and walks on, and none is
+// lost and none comes twice.
+TEST_P(WindowPoolTest, GoBringsEveryPictureOfTheGroupOnce)
 {
     WriteFile(DataFile(), QByteArray(PictureGroup) + "\r\n");
     TfrmMain& form = StartWithConnections();
     ASSERT_EQ(form.NGEdit->currentText(), PictureGroup);
     std::vector<std::string> sent;
     form.msNNTP->OnLineSent = [&](TObject*, const std::string& line) { sent.push_back(line); };
+    if (StopHalfway())
+        ASSERT_NO_FATAL_FAILURE(GoAndStopHalfway(form));
     form.okClick();
 
     // Headers come by overview, a round trip per range, not per article.
@@ -145,41 +178,8 @@ TEST_P(WindowPoolTest, GoHarvestsEveryPictureOfTheGroup)
     EXPECT_EQ(StatusText(1), LastIncompleteReport());
     ExpectEveryPictureOnce();
     EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
-    EXPECT_EQ(PoolStarted(), GetParam() > 1);
+    EXPECT_EQ(PoolStarted(), Connections() > 1);
     EXPECT_FALSE(form.TransferRate->isVisible());
-}
-
-// Stop halfway through the headers, while articles are on their way (on
-// every connection), then Go on the same group: Stop ends the Go at once,
-// the window connects again and walks on, and every picture arrives once,
-// none lost and none twice, and is in the set.
-TEST_P(WindowPoolTest, StopThenGoBringsEveryPictureOnce)
-{
-    using Clock = std::chrono::steady_clock;
-    WriteFile(DataFile(), QByteArray(PictureGroup) + "\r\n");
-    TfrmMain& form = StartWithConnections();
-    Clock::time_point stoppedAt;
-    const auto header = form.msNNTP->OnNextHeaderRetrieved;
-    form.msNNTP->OnNextHeaderRetrieved = [&](TObject* sender, int num) {
-        header(sender, num);
-        if (stoppedAt == Clock::time_point() && num + 1 >= form.msNNTP->ArticleCount() / 2) {
-            stoppedAt = Clock::now();
-            form.CancelButton->click();
-        }
-    };
-    form.okClick();
-    ASSERT_NE(stoppedAt, Clock::time_point());
-    // Not a speed target: a connection left waiting for its article would
-    // hold the window for seconds.
-    EXPECT_LT(Clock::now() - stoppedAt, std::chrono::seconds(3));
-    EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
-
-    form.okClick();
-    EXPECT_EQ(TakeErrorBoxes(), QStringList());
-    // The group's end, where its unfinished multi-part posts are reported.
-    EXPECT_EQ(StatusText(1), LastIncompleteReport());
-    ExpectEveryPictureOnce();
-    EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
 }
 
 TEST_F(WindowInnTest, GetGroupsKeepsThePictureGroupsOfTheServer)

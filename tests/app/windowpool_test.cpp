@@ -1,13 +1,15 @@
 // The window's Go with several connections against a scripted server that
 // takes one connection and refuses the others, as a news provider does
 // when the account has too many: the pool is lowered, which the status bar
-// tells once, and the walk's own connection fetches every picture.
+// tells once, and the walk's own connection fetches every picture. A Go
+// that finds nothing to fetch opens no further connection.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <mutex>
 
 #include <QComboBox>
+#include <QDir>
 
 #include "app/transferrate.h"
 #include "tests/support/pool_server.h"
@@ -25,9 +27,9 @@ using testing::UUBody;
 using testing::WindowTest;
 
 // Answers its first connection from group and greets each further one with
-// a 502. The walk's first command after GROUP waits until `refusals`
-// connections were refused, so that the pool has tried before the walk
-// could end.
+// a 502. The walk's steps to the next article (NEXT) wait until `refusals`
+// connections were refused: the pool starts with the first article handed
+// to it, and must have tried before the walk could end.
 class TooManyServer {
 public:
     TooManyServer(std::shared_ptr<FakeNewsGroup> group, int refusals)
@@ -36,7 +38,7 @@ public:
                 // A refused connection hears nothing more.
                 if (connection != 1)
                     return Answer { "", true };
-                if (!command.starts_with("GROUP ")) {
+                if (command == "NEXT") {
                     std::unique_lock lock(mutex_);
                     refused_.wait_for(
                         lock, std::chrono::seconds(10), [&] { return refusedCount_ >= refusals; });
@@ -47,6 +49,7 @@ public:
     }
 
     std::string Address() const { return server_.Address(); }
+    int Accepted() const { return server_.Accepted(); }
 
 private:
     std::mutex mutex_;
@@ -66,28 +69,47 @@ private:
     }
 };
 
-TEST_F(WindowTest, RefusedConnectionsAreToldOnceAndTheWalkFetchesAlone)
+TEST_F(WindowTest, FurtherConnectionsOpenForArticlesOnlyAndRefusalsAreToldOnce)
 {
-    auto group = std::make_shared<FakeNewsGroup>();
-    group->articles = { FakeArticle { "first - a.bmp", 200, UUBody("a.bmp", PictureBytes({ 8, 8 })) },
-        FakeArticle { "text", 10 },
-        FakeArticle { "second - b.bmp", 200, UUBody("b.bmp", PictureBytes({ 9, 9 }, Qt::red)) } };
-    const TooManyServer server(group, 2);
-    TfrmMain& form = Start();
-    form.msNNTP->Server = server.Address();
-    form.msNNTP->TimeOut = 20;
-    form.msNNTP->UseOverview = false;
-    TSetupValues values = form.SetupValues();
-    values.Walk.Connections = 3;
-    ASSERT_TRUE(form.ApplySetup(values));
-    form.NGEdit->setCurrentText(QString::fromStdString(group->name));
+    const auto picture = [](const char* name, QColor color) {
+        return FakeArticle { std::string("post - ") + name, 200,
+            UUBody(name, PictureBytes({ 8, 8 }, color)) };
+    };
+    struct Case {
+        const char* name;
+        std::vector<FakeArticle> articles;
+        int refusals;
+        int pictures;
+    };
+    for (const Case& c :
+        { Case { "pictures",
+              { picture("a.bmp", Qt::blue), FakeArticle { "text", 10 }, picture("b.bmp", Qt::red) }, 2, 2 },
+            Case { "nothing to fetch", { FakeArticle { "text", 10 }, FakeArticle { "more text", 20 } }, 0,
+                0 } }) {
+        SCOPED_TRACE(c.name);
+        auto group = std::make_shared<FakeNewsGroup>();
+        group->articles = c.articles;
+        const TooManyServer server(group, c.refusals);
+        TfrmMain& form = Start();
+        form.msNNTP->Server = server.Address();
+        form.msNNTP->TimeOut = 20;
+        form.msNNTP->UseOverview = false;
+        TSetupValues values = form.SetupValues();
+        values.Walk.Connections = 3;
+        ASSERT_TRUE(form.ApplySetup(values));
+        form.NGEdit->setCurrentText(QString::fromStdString(group->name));
 
-    form.okClick();
-    EXPECT_EQ(TakeErrorBoxes(), QStringList());
-    EXPECT_EQ(StatusText(1), "Last available header retrieved");
-    EXPECT_EQ(form.Pictures().size(), 2);
-    const QString rate = form.TransferRate->text();
-    EXPECT_EQ(rate.count("2 connections refused: fetching with 1"), 1) << rate.toStdString();
+        form.okClick();
+        EXPECT_EQ(TakeErrorBoxes(), QStringList());
+        EXPECT_EQ(StatusText(1), "Last available header retrieved");
+        EXPECT_EQ(form.Pictures().size(), c.pictures);
+        EXPECT_EQ(server.Accepted(), 1 + c.refusals) << "the walk's, and those the pool opened";
+        const QString rate = form.TransferRate->text();
+        EXPECT_EQ(rate.count("2 connections refused: fetching with 1"), c.refusals > 0 ? 1 : 0)
+            << rate.toStdString();
+        window.reset();
+        QDir(TempFolder()).removeRecursively();
+    }
 }
 
 } // namespace

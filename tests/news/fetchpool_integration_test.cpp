@@ -1,17 +1,19 @@
 // The harvest with a pool of fetching connections against the test INN2
 // (tests/news/inn): any number of connections keeps the same pictures,
 // byte for byte, over plain NNTP and over TLS with a login, in the harvest
-// and in lumigrab-harvest.
+// and in lumigrab-harvest, also when the server refuses some of them.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "news/fetchpool.h"
@@ -43,10 +45,27 @@ Strings FileLines(const fs::path& file)
     return lines;
 }
 
+// The server remembers each connection it took for `window`, from a fresh
+// start once the fixture set the limit: a test run again (ctest --repeat)
+// waits until those of the last run, which marked its end, are forgotten.
+void AwaitConnectWindow(const fs::path& serverDir, std::chrono::seconds window)
+{
+    std::error_code none;
+    const auto lastRun = fs::last_write_time(serverDir / "connected", none);
+    if (none)
+        return;
+    while (fs::file_time_type::clock::now() < lastRun + window + std::chrono::seconds(1))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
 class PoolHarvestTest : public ::testing::Test, protected testing::HarvestToolRunner {
 protected:
     fs::path innDir;
+    // Where the expected pictures are listed: innDir's, or another
+    // instance's.
+    fs::path expectedDir;
     std::string port;
+    Strings lowered;
     TmsArticle article;
     TmsNNTP client;
 
@@ -59,6 +78,7 @@ protected:
                 FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
             GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
         }
+        expectedDir = innDir / "expected";
         client.SetWinsockLoaded(true);
         client.Server = "127.0.0.1:" + port;
         client.TimeOut = 30;
@@ -66,7 +86,7 @@ protected:
         client.SetArticle(&article);
     }
 
-    fs::path Expected() const { return innDir / "expected" / PictureGroup; }
+    fs::path Expected() const { return expectedDir / PictureGroup; }
 
     // Every expected picture with its exact bytes, and nothing else but
     // the index. Pictures saved in another order may swap the numbered
@@ -84,9 +104,11 @@ protected:
         EXPECT_TRUE(kept == expected) << "the pictures' bytes differ";
     }
 
-    // Harvests the picture group with that many connections; returns the
-    // names kept, sorted, and the skip reports.
-    std::pair<std::multiset<std::string>, Strings> Harvest(const fs::path& folder, int connections)
+    // Harvests the picture group with that many connections, of which the
+    // server refuses `refused`; returns the names kept, sorted, and the skip
+    // reports.
+    std::pair<std::multiset<std::string>, Strings> Harvest(
+        const fs::path& folder, int connections, int refused = 0)
     {
         fs::create_directories(folder);
         THarvest harvest(client, folder.string());
@@ -104,13 +126,14 @@ protected:
         if (connections > 1) {
             pool.emplace(TFetchSettings::From(client), connections - 1);
             harvest.SetPool(&*pool);
+            pool->OnPoolLowered = [this](const std::string& report) { lowered.push_back(report); };
         }
         client.RetrieveHeaders(0, true);
         harvest.FinishPool();
         if (pool) {
             while (!pool->Settled())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            EXPECT_EQ(pool->Working(), connections - 1) << "none refused";
+            EXPECT_EQ(pool->Working(), connections - 1 - refused);
             harvest.SetPool(nullptr);
         }
         return { kept, skipped };
@@ -156,6 +179,32 @@ TEST_F(PoolHarvestTest, PooledConnectionsLogInOverTLS)
     const fs::path folder = scratch.Path() / "tls";
     Harvest(folder, 4);
     Winsock().SetHostResolver({});
+    ExpectExactlyThePictures(folder);
+}
+
+// The fixture's second server takes COUNT connections from one host within
+// SECONDS and greets the others with 400 (innd -H, -X). Of four
+// connections, the walk's and one pooled connection work; the two refused
+// are told once and the pictures are the same.
+TEST_F(PoolHarvestTest, ConnectionsBeyondTheServersLimitAreRefused)
+{
+    const fs::path limitedDir = Environment("LUMIGRAB_LIMITED_INN_DIR");
+    const std::string limitedPort = Environment("LUMIGRAB_LIMITED_NNTP_PORT");
+    if (limitedPort.empty() || limitedDir.empty() || !fs::exists(limitedDir / "ready")) {
+        if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
+            FAIL() << "the INN2 test server with a connection limit is not running";
+        GTEST_SKIP() << "no INN2 test server with a connection limit";
+    }
+    const Strings limit = FileLines(limitedDir / "limit");
+    ASSERT_EQ(limit.size(), 1u);
+    ASSERT_EQ(limit[0].substr(0, 2), "2 ") << "two connections: the walk's and one pooled";
+    AwaitConnectWindow(limitedDir, std::chrono::seconds(std::stoi(limit[0].substr(2))));
+    expectedDir = limitedDir / "expected";
+    client.Server = "127.0.0.1:" + limitedPort;
+    const fs::path folder = scratch.Path() / "limited";
+    Harvest(folder, 4, 2);
+    std::ofstream(limitedDir / "connected").put('\n');
+    EXPECT_EQ(lowered, Strings { "2 connections refused: fetching with 1" });
     ExpectExactlyThePictures(folder);
 }
 

@@ -1,12 +1,15 @@
 // The pool of fetching connections against a scripted server that answers
-// several connections at once: refusals, a connection dropped in the middle
-// of an article, an article gone, Stop.
+// several connections at once: refusals and connections that cannot be
+// made, a connection dropped in the middle of an article, an article gone,
+// Stop, the connections' logs.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -67,7 +70,7 @@ protected:
     std::unique_ptr<TFetchPool> pool;
 
     void Start(int size, std::function<std::string(int)> greeting, PoolServer::Script script,
-        const std::string& user = {})
+        const std::string& user = {}, const std::function<void(TFetchSettings&)>& adjust = {})
     {
         server = std::make_unique<PoolServer>(std::move(greeting), std::move(script));
         TFetchSettings settings;
@@ -76,6 +79,8 @@ protected:
         settings.timeOut = 600;
         settings.userName = user;
         settings.password = user.empty() ? "" : "secret";
+        if (adjust)
+            adjust(settings);
         pool = std::make_unique<TFetchPool>(settings, size);
         pool->OnPoolLowered = [this](const std::string& report) { lowered.push_back(report); };
         pool->OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
@@ -106,6 +111,7 @@ protected:
     std::vector<int32_t> SubmitAllAndDrain()
     {
         std::vector<int32_t> returned;
+        EXPECT_FALSE(pool->Started()) << "no connection before the first article";
         for (int number = 1; number <= Articles; ++number) {
             EXPECT_TRUE(pool->Submit(Order(number)));
             if (number == 3) {
@@ -129,6 +135,13 @@ protected:
         return numbers;
     }
 
+    // A loopback port nobody listens on.
+    static std::string ClosedPortAddress()
+    {
+        const PoolServer closed([](int) { return std::string(); }, {});
+        return closed.Address();
+    }
+
     std::vector<int32_t> DoneSorted() const
     {
         std::vector<int32_t> sorted = done;
@@ -137,61 +150,74 @@ protected:
     }
 };
 
-// Each article is fetched once, decoded and kept on a pooled thread, and
-// its follow-up runs on the owner's.
-TEST_F(FetchPoolTest, FetchesEachArticleOnceOnItsOwnThreads)
+// How the connections start decides the pool's size. Each article is
+// fetched once, decoded and kept on a pooled thread, its follow-up run on
+// the owner's. The server's refusals (of the greeting, the login, the group)
+// and connections that cannot be made lower the pool, told once for what
+// they are; when none is left the articles go back to the owner.
+TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
 {
-    Start(3, Welcome, [](int, const std::string& command) { return Reader(command); });
-    EXPECT_TRUE(SubmitAllAndDrain().empty());
-    EXPECT_EQ(DoneSorted(), AllNumbers());
-    EXPECT_EQ(keptOffThisThread, Articles);
-    for (int number = 1; number <= Articles; ++number)
-        EXPECT_EQ(server->Count("ARTICLE " + std::to_string(number)), 1) << number;
-    EXPECT_TRUE(lowered.empty());
-    EXPECT_EQ(pool->Working(), 3);
-}
-
-// Connections refused at the greeting or at the login lower the pool,
-// reported once; when all are refused the articles go back to the owner.
-TEST_F(FetchPoolTest, RefusedConnectionsLowerThePool)
-{
+    enum class How { Works, GreetingRefused, LoginRefused, GroupRefused, HungUp };
     struct Case {
         const char* name;
-        int refusedFrom;
-        bool atLogin;
+        // By the order the server accepts them; empty: nothing listens.
+        std::vector<How> connections;
         const char* report;
     };
-    for (const Case& c : { Case { "greeting", 2, false, "2 connections refused: fetching with 1" },
-             Case { "login", 3, true, "1 connection refused: fetching with 2" },
-             Case { "all", 1, false, "3 connections refused: fetching with 1" } }) {
+    using enum How;
+    for (const Case& c : {
+             Case { "all work", { Works, Works, Works }, "" },
+             Case { "greeting", { Works, GreetingRefused, GreetingRefused },
+                 "2 connections refused: fetching with 1" },
+             Case { "login", { Works, Works, LoginRefused }, "1 connection refused: fetching with 2" },
+             Case { "group", { GroupRefused, Works, Works }, "1 connection refused: fetching with 2" },
+             Case { "all refused", { GreetingRefused, LoginRefused, GreetingRefused },
+                 "3 connections refused: fetching with 1" },
+             Case { "hung up", { Works, HungUp, GreetingRefused },
+                 "1 connection refused, 1 connection failed (Connection closed by the server): fetching with "
+                 "1" },
+             Case { "no server", {}, "3 connections failed ([10061] Connection refused): fetching with 1" },
+         }) {
         SCOPED_TRACE(c.name);
         done.clear();
         lowered.clear();
         keptOffThisThread = 0;
         pool.reset();
-        auto greeting = [c](int connection) {
-            return !c.atLogin && connection >= c.refusedFrom ? std::string("502 too many connections\r\n")
-                                                             : Welcome(connection);
+        const auto how = [c](int connection) { return c.connections.at(size_t(connection - 1)); };
+        const auto greeting = [how](int connection) {
+            const How start = how(connection);
+            return start == GreetingRefused ? "502 too many connections\r\n"
+                : start == HungUp           ? std::string()
+                                            : Welcome(connection);
         };
         Start(
             3, greeting,
-            [c](int connection, const std::string& command) {
+            [how](int connection, const std::string& command) {
+                if (how(connection) == GroupRefused && command.starts_with("GROUP "))
+                    return Answer { "502 no permission\r\n" };
                 return Reader(command,
-                    c.atLogin && connection >= c.refusedFrom ? "481 too many connections\r\n"
-                                                             : "281 welcome\r\n");
+                    how(connection) == LoginRefused ? "481 too many connections\r\n" : "281 welcome\r\n");
             },
-            c.atLogin ? "someone" : "");
+            "someone",
+            [&c, this](TFetchSettings& settings) {
+                if (c.connections.empty())
+                    settings.server = ClosedPortAddress();
+            });
         const std::vector<int32_t> returned = SubmitAllAndDrain();
-        EXPECT_EQ(lowered, Strings { c.report });
-        if (c.refusedFrom == 1) {
+        EXPECT_EQ(lowered, *c.report ? Strings { c.report } : Strings {});
+        const int working = int(std::count(c.connections.begin(), c.connections.end(), Works));
+        EXPECT_EQ(pool->Working(), working);
+        if (working == 0) {
             EXPECT_EQ(returned, AllNumbers()) << "handed back in order";
             EXPECT_TRUE(done.empty());
             EXPECT_FALSE(pool->Submit(Order(1))) << "the owner fetches from now on";
-        } else {
-            EXPECT_TRUE(returned.empty());
-            EXPECT_EQ(DoneSorted(), AllNumbers());
-            EXPECT_EQ(pool->Working(), c.refusedFrom - 1);
+            continue;
         }
+        EXPECT_TRUE(returned.empty());
+        EXPECT_EQ(DoneSorted(), AllNumbers());
+        EXPECT_EQ(keptOffThisThread, Articles);
+        for (int number = 1; number <= Articles; ++number)
+            EXPECT_EQ(server->Count("ARTICLE " + std::to_string(number)), 1) << number;
     }
 }
 
@@ -270,6 +296,35 @@ TEST_F(FetchPoolTest, AnArticleKeptAsStopComesIsStillReported)
     stopped = true;
     pool.reset();
     EXPECT_EQ(done, std::vector<int32_t> { 1 });
+}
+
+// Each pooled connection logs to a file numbered after it. A later pool of
+// the session adds to the files an earlier one wrote, so that none of the
+// session's exchanges is lost; otherwise each file starts afresh.
+TEST_F(FetchPoolTest, ALaterPoolOfTheSessionAddsToTheLogs)
+{
+    const QTemporaryDir folder;
+    for (const int loggedBefore : { 1, 2 }) {
+        SCOPED_TRACE(loggedBefore);
+        const std::string log = folder.filePath("pool.log").toStdString();
+        for (const int number : { 1, 2 }) {
+            pool.reset();
+            Start(
+                1, Welcome, [](int, const std::string& command) { return Reader(command); }, {},
+                [&](TFetchSettings& settings) {
+                    settings.logFileName = log;
+                    settings.loggedBefore = number == 1 ? 1 : loggedBefore;
+                });
+            ASSERT_TRUE(pool->Submit(Order(number)));
+            pool->Drain();
+            // The connection writes its log as it ends.
+            pool.reset();
+        }
+        std::ifstream in(folder.filePath("pool-2.log").toStdString());
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(written.find("ARTICLE 1") != std::string::npos, loggedBefore == 2) << written;
+        EXPECT_NE(written.find("ARTICLE 2"), std::string::npos) << written;
+    }
 }
 
 } // namespace

@@ -28,6 +28,23 @@ add_test(NAME inn_server_stop
 set_tests_properties(inn_server_start PROPERTIES FIXTURES_SETUP inn LABELS integration TIMEOUT 120)
 set_tests_properties(inn_server_stop PROPERTIES FIXTURES_CLEANUP inn LABELS integration TIMEOUT 60)
 
+# A second instance, for the test of refused connections only: its innd takes
+# two connections from one host within 20 seconds and refuses the others.
+math(EXPR lumigrab_inn_limited_default_port "${LUMIGRAB_INN_PORT} + 1")
+set(LUMIGRAB_INN_LIMITED_PORT ${lumigrab_inn_limited_default_port} CACHE STRING
+  "Port of the INN2 test server that limits connections per host")
+set(lumigrab_inn_limited_dir "${LUMIGRAB_INN_DIR}-limited")
+add_test(NAME inn_limited_server_start
+  COMMAND "${lumigrab_inn_scripts}/fixture.sh" setup-limited "${lumigrab_inn_limited_dir}"
+    ${LUMIGRAB_INN_LIMITED_PORT} 2 20)
+add_test(NAME inn_limited_server_stop
+  COMMAND "${lumigrab_inn_scripts}/fixture.sh" cleanup "${lumigrab_inn_limited_dir}")
+set_tests_properties(inn_limited_server_start PROPERTIES FIXTURES_SETUP inn_limited LABELS integration
+  TIMEOUT 120)
+set_tests_properties(inn_limited_server_stop PROPERTIES FIXTURES_CLEANUP inn_limited LABELS integration
+  TIMEOUT 60)
+set(lumigrab_inn_limited_test PoolHarvestTest.ConnectionsBeyondTheServersLimitAreRefused)
+
 # The integration programs' tests are discovered at test time; this script
 # runs after the discovery scripts and gives them the fixture.
 set(lumigrab_integration_targets nntp_integration_test nntps_integration_test nntp_ipv6_integration_test
@@ -48,6 +65,13 @@ foreach(target ${lumigrab_integration_targets})
       "endif()\n")
   endif()
 endforeach()
+string(APPEND lumigrab_inn_script
+  "list(FIND fetchpool_integration_test_TESTS ${lumigrab_inn_limited_test} lumigrab_limited_index)\n"
+  "if(NOT lumigrab_limited_index EQUAL -1)\n"
+  "  set_tests_properties(${lumigrab_inn_limited_test} PROPERTIES FIXTURES_REQUIRED \"inn;inn_limited\"\n"
+  "    ENVIRONMENT \"${lumigrab_inn_env};LUMIGRAB_LIMITED_NNTP_PORT=${LUMIGRAB_INN_LIMITED_PORT};"
+  "LUMIGRAB_LIMITED_INN_DIR=${lumigrab_inn_limited_dir}\")\n"
+  "endif()\n")
 file(WRITE "${lumigrab_inn_include}" "${lumigrab_inn_script}")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${lumigrab_inn_include}")
 

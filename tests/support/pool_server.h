@@ -1,6 +1,7 @@
 // A news server on loopback for tests of several connections at once: it
-// numbers connections as they are accepted, from 1, greets each as told and
-// answers each on a thread of its own by script.
+// numbers connections as they are accepted, from 1, greets each as told (an
+// empty greeting hangs up at once) and answers each on a thread of its own
+// by script.
 #pragma once
 
 #include <arpa/inet.h>
@@ -63,6 +64,13 @@ public:
 
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
 
+    // Connections accepted so far.
+    int Accepted() const
+    {
+        const std::lock_guard lock(mutex_);
+        return int(threads_.size());
+    }
+
     // How often each command line arrived, over every connection.
     int Count(const std::string& command) const
     {
@@ -95,7 +103,8 @@ private:
 
     void Converse(int client, int number)
     {
-        if (Send(client, greeting_(number))) {
+        const std::string greeting = greeting_(number);
+        if (!greeting.empty() && Send(client, greeting)) {
             std::string pending;
             char buffer[4096];
             long received;

@@ -5,6 +5,11 @@
 #                               articles (expected pictures in DIR/expected);
 #                               with TLS_PORT also its TLS server with logins
 #                               on 127.0.0.2 (see inn-server.sh)
+#   fixture.sh setup-limited DIR PORT COUNT SECONDS
+#                               the same without TLS, then innd takes at most
+#                               COUNT connections from one host within
+#                               SECONDS and refuses the others (400); DIR/limit
+#                               holds COUNT and SECONDS
 #   fixture.sh cleanup DIR      stop it and remove DIR
 # Without INN2 the set-up succeeds and the tests skip themselves, unless
 # LUMIGRAB_REQUIRE_INN=1 asks for the server.
@@ -49,13 +54,12 @@ make_overview_gaps() {
     rm "$dir/spool/articles/lumigrab/test/overview/$(cat "$dir/expected/$group.gone")"
 }
 
-case "${1:-}" in
-setup)
-    dir=$2
-    port=$3
-    if [ -n "${4:-}" ]; then
-        export INN_TLS_PORT=$4
-    fi
+# Starts the instance in DIR on PORT and posts the test articles; then runs
+# the command given, if any, as the last step.
+setup() {
+    dir=$1
+    port=$2
+    shift 2
     remove_instance "$dir"
     if [ ! -x /usr/lib/news/bin/innd ]; then
         echo "INN2 is not installed (run tests/news/inn/install-inn2.sh as root)" >&2
@@ -69,7 +73,7 @@ setup)
         if mkdir -m 755 "$dir" &&
             "$here/inn-server.sh" start "$dir" "$port" &&
             python3 "$here/post-articles.py" --port "$port" --expected "$dir/expected" &&
-            make_overview_gaps "$dir"; then
+            make_overview_gaps "$dir" && "$@"; then
             touch "$dir/ready"
             exit 0
         fi
@@ -79,12 +83,30 @@ setup)
         sleep 2
     done
     exit 1
+}
+
+# The connections of the set-up itself (posting) count against the limit
+# until innd starts again with it.
+limit_connections() {
+    "$here/inn-server.sh" limit "$dir" "$1" "$2" && echo "$1 $2" >"$dir/limit"
+}
+
+case "${1:-}" in
+setup)
+    if [ -n "${4:-}" ]; then
+        export INN_TLS_PORT=$4
+    fi
+    setup "$2" "$3" true
+    ;;
+setup-limited)
+    [ $# -eq 5 ] || { echo "usage: $0 setup-limited DIR PORT COUNT SECONDS" >&2; exit 2; }
+    setup "$2" "$3" limit_connections "$4" "$5"
     ;;
 cleanup)
     remove_instance "$2"
     ;;
 *)
-    echo "usage: $0 setup DIR PORT [TLS_PORT] | cleanup DIR" >&2
+    echo "usage: $0 setup DIR PORT [TLS_PORT] | setup-limited DIR PORT COUNT SECONDS | cleanup DIR" >&2
     exit 2
     ;;
 esac

@@ -2,6 +2,10 @@
 # A private INN2 instance on 127.0.0.1 for the tests, living entirely in DIR.
 #   inn-server.sh start DIR PORT [GROUP...]   (run as root; innd drops to news)
 #   inn-server.sh stop DIR
+#   inn-server.sh limit DIR COUNT SECONDS
+#                    start the instance's innd again so that it takes at most
+#                    COUNT connections from one host within SECONDS (innd -H,
+#                    -X); it greets the others with 400 and closes them
 # The groups listed (default: a set of test groups) are created empty.
 # Where the machine has an IPv6 loopback, innd also listens on [::1]:PORT and
 # DIR/ipv6 says so.
@@ -21,7 +25,7 @@ TLS_USER=lumigrab
 TLS_PASSWORD=green-pictures
 
 usage() {
-    echo "usage: $0 start DIR PORT [GROUP...] | stop DIR" >&2
+    echo "usage: $0 start DIR PORT [GROUP...] | stop DIR | limit DIR COUNT SECONDS" >&2
     exit 2
 }
 
@@ -209,12 +213,7 @@ start() {
     export INNCONF="$dir/etc/inn.conf"
     (cd "$dir/db" && su news -s /bin/sh -c "INNCONF='$INNCONF' $INNBIN/makedbz -i -o") >/dev/null
 
-    # innd stays in the foreground (-f); the detached shell waits for it so
-    # that the process is reaped when it stops.
-    nohup sh -c "INNCONF='$INNCONF' $INNBIN/innd -f >'$dir/log/innd.out' 2>&1 & echo \$! >'$dir/innd.childpid'; wait" \
-        >/dev/null 2>&1 &
-    await_server innd "$port" 127.0.0.1 "$dir/log/innd.out"
-    echo "innd listening on 127.0.0.1:$port ($dir)"
+    launch_innd "$dir" "$port"
     if has_ipv6_loopback && port_answers "$port" ::1; then
         echo "innd listening on [::1]:$port"
         : >"$dir/ipv6"
@@ -222,6 +221,45 @@ start() {
     if [ -n "${INN_TLS_PORT:-}" ]; then
         start_tls "$dir"
     fi
+}
+
+# innd stays in the foreground (-f); the detached shell waits for it so that
+# the process is reaped when it stops.
+launch_innd() {
+    dir=$1
+    port=$2
+    shift 2
+    nohup sh -c "INNCONF='$dir/etc/inn.conf' $INNBIN/innd -f $* >'$dir/log/innd.out' 2>&1 & echo \$! >'$dir/innd.childpid'; wait" \
+        >/dev/null 2>&1 &
+    if [ $# -gt 0 ]; then
+        # A test connection would count against a limit.
+        await_control "$dir"
+    else
+        await_server innd "$port" 127.0.0.1 "$dir/log/innd.out"
+    fi
+    echo "innd listening on 127.0.0.1:$port ($dir)"
+}
+
+# Waits up to ten seconds for innd in DIR to answer on its control channel.
+await_control() {
+    local tries=0
+    until INNCONF="$1/etc/inn.conf" $INNBIN/ctlinnd -s -t 1 mode >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        if [ $tries -gt 100 ]; then
+            echo "inn-server.sh: innd did not start; see $1/log" >&2
+            cat "$1/log/innd.out" >&2 2>/dev/null || true
+            exit 1
+        fi
+        sleep 0.1
+    done
+}
+
+limit() {
+    [ $# -eq 3 ] || usage
+    dir=$(realpath -m "$1")
+    port=$(sed -n 's/^port: *//p' "$dir/etc/inn.conf")
+    stop "$dir"
+    launch_innd "$dir" "$port" -H "$2" -X "$3"
 }
 
 # nnrpd on its own: started as root, it binds the port and then runs as
@@ -265,5 +303,6 @@ command=${1:-}
 case "$command" in
 start) start "$@" ;;
 stop) stop "$@" ;;
+limit) limit "$@" ;;
 *) usage ;;
 esac
