@@ -171,6 +171,49 @@ TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
     }
 }
 
+// Stop while posts are joined on the pool: nothing half-joined is left,
+// and the next walk of the group joins the posts cut short, so the folder
+// ends as one uninterrupted walk leaves it.
+TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
+{
+    const fs::path folder = scratch.Path() / "stopped";
+    fs::create_directories(folder);
+    THarvest harvest(client, folder.string());
+    Strings incomplete;
+    harvest.OnPostIncomplete = [&](const std::string& report) { incomplete.push_back(report); };
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.OnLastHeaderRetrieved = [&](TObject*) { harvest.ReportIncompletePosts(); };
+    const auto walk = [&](bool stop) {
+        client.ForgetNewsGroup();
+        client.SetNewsGroup(GoneGroup);
+        TFetchPool pool(TFetchSettings::From(client), 3);
+        if (stop)
+            pool.OnArticleDone = [&](const TFetchOrder&) {
+                pool.Stop();
+                client.Cancel();
+            };
+        harvest.SetPool(&pool);
+        while (!pool.Settled())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        try {
+            client.RetrieveHeaders(0, true);
+            harvest.FinishPool();
+        } catch (...) {
+            harvest.SetPool(nullptr);
+            throw;
+        }
+        harvest.SetPool(nullptr);
+    };
+    EXPECT_THROW(walk(true), ECanceledError);
+    EXPECT_FALSE(fs::exists(folder / PartialFolderName));
+    EXPECT_LT(FolderEntries(folder).size(), FolderEntries(Expected(GoneGroup)).size() + 1) << "cut short";
+    walk(false);
+    ExpectExactlyThePictures(folder, GoneGroup);
+    EXPECT_EQ(incomplete, FileLines(innDir / "expected" / (std::string(GoneGroup) + ".incomplete")));
+    EXPECT_FALSE(fs::exists(folder / PartialFolderName));
+}
+
 // Pooled connections log in and use TLS as the walk's client does.
 TEST_F(PoolHarvestTest, PooledConnectionsLogInOverTLS)
 {
