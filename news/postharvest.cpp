@@ -516,8 +516,10 @@ void TPostHarvest::ReportIncomplete()
             ReportIncomplete(*post);
             continue;
         }
-        const auto subject = cutShort_.find(post->id);
-        Join(*post, subject != cutShort_.end() ? subject->second : post->subject);
+        // A copy: the join forgets the post's entry.
+        const auto cut = cutShort_.find(post->id);
+        const std::string subject = cut != cutShort_.end() ? cut->second : post->subject;
+        Join(*post, subject);
     }
     cutShort_.clear();
 }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "news/fetchpool.h"
@@ -148,6 +149,9 @@ protected:
 // as one connection reports it: by the first part it cannot get.
 TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
 {
+    // Which connection takes an article is up to timing; over these runs
+    // the pooled ones take some.
+    int pooledInAll = 0;
     for (const char* group : { PictureGroup, MultiPartGroup, GoneGroup }) {
         SCOPED_TRACE(group);
         const fs::path root = scratch.Path() / group;
@@ -164,11 +168,12 @@ TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
             EXPECT_EQ(pooled.damaged, alone.damaged);
             EXPECT_EQ(pooled.skipped, alone.skipped);
             EXPECT_EQ(pooled.incomplete, alone.incomplete);
-            EXPECT_GT(pooled.pooled, 0);
+            pooledInAll += pooled.pooled;
             ExpectExactlyThePictures(folder, group);
             EXPECT_FALSE(fs::exists(folder / PartialFolderName));
         }
     }
+    EXPECT_GT(pooledInAll, 0);
 }
 
 // Stop while posts are joined on the pool: nothing half-joined is left,
@@ -188,11 +193,14 @@ TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
         client.ForgetNewsGroup();
         client.SetNewsGroup(GoneGroup);
         TFetchPool pool(TFetchSettings::From(client), 3);
-        if (stop)
-            pool.OnArticleDone = [&](const TFetchOrder&) {
-                pool.Stop();
-                client.Cancel();
-            };
+        // At the first picture, whichever connection brought it.
+        bool stopped = false;
+        harvest.OnPictureKept = [&](const std::string&) {
+            if (!stop || std::exchange(stopped, true))
+                return;
+            pool.Stop();
+            client.Cancel();
+        };
         harvest.SetPool(&pool);
         while (!pool.Settled())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -201,9 +209,11 @@ TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
             harvest.FinishPool();
         } catch (...) {
             harvest.SetPool(nullptr);
+            harvest.OnPictureKept = nullptr;
             throw;
         }
         harvest.SetPool(nullptr);
+        harvest.OnPictureKept = nullptr;
     };
     EXPECT_THROW(walk(true), ECanceledError);
     EXPECT_FALSE(fs::exists(folder / PartialFolderName));

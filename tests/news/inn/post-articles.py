@@ -37,6 +37,7 @@ OTHER_SENDER = "Another Poster <other@example.invalid>"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
 BENCH_POOL_GROUP = "lumigrab.bench.pool"
+BENCH_POOL_PARTS_GROUP = "lumigrab.bench.pool.parts"
 TEXT_ARTICLES = 30
 OVERVIEW_ARTICLES = 30
 # Cancelled by the fixture after posting: gaps in the numbering, one of them
@@ -304,6 +305,15 @@ def post_pool_bench_group(poster, pictures, size):
         poster.post(plain_headers(BENCH_POOL_GROUP, name), yencode(name, picture_bytes(2000 + i, size)))
 
 
+def post_pool_bench_parts(poster, posts, parts, size):
+    """Multi-part yEnc pictures of parts articles of about size bytes each."""
+    for i in range(posts):
+        name = "parts%04d.jpg" % (i + 1)
+        bodies = yenc_parts(name, picture_bytes(3000 + i, parts * size), parts)
+        for part, body in enumerate(bodies, 1):
+            poster.post(plain_headers(BENCH_POOL_PARTS_GROUP, yenc_subject(name, part, parts)), body)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -312,13 +322,17 @@ def main():
     parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
                         help="post parts (comma-separated) of a yEnc post to the late group")
     parser.add_argument("--pool-bench", nargs=2, type=int, metavar=("PICTURES", "BYTES"))
+    parser.add_argument("--pool-bench-parts", nargs=3, type=int, metavar=("POSTS", "PARTS", "BYTES"))
     args = parser.parse_args()
     poster = Poster(args.port)
     if args.late:
         name, seed, total, parts = args.late
         post_late_parts(poster, name, int(seed), int(total), [int(p) for p in parts.split(",")])
-    elif args.pool_bench:
-        post_pool_bench_group(poster, *args.pool_bench)
+    elif args.pool_bench or args.pool_bench_parts:
+        if args.pool_bench:
+            post_pool_bench_group(poster, *args.pool_bench)
+        if args.pool_bench_parts:
+            post_pool_bench_parts(poster, *args.pool_bench_parts)
     elif args.bench:
         post_bench_groups(poster, *args.bench)
     else:
