@@ -378,8 +378,14 @@ void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)
     post.state = TPost::TState::Waiting;
     ReportIncomplete(post);
     numbers = later;
-    if (post.Complete())
+    if (!post.Complete())
+        return;
+    // Here the walk's client may be in the middle of a reply: without the
+    // pool the post waits for the group's end.
+    if (TFetchPool* pool = harvest_.Pool(); pool && pool->Accepting())
         Join(post, subject);
+    else
+        cutShort_[post.id] = subject;
 }
 
 void TPostHarvest::EndPooled(uint64_t id)

@@ -102,8 +102,10 @@ protected:
         int pooled = 0;
     };
 
-    // Harvests group with that many connections.
-    Harvested Harvest(const fs::path& folder, int connections, const std::string& group = PictureGroup)
+    // Harvests group with that many connections; refused: the pooled ones
+    // reach no server, and the walk's client takes back what they had.
+    Harvested Harvest(const fs::path& folder, int connections, const std::string& group = PictureGroup,
+        bool refused = false)
     {
         fs::create_directories(folder);
         THarvest harvest(client, folder.string());
@@ -124,19 +126,22 @@ protected:
         client.SetNewsGroup(group);
         std::optional<TFetchPool> pool;
         if (connections > 1) {
-            pool.emplace(TFetchSettings::From(client), connections - 1);
+            TFetchSettings settings = TFetchSettings::From(client);
+            if (refused)
+                settings.server = "127.0.0.1:1";
+            pool.emplace(settings, connections - 1);
             pool->OnArticleDone = [&](const TFetchOrder&) { ++result.pooled; };
             harvest.SetPool(&*pool);
             // Up before the walk, which is over in a moment on loopback:
             // the articles go to them rather than to the walk's client,
             // which fetches what still waits once the walk is over.
-            while (!pool->Settled())
+            while (!refused && !pool->Settled())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         client.RetrieveHeaders(0, true);
         harvest.FinishPool();
         if (pool) {
-            EXPECT_EQ(pool->Working(), connections - 1) << "none refused";
+            EXPECT_EQ(pool->Working(), refused ? 0 : connections - 1);
             harvest.SetPool(nullptr);
         }
         client.OnLastHeaderRetrieved = nullptr;
@@ -160,10 +165,11 @@ TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
         EXPECT_EQ(alone.kept, std::multiset<std::string>(names.begin(), names.end()));
         EXPECT_EQ(alone.incomplete, FileLines(innDir / "expected" / (std::string(group) + ".incomplete")));
         ExpectExactlyThePictures(root / "1", group);
-        for (int connections : { 2, 4, 8 }) {
-            SCOPED_TRACE(connections);
-            const fs::path folder = root / std::to_string(connections);
-            const Harvested pooled = Harvest(folder, connections, group);
+        for (const auto [connections, refused] :
+            { std::pair(2, false), { 4, false }, { 8, false }, { 4, true } }) {
+            SCOPED_TRACE(std::to_string(connections) + (refused ? " refused" : ""));
+            const fs::path folder = root / (std::to_string(connections) + (refused ? "-refused" : ""));
+            const Harvested pooled = Harvest(folder, connections, group, refused);
             EXPECT_EQ(pooled.kept, alone.kept);
             EXPECT_EQ(pooled.damaged, alone.damaged);
             EXPECT_EQ(pooled.skipped, alone.skipped);
