@@ -561,10 +561,11 @@ void TfrmMain::HarvestWalkedHeader(const TmsNgInfoItem& header)
     if (!harvest_)
         return;
     const bool toPool = pool_ && pool_->Accepting();
+    const qint64 bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
+    if (toPool && IsMultiPartSubject(header.GetFieldValue("Subject")))
+        partBytes_[header.Number] = bytes;
     if (harvest_->HarvestHeader(header) && toPool)
-        pooledArticles_[header.Number]
-            = { ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")),
-                  lastWalked_ };
+        pooledArticles_[header.Number] = { bytes, lastWalked_ };
     lastWalked_ = header.Number;
 }
 
@@ -987,6 +988,7 @@ void TfrmMain::StartPool()
     settings.loggedBefore = pooledLogs_;
     pool_ = std::make_unique<TFetchPool>(std::move(settings), further);
     pooledArticles_.clear();
+    partBytes_.clear();
     lastWalked_ = msNNTP->LastHeaderNumber();
     pool_->OnPoolLowered = [this](const std::string& report) {
         SetStatusText(1, FromBytes(report));
@@ -997,6 +999,8 @@ void TfrmMain::StartPool()
     pool_->OnArticleDone = [this](const TFetchOrder& order) {
         if (const auto article = pooledArticles_.extract(order.number))
             TransferRate->ArticleArrived(article.mapped().bytes);
+        else if (const auto part = partBytes_.extract(order.number))
+            TransferRate->ArticleArrived(part.mapped());
     };
     harvest_->SetPool(pool_.get());
 }

@@ -281,6 +281,9 @@ private:
         int32_t after = -1;
     };
     std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
+    // The parts of multi-part posts, which the pool may fetch once their
+    // post is complete: their header's size, for the transfer speed only.
+    std::unordered_map<int32_t, qint64> partBytes_;
     int32_t lastWalked_ = -1;
     // The highest connection number whose log a pool wrote this session;
     // later pools add to those logs.

@@ -322,7 +322,9 @@ private:
     // False when the connection is given up.
     bool Fetch(TmsNNTP& client, TmsArticle& article, TFetchOrder order)
     {
+        std::function<void()> textFollowUp;
         try {
+            const TTextScope text(client, order.takeText, textFollowUp);
             client.RetrieveArticleByNumber(order.number);
         } catch (const ECanceledError&) {
             return !shared_->stopping && Broken(client, std::move(order), std::current_exception());
@@ -339,8 +341,38 @@ private:
             pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->Fail(failure); });
             return true;
         }
-        Keep(article, std::move(order));
+        if (order.takeText)
+            Done(std::move(order), std::move(textFollowUp));
+        else
+            Keep(article, std::move(order));
         return true;
+    }
+
+    // Hands the fetched text to the order's handler for the fetch's time.
+    class TTextScope {
+    public:
+        TTextScope(TmsNNTP& client, const TTakeText& take, std::function<void()>& followUp)
+            : client_(client)
+        {
+            if (take)
+                client_.TakeArticleText
+                    = [&take, &followUp](std::string_view text) { followUp = take(text); };
+        }
+        ~TTextScope() { client_.TakeArticleText = nullptr; }
+        TTextScope(const TTextScope&) = delete;
+        TTextScope& operator=(const TTextScope&) = delete;
+
+    private:
+        TmsNNTP& client_;
+    };
+
+    void Done(TFetchOrder order, std::function<void()> followUp)
+    {
+        order.keep = nullptr;
+        order.takeText = nullptr;
+        pool_.Post([pool = &pool_, order = std::move(order), followUp = std::move(followUp)] {
+            pool->ArticleDone(order, followUp);
+        });
     }
 
     void Keep(const TmsArticle& article, TFetchOrder order)
@@ -353,10 +385,7 @@ private:
             pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->Fail(failure); });
             return;
         }
-        order.keep = nullptr;
-        pool_.Post([pool = &pool_, order = std::move(order), followUp = std::move(followUp)] {
-            pool->ArticleDone(order, followUp);
-        });
+        Done(std::move(order), std::move(followUp));
     }
 
     // The connection broke in the middle of the article: another
@@ -425,7 +454,7 @@ bool TFetchPool::Submit(TFetchOrder order)
 {
     if (!Accepting())
         return false;
-    if (!submitted_.insert(order.number).second)
+    if (!order.takeText && !submitted_.insert(order.number).second)
         return true;
     ++outstanding_;
     shared_->Add(std::move(order));
@@ -598,7 +627,9 @@ void TFetchPool::ArticleGone(const TFetchOrder& order, const std::string& reason
     --outstanding_;
     if (stopped_ || failure_)
         return;
-    if (OnArticleSkipped)
+    if (order.gone)
+        order.gone(reason);
+    else if (OnArticleSkipped)
         OnArticleSkipped(order.subject, reason);
     if (OnArticleDone)
         OnArticleDone(order);

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -80,6 +81,9 @@ struct TFetchSettings {
 // record the article in the folder index); an empty function for nothing.
 // An exception it raises (a full disk) ends the run as OnError does.
 using TKeepArticle = std::function<std::function<void()>(const TmsArticle& article)>;
+// The same for an article taken as text (headers, an empty line, the body),
+// not decoded: the parts of a multi-part post. It must not raise.
+using TTakeText = std::function<std::function<void()>(std::string_view text)>;
 
 // One article handed to the pool.
 struct TFetchOrder {
@@ -88,6 +92,13 @@ struct TFetchOrder {
     std::string messageId;
     std::string subject;
     TKeepArticle keep;
+    // When set, takes the article's text instead of keep. Such an order is
+    // fetched whenever handed over, also a number handed over before: its
+    // owner asks for each part once per join.
+    TTakeText takeText;
+    // When set, an article the server no longer has is told here, on the
+    // owner's thread, instead of through OnArticleSkipped.
+    std::function<void(const std::string& reason)> gone;
     // Connections that broke while fetching it; the pool's own count.
     int attempts = 0;
 };
@@ -119,7 +130,7 @@ public:
     // Hands an article over. False when the pool cannot take it (every
     // connection was refused, or the pool was stopped or failed): the
     // caller fetches it itself. A number handed over before is taken as
-    // done (true, nothing fetched).
+    // done (true, nothing fetched), unless the order takes text.
     bool Submit(TFetchOrder order);
 
     // Orders handed back because every connection was refused or gave up

@@ -165,12 +165,13 @@ bool THarvest::WouldFetch(const TmsNgInfoItem& header)
 
 std::vector<int32_t> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
 {
+    // The pool fetches them: the walk's client sends nothing for them.
+    const bool pooled = pool_ && pool_->Accepting();
     if (JoinParts) {
         if (std::optional<std::vector<int32_t>> parts = posts_->ForeseeFetches(header))
-            return std::move(*parts);
+            return pooled ? std::vector<int32_t>() : std::move(*parts);
     }
-    // The pool fetches it: the walk's client sends nothing for it.
-    if (WouldFetch(header) && !(pool_ && pool_->Accepting()))
+    if (WouldFetch(header) && !pooled)
         return { header.Number };
     return {};
 }
@@ -236,6 +237,7 @@ void THarvest::Record(const std::string& messageId, const TmsArticle& article,
 
 void THarvest::SetPool(TFetchPool* pool)
 {
+    posts_->PoolEnded();
     pool_ = pool;
     // What the last pool did not keep (Stop, a gone article) is not in the
     // index: a later walk asks for it again.
@@ -300,7 +302,16 @@ void THarvest::FetchReturned()
 {
     if (!pool_)
         return;
-    for (const TFetchOrder& order : pool_->TakeReturned())
+    for (TFetchOrder& order : pool_->TakeReturned())
+        FetchHere(std::move(order));
+    posts_->FetchOwnParts();
+}
+
+void THarvest::FetchHere(TFetchOrder order)
+{
+    if (order.takeText)
+        posts_->FetchHere(std::move(order));
+    else
         FetchAndKeep(order.number, order.messageId, order.subject);
 }
 
@@ -313,10 +324,10 @@ void THarvest::FinishPool()
         FetchReturned();
         pool_->RaiseIfEnded();
         if (std::optional<TFetchOrder> order = pool_->TakeWaiting()) {
-            FetchAndKeep(order->number, order->messageId, order->subject);
+            FetchHere(std::move(*order));
             continue;
         }
-        if (pool_->Outstanding() == 0)
+        if (pool_->Outstanding() == 0 && !posts_->HasOwnParts())
             break;
         pool_->Drain();
     }

@@ -41,6 +41,7 @@ constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
 
 class TPostHarvest;
 class TFetchPool;
+struct TFetchOrder;
 
 using PictureKeptEvent = std::function<void(const std::string& path)>;
 // A kept picture whose bytes may be wrong, with what did not match
@@ -127,8 +128,11 @@ public:
     // they arrive. The pool's OnArticleSkipped reports through
     // OnArticleSkipped. Articles the pool hands back (every connection
     // refused) are fetched on the walk's client from the next header on.
-    // Multi-part posts stay on the walk's client. nullptr: no pool, as with
-    // one connection. Not owned; set it before the walk.
+    // The parts of complete multi-part posts go to the pool too, a window
+    // of parts per post at a time, and are joined on its threads
+    // (news/pooledjoin.h). nullptr: no pool, as with one connection. Not
+    // owned; set it before the walk. Joins a pool leaves unfinished are
+    // taken up again at the group's end (ReportIncompletePosts).
     void SetPool(TFetchPool* pool);
     TFetchPool* Pool() const { return pool_; }
     // Fetches on the walk's client, beside the pool, the articles no pooled
@@ -191,8 +195,10 @@ private:
     // The pool's keep handler for one article: runs on the pool's thread.
     std::function<void()> KeepPooled(
         const TmsArticle& article, const std::string& messageId, const std::string& subject);
-    // Fetches on the walk's client what the pool handed back.
+    // Fetches on the walk's client what the pool handed back, and the
+    // parts of posts it could not take.
     void FetchReturned();
+    void FetchHere(TFetchOrder order);
     void FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject);
     void Record(const std::string& messageId, const TmsArticle& article,
         const std::optional<std::vector<std::string>>& names);

@@ -78,11 +78,15 @@ TPost& TPostCollector::NewPost(
 
 std::optional<TPost> TPostCollector::MakeRoom()
 {
-    auto victim = std::find_if(
-        posts_.begin(), posts_.end(), [](const TPost& post) { return post.state != TPost::TState::Waiting; });
+    auto victim = std::find_if(posts_.begin(), posts_.end(), [](const TPost& post) {
+        return post.state == TPost::TState::Joined || post.state == TPost::TState::Refused;
+    });
     const bool quiet = victim != posts_.end();
     if (!quiet)
-        victim = posts_.begin();
+        victim = std::find_if(posts_.begin(), posts_.end(),
+            [](const TPost& post) { return post.state == TPost::TState::Waiting; });
+    if (victim == posts_.end())
+        return std::nullopt;
     index_.erase(TKey(victim->subject, victim->from, victim->total));
     std::optional<TPost> dropped;
     if (!quiet)

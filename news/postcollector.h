@@ -22,7 +22,9 @@ constexpr int MaxPostParts = 1000;
 constexpr size_t DefaultMaxTrackedPosts = 10000;
 
 struct TPost {
-    enum class TState { Waiting, Joined, Refused };
+    // Joining: complete, its parts on their way through the connection
+    // pool; never dropped to make room.
+    enum class TState { Waiting, Joining, Joined, Refused };
 
     uint64_t id = 0;
     // What makes a post: the subject without its marker, the poster, the

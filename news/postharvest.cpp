@@ -1,8 +1,10 @@
 #include "news/postharvest.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/filenames.h"
 #include "news/harvest.h"
@@ -157,10 +159,18 @@ void TPostHarvest::Join(TPost& post, const std::string& subject)
         Record(post, {});
         return;
     }
+    if (TFetchPool* pool = harvest_.Pool(); pool && pool->Accepting()) {
+        JoinInPool(post, subject);
+        return;
+    }
     JoinParts(post, subject);
     if (post.state != TPost::TState::Waiting)
         Forget(post);
-    // The hidden folder goes once empty; remove() leaves it otherwise.
+    RemovePartialFolderIfEmpty();
+}
+
+void TPostHarvest::RemovePartialFolderIfEmpty()
+{
     std::error_code unused;
     std::filesystem::remove(PartialFolder(), unused);
 }
@@ -186,6 +196,15 @@ void TPostHarvest::JoinParts(TPost& post, const std::string& subject)
         joiner.Finish();
         post.state = TPost::TState::Joined;
         Record(post, { Keep(joiner) });
+    } catch (const Exception&) {
+        JoinFailed(post, subject, std::current_exception());
+    }
+}
+
+void TPostHarvest::JoinFailed(TPost& post, const std::string& subject, std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
     } catch (const EDiskFullError&) {
         // No later picture would fit either; the post is not recorded, so
         // the next walk joins it again.
@@ -204,6 +223,222 @@ void TPostHarvest::JoinParts(TPost& post, const std::string& subject)
         if (!FileFailed(subject, error))
             throw;
     }
+}
+
+void TPostHarvest::JoinInPool(TPost& post, const std::string& subject)
+{
+    std::error_code unused;
+    std::filesystem::create_directory(PartialFolder(), unused);
+    std::unique_ptr<TPostJoiner> joiner;
+    try {
+        joiner = std::make_unique<TPostJoiner>(
+            JoinPath(PartialFolder(), "pooled-" + std::to_string(poolJoins_ + 1) + ".part"),
+            harvest_.MaxPostSize);
+    } catch (const Exception&) {
+        JoinFailed(post, subject, std::current_exception());
+        Forget(post);
+        return;
+    }
+    post.state = TPost::TState::Joining;
+    cutShort_.erase(post.id);
+    const uint64_t serial = ++poolJoins_;
+    TPoolPost& entry = poolPosts_[serial];
+    entry.serial = serial;
+    entry.post = &post;
+    entry.subject = subject;
+    entry.join = std::make_shared<TPooledJoin>(std::move(joiner), post.total);
+    entry.copies = post.articles;
+    entry.gone.assign(size_t(post.total), 0);
+    HandOut(entry);
+}
+
+void TPostHarvest::HandOut(TPoolPost& entry)
+{
+    TFetchPool* pool = harvest_.Pool();
+    // Enough to keep every connection busy; bounds what waits ahead of
+    // its turn.
+    const int window = (pool ? pool->Size() : 1) + 2;
+    while (entry.missing == 0 && entry.handed < entry.post->total && entry.handed < entry.written + window)
+        HandOut(entry, ++entry.handed);
+}
+
+void TPostHarvest::HandOut(TPoolPost& entry, int part)
+{
+    const size_t index = size_t(part - 1);
+    TFetchOrder order;
+    order.number = entry.copies[index][entry.gone[index]];
+    order.subject = entry.subject;
+    const uint64_t id = entry.serial;
+    // On a connection's thread: only the join is touched there.
+    order.takeText = [this, id, part, join = entry.join](std::string_view text) -> std::function<void()> {
+        const TPooledJoin::TProgress progress = join->Add(part, text);
+        return [this, id, progress] { PartWritten(id, progress); };
+    };
+    order.gone = [this, id, part](const std::string&) { PartGone(id, part); };
+    TFetchPool* pool = harvest_.Pool();
+    if (pool && pool->Submit(order))
+        return;
+    // A pool stopped or failed ends the run; one whose connections were
+    // all refused leaves the part to the walk's client.
+    try {
+        if (pool)
+            pool->RaiseIfEnded();
+    } catch (...) {
+        return;
+    }
+    ownParts_.push_back(std::move(order));
+}
+
+void TPostHarvest::PartWritten(uint64_t id, const TPooledJoin::TProgress& progress)
+{
+    const auto found = poolPosts_.find(id);
+    if (found == poolPosts_.end())
+        return;
+    TPoolPost& entry = found->second;
+    TPost& post = *entry.post;
+    if (progress.failure) {
+        const std::string subject = entry.subject;
+        EndPooled(id);
+        JoinFailed(post, subject, progress.failure);
+        Forget(post);
+        return;
+    }
+    if (progress.noPicture) {
+        post.state = TPost::TState::Joined;
+        Record(post, {});
+        EndPooled(id);
+        Forget(post);
+        return;
+    }
+    entry.written = std::max(entry.written, progress.written);
+    if (progress.finished) {
+        KeepPooled(entry);
+        return;
+    }
+    ReportWhenInTurn(entry);
+    if (const auto still = poolPosts_.find(id); still != poolPosts_.end())
+        HandOut(still->second);
+}
+
+void TPostHarvest::KeepPooled(TPoolPost& entry)
+{
+    TPost& post = *entry.post;
+    const uint64_t id = entry.serial;
+    const std::string subject = entry.subject;
+    std::exception_ptr failure;
+    std::string name;
+    try {
+        name = entry.join->Take([this](TPostJoiner& joiner) { return Keep(joiner); });
+    } catch (const Exception&) {
+        failure = std::current_exception();
+    }
+    EndPooled(id);
+    if (failure) {
+        JoinFailed(post, subject, failure);
+    } else {
+        post.state = TPost::TState::Joined;
+        Record(post, { name });
+    }
+    Forget(post);
+}
+
+void TPostHarvest::PartGone(uint64_t id, int part)
+{
+    const auto found = poolPosts_.find(id);
+    if (found == poolPosts_.end())
+        return;
+    TPoolPost& entry = found->second;
+    const size_t index = size_t(part - 1);
+    // The copy, if any, takes the gone article's place.
+    if (++entry.gone[index] < entry.copies[index].size()) {
+        HandOut(entry, part);
+        return;
+    }
+    entry.missing = entry.missing == 0 ? part : std::min(entry.missing, part);
+    ReportWhenInTurn(entry);
+}
+
+void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)
+{
+    if (entry.missing == 0 || entry.written + 1 < entry.missing)
+        return;
+    TPost& post = *entry.post;
+    const std::string subject = entry.subject;
+    // One connection stops at the first part it cannot get: the gone
+    // articles of later parts stay listed.
+    for (int part = 1; part <= entry.missing; ++part) {
+        for (size_t gone = 0; gone < entry.gone[size_t(part - 1)]; ++gone)
+            posts_.ForgetArticle(post, part);
+    }
+    // Copies listed while the join ran come after the report, as their
+    // headers would have on one connection.
+    std::vector<int32_t>& numbers = post.articles[size_t(entry.missing - 1)];
+    const std::vector<int32_t> later = std::exchange(numbers, {});
+    EndPooled(entry.serial);
+    post.state = TPost::TState::Waiting;
+    ReportIncomplete(post);
+    numbers = later;
+    if (!post.Complete())
+        return;
+    // Here the walk's client may be in the middle of a reply: without the
+    // pool the post waits for the group's end.
+    if (TFetchPool* pool = harvest_.Pool(); pool && pool->Accepting())
+        Join(post, subject);
+    else
+        cutShort_[post.id] = subject;
+}
+
+void TPostHarvest::EndPooled(uint64_t id)
+{
+    const auto found = poolPosts_.find(id);
+    if (found == poolPosts_.end())
+        return;
+    found->second.join->End();
+    poolPosts_.erase(found);
+    RemovePartialFolderIfEmpty();
+}
+
+void TPostHarvest::PoolEnded()
+{
+    while (!poolPosts_.empty()) {
+        TPoolPost& entry = poolPosts_.begin()->second;
+        entry.post->state = TPost::TState::Waiting;
+        cutShort_[entry.post->id] = entry.subject;
+        EndPooled(entry.serial);
+    }
+    ownParts_.clear();
+}
+
+void TPostHarvest::FetchOwnParts()
+{
+    while (!ownParts_.empty()) {
+        TFetchOrder order = std::move(ownParts_.front());
+        ownParts_.pop_front();
+        FetchHere(std::move(order));
+    }
+}
+
+void TPostHarvest::FetchHere(TFetchOrder order)
+{
+    std::function<void()> followUp;
+    {
+        client_.TakeArticleText = [&](std::string_view text) { followUp = order.takeText(text); };
+        struct TReset {
+            TmsNNTP& client;
+            ~TReset() { client.TakeArticleText = nullptr; }
+        } reset { client_ };
+        try {
+            client_.RetrieveArticleByNumber(order.number);
+        } catch (const ENoSuchArticle& error) {
+            if (!client_.Connected())
+                throw;
+            if (order.gone)
+                order.gone("Gone from the server (" + error.Message() + ")");
+            return;
+        }
+    }
+    if (followUp)
+        followUp();
 }
 
 // Without its folder no later picture could be kept either.
@@ -282,8 +517,17 @@ void TPostHarvest::Forget(const TPost& post)
 
 void TPostHarvest::ReportIncomplete()
 {
-    for (TPost* post : posts_.Waiting())
-        ReportIncomplete(*post);
+    for (TPost* post : posts_.Waiting()) {
+        if (!post->Complete()) {
+            ReportIncomplete(*post);
+            continue;
+        }
+        // A copy: the join forgets the post's entry.
+        const auto cut = cutShort_.find(post->id);
+        const std::string subject = cut != cutShort_.end() ? cut->second : post->subject;
+        Join(*post, subject);
+    }
+    cutShort_.clear();
 }
 
 void TPostHarvest::ReportIncomplete(TPost& post)

@@ -6,12 +6,19 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "news/fetchpool.h"
+#include "news/pooledjoin.h"
 #include "news/postcollector.h"
 
 namespace lumigrab {
@@ -40,8 +47,25 @@ public:
     // nothing for another part; no answer when the header is no part.
     std::optional<std::vector<int32_t>> ForeseeFetches(const TmsNgInfoItem& header);
     // Reports each waiting post once (THarvest::OnPostIncomplete): the walk
-    // reached the group's end without its missing parts.
+    // reached the group's end without its missing parts. A post that has
+    // every part but whose join was cut short (Stop) is joined instead.
     void ReportIncomplete();
+
+    // With the harvest's pool accepting, a complete post's parts are handed
+    // to it a window at a time (the pool's size and two more), fetched and
+    // joined on its threads; the file is moved among the pictures, the
+    // events fire and the index is written on this thread. A part the pool
+    // cannot take any more is fetched on the walk's client by
+    // FetchOwnParts.
+    //
+    // Fetches on the walk's client the parts the pool could not take, and
+    // the part order given (one the pool handed back).
+    void FetchOwnParts();
+    void FetchHere(TFetchOrder order);
+    bool HasOwnParts() const { return !ownParts_.empty(); }
+    // The pool ends (or another comes): joins still on their way are given
+    // up, their posts wait to be joined again.
+    void PoolEnded();
 
 private:
     THarvest& harvest_;
@@ -53,7 +77,48 @@ private:
     // The same for first parts foreseen and not taken yet, by number.
     std::map<int32_t, std::string> foreseenFirstPartIds_;
 
+    // A post whose parts the pool fetches; only touched on this thread.
+    struct TPoolPost {
+        uint64_t serial = 0;
+        TPost* post = nullptr;
+        std::string subject;
+        std::shared_ptr<TPooledJoin> join;
+        // Per part, the articles carrying it when the join began, and how
+        // many of them were found gone.
+        std::vector<std::vector<int32_t>> copies;
+        std::vector<size_t> gone;
+        // Parts handed out and written so far, from part 1 on.
+        int handed = 0;
+        int written = 0;
+        // The lowest part whose every copy is gone; 0 for none.
+        int missing = 0;
+    };
+    // By serial: a post joined again is a join of its own.
+    std::map<uint64_t, TPoolPost> poolPosts_;
+    uint64_t poolJoins_ = 0;
+    // Orders of parts the pool did not take, for the walk's client.
+    std::deque<TFetchOrder> ownParts_;
+    // The subjects of posts whose join the pool's end cut short.
+    std::unordered_map<uint64_t, std::string> cutShort_;
+
     void Join(TPost& post, const std::string& subject);
+    void JoinInPool(TPost& post, const std::string& subject);
+    // Hands parts out up to the window.
+    void HandOut(TPoolPost& entry);
+    void HandOut(TPoolPost& entry, int part);
+    // On this thread, after a pooled part was written or dropped; id is
+    // the join's serial.
+    void PartWritten(uint64_t id, const TPooledJoin::TProgress& progress);
+    void PartGone(uint64_t id, int part);
+    // Once the parts before the first missing one are in: reported as one
+    // connection would have, with the gone copies it would have tried.
+    void ReportWhenInTurn(TPoolPost& entry);
+    void KeepPooled(TPoolPost& entry);
+    // Ends a pooled join: its partial file goes.
+    void EndPooled(uint64_t serial);
+    // Raises what ends the run after a failed join; otherwise reports it
+    // and refuses the post.
+    void JoinFailed(TPost& post, const std::string& subject, std::exception_ptr failure);
     // The usable message-ids of the post's first part, each copy's.
     std::vector<std::string> FirstPartIds(const TPost& post) const;
     bool TakenBefore(const TPost& post);
@@ -75,6 +140,8 @@ private:
     void ReportIncomplete(TPost& post);
     std::string PartialFolder() const;
     void RemovePartialFiles();
+    // The hidden folder goes once empty; remove() leaves it otherwise.
+    void RemovePartialFolderIfEmpty();
 };
 
 } // namespace lumigrab

@@ -2,8 +2,9 @@
 # Configures and builds one flavour of Lumigrab.
 #   build.sh release|sanitize|tsan|fuzz [extra cmake args...]
 # Build folders: build/release, build/sanitize, build/tsan, build/fuzz.
-# tsan builds only the connection pool's tests (and the harvest tool they
-# run) under the thread sanitizer.
+# tsan builds only the connection pool's tests, the multi-part join's (whose
+# parts several threads join) and the harvest tool they run under the
+# thread sanitizer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 flavour="${1:-release}"
@@ -23,7 +24,7 @@ case "$flavour" in
   tsan)
     cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIGRAB_TSAN=ON \
       -DLUMIGRAB_BUILD_BENCH=OFF "$@" >/dev/null
-    cmake --build "$root/build/tsan" -j"$jobs" --target fetchpool_test fetchpool_integration_test lumigrab-harvest
+    cmake --build "$root/build/tsan" -j"$jobs" --target fetchpool_test fetchpool_integration_test postjoin_test lumigrab-harvest
     ;;
   fuzz)
     cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -31,11 +31,15 @@ using testing::WindowTest;
 using testing::WriteFile;
 
 const char* const PictureGroup = "lumigrab.test.pictures";
+// Multi-part posts, one of twelve parts, one with parts gone.
+const char* const MultiPartGoneGroup = "lumigrab.test.multipart.gone";
 
 class WindowInnTest : public WindowTest {
 protected:
     QString innDir;
     QString server;
+    // The group the expectations below are about.
+    QString group = PictureGroup;
 
     void SetUp() override
     {
@@ -62,7 +66,7 @@ protected:
     QString LastIncompleteReport() const
     {
         const QStringList incomplete
-            = QString::fromLatin1(ReadFile(innDir + "/expected/" + PictureGroup + ".incomplete"))
+            = QString::fromLatin1(ReadFile(innDir + "/expected/" + group + ".incomplete"))
                   .split('\n', Qt::SkipEmptyParts);
         return incomplete.isEmpty() ? QString() : incomplete.last();
     }
@@ -84,7 +88,7 @@ protected:
     // The bytes of the pictures a harvest of the group keeps, sorted.
     QList<QByteArray> ExpectedPictures() const
     {
-        const QString folder = innDir + "/expected/" + PictureGroup + "/";
+        const QString folder = innDir + "/expected/" + group + "/";
         QList<QByteArray> pictures;
         for (const QString& name : QDir(folder).entryList(QDir::Files))
             pictures.append(ReadFile(folder + name));
@@ -180,6 +184,38 @@ TEST_P(WindowPoolTest, GoBringsEveryPictureOfTheGroupOnce)
     EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
     EXPECT_EQ(PoolStarted(), Connections() > 1);
     EXPECT_FALSE(form.TransferRate->isVisible());
+}
+
+// The same with multi-part posts: a Stop as the first post completes leaves
+// its join unfinished on the pooled connections; the next Go, at the
+// group's end, joins it.
+TEST_P(WindowPoolTest, GoJoinsEveryMultiPartPostOnce)
+{
+    group = MultiPartGoneGroup;
+    WriteFile(DataFile(), group.toLatin1() + "\r\n");
+    TfrmMain& form = StartWithConnections();
+    if (StopHalfway()) {
+        bool stopped = false;
+        const auto header = form.msNNTP->OnNextHeaderRetrieved;
+        form.msNNTP->OnNextHeaderRetrieved = [&, header](TObject* sender, int num) {
+            header(sender, num);
+            // The twelfth header completes the first post.
+            if (!stopped && num + 1 >= 12) {
+                stopped = true;
+                form.CancelButton->click();
+            }
+        };
+        form.okClick();
+        form.msNNTP->OnNextHeaderRetrieved = header;
+        ASSERT_TRUE(stopped);
+        EXPECT_EQ(TakeErrorBoxes(), QStringList { "Operation has been canceled" });
+    }
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(StatusText(1), LastIncompleteReport());
+    ExpectEveryPictureOnce();
+    EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
+    EXPECT_FALSE(QFileInfo::exists(TempFolder() + ".lumigrab-parts"));
 }
 
 TEST_F(WindowInnTest, GetGroupsKeepsThePictureGroupsOfTheServer)

@@ -1,7 +1,9 @@
 // The harvest with a pool of fetching connections against the test INN2
 // (tests/news/inn): any number of connections keeps the same pictures,
-// byte for byte, over plain NNTP and over TLS with a login, in the harvest
-// and in lumigrab-harvest, also when the server refuses some of them.
+// byte for byte, single-part and joined from multi-part posts, and gives
+// the same reports, over plain NNTP and over TLS with a login, in the
+// harvest and in lumigrab-harvest, also when the server refuses some of
+// them.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -14,10 +16,12 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "news/fetchpool.h"
 #include "news/harvest.h"
+#include "news/postharvest.h"
 #include "nntp_test_support.h"
 #include "transport/ktwsock.h"
 
@@ -29,6 +33,12 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 const char* const PictureGroup = "lumigrab.test.pictures";
+// yEnc and uuencoded posts across articles, parts out of order, posted
+// twice, with a bad CRC, never posted.
+const char* const MultiPartGroup = "lumigrab.test.multipart";
+// Posts with parts gone from the server, one beyond what a pool of eight
+// hands out at once.
+const char* const GoneGroup = "lumigrab.test.multipart.gone";
 
 std::string Environment(const char* name)
 {
@@ -86,45 +96,63 @@ protected:
         client.SetArticle(&article);
     }
 
-    fs::path Expected() const { return expectedDir / PictureGroup; }
+    fs::path Expected(const std::string& group = PictureGroup) const { return expectedDir / group; }
 
     // Every expected picture with its exact bytes, and nothing else but
     // the index. Pictures saved in another order may swap the numbered
     // variants of a name they share (sunset.jpg, sunset-1.jpg), so the
     // bytes are compared as a set.
-    void ExpectExactlyThePictures(const fs::path& folder) const
+    void ExpectExactlyThePictures(const fs::path& folder, const std::string& group = PictureGroup) const
     {
-        const Strings names = FolderEntries(Expected());
+        const Strings names = FolderEntries(Expected(group));
         EXPECT_EQ(FolderEntries(folder), testing::WithHarvestIndex(names));
         std::multiset<std::string> kept, expected;
         for (const std::string& name : names) {
             kept.insert(ReadFileBytes(folder / name));
-            expected.insert(ReadFileBytes(Expected() / name));
+            expected.insert(ReadFileBytes(Expected(group) / name));
         }
         EXPECT_TRUE(kept == expected) << "the pictures' bytes differ";
     }
 
-    // Harvests the picture group with that many connections, of which the
-    // server refuses `refused`; returns the names kept, sorted, and the skip
-    // reports.
-    std::pair<std::multiset<std::string>, Strings> Harvest(
-        const fs::path& folder, int connections, int refused = 0)
+    // What a harvest reported; the names sorted, as pictures may come in
+    // another order.
+    struct Harvested {
+        std::multiset<std::string> kept, damaged;
+        Strings skipped, incomplete;
+        // Articles the pooled connections brought.
+        int pooled = 0;
+    };
+
+    // Harvests group with that many connections, of which the server
+    // refuses `refused`; unreachable: the pooled ones reach no server, and
+    // the walk's client takes back what they had.
+    Harvested Harvest(const fs::path& folder, int connections, const std::string& group = PictureGroup,
+        int refused = 0, bool unreachable = false)
     {
         fs::create_directories(folder);
         THarvest harvest(client, folder.string());
-        std::multiset<std::string> kept;
-        Strings skipped;
-        harvest.OnPictureKept = [&](const std::string& path) { kept.insert(fs::path(path).filename()); };
-        harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
-            skipped.push_back(subject + reason);
+        Harvested result;
+        harvest.OnPictureKept
+            = [&](const std::string& path) { result.kept.insert(fs::path(path).filename()); };
+        harvest.OnPictureDamaged = [&](const std::string& path, const std::string&) {
+            result.damaged.insert(fs::path(path).filename());
         };
+        harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
+            result.skipped.push_back(subject + reason);
+        };
+        harvest.OnPostIncomplete = [&](const std::string& report) { result.incomplete.push_back(report); };
         client.OnNextHeaderRetrieved
             = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+        client.OnLastHeaderRetrieved = [&](TObject*) { harvest.ReportIncompletePosts(); };
         client.ForgetNewsGroup();
-        client.SetNewsGroup(PictureGroup);
+        client.SetNewsGroup(group);
         std::optional<TFetchPool> pool;
         if (connections > 1) {
-            pool.emplace(TFetchSettings::From(client), connections - 1);
+            TFetchSettings settings = TFetchSettings::From(client);
+            if (unreachable)
+                settings.server = "127.0.0.1:1";
+            pool.emplace(settings, connections - 1);
+            pool->OnArticleDone = [&](const TFetchOrder&) { ++result.pooled; };
             harvest.SetPool(&*pool);
             pool->OnPoolLowered = [this](const std::string& report) { lowered.push_back(report); };
         }
@@ -133,28 +161,93 @@ protected:
         if (pool) {
             while (!pool->Settled())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            EXPECT_EQ(pool->Working(), connections - 1 - refused);
+            EXPECT_EQ(pool->Working(), unreachable ? 0 : connections - 1 - refused);
             harvest.SetPool(nullptr);
         }
-        return { kept, skipped };
+        client.OnLastHeaderRetrieved = nullptr;
+        return result;
     }
 };
 
-// 1 is the walk's client alone; the others hand the pictures to a pool.
+// 1 is the walk's client alone; the others hand the pictures, and the
+// parts of multi-part posts, to a pool. A post with parts gone is reported
+// as one connection reports it: by the first part it cannot get.
 TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
 {
-    const auto [alone, aloneSkipped] = Harvest(scratch.Path() / "1", 1);
-    const Strings names = FolderEntries(Expected());
-    EXPECT_EQ(alone, std::multiset<std::string>(names.begin(), names.end()));
-    for (int connections : { 2, 8 }) {
-        SCOPED_TRACE(connections);
-        const fs::path folder = scratch.Path() / std::to_string(connections);
-        const auto [kept, skipped] = Harvest(folder, connections);
-        EXPECT_EQ(kept, alone);
-        EXPECT_EQ(skipped, aloneSkipped);
-        ExpectExactlyThePictures(folder);
+    // Which connection takes an article is up to timing; over these runs
+    // the pooled ones take some.
+    int pooledInAll = 0;
+    for (const char* group : { PictureGroup, MultiPartGroup, GoneGroup }) {
+        SCOPED_TRACE(group);
+        const fs::path root = scratch.Path() / group;
+        const Harvested alone = Harvest(root / "1", 1, group);
+        const Strings names = FolderEntries(Expected(group));
+        EXPECT_EQ(alone.kept, std::multiset<std::string>(names.begin(), names.end()));
+        EXPECT_EQ(alone.incomplete, FileLines(innDir / "expected" / (std::string(group) + ".incomplete")));
+        ExpectExactlyThePictures(root / "1", group);
+        for (const auto [connections, unreachable] :
+            { std::pair(2, false), { 4, false }, { 8, false }, { 4, true } }) {
+            SCOPED_TRACE(std::to_string(connections) + (unreachable ? " unreachable" : ""));
+            const fs::path folder = root / (std::to_string(connections) + (unreachable ? "-unreachable" : ""));
+            const Harvested pooled = Harvest(folder, connections, group, 0, unreachable);
+            EXPECT_EQ(pooled.kept, alone.kept);
+            EXPECT_EQ(pooled.damaged, alone.damaged);
+            EXPECT_EQ(pooled.skipped, alone.skipped);
+            EXPECT_EQ(pooled.incomplete, alone.incomplete);
+            pooledInAll += pooled.pooled;
+            ExpectExactlyThePictures(folder, group);
+            EXPECT_FALSE(fs::exists(folder / PartialFolderName));
+        }
     }
-    ExpectExactlyThePictures(scratch.Path() / "1");
+    EXPECT_GT(pooledInAll, 0);
+}
+
+// Stop while posts are joined on the pool: nothing half-joined is left,
+// and the next walk of the group joins the posts cut short, so the folder
+// ends as one uninterrupted walk leaves it.
+TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
+{
+    const fs::path folder = scratch.Path() / "stopped";
+    fs::create_directories(folder);
+    THarvest harvest(client, folder.string());
+    Strings incomplete;
+    harvest.OnPostIncomplete = [&](const std::string& report) { incomplete.push_back(report); };
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { harvest.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.OnLastHeaderRetrieved = [&](TObject*) { harvest.ReportIncompletePosts(); };
+    const auto walk = [&](bool stop) {
+        client.ForgetNewsGroup();
+        client.SetNewsGroup(GoneGroup);
+        TFetchPool pool(TFetchSettings::From(client), 3);
+        // At the first picture, whichever connection brought it.
+        bool stopped = false;
+        harvest.OnPictureKept = [&](const std::string&) {
+            if (!stop || std::exchange(stopped, true))
+                return;
+            pool.Stop();
+            client.Cancel();
+        };
+        harvest.SetPool(&pool);
+        while (!pool.Settled())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        try {
+            client.RetrieveHeaders(0, true);
+            harvest.FinishPool();
+        } catch (...) {
+            harvest.SetPool(nullptr);
+            harvest.OnPictureKept = nullptr;
+            throw;
+        }
+        harvest.SetPool(nullptr);
+        harvest.OnPictureKept = nullptr;
+    };
+    EXPECT_THROW(walk(true), ECanceledError);
+    EXPECT_FALSE(fs::exists(folder / PartialFolderName));
+    EXPECT_LT(FolderEntries(folder).size(), FolderEntries(Expected(GoneGroup)).size() + 1) << "cut short";
+    walk(false);
+    ExpectExactlyThePictures(folder, GoneGroup);
+    EXPECT_EQ(incomplete, FileLines(innDir / "expected" / (std::string(GoneGroup) + ".incomplete")));
+    EXPECT_FALSE(fs::exists(folder / PartialFolderName));
 }
 
 // Pooled connections log in and use TLS as the walk's client does.
@@ -202,7 +295,7 @@ TEST_F(PoolHarvestTest, ConnectionsBeyondTheServersLimitAreRefused)
     expectedDir = limitedDir / "expected";
     client.Server = "127.0.0.1:" + limitedPort;
     const fs::path folder = scratch.Path() / "limited";
-    Harvest(folder, 4, 2);
+    Harvest(folder, 4, PictureGroup, 2);
     std::ofstream(limitedDir / "connected").put('\n');
     EXPECT_EQ(lowered, Strings { "2 connections refused: fetching with 1" });
     ExpectExactlyThePictures(folder);

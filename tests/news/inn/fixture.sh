@@ -43,15 +43,19 @@ remove_instance() {
     rm -rf "$dir"
 }
 
-# Gaps in the overview group's numbering (cancelled articles), and an
-# article its overview lists although its file is gone from the spool.
+# Gaps in the overview group's numbering (cancelled articles), and
+# articles their overview lists although their files are gone from the
+# spool.
 make_overview_gaps() {
     dir=$1
     group=lumigrab.test.overview
     while read -r id; do
         INNCONF="$dir/etc/inn.conf" /usr/lib/news/bin/ctlinnd -s cancel "$id" || return 1
     done <"$dir/expected/$group.cancel"
-    rm "$dir/spool/articles/lumigrab/test/overview/$(cat "$dir/expected/$group.gone")"
+    rm "$dir/spool/articles/lumigrab/test/overview/$(cat "$dir/expected/$group.gone")" || return 1
+    while read -r number; do
+        rm "$dir/spool/articles/lumigrab/test/multipart/gone/$number" || return 1
+    done <"$dir/expected/lumigrab.test.multipart.gone.gone"
 }
 
 # Starts the instance in DIR on PORT and posts the test articles; then runs

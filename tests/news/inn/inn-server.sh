@@ -189,7 +189,7 @@ start() {
     shift 2
     [ $# -gt 0 ] || set -- lumigrab.test.pictures lumigrab.test.pictures.more lumigrab.test.empty lumigrab.test.text \
         lumigrab.test.overview lumigrab.test.multipart \
-        lumigrab.test.multipart.late
+        lumigrab.test.multipart.late lumigrab.test.multipart.gone
     if [ -f "$dir/run/innd.pid" ] && kill -0 "$(cat "$dir/run/innd.pid")" 2>/dev/null; then
         echo "inn-server.sh: already running in $dir" >&2
         exit 1

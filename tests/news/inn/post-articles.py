@@ -31,10 +31,13 @@ OVERVIEW_GROUP = "lumigrab.test.overview"
 MULTIPART_GROUP = "lumigrab.test.multipart"
 # Posted to while a test runs, apart from the groups other tests walk.
 LATE_GROUP = "lumigrab.test.multipart.late"
+# Parts its overview lists whose files the fixture takes from the spool.
+GONE_GROUP = "lumigrab.test.multipart.gone"
 OTHER_SENDER = "Another Poster <other@example.invalid>"
 BENCH_SMALL_GROUP = "lumigrab.bench.small"
 BENCH_PICTURE_GROUP = "lumigrab.bench.pictures"
 BENCH_POOL_GROUP = "lumigrab.bench.pool"
+BENCH_POOL_PARTS_GROUP = "lumigrab.bench.pool.parts"
 TEXT_ARTICLES = 30
 OVERVIEW_ARTICLES = 30
 # Cancelled by the fixture after posting: gaps in the numbering, one of them
@@ -233,6 +236,49 @@ def post_multipart_group(poster, expect):
     expect.note(g, ".incomplete", ["Incomplete: missing.jpg, parts 4 of 5 missing"])
 
 
+def post_gone_group(poster, expect):
+    """Multi-part posts with parts the server no longer has: DIR/<group>.gone
+    lists their article numbers (a new group numbers its articles from 1),
+    DIR/<group>.incomplete the report the group's walk gives."""
+    g = GONE_GROUP
+    numbers = iter(range(1, 1000))
+    gone = []
+    # More parts than a pool of eight hands out at once.
+    whole = picture_bytes(300, 60000)
+    bodies = yenc_parts("whole.jpg", whole, 12)
+    for part in (2, 1, 4, 3, 5, 6, 7, 8, 9, 10, 12, 11):
+        poster.post(plain_headers(g, yenc_subject("whole.jpg", part, 12)), bodies[part - 1])
+        next(numbers)
+    # Part 2, posted twice, and part 4 gone: part 2 is the one reported,
+    # although its copy is asked for after part 4.
+    bodies = yenc_parts("gone.jpg", picture_bytes(301, 30000), 5)
+    for part in (1, 2, 2, 3, 4, 5):
+        poster.post(plain_headers(g, yenc_subject("gone.jpg", part, 5)), bodies[part - 1])
+        number = next(numbers)
+        if part in (2, 4):
+            gone.append(number)
+    # Part 2 posted twice, the first copy gone: joined from the second.
+    copy = picture_bytes(302, 30000)
+    bodies = yenc_parts("copy.png", copy, 3)
+    for index, part in enumerate((1, 2, 2, 3)):
+        poster.post(plain_headers(g, yenc_subject("copy.png", part, 3)), bodies[part - 1])
+        number = next(numbers)
+        if index == 1:
+            gone.append(number)
+    three = picture_bytes(303, 20000)
+    bodies = uu_parts("uu-three.gif", three, 3)
+    for part in (1, 2, 3):
+        poster.post(plain_headers(g, uu_subject("uu-three.gif", part, 3)), bodies[part - 1])
+    single = picture_bytes(304, 30000)
+    poster.post(plain_headers(g, "single.jpg"), yencode("single.jpg", single))
+    expect.keep(g, "whole.jpg", whole)
+    expect.keep(g, "copy.png", copy)
+    expect.keep(g, "uu-three.gif", three)
+    expect.keep(g, "single.jpg", single)
+    expect.note(g, ".gone", gone)
+    expect.note(g, ".incomplete", ["Incomplete: gone.jpg, parts 2 of 5 missing"])
+
+
 def post_late_parts(poster, name, seed, total, parts):
     """Parts of a yEnc post for a test to post while it runs."""
     post_yenc(poster, LATE_GROUP, name, picture_bytes(seed, 40000), total, parts)
@@ -259,6 +305,15 @@ def post_pool_bench_group(poster, pictures, size):
         poster.post(plain_headers(BENCH_POOL_GROUP, name), yencode(name, picture_bytes(2000 + i, size)))
 
 
+def post_pool_bench_parts(poster, posts, parts, size):
+    """Multi-part yEnc pictures of parts articles of about size bytes each."""
+    for i in range(posts):
+        name = "parts%04d.jpg" % (i + 1)
+        bodies = yenc_parts(name, picture_bytes(3000 + i, parts * size), parts)
+        for part, body in enumerate(bodies, 1):
+            poster.post(plain_headers(BENCH_POOL_PARTS_GROUP, yenc_subject(name, part, parts)), body)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
@@ -267,13 +322,17 @@ def main():
     parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
                         help="post parts (comma-separated) of a yEnc post to the late group")
     parser.add_argument("--pool-bench", nargs=2, type=int, metavar=("PICTURES", "BYTES"))
+    parser.add_argument("--pool-bench-parts", nargs=3, type=int, metavar=("POSTS", "PARTS", "BYTES"))
     args = parser.parse_args()
     poster = Poster(args.port)
     if args.late:
         name, seed, total, parts = args.late
         post_late_parts(poster, name, int(seed), int(total), [int(p) for p in parts.split(",")])
-    elif args.pool_bench:
-        post_pool_bench_group(poster, *args.pool_bench)
+    elif args.pool_bench or args.pool_bench_parts:
+        if args.pool_bench:
+            post_pool_bench_group(poster, *args.pool_bench)
+        if args.pool_bench_parts:
+            post_pool_bench_parts(poster, *args.pool_bench_parts)
     elif args.bench:
         post_bench_groups(poster, *args.bench)
     else:
@@ -283,6 +342,7 @@ def main():
         post_text_group(poster)
         post_overview_group(poster, expect)
         post_multipart_group(poster, expect)
+        post_gone_group(poster, expect)
         if args.expected:
             expect.write_lists()
     poster.close()
