@@ -1571,22 +1571,20 @@ void TmsNNTP::StartSession()
         AskCapabilities();
 }
 
-// Articles still on their way are not worth waiting for: without a QUIT
-// the server simply sees the connection end.
+// Replies still on their way (articles, or what the server offers) are not
+// worth waiting for: without a QUIT the server simply sees the connection
+// end.
 void TmsNNTP::EndSession()
 {
     RequireIdle();
     const TBusy busy(*this);
     newsGroup_.clear();
-    if (!inFlight_.empty() || !rangesInFlight_.empty()) {
+    if (!inFlight_.empty() || !rangesInFlight_.empty() || !asides_.empty()) {
         Close();
         return;
     }
     bool answered = false;
     try {
-        // Their replies are small and on their way; QUIT's answer then
-        // tells whether every reply was matched.
-        ReadAsides();
         Send("QUIT");
         const TFlagScope quiet(anyReplyIsAnswer_, true);
         answered = ReadReplyWithin(LastReply, QuitWaitSeconds);
