@@ -218,22 +218,25 @@ struct SessionCase {
     // The server lists MODE-READER, not READER, and refuses GROUP until
     // MODE READER.
     bool switchesModes = false;
-    // The first GROUP is answered 480: the session wants a login (again).
+    // After the first login GROUP and LIST OVERVIEW.FMT are answered 480:
+    // the session wants a login again.
     bool loginForGroup = false;
 };
 
 class SessionStartTest : public OverviewTest, public ::testing::WithParamInterface<SessionCase> {
 protected:
     bool readerMode = false;
-    bool groupRefused = false;
+    int logins = 0;
 
     std::optional<std::string> Answer(const std::string& command)
     {
         const SessionCase& c = GetParam();
         if (command == "AUTHINFO USER reader")
             return std::string("381 password please\r\n");
-        if (command == "AUTHINFO PASS secret")
+        if (command == "AUTHINFO PASS secret") {
+            ++logins;
             return std::string("281 welcome\r\n");
+        }
         if (c.switchesModes && command == "MODE READER") {
             readerMode = true;
             return std::string("200 reader mode\r\n");
@@ -242,10 +245,9 @@ protected:
             return std::string("101 capabilities\r\nVERSION 2\r\nIHAVE\r\nMODE-READER\r\n.\r\n");
         if (c.switchesModes && !readerMode && command.starts_with("GROUP "))
             return std::string("502 transit service only\r\n");
-        if (c.loginForGroup && !groupRefused && command.starts_with("GROUP ")) {
-            groupRefused = true;
+        if (c.loginForGroup && logins < 2
+            && (command.starts_with("GROUP ") || command == "LIST OVERVIEW.FMT"))
             return std::string("480 login first\r\n");
-        }
         return group->Reply(command);
     }
 };
@@ -306,12 +308,12 @@ INSTANTIATE_TEST_SUITE_P(Servers, SessionStartTest,
             { "CAPABILITIES", "GROUP lumigrab.test", "MODE READER", "CAPABILITIES", "GROUP lumigrab.test",
                 "LIST OVERVIEW.FMT", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
             true },
-        // The format list, sent behind the refused GROUP, is read before
-        // the login.
+        // The format list, sent behind the refused GROUP, is answered
+        // before the login and asked for again after it.
         SessionCase { "LoginWantedForGroup", Overview::Over,
             { "AUTHINFO USER reader", "AUTHINFO PASS ****", "CAPABILITIES", "GROUP lumigrab.test",
-                "LIST OVERVIEW.FMT", "AUTHINFO USER reader", "AUTHINFO PASS ****", "GROUP lumigrab.test",
-                "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
+                "LIST OVERVIEW.FMT", "AUTHINFO USER reader", "AUTHINFO PASS ****", "LIST OVERVIEW.FMT",
+                "GROUP lumigrab.test", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
             false, true }),
     [](const auto& info) { return std::string(info.param.name); });
 
