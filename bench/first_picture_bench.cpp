@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -37,6 +38,38 @@ double SecondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// With LUMIGRAB_BENCH_TRACE=FILE, the first run's commands and replies (not
+// their data) go to FILE, each with the milliseconds since Go: where the
+// round trips go.
+class LineTrace {
+public:
+    LineTrace(TmsNNTP& client, Clock::time_point start)
+    {
+        const char* path = std::getenv("LUMIGRAB_BENCH_TRACE");
+        if (!path || traced_)
+            return;
+        traced_ = true;
+        file_ = std::make_shared<std::ofstream>(path);
+        client.OnLineSent = [file = file_, start](TObject*, const std::string& line) {
+            *file << Stamp(start) << " > " << line << "\n";
+        };
+        client.OnLineReceived = [file = file_, start](TObject*, const std::string& line) {
+            *file << Stamp(start) << " < " << line << "\n";
+        };
+    }
+
+private:
+    static inline bool traced_ = false;
+    std::shared_ptr<std::ofstream> file_;
+
+    static std::string Stamp(Clock::time_point start)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%8.1f ms", SecondsSince(start) * 1000);
+        return text;
+    }
+};
+
 // Go as the window does it: the program's client settings, the harvest on
 // every header, the walk from the group's first article.
 void BM_FirstPictureClient(benchmark::State& state)
@@ -54,6 +87,7 @@ void BM_FirstPictureClient(benchmark::State& state)
         THarvest harvest(client, folder.string());
         std::optional<double> articleAt;
         const Clock::time_point start = Clock::now();
+        const LineTrace trace(client, start);
         client.OnArticleRetrieved = [&](TObject*) {
             if (!articleAt)
                 articleAt = SecondsSince(start);

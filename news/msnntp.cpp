@@ -80,6 +80,12 @@ bool IsReplyCode(std::string_view reply, std::string_view code)
     return reply.substr(0, 3) == code;
 }
 
+// Neither success (2xx) nor a request to go on (3xx).
+bool IsRefusal(std::string_view reply)
+{
+    return reply.empty() || (reply[0] != '2' && reply[0] != '3');
+}
+
 // Why a login was refused, followed by the server's own words. Providers
 // report a connection limit under 481, 482 or 502 alike; only their text
 // tells it apart.
@@ -260,9 +266,13 @@ void TmsNNTP::Fire(const TNotifyEvent& event)
 // other 4xx/5xx reply.
 void TmsNNTP::CheckReply(const std::string& reply)
 {
+    // Every whole reply line passes here, an error reply too.
+    ++repliesRead_;
     if (loggingIn_ && !IsReplyCode(reply, "281") && !IsReplyCode(reply, "381"))
         RaiseSocketError(LoginFailureText(reply));
     if (anyReplyIsAnswer_)
+        return;
+    if (readerModeMayFollow_ && ReaderModeWanted())
         return;
     if (loginMayFollow_ && IsReplyCode(reply, "480"))
         return;
@@ -316,43 +326,66 @@ void TmsNNTP::Command(std::string_view line)
     SendCommand(line);
 }
 
+// The server may want a login first (its session may have expired), or, on
+// a server that switches modes, MODE READER: then the command goes out once
+// more, and a second refusal is an error.
 void TmsNNTP::SendCommand(std::string_view line)
 {
-    SendLine(line);
-    {
-        const TFlagScope loginMayFollow(loginMayFollow_, !UserName.empty());
-        ReadServerReply();
-    }
-    if (UserName.empty() || !IsReplyCode(LastReply, "480"))
+    SendAndRead(line, true);
+    if (!UserName.empty() && IsReplyCode(LastReply, "480"))
+        LogIn();
+    else if (IsRefusal(LastReply) && ReaderModeWanted())
+        SwitchToReaderMode();
+    else
         return;
-    // The server wants a login first (its session may have expired): log
-    // in and ask once more; a second 480 is an error.
-    LogIn();
-    SendLine(line);
+    SendAndRead(line, false);
+}
+
+void TmsNNTP::SendAndRead(std::string_view line, bool mayRetry)
+{
+    Send(line);
+    const TFlagScope loginMayFollow(loginMayFollow_, mayRetry && !UserName.empty());
+    const TFlagScope readerModeMayFollow(readerModeMayFollow_, mayRetry);
     ReadServerReply();
 }
 
+void TmsNNTP::Send(std::string_view line)
+{
+    SendShown(line, line);
+}
+
+void TmsNNTP::SendShown(std::string_view line, std::string_view shown)
+{
+    SendLineShown(line, shown);
+    ++commandsSent_;
+}
+
+// AUTHINFO never goes out while a reply is owed.
 void TmsNNTP::LogIn()
 {
     if (!IsSafeArgument(UserName) || !IsSafeArgument(Password))
         RaiseSocketError(std::string(SInvalidArgument));
-    const TFlagScope loggingIn(loggingIn_, true);
-    ++logins_;
-    SendLine("AUTHINFO USER " + UserName);
-    ReadServerReply();
-    // A server may take the user name alone (281).
-    if (IsReplyCode(LastReply, "381")) {
-        SendLineShown("AUTHINFO PASS " + Password, "AUTHINFO PASS ****");
+    ReadAsides();
+    {
+        const TFlagScope loggingIn(loggingIn_, true);
+        ++logins_;
+        Send("AUTHINFO USER " + UserName);
         ReadServerReply();
+        // A server may take the user name alone (281).
+        if (IsReplyCode(LastReply, "381")) {
+            SendShown("AUTHINFO PASS " + Password, "AUTHINFO PASS ****");
+            ReadServerReply();
+        }
+        if (!IsReplyCode(LastReply, "281"))
+            RaiseSocketError(LoginFailureText(LastReply));
     }
-    if (!IsReplyCode(LastReply, "281"))
-        RaiseSocketError(LoginFailureText(LastReply));
+    // A format list refused for want of a login is asked again.
+    AskOverviewFormatIfWanted();
 }
 
 void TmsNNTP::ReadServerReply()
 {
-    if (formatPending_)
-        ReadPendingFormat();
+    ReadAsidesDue();
     ReadReply(LastReply);
     if (LastReply.empty()) {
         // The server hung up; nothing more will come.
@@ -413,6 +446,7 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
     const std::string name = same ? newsGroup_ : std::string(value);
     Connect();
     Command("GROUP " + name);
+    readerMode_ = true;
     articleCount_ = ExtractWordAsInt(LastReply, 1);
     firstArticle_ = ExtractWordAsInt(LastReply, 2);
     lastArticle_ = ExtractWordAsInt(LastReply, 3);
@@ -848,6 +882,14 @@ void TmsNNTP::LogInAgainUnlessSince(int logins)
 
 bool TmsNNTP::DetectOverview()
 {
+    // What CAPABILITIES sent at the start answered, when no reply was read
+    // since.
+    if (overview_ == TOverview::Unknown && !asides_.empty()) {
+        RequireIdle();
+        const TBusy busy(*this);
+        while (overview_ == TOverview::Unknown && !asides_.empty())
+            ReadAside();
+    }
     if (overview_ == TOverview::Unknown) {
         TakeCapabilities(Exchange({ "CAPABILITIES" }, MaxSmallList).front());
         if (overview_ == TOverview::TryOver && listsOverviewFormat_)
@@ -860,6 +902,9 @@ void TmsNNTP::TakeCapabilities(const TAnswer& answer)
 {
     bool over = false;
     bool reader = false;
+    bool modeReader = false;
+    pipelining_ = false;
+    listsOverviewFormat_ = false;
     if (IsReplyCode(answer.reply, "101")) {
         ForEachDataLine(answer.data, [&](std::string_view line) {
             const std::vector<std::string_view> words = WordsOf(line);
@@ -877,45 +922,97 @@ void TmsNNTP::TakeCapabilities(const TAnswer& answer)
                 listsOverviewFormat_ = hasWord("OVERVIEW.FMT");
             else if (SameText(words[0], "READER"))
                 reader = true;
+            else if (SameText(words[0], "MODE-READER"))
+                modeReader = true;
         });
     }
     // RFC 3977's READER includes LISTGROUP with a range.
     listGroupRanges_ = reader && pipelining_;
+    offersReaderMode_ = modeReader && !reader;
     overview_ = over ? TOverview::TryOver : TOverview::TryXOver;
 }
 
 // Asked before Go needs them, so that selecting a group and walking it wait
-// for nothing else. A server that takes pipelining gets the format list
-// along with the next command (GROUP, as a rule); the list belongs to the
-// connection, not to a group. A server without CAPABILITIES (500) shows its
-// overview to the first walk, as before.
-void TmsNNTP::AskCapabilitiesAtStart()
+// for nothing else: the reply comes in the first command's turn, ahead of
+// its own. What the server offers belongs to the connection (and its mode),
+// not to a group. A server without CAPABILITIES (500) shows its overview to
+// the first walk, as before.
+void TmsNNTP::AskCapabilities()
 {
-    SendLine("CAPABILITIES");
-    TAnswer answer;
-    {
-        const TFlagScope quiet(anyReplyIsAnswer_, true);
-        answer = ReadAnswer(MaxSmallList);
-    }
-    TakeCapabilities(answer);
-    if (overview_ != TOverview::TryOver || !listsOverviewFormat_)
-        return;
-    SendLine("LIST OVERVIEW.FMT");
-    formatPending_ = true;
-    if (!pipelining_)
-        ReadPendingFormat();
+    overview_ = TOverview::Unknown;
+    overviewFormat_.reset();
+    SendAside("CAPABILITIES", TAside::TKind::Capabilities);
 }
 
-void TmsNNTP::ReadPendingFormat()
+void TmsNNTP::SendAside(std::string_view line, TAside::TKind kind)
 {
-    formatPending_ = false;
-    std::optional<TAnswer> answer;
+    asides_.push_back({ kind, commandsSent_ });
+    Send(line);
+}
+
+void TmsNNTP::ReadAsidesDue()
+{
+    while (!asides_.empty() && asides_.front().sequence == repliesRead_)
+        ReadAside();
+}
+
+void TmsNNTP::ReadAsides()
+{
+    while (!asides_.empty())
+        ReadAside();
+}
+
+// The format list goes out as soon as the capabilities show it, behind the
+// commands already sent, so that the walk's ranges need not wait for it.
+void TmsNNTP::ReadAside()
+{
+    const TAside aside = asides_.front();
+    asides_.pop_front();
+    TAnswer answer;
     {
         const TFlagScope quiet(anyReplyIsAnswer_, true);
         const TFlagScope notLoggingIn(loggingIn_, false);
         answer = ReadAnswer(MaxSmallList);
     }
-    TakeOverviewFormat(answer);
+    if (aside.kind == TAside::TKind::Capabilities) {
+        TakeCapabilities(answer);
+        AskOverviewFormatIfWanted();
+    } else if (!IsReplyCode(answer.reply, "480")) {
+        TakeOverviewFormat(answer);
+    }
+}
+
+// Only to a server that takes pipelining; another learns the format after
+// its first overview answer.
+bool TmsNNTP::OverviewFormatWanted() const
+{
+    const bool asked = std::any_of(asides_.begin(), asides_.end(),
+        [](const TAside& aside) { return aside.kind == TAside::TKind::OverviewFormat; });
+    return overview_ == TOverview::TryOver && listsOverviewFormat_ && pipelining_ && !overviewFormat_
+        && !asked && !ReaderModeWanted();
+}
+
+void TmsNNTP::AskOverviewFormatIfWanted()
+{
+    if (OverviewFormatWanted())
+        SendAside("LIST OVERVIEW.FMT", TAside::TKind::OverviewFormat);
+}
+
+bool TmsNNTP::ReaderModeWanted() const
+{
+    return offersReaderMode_ && !readerMode_;
+}
+
+// What the server offers changes with its mode, so it is asked again, along
+// with the command sent once more. MODE READER itself never goes out behind
+// other commands.
+void TmsNNTP::SwitchToReaderMode()
+{
+    ReadAsides();
+    readerMode_ = true;
+    Send("MODE READER");
+    ReadServerReply();
+    AskCapabilities();
 }
 
 int TmsNNTP::Depth() const
@@ -973,7 +1070,7 @@ void TmsNNTP::SendRanges(const std::vector<TRange>& ranges, int32_t after, int64
     listedAfter_ = after;
     foreseeBudget_ = budget;
     for (const TRange& range : ranges) {
-        SendLine(RangeCommand(range));
+        Send(RangeCommand(range));
         rangesInFlight_.push_back(range);
     }
 }
@@ -1059,9 +1156,8 @@ void TmsNNTP::TakeFormatAfterFirstRange()
         TakeOverviewFormat(std::nullopt);
         return;
     }
-    SendLine("LIST OVERVIEW.FMT");
-    formatPending_ = true;
-    ReadPendingFormat();
+    SendAside("LIST OVERVIEW.FMT", TAside::TKind::OverviewFormat);
+    ReadAsides();
 }
 
 // Without the list the lines still carry the seven fixed fields.
@@ -1107,7 +1203,7 @@ auto TmsNNTP::Exchange(const std::vector<std::string>& lines, int64_t maxData) -
     DropInFlight();
     for (int attempt = 0;; ++attempt) {
         for (const std::string& line : lines)
-            SendLine(line);
+            Send(line);
         std::vector<TAnswer> answers;
         {
             const TFlagScope quiet(anyReplyIsAnswer_, true);
@@ -1226,7 +1322,7 @@ void TmsNNTP::TopUpPipeline()
 
 void TmsNNTP::SendArticleCommand(const TAhead& ahead)
 {
-    SendLine("ARTICLE " + std::to_string(ahead.number));
+    Send("ARTICLE " + std::to_string(ahead.number));
     inFlight_.push_back(ahead);
 }
 
@@ -1354,7 +1450,7 @@ void TmsNNTP::FetchArticleNow(std::string_view ref, int32_t lines)
         const TBusy busy(*this);
         DropInFlight();
         const std::string command = WithArgument("ARTICLE", ref);
-        SendLine(command);
+        Send(command);
         ReadArticleReply(command, lines, RefOf(ref));
         LoadArticle();
     }
@@ -1376,7 +1472,7 @@ void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines, const 
         candidates_.insert(candidates_.begin(), inFlight_.begin(), inFlight_.end());
         DropInFlight();
         LogIn();
-        SendLine(command);
+        Send(command);
         ReadServerReply();
     }
     if (LastReply[0] != '2')
@@ -1441,7 +1537,11 @@ void TmsNNTP::Close()
     listsOverviewFormat_ = false;
     listGroupRanges_ = false;
     overviewFormat_.reset();
-    formatPending_ = false;
+    asides_.clear();
+    commandsSent_ = 0;
+    repliesRead_ = 0;
+    offersReaderMode_ = false;
+    readerMode_ = false;
     logins_ = 0;
     rangesInFlight_.clear();
     rangesRead_.clear();
@@ -1461,28 +1561,31 @@ void TmsNNTP::StartSession()
     // costs next to nothing, and a server that drops what a client says
     // before greeting it never sees CAPABILITIES vanish.
     ReadServerReply();
+    commandsSent_ = 0;
+    repliesRead_ = 0;
     if (!UserName.empty())
         LogIn();
     // After a login the server's offer may have changed, so it is asked
     // only then.
     if (UseOverview)
-        AskCapabilitiesAtStart();
+        AskCapabilities();
 }
 
-// Articles still on their way are not worth waiting for: without a QUIT
-// the server simply sees the connection end.
+// Replies still on their way (articles, or what the server offers) are not
+// worth waiting for: without a QUIT the server simply sees the connection
+// end.
 void TmsNNTP::EndSession()
 {
     RequireIdle();
     const TBusy busy(*this);
     newsGroup_.clear();
-    if (!inFlight_.empty() || !rangesInFlight_.empty() || formatPending_) {
+    if (!inFlight_.empty() || !rangesInFlight_.empty() || !asides_.empty()) {
         Close();
         return;
     }
     bool answered = false;
     try {
-        SendLine("QUIT");
+        Send("QUIT");
         const TFlagScope quiet(anyReplyIsAnswer_, true);
         answered = ReadReplyWithin(LastReply, QuitWaitSeconds);
     } catch (...) {

@@ -109,11 +109,16 @@ public:
     // component, which then walks with one HEAD and one NEXT per article and
     // fetches with STAT, HEAD and ARTICLE; the program and lumigrab-harvest
     // turn it on. With it:
-    // - As the connection opens, before any group, the client asks
+    // - As the connection opens, before any group, the client sends
     //   CAPABILITIES (as the greeting comes, or after the login when there
-    //   is one), and LIST
-    //   OVERVIEW.FMT where OVER is listed (sent along with the next command
-    //   to a server that announces version 2), so that Go waits for neither.
+    //   is one) without waiting for its reply: the connection's first
+    //   command (GROUP, as a rule) goes out behind it (RFC 3977 pipelining).
+    //   LIST OVERVIEW.FMT follows as soon as the reply lists OVER and the
+    //   format list, on a server that announces version 2, before the first
+    //   command's own reply is read, so that Go waits for neither. A server
+    //   that lists MODE-READER and not READER may refuse that first
+    //   command: then MODE READER goes out alone, and CAPABILITIES and the
+    //   command once more.
     // - RetrieveHeaders reads the headers from the server's overview
     //   database, OverviewRangeSize articles per OVER (or XOVER) command,
     //   when the server offers one. Whether it does is asked once per
@@ -313,15 +318,35 @@ private:
 
     // Per connection.
     TOverview overview_ = TOverview::Unknown;
+    // A question about the connection (CAPABILITIES, LIST OVERVIEW.FMT) sent
+    // along with other commands, whose reply is taken in its turn, before
+    // the reply that follows it.
+    struct TAside {
+        enum class TKind { Capabilities, OverviewFormat } kind;
+        // The commands sent on the connection before it.
+        int64_t sequence;
+    };
+    // Oldest first.
+    std::deque<TAside> asides_;
+    // Since the greeting: the order of each command and each reply on the
+    // connection.
+    int64_t commandsSent_ = 0;
+    int64_t repliesRead_ = 0;
+    // The server lists MODE-READER and not READER: reader commands may be
+    // refused until MODE READER.
+    bool offersReaderMode_ = false;
+    // The server has taken a reader command (GROUP), or MODE READER went
+    // out: no switch is tried (again).
+    bool readerMode_ = false;
+    // An error reply may be answered by MODE READER and the command sent
+    // once more, rather than raised.
+    bool readerModeMayFollow_ = false;
     // The server announced RFC 3977 (VERSION 2), which must take pipelining.
     bool pipelining_ = false;
     bool listsOverviewFormat_ = false;
     // LISTGROUP takes a range of numbers (an RFC 3977 reader).
     bool listGroupRanges_ = false;
     std::optional<TOverviewFormat> overviewFormat_;
-    // LIST OVERVIEW.FMT went out with the session's first commands; its
-    // answer comes before the next reply.
-    bool formatPending_ = false;
     // Logins on this connection so far.
     int logins_ = 0;
     // An article the walk's handler is expected to fetch from the event of
@@ -371,7 +396,15 @@ private:
     // command waits for its reply or its article is decoded.
     void RequireIdle();
     void Command(std::string_view line);
+    // Sends the command and reads its reply; a 480 logs in, and a refusal
+    // before MODE READER switches the mode, then it goes out once more.
     void SendCommand(std::string_view line);
+    // mayRetry: a 480, or a refusal before MODE READER, is not raised.
+    void SendAndRead(std::string_view line, bool mayRetry);
+    // Every command goes out through these, so that replies are told apart
+    // by their order.
+    void Send(std::string_view line);
+    void SendShown(std::string_view line, std::string_view shown);
     void DataCommand(std::string_view line, TStream& data, int expectedSize, int64_t maxSize);
     // about: the article the reply must name.
     void DataCommand(
@@ -417,11 +450,22 @@ private:
     // has no overview for certain.
     bool DetectOverview();
     void TakeCapabilities(const TAnswer& answer);
-    // After the greeting and the login: CAPABILITIES, and LIST OVERVIEW.FMT
-    // where OVER is offered, sent along with the next command where the
-    // server takes pipelining.
-    void AskCapabilitiesAtStart();
-    void ReadPendingFormat();
+    // Sends CAPABILITIES, whose reply is read along with the next command's
+    // (and sends LIST OVERVIEW.FMT then, where it is wanted).
+    void AskCapabilities();
+    void SendAside(std::string_view line, TAside::TKind kind);
+    // Reads the replies of the asides whose turn has come.
+    void ReadAsidesDue();
+    // Reads the replies of every aside; no other reply may come before
+    // them.
+    void ReadAsides();
+    void ReadAside();
+    // OVER is listed along with the format list, which is not known nor
+    // asked for yet.
+    bool OverviewFormatWanted() const;
+    void AskOverviewFormatIfWanted();
+    bool ReaderModeWanted() const;
+    void SwitchToReaderMode();
     std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
     // Overview commands sent at once: up to MaxRangesInFlight to a server
     // that takes pipelining.

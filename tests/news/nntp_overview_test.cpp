@@ -74,6 +74,20 @@ protected:
         return -1;
     }
 
+    // Forgets what was sent and received so far, but for the commands whose
+    // replies are still owed on the connection (since its greeting): the
+    // counts above stay right.
+    void ForgetTranscript()
+    {
+        const auto greeting = std::find(transcript.rbegin(), transcript.rend(), "< 200 ready");
+        const long owed = std::count_if(transcript.rbegin(), greeting, [](const std::string& line) {
+            return line.starts_with("> ");
+        }) - std::count_if(transcript.rbegin(), greeting, [](const std::string& line) {
+            return line.starts_with("< ");
+        });
+        transcript.assign(size_t(owed), "> (sent before)");
+    }
+
     int MostOutstanding() const
     {
         int outstanding = 0, most = 0;
@@ -201,51 +215,106 @@ struct SessionCase {
     Overview overview;
     // Every command of two walks on two groups over one connection.
     Strings sent;
-    // Commands awaiting their replies when the first GROUP went out.
-    int outstandingAtGroup;
+    // The server lists MODE-READER, not READER, and refuses GROUP until
+    // MODE READER.
+    bool switchesModes = false;
+    // After the first login GROUP and LIST OVERVIEW.FMT are answered 480:
+    // the session wants a login again.
+    bool loginForGroup = false;
 };
 
-class SessionStartTest : public OverviewTest, public ::testing::WithParamInterface<SessionCase> { };
+class SessionStartTest : public OverviewTest, public ::testing::WithParamInterface<SessionCase> {
+protected:
+    bool readerMode = false;
+    int logins = 0;
 
-// Asked once, before any group: a walk waits for nothing but its ranges.
+    std::optional<std::string> Answer(const std::string& command)
+    {
+        const SessionCase& c = GetParam();
+        if (command == "AUTHINFO USER reader")
+            return std::string("381 password please\r\n");
+        if (command == "AUTHINFO PASS secret") {
+            ++logins;
+            return std::string("281 welcome\r\n");
+        }
+        if (c.switchesModes && command == "MODE READER") {
+            readerMode = true;
+            return std::string("200 reader mode\r\n");
+        }
+        if (c.switchesModes && !readerMode && command == "CAPABILITIES")
+            return std::string("101 capabilities\r\nVERSION 2\r\nIHAVE\r\nMODE-READER\r\n.\r\n");
+        if (c.switchesModes && !readerMode && command.starts_with("GROUP "))
+            return std::string("502 transit service only\r\n");
+        if (c.loginForGroup && logins < 2
+            && (command.starts_with("GROUP ") || command == "LIST OVERVIEW.FMT"))
+            return std::string("480 login first\r\n");
+        return group->Reply(command);
+    }
+};
+
+// CAPABILITIES goes out once the greeting (and the login) is in, and the
+// first GROUP behind it without waiting; LIST OVERVIEW.FMT as soon as the
+// capabilities show it. MODE READER and AUTHINFO never go out while a reply
+// is owed, and every reply is taken for its own command: the walks take
+// their headers and QUIT is answered by its own reply.
 TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
 {
     const SessionCase& c = GetParam();
     group->overview = c.overview;
     group->count = 3;
+    StartServer("200 ready\r\n", [this](const std::string& command) { return Answer(command); });
+    if (c.loginForGroup) {
+        client.UserName = "reader";
+        client.Password = "secret";
+    }
     for (const char* name : { "lumigrab.test", "lumigrab.other" }) {
         group->name = name;
         client.SetNewsGroup(group->name);
         client.RetrieveHeaders(0, true);
     }
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
+    EXPECT_NO_THROW(client.Disconnect());
+    EXPECT_TRUE(errors.empty());
+
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_EQ(transcript.front(), "< 200 ready");
+    transcript.erase(transcript.begin());
     Strings sent;
     for (const std::string& line : transcript) {
-        if (line.starts_with("> "))
+        if (line.starts_with("> ") && line != "> QUIT")
             sent.push_back(line.substr(2));
     }
     EXPECT_EQ(sent, c.sent);
-    // CAPABILITIES went out as the greeting came, before any group.
-    EXPECT_EQ(
-        Strings(transcript.begin(), transcript.begin() + 2), (Strings { "< 200 ready", "> CAPABILITIES" }));
-    transcript.erase(transcript.begin());
-    EXPECT_EQ(OutstandingWhenSent("GROUP"), c.outstandingAtGroup);
-    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
-    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(OutstandingWhenSent("GROUP"), 1);
+    int outstanding = 0;
+    for (const std::string& line : transcript) {
+        if (line.starts_with("> AUTHINFO") || line.starts_with("> MODE READER"))
+            EXPECT_EQ(outstanding, 0) << line;
+        outstanding += line.starts_with("> ") ? 1 : -1;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SessionStartTest,
-    ::testing::Values(
-        // The format list goes out with GROUP.
-        SessionCase { "Version2WithOver", Overview::Over,
-            { "CAPABILITIES", "LIST OVERVIEW.FMT", "GROUP lumigrab.test", "OVER 1-1001",
-                "GROUP lumigrab.other", "OVER 1-1001" },
-            1 },
+    ::testing::Values(SessionCase { "Version2WithOver", Overview::Over,
+                          { "CAPABILITIES", "GROUP lumigrab.test", "LIST OVERVIEW.FMT", "OVER 1-1001",
+                              "GROUP lumigrab.other", "OVER 1-1001" } },
         // CAPABILITIES is an unknown command (500): XOVER shows the
         // overview, then the format is asked for, one command at a time.
         SessionCase { "NoCapabilities", Overview::XOver,
             { "CAPABILITIES", "GROUP lumigrab.test", "XOVER 1-1001", "LIST OVERVIEW.FMT",
-                "GROUP lumigrab.other", "XOVER 1-1001" },
-            0 }),
+                "GROUP lumigrab.other", "XOVER 1-1001" } },
+        // What the server offers is asked again in reader mode.
+        SessionCase { "ReaderModeWanted", Overview::Over,
+            { "CAPABILITIES", "GROUP lumigrab.test", "MODE READER", "CAPABILITIES", "GROUP lumigrab.test",
+                "LIST OVERVIEW.FMT", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
+            true },
+        // The format list, sent behind the refused GROUP, is answered
+        // before the login and asked for again after it.
+        SessionCase { "LoginWantedForGroup", Overview::Over,
+            { "AUTHINFO USER reader", "AUTHINFO PASS ****", "CAPABILITIES", "GROUP lumigrab.test",
+                "LIST OVERVIEW.FMT", "AUTHINFO USER reader", "AUTHINFO PASS ****", "LIST OVERVIEW.FMT",
+                "GROUP lumigrab.test", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
+            false, true }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // LISTGROUP's list as servers send it: CR LF or LF, blanks, numbers out of
@@ -427,7 +496,7 @@ protected:
             harvest.HarvestHeader(client.HeaderList.Entries(num));
         };
         client.SetNewsGroup(group->name);
-        transcript.clear();
+        ForgetTranscript();
     }
 };
 
@@ -670,7 +739,7 @@ TEST_P(PipelineLoginTest, LogsInOnceAndAsksAgain)
     group->name = "lumigrab.login";
     client.SetNewsGroup(group->name);
     *loggedIn = false;
-    transcript.clear();
+    ForgetTranscript();
     client.RetrieveHeaders(0, true);
     EXPECT_EQ(kept, (Strings { "p2", "p3", "p5", "p6", "p8", "p9" }));
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }));
