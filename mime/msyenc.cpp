@@ -178,7 +178,17 @@ constexpr std::array<uint8_t, 256> MakeKeepCount()
     return table;
 }
 
+// The same for the high half of a 16-byte vector: positions 8 to 15.
+constexpr std::array<uint64_t, 256> MakeKeepOrderHigh()
+{
+    std::array<uint64_t, 256> table = MakeKeepOrder();
+    for (uint64_t& entry : table)
+        entry += 0x0808080808080808;
+    return table;
+}
+
 constexpr std::array<uint64_t, 256> kKeepOrder = MakeKeepOrder();
+constexpr std::array<uint64_t, 256> kKeepOrderHigh = MakeKeepOrderHigh();
 constexpr std::array<uint8_t, 256> kKeepCount = MakeKeepCount();
 
 // Writes the bytes of a 16-byte vector whose bit is clear in drop, packed,
@@ -188,12 +198,12 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 {
     const unsigned low = drop & 0xFF;
     const unsigned high = (drop >> 8) & 0xFF;
-    const __m128i order
-        = _mm_set_epi64x(int64_t(kKeepOrder[high] + 0x0808080808080808), int64_t(kKeepOrder[low]));
+    const __m128i order = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrder[low])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrderHigh[high])));
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     out += kKeepCount[low];
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(packed, packed));
+    _mm_storeh_pd(reinterpret_cast<double*>(out), _mm_castsi128_pd(packed));
     return out + kKeepCount[high];
 }
 
@@ -201,8 +211,10 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 // chunk's own 16 or 32 bytes, so dest needs no room beyond src.size().
 template <bool kStop>
 __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
-    std::string_view src, char* dest, bool& escape, bool lineStart)
+    std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
     const TextStart start { in, lineStart };
@@ -236,13 +248,16 @@ __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
     }
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
 template <bool kStop>
 __attribute__((target("avx2"))) YEncStep DecodeAvx2With(
-    std::string_view src, char* dest, bool& escape, bool lineStart)
+    std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
     const TextStart start { in, lineStart };
@@ -280,6 +295,7 @@ __attribute__((target("avx2"))) YEncStep DecodeAvx2With(
     }
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
@@ -287,8 +303,10 @@ __attribute__((target("avx2"))) YEncStep DecodeAvx2With(
 // past the kept ones, but not past the chunk.
 template <bool kStop>
 __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeAvx512With(
-    std::string_view src, char* dest, bool& escape, bool lineStart)
+    std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
     const TextStart start { in, lineStart };
@@ -321,6 +339,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeAv
     }
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
