@@ -10,6 +10,7 @@
 
 #include "base/sysutils.h"
 #include "base/textline.h"
+#include "mime/crc32fold.h"
 #include "mime/mscrc32.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -198,8 +199,9 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 {
     const unsigned low = drop & 0xFF;
     const unsigned high = (drop >> 8) & 0xFF;
-    const __m128i order = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrder[low])),
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrderHigh[high])));
+    const __m128i order
+        = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrder[low])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrderHigh[high])));
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     out += kKeepCount[low];
@@ -252,9 +254,17 @@ __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
-template <bool kStop>
-__attribute__((target("avx2"))) YEncStep DecodeAvx2With(
-    std::string_view src, char* dest, bool& escapePending, bool lineStart)
+// How far the CRC-32 stays behind the decoded bytes: far enough that the
+// stores that wrote them have left the store buffer, so that its loads do
+// not wait for them.
+constexpr ptrdiff_t kCrcLag = 256;
+
+// With kCrc, checks the bytes it writes as it goes (crc32fold.h), each 32
+// bytes some iterations after they were written; crc is the CRC-32 of the
+// bytes before dest, and after the call of those up to the end.
+template <bool kStop, bool kCrc>
+__attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
 {
     // A copy of its own, which the stores through out cannot touch.
     bool escape = escapePending;
@@ -271,7 +281,16 @@ __attribute__((target("avx2"))) YEncStep DecodeAvx2With(
     const __m256i letterY = _mm256_set1_epi8('y');
     const __m256i offset = _mm256_set1_epi8(char(kOffset));
     const __m256i escapeOffset = _mm256_set1_epi8(char(kEscapeOffset));
+    const char* checked = dest;
+    __m256i folded = _mm256_setzero_si256();
+    bool folding = false;
     while (end - in >= 32 && !closed) {
+        if (kCrc && out - checked >= kCrcLag + 32) {
+            const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
+            folded = folding ? Crc32FoldNext(folded, written) : Crc32FoldStart(crc, written);
+            folding = true;
+            checked += 32;
+        }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
         const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 1));
         const __m256i isEquals = _mm256_cmpeq_epi8(v, equals);
@@ -296,6 +315,11 @@ __attribute__((target("avx2"))) YEncStep DecodeAvx2With(
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
     escapePending = escape;
+    if (kCrc) {
+        const auto* rest = reinterpret_cast<const unsigned char*>(checked);
+        crc = folding ? Crc32FoldFinish(folded, rest, size_t(out - checked))
+                      : Crc32(crc, std::string_view(dest, size_t(out - dest)));
+    }
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
@@ -349,7 +373,33 @@ size_t DecodeAll(std::string_view src, char* dest, bool& escape)
     return Decode(src, dest, escape, false).written;
 }
 
+size_t DecodeAvx2(std::string_view src, char* dest, bool& escape)
+{
+    uint32_t unused = 0;
+    return DecodeAvx2With<false, false>(src, dest, escape, false, unused).written;
+}
+
+YEncStep DecodeDataAvx2(std::string_view src, char* dest, bool& escape, bool lineStart, uint32_t& crc)
+{
+    return DecodeAvx2With<true, true>(src, dest, escape, lineStart, crc);
+}
+
+YEncStep DecodeDataAvx2Alone(std::string_view src, char* dest, bool& escape, bool lineStart)
+{
+    uint32_t unused = 0;
+    return DecodeAvx2With<true, false>(src, dest, escape, lineStart, unused);
+}
+
 #endif // LUMIGRAB_X86
+
+// A decoder that leaves the CRC-32 to a pass of its own over what it wrote.
+template <YEncStep (*Decode)(std::string_view, char*, bool&, bool)>
+YEncStep DecodeThenCheck(std::string_view src, char* dest, bool& escape, bool lineStart, uint32_t& crc)
+{
+    const YEncStep step = Decode(src, dest, escape, lineStart);
+    crc = Crc32(crc, std::string_view(dest, step.written));
+    return step;
+}
 
 std::vector<YEncDecoder> AvailableDecoders()
 {
@@ -358,13 +408,17 @@ std::vector<YEncDecoder> AvailableDecoders()
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2")
         && __builtin_cpu_supports("popcnt"))
-        decoders.push_back({ "avx512vbmi2", DecodeAll<DecodeAvx512With<false>>, DecodeAvx512With<true> });
+        decoders.push_back(
+            { "avx512vbmi2", DecodeAll<DecodeAvx512With<false>>, DecodeThenCheck<DecodeAvx512With<true>> });
+    // The CRC-32 goes along with the decoding where VPCLMULQDQ is there too.
     if (__builtin_cpu_supports("avx2"))
-        decoders.push_back({ "avx2", DecodeAll<DecodeAvx2With<false>>, DecodeAvx2With<true> });
+        decoders.push_back({ "avx2", DecodeAvx2,
+            Crc32FoldAvailable() ? DecodeDataAvx2 : DecodeThenCheck<DecodeDataAvx2Alone> });
     if (__builtin_cpu_supports("ssse3"))
-        decoders.push_back({ "ssse3", DecodeAll<DecodeSsse3With<false>>, DecodeSsse3With<true> });
+        decoders.push_back(
+            { "ssse3", DecodeAll<DecodeSsse3With<false>>, DecodeThenCheck<DecodeSsse3With<true>> });
 #endif
-    decoders.push_back({ "portable", DecodePortable, DecodeDataPortable });
+    decoders.push_back({ "portable", DecodePortable, DecodeThenCheck<DecodeDataPortable> });
     return decoders;
 }
 
@@ -496,9 +550,8 @@ size_t DecodeDataUntilControlLine(std::string_view text, YEncBlock& block, const
             filled = 0;
         }
         const bool lineStart = offset == 0 || text[offset - 1] == '\n';
-        const YEncStep step
-            = DecodeYEncData(text.substr(offset, limit - offset), gathered.get() + filled, escape, lineStart);
-        crc = Crc32(crc, std::string_view(gathered.get() + filled, step.written));
+        const YEncStep step = DecodeYEncData(
+            text.substr(offset, limit - offset), gathered.get() + filled, escape, lineStart, crc);
         filled += step.written;
         offset += step.consumed;
         ended = step.controlLine;
@@ -528,10 +581,10 @@ size_t DecodeYEnc(std::string_view src, char* dest, bool& escapePending)
     return decode(src, dest, escapePending);
 }
 
-YEncStep DecodeYEncData(std::string_view src, char* dest, bool& escapePending, bool lineStart)
+YEncStep DecodeYEncData(std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
 {
     static const auto decode = Decoders().front().decodeData;
-    return decode(src, dest, escapePending, lineStart);
+    return decode(src, dest, escapePending, lineStart, crc);
 }
 
 std::span<const YEncDecoder> YEncDecoders()
