@@ -205,7 +205,7 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     out += kKeepCount[low];
-    _mm_storeh_pd(reinterpret_cast<double*>(out), _mm_castsi128_pd(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(packed, packed));
     return out + kKeepCount[high];
 }
 
