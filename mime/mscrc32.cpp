@@ -1,5 +1,7 @@
 #include "mime/mscrc32.h"
 
+#include "mime/crc32fold.h"
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -316,6 +318,25 @@ uint32_t ShiftOfBytes(uint64_t bytes)
 }
 
 } // namespace
+
+#ifdef LUMIGRAB_X86
+
+bool Crc32FoldAvailable()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2");
+}
+
+__attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1"))) uint32_t Crc32FoldFinish(
+    const __m256i& folded, const unsigned char* rest, size_t size)
+{
+    const __m128i fold128 = _mm_set_epi64x(kFold128High, kFold128Low);
+    const __m128i lane = Fold(_mm256_castsi256_si128(folded), fold128, _mm256_extracti128_si256(folded, 1));
+    const size_t whole = size & ~size_t(15);
+    return ~CrcSlicing(FinishFolding(lane, rest, whole), rest + whole, size - whole);
+}
+
+#endif // LUMIGRAB_X86
 
 uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB)
 {

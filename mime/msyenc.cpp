@@ -10,6 +10,7 @@
 
 #include "base/sysutils.h"
 #include "base/textline.h"
+#include "mime/crc32fold.h"
 #include "mime/mscrc32.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -61,15 +62,51 @@ inline uint64_t SubtractFromBytes(uint64_t word, unsigned char value)
     return ((word | kHighBits) - kOnes * value) ^ (~word & kHighBits);
 }
 
+// Where a decoder that stops at control lines stands: the start of its
+// text, and whether that start begins a line.
+struct TextStart {
+    const unsigned char* begin;
+    bool lineStart;
+};
+
+// True when the byte at `at` is the "y" of an "=y" that begins a line: the
+// line after the data (yEnc data never begins a line with "=y").
+inline bool ClosesData(const unsigned char* at, TextStart start)
+{
+    return *at == 'y' && at > start.begin && at[-1] == '='
+        && (at - 1 == start.begin ? start.lineStart : at[-2] == '\n');
+}
+
+// Decodes the bytes in [in, stop); with kStop, stops at the "=" of a line
+// that begins with "=y" and returns true, in pointing at that "=". The "="
+// wrote nothing and followed a line break, so the escape state is clear.
+template <bool kStop>
+inline bool DecodeBytes(
+    const unsigned char*& in, const unsigned char* stop, char*& out, bool& escape, TextStart start)
+{
+    for (; in < stop; ++in) {
+        if (kStop && ClosesData(in, start)) {
+            --in;
+            escape = false;
+            return true;
+        }
+        out = DecodeByte(*in, out, escape);
+    }
+    return false;
+}
+
 // Eight bytes at a time while they hold no "=", CR or LF, which is most of
 // the time; byte by byte otherwise.
-size_t DecodePortable(std::string_view src, char* dest, bool& escape)
+template <bool kStop>
+YEncStep DecodePortableWith(std::string_view src, char* dest, bool& escape, bool lineStart)
 {
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
+    const TextStart start { in, lineStart };
     char* out = dest;
+    bool closed = false;
     if constexpr (std::endian::native == std::endian::little) {
-        while (end - in >= 8) {
+        while (end - in >= 8 && !closed) {
             uint64_t word;
             std::memcpy(&word, in, 8);
             if (!escape && !(HasByte(word, '=') | HasByte(word, '\r') | HasByte(word, '\n'))) {
@@ -79,13 +116,22 @@ size_t DecodePortable(std::string_view src, char* dest, bool& escape)
                 in += 8;
                 continue;
             }
-            for (const auto* stop = in + 8; in < stop; ++in)
-                out = DecodeByte(*in, out, escape);
+            closed = DecodeBytes<kStop>(in, in + 8, out, escape, start);
         }
     }
-    for (; in < end; ++in)
-        out = DecodeByte(*in, out, escape);
-    return size_t(out - dest);
+    if (!closed)
+        closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    return { size_t(in - start.begin), size_t(out - dest), closed };
+}
+
+size_t DecodePortable(std::string_view src, char* dest, bool& escape)
+{
+    return DecodePortableWith<false>(src, dest, escape, false).written;
+}
+
+YEncStep DecodeDataPortable(std::string_view src, char* dest, bool& escape, bool lineStart)
+{
+    return DecodePortableWith<true>(src, dest, escape, lineStart);
 }
 
 #ifdef LUMIGRAB_X86
@@ -94,15 +140,20 @@ size_t DecodePortable(std::string_view src, char* dest, bool& escape)
 // first byte is escaped: an "=" there escapes it. That holds unless the "="
 // was itself escaped ("=="), which valid yEnc never writes (an escaped byte
 // is 64 above a critical one). Chunks with "==" go to the byte decoder, which
-// then goes on until the rule holds again (at most one byte more).
-inline const unsigned char* DecodeStretch(
-    const unsigned char* in, size_t count, const unsigned char* end, char*& out, bool& escape)
+// then goes on until the rule holds again (at most one byte more). So do
+// chunks with "=y", which valid data never holds either, when the decoder
+// looks out for the line that ends the data. Returns true when it found it.
+template <bool kStop>
+inline bool DecodeStretch(const unsigned char*& in, size_t count, const unsigned char* end, char*& out,
+    bool& escape, TextStart start)
 {
-    for (const auto* stop = in + count; in < stop; ++in)
-        out = DecodeByte(*in, out, escape);
-    while (in < end && escape != (in[-1] == '='))
-        out = DecodeByte(*in++, out, escape);
-    return in;
+    if (DecodeBytes<kStop>(in, in + count, out, escape, start))
+        return true;
+    while (in < end && escape != (in[-1] == '=')) {
+        if (DecodeBytes<kStop>(in, in + 1, out, escape, start))
+            return true;
+    }
+    return false;
 }
 
 // For each 8-bit mask of dropped bytes: the positions of the kept bytes, in
@@ -128,7 +179,17 @@ constexpr std::array<uint8_t, 256> MakeKeepCount()
     return table;
 }
 
+// The same for the high half of a 16-byte vector: positions 8 to 15.
+constexpr std::array<uint64_t, 256> MakeKeepOrderHigh()
+{
+    std::array<uint64_t, 256> table = MakeKeepOrder();
+    for (uint64_t& entry : table)
+        entry += 0x0808080808080808;
+    return table;
+}
+
 constexpr std::array<uint64_t, 256> kKeepOrder = MakeKeepOrder();
+constexpr std::array<uint64_t, 256> kKeepOrderHigh = MakeKeepOrderHigh();
 constexpr std::array<uint8_t, 256> kKeepCount = MakeKeepCount();
 
 // Writes the bytes of a 16-byte vector whose bit is clear in drop, packed,
@@ -139,7 +200,8 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
     const unsigned low = drop & 0xFF;
     const unsigned high = (drop >> 8) & 0xFF;
     const __m128i order
-        = _mm_set_epi64x(int64_t(kKeepOrder[high] + 0x0808080808080808), int64_t(kKeepOrder[low]));
+        = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrder[low])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrderHigh[high])));
     const __m128i packed = _mm_shuffle_epi8(bytes, order);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
     out += kKeepCount[low];
@@ -149,61 +211,93 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 
 // Output never runs ahead of input: a store at out covers at most the
 // chunk's own 16 or 32 bytes, so dest needs no room beyond src.size().
-__attribute__((target("ssse3"))) size_t DecodeSsse3(std::string_view src, char* dest, bool& escape)
+template <bool kStop>
+__attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
+    const TextStart start { in, lineStart };
     char* out = dest;
     if (in == end)
-        return 0;
-    in = DecodeStretch(in, 1, end, out, escape);
+        return { 0, 0, false };
+    bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
     const __m128i equals = _mm_set1_epi8('=');
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i letterY = _mm_set1_epi8('y');
     const __m128i offset = _mm_set1_epi8(char(kOffset));
     const __m128i escapeOffset = _mm_set1_epi8(char(kEscapeOffset));
-    while (end - in >= 16) {
+    while (end - in >= 16 && !closed) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
         const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 1));
         const __m128i isEquals = _mm_cmpeq_epi8(v, equals);
         const __m128i escaped = _mm_cmpeq_epi8(before, equals);
-        if (_mm_movemask_epi8(_mm_and_si128(isEquals, escaped))) {
-            in = DecodeStretch(in, 16, end, out, escape);
+        const __m128i unusual = kStop ? _mm_or_si128(isEquals, _mm_cmpeq_epi8(v, letterY)) : isEquals;
+        if (_mm_movemask_epi8(_mm_and_si128(unusual, escaped))) {
+            closed = DecodeStretch<kStop>(in, 16, end, out, escape, start);
             continue;
         }
         const __m128i lineBreak = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
         const unsigned drop = unsigned(_mm_movemask_epi8(_mm_or_si128(isEquals, lineBreak)));
         const __m128i bytes = _mm_sub_epi8(v, _mm_add_epi8(offset, _mm_and_si128(escaped, escapeOffset)));
-        // No branch on whether anything is dropped (see DecodeAvx2).
+        // No branch on whether anything is dropped (see DecodeAvx2With).
         out = StoreKept16(bytes, drop, out);
         in += 16;
         escape = in[-1] == '=';
     }
-    for (; in < end; ++in)
-        out = DecodeByte(*in, out, escape);
-    return size_t(out - dest);
+    if (!closed)
+        closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
+    return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
-__attribute__((target("avx2"))) size_t DecodeAvx2(std::string_view src, char* dest, bool& escape)
+// How far the CRC-32 stays behind the decoded bytes: far enough that the
+// stores that wrote them have left the store buffer, so that its loads do
+// not wait for them.
+constexpr ptrdiff_t kCrcLag = 256;
+
+// With kCrc, checks the bytes it writes as it goes (crc32fold.h), each 32
+// bytes some iterations after they were written; crc is the CRC-32 of the
+// bytes before dest, and after the call of those up to the end.
+template <bool kStop, bool kCrc>
+__attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
+    const TextStart start { in, lineStart };
     char* out = dest;
     if (in == end)
-        return 0;
-    in = DecodeStretch(in, 1, end, out, escape);
+        return { 0, 0, false };
+    bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
     const __m256i equals = _mm256_set1_epi8('=');
     const __m256i cr = _mm256_set1_epi8('\r');
     const __m256i lf = _mm256_set1_epi8('\n');
+    const __m256i letterY = _mm256_set1_epi8('y');
     const __m256i offset = _mm256_set1_epi8(char(kOffset));
     const __m256i escapeOffset = _mm256_set1_epi8(char(kEscapeOffset));
-    while (end - in >= 32) {
+    const char* checked = dest;
+    __m256i folded = _mm256_setzero_si256();
+    bool folding = false;
+    while (end - in >= 32 && !closed) {
+        if (kCrc && out - checked >= kCrcLag + 32) {
+            const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
+            folded = folding ? Crc32FoldNext(folded, written) : Crc32FoldStart(crc, written);
+            folding = true;
+            checked += 32;
+        }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
         const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 1));
         const __m256i isEquals = _mm256_cmpeq_epi8(v, equals);
         const __m256i escaped = _mm256_cmpeq_epi8(before, equals);
-        if (!_mm256_testz_si256(isEquals, escaped)) {
-            in = DecodeStretch(in, 32, end, out, escape);
+        const __m256i unusual = kStop ? _mm256_or_si256(isEquals, _mm256_cmpeq_epi8(v, letterY)) : isEquals;
+        if (!_mm256_testz_si256(unusual, escaped)) {
+            closed = DecodeStretch<kStop>(in, 32, end, out, escape, start);
             continue;
         }
         const __m256i lineBreak = _mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf));
@@ -218,33 +312,45 @@ __attribute__((target("avx2"))) size_t DecodeAvx2(std::string_view src, char* de
         in += 32;
         escape = in[-1] == '=';
     }
-    for (; in < end; ++in)
-        out = DecodeByte(*in, out, escape);
-    return size_t(out - dest);
+    if (!closed)
+        closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
+    if (kCrc) {
+        const auto* rest = reinterpret_cast<const unsigned char*>(checked);
+        crc = folding ? Crc32FoldFinish(folded, rest, size_t(out - checked))
+                      : Crc32(crc, std::string_view(dest, size_t(out - dest)));
+    }
+    return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
 // The processor packs the kept bytes itself; the 64-byte store may write
 // past the kept ones, but not past the chunk.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) size_t DecodeAvx512(
-    std::string_view src, char* dest, bool& escape)
+template <bool kStop>
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeAvx512With(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
+    // A copy of its own, which the stores through out cannot touch.
+    bool escape = escapePending;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
+    const TextStart start { in, lineStart };
     char* out = dest;
     if (in == end)
-        return 0;
-    in = DecodeStretch(in, 1, end, out, escape);
+        return { 0, 0, false };
+    bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
     const __m512i equals = _mm512_set1_epi8('=');
     const __m512i cr = _mm512_set1_epi8('\r');
     const __m512i lf = _mm512_set1_epi8('\n');
+    const __m512i letterY = _mm512_set1_epi8('y');
     const __m512i offset = _mm512_set1_epi8(char(kOffset));
     const __m512i escapeOffset = _mm512_set1_epi8(char(kEscapeOffset));
-    while (end - in >= 64) {
+    while (end - in >= 64 && !closed) {
         const __m512i v = _mm512_loadu_si512(in);
         const __mmask64 isEquals = _mm512_cmpeq_epi8_mask(v, equals);
         const __mmask64 escaped = (isEquals << 1) | __mmask64(in[-1] == '=');
-        if (isEquals & escaped) {
-            in = DecodeStretch(in, 64, end, out, escape);
+        const __mmask64 unusual = kStop ? isEquals | _mm512_cmpeq_epi8_mask(v, letterY) : isEquals;
+        if (unusual & escaped) {
+            closed = DecodeStretch<kStop>(in, 64, end, out, escape, start);
             continue;
         }
         const __mmask64 drop = isEquals | _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf);
@@ -255,12 +361,45 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) size_t DecodeAvx5
         in += 64;
         escape = in[-1] == '=';
     }
-    for (; in < end; ++in)
-        out = DecodeByte(*in, out, escape);
-    return size_t(out - dest);
+    if (!closed)
+        closed = DecodeBytes<kStop>(in, end, out, escape, start);
+    escapePending = escape;
+    return { size_t(in - start.begin), size_t(out - dest), closed };
+}
+
+template <YEncStep (*Decode)(std::string_view, char*, bool&, bool)>
+size_t DecodeAll(std::string_view src, char* dest, bool& escape)
+{
+    return Decode(src, dest, escape, false).written;
+}
+
+size_t DecodeAvx2(std::string_view src, char* dest, bool& escape)
+{
+    uint32_t unused = 0;
+    return DecodeAvx2With<false, false>(src, dest, escape, false, unused).written;
+}
+
+YEncStep DecodeDataAvx2(std::string_view src, char* dest, bool& escape, bool lineStart, uint32_t& crc)
+{
+    return DecodeAvx2With<true, true>(src, dest, escape, lineStart, crc);
+}
+
+YEncStep DecodeDataAvx2Alone(std::string_view src, char* dest, bool& escape, bool lineStart)
+{
+    uint32_t unused = 0;
+    return DecodeAvx2With<true, false>(src, dest, escape, lineStart, unused);
 }
 
 #endif // LUMIGRAB_X86
+
+// A decoder that leaves the CRC-32 to a pass of its own over what it wrote.
+template <YEncStep (*Decode)(std::string_view, char*, bool&, bool)>
+YEncStep DecodeThenCheck(std::string_view src, char* dest, bool& escape, bool lineStart, uint32_t& crc)
+{
+    const YEncStep step = Decode(src, dest, escape, lineStart);
+    crc = Crc32(crc, std::string_view(dest, step.written));
+    return step;
+}
 
 std::vector<YEncDecoder> AvailableDecoders()
 {
@@ -269,13 +408,17 @@ std::vector<YEncDecoder> AvailableDecoders()
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2")
         && __builtin_cpu_supports("popcnt"))
-        decoders.push_back({ "avx512vbmi2", DecodeAvx512 });
+        decoders.push_back(
+            { "avx512vbmi2", DecodeAll<DecodeAvx512With<false>>, DecodeThenCheck<DecodeAvx512With<true>> });
+    // The CRC-32 goes along with the decoding where VPCLMULQDQ is there too.
     if (__builtin_cpu_supports("avx2"))
-        decoders.push_back({ "avx2", DecodeAvx2 });
+        decoders.push_back({ "avx2", DecodeAvx2,
+            Crc32FoldAvailable() ? DecodeDataAvx2 : DecodeThenCheck<DecodeDataAvx2Alone> });
     if (__builtin_cpu_supports("ssse3"))
-        decoders.push_back({ "ssse3", DecodeSsse3 });
+        decoders.push_back(
+            { "ssse3", DecodeAll<DecodeSsse3With<false>>, DecodeThenCheck<DecodeSsse3With<true>> });
 #endif
-    decoders.push_back({ "portable", DecodePortable });
+    decoders.push_back({ "portable", DecodePortable, DecodeThenCheck<DecodeDataPortable> });
     return decoders;
 }
 
@@ -356,41 +499,6 @@ size_t FindNameKeyword(std::string_view keywords)
     return std::string_view::npos;
 }
 
-// The first "\n=y" whose line feed lies in [from, limit), as the offset
-// of the "=y" line; npos when there is none.
-size_t FindControlLineBefore(std::string_view text, size_t from, size_t limit)
-{
-#ifdef __SSE2__
-    // Sixteen places at a time: a search that stops at every line feed
-    // costs a call per line of a multi-megabyte block.
-    const __m128i lineFeed = _mm_set1_epi8('\n');
-    const __m128i equals = _mm_set1_epi8('=');
-    const __m128i letter = _mm_set1_epi8('y');
-    for (; from + 16 <= limit && from + 18 <= text.size(); from += 16) {
-        const char* at = text.data() + from;
-        const __m128i first = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), lineFeed);
-        const __m128i second
-            = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 1)), equals);
-        const __m128i third
-            = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2)), letter);
-        if (const int found = _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(first, second), third)))
-            return from + size_t(std::countr_zero(unsigned(found))) + 1;
-    }
-#endif
-    const size_t found = text.substr(0, std::min(text.size(), limit + 2)).find("\n=y", from);
-    return found == std::string_view::npos || found >= limit ? std::string_view::npos : found + 1;
-}
-
-// Where the data that starts at from ends: at the first line that begins
-// with "=y", or at the end of the text.
-size_t FindControlLine(std::string_view text, size_t from)
-{
-    if (text.substr(from).starts_with("=y"))
-        return from;
-    const size_t found = FindControlLineBefore(text, from, text.size());
-    return found == std::string_view::npos ? text.size() : found;
-}
-
 void ReadYEncPart(std::string_view line, YEncBlock& block)
 {
     ForEachKeyword(line.substr(kPart.size()), [&](std::string_view key, std::string_view value) {
@@ -414,37 +522,14 @@ void ReadYEncEnd(std::string_view line, YEncBlock& block)
     });
 }
 
-// Decodes the piece of data in [from, to) and hands it to sink.
-void DecodePiece(std::string_view text, size_t from, size_t to, char* piece, bool& escape, uint32_t& crc,
-    YEncBlock& block, const YEncSink& sink)
-{
-    const size_t count = DecodeYEnc(text.substr(from, to - from), piece, escape);
-    crc = Crc32(crc, std::string_view(piece, count));
-    sink(block, std::string_view(piece, count));
-    block.decodedSize += count;
-}
-
-void DecodeDataTo(std::string_view data, YEncBlock& block, const YEncSink& sink)
-{
-    if (data.empty())
-        return;
-    const auto piece = std::make_unique<char[]>(std::min(data.size(), kPieceSize));
-    bool escape = false;
-    uint32_t crc = 0;
-    for (size_t offset = 0; offset < data.size(); offset += kPieceSize)
-        DecodePiece(
-            data, offset, std::min(data.size(), offset + kPieceSize), piece.get(), escape, crc, block, sink);
-    block.decodedCrc32 = crc;
-}
-
-// The same for the data from the start of text up to its first "=y" line
-// (or its end), which each piece looks for as it goes: the text is read
-// from memory once, not once for the search and again for decoding. Pieces
-// are gathered into sink pieces of up to kSinkPieceSize, each checked while
-// it is still in the cache. Returns where the data ends.
+// Decodes the data from the start of text up to its first "=y" line (or
+// its end), handing the bytes to sink. The text is read once: the end is
+// looked for by the decoder as it goes. It is decoded in pieces of
+// kPieceSize, each checked while it is still in the cache, and gathered
+// into sink pieces of up to kSinkPieceSize. Returns where the data ends.
 size_t DecodeDataUntilControlLine(std::string_view text, YEncBlock& block, const YEncSink& sink)
 {
-    if (text.empty() || text.starts_with("=y"))
+    if (text.empty())
         return 0;
     const size_t room = std::min(text.size(), kSinkPieceSize);
     const std::unique_ptr<char[]> gathered(new char[room]);
@@ -454,37 +539,27 @@ size_t DecodeDataUntilControlLine(std::string_view text, YEncBlock& block, const
     size_t offset = 0;
     bool ended = false;
     while (offset < text.size() && !ended) {
-        const size_t limit = std::min(text.size(), offset + kPieceSize);
-        const size_t control = FindControlLineBefore(text, offset, limit);
-        ended = control != std::string_view::npos;
-        const size_t end = ended ? control : limit;
+        size_t limit = std::min(text.size(), offset + kPieceSize);
+        // The "=y" that begins a line is never split between two pieces.
+        if (limit < text.size() && text[limit - 1] == '=')
+            ++limit;
         // A piece never decodes to more bytes than it has characters.
-        if (room - filled < end - offset) {
+        if (room - filled < limit - offset) {
             sink(block, std::string_view(gathered.get(), filled));
             block.decodedSize += filled;
             filled = 0;
         }
-        const size_t count = DecodeYEnc(text.substr(offset, end - offset), gathered.get() + filled, escape);
-        crc = Crc32(crc, std::string_view(gathered.get() + filled, count));
-        filled += count;
-        offset = end;
+        const bool lineStart = offset == 0 || text[offset - 1] == '\n';
+        const YEncStep step = DecodeYEncData(
+            text.substr(offset, limit - offset), gathered.get() + filled, escape, lineStart, crc);
+        filled += step.written;
+        offset += step.consumed;
+        ended = step.controlLine;
     }
     sink(block, std::string_view(gathered.get(), filled));
     block.decodedSize += filled;
     block.decodedCrc32 = crc;
     return offset;
-}
-
-void DecodeData(std::string_view data, YEncBlock& block, TMemoryStream& out)
-{
-    if (data.empty())
-        return;
-    // The announced size is a stranger's number: never more room than the
-    // data can fill.
-    const size_t room = size_t(std::min<uint64_t>(block.size.value_or(data.size()), data.size()));
-    out.Reserve(size_t(out.Size()) + room);
-    DecodeDataTo(data, block,
-        [&out](const YEncBlock&, std::string_view bytes) { out.WriteBuffer(bytes.data(), bytes.size()); });
 }
 
 std::string Mismatch(const char* what, uint64_t announced, uint64_t found, const char* how)
@@ -504,6 +579,12 @@ size_t DecodeYEnc(std::string_view src, char* dest, bool& escapePending)
 {
     static const auto decode = Decoders().front().decode;
     return decode(src, dest, escapePending);
+}
+
+YEncStep DecodeYEncData(std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
+{
+    static const auto decode = Decoders().front().decodeData;
+    return decode(src, dest, escapePending, lineStart, crc);
 }
 
 std::span<const YEncDecoder> YEncDecoders()
@@ -573,9 +654,13 @@ YEncBlock DecodeBlockWith(std::string_view beginLine, std::string_view text, Dec
 YEncBlock DecodeYEncBlock(std::string_view beginLine, std::string_view text, TMemoryStream& out)
 {
     return DecodeBlockWith(beginLine, text, [&out](std::string_view data, YEncBlock& block) {
-        const size_t dataEnd = FindControlLine(data, 0);
-        DecodeData(data.substr(0, dataEnd), block, out);
-        return dataEnd;
+        // The announced size is a stranger's number: never more room than
+        // the data can fill.
+        const size_t room = size_t(std::min<uint64_t>(block.size.value_or(data.size()), data.size()));
+        out.Reserve(size_t(out.Size()) + room);
+        return DecodeDataUntilControlLine(data, block, [&out](const YEncBlock&, std::string_view bytes) {
+            out.WriteBuffer(bytes.data(), bytes.size());
+        });
     });
 }
 

@@ -26,11 +26,31 @@ namespace lumigrab {
 // Returns the number of bytes written.
 size_t DecodeYEnc(std::string_view src, char* dest, bool& escapePending);
 
-// One implementation of DecodeYEnc. All give the same bytes; the fastest that
-// this processor runs is chosen once.
+// What DecodeYEncData did: the characters of src it took, the bytes it
+// wrote, and whether it stopped at a line that begins with "=y".
+struct YEncStep {
+    size_t consumed;
+    size_t written;
+    bool controlLine;
+};
+
+// DecodeYEnc, stopping before the first line of src that begins with "=y"
+// (the "=yend" line, or any other: yEnc data never begins a line so); in
+// the same pass over the text, not a search and then a decoding. lineStart
+// tells whether src itself begins a line. A "=y" pair split between two
+// calls is not seen: src must not end in the "=" of a line's start while
+// more text follows. crc goes in as the CRC-32 of the bytes decoded before
+// and comes out as that of those and the bytes written now: the bytes are
+// checked while they are still in the cache.
+YEncStep DecodeYEncData(std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc);
+
+// One implementation of DecodeYEnc and DecodeYEncData. All give the same
+// bytes; the fastest that this processor runs is chosen once.
 struct YEncDecoder {
     const char* name;
     size_t (*decode)(std::string_view src, char* dest, bool& escapePending);
+    YEncStep (*decodeData)(
+        std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc);
 };
 
 // The implementations this processor runs, fastest first; the last one is

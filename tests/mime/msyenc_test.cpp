@@ -101,6 +101,116 @@ TEST(DecodeYEnc, ImplementationsAgreeWholeAndInPieces)
     }
 }
 
+// Where the data ends by a plain search: the first line that begins with
+// "=y"; npos when there is none.
+size_t ControlLineAt(std::string_view text, bool lineStart)
+{
+    if (lineStart && text.starts_with("=y"))
+        return 0;
+    const size_t at = text.find("\n=y");
+    return at == std::string_view::npos ? at : at + 1;
+}
+
+// Texts for the decoders that stop at the data's end: every special
+// sequence at every offset around the 16, 32 and 64-byte chunks, then
+// random text rich in "=", "y" and line breaks.
+std::vector<std::string> DataTexts()
+{
+    const std::vector<std::string> sequences = { "\r\n=yend size=1\r\n", "\n=ypart begin=1\r\n", "\r=y",
+        "k=yk", "\n==y", "\n=}=y", "=\n=y", "\r\n", "=\r\n", "==", "=}", "\n=" };
+    std::vector<std::string> texts;
+    for (const std::string& sequence : sequences) {
+        for (size_t offset = 0; offset < 140; ++offset)
+            texts.push_back(std::string(offset, 'k') + sequence + std::string(140 - offset, 'l'));
+    }
+    std::mt19937 random(5);
+    const std::string special = "=y\r\n";
+    for (int round = 0; round < 200; ++round) {
+        std::string text(random() % 400, '\0');
+        for (char& c : text)
+            c = random() % 4 ? char(random()) : special[random() % special.size()];
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+// Stopping at the line that ends the data, in the same pass: the same end,
+// bytes, escape state and CRC-32 as a search followed by the portable
+// decoder, for every implementation, whole and in two pieces cut where a
+// caller may cut (never right after an "=").
+TEST(DecodeYEncData, StopsWhereASearchFindsTheEnd)
+{
+    const YEncDecoder& portable = YEncDecoders().back();
+    size_t round = 0;
+    for (const std::string& text : DataTexts()) {
+        for (const bool lineStart : { true, false }) {
+            const size_t control = ControlLineAt(text, lineStart);
+            const std::string_view data = std::string_view(text).substr(0, control);
+            bool expectedEscape = false;
+            const std::string expected = Decode(portable, data, expectedEscape);
+            const size_t cut = ++round % (text.size() + 1);
+            for (const YEncDecoder& decoder : YEncDecoders()) {
+                SCOPED_TRACE(::testing::Message() << decoder.name << ": " << ::testing::PrintToString(text)
+                                                  << (lineStart ? " at a line start" : ""));
+                std::string dest(text.size(), '\0');
+                bool escape = false;
+                uint32_t crc = 0;
+                const YEncStep step = decoder.decodeData(text, dest.data(), escape, lineStart, crc);
+                ASSERT_EQ(step.consumed, data.size());
+                EXPECT_EQ(step.controlLine, control != std::string_view::npos);
+                EXPECT_EQ(dest.substr(0, step.written), expected);
+                EXPECT_EQ(escape, expectedEscape);
+                EXPECT_EQ(crc, Crc32(0, expected));
+                if (cut > 0 && text[cut - 1] == '=')
+                    continue;
+                escape = false;
+                crc = 0;
+                YEncStep first = decoder.decodeData(
+                    std::string_view(text).substr(0, cut), dest.data(), escape, lineStart, crc);
+                if (!first.controlLine) {
+                    const YEncStep second
+                        = decoder.decodeData(std::string_view(text).substr(cut), dest.data() + first.written,
+                            escape, cut == 0 ? lineStart : text[cut - 1] == '\n', crc);
+                    first = { first.consumed + second.consumed, first.written + second.written,
+                        second.controlLine };
+                }
+                EXPECT_EQ(first.consumed, data.size()) << "cut at " << cut;
+                EXPECT_EQ(dest.substr(0, first.written), expected) << "cut at " << cut;
+                EXPECT_EQ(crc, Crc32(0, expected)) << "cut at " << cut;
+            }
+        }
+    }
+}
+
+// Long data decoded in one call: the CRC-32 that folds along with the
+// decoding runs ahead of any stretch of escapes and line breaks.
+TEST(DecodeYEncData, ChecksLongDataAsItDecodes)
+{
+    std::mt19937 random(3);
+    for (const size_t size : { 31u, 32u, 300u, 4096u, 70001u }) {
+        std::string text;
+        std::string bytes;
+        while (text.size() < size) {
+            const auto byte = char(random());
+            const auto encoded = char(byte + 42);
+            const bool critical = encoded == 0 || encoded == '\n' || encoded == '\r' || encoded == '=';
+            text += critical ? std::string { '=', char(encoded + 64) } : std::string(1, encoded);
+            bytes += byte;
+            if (random() % 100 == 0)
+                text += "\r\n";
+        }
+        for (const YEncDecoder& decoder : YEncDecoders()) {
+            std::string dest(text.size(), '\0');
+            bool escape = false;
+            uint32_t crc = Crc32(0, "before");
+            const YEncStep step = decoder.decodeData(text + "\r\n=yend", dest.data(), escape, true, crc);
+            EXPECT_TRUE(step.controlLine) << decoder.name;
+            EXPECT_TRUE(dest.substr(0, step.written) == bytes) << decoder.name << " " << size;
+            EXPECT_EQ(crc, Crc32(0, "before" + bytes)) << decoder.name << " " << size;
+        }
+    }
+}
+
 struct BeginCase {
     std::string line;
     std::string name;
