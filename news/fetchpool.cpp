@@ -31,7 +31,7 @@ std::string NumberedLogName(const std::string& path, int number)
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string suffix = "-" + std::to_string(number);
+    const std::string suffix = std::string("-").append(std::to_string(number));
     if (!hasExtension)
         return path + suffix;
     return path.substr(0, dot) + suffix + path.substr(dot);

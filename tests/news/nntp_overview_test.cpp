@@ -288,8 +288,9 @@ TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
     EXPECT_EQ(OutstandingWhenSent("GROUP"), 1);
     int outstanding = 0;
     for (const std::string& line : transcript) {
-        if (line.starts_with("> AUTHINFO") || line.starts_with("> MODE READER"))
+        if (line.starts_with("> AUTHINFO") || line.starts_with("> MODE READER")) {
             EXPECT_EQ(outstanding, 0) << line;
+        }
         outstanding += line.starts_with("> ") ? 1 : -1;
     }
 }
