@@ -290,10 +290,9 @@ struct TmsCustomDecoder::PartDecoder {
     TStringList quotedLines;
     size_t reserved = 0;
 
+    // Room in the item's stream; bytes for a sink need none.
     void Reserve(size_t textBytes)
     {
-        if (bytes.ToSink())
-            return;
         if (mode == DataMode::Base64 || mode == DataMode::UUEncode) {
             reserved = ReserveForEncoded(item.Stream, textBytes);
         } else {
@@ -605,7 +604,8 @@ void TmsCustomDecoder::DecodeSingleAttachment()
         }
         SinkAttachment begun(FSink);
         begun.Begin(*item);
-        part.Reserve(TextBytesUntil({}));
+        if (!part.bytes.ToSink())
+            part.Reserve(TextBytesUntil({}));
         while (ReadDataLine(part) && !part.EndsSingleAttachment(line_))
             part.Feed(line_);
         part.Finish();
@@ -761,7 +761,8 @@ bool TmsCustomDecoder::DecodeOnePart()
             NameUnnamedPart(*item);
         SinkAttachment begun(FSink);
         begun.Begin(*item);
-        part.Reserve(TextBytesUntil(FBoundary));
+        if (!part.bytes.ToSink())
+            part.Reserve(TextBytesUntil(FBoundary));
         while (ReadDataLine(part) && !line_.starts_with(FBoundary))
             part.Feed(line_);
         part.Finish();
