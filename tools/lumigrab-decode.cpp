@@ -139,11 +139,15 @@ public:
 
     const std::vector<TSaved>& Saved() const { return saved_; }
 
+    // An attachment is written under a hidden name and takes its own name
+    // only once it is whole: a decode cut short (killed, a full disk) never
+    // leaves a picture cut short under a picture's name.
     void Begin(const TmsAttItem& item) override
     {
         current_ = {};
+        name_ = item.FileName();
         try {
-            file_ = std::make_unique<TNewFile>(folder_, item.FileName());
+            file_ = std::make_unique<TNewFile>(folder_, UnfinishedName);
         } catch (const Exception& e) {
             current_.error = e.Message();
         }
@@ -159,11 +163,7 @@ public:
     {
         Write(item.Stream.View());
         if (file_) {
-            try {
-                current_.path = file_->Finish();
-            } catch (const Exception& e) {
-                current_.error = e.Message();
-            }
+            current_.path = Name(*file_);
             file_.reset();
         }
         current_.contentType = item.ContentType();
@@ -174,6 +174,24 @@ public:
     void Discard() noexcept override { file_.reset(); }
 
 private:
+    static constexpr const char* UnfinishedName = ".lumigrab-decoding.part";
+
+    // Finishes file and moves it to its own name; empty on failure, with
+    // the error kept.
+    std::string Name(TNewFile& file)
+    {
+        std::string unfinished;
+        try {
+            unfinished = file.Finish();
+            return MoveNewFile(unfinished, folder_, name_);
+        } catch (const Exception& e) {
+            current_.error = e.Message();
+            if (!unfinished.empty())
+                std::remove(unfinished.c_str());
+            return {};
+        }
+    }
+
     void Keep(std::string_view bytes)
     {
         if (!file_ || bytes.empty())
@@ -188,6 +206,7 @@ private:
 
     std::string folder_;
     std::unique_ptr<TNewFile> file_;
+    std::string name_;
     TSaved current_;
     std::vector<TSaved> saved_;
 };
