@@ -193,6 +193,15 @@ public:
         return found == last_.end() ? 0 : found->second;
     }
 
+    // Back to previous, unless another file took a later number meanwhile.
+    void GiveBack(const std::string& path, int number, int previous)
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = last_.find(path);
+        if (found != last_.end() && found->second == number)
+            found->second = previous;
+    }
+
     void Remember(const std::string& path, int number)
     {
         const std::lock_guard lock(mutex_);
@@ -232,48 +241,45 @@ TNumberMemory& Numbers()
     throw EFCreateError("Cannot create file " + path + ": " + SystemErrorText(error));
 }
 
+// A name claimed in a folder: its path, and the remembered number it took
+// (0 for the plain name) over the one before.
+struct TClaimedName {
+    std::string path;
+    std::string plainPath;
+    int previousNumber = 0;
+    int number = 0;
+};
+
 // Claims folder/name, or its next free numbered variant, with claim(path),
 // which answers 0 or an errno value; EEXIST moves on to the next number.
-// Returns the path claimed.
 template <typename Claim>
-std::string ClaimNewName(const std::string& folder, const std::string& name, Claim claim)
+TClaimedName ClaimNewName(const std::string& folder, const std::string& name, Claim claim)
 {
-    const std::string path = JoinPath(folder, name);
-    int error = claim(path);
-    if (error == 0)
-        return path;
+    TClaimedName claimed;
+    claimed.plainPath = JoinPath(folder, name);
+    int error = claim(claimed.plainPath);
+    if (error == 0) {
+        claimed.path = claimed.plainPath;
+        return claimed;
+    }
     if (error != EEXIST)
-        CannotCreate(path, error);
-    int number = Numbers().Last(path);
+        CannotCreate(claimed.plainPath, error);
+    claimed.previousNumber = Numbers().Last(claimed.plainPath);
+    int number = claimed.previousNumber;
     for (int tries = 0; tries < MaxNumberTries; ++tries) {
         ++number;
         std::string candidate = JoinPath(folder, NumberedFileName(name, number));
         error = claim(candidate);
         if (error == 0) {
-            Numbers().Remember(path, number);
-            return candidate;
+            Numbers().Remember(claimed.plainPath, number);
+            claimed.path = std::move(candidate);
+            claimed.number = number;
+            return claimed;
         }
         if (error != EEXIST)
             CannotCreate(candidate, error);
     }
-    CannotCreate(path);
-}
-
-struct TNewFile {
-    int handle;
-    std::string path;
-};
-
-// Creates folder/name, or its next free numbered variant.
-TNewFile CreateNewFile(const std::string& folder, const std::string& name)
-{
-    int handle = -1;
-    std::string path = ClaimNewName(folder, name, [&handle](const std::string& candidate) {
-        int error = 0;
-        handle = OpenNewFile(candidate, error);
-        return handle >= 0 ? 0 : error;
-    });
-    return { handle, std::move(path) };
+    CannotCreate(claimed.plainPath);
 }
 
 } // namespace
@@ -322,17 +328,72 @@ std::string JoinPath(std::string_view folder, std::string_view name)
 
 std::string SaveNewFile(const std::string& folder, std::string_view name, std::string_view bytes)
 {
+    TNewFile file(folder, name);
+    file.Write(bytes);
+    return file.Finish();
+}
+
+TNewFile::TNewFile(const std::string& folder, std::string_view name)
+{
     const std::string safeName = SafeFileName(name);
     if (safeName.empty())
         CannotCreate(JoinPath(folder, BareFileName(name)));
-    TNewFile file = CreateNewFile(folder, safeName);
-    const int writeError = WriteFully(file.handle, bytes);
-    const int closeError = CloseFile(file.handle);
-    if (writeError != 0 || closeError != 0) {
-        RemoveFile(file.path);
-        CannotWrite(file.path, writeError != 0 ? writeError : closeError);
+    TClaimedName claimed = ClaimNewName(folder, safeName, [this](const std::string& candidate) {
+        int error = 0;
+        handle_ = OpenNewFile(candidate, error);
+        return handle_ >= 0 ? 0 : error;
+    });
+    path_ = std::move(claimed.path);
+    plainPath_ = std::move(claimed.plainPath);
+    previousNumber_ = claimed.previousNumber;
+    number_ = claimed.number;
+}
+
+TNewFile::~TNewFile()
+{
+    Discard();
+}
+
+void TNewFile::Write(std::string_view bytes)
+{
+    if (handle_ < 0)
+        throw EInOutError("Cannot write " + path_ + ": the file is closed");
+    if (const int error = WriteFully(handle_, bytes))
+        Fail(error);
+}
+
+std::string TNewFile::Finish()
+{
+    if (handle_ < 0)
+        throw EInOutError("Cannot write " + path_ + ": the file is closed");
+    const int error = CloseFile(handle_);
+    handle_ = -1;
+    if (error != 0) {
+        RemoveFile(path_);
+        CannotWrite(path_, error);
     }
-    return file.path;
+    return path_;
+}
+
+void TNewFile::Discard() noexcept
+{
+    if (handle_ < 0)
+        return;
+    CloseFile(handle_);
+    handle_ = -1;
+    RemoveFile(path_);
+    if (number_ != 0)
+        Numbers().GiveBack(plainPath_, number_, previousNumber_);
+}
+
+// A file that failed keeps its number taken, as a failed SaveNewFile
+// always has; only a discarded one never counted.
+void TNewFile::Fail(int error)
+{
+    CloseFile(handle_);
+    handle_ = -1;
+    RemoveFile(path_);
+    CannotWrite(path_, error);
 }
 
 namespace {
@@ -405,8 +466,9 @@ std::string MoveNewFile(const std::string& source, const std::string& folder, st
     const std::string safeName = SafeFileName(name);
     if (safeName.empty())
         CannotCreate(JoinPath(folder, BareFileName(name)));
-    return ClaimNewName(folder, safeName,
-        [&source](const std::string& candidate) { return MoveToNewName(source, candidate); });
+    return ClaimNewName(folder, safeName, [&source](const std::string& candidate) {
+        return MoveToNewName(source, candidate);
+    }).path;
 }
 
 } // namespace lumigrab

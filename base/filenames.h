@@ -72,6 +72,45 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // either raises EDiskFullError "Cannot write PATH: REASON" instead.
 std::string SaveNewFile(const std::string& folder, std::string_view name, std::string_view bytes);
 
+// A new file written piece by piece, for bytes that arrive while they are
+// decoded: created, named and failing exactly as SaveNewFile, which it
+// serves. A file that cannot be written completely is removed. A file
+// discarded unfinished is removed and gives a numbered name it took back,
+// so that the next file of that name gets the number it would have got had
+// this one never been begun.
+class TNewFile {
+public:
+    // Creates the file; raises as SaveNewFile does.
+    TNewFile(const std::string& folder, std::string_view name);
+    // Discards an unfinished file.
+    ~TNewFile();
+    TNewFile(const TNewFile&) = delete;
+    TNewFile& operator=(const TNewFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // Appends bytes. A failure removes the file and raises as SaveNewFile
+    // does; the file is then discarded.
+    void Write(std::string_view bytes);
+    // Closes the file (a full disk may only show here) and returns its
+    // path; raises and removes the file as Write does.
+    std::string Finish();
+    // Removes the file and gives its name back. Does nothing once the file
+    // is finished or discarded.
+    void Discard() noexcept;
+
+private:
+    [[noreturn]] void Fail(int error);
+
+    int handle_ = -1;
+    std::string path_;
+    // The name's remembered number before this file took one, and the one
+    // it took (0: the plain name).
+    std::string plainPath_;
+    int previousNumber_ = 0;
+    int number_ = 0;
+};
+
 // The path of a regular file in folder, named as SaveNewFile would name
 // name or any numbered variant of that name, that holds exactly bytes;
 // empty when there is none. Links are not followed. Sizes are compared

@@ -103,6 +103,31 @@ void BM_DecodeBase64DataLine(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeBase64DataLine)->Arg(0)->Arg(1);
 
+// Whole texts of clean 76-character lines at once, as attachments decode,
+// with each implementation the processor runs (arg: its place in the list).
+void BM_DecodeCleanBase64Lines(benchmark::State& state)
+{
+    const auto decoders = Base64BlockDecoders();
+    if (size_t(state.range(0)) >= decoders.size()) {
+        state.SkipWithError("not run by this processor");
+        return;
+    }
+    const TBase64BlockDecoder& decoder = decoders[size_t(state.range(0))];
+    std::string text;
+    for (const std::string& line :
+        EncodeAll(Blocks(57, 1), [](const std::string& b) { return EncodeBase64(b); }))
+        text += line + "\r\n";
+    std::string out(text.size() / 4 * 3 + 1, '\0');
+    for (auto _ : state) {
+        const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), decoder);
+        benchmark::DoNotOptimize(taken);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(decoder.name);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+BENCHMARK(BM_DecodeCleanBase64Lines)->Arg(0)->Arg(1);
+
 void BM_EncodeBase64(benchmark::State& state)
 {
     EncodeBlocksBenchmark(

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <typeinfo>
@@ -105,6 +106,11 @@ void ReleaseSpareRoom(TMemoryStream& stream, size_t reserved)
 // Clean base64 lines are decoded in windows of this much text.
 constexpr size_t kCleanLinesWindow = 64 * 1024;
 
+// The bytes an attachment sink gets at once: a few windows' worth, small
+// enough to stay in the cache between being decoded and being written.
+constexpr size_t kSinkBufferBytes = 256 * 1024;
+static_assert(kCleanLinesWindow / 4 * 3 + 1 < kSinkBufferBytes);
+
 // Failures while an attachment is decoded (a bad character, no memory)
 // become parser errors, which end in the recovery result.
 template <typename Decode> auto DecodingAttachment(Decode decode) -> decltype(decode())
@@ -133,10 +139,123 @@ size_t FindText(std::string_view text, std::string_view part, size_t from)
     return found ? size_t(static_cast<const char*>(found) - text.data()) : std::string_view::npos;
 }
 
+} // namespace
+
+// Where the decoded bytes of one attachment go: its stream, or, with a
+// sink, a buffer of fixed size handed to the sink each time it fills. The
+// sink's way neither holds the whole picture nor zero-fills room before
+// decoding into it.
+class TmsCustomDecoder::DecodedBytes {
+public:
+    DecodedBytes(TMemoryStream& stream, TmsAttachmentSink* sink, char* buffer)
+        : stream_(stream)
+        , sink_(sink)
+        , buffer_(buffer)
+    {
+    }
+
+    bool ToSink() const { return sink_ != nullptr; }
+
+    // Room for size bytes and one of slack, valid until Commit.
+    char* Room(size_t size)
+    {
+        if (!sink_) {
+            before_ = size_t(stream_.Size());
+            stream_.SetSize(int64_t(before_ + size + 1));
+            return stream_.Memory() + before_;
+        }
+        if (used_ + size + 1 > kSinkBufferBytes)
+            Flush();
+        return buffer_ + used_;
+    }
+
+    // The first size bytes of the room hold decoded bytes.
+    void Commit(size_t size)
+    {
+        if (sink_) {
+            used_ += size;
+            return;
+        }
+        stream_.SetSize(int64_t(before_ + size));
+        stream_.Seek(0, TSeekOrigin::End);
+    }
+
+    void Append(std::string_view bytes)
+    {
+        if (!sink_) {
+            stream_.Write(bytes.data(), bytes.size());
+            return;
+        }
+        if (used_ + bytes.size() > kSinkBufferBytes)
+            Flush();
+        if (bytes.size() >= kSinkBufferBytes) {
+            sink_->Write(bytes);
+            return;
+        }
+        std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+
+    // Hands the buffered bytes to the sink.
+    void Flush()
+    {
+        if (sink_ && used_ > 0)
+            sink_->Write(std::string_view(buffer_, used_));
+        used_ = 0;
+    }
+
+private:
+    TMemoryStream& stream_;
+    TmsAttachmentSink* sink_;
+    char* buffer_;
+    size_t before_ = 0;
+    size_t used_ = 0;
+};
+
+// An attachment begun in the sink, which is told to discard it unless it
+// ends.
+class TmsCustomDecoder::SinkAttachment {
+public:
+    explicit SinkAttachment(TmsAttachmentSink* sink)
+        : sink_(sink)
+    {
+    }
+    ~SinkAttachment()
+    {
+        if (begun_)
+            sink_->Discard();
+    }
+    SinkAttachment(const SinkAttachment&) = delete;
+    SinkAttachment& operator=(const SinkAttachment&) = delete;
+
+    void Begin(const TmsAttItem& item)
+    {
+        if (sink_ && !begun_) {
+            sink_->Begin(item);
+            begun_ = true;
+        }
+    }
+
+    void End(TmsAttItem& item)
+    {
+        if (!sink_)
+            return;
+        Begin(item);
+        begun_ = false;
+        sink_->End(item);
+    }
+
+private:
+    TmsAttachmentSink* sink_;
+    bool begun_ = false;
+};
+
+namespace {
+
 // Decodes the lines at the start of text that decode(text, out) takes in
-// one pass into stream; returns the text they took.
-template <typename Decode>
-size_t DecodeCleanLinesInto(TMemoryStream& stream, std::string_view text, Decode decode)
+// one pass into bytes; returns the text they took.
+template <typename Bytes, typename Decode>
+size_t DecodeCleanLinesInto(Bytes& bytes, std::string_view text, Decode decode)
 {
     size_t consumed = 0;
     for (;;) {
@@ -144,11 +263,8 @@ size_t DecodeCleanLinesInto(TMemoryStream& stream, std::string_view text, Decode
         // what arrives and the bytes are still in the cache when they are
         // checked.
         const std::string_view window = text.substr(consumed, kCleanLinesWindow);
-        const size_t before = size_t(stream.Size());
-        stream.SetSize(int64_t(before + window.size() / 4 * 3 + 1));
-        const TBase64Lines lines = decode(window, stream.Memory() + before);
-        stream.SetSize(int64_t(before + lines.written));
-        stream.Seek(0, TSeekOrigin::End);
+        const TBase64Lines lines = decode(window, bytes.Room(window.size() / 4 * 3));
+        bytes.Commit(lines.written);
         consumed += lines.consumed;
         if (lines.consumed == 0 || window.size() < kCleanLinesWindow)
             return consumed;
@@ -159,19 +275,22 @@ size_t DecodeCleanLinesInto(TMemoryStream& stream, std::string_view text, Decode
 
 // Writes the data lines of one attachment into its stream as they are read.
 struct TmsCustomDecoder::PartDecoder {
-    PartDecoder(TmsAttItem& item, DataMode mode, std::string& decoded)
+    PartDecoder(TmsAttItem& item, DataMode mode, std::string& decoded, DecodedBytes bytes)
         : item(item)
         , mode(mode)
         , decoded(decoded)
+        , bytes(bytes)
     {
     }
 
     TmsAttItem& item;
     DataMode mode;
     std::string& decoded;
+    DecodedBytes bytes;
     TStringList quotedLines;
     size_t reserved = 0;
 
+    // Room in the item's stream; bytes for a sink need none.
     void Reserve(size_t textBytes)
     {
         if (mode == DataMode::Base64 || mode == DataMode::UUEncode) {
@@ -204,8 +323,8 @@ struct TmsCustomDecoder::PartDecoder {
             quotedLines.Add(line);
             break;
         case DataMode::SevenBit:
-            item.Stream.Write(line.data(), line.size());
-            item.Stream.Write("\r\n", 2);
+            bytes.Append(line);
+            bytes.Append("\r\n");
             break;
         }
     }
@@ -215,10 +334,10 @@ struct TmsCustomDecoder::PartDecoder {
     size_t DecodeCleanLines(std::string_view text)
     {
         if (mode == DataMode::Base64)
-            return DecodeCleanLinesInto(item.Stream, text,
+            return DecodeCleanLinesInto(bytes, text,
                 [](std::string_view window, char* out) { return DecodeCleanBase64Lines(window, out); });
         if (mode == DataMode::UUEncode)
-            return DecodeCleanLinesInto(item.Stream, text, DecodeFullLines);
+            return DecodeCleanLinesInto(bytes, text, DecodeFullLines);
         return 0;
     }
 
@@ -228,7 +347,9 @@ struct TmsCustomDecoder::PartDecoder {
             TQuotedPrintable codec(item.Stream, quotedLines);
             codec.Decode();
         }
-        ReleaseSpareRoom(item.Stream, reserved);
+        bytes.Flush();
+        if (!bytes.ToSink())
+            ReleaseSpareRoom(item.Stream, reserved);
     }
 
 private:
@@ -240,7 +361,7 @@ private:
     template <typename Decode> void WriteDecoded(Decode decode)
     {
         decode();
-        item.Stream.Write(decoded.data(), decoded.size());
+        bytes.Append(decoded);
     }
 };
 
@@ -280,10 +401,29 @@ bool TmsCustomDecoder::ReadDataLine(PartDecoder& part)
     return ReadLine();
 }
 
-bool TmsCustomDecoder::ReadUULine(TMemoryStream& stream)
+bool TmsCustomDecoder::ReadUULine(DecodedBytes& bytes)
 {
-    SkipDecodedLines(DecodeCleanLinesInto(stream, TextAhead(), DecodeFullLines));
+    SkipDecodedLines(DecodeCleanLinesInto(bytes, TextAhead(), DecodeFullLines));
     return ReadLine();
+}
+
+TmsCustomDecoder::DecodedBytes TmsCustomDecoder::BytesOf(TmsAttItem& item)
+{
+    if (FSink && !sinkBuffer_)
+        sinkBuffer_.reset(new char[kSinkBufferBytes]);
+    return DecodedBytes(item.Stream, FSink, sinkBuffer_.get());
+}
+
+void TmsCustomDecoder::AddAttachment(std::unique_ptr<TmsAttItem> item, SinkAttachment& begun)
+{
+    begun.End(*item);
+    FMessage->Attachments().Add(std::move(item));
+}
+
+void TmsCustomDecoder::AddAttachment(std::unique_ptr<TmsAttItem> item)
+{
+    SinkAttachment whole(FSink);
+    AddAttachment(std::move(item), whole);
 }
 
 std::string_view TmsCustomDecoder::TextAhead()
@@ -361,15 +501,21 @@ bool TmsCustomDecoder::DecodeBlocks()
             auto item = std::make_unique<TmsAttItem>();
             std::string name = SafeFileName(GetUUFileName(line_));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
-            const size_t reserved = ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
-            while (ReadUULine(item->Stream) && line_ != "`" && !SameText(line_, "END")) {
+            SinkAttachment begun(FSink);
+            begun.Begin(*item);
+            DecodedBytes bytes = BytesOf(*item);
+            const size_t reserved
+                = bytes.ToSink() ? 0 : ReserveForEncoded(item->Stream, TextBytesUntil("\nend"));
+            while (ReadUULine(bytes) && line_ != "`" && !SameText(line_, "END")) {
                 if (!line_.empty()) {
                     DecodeUULine(line_, decoded_, RoomFor(line_));
-                    item->Stream.Write(decoded_.data(), decoded_.size());
+                    bytes.Append(decoded_);
                 }
             }
-            ReleaseSpareRoom(item->Stream, reserved);
-            attachments.Add(std::move(item));
+            bytes.Flush();
+            if (!bytes.ToSink())
+                ReleaseSpareRoom(item->Stream, reserved);
+            AddAttachment(std::move(item), begun);
             while (ReadLine() && !IsBlockBeginLine(line_)) { }
         });
     } while (!FLines.Eof());
@@ -389,7 +535,7 @@ void TmsCustomDecoder::DecodeYEncBlock()
         const std::string name = SafeFileName(block.name);
         item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
         item->SetDamage(YEncDamage(block));
-        attachments.Add(std::move(item));
+        AddAttachment(std::move(item));
         FLines.SkipTo(int64_t(from + block.consumed));
     });
 }
@@ -445,8 +591,8 @@ void TmsCustomDecoder::DecodeSingleAttachment()
         const std::string mainType = ExtractMainValue(contentType);
         item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
         item->SetContentType(mainType);
-        PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")),
-            decoded_ };
+        PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")), decoded_,
+            BytesOf(*item) };
         item->SetEncoding(AttEncodingFor(part.mode));
         if (item->FileName().empty()) {
             const TAttEncoding encoding = item->Encoding();
@@ -456,11 +602,14 @@ void TmsCustomDecoder::DecodeSingleAttachment()
             item->SetEncoding(encoding);
             item->SetContentType(mainType);
         }
-        part.Reserve(TextBytesUntil({}));
+        SinkAttachment begun(FSink);
+        begun.Begin(*item);
+        if (!part.bytes.ToSink())
+            part.Reserve(TextBytesUntil({}));
         while (ReadDataLine(part) && !part.EndsSingleAttachment(line_))
             part.Feed(line_);
         part.Finish();
-        attachments.Add(std::move(item));
+        AddAttachment(std::move(item), begun);
     });
 }
 
@@ -598,7 +747,6 @@ void TmsCustomDecoder::DecodeParts()
 
 bool TmsCustomDecoder::DecodeOnePart()
 {
-    TmsAttList& attachments = FMessage->Attachments();
     return DecodingAttachment([&] {
         auto item = std::make_unique<TmsAttItem>();
         std::string contentType = FPartHeaders.GetFieldValue("Content-type");
@@ -607,15 +755,18 @@ bool TmsCustomDecoder::DecodeOnePart()
         item->SetContentType(ExtractMainValue(contentType));
         item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
         PartDecoder part { *item, DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding")),
-            decoded_ };
+            decoded_, BytesOf(*item) };
         item->SetEncoding(AttEncodingFor(part.mode));
         if (item->FileName().empty())
             NameUnnamedPart(*item);
-        part.Reserve(TextBytesUntil(FBoundary));
+        SinkAttachment begun(FSink);
+        begun.Begin(*item);
+        if (!part.bytes.ToSink())
+            part.Reserve(TextBytesUntil(FBoundary));
         while (ReadDataLine(part) && !line_.starts_with(FBoundary))
             part.Feed(line_);
         part.Finish();
-        attachments.Add(std::move(item));
+        AddAttachment(std::move(item), begun);
         const bool done = FLines.Eof() || IsClosingDelimiter(line_, FBoundary);
         if (done && FInAlternative)
             return LeaveAlternativeGroup();
@@ -655,7 +806,7 @@ void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
         item->SetContentType("message/rfc822");
         const std::string_view source = FLines.View();
         item->Stream.Write(source.data(), source.size());
-        FMessage->Attachments().Add(std::move(item));
+        AddAttachment(std::move(item));
     } catch (const std::exception&) {
         // Nothing more can be saved; the body already tells what happened.
     }

@@ -21,6 +21,27 @@ public:
     using Exception::Exception;
 };
 
+// Takes the attachments of an article while it is decoded, so that a caller
+// that writes them to files never holds a whole picture in memory. Every
+// attachment the message receives passes through Begin, any number of
+// Writes and End, in the message's order; base64, uuencoded and 7-bit
+// bytes are written as they are decoded, everything else (yEnc,
+// quoted-printable, the recovery's "original.eml") stays in the item's
+// stream, which End finds holding the rest of the bytes. An attachment
+// whose decoding fails gets Discard instead of End and never reaches the
+// message. A failure raised here counts as a decoding failure; a sink that
+// cannot keep bytes should note that itself and carry on.
+class TmsAttachmentSink {
+public:
+    virtual ~TmsAttachmentSink() = default;
+    // item is named and typed; no byte has come yet.
+    virtual void Begin(const TmsAttItem& item) = 0;
+    virtual void Write(std::string_view bytes) = 0;
+    virtual void End(TmsAttItem& item) = 0;
+    // Must not raise: it runs while a failure unwinds.
+    virtual void Discard() noexcept = 0;
+};
+
 // Decodes plain text with uuencoded or yEnc blocks, single-part MIME and multipart
 // MIME articles. Lives for one load; whatever goes wrong inside ends in a
 // recovery result (error told in the body, source kept as "original.eml").
@@ -37,6 +58,9 @@ public:
 
     void SetMessage(TmsCustomMessage* message) { FMessage = message; }
     TmsCustomMessage* Message() const { return FMessage; }
+    // Hands the attachments to sink as they are decoded (null: into their
+    // streams, whole). The sink belongs to the caller.
+    void SetAttachmentSink(TmsAttachmentSink* sink) { FSink = sink; }
 
     void Execute();
 
@@ -49,6 +73,12 @@ protected:
 
 private:
     struct PartDecoder;
+    class DecodedBytes;
+    class SinkAttachment;
+
+    TmsAttachmentSink* FSink = nullptr;
+    // Reused for every attachment that goes to the sink.
+    std::unique_ptr<char[]> sinkBuffer_;
 
     TLineStream FLines;
     TmsHeaders FPartHeaders;
@@ -64,7 +94,12 @@ private:
     bool ReadDataLine(PartDecoder& part);
     // The same for the lines of a uuencoded block: full lines go straight
     // into stream first.
-    bool ReadUULine(TMemoryStream& stream);
+    bool ReadUULine(DecodedBytes& bytes);
+    // Where item's decoded bytes go: the sink, when there is one.
+    DecodedBytes BytesOf(TmsAttItem& item);
+    // Adds a finished attachment to the message, through the sink.
+    void AddAttachment(std::unique_ptr<TmsAttItem> item, SinkAttachment& begun);
+    void AddAttachment(std::unique_ptr<TmsAttItem> item);
     // The text from the next line on.
     std::string_view TextAhead();
     // Goes on after taken bytes of TextAhead, decoded in one pass.

@@ -85,16 +85,26 @@ std::string_view FileExtension(std::string_view fileName)
 
 constexpr const char* kSystemMimeTypes = "/etc/mime.types";
 
+// Lookups answered by reading the text before the table is indexed: a
+// program that asks for one or two types, as lumigrab-decode does, never
+// pays for two thousand entries.
+constexpr int kScansBeforeIndex = 16;
+
 struct MimeTable {
     std::mutex mutex;
     std::string path = kSystemMimeTypes;
     bool loaded = false;
+    std::string text;
+    int scans = 0;
+    bool indexed = false;
     std::unordered_map<std::string, std::string> typeByExtension; // ".jpg" -> "image/jpeg"
 };
 
+// Never destroyed: taking apart two thousand entries would only delay
+// every program's exit.
 MimeTable& Table()
 {
-    static MimeTable table;
+    static MimeTable& table = *new MimeTable;
     return table;
 }
 
@@ -105,38 +115,73 @@ std::string ExtensionKey(std::string_view extensionWithoutDot)
     return key;
 }
 
-// One mime.types line: a type followed by extensions without dots. The
-// first type listed for an extension wins.
-void AddMimeTypesLine(std::string_view line, std::unordered_map<std::string, std::string>& map)
+// Calls take(type, extension) for each extension of the mime.types text,
+// in order, until it returns true. Each line holds a type followed by
+// extensions without dots; "#" starts a comment.
+template <typename Take> void ForEachExtension(std::string_view text, Take take)
 {
-    line = UpTo(line, '#');
-    std::string type;
-    size_t pos = 0;
-    while (pos < line.size()) {
-        while (pos < line.size() && IsBlankOrControl(line[pos]))
-            ++pos;
-        size_t end = pos;
-        while (end < line.size() && !IsBlankOrControl(line[end]))
-            ++end;
-        if (end == pos)
-            break;
-        std::string_view word = line.substr(pos, end - pos);
-        if (type.empty())
-            type = word;
-        else
-            map.emplace(ExtensionKey(word), type);
-        pos = end;
+    while (!text.empty()) {
+        const size_t lineFeed = text.find('\n');
+        const std::string_view line = UpTo(text.substr(0, lineFeed), '#');
+        text.remove_prefix(lineFeed == std::string_view::npos ? text.size() : lineFeed + 1);
+        std::string_view type;
+        size_t pos = 0;
+        while (pos < line.size()) {
+            while (pos < line.size() && IsBlankOrControl(line[pos]))
+                ++pos;
+            size_t end = pos;
+            while (end < line.size() && !IsBlankOrControl(line[end]))
+                ++end;
+            if (end == pos)
+                break;
+            const std::string_view word = line.substr(pos, end - pos);
+            if (type.empty())
+                type = word;
+            else if (take(type, word))
+                return;
+            pos = end;
+        }
     }
 }
 
+// Read whole: a stream read line by line costs more than the table itself.
 void LoadTable(MimeTable& table)
 {
     table.typeByExtension.clear();
+    table.indexed = false;
+    table.scans = 0;
     table.loaded = true;
-    std::ifstream file(table.path);
-    std::string line;
-    while (std::getline(file, line))
-        AddMimeTypesLine(line, table.typeByExtension);
+    std::ifstream file(table.path, std::ios::binary | std::ios::ate);
+    table.text.assign(file ? size_t(std::max<std::streamoff>(file.tellg(), 0)) : 0, '\0');
+    file.seekg(0);
+    file.read(table.text.data(), std::streamsize(table.text.size()));
+    table.text.resize(size_t(std::max<std::streamsize>(file.gcount(), 0)));
+}
+
+// The first type listed for an extension wins.
+void IndexTable(MimeTable& table)
+{
+    table.typeByExtension.reserve(2048);
+    ForEachExtension(table.text, [&](std::string_view type, std::string_view extension) {
+        table.typeByExtension.emplace(ExtensionKey(extension), type);
+        return false;
+    });
+    table.indexed = true;
+}
+
+std::string ScanTable(const MimeTable& table, std::string_view extensionWithDot)
+{
+    if (!extensionWithDot.starts_with('.'))
+        return {};
+    const std::string_view wanted = extensionWithDot.substr(1);
+    std::string found;
+    ForEachExtension(table.text, [&](std::string_view type, std::string_view extension) {
+        if (!SameText(extension, wanted))
+            return false;
+        found = type;
+        return true;
+    });
+    return found;
 }
 
 } // namespace
@@ -240,6 +285,10 @@ std::string RegisteredContentType(std::string_view extensionWithDot)
     std::lock_guard lock(table.mutex);
     if (!table.loaded)
         LoadTable(table);
+    if (!table.indexed && ++table.scans <= kScansBeforeIndex)
+        return ScanTable(table, extensionWithDot);
+    if (!table.indexed)
+        IndexTable(table);
     const auto found = table.typeByExtension.find(LowerCase(extensionWithDot));
     return found == table.typeByExtension.end() ? std::string() : found->second;
 }

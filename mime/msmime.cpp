@@ -152,54 +152,150 @@ size_t LineBreakAt(const unsigned char* in, const unsigned char* end)
     return end - in >= 2 && in[0] == '\r' && in[1] == '\n' ? 2 : 0;
 }
 
-size_t DecodeNoBlocks(const unsigned char*, size_t, char*)
+// Clean lines a group at a time.
+TBase64Lines DecodeLinesPortable(std::string_view text, char* out)
 {
-    return 0;
+    const unsigned char* const begin = Bytes(text);
+    const unsigned char* const end = begin + text.size();
+    const unsigned char* in = begin;
+    char* written = out;
+    TBase64Lines taken;
+    for (;;) {
+        // Up to the first character that is no base64...
+        for (; end - in >= 4; in += 4, written += 3) {
+            const uint32_t value = kBase64WithoutPad.GroupValue(in);
+            if (value & kInvalidSixBit)
+                break;
+            PutGroupWithSlack(value, written);
+        }
+        // ...which must be the line's end, at a group's start; anything
+        // else leaves the whole line to the tolerant decoder.
+        const size_t lineBreak = LineBreakAt(in, end);
+        if (lineBreak == 0)
+            return taken;
+        in += lineBreak;
+        taken = { size_t(in - begin), size_t(written - out) };
+    }
 }
 
 #ifdef LUMIGRAB_X86
 
-// 32 characters to 24 bytes per round, checked and translated by nibble
-// look-ups: a character is in the alphabet when the bit its low nibble
-// selects is clear in the mask its high nibble selects. "=" is not.
-__attribute__((target("avx2"))) size_t DecodeBlocksAvx2(const unsigned char* in, size_t size, char* out)
-{
-    const __m256i lowNibbleBits = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
-        0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
-        0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
-    const __m256i highNibbleBits = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10,
-        0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
-        0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+// 32 characters at a time, checked and translated by nibble look-ups: a
+// character is in the alphabet when the bit its low nibble selects is clear
+// in the mask its high nibble selects. "=" is not.
+struct Base64Avx2 {
+    __m256i lowNibbleBits;
+    __m256i highNibbleBits;
     // What to add to a character to get its six bits, by its high nibble
     // ("/" moved to a slot of its own).
-    const __m256i shifts = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16,
-        19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m256i nibble = _mm256_set1_epi8(0x2F);
-    const __m256i slash = _mm256_set1_epi8('/');
+    __m256i shifts;
+    __m256i nibble;
+    __m256i slash;
     // Six-bit values to bytes: pairs to 12 bits, pairs of those to 24.
-    const __m256i mergePairs = _mm256_set1_epi32(0x01400140);
-    const __m256i mergeQuads = _mm256_set1_epi32(0x00011000);
-    const __m256i byteOrder = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1,
-        0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    const __m256i laneOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
-    size_t taken = 0;
-    for (; size - taken >= 32; taken += 32, out += 24) {
-        const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + taken));
-        const __m256i high = _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
-        const __m256i low = _mm256_and_si256(chars, nibble);
-        if (!_mm256_testz_si256(
-                _mm256_shuffle_epi8(lowNibbleBits, low), _mm256_shuffle_epi8(highNibbleBits, high)))
-            break;
+    __m256i mergePairs;
+    __m256i mergeQuads;
+    __m256i byteOrder;
+    __m256i laneOrder;
+
+    __attribute__((target("avx2"))) Base64Avx2()
+        : lowNibbleBits(_mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
+            0x1A, 0x1B, 0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
+            0x1A, 0x1B, 0x1B, 0x1B, 0x1A))
+        , highNibbleBits(_mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10,
+              0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10,
+              0x10, 0x10, 0x10, 0x10, 0x10))
+        , shifts(_mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4, -65,
+              -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0))
+        , nibble(_mm256_set1_epi8(0x2F))
+        , slash(_mm256_set1_epi8('/'))
+        , mergePairs(_mm256_set1_epi32(0x01400140))
+        , mergeQuads(_mm256_set1_epi32(0x00011000))
+        , byteOrder(_mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
+              10, 9, 8, 14, 13, 12, -1, -1, -1, -1))
+        , laneOrder(_mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7))
+    {
+    }
+
+    static __attribute__((target("avx2"))) __m256i Load(const unsigned char* in)
+    {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    }
+
+    __attribute__((target("avx2"))) __m256i High(__m256i chars) const
+    {
+        return _mm256_and_si256(_mm256_srli_epi32(chars, 4), nibble);
+    }
+
+    // One bit per character that is not in the alphabet.
+    __attribute__((target("avx2"))) uint32_t Strangers(__m256i chars) const
+    {
+        const __m256i bits
+            = _mm256_and_si256(_mm256_shuffle_epi8(lowNibbleBits, _mm256_and_si256(chars, nibble)),
+                _mm256_shuffle_epi8(highNibbleBits, High(chars)));
+        return ~uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256())));
+    }
+
+    // Exactly the 24 bytes of 32 alphabet characters: no slack needed.
+    __attribute__((target("avx2"))) void Decode(__m256i chars, char* out) const
+    {
         const __m256i shift
-            = _mm256_shuffle_epi8(shifts, _mm256_add_epi8(_mm256_cmpeq_epi8(chars, slash), high));
+            = _mm256_shuffle_epi8(shifts, _mm256_add_epi8(_mm256_cmpeq_epi8(chars, slash), High(chars)));
         const __m256i values = _mm256_add_epi8(chars, shift);
         const __m256i groups = _mm256_madd_epi16(_mm256_maddubs_epi16(values, mergePairs), mergeQuads);
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(groups, byteOrder), laneOrder);
-        // Exactly the 24 bytes: no slack needed.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
     }
-    return taken;
+};
+
+// Clean lines 32 characters at a time. A line's last characters, short of
+// 32, are decoded as the 32 that end the line, again over bytes already
+// written alike, so that lines of 32 characters and more never take the
+// group-at-a-time way; only the text's last 31 characters do.
+__attribute__((target("avx2"))) TBase64Lines DecodeLinesAvx2(std::string_view text, char* out)
+{
+    const Base64Avx2 codec;
+    const unsigned char* const begin = Bytes(text);
+    const unsigned char* const end = begin + text.size();
+    const unsigned char* line = begin;
+    char* lineOut = out;
+    TBase64Lines taken;
+    for (;;) {
+        const unsigned char* in = line;
+        char* written = lineOut;
+        uint32_t strangers = 0;
+        for (; end - in >= 32; in += 32, written += 24) {
+            const __m256i chars = Base64Avx2::Load(in);
+            strangers = codec.Strangers(chars);
+            if (strangers != 0)
+                break;
+            codec.Decode(chars, written);
+        }
+        if (strangers == 0) {
+            // Too near the text's end for whole blocks.
+            const TBase64Lines rest = DecodeLinesPortable(text.substr(size_t(line - begin)), lineOut);
+            return rest.consumed == 0
+                ? taken
+                : TBase64Lines { size_t(line - begin) + rest.consumed, size_t(lineOut - out) + rest.written };
+        }
+        const unsigned run = unsigned(std::countr_zero(strangers));
+        if (run % 4 != 0)
+            return taken;
+        const unsigned char* const lineEnd = in + run;
+        if (lineEnd - line >= 32) {
+            const unsigned char* const last = lineEnd - 32;
+            codec.Decode(Base64Avx2::Load(last), lineOut + (last - line) / 4 * 3);
+        } else {
+            for (; in < lineEnd; in += 4, written += 3)
+                PutGroupWithSlack(kBase64WithoutPad.GroupValue(in), written);
+        }
+        const size_t lineBreak = LineBreakAt(lineEnd, end);
+        if (lineBreak == 0)
+            return taken;
+        lineOut += (lineEnd - line) / 4 * 3;
+        line = lineEnd + lineBreak;
+        taken = { size_t(line - begin), size_t(lineOut - out) };
+    }
 }
 
 #endif // LUMIGRAB_X86
@@ -210,9 +306,9 @@ std::vector<TBase64BlockDecoder> AvailableBlockDecoders()
 #ifdef LUMIGRAB_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        decoders.push_back({ "avx2", DecodeBlocksAvx2 });
+        decoders.push_back({ "avx2", DecodeLinesAvx2 });
 #endif
-    decoders.push_back({ "portable", DecodeNoBlocks });
+    decoders.push_back({ "portable", DecodeLinesPortable });
     return decoders;
 }
 
@@ -261,32 +357,7 @@ TBase64Lines DecodeCleanBase64Lines(std::string_view text, char* out)
 
 TBase64Lines DecodeCleanBase64Lines(std::string_view text, char* out, const TBase64BlockDecoder& blocks)
 {
-    const auto decodeBlocks = blocks.decode;
-    const unsigned char* const begin = Bytes(text);
-    const unsigned char* const end = begin + text.size();
-    const unsigned char* in = begin;
-    char* written = out;
-    TBase64Lines taken;
-    for (;;) {
-        const size_t fast = decodeBlocks(in, size_t(end - in), written);
-        in += fast;
-        written += fast / 4 * 3;
-        // The rest of the line a group at a time, up to the first
-        // character that is no base64.
-        for (; end - in >= 4; in += 4, written += 3) {
-            const uint32_t value = kBase64WithoutPad.GroupValue(in);
-            if (value & kInvalidSixBit)
-                break;
-            PutGroupWithSlack(value, written);
-        }
-        // That must be the line's end, at a group's start; anything else
-        // leaves the whole line to the tolerant decoder.
-        const size_t lineBreak = LineBreakAt(in, end);
-        if (lineBreak == 0)
-            return taken;
-        in += lineBreak;
-        taken = { size_t(in - begin), size_t(written - out) };
-    }
+    return blocks.decode(text, out);
 }
 
 std::span<const TBase64BlockDecoder> Base64BlockDecoders()

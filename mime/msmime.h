@@ -51,13 +51,11 @@ struct TBase64Lines {
 // DecodeBase64DataLine; each line taken gives the bytes that function gives
 // it. out needs room for text.size() / 4 * 3 + 1 bytes: one byte of slack.
 TBase64Lines DecodeCleanBase64Lines(std::string_view text, char* out);
-// One way of decoding the runs of 32 characters within a clean line:
-// decodes whole runs of alphabet characters (no "=") from in and returns
-// the characters taken, a multiple of 32. The portable one takes none and
-// leaves all to the group-at-a-time loop.
+// One way of decoding clean lines, as DecodeCleanBase64Lines does: the
+// portable one a group of four characters at a time, others many at once.
 struct TBase64BlockDecoder {
     const char* name;
-    size_t (*decode)(const unsigned char* in, size_t size, char* out);
+    TBase64Lines (*decode)(std::string_view text, char* out);
 };
 
 // The implementations this processor runs, fastest first; the last one is

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "base/filenames.h"
 #include "base/sysutils.h"
 #include "message/msmsg.h"
+#include "message/mspars.h"
 
 namespace lumigrab {
 namespace {
@@ -117,25 +119,113 @@ void PrintBody(const TStringList& body)
     }
 }
 
-// Saves every attachment; one that fails does not stop the others.
-bool SaveAttachments(const TmsArticle& article, const std::string& folder)
+// Writes each attachment into its file while the article is decoded, so
+// that no picture is held whole. One that fails does not stop the others;
+// its error is kept for the report.
+class TFolderSink : public TmsAttachmentSink {
+public:
+    struct TSaved {
+        std::string path;
+        std::string contentType;
+        std::string damage;
+        size_t size = 0;
+        std::string error; // the file could not be written
+    };
+
+    explicit TFolderSink(std::string folder)
+        : folder_(std::move(folder))
+    {
+    }
+
+    const std::vector<TSaved>& Saved() const { return saved_; }
+
+    // An attachment is written under a hidden name and takes its own name
+    // only once it is whole: a decode cut short (killed, a full disk) never
+    // leaves a picture cut short under a picture's name.
+    void Begin(const TmsAttItem& item) override
+    {
+        current_ = {};
+        name_ = item.FileName();
+        try {
+            file_ = std::make_unique<TNewFile>(folder_, UnfinishedName);
+        } catch (const Exception& e) {
+            current_.error = e.Message();
+        }
+    }
+
+    void Write(std::string_view bytes) override
+    {
+        current_.size += bytes.size();
+        Keep(bytes);
+    }
+
+    void End(TmsAttItem& item) override
+    {
+        Write(item.Stream.View());
+        if (file_) {
+            current_.path = Name(*file_);
+            file_.reset();
+        }
+        current_.contentType = item.ContentType();
+        current_.damage = item.Damage();
+        saved_.push_back(std::move(current_));
+    }
+
+    void Discard() noexcept override { file_.reset(); }
+
+private:
+    static constexpr const char* UnfinishedName = ".lumigrab-decoding.part";
+
+    // Finishes file and moves it to its own name; empty on failure, with
+    // the error kept.
+    std::string Name(TNewFile& file)
+    {
+        std::string unfinished;
+        try {
+            unfinished = file.Finish();
+            return MoveNewFile(unfinished, folder_, name_);
+        } catch (const Exception& e) {
+            current_.error = e.Message();
+            if (!unfinished.empty())
+                std::remove(unfinished.c_str());
+            return {};
+        }
+    }
+
+    void Keep(std::string_view bytes)
+    {
+        if (!file_ || bytes.empty())
+            return;
+        try {
+            file_->Write(bytes);
+        } catch (const Exception& e) {
+            current_.error = e.Message();
+            file_.reset();
+        }
+    }
+
+    std::string folder_;
+    std::unique_ptr<TNewFile> file_;
+    std::string name_;
+    TSaved current_;
+    std::vector<TSaved> saved_;
+};
+
+// Lists what was saved, in the article's order; returns whether all was.
+bool ReportSaved(const std::vector<TFolderSink::TSaved>& saved)
 {
     bool allSaved = true;
-    for (int i = 0; i < article.Attachments().Count(); ++i) {
-        const TmsAttItem& item = article.Attachments().Items(i);
-        std::string path;
-        try {
-            path = article.SaveAttachment(i, folder);
-        } catch (const Exception& e) {
-            ReportError(e.Message());
+    for (const TFolderSink::TSaved& item : saved) {
+        if (!item.error.empty()) {
+            ReportError(item.error);
             allSaved = false;
             continue;
         }
-        WriteOut(PrintableText(BareFileName(path)) + "\t" + PrintableText(item.ContentType()) + "\t"
-            + std::to_string(item.Stream.View().size()) + "\n");
-        if (!item.Damage().empty())
-            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, PrintableText(BareFileName(path)).c_str(),
-                PrintableText(item.Damage()).c_str());
+        const std::string name = PrintableText(BareFileName(item.path));
+        WriteOut(name + "\t" + PrintableText(item.contentType) + "\t" + std::to_string(item.size) + "\n");
+        if (!item.damage.empty())
+            std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, name.c_str(),
+                PrintableText(item.damage).c_str());
     }
     return allSaved;
 }
@@ -144,10 +234,14 @@ int Run(const Options& options)
 {
     TmsArticle article;
     article.Clear();
+    TFolderSink sink(options.folder);
     try {
         CheckArticleFile(options.articleFile);
         TFileStream source(options.articleFile, TFileStream::Mode::OpenRead);
-        article.LoadFromStream(source);
+        TmsArticleDecoder decoder(source);
+        decoder.SetMessage(&article);
+        decoder.SetAttachmentSink(&sink);
+        decoder.Execute();
     } catch (const EFOpenError& e) {
         ReportError(e.Message());
         return ExitFailure;
@@ -158,7 +252,7 @@ int Run(const Options& options)
 
     if (options.printBody)
         PrintBody(article.Body());
-    const bool saved = SaveAttachments(article, options.folder);
+    const bool saved = ReportSaved(sink.Saved());
     if (std::fflush(stdout) != 0) {
         std::fprintf(stderr, "%s: cannot write to standard output\n", ProgramName);
         return ExitFailure;

@@ -153,6 +153,29 @@ TEST_F(NewFileTest, MovedFilesFollowTheSamePolicy)
     EXPECT_EQ(ReadFileBytes(staged), "three");
 }
 
+// Written in pieces, a file ends as SaveNewFile would have written it; one
+// discarded unfinished leaves nothing and gives its number back.
+TEST_F(NewFileTest, PiecesEndWholeAndADiscardedFileNeverCounted)
+{
+    std::ofstream(folder / "a.jpg") << "mine";
+    {
+        TNewFile discarded(folder.string(), "a.jpg");
+        EXPECT_EQ(discarded.Path(), (folder / "a-1.jpg").string());
+        discarded.Write("half");
+    }
+    EXPECT_FALSE(fs::exists(folder / "a-1.jpg"));
+    TNewFile pieces(folder.string(), "a.jpg");
+    EXPECT_EQ(pieces.Path(), (folder / "a-1.jpg").string());
+    pieces.Write("one ");
+    pieces.Write("");
+    pieces.Write("two");
+    EXPECT_EQ(pieces.Finish(), (folder / "a-1.jpg").string());
+    pieces.Discard();
+    EXPECT_EQ(ReadFileBytes(folder / "a-1.jpg"), "one two");
+    EXPECT_EQ(Save("a.jpg", "next"), (folder / "a-2.jpg").string());
+    EXPECT_EQ(FolderEntries(folder).size(), 3u);
+}
+
 TEST_F(NewFileTest, UnusableNameMissingFolderAndFailedWriteLeaveNothing)
 {
     ExpectRaises<EFCreateError>([&] { Save("a/..", "x"); }, "Cannot create file " + (folder / "..").string());

@@ -526,3 +526,157 @@ TEST(ArticleDecoder, ReadsOtherStreamsByCopy)
 }
 
 } // namespace
+
+// ---- attachments handed to a sink while they are decoded
+
+namespace {
+
+// Records what the decoder hands over: per attachment its name and bytes,
+// whether it ended or was discarded.
+class RecordingSink : public TmsAttachmentSink {
+public:
+    struct Handed {
+        std::string name;
+        std::string bytes;
+        bool ended = false;
+    };
+    std::vector<Handed> handed;
+    bool open = false;
+    bool misuse = false; // a call out of Begin, Write..., End or Discard order
+
+    void Begin(const TmsAttItem& item) override
+    {
+        misuse |= open;
+        open = true;
+        handed.push_back({ item.FileName(), "", false });
+    }
+    void Write(std::string_view bytes) override
+    {
+        misuse |= !open;
+        if (open)
+            handed.back().bytes += bytes;
+    }
+    void End(TmsAttItem& item) override
+    {
+        misuse |= !open || handed.back().name != item.FileName();
+        handed.back().bytes += item.Stream.View();
+        handed.back().ended = true;
+        open = false;
+    }
+    void Discard() noexcept override
+    {
+        misuse |= !open;
+        open = false;
+    }
+};
+
+struct SinkCase {
+    const char* label;
+    std::string text;
+    // The names the sink sees begun but discarded, in order.
+    std::vector<std::string> discarded = {};
+};
+
+void PrintTo(const SinkCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
+// base64 lines of lineBytes bytes each, with every line of damagedEvery
+// spoilt by a character outside the alphabet (0: none).
+Lines Base64Data(std::string_view bytes, size_t lineBytes, size_t damagedEvery = 0)
+{
+    Lines lines = Base64Lines(bytes, lineBytes);
+    for (size_t i = damagedEvery; damagedEvery != 0 && i < lines.size(); i += damagedEvery)
+        lines[i] = lines[i].substr(0, lines[i].size() / 2) + (i % 2 ? " " : "\x80")
+            + lines[i].substr(lines[i].size() / 2);
+    return lines;
+}
+
+std::string Base64Article(const Lines& data)
+{
+    return Join(Concat({ kMimeHeaders("image/jpeg; name=\"pic.jpg\"", "base64"), data }));
+}
+
+std::string LfOnly(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
+// Sizes beyond the decoder's 64 KB windows and its 256 KB buffer, and
+// lines on either side of 32 characters, where the fast ways change.
+const std::string kLarge = RandomBytes(700 * 1024 + 2, 21);
+
+} // namespace
+
+class SinkDecoding : public ::testing::TestWithParam<SinkCase> { };
+
+// The sink gets each attachment's bytes exactly as the message would hold
+// them, in the same order, and nothing of an attachment that failed.
+TEST_P(SinkDecoding, HandsOverWhatTheMessageWouldHold)
+{
+    const SinkCase& c = GetParam();
+    const auto whole = DecodeText(c.text);
+    TmsArticle streamed;
+    RecordingSink sink;
+    {
+        TMemoryStream source;
+        source.Assign(c.text);
+        TmsArticleDecoder decoder(source);
+        decoder.SetMessage(&streamed);
+        decoder.SetAttachmentSink(&sink);
+        decoder.Execute();
+    }
+    EXPECT_FALSE(sink.misuse);
+    EXPECT_FALSE(sink.open);
+    EXPECT_EQ(streamed.Body().Lines(), whole->Body().Lines());
+    std::vector<std::string> discarded;
+    std::vector<RecordingSink::Handed> ended;
+    for (const RecordingSink::Handed& handed : sink.handed)
+        (handed.ended ? ended.push_back(handed) : discarded.push_back(handed.name));
+    EXPECT_EQ(discarded, c.discarded);
+    const TmsAttList& expected = whole->Attachments();
+    ASSERT_EQ(int(ended.size()), expected.Count());
+    ASSERT_EQ(streamed.Attachments().Count(), expected.Count());
+    for (int i = 0; i < expected.Count(); ++i) {
+        EXPECT_EQ(ended[size_t(i)].name, expected.Items(i).FileName()) << i;
+        EXPECT_TRUE(ended[size_t(i)].bytes == expected.Items(i).Stream.View())
+            << expected.Items(i).FileName();
+        EXPECT_EQ(streamed.Attachments().Items(i).ContentType(), expected.Items(i).ContentType()) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SinkDecoding,
+    ::testing::Values(SinkCase { "Base64Across256KBuffers", Base64Article(Base64Data(kLarge, 57)) },
+        SinkCase { "Base64LfOnly", LfOnly(Base64Article(Base64Data(kLarge, 57))) },
+        SinkCase { "Base64LinesOf4To36Characters",
+            Base64Article(
+                Concat({ Base64Data(kLarge.substr(0, 3000), 3), Base64Data(kLarge.substr(0, 3000), 24),
+                    Base64Data(kLarge.substr(0, 3000), 27), Base64Data(kLarge.substr(0, 3001), 75) })) },
+        SinkCase { "Base64DamagedLinesAndShortLast", Base64Article(Base64Data(kLarge, 57, 997)) },
+        SinkCase { "UUBlocksAcrossBuffersAndText",
+            Join(Concat({ kPlainHeaders, { "text", "begin 644 a.jpg" }, UULines(kLarge),
+                { "`", "end", "between", "begin 644 b.jpg" }, UULines(kLarge.substr(0, 1001)),
+                { "`", "end" } })) },
+        SinkCase { "DamagedUUBlockIsDiscardedForTheOriginal",
+            Join(Concat({ kPlainHeaders, { "begin 644 a.jpg" }, UULines(kLarge.substr(0, 4500)),
+                { "`", "end", "begin 644 b.jpg" }, UULines(kLarge), { "M\x80" },
+                UULines(kLarge.substr(0, 450)), { "`", "end" } })),
+            { "b.jpg" } },
+        SinkCase { "MultipartPicturesSevenBitAndQuotedPrintable",
+            Join(Concat({ kMimeHeaders("multipart/mixed; boundary=\"b\""),
+                { "--b", "Content-Type: text/plain", "", "hello", "--b",
+                    "Content-Type: image/png; name=\"one.png\"", "Content-Transfer-Encoding: base64", "" },
+                Base64Data(kLarge, 57, 5000),
+                { "--b", "Content-Type: text/plain; name=\"notes.txt\"", "Content-Transfer-Encoding: 7bit",
+                    "", "line one", "line two", "--b", "Content-Type: text/plain; name=\"q.txt\"",
+                    "Content-Transfer-Encoding: quoted-printable", "", "caf=E9", "--b",
+                    "Content-Type: application/octet-stream; name=\"two.uue\"",
+                    "Content-Transfer-Encoding: x-uue", "", "begin 644 two.bin" },
+                UULines(kLarge.substr(0, 9000)), { "`", "end", "--b--" } })) },
+        SinkCase { "YEncBlockStaysWhole",
+            Join(Concat({ kPlainHeaders,
+                { "=ybegin line=128 size=5 name=y.jpg", "hello", "=yend size=5", "begin 644 u.jpg" },
+                UULines("uu data"), { "`", "end" } })) }),
+    [](const auto& info) { return std::string(info.param.label); });

@@ -170,9 +170,14 @@ TEST_F(ContentTypeTest, LooksUpTheExtensionCaseInsensitively)
         { "comment.comment", "application/octet-stream" },
         { "", "application/octet-stream" },
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ContentTypeForFile(c.input), c.expected) << c.input;
+    // Asked often enough that the last rounds are answered from the index
+    // built after the first lookups, which read the text.
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& c : cases)
+            EXPECT_EQ(ContentTypeForFile(c.input), c.expected) << c.input << " in round " << round;
+    }
     EXPECT_EQ(RegisteredContentType(".JPE"), "image/jpeg");
+    EXPECT_EQ(RegisteredContentType("jpg"), "");
     EXPECT_EQ(RegisteredContentType(".nothing"), "");
 }
 

@@ -142,12 +142,11 @@ TEST(DecodeFixtures, EveryShapeIsPresent)
     // A generator run that lost articles would silently shrink the suite.
     const std::vector<std::string> names = FixtureNames();
     EXPECT_GE(names.size(), 35u);
-    for (const char* required :
-        { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name", "mime_single_filename",
-            "multipart_mixed", "multipart_first_image", "multipart_alternative", "nested_alternative",
-            "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines", "lf_only",
-            "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names", "hostile_uu_dots", "base64_stray_characters",
-            "base64_trailing_blanks" })
+    for (const char* required : { "uu_grave", "uu_blanks", "uu_two_blocks", "mime_single_name",
+             "mime_single_filename", "multipart_mixed", "multipart_first_image", "multipart_alternative",
+             "nested_alternative", "qp_text", "x_uue_parts", "recovery_no_boundary", "base64_long_lines",
+             "lf_only", "hostile_uu_parent", "hostile_absolute_filename", "hostile_multipart_names",
+             "hostile_uu_dots", "base64_stray_characters", "base64_trailing_blanks" })
         EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
     for (const char* required : { "yenc_single", "yenc_name_blanks", "yenc_part_one_of_one", "yenc_escapes",
              "yenc_dot_lines", "yenc_bad_crc", "yenc_no_end", "yenc_multipart_part" })
@@ -269,6 +268,23 @@ TEST_F(DecodeTool, FilesAndLinksAlreadyInTheFolderStayAsTheyAre)
     EXPECT_EQ("mine", ReadFileBytes(out_ / "x.jpg"));
     EXPECT_EQ("precious", ReadFileBytes(outside));
     EXPECT_EQ(FilesBelow(ArticlesDir / "uu_grave.expected").at("cat.jpg"), ReadFileBytes(out_ / "cat-1.jpg"));
+}
+
+// An attachment that fails halfway leaves no file, and the article saved
+// in its place gets the name it would have got had that one never begun.
+TEST_F(DecodeTool, AttachmentThatFailsLeavesNoFileNorNumberTaken)
+{
+    const fs::path article = work_.Path() / "damaged.eml";
+    std::ofstream(article, std::ios::binary) << "Subject: damaged\r\n\r\n"
+                                                "begin 644 original.eml\r\n#0V%T\r\nM\x80\r\n`\r\nend\r\n";
+    std::ofstream(out_ / "original.eml") << "mine";
+    const ToolRun run = RunTool({ article.string(), out_.string() }, work_.Path());
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    const std::string articleBytes = ReadFileBytes(article);
+    EXPECT_EQ("original-1.eml\tmessage/rfc822\t" + std::to_string(articleBytes.size()) + "\n", run.out);
+    const std::map<std::string, std::string> expected
+        = { { "original.eml", "mine" }, { "original-1.eml", articleBytes } };
+    ExpectSameFiles(expected, FilesBelow(out_));
 }
 
 // An article or folder that cannot be used fails with 1, wrong usage with 2
