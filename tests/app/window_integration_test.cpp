@@ -162,8 +162,9 @@ TEST_P(WindowPoolTest, GoBringsEveryPictureOfTheGroupOnce)
     ASSERT_EQ(form.NGEdit->currentText(), PictureGroup);
     std::vector<std::string> sent;
     form.msNNTP->OnLineSent = [&](TObject*, const std::string& line) { sent.push_back(line); };
-    if (StopHalfway())
+    if (StopHalfway()) {
         ASSERT_NO_FATAL_FAILURE(GoAndStopHalfway(form));
+    }
     form.okClick();
 
     // Headers come by overview, a round trip per range, not per article.
