@@ -167,19 +167,26 @@ port_answers() {
     (exec 3<>"/dev/tcp/${2:-127.0.0.1}/$1") 2>/dev/null
 }
 
-# Waits up to ten seconds for a server started in the background to answer
-# on PORT at ADDRESS; otherwise says so with its output file and fails.
-await_server() {
-    local name=$1 port=$2 address=$3 output=$4 tries=0
-    while ! port_answers "$port" "$address"; do
+# await WHAT OUTPUT COMMAND...: runs COMMAND every tenth of a second until it
+# succeeds, for up to ten seconds; otherwise says that WHAT did not start,
+# with its OUTPUT file, and fails.
+await() {
+    local what=$1 output=$2 tries=0
+    shift 2
+    until "$@"; do
         tries=$((tries + 1))
         if [ $tries -gt 100 ]; then
-            echo "inn-server.sh: $name did not start on $address:$port; see $(dirname "$output")" >&2
+            echo "inn-server.sh: $what did not start; see $(dirname "$output")" >&2
             cat "$output" >&2 2>/dev/null || true
             exit 1
         fi
         sleep 0.1
     done
+}
+
+# A server started in the background answers on PORT at ADDRESS.
+await_server() {
+    await "$1 on $3:$2" "$4" port_answers "$2" "$3"
 }
 
 start() {
@@ -240,18 +247,13 @@ launch_innd() {
     echo "innd listening on 127.0.0.1:$port ($dir)"
 }
 
-# Waits up to ten seconds for innd in DIR to answer on its control channel.
+# innd in DIR answers on its control channel.
+control_answers() {
+    INNCONF="$1/etc/inn.conf" $INNBIN/ctlinnd -s -t 1 mode >/dev/null 2>&1
+}
+
 await_control() {
-    local tries=0
-    until INNCONF="$1/etc/inn.conf" $INNBIN/ctlinnd -s -t 1 mode >/dev/null 2>&1; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ]; then
-            echo "inn-server.sh: innd did not start; see $1/log" >&2
-            cat "$1/log/innd.out" >&2 2>/dev/null || true
-            exit 1
-        fi
-        sleep 0.1
-    done
+    await innd "$1/log/innd.out" control_answers "$1"
 }
 
 limit() {
