@@ -62,7 +62,7 @@ std::string YEncArticle(const std::string& picture)
 
 const std::string& Picture()
 {
-    static const std::string picture = bench::RandomPicture(kPictureBytes, 42);
+    static const std::string picture = RandomBytes(kPictureBytes, 42);
     return picture;
 }
 

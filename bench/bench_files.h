@@ -7,25 +7,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/classes.h"
+#include "tests/support/random_bytes.h"
 
 namespace lumigrab::bench {
-
-// Bytes that do not compress, as a photo's.
-inline std::string RandomPicture(size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = char(generator() & 0xFF);
-    return bytes;
-}
 
 // A folder of its own under the temporary folder, removed with everything
 // in it at destruction.

@@ -20,7 +20,7 @@ constexpr int kParts = 20;
 
 const std::string& Picture()
 {
-    static const std::string picture = bench::RandomPicture(kPictureBytes, 7);
+    static const std::string picture = RandomBytes(kPictureBytes, 7);
     return picture;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/random_bytes.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +12,6 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -41,16 +42,6 @@ inline std::string Repeat(std::string_view text, size_t count)
     for (size_t i = 0; i < count; ++i)
         repeated += text;
     return repeated;
-}
-
-// Reproducible bytes covering the whole range 0..255.
-inline std::string RandomBytes(size_t count, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(count, '\0');
-    for (char& c : bytes)
-        c = char(generator() & 0xFF);
-    return bytes;
 }
 
 // Every line followed by CR LF, as articles travel.
