@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -22,12 +21,15 @@
 #include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/postharvest.h"
+#include "inn_test_support.h"
 #include "nntp_test_support.h"
 #include "transport/ktwsock.h"
 
 namespace lumigrab {
 namespace {
 
+using testing::Environment;
+using testing::FileLines;
 using testing::FolderEntries;
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -39,21 +41,6 @@ const char* const MultiPartGroup = "lumigrab.test.multipart";
 // Posts with parts gone from the server, one beyond what a pool of eight
 // hands out at once.
 const char* const GoneGroup = "lumigrab.test.multipart.gone";
-
-std::string Environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-Strings FileLines(const fs::path& file)
-{
-    Strings lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 // The server remembers each connection it took for `window`, from a fresh
 // start once the fixture set the limit: a test run again (ctest --repeat)
