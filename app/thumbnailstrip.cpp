@@ -2,6 +2,8 @@
 
 #include <QScrollBar>
 
+#include <algorithm>
+
 #include "thumbnailmodel.h"
 
 namespace lumigrab {
@@ -43,6 +45,18 @@ void TThumbnailStrip::Mark(int current)
         setCurrentIndex(index);
         scrollTo(index);
     }
+}
+
+void TThumbnailStrip::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    QListView::scrollTo(index, hint);
+    // QListView brings a cell past the right edge in only up to its last
+    // pixel column but one. The left edge must stay in view where the cell
+    // is wider than the strip.
+    const QRect cell = visualRect(index);
+    const int cut = std::min(cell.right() - viewport()->rect().right(), cell.left());
+    if (cut > 0)
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + cut);
 }
 
 int TThumbnailStrip::Count() const

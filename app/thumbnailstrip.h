@@ -25,6 +25,9 @@ public:
     int Count() const;
     int Marked() const;
 
+    // As QListView's, but a cell at the right edge shows whole.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 signals:
     void PictureChosen(int index);
 };

@@ -27,6 +27,7 @@
 #include "app/nntpsu.h"
 #include "app/picturecounter.h"
 #include "app/pictureview.h"
+#include "app/thumbnailmodel.h"
 #include "app/thumbnailstrip.h"
 #include "app/transferrate.h"
 #include "lumigrab_version.h"
@@ -827,6 +828,21 @@ TEST_F(PictureControlsTest, ThumbnailStripFollowsTheSetMarksThePictureOnShowAndC
     MenuItem("Thumbnails1")->trigger();
     EXPECT_TRUE(strip.isVisible());
     EXPECT_EQ(form.ScrollBox1->height(), paneHeight);
+
+    // Stepping on past the strip's right edge, each marked cell comes into
+    // view whole.
+    const int cellsInView = strip.viewport()->width() / TThumbnailModel::kCellSize.width();
+    for (int i = 4; i < cellsInView + 8; ++i) {
+        AddPictureFile(QString("p%1.bmp").arg(i), QSize(11 + i, 7));
+        form.AddPicture(TempFolder() + QString("p%1.bmp").arg(i));
+    }
+    QTest::keyClick(form.ScrollBox1, Qt::Key_Home);
+    for (int step = 0; step < cellsInView + 4; ++step) {
+        form.sbNext->click();
+        SCOPED_TRACE(strip.Marked());
+        const QRect marked = strip.visualRect(strip.model()->index(strip.Marked(), 0));
+        EXPECT_TRUE(strip.viewport()->rect().contains(marked)) << marked.right();
+    }
 }
 
 // A picture too large to decode is a picture all the same: it stays.
