@@ -102,7 +102,7 @@ void BM_LoadYEncArticle(benchmark::State& state)
 
 // The three articles as files in a folder of their own, removed at exit.
 struct ArticleFiles {
-    bench::ScratchFolder folder { "lumigrab-bench" };
+    ScratchFolder folder { "lumigrab-bench" };
 
     ArticleFiles()
     {

@@ -5,48 +5,16 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/classes.h"
 #include "tests/support/random_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumigrab::bench {
-
-// A folder of its own under the temporary folder, removed with everything
-// in it at destruction.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const char* prefix)
-    {
-        std::string pattern
-            = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        folder_ = pattern;
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(folder_); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-
-    // Writes text into the file name; returns its path.
-    std::string Write(const std::string& name, std::string_view text) const
-    {
-        TMemoryStream stream;
-        stream.Assign(text);
-        stream.SaveToFile(Path(name));
-        return Path(name);
-    }
-
-private:
-    std::filesystem::path folder_;
-};
 
 inline int64_t FileBytes(const std::vector<std::string>& paths)
 {

@@ -3,21 +3,13 @@
 // not one per copy already there.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/filenames.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
-
-std::string FreshFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        std::abort();
-    return pattern;
-}
 
 // Saves count files into a fresh folder under the names nameOf gives.
 template <typename NameOf> void SaveFiles(benchmark::State& state, NameOf nameOf)
@@ -25,12 +17,12 @@ template <typename NameOf> void SaveFiles(benchmark::State& state, NameOf nameOf
     const auto copies = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        const std::string folder = FreshFolder();
+        std::optional<lumigrab::ScratchFolder> folder(std::in_place, "lumigrab-bench");
         state.ResumeTiming();
         for (int i = 0; i < copies; ++i)
-            lumigrab::SaveNewFile(folder, nameOf(i), "picture bytes");
+            lumigrab::SaveNewFile(folder->Path(), nameOf(i), "picture bytes");
         state.PauseTiming();
-        std::filesystem::remove_all(folder);
+        folder.reset();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * copies);

@@ -3,12 +3,12 @@
 // must take well under a second; the counters give the memory it holds.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "news/harvestindex.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -19,23 +19,15 @@ std::string IdOf(int64_t i)
 }
 
 // A folder whose index holds count articles, each with a picture name.
-class TIndexFolder {
+class TIndexFolder : public lumigrab::ScratchFolder {
 public:
     explicit TIndexFolder(int64_t count)
+        : ScratchFolder("lumigrab-bench")
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-        std::ofstream file(std::filesystem::path(path_) / ".lumigrab-index", std::ios::binary);
+        std::ofstream file(Path() / ".lumigrab-index", std::ios::binary);
         for (int64_t i = 0; i < count; ++i)
             file << IdOf(i) << "\tpicture" << i << ".jpg\n";
     }
-    ~TIndexFolder() { std::filesystem::remove_all(path_); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 void BM_LoadIndex(benchmark::State& state)
@@ -48,8 +40,7 @@ void BM_LoadIndex(benchmark::State& state)
         memory = index.Ids().MemoryBytes();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * state.range(0));
-    state.counters["index_MB"]
-        = double(std::filesystem::file_size(std::filesystem::path(folder.Path()) / ".lumigrab-index")) / 1e6;
+    state.counters["index_MB"] = double(std::filesystem::file_size(folder.Path() / ".lumigrab-index")) / 1e6;
     state.counters["memory_MB"] = double(memory) / 1e6;
 }
 BENCHMARK(BM_LoadIndex)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);

@@ -42,7 +42,7 @@ std::string PartArticle(int part)
 
 // The part articles as files in a folder of their own, removed at exit.
 struct PartFiles {
-    bench::ScratchFolder folder { "lumigrab-join" };
+    ScratchFolder folder { "lumigrab-join" };
     std::vector<std::string> paths;
 
     PartFiles()

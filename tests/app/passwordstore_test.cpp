@@ -35,7 +35,7 @@ TEST(PasswordStore, WithoutAKeyringTheSettingsFileKeepsItForItsOwnerOnly)
     ASSERT_TRUE(keyringUnreachable);
     for (bool useKeyring : { true, false }) {
         SCOPED_TRACE(useKeyring ? "no keyring answers" : "keyring not used");
-        ScopedTempDir folder;
+        ScratchFolder folder;
         const fs::path file = folder.Path() / "Lumi.conf";
         {
             QSettings settings(QString::fromStdString(file.string()), QSettings::IniFormat);
@@ -67,7 +67,7 @@ TEST(PasswordStore, WithoutAKeyringTheSettingsFileKeepsItForItsOwnerOnly)
 
 TEST(PasswordStore, ReadingClosesAFileThatWasOpenedToOthers)
 {
-    ScopedTempDir folder;
+    ScratchFolder folder;
     const fs::path file = folder.Path() / "Lumi.conf";
     std::ofstream(file) << "[General]\nPassword=restored\n";
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);

@@ -73,7 +73,7 @@ TEST(FileNamesTest, NumbersGoInFrontOfTheExtensionWithinTheLimit)
 
 class NewFileTest : public ::testing::Test {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     fs::path folder = root.Path() / "out";
     void SetUp() override { fs::create_directory(folder); }
     std::string Save(std::string_view name, std::string_view bytes)

@@ -15,7 +15,7 @@ namespace {
 // A fresh folder "pictures" inside a sandbox per test, removed afterwards.
 class MessageFiles : public ::testing::Test {
 protected:
-    ScopedTempDir sandbox_;
+    ScratchFolder sandbox_;
     const fs::path root_ = sandbox_.Path();
     const fs::path folder_ = root_ / "pictures";
     void SetUp() override { fs::create_directories(folder_); }

@@ -82,7 +82,7 @@ TEST_F(DemoServerTest, ServesEveryPictureTypeAndStopsCleanly)
     const std::vector<std::string> groups = server.Groups();
     ASSERT_FALSE(groups.empty());
 
-    ScopedTempDir folder;
+    ScratchFolder folder;
     std::vector<fs::path> kept;
     int status = 0;
     std::string reports;

@@ -60,7 +60,7 @@ void AddAttachment(TmsArticle& article, const std::string& name, const std::stri
 
 class SavePicturesTest : public ::testing::Test {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     fs::path folder = root.Path() / "TEMP";
     TmsArticle article;
 

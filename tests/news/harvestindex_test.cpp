@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 class FolderIndexTest : public ::testing::Test {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     fs::path folder = root.Path() / "TEMP";
     fs::path file = folder / ".lumigrab-index";
 

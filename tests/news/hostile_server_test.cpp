@@ -239,7 +239,7 @@ void PrintTo(const Skipped& s, std::ostream* os)
 
 class HarvestWalkTest : public HostileServerTest {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     fs::path folder = DeepFolder(root.Path());
     THarvest harvest { client, folder.string() };
     Strings kept;

@@ -59,7 +59,7 @@ protected:
     void HarvestAndCheck(const std::string& group, int batch = 0)
     {
         SCOPED_TRACE(group);
-        ScopedTempDir root;
+        ScratchFolder root;
         const fs::path folder = root.Path() / "TEMP";
         fs::create_directory(folder);
         THarvest harvest(client, folder.string());
@@ -207,7 +207,7 @@ TEST_F(InnTest, NewsGroupListFromListAndItsFile)
     }
     EXPECT_EQ(textGroups, 1);
 
-    ScopedTempDir folder;
+    ScratchFolder folder;
     const std::string file = (folder.Path() / "Lumigrab.Dat").string();
     client.SaveNewsGroupList(file);
     TmsNNTP reader;
@@ -285,7 +285,7 @@ void AwaitOverview(const std::string& server, const std::string& group)
 
 TEST_F(InnTest, MissingPartPostedLaterCompletesThePostOnTheNextWalk)
 {
-    ScopedTempDir root;
+    ScratchFolder root;
     THarvest harvest(client, root.Path().string());
     std::vector<std::string> kept, damaged, incomplete;
     harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
@@ -442,7 +442,7 @@ TEST_F(InnOverviewTest, BatchesOfAnyCountTakeEveryListedHeaderOnce)
 
 TEST_F(InnOverviewTest, HarvestAsksAheadAndGoesOnPastAMissingArticle)
 {
-    ScopedTempDir folder;
+    ScratchFolder folder;
     THarvest harvest(client, folder.Path().string());
     std::vector<std::string> kept, skipped;
     harvest.OnPictureKept = [&](const std::string& path) { kept.push_back(fs::path(path).filename()); };
@@ -463,7 +463,7 @@ TEST_F(InnOverviewTest, HarvestAsksAheadAndGoesOnPastAMissingArticle)
 
 TEST_F(InnOverviewTest, CancelWhileArticlesAreOnTheirWay)
 {
-    ScopedTempDir folder;
+    ScratchFolder folder;
     THarvest harvest(client, folder.Path().string());
     std::vector<std::string> kept;
     harvest.OnPictureKept = [&](const std::string& path) {

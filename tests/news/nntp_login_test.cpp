@@ -106,7 +106,7 @@ TEST(NntpLogin, RepliesToEachStep)
         auto replies = std::make_shared<ScriptedReplies>(c.replies);
         ScriptServer server(
             [replies](const std::string& command) { return (*replies)(command); }, "200 ready\r\n");
-        ScopedTempDir folder;
+        ScratchFolder folder;
         TmsNNTP client;
         client.SetWinsockLoaded(true);
         client.Server = server.Address();

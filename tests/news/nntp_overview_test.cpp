@@ -471,7 +471,7 @@ std::string PictureArticle(const std::string& name, const std::string& bytes)
 
 class PipelineTest : public OverviewTest {
 protected:
-    ScopedTempDir folder;
+    ScratchFolder folder;
     THarvest harvest { client, folder.Path().string() };
     const std::string picture = RandomBytes(2000, 3);
     Strings kept;

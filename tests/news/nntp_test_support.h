@@ -258,7 +258,7 @@ protected:
 // folder and keeps what it printed and its exit code.
 class HarvestToolRunner {
 protected:
-    ScopedTempDir scratch;
+    ScratchFolder scratch;
     int exitCode = -1;
     std::string out, err;
 

@@ -190,7 +190,7 @@ TEST(PostCollector, ANewWalkForgetsWhatWasForeseenAndNotAdded)
 
 class PostJoinerTest : public ::testing::Test {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     std::string partial = (root.Path() / "post.part").string();
     std::string file = RandomBytes(10000, 7);
 };
@@ -341,7 +341,7 @@ TEST(UUDataLine, TellsDataFromText)
 // articles each test posts; records what the harvest reports.
 class PostHarvestTest : public testing::ScriptedNewsTest {
 protected:
-    ScopedTempDir root;
+    ScratchFolder root;
     fs::path folder = root.Path() / "TEMP";
     std::unique_ptr<THarvest> harvest;
     Strings kept, incomplete, skipped;

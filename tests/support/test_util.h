@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/random_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -120,25 +121,6 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
-};
-
-// A fresh folder, removed with everything in it when the test ends.
-class ScopedTempDir {
-public:
-    ScopedTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumigrab-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScopedTempDir() { std::filesystem::remove_all(path_); }
-    ScopedTempDir(const ScopedTempDir&) = delete;
-    ScopedTempDir& operator=(const ScopedTempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 // A file-type table of the test's own, so results do not depend on the machine.

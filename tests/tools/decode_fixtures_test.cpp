@@ -117,7 +117,7 @@ TEST_P(DecodeFixture, DecodesAndSavesWhatTheArticleHolds)
 
     // Names like ../../x must not climb out of out/; the sandbox around it
     // is deep enough to catch two levels of climbing.
-    ScopedTempDir sandbox;
+    ScratchFolder sandbox;
     const fs::path folder = sandbox.Path() / "a" / "b" / "out";
     fs::create_directories(folder);
     const bool absoluteTargetExisted = fs::exists("/etc/x.jpg");
@@ -177,7 +177,7 @@ protected:
         out_ = work_.Path() / "out";
         fs::create_directory(out_);
     }
-    ScopedTempDir work_;
+    ScratchFolder work_;
     fs::path out_;
 };
 

@@ -85,7 +85,7 @@ std::optional<std::string> Answer(const std::string& command)
 
 class TlsTest : public ::testing::Test {
 protected:
-    ScopedTempDir folder;
+    ScratchFolder folder;
     std::optional<ScopedEnvironment> certFile;
     std::optional<ScopedEnvironment> certDir;
     TestClient client;
