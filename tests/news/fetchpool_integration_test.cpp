@@ -18,12 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "inn_test_support.h"
 #include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/postharvest.h"
-#include "inn_test_support.h"
 #include "nntp_test_support.h"
-#include "transport/ktwsock.h"
 
 namespace lumigrab {
 namespace {
@@ -55,41 +54,24 @@ void AwaitConnectWindow(const fs::path& serverDir, std::chrono::seconds window)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
-class PoolHarvestTest : public ::testing::Test, protected testing::HarvestToolRunner {
+class PoolHarvestTest : public testing::InnClientTest, protected testing::HarvestToolRunner {
 protected:
-    fs::path innDir;
-    // Where the expected pictures are listed: innDir's, or another
-    // instance's.
-    fs::path expectedDir;
-    std::string port;
     Strings lowered;
-    TmsArticle article;
-    TmsNNTP client;
 
     void SetUp() override
     {
-        innDir = Environment("LUMIGRAB_INN_DIR");
-        port = Environment("LUMIGRAB_NNTP_PORT");
-        if (port.empty() || innDir.empty() || !fs::exists(innDir / "ready")) {
-            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-                FAIL() << "the INN2 test server is not running (LUMIGRAB_REQUIRE_INN=1)";
-            GTEST_SKIP() << "no INN2 test server (run the tests through ctest with INN2 installed)";
-        }
-        expectedDir = innDir / "expected";
-        client.SetWinsockLoaded(true);
+        SetUpClient("LUMIGRAB_NNTP_PORT", "INN2 test server");
+        if (Stopped())
+            return;
         client.Server = "127.0.0.1:" + port;
-        client.TimeOut = 30;
         client.UseOverview = true;
-        client.SetArticle(&article);
     }
-
-    fs::path Expected(const std::string& group = PictureGroup) const { return expectedDir / group; }
 
     // Every expected picture with its exact bytes, and nothing else but
     // the index. Pictures saved in another order may swap the numbered
     // variants of a name they share (sunset.jpg, sunset-1.jpg), so the
     // bytes are compared as a set.
-    void ExpectExactlyThePictures(const fs::path& folder, const std::string& group = PictureGroup) const
+    void ExpectTheSamePictures(const fs::path& folder, const std::string& group = PictureGroup) const
     {
         const Strings names = FolderEntries(Expected(group));
         EXPECT_EQ(FolderEntries(folder), testing::WithHarvestIndex(names));
@@ -176,19 +158,20 @@ TEST_F(PoolHarvestTest, AnyNumberOfConnectionsKeepsTheSamePictures)
         const Harvested alone = Harvest(root / "1", 1, group);
         const Strings names = FolderEntries(Expected(group));
         EXPECT_EQ(alone.kept, std::multiset<std::string>(names.begin(), names.end()));
-        EXPECT_EQ(alone.incomplete, FileLines(innDir / "expected" / (std::string(group) + ".incomplete")));
-        ExpectExactlyThePictures(root / "1", group);
+        EXPECT_EQ(alone.incomplete, ExpectedOrder(group, ".incomplete"));
+        ExpectTheSamePictures(root / "1", group);
         for (const auto& [connections, unreachable] :
             { std::pair(2, false), { 4, false }, { 8, false }, { 4, true } }) {
             SCOPED_TRACE(std::to_string(connections) + (unreachable ? " unreachable" : ""));
-            const fs::path folder = root / (std::to_string(connections) + (unreachable ? "-unreachable" : ""));
+            const fs::path folder
+                = root / (std::to_string(connections) + (unreachable ? "-unreachable" : ""));
             const Harvested pooled = Harvest(folder, connections, group, 0, unreachable);
             EXPECT_EQ(pooled.kept, alone.kept);
             EXPECT_EQ(pooled.damaged, alone.damaged);
             EXPECT_EQ(pooled.skipped, alone.skipped);
             EXPECT_EQ(pooled.incomplete, alone.incomplete);
             pooledInAll += pooled.pooled;
-            ExpectExactlyThePictures(folder, group);
+            ExpectTheSamePictures(folder, group);
             EXPECT_FALSE(fs::exists(folder / PartialFolderName));
         }
     }
@@ -238,8 +221,8 @@ TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
     EXPECT_FALSE(fs::exists(folder / PartialFolderName));
     EXPECT_LT(FolderEntries(folder).size(), FolderEntries(Expected(GoneGroup)).size() + 1) << "cut short";
     walk(false);
-    ExpectExactlyThePictures(folder, GoneGroup);
-    EXPECT_EQ(incomplete, FileLines(innDir / "expected" / (std::string(GoneGroup) + ".incomplete")));
+    ExpectTheSamePictures(folder, GoneGroup);
+    EXPECT_EQ(incomplete, ExpectedOrder(GoneGroup, ".incomplete"));
     EXPECT_FALSE(fs::exists(folder / PartialFolderName));
 }
 
@@ -248,15 +231,12 @@ TEST_F(PoolHarvestTest, PooledConnectionsLogInOverTLS)
 {
     const fs::path tlsDir = innDir / "tls";
     const std::string tlsPort = Environment("LUMIGRAB_NNTPS_PORT");
-    if (tlsPort.empty() || !fs::exists(tlsDir / "account"))
-        GTEST_SKIP() << "no INN2 TLS test server";
+    RequireServer(innDir, tlsPort, "INN2 TLS test server", { "tls/account" });
+    if (Stopped())
+        return;
     const Strings account = FileLines(tlsDir / "account");
     ASSERT_EQ(account.size(), 2u);
-    // The certificate is for news.lumigrab.test, served on 127.0.0.2.
-    Winsock().SetHostResolver([](const std::string& name) {
-        return name.ends_with(".lumigrab.test") ? THostLookup { 0, Winsock().inet_addr("127.0.0.2") }
-                                                : THostLookup { WSAHOST_NOT_FOUND, 0 };
-    });
+    ResolveTestNamesTo("127.0.0.2");
     ScopedEnvironment certFile("SSL_CERT_FILE", (tlsDir / "ca.pem").string());
     client.UseTLS = true;
     client.Server = "news.lumigrab.test:" + tlsPort;
@@ -264,8 +244,7 @@ TEST_F(PoolHarvestTest, PooledConnectionsLogInOverTLS)
     client.Password = account[1];
     const fs::path folder = scratch.Path() / "tls";
     Harvest(folder, 4);
-    Winsock().SetHostResolver({});
-    ExpectExactlyThePictures(folder);
+    ExpectTheSamePictures(folder);
 }
 
 // The fixture's second server takes COUNT connections from one host within
@@ -276,11 +255,9 @@ TEST_F(PoolHarvestTest, ConnectionsBeyondTheServersLimitAreRefused)
 {
     const fs::path limitedDir = Environment("LUMIGRAB_LIMITED_INN_DIR");
     const std::string limitedPort = Environment("LUMIGRAB_LIMITED_NNTP_PORT");
-    if (limitedPort.empty() || limitedDir.empty() || !fs::exists(limitedDir / "ready")) {
-        if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-            FAIL() << "the INN2 test server with a connection limit is not running";
-        GTEST_SKIP() << "no INN2 test server with a connection limit";
-    }
+    RequireServer(limitedDir, limitedPort, "INN2 test server with a connection limit");
+    if (Stopped())
+        return;
     const Strings limit = FileLines(limitedDir / "limit");
     ASSERT_EQ(limit.size(), 1u);
     ASSERT_EQ(limit[0].substr(0, 2), "2 ") << "two connections: the walk's and one pooled";
@@ -291,7 +268,7 @@ TEST_F(PoolHarvestTest, ConnectionsBeyondTheServersLimitAreRefused)
     Harvest(folder, 4, PictureGroup, 2);
     std::ofstream(limitedDir / "connected").put('\n');
     EXPECT_EQ(lowered, Strings { "2 connections refused: fetching with 1" });
-    ExpectExactlyThePictures(folder);
+    ExpectTheSamePictures(folder);
 }
 
 // lumigrab-harvest --connections: the same pictures, and a clear refusal
@@ -303,7 +280,7 @@ TEST_F(PoolHarvestTest, ToolTakesAConnectionCount)
     RunTool("--server 127.0.0.1:" + port + " --group " + PictureGroup + " --folder " + folder.string()
         + " --connections 4 --log " + log.string());
     EXPECT_EQ(exitCode, 3) << err;
-    ExpectExactlyThePictures(folder);
+    ExpectTheSamePictures(folder);
     // Each pooled connection keeps a log of its own.
     for (const char* name : { "walk-2.log", "walk-3.log", "walk-4.log" })
         EXPECT_NE(ReadFileBytes(scratch.Path() / name).find(std::string("GROUP ") + PictureGroup),

@@ -15,6 +15,7 @@
 #include "message/msmsg.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
+#include "transport/ktwsock.h"
 
 namespace lumigrab::testing {
 
@@ -51,23 +52,49 @@ protected:
         const char* portVariable, const char* server, std::initializer_list<const char*> needed = {})
     {
         port = Environment(portVariable);
-        bool ready = !port.empty() && !innDir.empty() && std::filesystem::exists(innDir / "ready");
-        for (const char* file : needed)
-            ready = ready && std::filesystem::exists(innDir / file);
-        if (!ready) {
-            if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
-                FAIL() << "the " << server << " is not running (LUMIGRAB_REQUIRE_INN=1)";
-            GTEST_SKIP() << "no " << server << " (run the tests through ctest with INN2 installed)";
-        }
+        RequireServer(innDir, port, server, needed);
+        if (Stopped())
+            return;
         client.SetWinsockLoaded(true);
         client.TimeOut = 30;
         client.SetArticle(&article);
         client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 
+    // Skips the test when the server of folder dir and that port is not
+    // running, or fails it under LUMIGRAB_REQUIRE_INN=1.
+    static void RequireServer(const std::filesystem::path& dir, const std::string& serverPort,
+        const char* server, std::initializer_list<const char*> needed = {})
+    {
+        bool ready = !serverPort.empty() && !dir.empty() && std::filesystem::exists(dir / "ready");
+        for (const char* file : needed)
+            ready = ready && std::filesystem::exists(dir / file);
+        if (ready)
+            return;
+        if (Environment("LUMIGRAB_REQUIRE_INN") == "1")
+            FAIL() << "the " << server << " is not running (LUMIGRAB_REQUIRE_INN=1)";
+        GTEST_SKIP() << "no " << server << " (run the tests through ctest with INN2 installed)";
+    }
+
     bool Stopped() const { return IsSkipped() || HasFatalFailure(); }
 
-    std::filesystem::path Expected(const std::string& group) const { return innDir / "expected" / group; }
+    void TearDown() override { Winsock().SetHostResolver({}); }
+
+    // The TLS server's certificate is for news.lumigrab.test: until the
+    // test ends, names there reach it on address.
+    static void ResolveTestNamesTo(const char* address)
+    {
+        Winsock().SetHostResolver([address](const std::string& name) {
+            return name.ends_with(".lumigrab.test") ? THostLookup { 0, Winsock().inet_addr(address) }
+                                                    : THostLookup { WSAHOST_NOT_FOUND, 0 };
+        });
+    }
+
+    // Where the expected pictures are listed: innDir's, or another
+    // instance's.
+    std::filesystem::path expectedDir = innDir / "expected";
+
+    std::filesystem::path Expected(const std::string& group) const { return expectedDir / group; }
 
     // The lines of the group's list beside its expected pictures: ".list"
     // the pictures in the order kept, ".damaged", ".incomplete", ...

@@ -29,8 +29,6 @@ protected:
             GTEST_SKIP() << "the INN2 test server does not listen on ::1 (no IPv6 loopback here)";
     }
 
-    void TearDown() override { Winsock().SetHostResolver({}); }
-
     // Walks the text group's headers and fetches its last article.
     void WalkTheTextGroup()
     {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "inn_test_support.h"
-#include "transport/ktwsock.h"
 
 namespace lumigrab {
 namespace {
@@ -42,20 +41,13 @@ protected:
         user = account[0];
         password = account[1];
         fingerprint = FileLines(tlsDir / "server.fingerprint").at(0);
-        // The certificate is for news.lumigrab.test; other names reach the
-        // same server.
-        Winsock().SetHostResolver([](const std::string& name) {
-            return name.ends_with(".lumigrab.test") ? THostLookup { 0, Winsock().inet_addr(SecureAddress) }
-                                                    : THostLookup { WSAHOST_NOT_FOUND, 0 };
-        });
+        ResolveTestNamesTo(SecureAddress);
         TrustTheTestAuthority(true);
         client.UseTLS = true;
         client.Server = "news.lumigrab.test:" + port;
         client.UserName = user;
         client.Password = password;
     }
-
-    void TearDown() override { Winsock().SetHostResolver({}); }
 
     // Untrusted: only the system's own authorities count.
     void TrustTheTestAuthority(bool trusted)
