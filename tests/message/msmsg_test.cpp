@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using lumigrab::testing::PrintTo;
+
 // A fresh folder "pictures" inside a sandbox per test, removed afterwards.
 class MessageFiles : public ::testing::Test {
 protected:
@@ -24,19 +26,13 @@ protected:
 // ---- content type rule
 
 struct ContentTypeCase {
-    const char* label;
+    const char* name;
     TMsgEncoding encoding;
     int bodyLines;
     std::vector<std::pair<std::string, std::string>> attachments; // name, type
     const char* stored;
     const char* expected;
 };
-
-// Test listings show the case name instead of a byte dump.
-void PrintTo(const ContentTypeCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
 
 class ContentTypeRule : public ::testing::TestWithParam<ContentTypeCase> { };
 
@@ -79,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ContentTypeRule,
         ContentTypeCase { "StoredTypeSurvivesWithBody", meMIME, 1, {}, "Text/HTML", "text/html" },
         ContentTypeCase { "StoredTypeIgnoredWithoutBody", meMIME, 0, {}, "text/html", "text/plain" },
         ContentTypeCase { "EmptyStoredWithBodyIsPlain", meMIME, 1, {}, "", "text/plain" }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MessageContentType, NewAndClearedReportPlainTextAndSetterLowerCasesAndCuts)
 {

@@ -16,6 +16,8 @@ using namespace lumigrab;
 
 namespace {
 
+using lumigrab::testing::PrintTo;
+
 std::unique_ptr<TmsArticle> DecodeText(const std::string& text)
 {
     auto article = std::make_unique<TmsArticle>();
@@ -151,18 +153,12 @@ TEST(PlainTextDecoding, HeadersOnlyAndEmptyArticlesDecodeToNothing)
 // ---- damaged articles: what was decoded stays, the source is kept whole
 
 struct RecoveryCase {
-    const char* label;
+    const char* name;
     std::string text;
     const char* errorText;
     Lines decodedAttachments; // names ahead of the original
     Lines textBefore = {}; // body ahead of the error note, where the case has one
 };
-
-// Test listings show the case name instead of a byte dump.
-void PrintTo(const RecoveryCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
 
 class Recovery : public ::testing::TestWithParam<RecoveryCase> { };
 
@@ -200,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Recovery,
                     "Content-Type: text/plain", "", "p", "--in", "Content-Type: text/html", "", "h", "--in--",
                     "trailing" } })),
             "Cannot find closing boundary", { "_alt.0" } }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(Recovery, IsToldApartFromAnArticleThatMerelyLooksLikeOne)
 {
@@ -234,16 +230,10 @@ TEST(Base64Data, StrayCharactersAndBlanksAreSkipped)
 // ---- hostile attachment names
 
 struct HostileNameCase {
-    const char* label;
+    const char* name;
     Lines article;
     const char* expectedName;
 };
-
-// Test listings show the case name instead of a byte dump.
-void PrintTo(const HostileNameCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
 
 class HostileNames : public ::testing::TestWithParam<HostileNameCase> { };
 
@@ -284,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Table, HostileNames,
                     "Content-Transfer-Encoding: base64", "" },
                 kData, { "--B--" } }),
             "up.gif" }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- single-part MIME articles
 
@@ -571,16 +561,11 @@ public:
 };
 
 struct SinkCase {
-    const char* label;
+    const char* name;
     std::string text;
     // The names the sink sees begun but discarded, in order.
     std::vector<std::string> discarded = {};
 };
-
-void PrintTo(const SinkCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
 
 // base64 lines of lineBytes bytes each, with every line of damagedEvery
 // spoilt by a character outside the alphabet (0: none).
@@ -679,4 +664,4 @@ INSTANTIATE_TEST_SUITE_P(Table, SinkDecoding,
             Join(Concat({ kPlainHeaders,
                 { "=ybegin line=128 size=5 name=y.jpg", "hello", "=yend size=5", "begin 644 u.jpg" },
                 UULines("uu data"), { "`", "end" } })) }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });

@@ -10,6 +10,8 @@ using namespace lumigrab;
 
 namespace {
 
+using lumigrab::testing::PrintTo;
+
 void AddAttachment(TmsArticle& article, const std::string& name, const std::string& bytes,
     const std::string& contentType = "")
 {
@@ -286,18 +288,12 @@ TEST(Boundary, DrawnAgainWhileTakenByTextOrOuterBoundary)
 // ---- round trips: article -> SaveToStream -> LoadFromStream
 
 struct RoundTripCase {
-    const char* label;
+    const char* name;
     TMsgEncoding encoding;
     Lines body;
     std::vector<std::pair<std::string, size_t>> attachments; // name, size
     Lines expectedBody;
 };
-
-// Test listings show the case name instead of a byte dump.
-void PrintTo(const RoundTripCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
 
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> { };
 
@@ -349,6 +345,6 @@ INSTANTIATE_TEST_SUITE_P(Shapes, RoundTrip,
             { "plain", "" } },
         RoundTripCase { "UUEncoded", meUU, { "look" },
             { { "a.jpg", 45 }, { "b.jpg", 0 }, { "c.jpg", 20011 } }, { "look", "" } }),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
