@@ -20,6 +20,7 @@
 #include "news/fetchpool.h"
 #include "tests/support/pool_server.h"
 #include "tests/support/qt_environment.h"
+#include "tests/support/script_server.h"
 
 namespace lumigrab {
 namespace {
@@ -135,13 +136,6 @@ protected:
         return numbers;
     }
 
-    // A loopback port nobody listens on.
-    static std::string ClosedPortAddress()
-    {
-        const PoolServer closed([](int) { return std::string(); }, {});
-        return closed.Address();
-    }
-
     std::vector<int32_t> DoneSorted() const
     {
         std::vector<int32_t> sorted = done;
@@ -201,7 +195,7 @@ TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
             "someone",
             [&c, this](TFetchSettings& settings) {
                 if (c.connections.empty())
-                    settings.server = ClosedPortAddress();
+                    settings.server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());
             });
         const std::vector<int32_t> returned = SubmitAllAndDrain();
         EXPECT_EQ(lowered, *c.report ? Strings { c.report } : Strings {});
