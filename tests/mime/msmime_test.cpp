@@ -187,25 +187,29 @@ TEST(DecodeBase64DataLine, FastPathAndTolerantPathAgree)
 }
 
 // Clean lines of many lengths (runs of 32 characters and the groups after
-// them), then a line the tolerant decoder must have: each implementation
-// takes exactly the clean lines before it, with the bytes the line decoder
-// gives them.
+// them), most in runs of one length and line break, then a line the
+// tolerant decoder must have, met inside a run of 76-character lines: each
+// implementation takes exactly the clean lines before it, with the bytes the
+// line decoder gives them, and writes nothing beyond its room.
 TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
 {
     std::mt19937 random(20261208);
     std::vector<std::string> clean;
-    for (size_t length : { 76u, 0u, 4u, 32u, 36u, 64u, 68u, 96u, 1000u, 28u })
-        clean.push_back(EncodeBase64(RandomBytes(length / 4 * 3, unsigned(length)), std::string::npos));
+    for (size_t length : { 76u, 76u, 76u, 0u, 4u, 32u, 32u, 36u, 36u, 36u, 40u, 40u, 44u, 52u, 52u, 64u, 64u,
+             68u, 68u, 96u, 100u, 100u, 1000u, 1000u, 28u, 76u, 76u, 76u })
+        clean.push_back(
+            EncodeBase64(RandomBytes(length / 4 * 3, unsigned(length + clean.size())), std::string::npos));
     const std::string line = clean.front();
     // Each spoils a 76-character line: a stray character, a pad, a line cut
     // short, a lone CR, a last line without its line break.
     std::vector<std::string> others;
-    for (size_t at : { 0u, 1u, 31u, 32u, 33u, 63u, 64u, 75u })
+    for (size_t at : { 0u, 1u, 31u, 32u, 33u, 59u, 60u, 63u, 64u, 75u })
         others.push_back(line.substr(0, at) + "\x80" + line.substr(at + 1) + "\n");
     others.push_back(line.substr(0, 10) + "=" + line.substr(11) + "\n");
     others.push_back(line.substr(0, 74) + "==\n");
     others.push_back(line.substr(0, 75) + "\r\n");
     others.push_back(line.substr(0, 40) + "\r" + line.substr(40) + "\n");
+    others.push_back(line + "\r\r\n");
     others.push_back(line);
     others.push_back(".\r\n");
     for (const TBase64BlockDecoder& blocks : Base64BlockDecoders()) {
@@ -213,8 +217,10 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
             SCOPED_TRACE(::testing::Message() << blocks.name << " before " << other);
             std::string text;
             std::string expected;
+            bool crlf = false;
             for (const std::string& each : clean) {
-                text += each + (random() % 2 ? "\r\n" : "\n");
+                crlf ^= random() % 4 == 0;
+                text += each + (crlf ? "\r\n" : "\n");
                 std::string bytes;
                 DecodeBase64DataLine(each, bytes, std::string::npos);
                 expected += bytes;
@@ -223,10 +229,12 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
             text += other;
             if (other.ends_with('\n'))
                 text += clean[2] + "\n";
-            std::string out(text.size() / 4 * 3 + 1, '\0');
+            // Exactly the room promised, so that the address sanitizer sees
+            // a write beyond it.
+            std::vector<char> out(text.size() / 4 * 3 + 1);
             const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
             EXPECT_EQ(taken.consumed, cleanSize);
-            EXPECT_EQ(out.substr(0, taken.written), expected);
+            EXPECT_EQ(std::string(out.data(), taken.written), expected);
         }
     }
 }
