@@ -1,7 +1,7 @@
 #include "message/msutils.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <mutex>
 #include <unordered_map>
 
@@ -145,17 +145,25 @@ template <typename Take> void ForEachExtension(std::string_view text, Take take)
 }
 
 // Read whole: a stream read line by line costs more than the table itself.
+// A C file, not a C++ stream, whose first use in a process costs more than
+// the reading.
 void LoadTable(MimeTable& table)
 {
     table.typeByExtension.clear();
     table.indexed = false;
     table.scans = 0;
     table.loaded = true;
-    std::ifstream file(table.path, std::ios::binary | std::ios::ate);
-    table.text.assign(file ? size_t(std::max<std::streamoff>(file.tellg(), 0)) : 0, '\0');
-    file.seekg(0);
-    file.read(table.text.data(), std::streamsize(table.text.size()));
-    table.text.resize(size_t(std::max<std::streamsize>(file.gcount(), 0)));
+    table.text.clear();
+    std::FILE* file = std::fopen(table.path.c_str(), "rb");
+    if (!file)
+        return;
+    // One block of the file's size: growing one would touch several.
+    const long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+        table.text.resize(size_t(size));
+        table.text.resize(std::fread(table.text.data(), 1, table.text.size(), file));
+    }
+    std::fclose(file);
 }
 
 // The first type listed for an extension wins.
@@ -176,7 +184,7 @@ std::string ScanTable(const MimeTable& table, std::string_view extensionWithDot)
     const std::string_view wanted = extensionWithDot.substr(1);
     std::string found;
     ForEachExtension(table.text, [&](std::string_view type, std::string_view extension) {
-        if (!SameText(extension, wanted))
+        if (extension.size() != wanted.size() || !SameText(extension, wanted))
             return false;
         found = type;
         return true;
