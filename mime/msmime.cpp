@@ -372,8 +372,9 @@ __attribute__((target("avx2"), noinline)) const unsigned char* DecodeSameLinesAv
     return line;
 }
 
-// Lines of 76 characters, the length mail encoders write, and of 64 take
-// versions made for them; others the one for any length.
+// Lines of 32 to 95 characters, among them the 64 and 76 that encoders
+// write, take versions with the number of blocks fixed; longer lines the one
+// for any number.
 template <size_t BreakBytes>
 __attribute__((target("avx2"))) const unsigned char* DecodeSameLinesAvx2(
     const unsigned char* line, const unsigned char* end, size_t length, char*& lineOut)
