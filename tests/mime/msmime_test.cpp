@@ -239,6 +239,41 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
     }
 }
 
+// Texts of runs of lines, each run of one length (every multiple of 4 up to
+// 200 characters: blocks of 32 with every rest) and one line break, here and
+// there a line spoilt by a stray character or cut at the text's end: every
+// implementation takes what the portable one takes, byte for byte, within
+// exactly the room promised.
+TEST(DecodeCleanBase64Lines, AllImplementationsAgreeOnRunsOfLines)
+{
+    std::mt19937 random(20261209);
+    const auto decoders = Base64BlockDecoders();
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        while (text.size() < 2000) {
+            const size_t length = random() % 51 * 4;
+            const char* lineBreak = random() % 3 ? "\n" : "\r\n";
+            for (size_t lines = 1 + random() % 6; lines > 0; --lines) {
+                std::string line
+                    = EncodeBase64(RandomBytes(length / 4 * 3, unsigned(random())), std::string::npos);
+                if (!line.empty() && random() % 40 == 0)
+                    line[random() % line.size()] = "=!\x80 "[random() % 4];
+                text += line + lineBreak;
+            }
+        }
+        text.resize(text.size() - random() % 100);
+        std::vector<char> expected(text.size() / 4 * 3 + 1);
+        const TBase64Lines portable = DecodeCleanBase64Lines(text, expected.data(), decoders.back());
+        for (const TBase64BlockDecoder& blocks : decoders) {
+            SCOPED_TRACE(::testing::Message() << blocks.name << " in round " << round);
+            std::vector<char> out(text.size() / 4 * 3 + 1);
+            const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
+            ASSERT_EQ(taken.consumed, portable.consumed);
+            ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
+        }
+    }
+}
+
 TEST(EncodeBase64, EncodesTable)
 {
     const std::vector<CodecCase> cases = {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/support/test_util.h"
 
 namespace lumigrab {
@@ -82,6 +84,36 @@ TEST(DecodeFullUULines, TakesTheFullLinesBeforeTheFirstOther)
             const TBase64Lines taken = DecodeFullUULines(text, out.data(), lines);
             EXPECT_EQ(taken.consumed, clean.size());
             EXPECT_EQ(std::string(out.data(), taken.written), expected);
+        }
+    }
+}
+
+// Full lines with line breaks changing now and then, here and there one
+// spoilt or the text cut: every implementation takes what the portable one
+// takes, byte for byte, within exactly the room promised.
+TEST(DecodeFullUULines, AllImplementationsAgreeOnRunsOfLines)
+{
+    std::mt19937 random(20261209);
+    const auto decoders = FullUULineDecoders();
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        bool crlf = false;
+        while (text.size() < 2000) {
+            crlf ^= random() % 5 == 0;
+            std::string line = EncodeUULine(RandomBytes(45, unsigned(random())));
+            if (random() % 30 == 0)
+                line[random() % line.size()] = "a\x1F\x80 "[random() % 4];
+            text += line + (crlf ? "\r\n" : "\n");
+        }
+        text.resize(text.size() - random() % 100);
+        std::vector<char> expected(text.size() / 61 * 45 + 1);
+        const TBase64Lines portable = DecodeFullUULines(text, expected.data(), decoders.back());
+        for (const TUULineDecoder& lines : decoders) {
+            SCOPED_TRACE(::testing::Message() << lines.name << " in round " << round);
+            std::vector<char> out(text.size() / 61 * 45 + 1);
+            const TBase64Lines taken = DecodeFullUULines(text, out.data(), lines);
+            ASSERT_EQ(taken.consumed, portable.consumed);
+            ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
         }
     }
 }
