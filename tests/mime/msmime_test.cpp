@@ -239,16 +239,42 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
     }
 }
 
-// Texts of runs of lines, each run of one length (every multiple of 4 up to
-// 200 characters: blocks of 32 with every rest) and one line break, here and
-// there a line spoilt by a stray character or cut at the text's end: every
-// implementation takes what the portable one takes, byte for byte, within
-// exactly the room promised.
+// Every implementation takes what the portable one takes from text, byte
+// for byte, within exactly the room promised.
+void ExpectAllBlockDecodersAgree(std::string_view text)
+{
+    const auto decoders = Base64BlockDecoders();
+    std::vector<char> expected(text.size() / 4 * 3 + 1);
+    const TBase64Lines portable = DecodeCleanBase64Lines(text, expected.data(), decoders.back());
+    for (const TBase64BlockDecoder& blocks : decoders) {
+        SCOPED_TRACE(blocks.name);
+        std::vector<char> out(text.size() / 4 * 3 + 1);
+        const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
+        ASSERT_EQ(taken.consumed, portable.consumed);
+        ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
+    }
+}
+
+// Runs of lines of one length (every multiple of 4 up to 200 characters:
+// blocks of 32 with every rest) and one line break: a text of one short run
+// alone, whose room has least to spare, and long texts of many runs, here
+// and there a line spoilt by a stray character or cut at the text's end.
 TEST(DecodeCleanBase64Lines, AllImplementationsAgreeOnRunsOfLines)
 {
     std::mt19937 random(20261209);
-    const auto decoders = Base64BlockDecoders();
+    for (size_t length = 32; length <= 200; length += 4) {
+        for (const char* lineBreak : { "\n", "\r\n" }) {
+            std::string text;
+            for (int lines = 0; lines < 3; ++lines) {
+                text += EncodeBase64(RandomBytes(length / 4 * 3, unsigned(random())), std::string::npos)
+                    + lineBreak;
+                SCOPED_TRACE(::testing::Message() << "length " << length << ", " << lines + 1 << " lines");
+                ExpectAllBlockDecodersAgree(text);
+            }
+        }
+    }
     for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(::testing::Message() << "round " << round);
         std::string text;
         while (text.size() < 2000) {
             const size_t length = random() % 51 * 4;
@@ -262,15 +288,7 @@ TEST(DecodeCleanBase64Lines, AllImplementationsAgreeOnRunsOfLines)
             }
         }
         text.resize(text.size() - random() % 100);
-        std::vector<char> expected(text.size() / 4 * 3 + 1);
-        const TBase64Lines portable = DecodeCleanBase64Lines(text, expected.data(), decoders.back());
-        for (const TBase64BlockDecoder& blocks : decoders) {
-            SCOPED_TRACE(::testing::Message() << blocks.name << " in round " << round);
-            std::vector<char> out(text.size() / 4 * 3 + 1);
-            const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
-            ASSERT_EQ(taken.consumed, portable.consumed);
-            ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
-        }
+        ExpectAllBlockDecodersAgree(text);
     }
 }
 
