@@ -1,7 +1,7 @@
 #include "message/msutils.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <mutex>
 #include <unordered_map>
 
@@ -145,17 +145,25 @@ template <typename Take> void ForEachExtension(std::string_view text, Take take)
 }
 
 // Read whole: a stream read line by line costs more than the table itself.
+// A C file, not a C++ stream, whose first use in a process costs more than
+// the reading.
 void LoadTable(MimeTable& table)
 {
     table.typeByExtension.clear();
     table.indexed = false;
     table.scans = 0;
     table.loaded = true;
-    std::ifstream file(table.path, std::ios::binary | std::ios::ate);
-    table.text.assign(file ? size_t(std::max<std::streamoff>(file.tellg(), 0)) : 0, '\0');
-    file.seekg(0);
-    file.read(table.text.data(), std::streamsize(table.text.size()));
-    table.text.resize(size_t(std::max<std::streamsize>(file.gcount(), 0)));
+    table.text.clear();
+    std::FILE* file = std::fopen(table.path.c_str(), "rb");
+    if (!file)
+        return;
+    // One block of the file's size: growing one would touch several.
+    const long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+        table.text.resize(size_t(size));
+        table.text.resize(std::fread(table.text.data(), 1, table.text.size(), file));
+    }
+    std::fclose(file);
 }
 
 // The first type listed for an extension wins.
@@ -169,19 +177,50 @@ void IndexTable(MimeTable& table)
     table.indexed = true;
 }
 
+// The type of the line at whose position at ForEachExtension would give the
+// word there as an extension: a whole word after the line's type and before
+// any "#"; empty when it would not.
+std::string_view TypeOfExtensionAt(std::string_view text, size_t at, size_t length)
+{
+    const size_t end = at + length;
+    if (at == 0 || !IsBlankOrControl(text[at - 1])
+        || (end < text.size() && !IsBlankOrControl(text[end]) && text[end] != '#'))
+        return {};
+    const size_t lineStart = text.rfind('\n', at - 1) + 1; // 0 on the first line
+    const std::string_view before = text.substr(lineStart, at - lineStart);
+    if (before.find('#') != std::string_view::npos)
+        return {};
+    const auto typeStart = std::find_if_not(before.begin(), before.end(), IsBlankOrControl);
+    return std::string_view(typeStart, std::find_if(typeStart, before.end(), IsBlankOrControl));
+}
+
+// What ForEachExtension would find first, found by searching for the
+// extension's first character in either case instead of reading every word.
 std::string ScanTable(const MimeTable& table, std::string_view extensionWithDot)
 {
     if (!extensionWithDot.starts_with('.'))
         return {};
     const std::string_view wanted = extensionWithDot.substr(1);
-    std::string found;
-    ForEachExtension(table.text, [&](std::string_view type, std::string_view extension) {
-        if (!SameText(extension, wanted))
-            return false;
-        found = type;
-        return true;
-    });
-    return found;
+    // A word holds neither blanks nor "#".
+    if (wanted.empty()
+        || std::any_of(wanted.begin(), wanted.end(), [](char c) { return IsBlankOrControl(c) || c == '#'; }))
+        return {};
+    const std::string_view text = table.text;
+    const char cases[2] = { LowChar(wanted.front()), UpChar(wanted.front()) };
+    size_t next[2]
+        = { text.find(cases[0]), cases[1] == cases[0] ? std::string_view::npos : text.find(cases[1]) };
+    for (;;) {
+        const int earlier = next[1] < next[0] ? 1 : 0;
+        const size_t at = next[earlier];
+        if (at == std::string_view::npos)
+            return {};
+        if (SameText(text.substr(at, wanted.size()), wanted)) {
+            const std::string_view type = TypeOfExtensionAt(text, at, wanted.size());
+            if (!type.empty())
+                return std::string(type);
+        }
+        next[earlier] = text.find(cases[earlier], at + 1);
+    }
 }
 
 } // namespace

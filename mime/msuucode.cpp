@@ -129,6 +129,8 @@ std::string DecodeUULine(std::string_view line, size_t maxLen)
 
 namespace {
 
+constexpr size_t kFullLineText = 1 + kFullLineChars; // the length character, then the groups
+
 // Decodes the 60 characters of a full line into its 45 bytes, each group
 // stored with one four-byte write whose last byte the next group (or the
 // caller's slack) takes. False when a character is not in the table.
@@ -148,36 +150,162 @@ bool DecodeFullLinePortable(const unsigned char* in, char* out)
     return (seen & kInvalidSixBit) == 0;
 }
 
-#ifdef LUMIGRAB_X86
-
-// 32 characters (" " to "`") to 24 bytes; false when one is not in the
-// table.
-__attribute__((target("avx2"))) inline bool DecodeBlockAvx2(const unsigned char* in, char* out)
+// The length of the line break after the full line at text[at], LF or CR
+// LF; 0 when there is none or the line is no full line.
+size_t FullLineBreak(std::string_view text, size_t at)
 {
-    const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-    // Signed compares: bytes from 128 on are negative, below the blank.
-    const __m256i inTable = _mm256_and_si256(_mm256_cmpgt_epi8(chars, _mm256_set1_epi8(' ' - 1)),
-        _mm256_cmpgt_epi8(_mm256_set1_epi8('`' + 1), chars));
-    if (uint32_t(_mm256_movemask_epi8(inTable)) != 0xFFFFFFFFu)
-        return false;
-    const __m256i values
-        = _mm256_and_si256(_mm256_sub_epi8(chars, _mm256_set1_epi8(' ')), _mm256_set1_epi8(63));
-    const __m256i groups = _mm256_madd_epi16(
-        _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140)), _mm256_set1_epi32(0x00011000));
-    const __m256i byteOrder = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1,
-        0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    const __m256i bytes = _mm256_permutevar8x32_epi32(
-        _mm256_shuffle_epi8(groups, byteOrder), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
-    return true;
+    if (text.size() - at <= kFullLineText || text[at] != 'M')
+        return 0;
+    const size_t lineEnd = at + kFullLineText;
+    if (text[lineEnd] == '\n')
+        return 1;
+    return text[lineEnd] == '\r' && lineEnd + 1 < text.size() && text[lineEnd + 1] == '\n' ? 2 : 0;
 }
 
-// Characters 0 to 31 and 28 to 59: the group they share is written twice,
-// alike.
-__attribute__((target("avx2"))) bool DecodeFullLineAvx2(const unsigned char* in, char* out)
+TBase64Lines DecodeFullLinesPortable(std::string_view text, char* out)
 {
-    return DecodeBlockAvx2(in, out) && DecodeBlockAvx2(in + 28, out + 21);
+    TBase64Lines taken;
+    while (const size_t lineBreak = FullLineBreak(text, taken.consumed)) {
+        const auto* in = reinterpret_cast<const unsigned char*>(text.data() + taken.consumed + 1);
+        if (!DecodeFullLinePortable(in, out + taken.written))
+            break;
+        taken.written += kMaxLineBytes;
+        taken.consumed += kFullLineText + lineBreak;
+    }
+    return taken;
+}
+
+#ifdef LUMIGRAB_X86
+
+// 32 characters (" " to "`") at a time, with the tables in registers.
+struct UUAvx2 {
+    __m256i blank;
+    __m256i lastValue;
+    __m256i sixBits;
+    // Six-bit values to bytes: pairs to 12 bits, pairs of those to 24.
+    __m256i mergePairs;
+    __m256i mergeQuads;
+    __m256i byteOrder;
+    __m256i laneOrder;
+
+    __attribute__((target("avx2"))) UUAvx2()
+        : blank(_mm256_set1_epi8(' '))
+        , lastValue(_mm256_set1_epi8('`' - ' '))
+        , sixBits(_mm256_set1_epi8(63))
+        , mergePairs(_mm256_set1_epi32(0x01400140))
+        , mergeQuads(_mm256_set1_epi32(0x00011000))
+        , byteOrder(_mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
+              10, 9, 8, 14, 13, 12, -1, -1, -1, -1))
+        , laneOrder(_mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7))
+    {
+    }
+
+    // Hides the tables' values from the compiler, which then keeps them in
+    // registers through a loop rather than building them again in it.
+    __attribute__((target("avx2"))) void Pin()
+    {
+        asm(""
+            : "+x"(blank), "+x"(lastValue), "+x"(sixBits), "+x"(mergePairs), "+x"(mergeQuads),
+            "+x"(byteOrder), "+x"(laneOrder));
+    }
+
+    static __attribute__((target("avx2"))) __m256i Load(const unsigned char* in)
+    {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    }
+
+    // Each character's distance from the blank: 0 to 64 in the table (the
+    // grave accent, 64, stands for 0), wrapped round or above for others.
+    __attribute__((target("avx2"))) __m256i Distances(__m256i chars) const
+    {
+        return _mm256_sub_epi8(chars, blank);
+    }
+
+    // A byte other than zero for each distance outside the table; these OR
+    // together, so that one test covers a line.
+    __attribute__((target("avx2"))) __m256i Strangers(__m256i distances) const
+    {
+        return _mm256_subs_epu8(distances, lastValue);
+    }
+
+    // The 24 bytes, 12 in each half: bytes 0 to 11 and 16 to 27.
+    __attribute__((target("avx2"))) __m256i DecodeHalves(__m256i distances) const
+    {
+        const __m256i values = _mm256_and_si256(distances, sixBits);
+        const __m256i groups = _mm256_madd_epi16(_mm256_maddubs_epi16(values, mergePairs), mergeQuads);
+        return _mm256_shuffle_epi8(groups, byteOrder);
+    }
+
+    // 24 bytes and 4 of slack.
+    __attribute__((target("avx2"))) void DecodeWithSlack(__m256i distances, char* out) const
+    {
+        const __m256i bytes = DecodeHalves(distances);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(bytes, 1));
+    }
+
+    // Exactly 24 bytes.
+    __attribute__((target("avx2"))) void Decode(__m256i distances, char* out) const
+    {
+        const __m256i bytes = _mm256_permutevar8x32_epi32(DecodeHalves(distances), laneOrder);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
+    }
+};
+
+template <size_t BreakBytes> bool IsLineBreak(const char* at)
+{
+    if constexpr (BreakBytes == 1)
+        return at[0] == '\n';
+    else
+        return at[0] == '\r' && at[1] == '\n';
+}
+
+// Full lines ended by a line break of BreakBytes, from taken on, for as long
+// as they come clean. Where the next line starts is known before this one is
+// checked, so the processor works on several lines at once. Characters 1 to
+// 32 and 29 to 60 of a line make its two blocks; the group they share is
+// written twice, alike. A line is decoded before it is checked; the bytes of
+// one that fails lie beyond what is taken.
+template <size_t BreakBytes>
+__attribute__((target("avx2"), noinline)) TBase64Lines DecodeSameFullLinesAvx2(
+    std::string_view text, char* out, TBase64Lines taken)
+{
+    UUAvx2 codec;
+    codec.Pin();
+    const char* line = text.data() + taken.consumed;
+    const char* const end = text.data() + text.size();
+    char* written = out + taken.written;
+    while (size_t(end - line) >= kFullLineText + BreakBytes && line[0] == 'M'
+        && IsLineBreak<BreakBytes>(line + kFullLineText)) {
+        const auto* in = reinterpret_cast<const unsigned char*>(line + 1);
+        const __m256i first = codec.Distances(UUAvx2::Load(in));
+        const __m256i second = codec.Distances(UUAvx2::Load(in + 28));
+        codec.DecodeWithSlack(first, written);
+        codec.Decode(second, written + 21);
+        const __m256i strangers = _mm256_or_si256(codec.Strangers(first), codec.Strangers(second));
+        if (!_mm256_testz_si256(strangers, strangers))
+            break;
+        line += kFullLineText + BreakBytes;
+        written += kMaxLineBytes;
+    }
+    return { size_t(line - text.data()), size_t(written - out) };
+}
+
+// Each run of lines with one line break takes the way made for it.
+__attribute__((target("avx2"))) TBase64Lines DecodeFullLinesAvx2(std::string_view text, char* out)
+{
+    TBase64Lines taken;
+    for (;;) {
+        const size_t lineBreak = FullLineBreak(text, taken.consumed);
+        if (lineBreak == 0)
+            return taken;
+        const size_t before = taken.consumed;
+        taken = lineBreak == 1 ? DecodeSameFullLinesAvx2<1>(text, out, taken)
+                               : DecodeSameFullLinesAvx2<2>(text, out, taken);
+        if (taken.consumed == before)
+            return taken;
+    }
 }
 
 #endif // LUMIGRAB_X86
@@ -188,9 +316,9 @@ std::vector<TUULineDecoder> AvailableLineDecoders()
 #ifdef LUMIGRAB_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        decoders.push_back({ "avx2", DecodeFullLineAvx2 });
+        decoders.push_back({ "avx2", DecodeFullLinesAvx2 });
 #endif
-    decoders.push_back({ "portable", DecodeFullLinePortable });
+    decoders.push_back({ "portable", DecodeFullLinesPortable });
     return decoders;
 }
 
@@ -215,21 +343,7 @@ TBase64Lines DecodeFullUULines(std::string_view text, char* out)
 
 TBase64Lines DecodeFullUULines(std::string_view text, char* out, const TUULineDecoder& lines)
 {
-    constexpr size_t kLineChars = 1 + kFullLineChars;
-    TBase64Lines taken;
-    for (size_t at = 0; text.size() - at > kLineChars && text[at] == 'M';) {
-        const size_t lineEnd = at + kLineChars;
-        size_t next = lineEnd + 1;
-        if (text[lineEnd] == '\r' && next < text.size() && text[next] == '\n')
-            ++next;
-        else if (text[lineEnd] != '\n')
-            break;
-        if (!lines.decode(reinterpret_cast<const unsigned char*>(text.data() + at + 1), out + taken.written))
-            break;
-        taken.written += kMaxLineBytes;
-        taken.consumed = at = next;
-    }
-    return taken;
+    return lines.decode(text, out);
 }
 
 void EncodeUULine(std::string_view src, std::string& dest, size_t maxLen)

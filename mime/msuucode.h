@@ -43,12 +43,11 @@ std::string DecodeUULine(std::string_view line, size_t maxLen = kShortTextMax);
 // 45 bytes and one byte of slack.
 TBase64Lines DecodeFullUULines(std::string_view text, char* out);
 
-// One way of decoding the 60 characters of a full line into its 45 bytes
-// (out needs one byte of slack); false when a character is not in the
-// table.
+// One way of decoding full lines, as DecodeFullUULines does: the portable
+// one a group of four characters at a time, others many at once.
 struct TUULineDecoder {
     const char* name;
-    bool (*decode)(const unsigned char* in, char* out);
+    TBase64Lines (*decode)(std::string_view text, char* out);
 };
 
 // The implementations this processor runs, fastest first; the last one is

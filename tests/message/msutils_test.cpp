@@ -146,7 +146,11 @@ TEST(ExtractMainValueTest, StopsAtBlankOrSemicolon)
 class ContentTypeTest : public ::testing::Test {
 protected:
     ScopedMimeTable table_ { "# comment line jpg\n"
+                             "image/x-near jpgs xjpg\n"
                              "image/jpeg\t\tjpeg jpg jpe\n"
+                             "image/x-cut pre#fix\n"
+                             "image/x-late\t Late\r\n"
+                             "xlate image/x-xlate\n"
                              "text/plain  txt TEXT  # trailing comment eml\n"
                              "message/rfc822 eml\n"
                              "image/x-first dup\n"
@@ -168,6 +172,12 @@ TEST_F(ContentTypeTest, LooksUpTheExtensionCaseInsensitively)
         { "folder/pic.jpg", "image/jpeg" },
         { "unknown.xyz", "application/octet-stream" },
         { "comment.comment", "application/octet-stream" },
+        { "a.jpgs", "image/x-near" },
+        { "a.pre", "image/x-cut" },
+        { "a.fix", "application/octet-stream" },
+        { "a.late", "image/x-late" },
+        { "a.xlate", "application/octet-stream" },
+        { "a.x-late", "application/octet-stream" },
         { "", "application/octet-stream" },
     };
     // Asked often enough that the last rounds are answered from the index

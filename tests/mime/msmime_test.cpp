@@ -187,25 +187,29 @@ TEST(DecodeBase64DataLine, FastPathAndTolerantPathAgree)
 }
 
 // Clean lines of many lengths (runs of 32 characters and the groups after
-// them), then a line the tolerant decoder must have: each implementation
-// takes exactly the clean lines before it, with the bytes the line decoder
-// gives them.
+// them), most in runs of one length and line break, then a line the
+// tolerant decoder must have, met inside a run of 76-character lines: each
+// implementation takes exactly the clean lines before it, with the bytes the
+// line decoder gives them, and writes nothing beyond its room.
 TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
 {
     std::mt19937 random(20261208);
     std::vector<std::string> clean;
-    for (size_t length : { 76u, 0u, 4u, 32u, 36u, 64u, 68u, 96u, 1000u, 28u })
-        clean.push_back(EncodeBase64(RandomBytes(length / 4 * 3, unsigned(length)), std::string::npos));
+    for (size_t length : { 76u, 76u, 76u, 0u, 4u, 32u, 32u, 36u, 36u, 36u, 40u, 40u, 44u, 52u, 52u, 64u, 64u,
+             68u, 68u, 96u, 100u, 100u, 1000u, 1000u, 28u, 76u, 76u, 76u })
+        clean.push_back(
+            EncodeBase64(RandomBytes(length / 4 * 3, unsigned(length + clean.size())), std::string::npos));
     const std::string line = clean.front();
     // Each spoils a 76-character line: a stray character, a pad, a line cut
     // short, a lone CR, a last line without its line break.
     std::vector<std::string> others;
-    for (size_t at : { 0u, 1u, 31u, 32u, 33u, 63u, 64u, 75u })
+    for (size_t at : { 0u, 1u, 31u, 32u, 33u, 59u, 60u, 63u, 64u, 75u })
         others.push_back(line.substr(0, at) + "\x80" + line.substr(at + 1) + "\n");
     others.push_back(line.substr(0, 10) + "=" + line.substr(11) + "\n");
     others.push_back(line.substr(0, 74) + "==\n");
     others.push_back(line.substr(0, 75) + "\r\n");
     others.push_back(line.substr(0, 40) + "\r" + line.substr(40) + "\n");
+    others.push_back(line + "\r\r\n");
     others.push_back(line);
     others.push_back(".\r\n");
     for (const TBase64BlockDecoder& blocks : Base64BlockDecoders()) {
@@ -213,8 +217,10 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
             SCOPED_TRACE(::testing::Message() << blocks.name << " before " << other);
             std::string text;
             std::string expected;
+            bool crlf = false;
             for (const std::string& each : clean) {
-                text += each + (random() % 2 ? "\r\n" : "\n");
+                crlf ^= random() % 4 == 0;
+                text += each + (crlf ? "\r\n" : "\n");
                 std::string bytes;
                 DecodeBase64DataLine(each, bytes, std::string::npos);
                 expected += bytes;
@@ -223,11 +229,66 @@ TEST(DecodeCleanBase64Lines, TakesTheCleanLinesBeforeTheFirstOther)
             text += other;
             if (other.ends_with('\n'))
                 text += clean[2] + "\n";
-            std::string out(text.size() / 4 * 3 + 1, '\0');
+            // Exactly the room promised, so that the address sanitizer sees
+            // a write beyond it.
+            std::vector<char> out(text.size() / 4 * 3 + 1);
             const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
             EXPECT_EQ(taken.consumed, cleanSize);
-            EXPECT_EQ(out.substr(0, taken.written), expected);
+            EXPECT_EQ(std::string(out.data(), taken.written), expected);
         }
+    }
+}
+
+// Every implementation takes what the portable one takes from text, byte
+// for byte, within exactly the room promised.
+void ExpectAllBlockDecodersAgree(std::string_view text)
+{
+    const auto decoders = Base64BlockDecoders();
+    std::vector<char> expected(text.size() / 4 * 3 + 1);
+    const TBase64Lines portable = DecodeCleanBase64Lines(text, expected.data(), decoders.back());
+    for (const TBase64BlockDecoder& blocks : decoders) {
+        SCOPED_TRACE(blocks.name);
+        std::vector<char> out(text.size() / 4 * 3 + 1);
+        const TBase64Lines taken = DecodeCleanBase64Lines(text, out.data(), blocks);
+        ASSERT_EQ(taken.consumed, portable.consumed);
+        ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
+    }
+}
+
+// Runs of lines of one length (every multiple of 4 up to 200 characters:
+// blocks of 32 with every rest) and one line break: a text of one short run
+// alone, whose room has least to spare, and long texts of many runs, here
+// and there a line spoilt by a stray character or cut at the text's end.
+TEST(DecodeCleanBase64Lines, AllImplementationsAgreeOnRunsOfLines)
+{
+    std::mt19937 random(20261209);
+    for (size_t length = 32; length <= 200; length += 4) {
+        for (const char* lineBreak : { "\n", "\r\n" }) {
+            std::string text;
+            for (int lines = 0; lines < 3; ++lines) {
+                text += EncodeBase64(RandomBytes(length / 4 * 3, unsigned(random())), std::string::npos)
+                    + lineBreak;
+                SCOPED_TRACE(::testing::Message() << "length " << length << ", " << lines + 1 << " lines");
+                ExpectAllBlockDecodersAgree(text);
+            }
+        }
+    }
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(::testing::Message() << "round " << round);
+        std::string text;
+        while (text.size() < 2000) {
+            const size_t length = random() % 51 * 4;
+            const char* lineBreak = random() % 3 ? "\n" : "\r\n";
+            for (size_t lines = 1 + random() % 6; lines > 0; --lines) {
+                std::string line
+                    = EncodeBase64(RandomBytes(length / 4 * 3, unsigned(random())), std::string::npos);
+                if (!line.empty() && random() % 40 == 0)
+                    line[random() % line.size()] = "=!\x80 "[random() % 4];
+                text += line + lineBreak;
+            }
+        }
+        text.resize(text.size() - random() % 100);
+        ExpectAllBlockDecodersAgree(text);
     }
 }
 

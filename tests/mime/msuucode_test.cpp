@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/support/test_util.h"
 
 namespace lumigrab {
@@ -54,9 +56,10 @@ TEST(EncodeUULine, LengthCharacterWidthAndLimits)
     }
 }
 
-// Full lines are taken in one pass up to the first other line: one cut
-// short or long, a bad character, another length character, a lone CR, a
-// last line without its line break.
+// Full lines are taken in one pass up to the first other line, met inside a
+// run of lines with one line break: one cut short or long, a bad character
+// in either block of 32 characters, another length character, a lone CR, a
+// last line without its line break. Nothing is written beyond the room.
 TEST(DecodeFullUULines, TakesTheFullLinesBeforeTheFirstOther)
 {
     const std::string bytes = RandomBytes(45 * 3, 11);
@@ -67,17 +70,50 @@ TEST(DecodeFullUULines, TakesTheFullLinesBeforeTheFirstOther)
     const std::vector<std::string> others
         = { line.substr(0, 60) + "\n", line + "!\n", line.substr(0, 30) + "\x7F" + line.substr(31) + "\n",
               line.substr(0, 5) + "\x80" + line.substr(6) + "\n",
-              line.substr(0, 50) + "\x1F" + line.substr(51) + "\n", "L" + line.substr(1) + "\n",
-              line.substr(0, 30) + "\r" + line.substr(31) + "\n", line + "\r\r\n", line, "end\n" };
+              line.substr(0, 50) + "\x1F" + line.substr(51) + "\n", line.substr(0, 60) + "a" + "\n",
+              "L" + line.substr(1) + "\n", line.substr(0, 30) + "\r" + line.substr(31) + "\n",
+              line + "\r\r\n", line, "end\n" };
+    const std::string clean = full[0] + "\r\n" + full[1] + "\r\n" + full[2] + "\n" + full[0] + "\n" + full[1]
+        + "\n" + full[2] + "\n";
+    const std::string expected = bytes + bytes;
     for (const TUULineDecoder& lines : FullUULineDecoders()) {
         for (const std::string& other : others) {
             SCOPED_TRACE(::testing::Message() << lines.name << " before " << other);
-            const std::string clean = full[0] + "\r\n" + full[1] + "\n" + full[2] + "\r\n";
             const std::string text = clean + other + full[0] + "\n";
-            std::string out(text.size() / 61 * 45 + 1, '\0');
+            std::vector<char> out(text.size() / 61 * 45 + 1);
             const TBase64Lines taken = DecodeFullUULines(text, out.data(), lines);
             EXPECT_EQ(taken.consumed, clean.size());
-            EXPECT_EQ(out.substr(0, taken.written), bytes);
+            EXPECT_EQ(std::string(out.data(), taken.written), expected);
+        }
+    }
+}
+
+// Full lines with line breaks changing now and then, here and there one
+// spoilt or the text cut: every implementation takes what the portable one
+// takes, byte for byte, within exactly the room promised.
+TEST(DecodeFullUULines, AllImplementationsAgreeOnRunsOfLines)
+{
+    std::mt19937 random(20261209);
+    const auto decoders = FullUULineDecoders();
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        bool crlf = false;
+        while (text.size() < 2000) {
+            crlf ^= random() % 5 == 0;
+            std::string line = EncodeUULine(RandomBytes(45, unsigned(random())));
+            if (random() % 30 == 0)
+                line[random() % line.size()] = "a\x1F\x80 "[random() % 4];
+            text += line + (crlf ? "\r\n" : "\n");
+        }
+        text.resize(text.size() - random() % 100);
+        std::vector<char> expected(text.size() / 61 * 45 + 1);
+        const TBase64Lines portable = DecodeFullUULines(text, expected.data(), decoders.back());
+        for (const TUULineDecoder& lines : decoders) {
+            SCOPED_TRACE(::testing::Message() << lines.name << " in round " << round);
+            std::vector<char> out(text.size() / 61 * 45 + 1);
+            const TBase64Lines taken = DecodeFullUULines(text, out.data(), lines);
+            ASSERT_EQ(taken.consumed, portable.consumed);
+            ASSERT_EQ(std::string(out.data(), taken.written), std::string(expected.data(), portable.written));
         }
     }
 }
