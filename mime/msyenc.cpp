@@ -259,9 +259,83 @@ __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
 // not wait for them.
 constexpr ptrdiff_t kCrcLag = 256;
 
+// Writes the bytes of a 32-byte vector whose bit is clear in drop, packed,
+// as four 8-byte quarters from one shuffle. Like StoreKept16, each store
+// writes 8 bytes whatever it keeps.
+__attribute__((target("avx2"))) inline char* StoreKept32(__m256i bytes, uint32_t drop, char* out)
+{
+    const auto order = [](unsigned lowDrop, unsigned highDrop) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrder[lowDrop])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kKeepOrderHigh[highDrop])));
+    };
+    const unsigned quarters[4] = { drop & 0xFF, (drop >> 8) & 0xFF, (drop >> 16) & 0xFF, drop >> 24 };
+    const __m256i packed = _mm256_shuffle_epi8(bytes,
+        _mm256_inserti128_si256(
+            _mm256_castsi128_si256(order(quarters[0], quarters[1])), order(quarters[2], quarters[3]), 1));
+    const __m128i low = _mm256_castsi256_si128(packed);
+    const __m128i high = _mm256_extracti128_si256(packed, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), low);
+    out += kKeepCount[quarters[0]];
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(low));
+    out += kKeepCount[quarters[1]];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), high);
+    out += kKeepCount[quarters[2]];
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(high));
+    return out + kKeepCount[quarters[3]];
+}
+
+// CR and LF by one table lookup: the byte the low half of each byte must
+// stand for; bytes from 0x80 look up zero, which they never equal.
+__attribute__((target("avx2"))) inline __m256i IsLineBreak(__m256i v)
+{
+    const __m256i table
+        = _mm256_setr_epi8(char(0x80), char(0x80), char(0x80), char(0x80), char(0x80), char(0x80), char(0x80),
+            char(0x80), char(0x80), char(0x80), '\n', char(0x80), char(0x80), '\r', char(0x80), char(0x80),
+            char(0x80), char(0x80), char(0x80), char(0x80), char(0x80), char(0x80), char(0x80), char(0x80),
+            char(0x80), char(0x80), '\n', char(0x80), char(0x80), '\r', char(0x80), char(0x80));
+    return _mm256_cmpeq_epi8(v, _mm256_shuffle_epi8(table, v));
+}
+
+// One 32-byte half of a chunk: what it drops, its bytes decoded, and
+// whether it holds what the byte decoder must see ("==", or "=y" when the
+// data's end is looked for).
+struct Avx2Half {
+    __m256i bytes;
+    __m256i unusual;
+    uint32_t drop;
+};
+
+template <bool kStop> __attribute__((target("avx2"))) inline Avx2Half DecodeHalf(const unsigned char* in)
+{
+    const __m256i equals = _mm256_set1_epi8('=');
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i isEquals = _mm256_cmpeq_epi8(v, equals);
+    const __m256i escaped
+        = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 1)), equals);
+    const __m256i suspect
+        = kStop ? _mm256_or_si256(isEquals, _mm256_cmpeq_epi8(v, _mm256_set1_epi8('y'))) : isEquals;
+    const __m256i bytes = _mm256_sub_epi8(_mm256_sub_epi8(v, _mm256_set1_epi8(char(kOffset))),
+        _mm256_and_si256(escaped, _mm256_set1_epi8(char(kEscapeOffset))));
+    return { bytes, _mm256_and_si256(suspect, escaped),
+        uint32_t(_mm256_movemask_epi8(_mm256_or_si256(isEquals, IsLineBreak(v)))) };
+}
+
+// Folds the 32 bytes written at checked into folded, which starts from crc
+// with the first of them.
+__attribute__((target("avx2,vpclmulqdq"))) inline void FoldWritten(
+    __m256i& folded, bool& folding, uint32_t crc, const char*& checked)
+{
+    const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
+    folded = folding ? Crc32FoldNext(folded, written) : Crc32FoldStart(crc, written);
+    folding = true;
+    checked += 32;
+}
+
 // With kCrc, checks the bytes it writes as it goes (crc32fold.h), each 32
-// bytes some iterations after they were written; crc is the CRC-32 of the
-// bytes before dest, and after the call of those up to the end.
+// bytes some chunks after they were written; crc is the CRC-32 of the bytes
+// before dest, and after the call of those up to the end. Works in chunks
+// of 64 bytes, whose two halves share one test for what only the byte
+// decoder handles.
 template <bool kStop, bool kCrc>
 __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
@@ -275,47 +349,36 @@ __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     if (in == end)
         return { 0, 0, false };
     bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
-    const __m256i equals = _mm256_set1_epi8('=');
-    const __m256i cr = _mm256_set1_epi8('\r');
-    const __m256i lf = _mm256_set1_epi8('\n');
-    const __m256i letterY = _mm256_set1_epi8('y');
-    const __m256i offset = _mm256_set1_epi8(char(kOffset));
-    const __m256i escapeOffset = _mm256_set1_epi8(char(kEscapeOffset));
     const char* checked = dest;
     __m256i folded = _mm256_setzero_si256();
     bool folding = false;
-    while (end - in >= 32 && !closed) {
-        if (kCrc && out - checked >= kCrcLag + 32) {
-            const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
-            folded = folding ? Crc32FoldNext(folded, written) : Crc32FoldStart(crc, written);
-            folding = true;
-            checked += 32;
+    while (end - in >= 64 && !closed) {
+        if (kCrc && out - checked >= kCrcLag + 64) {
+            FoldWritten(folded, folding, crc, checked);
+            FoldWritten(folded, folding, crc, checked);
         }
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 1));
-        const __m256i isEquals = _mm256_cmpeq_epi8(v, equals);
-        const __m256i escaped = _mm256_cmpeq_epi8(before, equals);
-        const __m256i unusual = kStop ? _mm256_or_si256(isEquals, _mm256_cmpeq_epi8(v, letterY)) : isEquals;
-        if (!_mm256_testz_si256(unusual, escaped)) {
-            closed = DecodeStretch<kStop>(in, 32, end, out, escape, start);
+        const Avx2Half first = DecodeHalf<kStop>(in);
+        const Avx2Half second = DecodeHalf<kStop>(in + 32);
+        const __m256i unusual = _mm256_or_si256(first.unusual, second.unusual);
+        if (!_mm256_testz_si256(unusual, unusual)) {
+            escape = in[-1] == '=';
+            closed = DecodeStretch<kStop>(in, 64, end, out, escape, start);
             continue;
         }
-        const __m256i lineBreak = _mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf));
-        const auto drop = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(isEquals, lineBreak)));
-        const __m256i bytes
-            = _mm256_sub_epi8(v, _mm256_add_epi8(offset, _mm256_and_si256(escaped, escapeOffset)));
         // Without a branch on whether anything is dropped: in binary data
         // that is close to a coin toss, and a mispredicted branch costs more
         // than the packing.
-        out = StoreKept16(_mm256_castsi256_si128(bytes), drop & 0xFFFF, out);
-        out = StoreKept16(_mm256_extracti128_si256(bytes, 1), drop >> 16, out);
-        in += 32;
+        out = StoreKept32(first.bytes, first.drop, out);
+        out = StoreKept32(second.bytes, second.drop, out);
+        in += 64;
         escape = in[-1] == '=';
     }
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
     escapePending = escape;
     if (kCrc) {
+        while (out - checked >= 32)
+            FoldWritten(folded, folding, crc, checked);
         const auto* rest = reinterpret_cast<const unsigned char*>(checked);
         crc = folding ? Crc32FoldFinish(folded, rest, size_t(out - checked))
                       : Crc32(crc, std::string_view(dest, size_t(out - dest)));
