@@ -320,28 +320,47 @@ template <bool kStop> __attribute__((target("avx2"))) inline Avx2Half DecodeHalf
         uint32_t(_mm256_movemask_epi8(_mm256_or_si256(isEquals, IsLineBreak(v)))) };
 }
 
-// Folds the 32 bytes written at checked into folded, which starts from crc
-// with the first of them.
-__attribute__((target("avx2,vpclmulqdq"))) inline void FoldWritten(
-    __m256i& folded, bool& folding, uint32_t crc, const char*& checked)
+// One chunk of 64 bytes, whose two halves share one test for what only the
+// byte decoder handles: packed into out, or handed to the byte decoder.
+// Returns true when that found the data's end.
+template <bool kStop>
+__attribute__((target("avx2"))) inline bool DecodeChunk(
+    const unsigned char*& in, const unsigned char* end, char*& out, bool& escape, TextStart start)
+{
+    const Avx2Half first = DecodeHalf<kStop>(in);
+    const Avx2Half second = DecodeHalf<kStop>(in + 32);
+    const __m256i unusual = _mm256_or_si256(first.unusual, second.unusual);
+    if (!_mm256_testz_si256(unusual, unusual)) {
+        escape = in[-1] == '=';
+        return DecodeStretch<kStop>(in, 64, end, out, escape, start);
+    }
+    // Without a branch on whether anything is dropped: in binary data that
+    // is close to a coin toss, and a mispredicted branch costs more than
+    // the packing.
+    out = StoreKept32(first.bytes, first.drop, out);
+    out = StoreKept32(second.bytes, second.drop, out);
+    in += 64;
+    escape = in[-1] == '=';
+    return false;
+}
+
+__attribute__((target("avx2"))) inline __m256i LoadWritten(const char*& checked)
 {
     const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
-    folded = folding ? Crc32FoldNext(folded, written) : Crc32FoldStart(crc, written);
-    folding = true;
     checked += 32;
+    return written;
 }
 
 // With kCrc, checks the bytes it writes as it goes (crc32fold.h), each 32
 // bytes some chunks after they were written; crc is the CRC-32 of the bytes
-// before dest, and after the call of those up to the end. Works in chunks
-// of 64 bytes, whose two halves share one test for what only the byte
-// decoder handles.
+// before dest, and after the call of those up to the end.
 template <bool kStop, bool kCrc>
 __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     std::string_view src, char* dest, bool& escapePending, bool lineStart, uint32_t& crc)
 {
-    // A copy of its own, which the stores through out cannot touch.
+    // Copies of their own, which the stores through out cannot touch.
     bool escape = escapePending;
+    const uint32_t crcBefore = crc;
     const auto* in = reinterpret_cast<const unsigned char*>(src.data());
     const auto* const end = in + src.size();
     const TextStart start { in, lineStart };
@@ -349,39 +368,35 @@ __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     if (in == end)
         return { 0, 0, false };
     bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
+    // Until enough is written to fold, then folding every chunk.
+    while (!closed && end - in >= 64 && (!kCrc || out - dest < kCrcLag + 64))
+        closed = DecodeChunk<kStop>(in, end, out, escape, start);
     const char* checked = dest;
     __m256i folded = _mm256_setzero_si256();
-    bool folding = false;
-    while (end - in >= 64 && !closed) {
-        if (kCrc && out - checked >= kCrcLag + 64) {
-            FoldWritten(folded, folding, crc, checked);
-            FoldWritten(folded, folding, crc, checked);
+    const bool folding = kCrc && out - dest >= kCrcLag + 64;
+    if (folding) {
+        folded = Crc32FoldStart(crcBefore, LoadWritten(checked));
+        folded = Crc32FoldNext(folded, LoadWritten(checked));
+        while (!closed && end - in >= 64) {
+            if (out - checked >= kCrcLag + 64) {
+                folded = Crc32FoldNext(folded, LoadWritten(checked));
+                folded = Crc32FoldNext(folded, LoadWritten(checked));
+            }
+            closed = DecodeChunk<kStop>(in, end, out, escape, start);
         }
-        const Avx2Half first = DecodeHalf<kStop>(in);
-        const Avx2Half second = DecodeHalf<kStop>(in + 32);
-        const __m256i unusual = _mm256_or_si256(first.unusual, second.unusual);
-        if (!_mm256_testz_si256(unusual, unusual)) {
-            escape = in[-1] == '=';
-            closed = DecodeStretch<kStop>(in, 64, end, out, escape, start);
-            continue;
-        }
-        // Without a branch on whether anything is dropped: in binary data
-        // that is close to a coin toss, and a mispredicted branch costs more
-        // than the packing.
-        out = StoreKept32(first.bytes, first.drop, out);
-        out = StoreKept32(second.bytes, second.drop, out);
-        in += 64;
-        escape = in[-1] == '=';
     }
     if (!closed)
         closed = DecodeBytes<kStop>(in, end, out, escape, start);
     escapePending = escape;
     if (kCrc) {
-        while (out - checked >= 32)
-            FoldWritten(folded, folding, crc, checked);
-        const auto* rest = reinterpret_cast<const unsigned char*>(checked);
-        crc = folding ? Crc32FoldFinish(folded, rest, size_t(out - checked))
-                      : Crc32(crc, std::string_view(dest, size_t(out - dest)));
+        if (folding) {
+            while (out - checked >= 32)
+                folded = Crc32FoldNext(folded, LoadWritten(checked));
+            crc = Crc32FoldFinish(
+                folded, reinterpret_cast<const unsigned char*>(checked), size_t(out - checked));
+        } else {
+            crc = Crc32(crcBefore, std::string_view(dest, size_t(out - dest)));
+        }
     }
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
