@@ -320,35 +320,58 @@ template <bool kStop> __attribute__((target("avx2"))) inline Avx2Half DecodeHalf
         uint32_t(_mm256_movemask_epi8(_mm256_or_si256(isEquals, IsLineBreak(v)))) };
 }
 
-// One chunk of 64 bytes, whose two halves share one test for what only the
-// byte decoder handles: packed into out, or handed to the byte decoder.
-// Returns true when that found the data's end.
-template <bool kStop>
-__attribute__((target("avx2"))) inline bool DecodeChunk(
-    const unsigned char*& in, const unsigned char* end, char*& out, bool& escape, TextStart start)
-{
-    const Avx2Half first = DecodeHalf<kStop>(in);
-    const Avx2Half second = DecodeHalf<kStop>(in + 32);
-    const __m256i unusual = _mm256_or_si256(first.unusual, second.unusual);
-    if (!_mm256_testz_si256(unusual, unusual)) {
-        escape = in[-1] == '=';
-        return DecodeStretch<kStop>(in, 64, end, out, escape, start);
-    }
-    // Without a branch on whether anything is dropped: in binary data that
-    // is close to a coin toss, and a mispredicted branch costs more than
-    // the packing.
-    out = StoreKept32(first.bytes, first.drop, out);
-    out = StoreKept32(second.bytes, second.drop, out);
-    in += 64;
-    escape = in[-1] == '=';
-    return false;
-}
-
 __attribute__((target("avx2"))) inline __m256i LoadWritten(const char*& checked)
 {
     const __m256i written = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(checked));
     checked += 32;
     return written;
+}
+
+// Where the vector loop stands: the text before in is decoded into the
+// bytes before out, and with the CRC-32, the bytes before checked are
+// folded into folded.
+struct Avx2State {
+    const unsigned char* in;
+    char* out;
+    const char* checked;
+    __m256i folded;
+};
+
+// Packs chunks of 64 bytes, whose two halves share one test for what only
+// the byte decoder handles, while at least 64 bytes are left. With kFold,
+// folds the bytes written kCrcLag behind; without, stops once out is
+// unfoldedUpTo. Returns true at a chunk for the byte decoder. A loop
+// without calls, which keeps its state in registers.
+template <bool kStop, bool kFold>
+__attribute__((target("avx2,vpclmulqdq"))) inline bool PackChunks(
+    Avx2State& state, const unsigned char* end, const char* unfoldedUpTo)
+{
+    const unsigned char* in = state.in;
+    char* out = state.out;
+    const char* checked = state.checked;
+    __m256i folded = state.folded;
+    bool unusualChunk = false;
+    while (end - in >= 64 && (kFold || out < unfoldedUpTo)) {
+        if (kFold && out - checked >= kCrcLag + 64) {
+            folded = Crc32FoldNext(folded, LoadWritten(checked));
+            folded = Crc32FoldNext(folded, LoadWritten(checked));
+        }
+        const Avx2Half first = DecodeHalf<kStop>(in);
+        const Avx2Half second = DecodeHalf<kStop>(in + 32);
+        const __m256i unusual = _mm256_or_si256(first.unusual, second.unusual);
+        if (!_mm256_testz_si256(unusual, unusual)) {
+            unusualChunk = true;
+            break;
+        }
+        // Without a branch on whether anything is dropped: in binary data
+        // that is close to a coin toss, and a mispredicted branch costs more
+        // than the packing.
+        out = StoreKept32(first.bytes, first.drop, out);
+        out = StoreKept32(second.bytes, second.drop, out);
+        in += 64;
+    }
+    state = { in, out, checked, folded };
+    return unusualChunk;
 }
 
 // With kCrc, checks the bytes it writes as it goes (crc32fold.h), each 32
@@ -361,44 +384,46 @@ __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     // Copies of their own, which the stores through out cannot touch.
     bool escape = escapePending;
     const uint32_t crcBefore = crc;
-    const auto* in = reinterpret_cast<const unsigned char*>(src.data());
-    const auto* const end = in + src.size();
-    const TextStart start { in, lineStart };
-    char* out = dest;
-    if (in == end)
+    const auto* const begin = reinterpret_cast<const unsigned char*>(src.data());
+    const auto* const end = begin + src.size();
+    const TextStart start { begin, lineStart };
+    if (begin == end)
         return { 0, 0, false };
-    bool closed = DecodeStretch<kStop>(in, 1, end, out, escape, start);
-    // Until enough is written to fold, then folding every chunk.
-    while (!closed && end - in >= 64 && (!kCrc || out - dest < kCrcLag + 64))
-        closed = DecodeChunk<kStop>(in, end, out, escape, start);
-    const char* checked = dest;
-    __m256i folded = _mm256_setzero_si256();
-    const bool folding = kCrc && out - dest >= kCrcLag + 64;
-    if (folding) {
-        folded = Crc32FoldStart(crcBefore, LoadWritten(checked));
-        folded = Crc32FoldNext(folded, LoadWritten(checked));
-        while (!closed && end - in >= 64) {
-            if (out - checked >= kCrcLag + 64) {
-                folded = Crc32FoldNext(folded, LoadWritten(checked));
-                folded = Crc32FoldNext(folded, LoadWritten(checked));
-            }
-            closed = DecodeChunk<kStop>(in, end, out, escape, start);
+    Avx2State state { begin, dest, dest, _mm256_setzero_si256() };
+    bool closed = DecodeStretch<kStop>(state.in, 1, end, state.out, escape, start);
+    // Nothing is folded until enough is written to stay kCrcLag behind.
+    bool folding = false;
+    const char* const unfoldedUpTo = kCrc ? dest + kCrcLag + 64 : dest + src.size();
+    while (!closed && end - state.in >= 64) {
+        if (kCrc && !folding && state.out >= unfoldedUpTo) {
+            state.folded = Crc32FoldStart(crcBefore, LoadWritten(state.checked));
+            state.folded = Crc32FoldNext(state.folded, LoadWritten(state.checked));
+            folding = true;
         }
+        const unsigned char* const from = state.in;
+        const bool unusual = folding ? PackChunks<kStop, true>(state, end, unfoldedUpTo)
+                                     : PackChunks<kStop, false>(state, end, unfoldedUpTo);
+        // Valid text never has an escaped "=" before a chunk.
+        if (state.in != from)
+            escape = state.in[-1] == '=';
+        if (unusual)
+            closed = DecodeStretch<kStop>(state.in, 64, end, state.out, escape, start);
     }
     if (!closed)
-        closed = DecodeBytes<kStop>(in, end, out, escape, start);
+        closed = DecodeBytes<kStop>(state.in, end, state.out, escape, start);
     escapePending = escape;
     if (kCrc) {
+        const char* const out = state.out;
         if (folding) {
-            while (out - checked >= 32)
-                folded = Crc32FoldNext(folded, LoadWritten(checked));
-            crc = Crc32FoldFinish(
-                folded, reinterpret_cast<const unsigned char*>(checked), size_t(out - checked));
+            while (out - state.checked >= 32)
+                state.folded = Crc32FoldNext(state.folded, LoadWritten(state.checked));
+            crc = Crc32FoldFinish(state.folded, reinterpret_cast<const unsigned char*>(state.checked),
+                size_t(out - state.checked));
         } else {
             crc = Crc32(crcBefore, std::string_view(dest, size_t(out - dest)));
         }
     }
-    return { size_t(in - start.begin), size_t(out - dest), closed };
+    return { size_t(state.in - begin), size_t(state.out - dest), closed };
 }
 
 // The processor packs the kept bytes itself; the 64-byte store may write
