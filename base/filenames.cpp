@@ -442,12 +442,33 @@ void TPositionedFile::WriteAt(uint64_t offset, std::string_view bytes)
         throw EInOutError("Cannot write " + path_ + ": the file is closed");
     if (const int error = WriteFullyAt(handle_, offset, bytes))
         CannotWrite(path_, error);
+    end_ = std::max(end_, offset + bytes.size());
+}
+
+// Where it fails (no such call, a file system without it, no room), the
+// blocks are found as the bytes arrive, as without it; what a failed call
+// did take is given back on closing all the same.
+void TPositionedFile::Reserve(uint64_t size) noexcept
+{
+#ifdef __linux__
+    if (handle_ < 0 || size <= reserved_)
+        return;
+    ::fallocate(handle_, FALLOC_FL_KEEP_SIZE, 0, off_t(size));
+    reserved_ = size;
+#else
+    (void)size;
+#endif
 }
 
 void TPositionedFile::Close()
 {
     if (handle_ < 0)
         return;
+#ifdef __linux__
+    // Blocks reserved beyond the last byte would stay with the file.
+    if (reserved_ > end_)
+        ::ftruncate(handle_, off_t(end_));
+#endif
     const int error = CloseFile(handle_);
     handle_ = -1;
     if (error != 0)

@@ -102,6 +102,9 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
     if (first.size && !announcedSize_ && *first.size > maxSize_)
         throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", first.name.c_str(),
             static_cast<unsigned long long>(maxSize_)));
+    // The whole file's blocks at once, as the first part tells its size.
+    if (first.size && !announcedSize_)
+        file_.Reserve(*first.size);
     // Each piece goes to its place in the file as it is decoded, straight
     // from the decoder's buffer: gathering pieces into larger writes would
     // cost a copy of every byte, more than the calls it saves.

@@ -252,6 +252,8 @@ TEST_F(PostJoinerTest, DamageIsToldPerPartAndForTheWholeFile)
         << joiner.Damage();
     EXPECT_NE(joiner.Damage().find("size 10000 announced, 9999 decoded"), std::string::npos)
         << joiner.Damage();
+    // The file holds what was decoded, whatever room the announced size took.
+    EXPECT_EQ(fs::file_size(partial), 9999u);
 }
 
 TEST_F(PostJoinerTest, RefusesWhatItCannotJoinAndRemovesItsFile)
