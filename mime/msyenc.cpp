@@ -210,7 +210,7 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
 }
 
 // Output never runs ahead of input: a store at out covers at most the
-// chunk's own 16 or 32 bytes, so dest needs no room beyond src.size().
+// chunk's own 16 or 64 bytes, so dest needs no room beyond src.size().
 template <bool kStop>
 __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
     std::string_view src, char* dest, bool& escapePending, bool lineStart)
@@ -243,7 +243,7 @@ __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
         const __m128i lineBreak = _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf));
         const unsigned drop = unsigned(_mm_movemask_epi8(_mm_or_si128(isEquals, lineBreak)));
         const __m128i bytes = _mm_sub_epi8(v, _mm_add_epi8(offset, _mm_and_si128(escaped, escapeOffset)));
-        // No branch on whether anything is dropped (see DecodeAvx2With).
+        // No branch on whether anything is dropped (see PackChunks).
         out = StoreKept16(bytes, drop, out);
         in += 16;
         escape = in[-1] == '=';
@@ -393,7 +393,7 @@ __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
     bool closed = DecodeStretch<kStop>(state.in, 1, end, state.out, escape, start);
     // Nothing is folded until enough is written to stay kCrcLag behind.
     bool folding = false;
-    const char* const unfoldedUpTo = kCrc ? dest + kCrcLag + 64 : dest + src.size();
+    const char* const unfoldedUpTo = dest + (kCrc ? std::min(src.size(), size_t(kCrcLag + 64)) : src.size());
     while (!closed && end - state.in >= 64) {
         if (kCrc && !folding && state.out >= unfoldedUpTo) {
             state.folded = Crc32FoldStart(crcBefore, LoadWritten(state.checked));
@@ -403,7 +403,8 @@ __attribute__((target("avx2,vpclmulqdq"))) YEncStep DecodeAvx2With(
         const unsigned char* const from = state.in;
         const bool unusual = folding ? PackChunks<kStop, true>(state, end, unfoldedUpTo)
                                      : PackChunks<kStop, false>(state, end, unfoldedUpTo);
-        // Valid text never has an escaped "=" before a chunk.
+        // After packed chunks the last byte tells the escape state: an
+        // escaped "=" ("==") always goes to the byte decoder.
         if (state.in != from)
             escape = state.in[-1] == '=';
         if (unusual)
