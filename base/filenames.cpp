@@ -61,6 +61,14 @@ int WriteFully(int file, std::string_view bytes)
     return 0;
 }
 
+// 0, or the error code of the failed seek or write.
+int WriteFullyAt(int file, uint64_t offset, std::string_view bytes)
+{
+    if (::_lseeki64(file, static_cast<__int64>(offset), SEEK_SET) < 0)
+        return errno;
+    return WriteFully(file, bytes);
+}
+
 int CloseFile(int file)
 {
     return ::_close(file) == 0 ? 0 : errno;
@@ -102,6 +110,22 @@ int WriteFully(int file, std::string_view bytes)
             return errno;
         }
         bytes.remove_prefix(size_t(written));
+    }
+    return 0;
+}
+
+// 0, or the error code of the failed write.
+int WriteFullyAt(int file, uint64_t offset, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::pwrite(file, bytes.data(), bytes.size(), off_t(offset));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        bytes.remove_prefix(size_t(written));
+        offset += uint64_t(written);
     }
     return 0;
 }
@@ -394,6 +418,69 @@ void TNewFile::Fail(int error)
     handle_ = -1;
     RemoveFile(path_);
     CannotWrite(path_, error);
+}
+
+TPositionedFile::TPositionedFile(std::string path)
+    : path_(std::move(path))
+{
+    RemoveFile(path_);
+    int error = 0;
+    handle_ = OpenNewFile(path_, error);
+    if (handle_ < 0)
+        CannotCreate(path_, error);
+}
+
+TPositionedFile::~TPositionedFile()
+{
+    if (handle_ >= 0)
+        CloseFile(handle_);
+}
+
+void TPositionedFile::WriteAt(uint64_t offset, std::string_view bytes)
+{
+    if (handle_ < 0)
+        throw EInOutError("Cannot write " + path_ + ": the file is closed");
+    if (const int error = WriteFullyAt(handle_, offset, bytes))
+        CannotWrite(path_, error);
+    end_ = std::max(end_, offset + bytes.size());
+}
+
+// Where it fails (no such call, a file system without it, no room), the
+// blocks are found as the bytes arrive, as without it; what a failed call
+// did take is given back on closing all the same.
+void TPositionedFile::Reserve(uint64_t size) noexcept
+{
+#ifdef __linux__
+    if (handle_ < 0 || size <= reserved_)
+        return;
+    ::fallocate(handle_, FALLOC_FL_KEEP_SIZE, 0, off_t(size));
+    reserved_ = size;
+#else
+    (void)size;
+#endif
+}
+
+void TPositionedFile::Close()
+{
+    if (handle_ < 0)
+        return;
+#ifdef __linux__
+    // Blocks reserved beyond the last byte would stay with the file.
+    if (reserved_ > end_)
+        ::ftruncate(handle_, off_t(end_));
+#endif
+    const int error = CloseFile(handle_);
+    handle_ = -1;
+    if (error != 0)
+        CannotWrite(path_, error);
+}
+
+void TPositionedFile::Remove() noexcept
+{
+    if (handle_ >= 0)
+        CloseFile(handle_);
+    handle_ = -1;
+    RemoveFile(path_);
 }
 
 namespace {

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -109,6 +110,45 @@ private:
     std::string plainPath_;
     int previousNumber_ = 0;
     int number_ = 0;
+};
+
+// A file of the program's own naming, made anew and written at any offset:
+// the file a multi-part post grows in as its parts arrive. Whatever stands
+// at its path (a file left behind, a symbolic link) is removed first, never
+// followed or truncated; should another entry appear there meanwhile, the
+// file is not created.
+class TPositionedFile {
+public:
+    // Raises EFCreateError "Cannot create file PATH: REASON", or
+    // EDiskFullError as SaveNewFile does.
+    explicit TPositionedFile(std::string path);
+    // Closes the file, which stays.
+    ~TPositionedFile();
+    TPositionedFile(const TPositionedFile&) = delete;
+    TPositionedFile& operator=(const TPositionedFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    // Writes bytes at offset, the file growing as needed; raises
+    // EInOutError (EDiskFullError) "Cannot write PATH: REASON".
+    void WriteAt(uint64_t offset, std::string_view bytes);
+    // Reserves the blocks for the file's first size bytes at once, where
+    // the system can, without changing the file's size: a file written out
+    // of order is not scattered over the disk, and writing it costs less.
+    // Closing gives back what the written bytes did not take.
+    void Reserve(uint64_t size) noexcept;
+    // Closes the file (a full disk may only show here); raises as WriteAt.
+    // Does nothing when it is closed.
+    void Close();
+    // Closes and removes the file.
+    void Remove() noexcept;
+
+private:
+    int handle_ = -1;
+    std::string path_;
+    uint64_t reserved_ = 0;
+    // Where the last byte written ends.
+    uint64_t end_ = 0;
 };
 
 // The path of a regular file in folder, named as SaveNewFile would name

@@ -1,7 +1,5 @@
 #include "news/postjoin.h"
 
-#include <cstdio>
-
 #include "base/classes.h"
 #include "base/textline.h"
 #include "mime/mscrc32.h"
@@ -55,18 +53,14 @@ bool IsUUDataLine(std::string_view line)
 TPostJoiner::TPostJoiner(std::string partialPath, uint64_t maxSize)
     : path_(std::move(partialPath))
     , maxSize_(maxSize)
+    , file_(path_)
 {
-    file_.open(path_, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file_)
-        throw EFCreateError(Format("Cannot create file %s", path_.c_str()));
 }
 
 TPostJoiner::~TPostJoiner()
 {
-    if (file_.is_open())
-        file_.close();
     if (!released_)
-        std::remove(path_.c_str());
+        file_.Remove();
 }
 
 void TPostJoiner::AddPart(int part, std::string_view articleText)
@@ -108,6 +102,9 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
     if (first.size && !announcedSize_ && *first.size > maxSize_)
         throw EPostJoinError(Format("%s is larger than the %llu bytes allowed", first.name.c_str(),
             static_cast<unsigned long long>(maxSize_)));
+    // The whole file's blocks at once, as the first part tells its size.
+    if (first.size && !announcedSize_)
+        file_.Reserve(*first.size);
     // Each piece goes to its place in the file as it is decoded, straight
     // from the decoder's buffer: gathering pieces into larger writes would
     // cost a copy of every byte, more than the calls it saves.
@@ -173,21 +170,13 @@ void TPostJoiner::WriteAt(uint64_t offset, std::string_view bytes)
 {
     if (bytes.empty())
         return;
-    // Pieces mostly follow one another: no seek for those.
-    if (offset != writeEnd_)
-        file_.seekp(std::streamoff(offset));
-    file_.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!file_)
-        throw EInOutError(Format("Cannot write file %s", path_.c_str()));
-    writeEnd_ = offset + bytes.size();
-    fileEnd_ = std::max(fileEnd_, writeEnd_);
+    file_.WriteAt(offset, bytes);
+    fileEnd_ = std::max(fileEnd_, offset + bytes.size());
 }
 
 void TPostJoiner::Finish()
 {
-    file_.close();
-    if (file_.fail())
-        throw EInOutError(Format("Cannot write file %s", path_.c_str()));
+    file_.Close();
     if (encoding_ == TEncoding::UUEncode && !uuEnded_)
         AddDamage("no end line");
     if (encoding_ != TEncoding::YEnc)

@@ -5,11 +5,11 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/filenames.h"
 #include "base/sysutils.h"
 
 namespace lumigrab {
@@ -23,9 +23,10 @@ public:
 
 class TPostJoiner {
 public:
-    // Creates partialPath anew; the joined file may not grow beyond
-    // maxSize bytes. The file is removed again on destruction unless
-    // Finish has run and the caller took it (Release).
+    // Creates partialPath anew (whatever stands there is removed, never
+    // followed or truncated); the joined file may not grow beyond maxSize
+    // bytes. The file is removed again on destruction unless Finish has run
+    // and the caller took it (Release).
     TPostJoiner(std::string partialPath, uint64_t maxSize);
     ~TPostJoiner();
     TPostJoiner(const TPostJoiner&) = delete;
@@ -55,7 +56,7 @@ private:
 
     std::string path_;
     uint64_t maxSize_;
-    std::fstream file_;
+    TPositionedFile file_;
     bool released_ = false;
     TEncoding encoding_ = TEncoding::Unknown;
     std::string fileName_;
@@ -72,8 +73,6 @@ private:
 
     // uuencode: "end" seen.
     bool uuEnded_ = false;
-    // Where the file's write position stands.
-    uint64_t writeEnd_ = 0;
 
     void AddYEncPart(int part, std::string_view body);
     void AddUUPart(int part, std::string_view body);

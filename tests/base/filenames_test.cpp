@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -127,6 +128,37 @@ TEST_F(NewFileTest, ManyDuplicatesGetConsecutiveNumbersFromTheLastOneUsed)
 
 // A finished file moved in by name: numbered like a new one, never through
 // a planted link, and left where it was when the name is unusable.
+// Blocks the file system holds for path.
+uintmax_t BlockBytes(const std::string& path)
+{
+    struct stat status { };
+    return ::stat(path.c_str(), &status) == 0 ? uintmax_t(status.st_blocks) * 512 : 0;
+}
+
+// A file written at offsets: a file left at its path is replaced, pieces
+// land in any order with a gap that reads as zeros, and the room reserved
+// beyond the written bytes is given back on closing.
+TEST_F(NewFileTest, PositionedFileIsWrittenAtOffsetsAndKeepsOnlyWhatWasWritten)
+{
+    const std::string path = (folder / "post.part").string();
+    std::ofstream(path) << "a file left behind, longer than the new one";
+    constexpr uint64_t Reserved = 1 << 20;
+    TPositionedFile file(path);
+    file.Reserve(Reserved);
+    const bool reserved = BlockBytes(path) >= Reserved;
+    file.WriteAt(6, "world");
+    file.WriteAt(0, "hello");
+    EXPECT_EQ(fs::file_size(path), 11u);
+    file.Close();
+    EXPECT_THROW(file.WriteAt(0, "x"), EInOutError);
+    EXPECT_EQ(ReadFileBytes(path), std::string("hello\0world", 11));
+    if (reserved) {
+        EXPECT_LT(BlockBytes(path), Reserved);
+    }
+    file.Remove();
+    EXPECT_FALSE(fs::exists(path));
+}
+
 TEST_F(NewFileTest, MovedFilesFollowTheSamePolicy)
 {
     const fs::path outside = root.Path() / "outside.jpg";

@@ -112,16 +112,20 @@ size_t ControlLineAt(std::string_view text, bool lineStart)
 }
 
 // Texts for the decoders that stop at the data's end: every special
-// sequence at every offset around the 16, 32 and 64-byte chunks, then
-// random text rich in "=", "y" and line breaks.
+// sequence at every offset around the 16, 32 and 64-byte chunks, early and
+// late in the text, then random text rich in "=", "y" and line breaks.
 std::vector<std::string> DataTexts()
 {
     const std::vector<std::string> sequences = { "\r\n=yend size=1\r\n", "\n=ypart begin=1\r\n", "\r=y",
         "k=yk", "\n==y", "\n=}=y", "=\n=y", "\r\n", "=\r\n", "==", "=}", "\n=" };
     std::vector<std::string> texts;
+    // Near the start, and where a long stretch has been decoded and the
+    // CRC-32 already goes along with the decoding.
     for (const std::string& sequence : sequences) {
-        for (size_t offset = 0; offset < 140; ++offset)
-            texts.push_back(std::string(offset, 'k') + sequence + std::string(140 - offset, 'l'));
+        for (const size_t from : { 0, 600 }) {
+            for (size_t offset = from; offset < from + 140; ++offset)
+                texts.push_back(std::string(offset, 'k') + sequence + std::string(140 - offset % 140, 'l'));
+        }
     }
     std::mt19937 random(5);
     const std::string special = "=y\r\n";

@@ -216,6 +216,31 @@ TEST_F(PostJoinerTest, YEncPartsLandAtTheirOffsetsInAnyOrder)
     }
 }
 
+// Whatever stands at the partial path beforehand, a link planted there or a
+// file left behind, is replaced by a file of its own: the link's target is
+// never written or cut short.
+TEST_F(PostJoinerTest, ReplacesWhatStandsAtThePartialPathWithoutFollowingIt)
+{
+    const std::string outside = (root.Path() / "outside.dat").string();
+    for (const bool link : { true, false }) {
+        SCOPED_TRACE(link ? "link" : "file");
+        WriteFileBytes(outside, "keep me");
+        fs::remove(partial);
+        if (link)
+            fs::create_symlink(outside, partial);
+        else
+            WriteFileBytes(partial, "a partial file left behind, longer than the post");
+        TPostJoiner joiner(partial, 1 << 20);
+        joiner.AddPart(1, Article("x", YEncPart("a.jpg", file, 1, 2, 0, 6000)));
+        joiner.AddPart(2, Article("x", YEncPart("a.jpg", file, 2, 2, 6000, 4000)));
+        joiner.Finish();
+        EXPECT_EQ(joiner.Damage(), "");
+        EXPECT_TRUE(ReadFileBytes(outside) == "keep me");
+        EXPECT_FALSE(fs::is_symlink(partial));
+        EXPECT_TRUE(ReadFileBytes(partial) == file);
+    }
+}
+
 TEST_F(PostJoinerTest, DamageIsToldPerPartAndForTheWholeFile)
 {
     TPostJoiner joiner(partial, 1 << 20);
@@ -227,6 +252,8 @@ TEST_F(PostJoinerTest, DamageIsToldPerPartAndForTheWholeFile)
         << joiner.Damage();
     EXPECT_NE(joiner.Damage().find("size 10000 announced, 9999 decoded"), std::string::npos)
         << joiner.Damage();
+    // The file holds what was decoded, whatever room the announced size took.
+    EXPECT_EQ(fs::file_size(partial), 9999u);
 }
 
 TEST_F(PostJoinerTest, RefusesWhatItCannotJoinAndRemovesItsFile)
