@@ -15,6 +15,8 @@
 #if defined(__x86_64__) || defined(__i386__)
 #define LUMIGRAB_X86 1
 #include <immintrin.h>
+
+#include "mime/sixbit_avx2.h"
 #endif
 
 namespace lumigrab {
@@ -192,11 +194,7 @@ struct Base64Avx2 {
     // "/", which also masks a look-up index: the look-ups read bits 0 to 3
     // and ignore bit 5; bit 7, which would make them give zero, is cleared.
     __m256i slash;
-    // Six-bit values to bytes: pairs to 12 bits, pairs of those to 24.
-    __m256i mergePairs;
-    __m256i mergeQuads;
-    __m256i byteOrder;
-    __m256i laneOrder;
+    SixBitPackAvx2 pack;
 
     __attribute__((target("avx2"))) Base64Avx2()
         : lowNibbleBits(_mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13,
@@ -208,11 +206,6 @@ struct Base64Avx2 {
         , shifts(_mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4, -65,
               -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0))
         , slash(_mm256_set1_epi8('/'))
-        , mergePairs(_mm256_set1_epi32(0x01400140))
-        , mergeQuads(_mm256_set1_epi32(0x00011000))
-        , byteOrder(_mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
-              10, 9, 8, 14, 13, 12, -1, -1, -1, -1))
-        , laneOrder(_mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7))
     {
     }
 
@@ -220,9 +213,8 @@ struct Base64Avx2 {
     // registers through a loop rather than building them again in it.
     __attribute__((target("avx2"))) void Pin()
     {
-        asm(""
-            : "+x"(lowNibbleBits), "+x"(highNibbleBits), "+x"(shifts), "+x"(slash), "+x"(mergePairs),
-            "+x"(mergeQuads), "+x"(byteOrder), "+x"(laneOrder));
+        asm("" : "+x"(lowNibbleBits), "+x"(highNibbleBits), "+x"(shifts), "+x"(slash));
+        pack.Pin();
     }
 
     static __attribute__((target("avx2"))) __m256i Load(const unsigned char* in)
@@ -271,13 +263,7 @@ struct Base64Avx2 {
         const __m128i high = _mm_and_si128(_mm_srli_epi32(chars, 4), _mm256_castsi256_si128(slash));
         const __m128i shift = _mm_shuffle_epi8(_mm256_castsi256_si128(shifts),
             _mm_add_epi8(_mm_cmpeq_epi8(chars, _mm256_castsi256_si128(slash)), high));
-        const __m128i values = _mm_add_epi8(chars, shift);
-        const __m128i groups = _mm_madd_epi16(_mm_maddubs_epi16(values, _mm256_castsi256_si128(mergePairs)),
-            _mm256_castsi256_si128(mergeQuads));
-        const __m128i bytes = _mm_shuffle_epi8(groups, _mm256_castsi256_si128(byteOrder));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
-        const uint32_t last = uint32_t(_mm_extract_epi32(bytes, 2));
-        std::memcpy(out + 8, &last, 4);
+        SixBitPackAvx2::Store(pack.Half(_mm_add_epi8(chars, shift)), out);
     }
 
     // The 24 bytes of 32 alphabet characters, 12 in each half: bytes 0 to
@@ -286,25 +272,19 @@ struct Base64Avx2 {
     {
         const __m256i shift
             = _mm256_shuffle_epi8(shifts, _mm256_add_epi8(_mm256_cmpeq_epi8(chars, slash), High(chars)));
-        const __m256i values = _mm256_add_epi8(chars, shift);
-        const __m256i groups = _mm256_madd_epi16(_mm256_maddubs_epi16(values, mergePairs), mergeQuads);
-        return _mm256_shuffle_epi8(groups, byteOrder);
+        return pack.Halves(_mm256_add_epi8(chars, shift));
     }
 
     // Exactly the 24 bytes of 32 alphabet characters: no slack needed.
     __attribute__((target("avx2"))) void Decode(__m256i chars, char* out) const
     {
-        const __m256i bytes = _mm256_permutevar8x32_epi32(DecodeHalves(chars), laneOrder);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
+        pack.Store(DecodeHalves(chars), out);
     }
 
     // The same, quicker, with 4 bytes of slack: 28 bytes written.
     __attribute__((target("avx2"))) void DecodeWithSlack(__m256i chars, char* out) const
     {
-        const __m256i bytes = DecodeHalves(chars);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(bytes, 1));
+        SixBitPackAvx2::StoreWithSlack(DecodeHalves(chars), out);
     }
 };
 

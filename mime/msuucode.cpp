@@ -12,6 +12,8 @@
 #if defined(__x86_64__) || defined(__i386__)
 #define LUMIGRAB_X86 1
 #include <immintrin.h>
+
+#include "mime/sixbit_avx2.h"
 #endif
 
 namespace lumigrab {
@@ -182,21 +184,12 @@ struct UUAvx2 {
     __m256i blank;
     __m256i lastValue;
     __m256i sixBits;
-    // Six-bit values to bytes: pairs to 12 bits, pairs of those to 24.
-    __m256i mergePairs;
-    __m256i mergeQuads;
-    __m256i byteOrder;
-    __m256i laneOrder;
+    SixBitPackAvx2 pack;
 
     __attribute__((target("avx2"))) UUAvx2()
         : blank(_mm256_set1_epi8(' '))
         , lastValue(_mm256_set1_epi8('`' - ' '))
         , sixBits(_mm256_set1_epi8(63))
-        , mergePairs(_mm256_set1_epi32(0x01400140))
-        , mergeQuads(_mm256_set1_epi32(0x00011000))
-        , byteOrder(_mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
-              10, 9, 8, 14, 13, 12, -1, -1, -1, -1))
-        , laneOrder(_mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7))
     {
     }
 
@@ -204,9 +197,8 @@ struct UUAvx2 {
     // registers through a loop rather than building them again in it.
     __attribute__((target("avx2"))) void Pin()
     {
-        asm(""
-            : "+x"(blank), "+x"(lastValue), "+x"(sixBits), "+x"(mergePairs), "+x"(mergeQuads),
-            "+x"(byteOrder), "+x"(laneOrder));
+        asm("" : "+x"(blank), "+x"(lastValue), "+x"(sixBits));
+        pack.Pin();
     }
 
     static __attribute__((target("avx2"))) __m256i Load(const unsigned char* in)
@@ -231,25 +223,19 @@ struct UUAvx2 {
     // The 24 bytes, 12 in each half: bytes 0 to 11 and 16 to 27.
     __attribute__((target("avx2"))) __m256i DecodeHalves(__m256i distances) const
     {
-        const __m256i values = _mm256_and_si256(distances, sixBits);
-        const __m256i groups = _mm256_madd_epi16(_mm256_maddubs_epi16(values, mergePairs), mergeQuads);
-        return _mm256_shuffle_epi8(groups, byteOrder);
+        return pack.Halves(_mm256_and_si256(distances, sixBits));
     }
 
     // 24 bytes and 4 of slack.
     __attribute__((target("avx2"))) void DecodeWithSlack(__m256i distances, char* out) const
     {
-        const __m256i bytes = DecodeHalves(distances);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(bytes, 1));
+        SixBitPackAvx2::StoreWithSlack(DecodeHalves(distances), out);
     }
 
     // Exactly 24 bytes.
     __attribute__((target("avx2"))) void Decode(__m256i distances, char* out) const
     {
-        const __m256i bytes = _mm256_permutevar8x32_epi32(DecodeHalves(distances), laneOrder);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(bytes, 1));
+        pack.Store(DecodeHalves(distances), out);
     }
 };
 
