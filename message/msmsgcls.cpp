@@ -258,6 +258,14 @@ void TmsAttItem::SetFileName(std::string_view fileName)
     encoding_ = EncodingForContentType(contentType_);
 }
 
+void TmsAttItem::SetFileNameAndType(std::string_view fileName, std::string_view contentType)
+{
+    fileName_ = CutShort(fileName);
+    contentType_ = CutShort(contentType);
+    if (!fileName_.empty())
+        encoding_ = EncodingForContentType(contentType_);
+}
+
 void TmsAttItem::SetContentType(std::string_view contentType)
 {
     contentType_ = CutShort(contentType);

@@ -59,6 +59,9 @@ public:
     // Also derives ContentType and Encoding from the name's extension
     // (unless the name is empty).
     void SetFileName(std::string_view fileName);
+    // Both at once, where the article gives the type: the name, the type
+    // and its encoding, without looking the extension up.
+    void SetFileNameAndType(std::string_view fileName, std::string_view contentType);
     const std::string& ContentType() const { return contentType_; }
     void SetContentType(std::string_view contentType);
     TAttEncoding Encoding() const { return encoding_; }

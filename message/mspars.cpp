@@ -589,8 +589,7 @@ void TmsCustomDecoder::DecodeSingleAttachment()
         auto item = std::make_unique<TmsAttItem>();
         const std::string contentType = FHeaders.GetFieldValue("Content-type");
         const std::string mainType = ExtractMainValue(contentType);
-        item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
-        item->SetContentType(mainType);
+        item->SetFileNameAndType(SafeFileName(GetParamValue("name", contentType)), mainType);
         PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")), decoded_,
             BytesOf(*item) };
         item->SetEncoding(AttEncodingFor(part.mode));

@@ -125,6 +125,15 @@ TEST_F(AttItemTest, FileNameDerivesTypeAndEncoding)
     }
 }
 
+TEST_F(AttItemTest, TheArticlesTypeGoesBeforeTheExtensions)
+{
+    TmsAttItem item;
+    item.SetFileNameAndType("picture.jpg", "text/plain");
+    EXPECT_EQ(item.FileName(), "picture.jpg");
+    EXPECT_EQ(item.ContentType(), "text/plain");
+    EXPECT_EQ(item.Encoding(), aeQuotedPrintable);
+}
+
 TEST_F(AttItemTest, EmptyNameKeepsTypeAndLongNamesAreCut)
 {
     TmsAttItem item;
