@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -518,6 +519,35 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     // The walk ended at the full disk: the third article was never asked for.
     EXPECT_EQ(ArticleCommandsIn(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
     EXPECT_EQ(ArticleCommandsIn(log), (Strings { "ARTICLE 2", "ARTICLE 3" }));
+}
+
+// A harvest killed while it writes a picture (here by a file size limit,
+// whose signal ends the tool with the file half written) leaves no picture
+// cut short under the picture's name; the next run keeps the picture whole
+// under that name, records that, and leaves nothing of the first run.
+TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
+{
+    const std::string picture = RandomBytes(1 << 20, 6);
+    group->count = 1;
+    group->texts[1] = PictureArticle("huge", UUBlock("huge.jpg", picture));
+    const std::string arguments
+        = "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string();
+    std::signal(SIGXFSZ, SIG_DFL);
+    const testing::ToolRun killed = testing::RunCommand("bash -c 'ulimit -c 0; ulimit -f 256; exec \"$0\" \"$@\"' "
+            + testing::ToolPath("lumigrab-harvest").string() + " " + arguments,
+        scratch.Path());
+    EXPECT_EQ(killed.exitCode, 128 + SIGXFSZ) << killed.err;
+    Strings visible = FolderEntries(folder);
+    std::erase_if(visible, [](const std::string& name) { return name.starts_with("."); });
+    EXPECT_EQ(visible, Strings {});
+
+    RunTool(arguments);
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(out, (folder / "huge.jpg").string() + "\n");
+    const auto content = FolderContent(folder);
+    EXPECT_EQ(content.size(), 2u);
+    EXPECT_EQ(content.count("huge.jpg") ? content.at("huge.jpg") : "", picture);
+    EXPECT_EQ(content.count(".lumigrab-index") ? content.at(".lumigrab-index") : "", "<huge@test>\thuge.jpg\n");
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
