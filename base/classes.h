@@ -213,6 +213,8 @@ public:
     void SetSize(int64_t size);
     void Clear();
     void Reserve(size_t capacity) { data_.reserve(capacity); }
+    // Bytes it can hold before it must grow.
+    size_t Capacity() const { return data_.capacity(); }
 
     const char* Memory() const { return data_.data(); }
     char* Memory() { return data_.data(); }

@@ -17,6 +17,7 @@
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
+#include "tests/support/allocation_watch.h"
 
 namespace lumigrab {
 namespace {
@@ -131,6 +132,9 @@ struct EndlessCase {
     int64_t maxArticleSize;
     std::function<void(TmsNNTP&)> operation;
     std::string error;
+    // The block's bound: the block is held at most once that, never beside
+    // a copy that growing makes.
+    size_t bound;
 };
 
 class EndlessTest : public HostileServerTest, public ::testing::WithParamInterface<EndlessCase> { };
@@ -141,7 +145,11 @@ TEST_P(EndlessTest, EndsAtTheLimitAndClosesTheConnection)
     group->overrides[c.command] = c.reply;
     client.MaxArticleSize = c.maxArticleSize;
     client.SetNewsGroup(group->name);
-    ExpectRaises<ESocketError>([&] { c.operation(client); }, c.error);
+    const std::optional<size_t> largest = testing::LargestAllocationDuring(
+        [&] { ExpectRaises<ESocketError>([&] { c.operation(client); }, c.error); });
+    if (largest) {
+        EXPECT_LE(*largest, c.bound + c.bound / 16);
+    }
     EXPECT_EQ(errors, Strings { c.error });
     EXPECT_FALSE(client.Connected());
     // Nothing of the article stays.
@@ -165,14 +173,14 @@ const std::string kFiller = "X-Filler: " + std::string(4000, 'x') + "\r\n";
 INSTANTIATE_TEST_SUITE_P(Servers, EndlessTest,
     ::testing::Values(
         EndlessCase { "HeaderBlock", "HEAD", "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller,
-            TktSocket::DefaultMaxBlockSize, TakeOneHeader, "Data block larger than 4194304 bytes" },
+            TktSocket::DefaultMaxBlockSize, TakeOneHeader, "Data block larger than 4194304 bytes", 4194304 },
         EndlessCase { "HeaderBlockOfASmallerArticleLimit", "HEAD",
             "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller, 65536, FetchArticleOne,
-            "Data block larger than 65536 bytes" },
+            "Data block larger than 65536 bytes", 65536 },
         EndlessCase { "ArticleBlock", "ARTICLE",
             "220 1 <1@test>\r\nSubject: x\r\n\r\n" + std::string(ReplyForever) + "M" + std::string(60, 'A')
                 + "\r\n",
-            100000, FetchArticleOne, "Data block larger than 100000 bytes" }),
+            100000, FetchArticleOne, "Data block larger than 100000 bytes", 100000 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostileServerTest, UnansweredQuitHoldsTheCloseAFewSecondsAtMost)
