@@ -129,7 +129,8 @@ private:
         if (command == "CAPABILITIES")
             return "101 capabilities\r\nVERSION 2\r\nREADER\r\nOVER\r\nLIST ACTIVE OVERVIEW.FMT\r\n.\r\n";
         if (command == std::string("GROUP ") + GroupName)
-            return "211 " + std::to_string(Size()) + " 1 " + std::to_string(Size()) + " " + GroupName + "\r\n";
+            return "211 " + std::to_string(Size()) + " 1 " + std::to_string(Size()) + " " + GroupName
+                + "\r\n";
         if (command == "LIST OVERVIEW.FMT")
             return "215 format\r\nSubject:\r\nFrom:\r\nDate:\r\nMessage-ID:\r\nReferences:\r\n:bytes\r\n"
                    ":lines\r\nXref:full\r\n.\r\n";
@@ -231,8 +232,8 @@ void BM_HarvestArticleThatNeverEnds(benchmark::State& state)
         return;
     }
     OverviewServer server(true);
-    const std::filesystem::path folder = std::filesystem::temp_directory_path()
-        / ("lumigrab-endless-bench-" + std::to_string(::getpid()));
+    const std::filesystem::path folder
+        = std::filesystem::temp_directory_path() / ("lumigrab-endless-bench-" + std::to_string(::getpid()));
     long peakKilobytes = 0;
     for (auto _ : state) {
         rusage usage {};

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -125,14 +125,15 @@ INSTANTIATE_TEST_SUITE_P(Texts, IndexLoadTest,
             "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n<new@test>\n" },
         // No file name is longer than MaxFileNameBytes: such a line is junk.
         LoadCase { "NameBeyondItsBound",
-            "<1@test>\t" + std::string(255, 'n') + "\n<2@test>\ta.jpg\t" + std::string(256, 'n') + "\tb.jpg\n",
+            "<1@test>\t" + std::string(255, 'n') + "\n<2@test>\ta.jpg\t" + std::string(256, 'n')
+                + "\tb.jpg\n",
             { "<1@test>" }, { "<2@test>" },
             "<1@test>\t" + std::string(255, 'n') + "\n<2@test>\ta.jpg\t" + std::string(256, 'n')
                 + "\tb.jpg\n<new@test>\n" },
         // Junk that never ends its line, as a broken disk may leave: it is
         // not held, and goes as a torn line does.
-        LoadCase { "LongJunkWithoutALineFeed", "<1@test>\ta.jpg\n" + std::string(24 << 20, 'j'), { "<1@test>" },
-            {}, "<1@test>\ta.jpg\n<new@test>\n" },
+        LoadCase { "LongJunkWithoutALineFeed", "<1@test>\ta.jpg\n" + std::string(24 << 20, 'j'),
+            { "<1@test>" }, {}, "<1@test>\ta.jpg\n<new@test>\n" },
         LoadCase { "LongJunkLines",
             std::string(12 << 20, 'j') + "\n<1@test>\t" + std::string(12 << 20, 'n') + "\n<2@test>\n",
             { "<2@test>" }, { "<1@test>" },
@@ -185,9 +186,9 @@ TEST_P(PlantedIndexTest, IsAnErrorAndNeverWaitedOn)
         }
     });
     TFolderIndex index(folder.string());
-    ExpectRaises<EInOutError>([&] { index.Contains("<1@test>"); }, "Cannot read " + file.string() + ": " + c.reason);
     ExpectRaises<EInOutError>(
-        [&] { TFolderIndex(folder.string()).Record("<1@test>", { "a.jpg" }); },
+        [&] { index.Contains("<1@test>"); }, "Cannot read " + file.string() + ": " + c.reason);
+    ExpectRaises<EInOutError>([&] { TFolderIndex(folder.string()).Record("<1@test>", { "a.jpg" }); },
         "Cannot read " + file.string() + ": " + c.reason);
     done = true;
     release.join();

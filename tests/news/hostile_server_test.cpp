@@ -541,9 +541,10 @@ TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
     const std::string arguments
         = "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string();
     std::signal(SIGXFSZ, SIG_DFL);
-    const testing::ToolRun killed = testing::RunCommand("bash -c 'ulimit -c 0; ulimit -f 256; exec \"$0\" \"$@\"' "
-            + testing::ToolPath("lumigrab-harvest").string() + " " + arguments,
-        scratch.Path());
+    const testing::ToolRun killed
+        = testing::RunCommand("bash -c 'ulimit -c 0; ulimit -f 256; exec \"$0\" \"$@\"' "
+                + testing::ToolPath("lumigrab-harvest").string() + " " + arguments,
+            scratch.Path());
     EXPECT_EQ(killed.exitCode, 128 + SIGXFSZ) << killed.err;
     Strings visible = FolderEntries(folder);
     std::erase_if(visible, [](const std::string& name) { return name.starts_with("."); });
@@ -555,7 +556,8 @@ TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
     const auto content = FolderContent(folder);
     EXPECT_EQ(content.size(), 2u);
     EXPECT_EQ(content.count("huge.jpg") ? content.at("huge.jpg") : "", picture);
-    EXPECT_EQ(content.count(".lumigrab-index") ? content.at(".lumigrab-index") : "", "<huge@test>\thuge.jpg\n");
+    EXPECT_EQ(
+        content.count(".lumigrab-index") ? content.at(".lumigrab-index") : "", "<huge@test>\thuge.jpg\n");
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
