@@ -553,11 +553,9 @@ TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
     RunTool(arguments);
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(out, (folder / "huge.jpg").string() + "\n");
-    const auto content = FolderContent(folder);
-    EXPECT_EQ(content.size(), 2u);
-    EXPECT_EQ(content.count("huge.jpg") ? content.at("huge.jpg") : "", picture);
-    EXPECT_EQ(
-        content.count(".lumigrab-index") ? content.at(".lumigrab-index") : "", "<huge@test>\thuge.jpg\n");
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "huge.jpg" }));
+    EXPECT_TRUE(ReadFileBytes(folder / "huge.jpg") == picture) << "not the picture's bytes";
+    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), "<huge@test>\thuge.jpg\n");
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
