@@ -39,9 +39,7 @@ void MakeRoomWithinBound(TStream& stream, int64_t first, int64_t blockBytes, int
     auto* memory = dynamic_cast<TMemoryStream*>(&stream);
     if (!memory || maxSize > kLargestReservedBlock || blockBytes <= maxSize / 2)
         return;
-    const auto room = size_t(first + maxSize);
-    if (memory->Capacity() < room)
-        memory->Reserve(room);
+    memory->ReserveExactly(size_t(first + maxSize));
 }
 
 // A lookup running on a worker thread. The worker fills in the result and
