@@ -229,6 +229,18 @@ void TMemoryStream::SetSize(int64_t size)
     position_ = std::min(position_, data_.size());
 }
 
+// A string's reserve grows its room at least twofold; a fresh one takes
+// what it is asked for.
+void TMemoryStream::ReserveExactly(size_t capacity)
+{
+    if (capacity <= data_.capacity())
+        return;
+    ByteBuffer grown;
+    grown.reserve(capacity);
+    grown.append(data_);
+    data_ = std::move(grown);
+}
+
 void TMemoryStream::Clear()
 {
     data_.clear();

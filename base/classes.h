@@ -213,6 +213,9 @@ public:
     void SetSize(int64_t size);
     void Clear();
     void Reserve(size_t capacity) { data_.reserve(capacity); }
+    // Room for exactly capacity bytes, where Reserve may take up to twice
+    // the room held: for a bound the stream must not pass.
+    void ReserveExactly(size_t capacity);
 
     const char* Memory() const { return data_.data(); }
     char* Memory() { return data_.data(); }

@@ -276,9 +276,12 @@ struct TClaimedName {
 
 // Claims folder/name, or its next free numbered variant, with claim(path),
 // which answers 0 or an errno value; EEXIST moves on to the next number.
+// Errors name shownPath where one is given, else the path tried.
 template <typename Claim>
-TClaimedName ClaimNewName(const std::string& folder, const std::string& name, Claim claim)
+TClaimedName ClaimNewName(
+    const std::string& folder, const std::string& name, Claim claim, const std::string& shownPath = {})
 {
+    const auto shown = [&shownPath](const std::string& path) { return shownPath.empty() ? path : shownPath; };
     TClaimedName claimed;
     claimed.plainPath = JoinPath(folder, name);
     int error = claim(claimed.plainPath);
@@ -287,7 +290,7 @@ TClaimedName ClaimNewName(const std::string& folder, const std::string& name, Cl
         return claimed;
     }
     if (error != EEXIST)
-        CannotCreate(claimed.plainPath, error);
+        CannotCreate(shown(claimed.plainPath), error);
     claimed.previousNumber = Numbers().Last(claimed.plainPath);
     int number = claimed.previousNumber;
     for (int tries = 0; tries < MaxNumberTries; ++tries) {
@@ -301,9 +304,9 @@ TClaimedName ClaimNewName(const std::string& folder, const std::string& name, Cl
             return claimed;
         }
         if (error != EEXIST)
-            CannotCreate(candidate, error);
+            CannotCreate(shown(candidate), error);
     }
-    CannotCreate(claimed.plainPath);
+    CannotCreate(shown(claimed.plainPath));
 }
 
 } // namespace
@@ -546,6 +549,70 @@ bool IsDiskFullError(int error)
 std::string SystemErrorText(int error)
 {
     return std::generic_category().message(error);
+}
+
+namespace {
+
+// The name of a file UnfinishedFileName or one of its numbered variants.
+bool IsUnfinishedFileName(std::string_view name)
+{
+    const TNameParts parts = SplitExtension(UnfinishedFileName);
+    if (name == UnfinishedFileName)
+        return true;
+    if (!name.starts_with(parts.stem) || !name.ends_with(parts.extension))
+        return false;
+    name.remove_prefix(parts.stem.size());
+    name.remove_suffix(parts.extension.size());
+    return name.size() > 1 && name.front() == '-'
+        && name.find_first_not_of("0123456789", 1) == std::string_view::npos;
+}
+
+} // namespace
+
+std::string SaveWholeFile(const std::string& folder, std::string_view name, std::string_view bytes)
+{
+    const std::string safeName = SafeFileName(name);
+    if (safeName.empty())
+        CannotCreate(JoinPath(folder, BareFileName(name)));
+    const std::string shownPath = JoinPath(folder, safeName);
+    int handle = -1;
+    const std::string hidden = ClaimNewName(
+        folder, std::string(UnfinishedFileName),
+        [&handle](const std::string& candidate) {
+            int error = 0;
+            handle = OpenNewFile(candidate, error);
+            return handle >= 0 ? 0 : error;
+        },
+        shownPath)
+                                   .path;
+    const int writeError = WriteFully(handle, bytes);
+    const int closeError = CloseFile(handle);
+    if (writeError != 0 || closeError != 0) {
+        RemoveFile(hidden);
+        CannotWrite(shownPath, writeError != 0 ? writeError : closeError);
+    }
+    try {
+        return ClaimNewName(folder, safeName, [&hidden](const std::string& candidate) {
+            return MoveToNewName(hidden, candidate);
+        }).path;
+    } catch (...) {
+        RemoveFile(hidden);
+        throw;
+    }
+}
+
+void RemoveUnfinishedFiles(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::path(folder), error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code unused;
+        const fs::file_type type = entry->symlink_status(unused).type();
+        if ((type == fs::file_type::regular || type == fs::file_type::symlink)
+            && IsUnfinishedFileName(entry->path().filename().string()))
+            RemoveFile(entry->path().string());
+    }
 }
 
 std::string MoveNewFile(const std::string& source, const std::string& folder, std::string_view name)

@@ -151,6 +151,24 @@ private:
     uint64_t end_ = 0;
 };
 
+// The hidden name SaveWholeFile writes a file under before the file takes
+// its own; when it is taken (several files written at once) a numbered
+// variant, ".lumigrab-saving-1.part", as for any name.
+constexpr std::string_view UnfinishedFileName = ".lumigrab-saving.part";
+
+// Saves bytes as SaveNewFile does, but writes them under a hidden name in
+// folder (UnfinishedFileName) and gives the file its own name, by a link,
+// only once every byte is written and the file closed. A writer killed
+// meanwhile leaves no file cut short under a picture's name, only the
+// hidden one, which RemoveUnfinishedFiles takes away. Errors name the path
+// the file would have had, folder/name, never the hidden one.
+std::string SaveWholeFile(const std::string& folder, std::string_view name, std::string_view bytes);
+
+// Removes from folder the hidden files that writers killed inside
+// SaveWholeFile left behind (regular files and links of UnfinishedFileName
+// or a numbered variant of it); nothing else. A missing folder is no error.
+void RemoveUnfinishedFiles(const std::string& folder);
+
 // The path of a regular file in folder, named as SaveNewFile would name
 // name or any numbered variant of that name, that holds exactly bytes;
 // empty when there is none. Links are not followed. Sizes are compared

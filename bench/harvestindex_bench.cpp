@@ -1,11 +1,15 @@
 // The picture folder's index at the size of a long-kept folder: a million
 // harvested articles. Loading it is the first thing a harvest does, so it
 // must take well under a second; the counters give the memory it holds.
+// Beside it, an index of 200 MB of junk without a line feed, planted or
+// left by a broken disk: loading it must hold no more than a few megabytes.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "news/harvestindex.h"
 #include "tests/support/scratch_folder.h"
@@ -69,5 +73,43 @@ void BM_Record(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 BENCHMARK(BM_Record);
+
+// A field of /proc/self/status, in MiB.
+double StatusMiB(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with(field + ":"))
+            return std::stod(line.substr(field.size() + 1)) / 1024;
+    return 0;
+}
+
+void BM_LoadJunkIndex(benchmark::State& state)
+{
+    constexpr double BoundMiB = 8;
+    const TIndexFolder folder(0);
+    {
+        std::ofstream file(folder.Path() / ".lumigrab-index", std::ios::binary);
+        const std::vector<char> junk(size_t(1) << 20, 'j');
+        for (int i = 0; i < 200; ++i)
+            file.write(junk.data(), std::streamsize(junk.size()));
+    }
+    double added = 0;
+    for (auto _ : state) {
+        // From here on VmHWM counts anew.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const double before = StatusMiB("VmHWM");
+        lumigrab::TFolderIndex index(folder.Path());
+        benchmark::DoNotOptimize(index.Contains("<1@test>"));
+        added = std::max(added, StatusMiB("VmHWM") - before);
+    }
+    state.counters["index_MB"] = double(std::filesystem::file_size(folder.Path() / ".lumigrab-index")) / 1e6;
+    state.counters["added_MiB"] = added;
+    state.counters["bound_MiB"] = BoundMiB;
+    if (added > BoundMiB)
+        state.SkipWithError("loading junk held more than the bound");
+}
+BENCHMARK(BM_LoadJunkIndex)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

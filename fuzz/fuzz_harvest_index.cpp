@@ -1,13 +1,17 @@
 // The picture folder's index as it is read back: any bytes may be on disk
 // after a crash or a stranger's edit. Reading stops after the last complete
 // line; every id taken in is usable and found again, each once; no id is
-// found that no complete line began with.
+// found that no complete line began with, nor one of a line with a name
+// beyond its bound. Read in pieces of any size, as the file comes in
+// chunks, the text gives the same ids.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "base/filenames.h"
 #include "fuzz_check.h"
 #include "news/harvestindex.h"
 
@@ -15,9 +19,30 @@ using namespace lumigrab;
 
 using lumigrab_fuzz::Check;
 
+namespace {
+
+// Whether a name after the line's id is longer than a file's name can be.
+bool HasNameBeyondBound(std::string_view line)
+{
+    size_t tab = line.find('\t');
+    while (tab != std::string_view::npos) {
+        const size_t next = line.find('\t', tab + 1);
+        const size_t end = next == std::string_view::npos ? line.size() : next;
+        if (end - tab - 1 > MaxFileNameBytes)
+            return true;
+        tab = next;
+    }
+    return false;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (size == 0)
+        return 0;
+    const size_t pieceBytes = size_t(data[0]) + 1;
+    const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     TMessageIdSet ids;
     const size_t complete = ReadIndexText(text, ids);
     Check(complete <= text.size());
@@ -29,14 +54,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         const std::string_view id = line.substr(0, line.find('\t'));
-        Check(ids.Contains(id) == IsUsableMessageId(id));
-        if (IsUsableMessageId(id))
+        const bool kept = IsUsableMessageId(id) && !HasNameBeyondBound(line);
+        if (kept)
             expected.insert(id);
         lines.remove_prefix(end + 1);
     }
+    for (const std::string_view id : expected)
+        Check(ids.Contains(id));
     Check(ids.Count() == expected.size());
     const std::string_view rest = text.substr(complete);
     if (!expected.contains(rest))
         Check(!ids.Contains(rest));
+
+    TMessageIdSet inPieces;
+    TIndexReader reader(inPieces);
+    for (size_t start = 0; start < text.size(); start += pieceBytes)
+        reader.Read(text.substr(start, std::min(pieceBytes, text.size() - start)));
+    Check(reader.CompleteLength() == complete);
+    Check(inPieces.Count() == ids.Count());
+    for (const std::string_view id : expected)
+        Check(inPieces.Contains(id));
     return 0;
 }

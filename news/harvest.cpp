@@ -39,7 +39,7 @@ std::pair<std::string, bool> SaveUnlessThere(
     const std::lock_guard lock(SaveLock());
     if (std::string same = FindSameFile(folder, name, bytes); !same.empty())
         return { std::move(same), false };
-    return { SaveNewFile(folder, name, bytes), true };
+    return { SaveWholeFile(folder, name, bytes), true };
 }
 
 } // namespace
@@ -128,6 +128,7 @@ THarvest::THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvest
     , index_(std::move(index))
     , posts_(std::make_unique<TPostHarvest>(*this, client))
 {
+    RemoveUnfinishedFiles(folder_);
     client_.WillFetchArticles = [this](const TmsNgInfoItem& header) { return ArticlesToFetch(header); };
 }
 

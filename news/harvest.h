@@ -56,7 +56,9 @@ using ArticleSkippedEvent = std::function<void(const std::string& subject, const
 // Writes the picture attachments of message into new files in folder and
 // returns the paths of the files that hold them, in attachment order. Names
 // follow base/filenames.h: bare and safe, numbered when taken ("a.jpg" ->
-// "a-1.jpg"), so no file already in the folder is replaced. A picture whose
+// "a-1.jpg"), so no file already in the folder is replaced. Each picture
+// takes its name only once whole (SaveWholeFile), so a harvest killed while
+// it writes leaves no picture cut short under a picture's name. A picture whose
 // bytes a file of its name or a numbered variant already holds is not
 // written again; that file's path is returned, and kept is not called.
 // Other attachments, and pictures without a byte, are not written. kept is
@@ -78,8 +80,9 @@ public:
     // ahead of their headers' events; HarvestHeader is called from
     // OnNextHeaderRetrieved as before. One harvest per client at a time.
     // What was taken is recorded in the folder's index (TFolderIndex), or
-    // in index when one is given. Partial files of multi-part posts that an
-    // earlier harvest left behind are removed.
+    // in index when one is given. Partial files of multi-part posts and
+    // pictures cut short that an earlier harvest left behind (killed while
+    // writing) are removed.
     THarvest(TmsNNTP& client, std::string folder);
     THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index);
     ~THarvest();

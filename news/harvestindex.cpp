@@ -21,9 +21,6 @@ constexpr size_t BlockBytes = size_t(1) << 20;
 constexpr uint64_t MaxOffset = (uint64_t(1) << 32) - 2;
 constexpr unsigned FirstTableBits = 10;
 constexpr size_t ReadChunk = size_t(1) << 20;
-// Loading sizes the table for the file, at this many bytes a line or
-// more (an id, a tab, a name), and grows it when the guess was short.
-constexpr size_t ExpectedLineBytes = 64;
 
 bool IsUnusableByte(char c)
 {
@@ -59,13 +56,14 @@ uint64_t OffsetPart(uint64_t slot)
     throw EInOutError(message);
 }
 
-// A name cannot break its line, whatever a writer passed.
+// A name cannot break its line, nor make it junk by its length, whatever
+// a writer passed.
 std::string LineOf(std::string_view messageId, const std::vector<std::string>& fileNames)
 {
     std::string line(messageId);
     for (const std::string& name : fileNames) {
         line += '\t';
-        for (const char c : name)
+        for (const char c : std::string_view(name).substr(0, MaxFileNameBytes))
             line += static_cast<unsigned char>(c) < 32 ? '_' : c;
     }
     line += '\n';
@@ -175,18 +173,60 @@ size_t TMessageIdSet::MemoryBytes() const
     return bytes;
 }
 
+// ---- TIndexReader
+
+void TIndexReader::Read(std::string_view text)
+{
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        TakeInLine(text.substr(0, end));
+        if (end == std::string_view::npos) {
+            read_ += text.size();
+            return;
+        }
+        EndLine();
+        read_ += end + 1;
+        complete_ = read_;
+        text.remove_prefix(end + 1);
+    }
+}
+
+void TIndexReader::TakeInLine(std::string_view piece)
+{
+    while (!piece.empty() && !junk_) {
+        const size_t tab = piece.find('\t');
+        const std::string_view field = piece.substr(0, tab);
+        if (!inNames_) {
+            junk_ = id_.size() + field.size() > MaxMessageIdBytes;
+            if (!junk_)
+                id_.append(field);
+        } else {
+            nameBytes_ += field.size();
+            junk_ = nameBytes_ > MaxFileNameBytes;
+        }
+        if (tab == std::string_view::npos)
+            return;
+        inNames_ = true;
+        nameBytes_ = 0;
+        piece.remove_prefix(tab + 1);
+    }
+}
+
+void TIndexReader::EndLine()
+{
+    if (!junk_)
+        ids_.Insert(id_);
+    id_.clear();
+    inNames_ = false;
+    nameBytes_ = 0;
+    junk_ = false;
+}
+
 size_t ReadIndexText(std::string_view text, TMessageIdSet& ids)
 {
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            break;
-        const std::string_view line = text.substr(start, end - start);
-        ids.Insert(line.substr(0, line.find('\t')));
-        start = end + 1;
-    }
-    return start;
+    TIndexReader reader(ids);
+    reader.Read(text);
+    return size_t(reader.CompleteLength());
 }
 
 // ---- TFolderIndex
@@ -214,23 +254,44 @@ bool TFolderIndex::Contains(std::string_view messageId)
     return ids_.Contains(messageId);
 }
 
+namespace {
+
+// Why the open file is no index to use: a folder, a named pipe, a device;
+// nullptr for a regular file. Planted in the index's place, a named pipe
+// would keep a reader waiting for a writer, and a device may never end.
+const char* NotARegularFile(int file)
+{
+    struct stat status { };
+    if (::fstat(file, &status) != 0)
+        return nullptr;
+    if (S_ISDIR(status.st_mode))
+        return "Is a directory";
+    return S_ISREG(status.st_mode) ? nullptr : "not a regular file";
+}
+
+} // namespace
+
 // Read a chunk at a time: a million lines come to tens of megabytes, which
-// need not be in memory at once.
+// need not be in memory at once. The table grows with the lines read, not
+// with the file's size, which junk may make up. Opening never waits (on a
+// named pipe without a writer); what is opened is read only when it is a
+// regular file.
 void TFolderIndex::Load()
 {
     if (loaded_)
         return;
-    const int file = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int file = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (file < 0) {
         if (errno != ENOENT)
             CannotRead(path_, errno);
         loaded_ = true;
         return;
     }
-    struct stat status { };
-    if (::fstat(file, &status) == 0 && status.st_size > 0)
-        ids_.Reserve(size_t(status.st_size) / ExpectedLineBytes);
-    std::string pending;
+    if (const char* reason = NotARegularFile(file)) {
+        ::close(file);
+        throw EInOutError("Cannot read " + path_ + ": " + reason);
+    }
+    TIndexReader reader(ids_);
     std::string chunk(ReadChunk, '\0');
     int64_t length = 0;
     for (;;) {
@@ -245,12 +306,11 @@ void TFolderIndex::Load()
         if (got == 0)
             break;
         length += got;
-        pending.append(chunk.data(), size_t(got));
-        pending.erase(0, ReadIndexText(pending, ids_));
+        reader.Read(std::string_view(chunk.data(), size_t(got)));
     }
     ::close(file);
     loadedLength_ = length;
-    completeLength_ = length - int64_t(pending.size());
+    completeLength_ = int64_t(reader.CompleteLength());
     loaded_ = true;
 }
 
@@ -258,9 +318,14 @@ void TFolderIndex::OpenForAppend()
 {
     if (file_ >= 0)
         return;
-    const int file = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+    const int file
+        = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (file < 0)
         CannotWrite(path_, errno);
+    if (const char* reason = NotARegularFile(file)) {
+        ::close(file);
+        throw EInOutError("Cannot write " + path_ + ": " + reason);
+    }
     // A torn line from a crash would swallow the next one; it goes, unless
     // someone else has written since.
     struct stat status { };

@@ -10,7 +10,10 @@
 // own id alone). Lines are only ever appended, each with one write, so a
 // crash loses at most the line being written; a last line without its line
 // feed is such a torn line and is ignored (and cut off before the next
-// line is added). Unreadable lines are ignored too.
+// line is added). Unreadable lines, and lines beyond the bounds of an id
+// and of names, are ignored too. Only a regular file is read: anything
+// else planted under its name (a named pipe, a device, a folder) is an
+// error, and never waited on.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +42,8 @@ public:
     // Whether the article with this message-id has been taken.
     virtual bool Contains(std::string_view messageId) = 0;
     // Records the article with this message-id as taken, with the names of
-    // the files that hold its pictures (none for an article without one).
+    // the files that hold its pictures (none for an article without one);
+    // a name is kept to MaxFileNameBytes, as a file's name is.
     virtual void Record(std::string_view messageId, const std::vector<std::string>& fileNames) = 0;
 };
 
@@ -78,8 +82,41 @@ private:
     void Resize(unsigned bits);
 };
 
-// Reads the complete lines of index text into ids; returns the length of
-// the text up to the end of its last complete line.
+// Reads index text into ids piece by piece, as it comes from the file,
+// holding no more of a line than its id. A line whose id or one of whose
+// names is beyond its bound (MaxMessageIdBytes, MaxFileNameBytes) is junk:
+// it is passed over to its line feed without being held, so a file of junk
+// takes no more memory than a file of lines.
+class TIndexReader {
+public:
+    explicit TIndexReader(TMessageIdSet& ids)
+        : ids_(ids)
+    {
+    }
+
+    // Takes the next piece of the text.
+    void Read(std::string_view text);
+    // The length of the text read up to the end of its last complete line.
+    uint64_t CompleteLength() const { return complete_; }
+
+private:
+    TMessageIdSet& ids_;
+    // The current line's id so far, until its tab.
+    std::string id_;
+    bool inNames_ = false;
+    // The bytes of the current name so far.
+    size_t nameBytes_ = 0;
+    bool junk_ = false;
+    uint64_t read_ = 0;
+    uint64_t complete_ = 0;
+
+    // Takes a piece of one line (no line feed in it).
+    void TakeInLine(std::string_view piece);
+    void EndLine();
+};
+
+// Reads the complete lines of index text into ids (TIndexReader); returns
+// the length of the text up to the end of its last complete line.
 size_t ReadIndexText(std::string_view text, TMessageIdSet& ids);
 
 // The index of one picture folder, read at the first question and written
@@ -94,7 +131,8 @@ public:
     TFolderIndex& operator=(const TFolderIndex&) = delete;
 
     // An index file that cannot be read raises EInOutError "Cannot read
-    // PATH: REASON"; a missing one is an empty index.
+    // PATH: REASON" ("not a regular file" for a named pipe or a device);
+    // a missing one is an empty index.
     bool Contains(std::string_view messageId) override;
     // Appends a line; an unusable id records nothing. A line that cannot be
     // written is taken back and raises EInOutError "Cannot write PATH:

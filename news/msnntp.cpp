@@ -1481,7 +1481,14 @@ void TmsNNTP::ReadArticleReply(const std::string& command, int32_t lines, const 
     articleText_.Clear();
     RequireInStep(asked);
     TLineCountProbe probe(articleText_);
-    ReadMultiLine(articleText_, lines, MaxArticleSize, [&] { return probe(); });
+    try {
+        ReadMultiLine(articleText_, lines, MaxArticleSize, [&] { return probe(); });
+    } catch (...) {
+        // What a block beyond the bound filled is given back, not kept for
+        // the next article.
+        articleText_.AssignBuffer({});
+        throw;
+    }
 }
 
 // The decoder lets the event loop run between parts; the caller holds the

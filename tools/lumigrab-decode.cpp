@@ -1,6 +1,7 @@
 // lumigrab-decode: decodes one saved news article into its attachments.
 //
 //     lumigrab-decode [--body] ARTICLE_FILE [FOLDER]
+//     lumigrab-decode --help | --version
 //
 // Every attachment is written into a new file in FOLDER (default: the
 // current folder) and reported as "name<TAB>content type<TAB>size". Names
@@ -8,11 +9,16 @@
 // is numbered ("a.jpg" -> "a-1.jpg"). Control characters are never printed
 // raw; they appear as \xHH. A damaged attachment (a yEnc block cut off,
 // or of another size or CRC-32 than it announced) is written all the same
-// and reported on standard error with what did not match. Exit status: 0
-// when the article was read (a recovery result and damaged attachments
-// count), 1 when the article cannot be read or decoded or an attachment
-// cannot be written, 2 on wrong usage.
+// and reported on standard error with what did not match. An attachment
+// that decodes to nothing (a base64 part without one character of its
+// alphabet) gives no file and is reported there too. Exit status: 0 when
+// the article was read (a recovery result and damaged attachments count),
+// 1 when the article cannot be read or decoded, FOLDER cannot be written
+// into, an attachment cannot be written, or the article's attachments all
+// decode to nothing, 2 on wrong usage. --help and --version print on
+// standard output and exit with 0.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -55,12 +61,13 @@ void PrintUsage(std::FILE* out)
         "Decodes a saved news article (headers, empty line, body) and writes its\n"
         "attachments into FOLDER (default: the current folder), one line each:\n"
         "file name, content type and size in bytes, separated by tabs.\n"
-        "  --body   print the article's body text first\n"
-        "  --help   show this text\n",
+        "  --body     print the article's body text first\n"
+        "  --help     show this text\n"
+        "  --version  show the version\n",
         ProgramName);
 }
 
-enum class ParseResult { Run, Help, Usage };
+enum class ParseResult { Run, Help, Version, Usage };
 
 ParseResult ParseArguments(int argc, char** argv, Options& options)
 {
@@ -74,6 +81,8 @@ ParseResult ParseArguments(int argc, char** argv, Options& options)
             optionsEnded = true;
         else if (arg == "--help" || arg == "-h")
             return ParseResult::Help;
+        else if (arg == "--version")
+            return ParseResult::Version;
         else if (arg == "--body")
             options.printBody = true;
         else {
@@ -106,6 +115,22 @@ void CheckArticleFile(const std::string& fileName)
         throw EFOpenError(Format("cannot read %s: %s", fileName.c_str(), reason));
 }
 
+// Checked before the article is decoded, so that the error names the
+// folder the user gave rather than a file inside it.
+void CheckFolder(const std::string& folder)
+{
+    struct stat info { };
+    int error = 0;
+    if (::stat(folder.c_str(), &info) != 0)
+        error = errno;
+    else if (!S_ISDIR(info.st_mode))
+        error = ENOTDIR;
+    else if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        error = errno;
+    if (error != 0)
+        throw EFCreateError(Format("Cannot write into %s: %s", folder.c_str(), std::strerror(error)));
+}
+
 void WriteOut(std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -130,6 +155,8 @@ public:
         std::string damage;
         size_t size = 0;
         std::string error; // the file could not be written
+        // No byte decoded: no file was written.
+        bool empty = false;
     };
 
     explicit TFolderSink(std::string folder)
@@ -162,6 +189,13 @@ public:
     void End(TmsAttItem& item) override
     {
         Write(item.Stream.View());
+        if (current_.size == 0 && current_.error.empty()) {
+            current_.empty = true;
+            current_.path = SafeFileName(name_);
+            if (current_.path.empty())
+                current_.path = BareFileName(name_);
+            file_.reset();
+        }
         if (file_) {
             current_.path = Name(*file_);
             file_.reset();
@@ -211,23 +245,32 @@ private:
     std::vector<TSaved> saved_;
 };
 
-// Lists what was saved, in the article's order; returns whether all was.
+// Lists what was saved, in the article's order; returns whether all was,
+// and, when attachments decoded to nothing, whether any other was kept.
 bool ReportSaved(const std::vector<TFolderSink::TSaved>& saved)
 {
     bool allSaved = true;
+    bool anyKept = false;
+    bool anyEmpty = false;
     for (const TFolderSink::TSaved& item : saved) {
         if (!item.error.empty()) {
             ReportError(item.error);
             allSaved = false;
             continue;
         }
+        if (item.empty) {
+            ReportError(item.path + " is damaged beyond decoding: it decodes to nothing, no file written");
+            anyEmpty = true;
+            continue;
+        }
+        anyKept = true;
         const std::string name = PrintableText(BareFileName(item.path));
         WriteOut(name + "\t" + PrintableText(item.contentType) + "\t" + std::to_string(item.size) + "\n");
         if (!item.damage.empty())
             std::fprintf(stderr, "%s: %s is damaged: %s\n", ProgramName, name.c_str(),
                 PrintableText(item.damage).c_str());
     }
-    return allSaved;
+    return allSaved && (anyKept || !anyEmpty);
 }
 
 int Run(const Options& options)
@@ -237,12 +280,16 @@ int Run(const Options& options)
     TFolderSink sink(options.folder);
     try {
         CheckArticleFile(options.articleFile);
+        CheckFolder(options.folder);
         TFileStream source(options.articleFile, TFileStream::Mode::OpenRead);
         TmsArticleDecoder decoder(source);
         decoder.SetMessage(&article);
         decoder.SetAttachmentSink(&sink);
         decoder.Execute();
     } catch (const EFOpenError& e) {
+        ReportError(e.Message());
+        return ExitFailure;
+    } catch (const EFCreateError& e) {
         ReportError(e.Message());
         return ExitFailure;
     } catch (const Exception& e) {
@@ -270,6 +317,9 @@ int main(int argc, char** argv)
     switch (ParseArguments(argc, argv, options)) {
     case ParseResult::Help:
         PrintUsage(stdout);
+        return ExitOk;
+    case ParseResult::Version:
+        std::printf("%s %s\n", ProgramName, LUMIGRAB_VERSION);
         return ExitOk;
     case ParseResult::Usage:
         PrintUsage(stderr);

@@ -7,6 +7,7 @@
 //                    [--newest N] [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
 //                    [--connections N]
+//   lumigrab-harvest --help | --version
 //
 // --connections N (1 to 50, default 1) opens N connections to the server:
 // the walk's own and N - 1 more that fetch the articles on threads of their
@@ -36,8 +37,10 @@
 // read-only disk ends the walk. The folder's index (news/harvestindex.h)
 // keeps a second run into the same folder from fetching what the first
 // took. Exit codes: 0 done, 1 an operation failed (with the error text), 2
-// wrong usage, 3 done, but articles were passed over or kept in part, or
-// posts were incomplete.
+// wrong usage (the usage text on standard error), 3 done, but articles were
+// passed over or kept in part, or posts were incomplete. --help prints the
+// usage text and --version the version on standard output, with 0, as GNU
+// tools do.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -62,7 +65,11 @@ using namespace lumigrab;
 
 namespace {
 
+// What the command line asks for.
+enum class TRequest { Harvest, Help, Version };
+
 struct Options {
+    TRequest request = TRequest::Harvest;
     std::string server;
     std::string group;
     int count = 0;
@@ -87,6 +94,7 @@ constexpr int KeptHeaders = 1000;
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
       "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N]\n"
+      "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
 
@@ -120,6 +128,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
+        if (name == "--help" || name == "-h" || name == "--version") {
+            options.request = name == "--version" ? TRequest::Version : TRequest::Help;
+            return options;
+        }
         if (name == "--tls") {
             options.tls = true;
             continue;
@@ -306,6 +318,14 @@ int main(int argc, char** argv)
     if (!options) {
         std::cerr << Usage;
         return ExitUsage;
+    }
+    if (options->request == TRequest::Help) {
+        std::cout << Usage;
+        return std::cout.flush() ? ExitDone : ExitFailed;
+    }
+    if (options->request == TRequest::Version) {
+        std::cout << "lumigrab-harvest " << LUMIGRAB_VERSION << '\n';
+        return std::cout.flush() ? ExitDone : ExitFailed;
     }
     QCoreApplication application(argc, argv);
     return Run(*options);

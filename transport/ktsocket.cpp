@@ -24,6 +24,23 @@ namespace {
 constexpr size_t kReceiveBlock = 16384;
 // Estimated bytes per line when the expected size counts lines.
 constexpr int64_t kBytesPerLine = 76;
+// Blocks with a larger bound grow as memory streams always do.
+constexpr int64_t kLargestReservedBlock = int64_t(1) << 32;
+
+// Room in a memory stream for a data block that may grow to maxSize bytes
+// from first on, made before the block reaches blockBytes. Growing by
+// doubling, a stream copies its bytes into a buffer twice as large: near
+// the bound both copies would be held at once. So once the block passes
+// half its bound, its stream takes the room for the whole bound in one
+// step, copying at most half the bound, and never grows again: a block is
+// held at most once its bound. Room not written to costs no memory.
+void MakeRoomWithinBound(TStream& stream, int64_t first, int64_t blockBytes, int64_t maxSize)
+{
+    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+    if (!memory || maxSize > kLargestReservedBlock || blockBytes <= maxSize / 2)
+        return;
+    memory->ReserveExactly(size_t(first + maxSize));
+}
 
 // A lookup running on a worker thread. The worker fills in the result and
 // wakes the user-interface thread; a lookup that was given up is ignored.
@@ -841,6 +858,14 @@ void TktSocket::ReadMultiLine(
             const int64_t before = stream.Position();
             lines.clear();
             const bool ended = d_->received.TakeDataLines(lines);
+            // Each chunk restarts the time-out, so only the size can stop a
+            // block that never ends; a chunk beyond the bound is not kept.
+            const int64_t taken = before - first + int64_t(lines.size());
+            const int64_t held = taken + (ended ? 0 : int64_t(d_->received.PendingDataBytes()));
+            if (held > maxSize)
+                RaiseConnectionError(
+                    Format("Data block larger than %lld bytes", static_cast<long long>(maxSize)));
+            MakeRoomWithinBound(stream, first, taken, maxSize);
             stream.WriteString(lines);
             if (!sizeKnown) {
                 if (const std::optional<int> size = probe()) {
@@ -848,13 +873,6 @@ void TktSocket::ReadMultiLine(
                     expectedBytes = toBytes(*size);
                 }
             }
-            // Each chunk restarts the time-out, so only the size can stop a
-            // block that never ends.
-            const int64_t held
-                = stream.Position() - first + (ended ? 0 : int64_t(d_->received.PendingDataBytes()));
-            if (held > maxSize)
-                RaiseConnectionError(
-                    Format("Data block larger than %lld bytes", static_cast<long long>(maxSize)));
             if (chunkArrived || stream.Position() != before)
                 FireProgress(stream, expectedBytes);
             if (ended)

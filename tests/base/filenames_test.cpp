@@ -4,6 +4,8 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -271,6 +273,46 @@ TEST_F(NewFileTest, FullOrReadOnlyFileSystemIsADiskFullErrorAndLeavesNothing)
             GTEST_SKIP() << "no private mount namespace here";
         EXPECT_EQ(*outcome, "disk full: Cannot write " + (folder / "big.jpg").string() + ": " + c.reason);
     }
+}
+
+// A writer killed while SaveWholeFile writes (here by the file size limit,
+// whose signal ends the process with the file half written) leaves nothing
+// under the file's name. What it leaves RemoveUnfinishedFiles takes away,
+// and nothing else; then the file is saved whole under its own name.
+TEST_F(NewFileTest, AWriterKilledWhileItWritesLeavesNoFileUnderTheName)
+{
+    const std::string big = RandomBytes(256 * 1024, 5);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit noCore { 0, 0 };
+        const rlimit small { 64 * 1024, 64 * 1024 };
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        SaveWholeFile(folder.string(), "big.jpg", big);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    std::vector<std::string> left = FolderEntries(folder);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(left[0].starts_with(".")) << left[0];
+
+    std::ofstream(folder / ".lumigrab-saving-17.part") << "another writer's, cut short";
+    fs::create_symlink(root.Path() / "nowhere", folder / ".lumigrab-saving-3.part");
+    std::ofstream(folder / ".lumigrab-saving-x.part") << "not the writers' name";
+    std::ofstream(folder / ".lumigrab-saving.part.jpg") << "nor this";
+    fs::create_directory(folder / ".lumigrab-saving-2.part");
+    std::ofstream(folder / "a.jpg") << "a picture";
+    RemoveUnfinishedFiles(folder.string());
+    EXPECT_EQ(FolderEntries(folder),
+        (std::vector<std::string> {
+            ".lumigrab-saving-2.part", ".lumigrab-saving-x.part", ".lumigrab-saving.part.jpg", "a.jpg" }));
+    EXPECT_EQ(SaveWholeFile(folder.string(), "big.jpg", big), (folder / "big.jpg").string());
+    EXPECT_EQ(ReadFileBytes(folder / "big.jpg"), big);
+    RemoveUnfinishedFiles((root.Path() / "missing").string());
 }
 
 class SameFileTest : public NewFileTest {

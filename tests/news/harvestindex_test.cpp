@@ -3,13 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/filenames.h"
 #include "nntp_test_support.h"
+#include "tests/support/allocation_watch.h"
 #include "tests/support/tiny_filesystem.h"
 
 namespace lumigrab {
@@ -78,11 +89,21 @@ using testing::PrintTo;
 
 class IndexLoadTest : public FolderIndexTest, public ::testing::WithParamInterface<LoadCase> { };
 
+// Loading holds a chunk of the file and the ids, never a line beyond the
+// bounds of an id and its names, however long: no block of memory beyond
+// this is taken (seen where the allocations can be watched).
+constexpr size_t LargestLoadingBlock = size_t(2) << 20;
+
 TEST_P(IndexLoadTest, CompleteLinesCountATornLastLineGoes)
 {
     const LoadCase& c = GetParam();
     WriteFileBytes(file, c.text);
     TFolderIndex index(folder.string());
+    const std::optional<size_t> largest
+        = testing::LargestAllocationDuring([&] { index.Contains("<warm-up@test>"); });
+    if (largest) {
+        EXPECT_LE(*largest, LargestLoadingBlock);
+    }
     for (const std::string& id : c.found)
         EXPECT_TRUE(index.Contains(id)) << id;
     for (const std::string& id : c.notFound)
@@ -101,7 +122,23 @@ INSTANTIATE_TEST_SUITE_P(Texts, IndexLoadTest,
         LoadCase { "JunkLinesAreSkipped", "\n\t\n<x y>\n\t<1@test>\n<2@test>\r\n<3@test>\n", { "<3@test>" },
             { "<1@test>", "<2@test>" }, "\n\t\n<x y>\n\t<1@test>\n<2@test>\r\n<3@test>\n<new@test>\n" },
         LoadCase { "RepeatedIds", "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n", { "<1@test>" }, {},
-            "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n<new@test>\n" }),
+            "<1@test>\ta.jpg\n<1@test>\ta-1.jpg\n<new@test>\n" },
+        // No file name is longer than MaxFileNameBytes: such a line is junk.
+        LoadCase { "NameBeyondItsBound",
+            "<1@test>\t" + std::string(255, 'n') + "\n<2@test>\ta.jpg\t" + std::string(256, 'n')
+                + "\tb.jpg\n",
+            { "<1@test>" }, { "<2@test>" },
+            "<1@test>\t" + std::string(255, 'n') + "\n<2@test>\ta.jpg\t" + std::string(256, 'n')
+                + "\tb.jpg\n<new@test>\n" },
+        // Junk that never ends its line, as a broken disk may leave: it is
+        // not held, and goes as a torn line does.
+        LoadCase { "LongJunkWithoutALineFeed", "<1@test>\ta.jpg\n" + std::string(24 << 20, 'j'),
+            { "<1@test>" }, {}, "<1@test>\ta.jpg\n<new@test>\n" },
+        LoadCase { "LongJunkLines",
+            std::string(12 << 20, 'j') + "\n<1@test>\t" + std::string(12 << 20, 'n') + "\n<2@test>\n",
+            { "<2@test>" }, { "<1@test>" },
+            std::string(12 << 20, 'j') + "\n<1@test>\t" + std::string(12 << 20, 'n')
+                + "\n<2@test>\n<new@test>\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FolderIndexTest, AnIndexThatCannotBeReadIsAnError)
@@ -111,6 +148,62 @@ TEST_F(FolderIndexTest, AnIndexThatCannotBeReadIsAnError)
     ExpectRaises<EInOutError>(
         [&] { index.Contains("<1@test>"); }, "Cannot read " + file.string() + ": Is a directory");
 }
+
+struct PlantedCase {
+    const char* name;
+    // Puts something that is no regular file in the index's place;
+    // false where the system does not let the test make it.
+    std::function<bool(const fs::path& file)> plant;
+    std::string reason;
+};
+
+void PrintTo(const PlantedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PlantedIndexTest : public FolderIndexTest, public ::testing::WithParamInterface<PlantedCase> { };
+
+// Neither reading nor recording waits on what was planted. Should either
+// wait on a named pipe, the other end, opened and closed again and again
+// after a while, lets it go on, and the test fails rather than hangs.
+TEST_P(PlantedIndexTest, IsAnErrorAndNeverWaitedOn)
+{
+    const PlantedCase& c = GetParam();
+    if (!c.plant(file))
+        GTEST_SKIP() << "cannot make a " << c.name << " here";
+    const auto oldPipeAction = std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<bool> done { false };
+    std::thread release([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) {
+            const int end = ::open(file.c_str(), O_RDWR | O_NONBLOCK);
+            if (end >= 0)
+                ::close(end);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    TFolderIndex index(folder.string());
+    ExpectRaises<EInOutError>(
+        [&] { index.Contains("<1@test>"); }, "Cannot read " + file.string() + ": " + c.reason);
+    ExpectRaises<EInOutError>([&] { TFolderIndex(folder.string()).Record("<1@test>", { "a.jpg" }); },
+        "Cannot read " + file.string() + ": " + c.reason);
+    done = true;
+    release.join();
+    std::signal(SIGPIPE, oldPipeAction);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, PlantedIndexTest,
+    ::testing::Values(
+        PlantedCase { "NamedPipe", [](const fs::path& file) { return ::mkfifo(file.c_str(), 0600) == 0; },
+            "not a regular file" },
+        // A copy of /dev/null: read, it would end at once and look empty.
+        PlantedCase { "Device",
+            [](const fs::path& file) { return ::mknod(file.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0; },
+            "not a regular file" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FolderIndexTest, ALinkInPlaceOfTheIndexIsNeverWrittenThrough)
 {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,6 +17,7 @@
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
+#include "tests/support/allocation_watch.h"
 
 namespace lumigrab {
 namespace {
@@ -130,6 +132,9 @@ struct EndlessCase {
     int64_t maxArticleSize;
     std::function<void(TmsNNTP&)> operation;
     std::string error;
+    // The block's bound: the block is held at most once that, never beside
+    // a copy that growing makes.
+    size_t bound;
 };
 
 class EndlessTest : public HostileServerTest, public ::testing::WithParamInterface<EndlessCase> { };
@@ -140,7 +145,11 @@ TEST_P(EndlessTest, EndsAtTheLimitAndClosesTheConnection)
     group->overrides[c.command] = c.reply;
     client.MaxArticleSize = c.maxArticleSize;
     client.SetNewsGroup(group->name);
-    ExpectRaises<ESocketError>([&] { c.operation(client); }, c.error);
+    const std::optional<size_t> largest = testing::LargestAllocationDuring(
+        [&] { ExpectRaises<ESocketError>([&] { c.operation(client); }, c.error); });
+    if (largest) {
+        EXPECT_LE(*largest, c.bound + c.bound / 16);
+    }
     EXPECT_EQ(errors, Strings { c.error });
     EXPECT_FALSE(client.Connected());
     // Nothing of the article stays.
@@ -164,14 +173,14 @@ const std::string kFiller = "X-Filler: " + std::string(4000, 'x') + "\r\n";
 INSTANTIATE_TEST_SUITE_P(Servers, EndlessTest,
     ::testing::Values(
         EndlessCase { "HeaderBlock", "HEAD", "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller,
-            TktSocket::DefaultMaxBlockSize, TakeOneHeader, "Data block larger than 4194304 bytes" },
+            TktSocket::DefaultMaxBlockSize, TakeOneHeader, "Data block larger than 4194304 bytes", 4194304 },
         EndlessCase { "HeaderBlockOfASmallerArticleLimit", "HEAD",
             "221 1 <1@test>\r\n" + std::string(ReplyForever) + kFiller, 65536, FetchArticleOne,
-            "Data block larger than 65536 bytes" },
+            "Data block larger than 65536 bytes", 65536 },
         EndlessCase { "ArticleBlock", "ARTICLE",
             "220 1 <1@test>\r\nSubject: x\r\n\r\n" + std::string(ReplyForever) + "M" + std::string(60, 'A')
                 + "\r\n",
-            100000, FetchArticleOne, "Data block larger than 100000 bytes" }),
+            100000, FetchArticleOne, "Data block larger than 100000 bytes", 100000 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostileServerTest, UnansweredQuitHoldsTheCloseAFewSecondsAtMost)
@@ -518,6 +527,35 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     // The walk ended at the full disk: the third article was never asked for.
     EXPECT_EQ(ArticleCommandsIn(scratch.Path() / "log1"), (Strings { "ARTICLE 1", "ARTICLE 2" }));
     EXPECT_EQ(ArticleCommandsIn(log), (Strings { "ARTICLE 2", "ARTICLE 3" }));
+}
+
+// A harvest killed while it writes a picture (here by a file size limit,
+// whose signal ends the tool with the file half written) leaves no picture
+// cut short under the picture's name; the next run keeps the picture whole
+// under that name, records that, and leaves nothing of the first run.
+TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
+{
+    const std::string picture = RandomBytes(1 << 20, 6);
+    group->count = 1;
+    group->texts[1] = PictureArticle("huge", UUBlock("huge.jpg", picture));
+    const std::string arguments
+        = "--server " + server->Address() + " --group " + group->name + " --folder " + folder.string();
+    std::signal(SIGXFSZ, SIG_DFL);
+    const testing::ToolRun killed
+        = testing::RunCommand("bash -c 'ulimit -c 0; ulimit -f 256; exec \"$0\" \"$@\"' "
+                + testing::ToolPath("lumigrab-harvest").string() + " " + arguments,
+            scratch.Path());
+    EXPECT_EQ(killed.exitCode, 128 + SIGXFSZ) << killed.err;
+    Strings visible = FolderEntries(folder);
+    std::erase_if(visible, [](const std::string& name) { return name.starts_with("."); });
+    EXPECT_EQ(visible, Strings {});
+
+    RunTool(arguments);
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(out, (folder / "huge.jpg").string() + "\n");
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "huge.jpg" }));
+    EXPECT_TRUE(ReadFileBytes(folder / "huge.jpg") == picture) << "not the picture's bytes";
+    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), "<huge@test>\thuge.jpg\n");
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)

@@ -245,6 +245,15 @@ INSTANTIATE_TEST_SUITE_P(Samples, DecodeToolListing,
             "begin 644 pic.jpg\r\n#0V%T\r\n`\r\nend\r\n"
             "begin 644 pic.jpg\r\n#1&]G\r\n`\r\nend\r\n",
             { { "pic.jpg", "Cat" }, { "pic-1.jpg", "Dog" } } },
+        // a picture that decodes to nothing gives no file, beside one that is kept
+        ListingCase { "empty_beside_a_picture", {}, false, "pic.jpg\timage/jpeg\t3\n",
+            "lumigrab-decode: i.jpg is damaged beyond decoding: it decodes to nothing, no file written\n",
+            "Subject: two\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+            "--b\r\nContent-Type: image/jpeg; name=\"i.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            "!!!! ----\r\n"
+            "--b\r\nContent-Type: image/jpeg; name=\"pic.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            "Q2F0\r\n--b--\r\n",
+            { { "pic.jpg", "Cat" } } },
         // control characters never reach the output raw
         ListingCase { "control_characters", { "--body" }, false,
             "red \\x1B[31m text\tcolumn\\x07\na_[31m__b.jpg\timage/jpeg\t3\n", "",
@@ -296,6 +305,15 @@ TEST_F(DecodeTool, ExitStatusTellsWhatWentWrong)
     const fs::path plainFile = work_.Path() / "plain";
     std::ofstream(plainFile) << "x";
     const std::string failure = "lumigrab-decode: ", usage = "usage: lumigrab-decode";
+    const fs::path emptyPicture = work_.Path() / "empty.eml";
+    std::ofstream(emptyPicture, std::ios::binary)
+        << "Subject: empty\r\nMIME-Version: 1.0\r\nContent-Type: image/jpeg; name=\"i.jpg\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n!!!! ----\r\n";
+    const std::string missingMessage
+        = failure + "Cannot write into " + missingFolder + ": No such file or directory";
+    const std::string plainMessage
+        = failure + "Cannot write into " + plainFile.string() + ": Not a directory";
+    const std::string emptyMessage = failure + "i.jpg is damaged beyond decoding: it decodes to nothing";
     const struct {
         std::vector<std::string> args;
         int exitCode;
@@ -305,6 +323,11 @@ TEST_F(DecodeTool, ExitStatusTellsWhatWentWrong)
         { { work_.Path().string(), out_.string() }, 1, failure }, // the article is a folder
         { { article, missingFolder }, 1, failure },
         { { article, plainFile.string() }, 1, failure },
+        // the folder the user gave is named, not a file inside it
+        { { article, missingFolder }, 1, missingMessage },
+        { { article, plainFile.string() }, 1, plainMessage },
+        // nothing could be kept
+        { { emptyPicture.string(), out_.string() }, 1, emptyMessage },
         { {}, 2, usage },
         { { "--body" }, 2, usage },
         { { "--bogus", article }, 2, usage },
