@@ -218,7 +218,7 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
 
 void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject)
 {
-    if (!Fetch(number, subject))
+    if (!Fetch(number, messageId, subject))
         return;
     TmsArticle* article = client_.Article();
     if (!article)
@@ -226,13 +226,18 @@ void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const 
     Record(messageId, *article, KeepPictures(*article, subject));
 }
 
-// The bytes of an article without a Message-ID in its header still count:
-// the article's own id, when it has one, is recorded.
 void THarvest::Record(const std::string& messageId, const TmsArticle& article,
     const std::optional<std::vector<std::string>>& names)
 {
     if (names)
-        index_->Record(IsUsableMessageId(messageId) ? messageId : article.MessageID, *names);
+        index_->Record(RecordedId(messageId, article), *names);
+}
+
+// The article's own id, which its header may lack or an overview out of
+// date may list wrongly; the header's when the article has none.
+std::string THarvest::RecordedId(const std::string& messageId, const TmsArticle& article)
+{
+    return IsUsableMessageId(article.MessageID) ? article.MessageID : messageId;
 }
 
 void THarvest::SetPool(TFetchPool* pool)
@@ -289,7 +294,7 @@ std::function<void()> THarvest::KeepPooled(
         events->push_back([this, subject, reason] { Skip(subject, reason); });
     };
     const auto names = KeepPictures(article, subject, report);
-    const std::string id = IsUsableMessageId(messageId) ? messageId : article.MessageID;
+    const std::string id = RecordedId(messageId, article);
     return [this, events, names, id] {
         for (const auto& event : *events)
             event();
@@ -335,10 +340,10 @@ void THarvest::FinishPool()
 
 // An article can vanish between its header and its text (a cancel, a
 // takedown); the connection is fine and the walk goes on.
-bool THarvest::Fetch(int32_t number, const std::string& subject)
+bool THarvest::Fetch(int32_t number, const std::string& messageId, const std::string& subject)
 {
     try {
-        client_.RetrieveArticleByNumber(number);
+        client_.RetrieveArticleByNumber(number, messageId);
         return true;
     } catch (const ENoSuchArticle& error) {
         if (!client_.Connected())

@@ -78,7 +78,8 @@ public:
     // ahead of their headers' events; HarvestHeader is called from
     // OnNextHeaderRetrieved as before. One harvest per client at a time.
     // What was taken is recorded in the folder's index (TFolderIndex), or
-    // in index when one is given. Partial files of multi-part posts that an
+    // in index when one is given, under the article's own message-id (the
+    // header's when the article has none). Partial files of multi-part posts that an
     // earlier harvest left behind are removed.
     THarvest(TmsNNTP& client, std::string folder);
     THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index);
@@ -202,8 +203,10 @@ private:
     void FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject);
     void Record(const std::string& messageId, const TmsArticle& article,
         const std::optional<std::vector<std::string>>& names);
+    // The id the index records for an article whose header had messageId.
+    static std::string RecordedId(const std::string& messageId, const TmsArticle& article);
     // Whether the article arrived; false when the server no longer has it.
-    bool Fetch(int32_t number, const std::string& subject);
+    bool Fetch(int32_t number, const std::string& messageId, const std::string& subject);
     // The names of the files holding its pictures, or nothing when a
     // picture could not be written.
     std::optional<std::vector<std::string>> KeepPictures(
