@@ -3,24 +3,29 @@
 // notes the headers it holds, and the pooled connections fetching for that
 // walk (news/fetchpool.h) look them up on their own threads. Every member
 // may be called from any thread.
+//
+// Noting a header is cheap, as a walk notes every one it reads; looking up
+// goes through the entries, as it is done per article fetched, or for a
+// reply whose message-id differs from its header's.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace lumigrab {
 
 class THeaderIds {
 public:
-    // Notes the header's id; one that does not start with "<" cannot be
-    // told apart from the server's and is not kept. A number may have
-    // several ids, and an id several numbers.
-    void Add(int32_t number, std::string_view id);
-    // Forgets the entries of numbers below number, or of number and above.
+    // Notes the header's id after the others; one that does not start with
+    // "<" cannot be told apart from the server's and is not kept. A number
+    // may have several ids, and an id several numbers.
+    void Add(int32_t number, std::string id);
+    // For the ascending numbers of a walk: forgets the oldest entries while
+    // their numbers are below number, or the newest while theirs are number
+    // or above (a walk gone back).
     void ForgetBelow(int32_t number);
     void ForgetFrom(int32_t number);
     void Clear();
@@ -31,13 +36,14 @@ public:
     bool NamesOther(std::string_view id, int32_t number) const;
 
 private:
-    mutable std::mutex mutex_;
-    // Ids of equal numbers in the order noted.
-    std::multimap<int32_t, std::string> byNumber_;
-    // Views of the strings held in byNumber_, whose nodes stay put.
-    std::unordered_multimap<std::string_view, int32_t> byId_;
+    struct TEntry {
+        int32_t number;
+        std::string id;
+    };
 
-    void EraseFromIds(const std::multimap<int32_t, std::string>::iterator& entry);
+    mutable std::mutex mutex_;
+    // In the order noted.
+    std::deque<TEntry> entries_;
 };
 
 } // namespace lumigrab

@@ -452,6 +452,7 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
         lastHeaderNumber_ = -1;
         walkIds_->Clear();
         takenNumbers_.clear();
+        heldUpTo_ = 0;
     }
     newsGroup_ = name;
     Fire(OnGroupSelected);
@@ -530,10 +531,13 @@ void TmsNNTP::RaiseOutOfStep(const std::string& what)
 
 void TmsNNTP::HoldHeader(const TmsNgInfoItem& item)
 {
-    walkIds_->ForgetFrom(item.Number);
-    while (!takenNumbers_.empty() && takenNumbers_.back() >= item.Number)
-        takenNumbers_.pop_back();
-    walkIds_->Add(item.Number, Trim(item.GetFieldValue("MESSAGE-ID")));
+    if (item.Number <= heldUpTo_) {
+        walkIds_->ForgetFrom(item.Number);
+        while (!takenNumbers_.empty() && takenNumbers_.back() >= item.Number)
+            takenNumbers_.pop_back();
+    }
+    heldUpTo_ = item.Number;
+    walkIds_->Add(item.Number, item.GetFieldValue("MESSAGE-ID"));
 }
 
 // The walk goes forward: the headers read ahead have higher numbers than

@@ -413,6 +413,8 @@ private:
     std::shared_ptr<THeaderIds> walkIds_ = std::make_shared<THeaderIds>();
     // The numbers of the last headers taken, oldest first.
     std::deque<int32_t> takenNumbers_;
+    // The number of the header held last.
+    int32_t heldUpTo_ = 0;
     // Other walks' headers (TellRepliesApartBy).
     std::vector<std::shared_ptr<const THeaderIds>> otherIds_;
 
