@@ -479,10 +479,15 @@ void TmsNNTP::SetCurrent(int32_t number)
 
 void TmsNNTP::SetCurrentArticle(int32_t number)
 {
+    SetCurrentArticle({ number, {} });
+}
+
+void TmsNNTP::SetCurrentArticle(const TArticleRef& asked)
+{
     RequireIdle();
     RequireGroup();
-    Command("STAT " + std::to_string(number));
-    RequireInStep({ number, {} });
+    Command("STAT " + std::to_string(asked.number));
+    RequireInStep(asked);
     SetCurrent(ExtractWordAsInt(LastReply, 1));
 }
 
@@ -1415,15 +1420,15 @@ void TmsNNTP::RetrieveArticleByNumber(int32_t number, std::string_view messageId
         FetchArticle(asked);
         return;
     }
-    SetCurrentArticle(number);
-    ReadArticle("", asked);
+    SetCurrentArticle(asked);
+    ReadArticle("");
 }
 
 // The header's "Lines" value, read to estimate the transfer's progress;
 // -1 when missing or not a usable count.
-int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer, const TArticleRef& about)
+int32_t TmsNNTP::ReadLineCount(std::string_view ref, TMemoryStream& buffer)
 {
-    DataCommand(WithArgument("HEAD", ref), buffer, -1, HeaderBlockLimit(), about);
+    DataCommand(WithArgument("HEAD", ref), buffer, -1, HeaderBlockLimit(), RefOf(ref));
     buffer.SetPosition(0);
     TmsHeaders headers;
     headers.LoadFromStream(buffer);
@@ -1437,11 +1442,6 @@ int32_t TmsNNTP::HeaderLineCount(int32_t number) const
 }
 
 void TmsNNTP::ReadArticle(std::string_view ref)
-{
-    ReadArticle(ref, RefOf(ref));
-}
-
-void TmsNNTP::ReadArticle(std::string_view ref, const TArticleRef& about)
 {
     RequireIdle();
     RequireArticle();
@@ -1458,10 +1458,10 @@ void TmsNNTP::ReadArticle(std::string_view ref, const TArticleRef& about)
         return;
     }
     TMemoryStream buffer;
-    const int32_t lines = ReadLineCount(ref, buffer, about);
+    const int32_t lines = ReadLineCount(ref, buffer);
     article_->Clear();
     buffer.Clear();
-    DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize, about);
+    DataCommand(WithArgument("ARTICLE", ref), buffer, lines, MaxArticleSize, RefOf(ref));
     buffer.SetPosition(0);
     if (TakeArticleText) {
         TakeArticleText(buffer.View());

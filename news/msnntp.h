@@ -231,8 +231,9 @@ public:
 
     // Fetches the server's current article into Article.
     void RetrieveArticle();
-    // messageId: the header's, which the reply is held to as above; empty:
-    // the one the walk holds for the number, if any.
+    // messageId: the header's, which the reply (the plain sequence's STAT
+    // reply) is held to as above; empty: the one the walk holds for the
+    // number, if any.
     void RetrieveArticleByNumber(int32_t number, std::string_view messageId = {});
     // ref: an article number or message id; empty = the current article.
     void ReadArticle(std::string_view ref);
@@ -472,9 +473,9 @@ private:
     // Logs in, unless the session has logged in since it had logins; reads
     // the replies of everything sent ahead first.
     void LogInAgainUnlessSince(int logins);
-    int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer, const TArticleRef& about);
-    // ReadArticle with the article the replies must name.
-    void ReadArticle(std::string_view ref, const TArticleRef& about);
+    int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
+    // STAT, whose reply must name the article asked for.
+    void SetCurrentArticle(const TArticleRef& asked);
     void Fire(const TNotifyEvent& event);
 
     void HeadWalk(int count);
