@@ -256,14 +256,12 @@ TEST_F(FetchPoolTest, AnArticleThatKeepsBreakingConnectionsEndsTheRun)
 // another, or, when every try meets it, the run ends with the error.
 TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
 {
+    // The walk holds the headers 1 to Articles, the orders name their
+    // articles' message-ids; every ARTICLE 3 is answered with article 4, or
+    // the first only.
     struct Case {
         const char* name;
-        // The walk holds the headers 1 to Articles; the orders name their
-        // articles' message-ids.
-        bool walkHolds;
-        bool ordersNamed;
-        // Every ARTICLE 3 is answered with article 4, or the first only.
-        bool always;
+        bool walkHolds, ordersNamed, always;
     };
     for (const Case& c : {
              Case { "a header the walk holds, once", true, false, false },
@@ -274,17 +272,16 @@ TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
         done.clear();
         keptOffThisThread = 0;
         pool.reset();
+        const auto id = [](int number) { return "<" + std::to_string(number) + "@pool.test>"; };
         auto walk = std::make_shared<THeaderIds>();
         for (int number = 1; number <= Articles; ++number)
-            walk->Add(number, "<" + std::to_string(number) + "@pool.test>");
+            walk->Add(number, id(number));
         auto answered = std::make_shared<std::atomic<bool>>(false);
         Start(
             2, Welcome,
             [always = c.always, answered](int, const std::string& command) -> Answer {
-                if (command == "ARTICLE 3" && (always || !answered->exchange(true))) {
-                    const std::string fourth = ArticleText(4);
-                    return { "220 3 <4@pool.test>\r\n" + fourth.substr(fourth.find("\r\n") + 2) };
-                }
+                if (command == "ARTICLE 3" && (always || !answered->exchange(true)))
+                    return { "220 3" + ArticleText(4).substr(5) };
                 return Reader(command);
             },
             {},
@@ -297,7 +294,7 @@ TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
         for (int number = 1; number <= Articles; ++number) {
             TFetchOrder order = Order(number);
             if (c.ordersNamed)
-                order.messageId = "<" + std::to_string(number) + "@pool.test>";
+                order.messageId = id(number);
             ASSERT_TRUE(pool->Submit(std::move(order)));
         }
         if (c.always) {
