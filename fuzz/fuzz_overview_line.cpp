@@ -2,8 +2,9 @@
 // input up to its first zero byte is the LIST OVERVIEW.FMT data, every line
 // after it an overview line. The list gives only usable header names, within
 // their limits; a line is either passed over, leaving the entry alone, or
-// gives an article number and header lines of known names whose values are
-// trimmed, within their limit and free of line breaks.
+// gives the article number its first column holds in plain digits and
+// header lines of known names whose values are trimmed, within their limit
+// and free of line breaks.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,15 @@ void CheckEntry(const TmsNgInfoItem& item, const TOverviewFormat& format, const 
     }
 }
 
+// The first column holds the number in plain digits, leading zeros aside.
+bool IsNumberColumn(std::string_view line, int32_t number)
+{
+    std::string_view column = line.substr(0, line.find('\t'));
+    while (column.size() > 1 && column.front() == '0')
+        column.remove_prefix(1);
+    return column == std::to_string(number);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -74,9 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         TmsNgInfoItem item;
         item.Number = -7;
         item.Add("Untouched: yes");
-        if (ReadOverviewLine(line, format, item))
+        if (ReadOverviewLine(line, format, item)) {
             CheckEntry(item, format, names);
-        else
+            Check(IsNumberColumn(line, item.Number));
+        } else
             Check(item.Number == -7 && item.Count() == 1);
         if (end == std::string_view::npos)
             break;

@@ -84,6 +84,7 @@ TFetchSettings TFetchSettings::From(const TmsNNTP& client)
     settings.maxArticleSize = client.MaxArticleSize;
     settings.newsGroup = client.NewsGroup();
     settings.logFileName = client.LogFileName;
+    settings.walkHeaderIds = client.WalkHeaderIds();
     return settings;
 }
 
@@ -100,6 +101,9 @@ struct TFetchPool::TShared {
     std::atomic<bool> canceled = false;
     // Connections that connected and have not given up.
     std::atomic<int> working = 0;
+    // Every article handed over in this run: a reply naming one of them
+    // for another is out of step also once the walk has moved far on.
+    const std::shared_ptr<THeaderIds> orderIds = std::make_shared<THeaderIds>();
 
     std::optional<TFetchOrder> Take()
     {
@@ -262,6 +266,10 @@ private:
         client.TimeOut = settings.timeOut;
         client.MaxArticleSize = settings.maxArticleSize;
         client.LogFileName = NumberedLogName(settings.logFileName, number_);
+        std::vector<std::shared_ptr<const THeaderIds>> headers { shared_->orderIds };
+        if (settings.walkHeaderIds)
+            headers.push_back(settings.walkHeaderIds);
+        client.TellRepliesApartBy(std::move(headers));
         // One ARTICLE per article, nothing sent ahead.
         client.UseOverview = true;
         client.SetArticle(&article);
@@ -325,7 +333,7 @@ private:
         std::function<void()> textFollowUp;
         try {
             const TTextScope text(client, order.takeText, textFollowUp);
-            client.RetrieveArticleByNumber(order.number);
+            client.RetrieveArticleByNumber(order.number, order.messageId);
         } catch (const ECanceledError&) {
             return !shared_->stopping && Broken(client, std::move(order), std::current_exception());
         } catch (const ENoSuchArticle& error) {
@@ -457,6 +465,7 @@ bool TFetchPool::Submit(TFetchOrder order)
     if (!order.takeText && !submitted_.insert(order.number).second)
         return true;
     ++outstanding_;
+    shared_->orderIds->Add(order.number, order.messageId);
     shared_->Add(std::move(order));
     if (!Started())
         StartConnections();

@@ -8,7 +8,12 @@
 // logs in and uses TLS as the walk's client does (TFetchSettings), selects
 // the walk's group, then fetches the articles handed to the pool one at a
 // time (one ARTICLE each), decodes them on its thread and runs the order's
-// keep handler there. Everything the owner sees (events, the keep handler's
+// keep handler there. A reply that names another article than the one
+// asked for (another number, or the message-id of another header of the
+// walk or of another article handed to the pool) is out of step, as on the
+// walk's own connection: that connection is given up and the article goes
+// to another, or the run ends with the error; it is never kept under the
+// wrong article. Everything the owner sees (events, the keep handler's
 // follow-up, Drain's end) happens on the thread that created the pool, as
 // queued invocations: the owner's event loop must run for results to
 // arrive (the walk's waits and Drain run it).
@@ -38,6 +43,7 @@
 #include <vector>
 
 #include "message/msmsg.h"
+#include "news/headerids.h"
 #include "news/msnntp.h"
 
 class QObject;
@@ -62,6 +68,9 @@ struct TFetchSettings {
     int64_t maxArticleSize = TktSocket::DefaultMaxBlockSize;
     // The group the articles' numbers belong to.
     std::string newsGroup;
+    // The message-ids of the headers the walk's client holds
+    // (TmsNNTP::WalkHeaderIds); nullptr for none.
+    std::shared_ptr<const THeaderIds> walkHeaderIds;
     // When not empty, each connection writes its protocol log to this path
     // with "-2", "-3", ... put before the extension (the walk's client is 1).
     std::string logFileName;
@@ -71,7 +80,8 @@ struct TFetchSettings {
     // session, as the walk's client does. 1: every file starts afresh.
     int loggedBefore = 1;
 
-    // The settings of client, with its selected group.
+    // The settings of client, with its selected group and its walk's
+    // headers.
     static TFetchSettings From(const TmsNNTP& client);
 };
 
@@ -88,7 +98,8 @@ using TTakeText = std::function<std::function<void()>(std::string_view text)>;
 // One article handed to the pool.
 struct TFetchOrder {
     int32_t number = -1;
-    // For the owner's bookkeeping; the article is fetched by number.
+    // The header's; the article is fetched by number, and the reply must
+    // not name another article's message-id. Empty when not known.
     std::string messageId;
     std::string subject;
     TKeepArticle keep;

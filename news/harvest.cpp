@@ -219,7 +219,7 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
 
 void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject)
 {
-    if (!Fetch(number, subject))
+    if (!Fetch(number, messageId, subject))
         return;
     TmsArticle* article = client_.Article();
     if (!article)
@@ -227,13 +227,30 @@ void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const 
     Record(messageId, *article, KeepPictures(*article, subject));
 }
 
-// The bytes of an article without a Message-ID in its header still count:
-// the article's own id, when it has one, is recorded.
 void THarvest::Record(const std::string& messageId, const TmsArticle& article,
     const std::optional<std::vector<std::string>>& names)
 {
     if (names)
-        index_->Record(IsUsableMessageId(messageId) ? messageId : article.MessageID, *names);
+        RecordUnderIds(RecordedIds(messageId, article), *names);
+}
+
+// The article's own id, which its header may lack or an overview out of
+// date may list wrongly; the header's when the article has none. An
+// overview that listed another id keeps listing it: that id is recorded
+// too, so that the next walk does not fetch the article again.
+std::vector<std::string> THarvest::RecordedIds(const std::string& messageId, const TmsArticle& article)
+{
+    if (!IsUsableMessageId(article.MessageID))
+        return { messageId };
+    if (IsUsableMessageId(messageId) && messageId != article.MessageID)
+        return { article.MessageID, messageId };
+    return { article.MessageID };
+}
+
+void THarvest::RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names)
+{
+    for (const std::string& id : ids)
+        index_->Record(id, names);
 }
 
 void THarvest::SetPool(TFetchPool* pool)
@@ -290,12 +307,12 @@ std::function<void()> THarvest::KeepPooled(
         events->push_back([this, subject, reason] { Skip(subject, reason); });
     };
     const auto names = KeepPictures(article, subject, report);
-    const std::string id = IsUsableMessageId(messageId) ? messageId : article.MessageID;
-    return [this, events, names, id] {
+    const std::vector<std::string> ids = RecordedIds(messageId, article);
+    return [this, events, names, ids] {
         for (const auto& event : *events)
             event();
         if (names)
-            index_->Record(id, *names);
+            RecordUnderIds(ids, *names);
     };
 }
 
@@ -336,10 +353,10 @@ void THarvest::FinishPool()
 
 // An article can vanish between its header and its text (a cancel, a
 // takedown); the connection is fine and the walk goes on.
-bool THarvest::Fetch(int32_t number, const std::string& subject)
+bool THarvest::Fetch(int32_t number, const std::string& messageId, const std::string& subject)
 {
     try {
-        client_.RetrieveArticleByNumber(number);
+        client_.RetrieveArticleByNumber(number, messageId);
         return true;
     } catch (const ENoSuchArticle& error) {
         if (!client_.Connected())

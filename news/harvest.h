@@ -80,9 +80,10 @@ public:
     // ahead of their headers' events; HarvestHeader is called from
     // OnNextHeaderRetrieved as before. One harvest per client at a time.
     // What was taken is recorded in the folder's index (TFolderIndex), or
-    // in index when one is given. Partial files of multi-part posts and
-    // pictures cut short that an earlier harvest left behind (killed while
-    // writing) are removed.
+    // in index when one is given, under the article's own message-id (the
+    // header's when the article has none). Partial files of multi-part posts
+    // and pictures cut short that an earlier harvest left behind (killed
+    // while writing) are removed.
     THarvest(TmsNNTP& client, std::string folder);
     THarvest(TmsNNTP& client, std::string folder, std::unique_ptr<THarvestIndex> index);
     ~THarvest();
@@ -205,8 +206,11 @@ private:
     void FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject);
     void Record(const std::string& messageId, const TmsArticle& article,
         const std::optional<std::vector<std::string>>& names);
+    // The id the index records for an article whose header had messageId.
+    static std::vector<std::string> RecordedIds(const std::string& messageId, const TmsArticle& article);
+    void RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names);
     // Whether the article arrived; false when the server no longer has it.
-    bool Fetch(int32_t number, const std::string& subject);
+    bool Fetch(int32_t number, const std::string& messageId, const std::string& subject);
     // The names of the files holding its pictures, or nothing when a
     // picture could not be written.
     std::optional<std::vector<std::string>> KeepPictures(

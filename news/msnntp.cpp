@@ -42,9 +42,6 @@ constexpr size_t MaxRangesInFlight = 10;
 constexpr int ListGroupSpan = 10000;
 constexpr int64_t MaxListGroupBlock = int64_t(1024) * 1024;
 constexpr int MaxArticleSearchTries = 1000;
-// Message-ids of the last headers taken, for telling replies about other
-// articles; the harvest fetches the header taken last.
-constexpr size_t RememberedMessageIds = 64;
 
 const char* const SNoGroupSelected = "Newsgroup has not been selected";
 const char* const SArticleNotAssigned = "Article has not been assigned";
@@ -453,7 +450,9 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
     SetCurrent(firstArticle_);
     if (!same) {
         lastHeaderNumber_ = -1;
-        takenIds_.clear();
+        walkIds_->Clear();
+        takenNumbers_.clear();
+        heldUpTo_ = 0;
     }
     newsGroup_ = name;
     Fire(OnGroupSelected);
@@ -480,10 +479,15 @@ void TmsNNTP::SetCurrent(int32_t number)
 
 void TmsNNTP::SetCurrentArticle(int32_t number)
 {
+    SetCurrentArticle({ number, {} });
+}
+
+void TmsNNTP::SetCurrentArticle(const TArticleRef& asked)
+{
     RequireIdle();
     RequireGroup();
-    Command("STAT " + std::to_string(number));
-    RequireInStep({ number, {} });
+    Command("STAT " + std::to_string(asked.number));
+    RequireInStep(asked);
     SetCurrent(ExtractWordAsInt(LastReply, 1));
 }
 
@@ -492,6 +496,11 @@ void TmsNNTP::SetCurrentArticle(int32_t number)
 // answer, it would file one article's text under another's header, and
 // every later reply would be one behind. Nothing on this connection can be
 // trusted after it.
+//
+// A header's message-id may be wrong while its number is right: a server's
+// overview out of date, or a hostile one. Raised on that, the walk would
+// meet the same header at every Go and never get past it; so a reply of the
+// number asked for is in step unless its message-id is another header's.
 void TmsNNTP::RequireInStep(const TArticleRef& asked)
 {
     if (LastReply.empty() || LastReply[0] != '2')
@@ -500,10 +509,23 @@ void TmsNNTP::RequireInStep(const TArticleRef& asked)
     const int32_t number = ExtractWordAsInt(LastReply, 1);
     if (asked.number > 0 && number > 0 && number != asked.number)
         RaiseOutOfStep(Format("asked for article %d, the server answered for %d", asked.number, number));
-    const std::string expectedId = asked.messageId.empty() ? TakenMessageId(asked.number) : asked.messageId;
     const std::string answeredId = ReplyMessageId(LastReply);
-    if (!expectedId.empty() && !answeredId.empty() && answeredId != expectedId)
-        RaiseOutOfStep("asked for article " + expectedId + ", the server answered for " + answeredId);
+    if (answeredId.empty() || (asked.number <= 0 && asked.messageId.empty()))
+        return;
+    const std::string expectedId = asked.messageId.empty() ? HeaderIdOf(asked.number) : asked.messageId;
+    if (answeredId == expectedId)
+        return;
+    const bool another = NamesOtherHeader(answeredId, asked.number);
+    if (number > 0 && number == asked.number && !another) {
+        if (!expectedId.empty())
+            NoteInLog(Format("Note: article %d is %s, its header said %s", number, answeredId.c_str(),
+                expectedId.c_str()));
+        return;
+    }
+    if (expectedId.empty() && !another)
+        return;
+    const std::string askedFor = expectedId.empty() ? std::to_string(asked.number) : expectedId;
+    RaiseOutOfStep("asked for article " + askedFor + ", the server answered for " + answeredId);
 }
 
 void TmsNNTP::RaiseOutOfStep(const std::string& what)
@@ -512,26 +534,55 @@ void TmsNNTP::RaiseOutOfStep(const std::string& what)
     RaiseSocketError(SOutOfStep + what);
 }
 
-void TmsNNTP::RememberTaken(const TmsNgInfoItem& item)
+void TmsNNTP::HoldHeader(const TmsNgInfoItem& item)
 {
-    // Only a well-formed id can be told apart from the server's.
-    const std::string id = Trim(item.GetFieldValue("MESSAGE-ID"));
-    if (!id.starts_with('<'))
-        return;
-    takenIds_.emplace_back(item.Number, id);
-    if (takenIds_.size() > RememberedMessageIds)
-        takenIds_.pop_front();
+    if (item.Number <= heldUpTo_) {
+        walkIds_->ForgetFrom(item.Number);
+        while (!takenNumbers_.empty() && takenNumbers_.back() >= item.Number)
+            takenNumbers_.pop_back();
+    }
+    heldUpTo_ = item.Number;
+    walkIds_->Add(item.Number, item.GetFieldValue("MESSAGE-ID"));
 }
 
-std::string TmsNNTP::TakenMessageId(int32_t number) const
+// The walk goes forward: the headers read ahead have higher numbers than
+// those taken.
+void TmsNNTP::TakeHeader(int32_t number)
+{
+    takenNumbers_.push_back(number);
+    if (takenNumbers_.size() <= RememberedTakenHeaders)
+        return;
+    takenNumbers_.pop_front();
+    walkIds_->ForgetBelow(takenNumbers_.front());
+}
+
+std::string TmsNNTP::HeaderIdOf(int32_t number) const
 {
     if (number < 0)
         return {};
-    for (auto taken = takenIds_.rbegin(); taken != takenIds_.rend(); ++taken) {
-        if (taken->first == number)
-            return taken->second;
-    }
-    return {};
+    std::string id = walkIds_->IdOf(number);
+    for (auto other = otherIds_.begin(); id.empty() && other != otherIds_.end(); ++other)
+        id = (*other)->IdOf(number);
+    return id;
+}
+
+bool TmsNNTP::NamesOtherHeader(const std::string& id, int32_t number) const
+{
+    return walkIds_->NamesOther(id, number)
+        || std::any_of(otherIds_.begin(), otherIds_.end(),
+            [&](const auto& other) { return other->NamesOther(id, number); });
+}
+
+void TmsNNTP::TellRepliesApartBy(std::vector<std::shared_ptr<const THeaderIds>> headers)
+{
+    RequireIdle();
+    otherIds_ = std::move(headers);
+}
+
+void TmsNNTP::NoteInLog(const std::string& text)
+{
+    if (!LogFileName.empty())
+        Log.Add(text);
 }
 
 auto TmsNNTP::RefOf(std::string_view ref) -> TArticleRef
@@ -634,7 +685,8 @@ void TmsNNTP::HeadWalk(int count)
         auto item = std::make_unique<TmsNgInfoItem>();
         RetrieveHeader(*item);
         lastNumber = item->Number;
-        RememberTaken(*item);
+        HoldHeader(*item);
+        TakeHeader(lastNumber);
         const int index = HeaderList.Add(std::move(item));
         FireHeaderRetrieved(index, lastNumber);
         // A handler that canceled has closed the connection; NEXT would only
@@ -836,7 +888,7 @@ bool TmsNNTP::OverviewWalk(int count)
                 lastNumber = item->Number;
                 // Handlers find the header just taken as the current article.
                 currentArticle_ = item->Number;
-                RememberTaken(*item);
+                TakeHeader(item->Number);
                 const int index = HeaderList.Add(std::move(item));
                 ++delivered;
                 ++taken;
@@ -1183,6 +1235,7 @@ void TmsNNTP::ReadRangeItems(const TAnswer& answer, TRangeAnswer& read)
         if (item->Number < read.range.first || item->Number > read.range.last || item->Number <= listedAfter_)
             return;
         listedAfter_ = item->Number;
+        HoldHeader(*item);
         read.items.push_back(std::move(item));
     });
 }
@@ -1357,16 +1410,17 @@ void TmsNNTP::RetrieveArticle()
     ReadArticle("");
 }
 
-void TmsNNTP::RetrieveArticleByNumber(int32_t number)
+void TmsNNTP::RetrieveArticleByNumber(int32_t number, std::string_view messageId)
 {
     RequireIdle();
     RequireGroup();
     RequireArticle();
+    const TArticleRef asked { number, std::string(messageId) };
     if (UseOverview) {
-        FetchArticle(number);
+        FetchArticle(asked);
         return;
     }
-    SetCurrentArticle(number);
+    SetCurrentArticle(asked);
     ReadArticle("");
 }
 
@@ -1395,7 +1449,7 @@ void TmsNNTP::ReadArticle(std::string_view ref)
         RaiseSocketError(std::string(SInvalidArgument));
     if (UseOverview) {
         if (const std::optional<int32_t> number = ArticleNumberOf(ref)) {
-            FetchArticle(*number);
+            FetchArticle({ *number, {} });
             return;
         }
         if (ref.empty())
@@ -1421,10 +1475,11 @@ void TmsNNTP::ReadArticle(std::string_view ref)
 
 // The article may have been sent for ahead; then its reply is next, once
 // those of articles sent for and not asked for are read.
-void TmsNNTP::FetchArticle(int32_t number)
+void TmsNNTP::FetchArticle(const TArticleRef& asked)
 {
     RequireIdle();
     RequireArticle();
+    const int32_t number = asked.number;
     const int32_t lines = HeaderLineCount(number);
     {
         const TBusy busy(*this);
@@ -1435,7 +1490,7 @@ void TmsNNTP::FetchArticle(int32_t number)
         TopUpPipeline();
         if (!held) {
             inFlight_.pop_front();
-            ReadArticleReply("ARTICLE " + std::to_string(number), lines, { number, {} });
+            ReadArticleReply("ARTICLE " + std::to_string(number), lines, asked);
         }
         SetCurrent(number);
         LoadArticle();

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "message/msmsg.h"
+#include "news/headerids.h"
 #include "news/msnwscls.h"
 #include "news/overview.h"
 #include "transport/kttypes.h"
@@ -201,11 +203,15 @@ public:
     // the server there; the HEAD walk moves it back before its NEXT.
     //
     // A reply to a numbered ARTICLE, HEAD or STAT that names another
-    // article (another number, or another message-id than the header
-    // taken) is never taken for the one asked for: the connection is
-    // closed and "Reply out of step: asked for article 12, the server
-    // answered for 13" raised. So is a reply to QUIT other than 205, from
-    // Disconnect once the connection is closed.
+    // article (another number, or the message-id of another header the
+    // walk holds: WalkHeaderIds), or to a message-id that names another
+    // one, is never taken for the one asked for: the connection is closed
+    // and "Reply out of step: asked for article 12, the server answered for
+    // 13" raised. So is a reply to QUIT other than 205, from Disconnect
+    // once the connection is closed. A reply of the number asked for whose
+    // message-id is that of no other header is in step, whatever the
+    // header said (an overview out of date): the protocol log notes the
+    // difference ("Note: article 12 is <a@b>, its header said <c@d>").
     //
     // With overview, when a later range of a round fails, the headers of
     // the ranges before it are delivered first, then the error reply is
@@ -225,7 +231,10 @@ public:
 
     // Fetches the server's current article into Article.
     void RetrieveArticle();
-    void RetrieveArticleByNumber(int32_t number);
+    // messageId: the header's, which the reply (the plain sequence's STAT
+    // reply) is held to as above; empty: the one the walk holds for the
+    // number, if any.
+    void RetrieveArticleByNumber(int32_t number, std::string_view messageId = {});
     // ref: an article number or message id; empty = the current article.
     void ReadArticle(std::string_view ref);
 
@@ -235,6 +244,18 @@ public:
 
     // Raises "Newsgroup has not been selected" when no group is.
     void RequireGroup();
+
+    // The message-ids of the headers the walk holds: those of the overview
+    // round read ahead and of the last RememberedTakenHeaders taken; emptied
+    // with a new group. Shared with the connections that fetch for the
+    // walk, which read it on their threads (TFetchSettings).
+    std::shared_ptr<const THeaderIds> WalkHeaderIds() const { return walkIds_; }
+    // For a connection that fetches for another client's walk: a reply that
+    // names a header of these (the walk's WalkHeaderIds, the articles handed
+    // to a pool) names another article too. Set before fetching.
+    void TellRepliesApartBy(std::vector<std::shared_ptr<const THeaderIds>> headers);
+    // Headers taken whose message-ids the walk keeps.
+    static constexpr size_t RememberedTakenHeaders = 1000;
 
     void CheckReply(const std::string& reply) override;
     void Open() override;
@@ -389,8 +410,14 @@ private:
     // Headers of the round whose articles may still be foreseen (the walk's
     // count).
     int64_t foreseeBudget_ = 0;
-    // Number and message-id of the last headers taken from this group.
-    std::deque<std::pair<int32_t, std::string>> takenIds_;
+    // The headers of this group the walk holds (WalkHeaderIds).
+    std::shared_ptr<THeaderIds> walkIds_ = std::make_shared<THeaderIds>();
+    // The numbers of the last headers taken, oldest first.
+    std::deque<int32_t> takenNumbers_;
+    // The number of the header held last.
+    int32_t heldUpTo_ = 0;
+    // Other walks' headers (TellRepliesApartBy).
+    std::vector<std::shared_ptr<const THeaderIds>> otherIds_;
 
     // Raises "Another command is in progress on this connection" while a
     // command waits for its reply or its article is decoded.
@@ -425,10 +452,17 @@ private:
     // Raises when LastReply, an accepted reply, names another article.
     void RequireInStep(const TArticleRef& asked);
     [[noreturn]] void RaiseOutOfStep(const std::string& what);
-    void RememberTaken(const TmsNgInfoItem& item);
-    // The message-id of the header of that number taken last; empty when
-    // none is known.
-    std::string TakenMessageId(int32_t number) const;
+    // A header read: its message-id is held until RememberedTakenHeaders
+    // later ones are taken. One read again (a walk that goes back) replaces
+    // what was held from it on.
+    void HoldHeader(const TmsNgInfoItem& item);
+    void TakeHeader(int32_t number);
+    // The message-id held last for the number; empty when none is known.
+    std::string HeaderIdOf(int32_t number) const;
+    // Whether id is held for a header of another number.
+    bool NamesOtherHeader(const std::string& id, int32_t number) const;
+    // A line of the protocol log that is neither a command nor a reply.
+    void NoteInLog(const std::string& text);
     static TArticleRef RefOf(std::string_view ref);
     // NEXT, which must move past position; false at the end of the group.
     bool NextArticleAfter(int32_t position);
@@ -440,6 +474,8 @@ private:
     // the replies of everything sent ahead first.
     void LogInAgainUnlessSince(int logins);
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
+    // STAT, whose reply must name the article asked for.
+    void SetCurrentArticle(const TArticleRef& asked);
     void Fire(const TNotifyEvent& event);
 
     void HeadWalk(int count);
@@ -520,7 +556,7 @@ private:
     // command when it is not on its way yet.
     void PrepareArticle(int32_t number);
     // ARTICLE n in one command, sent ahead or now.
-    void FetchArticle(int32_t number);
+    void FetchArticle(const TArticleRef& asked);
     // ARTICLE ref, not sent ahead.
     void FetchArticleNow(std::string_view ref, int32_t lines);
     void ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked);

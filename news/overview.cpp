@@ -35,9 +35,8 @@ TOverviewFormat::TField FieldOf(std::string_view entry)
     return field;
 }
 
-std::optional<int32_t> ArticleNumber(std::string_view text)
+std::optional<int32_t> PlainArticleNumber(std::string_view text)
 {
-    text = TrimView(text);
     if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     int32_t number = 0;
@@ -45,6 +44,13 @@ std::optional<int32_t> ArticleNumber(std::string_view text)
     if (result.ec != std::errc() || number < 1)
         return std::nullopt;
     return number;
+}
+
+// LISTGROUP's lines are read leniently: blanks around the number are
+// passed over.
+std::optional<int32_t> ArticleNumber(std::string_view text)
+{
+    return PlainArticleNumber(TrimView(text));
 }
 
 // A full field repeats its name ("Xref: host group:12"); some servers leave
@@ -102,7 +108,9 @@ TOverviewFormat TOverviewFormat::FromList(std::string_view data)
 bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsNgInfoItem& item)
 {
     const size_t tab = line.find('\t');
-    const std::optional<int32_t> number = ArticleNumber(line.substr(0, tab));
+    // A number field with a blank, a sign or a prefix is malformed: its
+    // fields may well be another article's, so the line is not guessed at.
+    const std::optional<int32_t> number = PlainArticleNumber(line.substr(0, tab));
     if (!number)
         return false;
     item.Clear();

@@ -5,8 +5,8 @@
 //
 // Both the lines and the list of their fields come from the server, so
 // they are read leniently and held to limits: a line that names no article
-// number is passed over, values are cut to MaxOverviewValue bytes, and at
-// most MaxOverviewExtras extra fields are taken.
+// number in plain digits is passed over, values are cut to MaxOverviewValue
+// bytes, and at most MaxOverviewExtras extra fields are taken.
 #pragma once
 
 #include <cstddef>
@@ -53,7 +53,8 @@ const std::vector<std::string_view>& OverviewFieldNames();
 // Reads one overview line (without its line end) into item: Number from the
 // first column, the other columns as header lines ("Subject: ..."), empty
 // ones left out. Returns false, and leaves item alone, when the first
-// column is no article number (1 to 2147483647).
+// column is no article number in plain digits (no blank, sign or prefix;
+// 1 to 2147483647).
 bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsNgInfoItem& item);
 
 // The article numbers of a LISTGROUP data block (one a line, without the

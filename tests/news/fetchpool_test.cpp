@@ -250,6 +250,70 @@ TEST_F(FetchPoolTest, AnArticleThatKeepsBreakingConnectionsEndsTheRun)
     EXPECT_FALSE(pool->Accepting());
 }
 
+// A reply of the number asked for that names another article's message-id
+// (one the walk holds, or one handed to the pool) is never kept under the
+// one asked for: the connection is given up and the article goes to
+// another, or, when every try meets it, the run ends with the error.
+TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
+{
+    // The walk holds the headers 1 to Articles, the orders name their
+    // articles' message-ids; every ARTICLE 3 is answered with article 4, or
+    // the first only.
+    struct Case {
+        const char* name;
+        bool walkHolds, ordersNamed, always;
+    };
+    for (const Case& c : {
+             Case { "a header the walk holds, once", true, false, false },
+             Case { "a header the walk holds, always", true, false, true },
+             Case { "an article handed over, once", false, true, false },
+         }) {
+        SCOPED_TRACE(c.name);
+        done.clear();
+        keptOffThisThread = 0;
+        pool.reset();
+        const auto id = [](int number) { return "<" + std::to_string(number) + "@pool.test>"; };
+        auto walk = std::make_shared<THeaderIds>();
+        for (int number = 1; number <= Articles; ++number)
+            walk->Add(number, id(number));
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+        Start(
+            2, Welcome,
+            [always = c.always, answered](int, const std::string& command) -> Answer {
+                if (command == "ARTICLE 3" && (always || !answered->exchange(true)))
+                    return { "220 3" + ArticleText(4).substr(5) };
+                return Reader(command);
+            },
+            {},
+            [&](TFetchSettings& settings) {
+                if (c.walkHolds)
+                    settings.walkHeaderIds = walk;
+            });
+        Strings errors;
+        pool->OnError = [&errors](const std::string& message) { errors.push_back(message); };
+        for (int number = 1; number <= Articles; ++number) {
+            TFetchOrder order = Order(number);
+            if (c.ordersNamed)
+                order.messageId = id(number);
+            ASSERT_TRUE(pool->Submit(std::move(order)));
+        }
+        if (c.always) {
+            EXPECT_THROW(pool->Drain(), ESocketError);
+            EXPECT_EQ(errors,
+                Strings { "Reply out of step: asked for article <3@pool.test>, the server answered for "
+                          "<4@pool.test>" });
+            EXPECT_EQ(server->Count("ARTICLE 3"), 3);
+            EXPECT_EQ(std::count(done.begin(), done.end(), 3), 0);
+            continue;
+        }
+        pool->Drain();
+        EXPECT_TRUE(errors.empty());
+        EXPECT_EQ(DoneSorted(), AllNumbers());
+        EXPECT_EQ(keptOffThisThread, Articles) << "each with its own body";
+        EXPECT_EQ(server->Count("ARTICLE 3"), 2);
+    }
+}
+
 // Stop reaches connections that wait for an answer that never comes.
 TEST_F(FetchPoolTest, StopCancelsEveryConnectionAtOnce)
 {

@@ -429,10 +429,21 @@ INSTANTIATE_TEST_SUITE_P(Servers, OutOfStepTest,
         OutOfStepCase { "StatTwoAnsweredForThree", FakeGroup::Overview::None,
             [](FakeGroup& g) { g.overrides["STAT 2"] = "223 3 <3@test>\r\n"; }, { "1.jpg" },
             "Reply out of step: asked for article 2, the server answered for 3" },
+        // The number is right, the message-id another header's.
         OutOfStepCase { "AnotherMessageId", FakeGroup::Overview::Over,
-            [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3], "<3@test>"); },
+            [](FakeGroup& g) { g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3], "<3.jpg@test>"); },
             { "1.jpg" },
-            "Reply out of step: asked for article <2.jpg@test>, the server answered for <3@test>" },
+            "Reply out of step: asked for article <2.jpg@test>, the server answered for <3.jpg@test>" },
+        // Also when the overview lists no message-id to compare with.
+        OutOfStepCase { "AnotherMessageIdWhereTheOverviewHasNone", FakeGroup::Overview::Over,
+            [](FakeGroup& g) {
+                std::string second = g.OverviewLine(2);
+                second.erase(second.find("<2.jpg@test>"), 12);
+                g.overrides["OVER 1-1001"]
+                    = "224 overview\r\n" + g.OverviewLine(1) + second + g.OverviewLine(3) + ".\r\n";
+                g.overrides["ARTICLE 2"] = ArticleReply(2, g.texts[3]);
+            },
+            { "1.jpg" }, "Reply out of step: asked for article 2, the server answered for <3.jpg@test>" },
         // A stale reply still queued when the walk ends.
         OutOfStepCase { "QuitAnsweredByAStaleReply", FakeGroup::Overview::Over,
             [](FakeGroup& g) { g.overrides["QUIT"] = "223 3 <3@test>\r\n205 bye\r\n"; },
@@ -602,6 +613,10 @@ struct ToolCase {
     Strings printed;
     int exitCode;
     std::string reported;
+    // A line the protocol log must hold, and the folder index as written;
+    // empty: not checked.
+    std::string logged = "";
+    std::string index = "";
 };
 
 class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamInterface<ToolCase> { };
@@ -618,6 +633,19 @@ TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
     ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });
     EXPECT_EQ(printed, c.printed);
     EXPECT_NE(err.find(c.reported + "\n"), std::string::npos) << err;
+    if (!c.logged.empty()) {
+        EXPECT_NE(ReadFileBytes(log).find("\n" + c.logged + "\r\n"), std::string::npos) << ReadFileBytes(log);
+    }
+    if (!c.index.empty()) {
+        EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), c.index);
+    }
+}
+
+// An overview line of the two numbered pictures' group.
+std::string PictureOverviewLine(int number, const std::string& id)
+{
+    const std::string name = std::to_string(number) + ".jpg";
+    return std::to_string(number) + "\t" + name + "\tposter@test\tdate\t" + id + "\t\t100\t200\r\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, HarvestToolCaseTest,
@@ -629,7 +657,16 @@ INSTANTIATE_TEST_SUITE_P(Servers, HarvestToolCaseTest,
             "Reply out of step: asked for article 1, the server answered for 2" },
         ToolCase { "EmptyGroup", { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" } }, "", {}, 0,
             "Last available header retrieved" },
-        ToolCase { "NewestOne", {}, "--newest 1", { "2.jpg" }, 0, "Last available header retrieved" }),
+        ToolCase { "NewestOne", {}, "--newest 1", { "2.jpg" }, 0, "Last available header retrieved" },
+        // An overview out of date: the article is taken, and recorded
+        // under its own message-id.
+        ToolCase { "OverviewListsAnotherMessageId",
+            { { "OVER 1-1001",
+                "224 overview\r\n" + PictureOverviewLine(1, "<1.jpg@test>")
+                    + PictureOverviewLine(2, "<old@test>") + ".\r\n" } },
+            "", { "1.jpg", "2.jpg" }, 0, "Last available header retrieved",
+            "Note: article 2 is <2.jpg@test>, its header said <old@test>",
+            "<1.jpg@test>\t1.jpg\n<2.jpg@test>\t2.jpg\n<old@test>\t2.jpg\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

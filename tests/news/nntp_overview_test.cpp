@@ -349,7 +349,8 @@ TEST_F(OverviewTest, LinesOutOfPlaceArePassedOver)
 {
     group->overrides["OVER 1-1001"]
         = "224 overview\r\n3\tthree\r\n2\tbackwards\r\n3\tagain\r\n2000\tbeyond\r\n"
-          "x\tno number\r\n\r\n-4\tnegative\r\n5\tfive\r\n.\r\n";
+          "x\tno number\r\n\r\n-4\tnegative\r\n 4\tblank before\r\n4 \tblank after\r\n"
+          "5\tfive\r\n.\r\n";
     client.SetNewsGroup(group->name);
     client.RetrieveHeaders(0, true);
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 3, 5 }));
