@@ -10,6 +10,7 @@
 #include "news/harvest.h"
 #include "news/harvestindex.h"
 #include "news/msnntp.h"
+#include "news/overview.h"
 #include "news/postjoin.h"
 
 namespace lumigrab {
@@ -64,6 +65,14 @@ TPostHarvest::TPostHarvest(THarvest& harvest, TmsNNTP& client)
 
 namespace {
 
+// The marker and the post's key come from the whole subject: a long one
+// may hold other markers before its own. It is bounded as the overview
+// bounds every value, so both walks read the same.
+std::string WholeSubject(const TmsNgInfoItem& header)
+{
+    return header.GetFieldValue("Subject", MaxOverviewValue);
+}
+
 std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 {
     std::optional<TPartMarker> marker = ReadPartMarker(subject);
@@ -76,7 +85,7 @@ std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 
 std::optional<std::vector<int32_t>> TPostHarvest::ForeseeFetches(const TmsNgInfoItem& header)
 {
-    const std::string subject = header.GetFieldValue("Subject");
+    const std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
     if (!marker)
         return std::nullopt;
@@ -113,7 +122,7 @@ bool TPostHarvest::FirstPartTaken(int32_t number)
 
 bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
 {
-    const std::string subject = header.GetFieldValue("Subject");
+    const std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
     if (!marker)
         return false;

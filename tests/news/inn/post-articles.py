@@ -225,6 +225,10 @@ def post_multipart_group(poster, expect):
         poster.post(plain_headers(g, uu_subject("three.gif", part, 3)), bodies[part - 1])
     missing = picture_bytes(206, 30000)
     post_yenc(poster, g, "missing.jpg", missing, 5, (1, 2, 3, 5))
+    # Beyond 255 characters, the last of a hundred markers.
+    long = picture_bytes(210, 20000)
+    for part, body in enumerate(yenc_parts("long.jpg", long, 3), 1):
+        poster.post(plain_headers(g, '"long.jpg" yEnc ' + "(1/2) " * 99 + "(%d/3)" % part), body)
     poster.post(plain_headers(g, "Closing note"), text_lines(5))
     # Joined in the order their last parts arrive.
     expect.keep(g, "harbour.jpg", out_of_order)
@@ -233,6 +237,7 @@ def post_multipart_group(poster, expect):
     expect.keep(g, "same-1.jpg", mine)
     expect.keep_damaged(g, "crc.webp", bad)
     expect.keep(g, "three.gif", three)
+    expect.keep(g, "long.jpg", long)
     expect.note(g, ".incomplete", ["Incomplete: missing.jpg, parts 4 of 5 missing"])
 
 
