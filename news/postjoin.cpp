@@ -137,26 +137,38 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
         pieces_.push_back({ offset, end, block.decodedCrc32, part });
 }
 
+// Some posters end every part as a file of its own: a later part that
+// begins the same name again after the "end" goes on with the file. Data
+// after the "end" that does not is damage; another name's "begin" is
+// another file, not this one.
 void TPostJoiner::AddUUPart(int part, std::string_view body)
 {
     std::string decoded;
     std::string line;
-    bool inData = part > 1 || !fileName_.empty();
-    for (size_t at = 0; at < body.size() && !uuEnded_;) {
+    const bool afterEnd = uuEnded_;
+    bool inData = !uuEnded_ && (part > 1 || !fileName_.empty());
+    for (size_t at = 0; at < body.size();) {
         const TTextLine current = LineAt(body, at);
         at = current.next;
-        if (!inData) {
-            if (IsUUBeginLine(current.text)) {
-                fileName_ = GetUUFileName(current.text);
-                inData = true;
-            }
-            continue;
-        }
-        if (current.text == "end") {
+        if (inData && current.text == "end") {
             uuEnded_ = true;
-        } else if (IsUUDataLine(current.text)) {
-            DecodeUULine(current.text, line, MaxUUBytesPerLine);
-            decoded += line;
+            break;
+        }
+        if (inData) {
+            if (IsUUDataLine(current.text)) {
+                DecodeUULine(current.text, line, MaxUUBytesPerLine);
+                decoded += line;
+            }
+        } else if (IsUUBeginLine(current.text)) {
+            const std::string name = GetUUFileName(current.text);
+            if (!fileName_.empty() && name != fileName_)
+                break;
+            fileName_ = name;
+            uuEnded_ = false;
+            inData = true;
+        } else if (afterEnd && IsUUDataLine(current.text)) {
+            AddDamage(PartFault(part, "uuencoded data after the end line"));
+            break;
         }
     }
     if (fileEnd_ + decoded.size() > maxSize_)

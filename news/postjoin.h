@@ -1,7 +1,8 @@
 // Joining the articles of a multi-part post into one file: yEnc parts each
 // to their "=ypart" offset, uuencoded bodies one after the other from
-// "begin" in the first part to "end" in the last. Memory holds one part's
-// bytes at a time; the file grows on disk.
+// "begin" in the first part to "end" in the last (a later part that begins
+// the same file again after an "end" goes on with it). Memory holds one
+// part's bytes at a time; the file grows on disk.
 #pragma once
 
 #include <cstdint>
@@ -78,7 +79,7 @@ private:
     uint64_t fileEnd_ = 0;
     std::vector<TPiece> pieces_;
 
-    // uuencode: "end" seen.
+    // uuencode: "end" seen (until a later part begins the file again).
     bool uuEnded_ = false;
 
     void AddYEncPart(int part, std::string_view body);

@@ -236,6 +236,13 @@ def post_multipart_group(poster, expect):
                          b"=ypart begin=%d end=%d" % (begin + 1, begin + len(piece))] + yenc_line_bytes(piece)
                         + [b"=yend size=%d part=%d pcrc32=%08x crc32=%08x"
                            % (len(piece), part, zlib.crc32(piece), zlib.crc32(whole))])
+    # Every part a uuencoded file of its own; then data after the end.
+    each = picture_bytes(209, 20000)
+    for part in (1, 2, 3):
+        poster.post(plain_headers(g, uu_subject("uu-each.gif", part, 3)),
+                    uuencode("uu-each.gif", each[(part - 1) * 7000:part * 7000]))
+    poster.post(plain_headers(g, uu_subject("uu-ended.gif", 1, 2)), uuencode("uu-ended.gif", each[:9000]))
+    poster.post(plain_headers(g, uu_subject("uu-ended.gif", 2, 2)), uuencode("", each[9000:])[1:])
     # Beyond 255 characters, the last of a hundred markers.
     long = picture_bytes(210, 20000)
     for part, body in enumerate(yenc_parts("long.jpg", long, 3), 1):
@@ -250,6 +257,8 @@ def post_multipart_group(poster, expect):
     expect.keep(g, "three.gif", three)
     expect.keep_damaged(g, "overlap.jpg", whole[:4000] + other[4000:])
     expect.keep_damaged(g, "gap.jpg", whole[:4000] + bytes(2000) + whole[6000:])
+    expect.keep(g, "uu-each.gif", each)
+    expect.keep_damaged(g, "uu-ended.gif", each[:9000])
     expect.keep(g, "long.jpg", long)
     expect.note(g, ".incomplete", ["Incomplete: missing.jpg, parts 4 of 5 missing"])
 
