@@ -51,7 +51,7 @@ private:
 bool NamesNoPicture(const TPost& post)
 {
     // Only a quoted name is a file name; an unquoted subject says nothing.
-    return post.subject.find('"') != std::string::npos && !HasPictureExtension(post.name);
+    return post.quoted && !HasPictureExtension(post.name);
 }
 
 } // namespace
@@ -71,6 +71,13 @@ namespace {
 std::string WholeSubject(const TmsNgInfoItem& header)
 {
     return header.GetFieldValue("Subject", MaxOverviewValue);
+}
+
+// What reports and the pool's orders carry of the subject while the post
+// is followed and joined: the subject as GetFieldValue cuts it by default.
+std::string ShownSubject(const std::string& wholeSubject)
+{
+    return wholeSubject.substr(0, MaxShortString);
 }
 
 std::optional<TPartMarker> ReadPostPart(const std::string& subject)
@@ -122,10 +129,11 @@ bool TPostHarvest::FirstPartTaken(int32_t number)
 
 bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
 {
-    const std::string subject = WholeSubject(header);
+    std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
     if (!marker)
         return false;
+    subject = ShownSubject(subject);
     foreseenFirstPartIds_.erase(
         foreseenFirstPartIds_.begin(), foreseenFirstPartIds_.upper_bound(header.Number));
     if (marker->part == 1) {

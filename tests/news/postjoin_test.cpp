@@ -18,6 +18,7 @@
 #include "mime/msuucode.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/overview.h"
 #include "news/partmarker.h"
 #include "news/pooledjoin.h"
 #include "news/postcollector.h"
@@ -154,6 +155,46 @@ TEST(PostCollector, RefusesHugePostsAndDropsTheOldestWaitingOne)
     ASSERT_TRUE(third.dropped);
     EXPECT_EQ(third.dropped->subject, "first");
     EXPECT_EQ(posts.Count(), 2u);
+}
+
+struct TrackedCase {
+    const char* name;
+    // Part 1 of 2 of each post: the subject without its marker, the poster.
+    std::vector<std::pair<std::string, std::string>> parts;
+    // The names of the posts followed, oldest first.
+    Strings names;
+};
+
+// Subjects as long as a header line may be are told apart to their last
+// byte, but what is kept of each for reports is short.
+TEST(PostCollector, KeepsPostsApartHoweverLongTheirSubjectsAndLittleOfEach)
+{
+    const std::string filler(MaxOverviewValue - 10, 'x');
+    const std::string shortName(MaxFileNameBytes, 'x');
+    const TrackedCase cases[] = {
+        { "subjects alike up to their last byte", { { filler + "a", "p" }, { filler + "b", "p" } },
+            { shortName, shortName } },
+        { "subject and poster that join into the same text",
+            { { filler + "ab", "c" }, { filler + "a", "bc" }, { filler + "ab", "c" } },
+            { shortName, shortName } },
+        { "a quoted name longer than a file name keeps its extension",
+            { { "\"" + std::string(400, 'n') + ".jpg\" yEnc " + filler, "p" } },
+            { std::string(MaxFileNameBytes - 4, 'n') + ".jpg" } },
+    };
+    for (const TrackedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPostCollector posts;
+        int32_t number = 0;
+        for (const auto& [subject, from] : c.parts)
+            posts.Add(Marker(1, 2, subject), from, ++number);
+        const std::vector<TPost*> waiting = posts.Waiting();
+        Strings names;
+        for (const TPost* post : waiting)
+            names.push_back(post->name);
+        EXPECT_EQ(names, c.names);
+        for (size_t index = 0; index < waiting.size(); ++index)
+            EXPECT_EQ(waiting[index]->subject, c.parts[index].first.substr(0, MaxShortString));
+    }
 }
 
 TEST(PostCollector, ForeseesTheCompletingPartWithoutRecordingIt)
