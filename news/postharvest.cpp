@@ -10,7 +10,6 @@
 #include "news/harvest.h"
 #include "news/harvestindex.h"
 #include "news/msnntp.h"
-#include "news/overview.h"
 #include "news/postjoin.h"
 
 namespace lumigrab {
@@ -65,14 +64,6 @@ TPostHarvest::TPostHarvest(THarvest& harvest, TmsNNTP& client)
 
 namespace {
 
-// The marker and the post's key come from the whole subject: a long one
-// may hold other markers before its own. It is bounded as the overview
-// bounds every value, so both walks read the same.
-std::string WholeSubject(const TmsNgInfoItem& header)
-{
-    return header.GetFieldValue("Subject", MaxOverviewValue);
-}
-
 // What reports and the pool's orders carry of the subject while the post
 // is followed and joined: the subject as GetFieldValue cuts it by default.
 std::string ShownSubject(const std::string& wholeSubject)
@@ -80,6 +71,8 @@ std::string ShownSubject(const std::string& wholeSubject)
     return wholeSubject.substr(0, MaxShortString);
 }
 
+// The marker and the post's key come from the whole subject (WholeSubject):
+// a long one may hold other markers before its own.
 std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 {
     std::optional<TPartMarker> marker = ReadPartMarker(subject);

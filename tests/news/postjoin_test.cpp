@@ -494,7 +494,9 @@ TEST_F(YEncPostHarvestTest, WithoutJoiningPartsArePassedOver)
 // and nothing on its way dropped and fetched again
 
 // One group: single pictures ("s"), the parts of a three-part uuencoded post
-// ("1".."3") and a second copy of a part ("2c"), in walk order.
+// ("1".."3"), a second copy of a part ("2c") and the post's description
+// ("0", a picture itself, its "(0/3)" beyond the first 255 characters of a
+// long subject), in walk order.
 struct GroupShape {
     const char* name;
     Strings articles;
@@ -540,6 +542,11 @@ protected:
             singles[name] = RandomBytes(2000, uint32_t(number));
             group->texts[number]
                 = Article(name, "begin 644 " + name + "\r\n" + Join(UULines(singles[name])) + "`\r\nend\r\n");
+            return;
+        }
+        if (label == "0") {
+            group->texts[number] = Article(std::string(300, '-') + " \"bay.jpg\" (0/3)",
+                "begin 644 about.jpg\r\n" + Join(UULines(RandomBytes(2000, 99))) + "`\r\nend\r\n");
             return;
         }
         // The post uuencoded across its three articles, 3000 bytes each.
@@ -589,7 +596,8 @@ INSTANTIATE_TEST_SUITE_P(GroupShapes, PartsAheadTest,
         GroupShape {
             "PostSpanningBatches", { "1", "s", "s", "s", "s", "2", "s", "s", "s", "3", "s", "s" }, 1, {} },
         GroupShape {
-            "FirstCopyOfAPartGone", { "s", "1", "2", "s", "2c", "s", "3", "s", "s", "s" }, 1000, { "2" } }),
+            "FirstCopyOfAPartGone", { "s", "1", "2", "s", "2c", "s", "3", "s", "s", "s" }, 1000, { "2" } },
+        GroupShape { "DescriptionMarkedFarIntoItsSubject", { "s", "0", "1", "s", "2", "3", "s" }, 1000, {} }),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
