@@ -118,21 +118,16 @@ TEST_F(WindowTest, FurtherConnectionsOpenForArticlesOnlyAndRefusalsAreToldOnce)
 
 // Answers every connection from a group of its own with the same articles:
 // each has its current article, as a news server keeps it per connection.
-// The pool's connections ask for articles by number.
+// The pool's connections ask for articles by number. The walk's step past
+// the last article waits until the pool has asked for every article (ten
+// seconds at most): the walk's client, once the walk is over, would fetch
+// what still waits itself.
 class AllConnectionsServer {
 public:
     explicit AllConnectionsServer(std::vector<FakeArticle> articles)
         : articles_(std::move(articles))
         , server_([](int) { return std::string("200 scripted news server\r\n"); },
-              [this](int connection, const std::string& command) {
-                  FakeNewsGroup& group = Group(connection);
-                  // "ARTICLE n" as STAT n and ARTICLE, which the group knows.
-                  if (command.starts_with("ARTICLE ")) {
-                      group.Reply("STAT " + command.substr(8));
-                      return Answer { group.Reply("ARTICLE").value_or("") };
-                  }
-                  return Answer { group.Reply(command).value_or("") };
-              })
+              [this](int connection, const std::string& command) { return Reply(connection, command); })
     {
     }
 
@@ -142,9 +137,32 @@ public:
 private:
     std::vector<FakeArticle> articles_;
     std::mutex mutex_;
+    std::condition_variable pooled_;
+    int pooledCount_ = 0;
+    int walkSteps_ = 0;
     std::map<int, std::unique_ptr<FakeNewsGroup>> groups_;
     // Last: its threads use the members above.
     PoolServer server_;
+
+    Answer Reply(int connection, const std::string& command)
+    {
+        FakeNewsGroup& group = Group(connection);
+        if (connection == 1 && command == "NEXT") {
+            std::unique_lock lock(mutex_);
+            if (++walkSteps_ == int(articles_.size()))
+                pooled_.wait_for(
+                    lock, std::chrono::seconds(10), [&] { return pooledCount_ >= int(articles_.size()); });
+        }
+        if (!command.starts_with("ARTICLE "))
+            return Answer { group.Reply(command).value_or("") };
+        // As STAT n and ARTICLE, which the group knows.
+        group.Reply("STAT " + command.substr(8));
+        Answer answer { group.Reply("ARTICLE").value_or("") };
+        const std::lock_guard lock(mutex_);
+        ++pooledCount_;
+        pooled_.notify_all();
+        return answer;
+    }
 
     FakeNewsGroup& Group(int connection)
     {
