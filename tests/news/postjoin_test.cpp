@@ -159,7 +159,8 @@ TEST(PostCollector, RefusesHugePostsAndDropsTheOldestWaitingOne)
 
 struct TrackedCase {
     const char* name;
-    // Part 1 of 2 of each post: the subject without its marker, the poster.
+    // The first of two parts of each post: its subject without the marker,
+    // its poster.
     std::vector<std::pair<std::string, std::string>> parts;
     // The names of the posts followed, oldest first.
     Strings names;
