@@ -562,7 +562,7 @@ void TfrmMain::HarvestWalkedHeader(const TmsNgInfoItem& header)
         return;
     const bool toPool = pool_ && pool_->Accepting();
     const qint64 bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
-    if (toPool && IsMultiPartSubject(header.GetFieldValue("Subject")))
+    if (toPool && IsMultiPartSubject(WholeSubject(header)))
         partBytes_[header.Number] = bytes;
     if (harvest_->HarvestHeader(header) && toPool)
         pooledArticles_[header.Number] = { bytes, lastWalked_ };

@@ -333,6 +333,11 @@ std::string SafeFileName(std::string_view rawName)
     return name;
 }
 
+std::string FittedFileName(std::string_view name)
+{
+    return name.size() > MaxFileNameBytes ? FitName(name, 0) : std::string(name);
+}
+
 std::string NumberedFileName(std::string_view safeName, int number)
 {
     const std::string digits = std::to_string(number);

@@ -58,6 +58,10 @@ std::string_view BareFileName(std::string_view fileName);
 // usable is left.
 std::string SafeFileName(std::string_view rawName);
 
+// name within MaxFileNameBytes, cut as above (its stem loses bytes at the
+// end, its extension stays); otherwise unchanged.
+std::string FittedFileName(std::string_view name);
+
 // The variant of a safe name that carries number (from 1).
 std::string NumberedFileName(std::string_view safeName, int number);
 

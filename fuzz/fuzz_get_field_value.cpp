@@ -23,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (value.size() > block.size() && !lumigrab::SameText(name, "Content-Type")
         && !lumigrab::SameText(name, "Content-Type:"))
         std::abort();
+    // A longer cut only lets more of the same value through.
+    const size_t cut = lumigrab::MaxShortString;
+    if (headers.GetFieldValue(name, 16 * 1024).substr(0, cut) != value.substr(0, cut))
+        std::abort();
     headers.GetFieldValue("Content-Type");
     const int before = headers.Count();
     headers.RemoveField(name);

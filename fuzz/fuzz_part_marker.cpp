@@ -1,11 +1,14 @@
 // Subjects of strangers' articles through the part-marker reader: a marker
 // found gives numbers within their nine digits and a subject that is the
 // input with some text of at least five characters ("(k/N)") taken out of
-// it; the name for reports is never longer than the input.
+// it; the name for reports is never longer than the input nor than a file
+// name.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "base/filenames.h"
 #include "fuzz_check.h"
 #include "news/partmarker.h"
 
@@ -28,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ++head;
     const size_t tail = marker->subject.size() - head;
     Check(subject.substr(subject.size() - tail) == std::string_view(marker->subject).substr(head));
-    Check(PostDisplayName(marker->subject).size() <= subject.size());
+    const std::string name = PostDisplayName(marker->subject);
+    Check(name.size() <= subject.size() && name.size() <= MaxFileNameBytes);
     return 0;
 }

@@ -353,7 +353,7 @@ bool KeepsRawValue(std::string_view fieldName)
 
 } // namespace
 
-std::string TmsHeaders::GetFieldValue(std::string_view name) const
+std::string TmsHeaders::GetFieldValue(std::string_view name, size_t maxLen) const
 {
     const std::string_view fieldName = FieldName(name);
     const std::vector<std::string>& lines = Lines();
@@ -375,9 +375,9 @@ std::string TmsHeaders::GetFieldValue(std::string_view name) const
     if (KeepsRawValue(fieldName))
         return value;
     if (value.find("=?") != std::string::npos)
-        return DecodeHeaderText(value); // cut to the short-text limit, too
-    if (value.size() > MaxShortString)
-        value.resize(MaxShortString);
+        return DecodeHeaderText(value, maxLen);
+    if (value.size() > maxLen)
+        value.resize(maxLen);
     return value;
 }
 

@@ -105,9 +105,9 @@ public:
 class TmsHeaders : public TStringList {
 public:
     // Unfolded value of the first field called name (colon optional, any
-    // case); empty when missing. Encoded words are decoded except in
-    // Content-Type and X-UIDL.
-    std::string GetFieldValue(std::string_view name) const;
+    // case), cut to maxLen; empty when missing. Encoded words are decoded
+    // except in Content-Type and X-UIDL, which are never cut.
+    std::string GetFieldValue(std::string_view name, size_t maxLen = MaxShortString) const;
     // Removes the first field called name with its blank/tab continuations.
     void RemoveField(std::string_view name);
 };

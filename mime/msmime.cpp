@@ -886,7 +886,7 @@ std::optional<std::string> DecodeWordText(char letter, std::string_view text)
 
 } // namespace
 
-void DecodeHeaderText(std::string_view src, std::string& dest)
+void DecodeHeaderText(std::string_view src, std::string& dest, size_t maxLen)
 {
     std::string out;
     out.reserve(src.size());
@@ -921,15 +921,15 @@ void DecodeHeaderText(std::string_view src, std::string& dest)
         while (out.size() > decodedEnd && IsBlankOrControl(out.back()))
             out.pop_back();
     }
-    if (out.size() > kShortTextMax)
-        out.resize(kShortTextMax);
+    if (out.size() > maxLen)
+        out.resize(maxLen);
     dest = std::move(out);
 }
 
-std::string DecodeHeaderText(std::string_view src)
+std::string DecodeHeaderText(std::string_view src, size_t maxLen)
 {
     std::string dest;
-    DecodeHeaderText(src, dest);
+    DecodeHeaderText(src, dest, maxLen);
     return dest;
 }
 

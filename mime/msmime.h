@@ -77,9 +77,9 @@ std::string EncodeBase64(std::string_view src, size_t maxLen = kShortTextMax);
 // of a header value with their bytes (no charset conversion). White space
 // between two adjacent words is dropped, plain text stays as it is (white
 // space after the last decoded word aside), and words that cannot be
-// decoded stay as they are. The result is cut to kShortTextMax.
-void DecodeHeaderText(std::string_view src, std::string& dest);
-std::string DecodeHeaderText(std::string_view src);
+// decoded stay as they are. The result is cut to maxLen.
+void DecodeHeaderText(std::string_view src, std::string& dest, size_t maxLen = kShortTextMax);
+std::string DecodeHeaderText(std::string_view src, size_t maxLen = kShortTextMax);
 
 // Decodes the quoted-printable escapes of one line up to its first decoded
 // line break; a final "=" (soft break) is dropped and a malformed escape is

@@ -11,6 +11,7 @@
 #include "base/filenames.h"
 #include "base/sysutils.h"
 #include "news/fetchpool.h"
+#include "news/overview.h"
 #include "news/postharvest.h"
 
 namespace lumigrab {
@@ -63,6 +64,11 @@ bool IsMultiPartSubject(std::string_view subject)
 {
     return std::any_of(MultiPartMarkers.begin(), MultiPartMarkers.end(),
         [subject](std::string_view marker) { return subject.find(marker) != std::string_view::npos; });
+}
+
+std::string WholeSubject(const TmsNgInfoItem& header)
+{
+    return header.GetFieldValue("Subject", MaxOverviewValue);
 }
 
 bool HasPictureExtension(std::string_view fileName)
@@ -148,7 +154,7 @@ bool PassesSizeTest(const TmsNgInfoItem& header)
 
 bool THarvest::WouldHarvest(const TmsNgInfoItem& header)
 {
-    return PassesSizeTest(header) && !IsMultiPartSubject(header.GetFieldValue("Subject"));
+    return PassesSizeTest(header) && !IsMultiPartSubject(WholeSubject(header));
 }
 
 bool THarvest::WouldFetch(const TmsNgInfoItem& header)
@@ -208,9 +214,10 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     const std::string subject = header.GetFieldValue("Subject");
     const std::string messageId = header.GetFieldValue("Message-ID");
     const int32_t number = header.Number;
+    const bool multiPart = IsMultiPartSubject(WholeSubject(header));
     if (OnSubject)
         OnSubject(subject);
-    if (IsMultiPartSubject(subject) || Taken(messageId))
+    if (multiPart || Taken(messageId))
         return false;
     if (!HandToPool(number, messageId, subject))
         FetchAndKeep(number, messageId, subject);

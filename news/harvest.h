@@ -31,6 +31,11 @@ double ExtractNumber(std::string_view text);
 // "(0/5)", "(10/12)"); a single part "(1/1)" is not marked.
 bool IsMultiPartSubject(std::string_view subject);
 
+// The header's subject as far as a header line goes (MaxOverviewValue),
+// where part markers are looked for: a long subject may carry its marker
+// far beyond what GetFieldValue keeps of it for reports.
+std::string WholeSubject(const TmsNgInfoItem& header);
+
 // True when the name's last three characters are a picture extension
 // (JPG, GIF, BMP, DIB, RLE, PCX, TGA), or the name ends in ".png", ".webp",
 // ".jpeg" or ".jpe"; in any case.

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/filenames.h"
+
 namespace lumigrab {
 
 namespace {
@@ -68,9 +70,9 @@ std::string PostDisplayName(std::string_view subjectWithoutMarker)
     if (open != std::string_view::npos) {
         const size_t close = subjectWithoutMarker.find('"', open + 1);
         if (close != std::string_view::npos && close > open + 1)
-            return std::string(subjectWithoutMarker.substr(open + 1, close - open - 1));
+            return FittedFileName(subjectWithoutMarker.substr(open + 1, close - open - 1));
     }
-    return std::string(Trimmed(subjectWithoutMarker));
+    return FittedFileName(Trimmed(subjectWithoutMarker));
 }
 
 } // namespace lumigrab

@@ -24,7 +24,8 @@ std::optional<TPartMarker> ReadPartMarker(std::string_view subject);
 
 // The name a post goes by in reports: the first double-quoted text of the
 // subject ("harbour.jpg" in "\"harbour.jpg\" yEnc (1/5)"), else the subject
-// without its marker, trimmed.
+// without its marker, trimmed; cut to MaxFileNameBytes as a file name is
+// (FittedFileName), so that a long name keeps its extension.
 std::string PostDisplayName(std::string_view subjectWithoutMarker);
 
 } // namespace lumigrab

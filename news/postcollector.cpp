@@ -2,7 +2,38 @@
 
 #include <algorithm>
 
+#include "message/msmsgcls.h"
+
 namespace lumigrab {
+
+namespace {
+
+// Fixed-width lengths and numbers: no two different triples give the same
+// bytes.
+void AddNumber(TSha256& digest, uint64_t number)
+{
+    char bytes[8];
+    for (size_t i = 0; i < sizeof bytes; ++i)
+        bytes[i] = char(number >> (8 * i));
+    digest.Update(std::string_view(bytes, sizeof bytes));
+}
+
+void AddText(TSha256& digest, std::string_view text)
+{
+    AddNumber(digest, text.size());
+    digest.Update(text);
+}
+
+TPostKey PostKey(std::string_view subjectWithoutMarker, std::string_view from, int total)
+{
+    TSha256 digest;
+    AddText(digest, subjectWithoutMarker);
+    AddText(digest, from);
+    AddNumber(digest, uint64_t(int64_t(total)));
+    return digest.Finish();
+}
+
+} // namespace
 
 bool TPost::Complete() const
 {
@@ -37,9 +68,10 @@ TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std:
 {
     ForgetForeseen(number);
     TAdded added;
-    const auto found = index_.find(TKey(marker.subject, from, marker.total));
+    const TKey key = PostKey(marker.subject, from, marker.total);
+    const auto found = index_.find(key);
     const bool isNew = found == index_.end();
-    TPost& post = isNew ? NewPost(marker, from, added.dropped) : *found->second;
+    TPost& post = isNew ? NewPost(marker, key, added.dropped) : *found->second;
     added.post = &post;
     if (post.state == TPost::TState::Refused) {
         added.what = isNew ? TAdded::TWhat::Refused : TAdded::TWhat::Noted;
@@ -57,22 +89,22 @@ TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std:
     return added;
 }
 
-TPost& TPostCollector::NewPost(
-    const TPartMarker& marker, const std::string& from, std::optional<TPost>& dropped)
+TPost& TPostCollector::NewPost(const TPartMarker& marker, const TKey& key, std::optional<TPost>& dropped)
 {
     if (posts_.size() >= maxPosts_)
         dropped = MakeRoom();
     TPost& post = posts_.emplace_back();
     post.id = nextId_++;
-    post.subject = marker.subject;
-    post.from = from;
+    post.key = key;
+    post.subject = marker.subject.substr(0, MaxShortString);
+    post.quoted = marker.subject.find('"') != std::string::npos;
     post.total = marker.total;
     post.name = PostDisplayName(marker.subject);
     if (marker.total > MaxPostParts)
         post.state = TPost::TState::Refused;
     else
         post.articles.resize(size_t(std::max(marker.total, 0)));
-    index_[TKey(post.subject, post.from, post.total)] = std::prev(posts_.end());
+    index_[key] = std::prev(posts_.end());
     return post;
 }
 
@@ -87,7 +119,7 @@ std::optional<TPost> TPostCollector::MakeRoom()
             [](const TPost& post) { return post.state == TPost::TState::Waiting; });
     if (victim == posts_.end())
         return std::nullopt;
-    index_.erase(TKey(victim->subject, victim->from, victim->total));
+    index_.erase(victim->key);
     std::optional<TPost> dropped;
     if (!quiet)
         dropped = std::move(*victim);
@@ -102,7 +134,7 @@ std::vector<int32_t> TPostCollector::Foresee(
         ForgetForeseen(INT32_MAX);
     if (marker.total < 2 || marker.total > MaxPostParts || marker.part < 1 || marker.part > marker.total)
         return {};
-    const TKey key(marker.subject, from, marker.total);
+    const TKey key = PostKey(marker.subject, from, marker.total);
     const auto found = index_.find(key);
     const TPost* post = found == index_.end() ? nullptr : &*found->second;
     if (post && post->state != TPost::TState::Waiting)

@@ -1,6 +1,8 @@
 // Following the parts of multi-part posts as a header walk passes them:
 // which articles make up which post, and when a post has all its parts.
-// Bookkeeping only; news/postharvest.h fetches and joins.
+// Bookkeeping only; news/postharvest.h fetches and joins. A post is known
+// by a digest of what makes it, whose subject may be as long as a header
+// line: what is kept of each post stays small whatever strangers post.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +11,9 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
+#include "news/sha256.h"
 #include "news/partmarker.h"
 
 namespace lumigrab {
@@ -21,18 +23,25 @@ constexpr int MaxPostParts = 1000;
 // Most posts followed at once; beyond it the oldest is dropped.
 constexpr size_t DefaultMaxTrackedPosts = 10000;
 
+// What makes a post, the subject without its marker, the poster and the
+// part count, as a SHA-256 digest: posts that differ in any of them, even
+// far into a long subject, never share one.
+using TPostKey = TSha256Digest;
+
 struct TPost {
     // Joining: complete, its parts on their way through the connection
     // pool; never dropped to make room.
     enum class TState { Waiting, Joining, Joined, Refused };
 
     uint64_t id = 0;
-    // What makes a post: the subject without its marker, the poster, the
-    // part count.
+    TPostKey key {};
+    // The subject without its marker as reports give it: cut to the limit
+    // of a header value (MaxShortString).
     std::string subject;
-    std::string from;
+    // The subject has a double quote: a quoted name is a file name.
+    bool quoted = false;
     int total = 0;
-    // The name reports give it (PostDisplayName).
+    // The name reports give it (PostDisplayName), at most MaxFileNameBytes.
     std::string name;
     // Per part (index part - 1), the article numbers that carry it, first
     // seen first: a part posted twice is fetched once, the copy only when
@@ -87,7 +96,7 @@ public:
     size_t Count() const { return posts_.size(); }
 
 private:
-    using TKey = std::tuple<std::string, std::string, int>;
+    using TKey = TPostKey;
 
     size_t maxPosts_;
     uint64_t nextId_ = 1;
@@ -104,7 +113,7 @@ private:
     // foreseen ones of key; 0 for a part without one.
     std::vector<int32_t> FirstArticles(const TPost* post, const TKey& key, int total) const;
 
-    TPost& NewPost(const TPartMarker& marker, const std::string& from, std::optional<TPost>& dropped);
+    TPost& NewPost(const TPartMarker& marker, const TKey& key, std::optional<TPost>& dropped);
     // Makes room for one more post: the oldest joined or refused one goes
     // quietly, else the oldest waiting one, which is returned.
     std::optional<TPost> MakeRoom();

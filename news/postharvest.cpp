@@ -50,7 +50,7 @@ private:
 bool NamesNoPicture(const TPost& post)
 {
     // Only a quoted name is a file name; an unquoted subject says nothing.
-    return post.subject.find('"') != std::string::npos && !HasPictureExtension(post.name);
+    return post.quoted && !HasPictureExtension(post.name);
 }
 
 } // namespace
@@ -64,6 +64,15 @@ TPostHarvest::TPostHarvest(THarvest& harvest, TmsNNTP& client)
 
 namespace {
 
+// What reports and the pool's orders carry of the subject while the post
+// is followed and joined: the subject as GetFieldValue cuts it by default.
+std::string ShownSubject(const std::string& wholeSubject)
+{
+    return wholeSubject.substr(0, MaxShortString);
+}
+
+// The marker and the post's key come from the whole subject (WholeSubject):
+// a long one may hold other markers before its own.
 std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 {
     std::optional<TPartMarker> marker = ReadPartMarker(subject);
@@ -76,7 +85,7 @@ std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 
 std::optional<std::vector<int32_t>> TPostHarvest::ForeseeFetches(const TmsNgInfoItem& header)
 {
-    const std::string subject = header.GetFieldValue("Subject");
+    const std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
     if (!marker)
         return std::nullopt;
@@ -113,10 +122,11 @@ bool TPostHarvest::FirstPartTaken(int32_t number)
 
 bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
 {
-    const std::string subject = header.GetFieldValue("Subject");
+    std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
     if (!marker)
         return false;
+    subject = ShownSubject(subject);
     foreseenFirstPartIds_.erase(
         foreseenFirstPartIds_.begin(), foreseenFirstPartIds_.upper_bound(header.Number));
     if (marker->part == 1) {

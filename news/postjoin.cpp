@@ -1,5 +1,7 @@
 #include "news/postjoin.h"
 
+#include <algorithm>
+
 #include "base/classes.h"
 #include "base/textline.h"
 #include "mime/mscrc32.h"
@@ -131,34 +133,42 @@ void TPostJoiner::AddYEncPart(int part, std::string_view body)
     const uint64_t end = offset + block.decodedSize;
     if (announcedSize_ && end > *announcedSize_)
         AddDamage(PartFault(part, "lies beyond the announced size"));
-    if (contiguous_ && offset == contiguousEnd_) {
-        contiguousCrc_ = Crc32Combine(contiguousCrc_, block.decodedCrc32, block.decodedSize);
-        contiguousEnd_ = end;
-    } else {
-        contiguous_ = false;
-    }
+    if (block.decodedSize > 0)
+        pieces_.push_back({ offset, end, block.decodedCrc32, part });
 }
 
+// Some posters end every part as a file of its own: a later part that
+// begins the same name again after the "end" goes on with the file. Data
+// after the "end" that does not is damage; another name's "begin" is
+// another file, not this one.
 void TPostJoiner::AddUUPart(int part, std::string_view body)
 {
     std::string decoded;
     std::string line;
-    bool inData = part > 1 || !fileName_.empty();
-    for (size_t at = 0; at < body.size() && !uuEnded_;) {
+    const bool afterEnd = uuEnded_;
+    bool inData = !uuEnded_ && (part > 1 || !fileName_.empty());
+    for (size_t at = 0; at < body.size();) {
         const TTextLine current = LineAt(body, at);
         at = current.next;
-        if (!inData) {
-            if (IsUUBeginLine(current.text)) {
-                fileName_ = GetUUFileName(current.text);
-                inData = true;
-            }
-            continue;
-        }
-        if (current.text == "end") {
+        if (inData && current.text == "end") {
             uuEnded_ = true;
-        } else if (IsUUDataLine(current.text)) {
-            DecodeUULine(current.text, line, MaxUUBytesPerLine);
-            decoded += line;
+            break;
+        }
+        if (inData) {
+            if (IsUUDataLine(current.text)) {
+                DecodeUULine(current.text, line, MaxUUBytesPerLine);
+                decoded += line;
+            }
+        } else if (IsUUBeginLine(current.text)) {
+            const std::string name = GetUUFileName(current.text);
+            if (!fileName_.empty() && name != fileName_)
+                break;
+            fileName_ = name;
+            uuEnded_ = false;
+            inData = true;
+        } else if (afterEnd && IsUUDataLine(current.text)) {
+            AddDamage(PartFault(part, "uuencoded data after the end line"));
+            break;
         }
     }
     if (fileEnd_ + decoded.size() > maxSize_)
@@ -184,8 +194,36 @@ void TPostJoiner::Finish()
     if (announcedSize_ && *announcedSize_ != fileEnd_)
         AddDamage(Format("size %llu announced, %llu decoded",
             static_cast<unsigned long long>(*announcedSize_), static_cast<unsigned long long>(fileEnd_)));
-    if (announcedCrc_ && contiguous_ && contiguousEnd_ == fileEnd_ && *announcedCrc_ != contiguousCrc_)
-        AddDamage(Format("CRC-32 %08x announced, %08x computed", *announcedCrc_, contiguousCrc_));
+    const std::optional<uint32_t> crc = CheckPieces();
+    if (announcedCrc_ && crc && *announcedCrc_ != *crc)
+        AddDamage(Format("CRC-32 %08x announced, %08x computed", *announcedCrc_, *crc));
+}
+
+std::optional<uint32_t> TPostJoiner::CheckPieces()
+{
+    std::stable_sort(pieces_.begin(), pieces_.end(),
+        [](const TPiece& a, const TPiece& b) { return a.begin < b.begin; });
+    uint32_t crc = 0;
+    bool tiled = true;
+    uint64_t covered = 0;
+    int coveredBy = 0;
+    for (const TPiece& piece : pieces_) {
+        if (piece.begin > covered)
+            AddDamage(Format("bytes %llu to %llu missing", static_cast<unsigned long long>(covered + 1),
+                static_cast<unsigned long long>(piece.begin)));
+        else if (piece.begin < covered)
+            AddDamage(PartFault(piece.part,
+                Format("overlaps part %d at bytes %llu to %llu", coveredBy,
+                    static_cast<unsigned long long>(piece.begin + 1),
+                    static_cast<unsigned long long>(std::min(covered, piece.end)))));
+        tiled = tiled && piece.begin == covered;
+        crc = Crc32Combine(crc, piece.crc, piece.end - piece.begin);
+        if (piece.end > covered) {
+            covered = piece.end;
+            coveredBy = piece.part;
+        }
+    }
+    return tiled ? std::optional(crc) : std::nullopt;
 }
 
 void TPostJoiner::AddDamage(const std::string& fault)

@@ -1,13 +1,15 @@
 // Joining the articles of a multi-part post into one file: yEnc parts each
 // to their "=ypart" offset, uuencoded bodies one after the other from
-// "begin" in the first part to "end" in the last. Memory holds one part's
-// bytes at a time; the file grows on disk.
+// "begin" in the first part to "end" in the last (a later part that begins
+// the same file again after an "end" goes on with it). Memory holds one
+// part's bytes at a time; the file grows on disk.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
@@ -38,7 +40,9 @@ public:
     // when the file cannot be written.
     void AddPart(int part, std::string_view articleText);
     // After the last part: closes the file and checks the whole file
-    // against what yEnc announced for it.
+    // against what yEnc announced for it. yEnc parts that overlap or leave
+    // bytes out are damage whatever their CRC-32; parts that tile the file
+    // in any order give its CRC-32.
     void Finish();
     // Leaves the file where it is at destruction (it was moved away).
     void Release() { released_ = true; }
@@ -62,21 +66,28 @@ private:
     std::string fileName_;
     std::string damage_;
 
-    // yEnc: what the parts announced for the whole file, and the CRC-32 of
-    // its bytes from 0 as long as the parts follow one another.
+    // yEnc: what the parts announced for the whole file, and the bytes
+    // each part wrote, with their CRC-32.
+    struct TPiece {
+        uint64_t begin;
+        uint64_t end;
+        uint32_t crc;
+        int part;
+    };
     std::optional<uint64_t> announcedSize_;
     std::optional<uint32_t> announcedCrc_;
     uint64_t fileEnd_ = 0;
-    uint64_t contiguousEnd_ = 0;
-    uint32_t contiguousCrc_ = 0;
-    bool contiguous_ = true;
+    std::vector<TPiece> pieces_;
 
-    // uuencode: "end" seen.
+    // uuencode: "end" seen (until a later part begins the file again).
     bool uuEnded_ = false;
 
     void AddYEncPart(int part, std::string_view body);
     void AddUUPart(int part, std::string_view body);
     void WriteAt(uint64_t offset, std::string_view bytes);
+    // Gaps and overlaps as damage; the CRC-32 of the whole file when the
+    // pieces tile it.
+    std::optional<uint32_t> CheckPieces();
     void AddDamage(const std::string& fault);
 };
 

@@ -2,13 +2,17 @@
 // takes one connection and refuses the others, as a news provider does
 // when the account has too many: the pool is lowered, which the status bar
 // tells once, and the walk's own connection fetches every picture. A Go
-// that finds nothing to fetch opens no further connection.
+// that finds nothing to fetch opens no further connection. And against one
+// that takes them all: what the pool brings counts towards the speed.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 
 #include "app/transferrate.h"
@@ -110,6 +114,101 @@ TEST_F(WindowTest, FurtherConnectionsOpenForArticlesOnlyAndRefusalsAreToldOnce)
         window.reset();
         QDir(TempFolder()).removeRecursively();
     }
+}
+
+// Answers every connection from a group of its own with the same articles:
+// each has its current article, as a news server keeps it per connection.
+// The pool's connections ask for articles by number. The walk's step past
+// the last article waits until the pool has asked for every article (ten
+// seconds at most): the walk's client, once the walk is over, would fetch
+// what still waits itself.
+class AllConnectionsServer {
+public:
+    explicit AllConnectionsServer(std::vector<FakeArticle> articles)
+        : articles_(std::move(articles))
+        , server_([](int) { return std::string("200 scripted news server\r\n"); },
+              [this](int connection, const std::string& command) { return Reply(connection, command); })
+    {
+    }
+
+    std::string Address() const { return server_.Address(); }
+    std::string GroupName() const { return FakeNewsGroup().name; }
+
+private:
+    std::vector<FakeArticle> articles_;
+    std::mutex mutex_;
+    std::condition_variable pooled_;
+    int pooledCount_ = 0;
+    int walkSteps_ = 0;
+    std::map<int, std::unique_ptr<FakeNewsGroup>> groups_;
+    // Last: its threads use the members above.
+    PoolServer server_;
+
+    Answer Reply(int connection, const std::string& command)
+    {
+        FakeNewsGroup& group = Group(connection);
+        if (connection == 1 && command == "NEXT") {
+            std::unique_lock lock(mutex_);
+            if (++walkSteps_ == int(articles_.size()))
+                pooled_.wait_for(
+                    lock, std::chrono::seconds(10), [&] { return pooledCount_ >= int(articles_.size()); });
+        }
+        if (!command.starts_with("ARTICLE "))
+            return Answer { group.Reply(command).value_or("") };
+        // As STAT n and ARTICLE, which the group knows.
+        group.Reply("STAT " + command.substr(8));
+        Answer answer { group.Reply("ARTICLE").value_or("") };
+        const std::lock_guard lock(mutex_);
+        ++pooledCount_;
+        pooled_.notify_all();
+        return answer;
+    }
+
+    FakeNewsGroup& Group(int connection)
+    {
+        const std::lock_guard lock(mutex_);
+        std::unique_ptr<FakeNewsGroup>& group = groups_[connection];
+        if (!group) {
+            group = std::make_unique<FakeNewsGroup>();
+            group->articles = articles_;
+        }
+        return *group;
+    }
+};
+
+// The parts of a post, fetched on the pool's connections, count towards
+// the speed as their headers tell their size, also when their marker lies
+// beyond what the status bar shows of a subject.
+TEST_F(WindowTest, PartsThePoolBringsCountTowardsTheSpeed)
+{
+    const std::string picture = UUBody("long.bmp", PictureBytes({ 16, 16 }));
+    std::vector<FakeArticle> parts;
+    for (int part = 1; part <= 3; ++part) {
+        const size_t third = picture.size() / 3;
+        // Cut at line ends: each part holds whole uuencoded lines.
+        const size_t begin = part == 1 ? 0 : picture.find("\r\n", third * size_t(part - 1)) + 2;
+        const size_t end = part == 3 ? picture.size() : picture.find("\r\n", third * size_t(part)) + 2;
+        parts.push_back(
+            FakeArticle { std::string(300, '-') + " \"long.bmp\" (" + std::to_string(part) + "/3)", 200,
+                picture.substr(begin, end - begin) });
+    }
+    const AllConnectionsServer server(parts);
+    TfrmMain& form = Start();
+    form.msNNTP->Server = server.Address();
+    form.msNNTP->TimeOut = 20;
+    form.msNNTP->UseOverview = false;
+    TSetupValues values = form.SetupValues();
+    values.Walk.Connections = 3;
+    ASSERT_TRUE(form.ApplySetup(values));
+    form.NGEdit->setCurrentText(QString::fromStdString(server.GroupName()));
+
+    const qint64 before = QDeadlineTimer::current().deadline();
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(form.Pictures().size(), 1);
+    // The meter started after before: over its shortest span, a second,
+    // its rate is the bytes it counted.
+    EXPECT_EQ(form.TransferRate->Meter().BytesPerSecond(before + 1000), 3 * ExpectedArticleBytes("", "200"));
 }
 
 } // namespace

@@ -553,6 +553,9 @@ TEST_F(ToolTest, JoinsPostsUnlessToldNotTo)
     EXPECT_EQ(exitCode, 3) << err;
     ExpectExactlyThePictures(folder, MultiPartGroup);
     EXPECT_NE(err.find("Incomplete: missing.jpg, parts 4 of 5 missing\n"), std::string::npos) << err;
+    for (const std::string damage : { "overlap.jpg: part 2: overlaps part 1 at bytes 4001 to 6000",
+             "gap.jpg: bytes 4001 to 6000 missing", "uu-ended.gif: part 2: uuencoded data after the end line" })
+        EXPECT_NE(err.find("Damaged picture " + (folder / damage).string() + "\n"), std::string::npos) << err;
 
     fs::remove_all(folder);
     RunTool(Harvesting(PictureGroup) + " --no-join");

@@ -18,6 +18,7 @@
 #include "mime/msuucode.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/overview.h"
 #include "news/partmarker.h"
 #include "news/pooledjoin.h"
 #include "news/postcollector.h"
@@ -154,6 +155,47 @@ TEST(PostCollector, RefusesHugePostsAndDropsTheOldestWaitingOne)
     ASSERT_TRUE(third.dropped);
     EXPECT_EQ(third.dropped->subject, "first");
     EXPECT_EQ(posts.Count(), 2u);
+}
+
+struct TrackedCase {
+    const char* name;
+    // The first of two parts of each post: its subject without the marker,
+    // its poster.
+    std::vector<std::pair<std::string, std::string>> parts;
+    // The names of the posts followed, oldest first.
+    Strings names;
+};
+
+// Subjects as long as a header line may be are told apart to their last
+// byte, but what is kept of each for reports is short.
+TEST(PostCollector, KeepsPostsApartHoweverLongTheirSubjectsAndLittleOfEach)
+{
+    const std::string filler(MaxOverviewValue - 10, 'x');
+    const std::string shortName(MaxFileNameBytes, 'x');
+    const TrackedCase cases[] = {
+        { "subjects alike up to their last byte", { { filler + "a", "p" }, { filler + "b", "p" } },
+            { shortName, shortName } },
+        { "subject and poster that join into the same text",
+            { { filler + "ab", "c" }, { filler + "a", "bc" }, { filler + "ab", "c" } },
+            { shortName, shortName } },
+        { "a quoted name longer than a file name keeps its extension",
+            { { "\"" + std::string(400, 'n') + ".jpg\" yEnc " + filler, "p" } },
+            { std::string(MaxFileNameBytes - 4, 'n') + ".jpg" } },
+    };
+    for (const TrackedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPostCollector posts;
+        int32_t number = 0;
+        for (const auto& [subject, from] : c.parts)
+            posts.Add(Marker(1, 2, subject), from, ++number);
+        const std::vector<TPost*> waiting = posts.Waiting();
+        Strings names;
+        for (const TPost* post : waiting)
+            names.push_back(post->name);
+        EXPECT_EQ(names, c.names);
+        for (size_t index = 0; index < waiting.size(); ++index)
+            EXPECT_EQ(waiting[index]->subject, c.parts[index].first.substr(0, MaxShortString));
+    }
 }
 
 TEST(PostCollector, ForeseesTheCompletingPartWithoutRecordingIt)
@@ -453,7 +495,9 @@ TEST_F(YEncPostHarvestTest, WithoutJoiningPartsArePassedOver)
 // and nothing on its way dropped and fetched again
 
 // One group: single pictures ("s"), the parts of a three-part uuencoded post
-// ("1".."3") and a second copy of a part ("2c"), in walk order.
+// ("1".."3"), a second copy of a part ("2c") and the post's description
+// ("0", a picture itself, its "(0/3)" beyond the first 255 characters of a
+// long subject), in walk order.
 struct GroupShape {
     const char* name;
     Strings articles;
@@ -499,6 +543,11 @@ protected:
             singles[name] = RandomBytes(2000, uint32_t(number));
             group->texts[number]
                 = Article(name, "begin 644 " + name + "\r\n" + Join(UULines(singles[name])) + "`\r\nend\r\n");
+            return;
+        }
+        if (label == "0") {
+            group->texts[number] = Article(std::string(300, '-') + " \"bay.jpg\" (0/3)",
+                "begin 644 about.jpg\r\n" + Join(UULines(RandomBytes(2000, 99))) + "`\r\nend\r\n");
             return;
         }
         // The post uuencoded across its three articles, 3000 bytes each.
@@ -548,7 +597,8 @@ INSTANTIATE_TEST_SUITE_P(GroupShapes, PartsAheadTest,
         GroupShape {
             "PostSpanningBatches", { "1", "s", "s", "s", "s", "2", "s", "s", "s", "3", "s", "s" }, 1, {} },
         GroupShape {
-            "FirstCopyOfAPartGone", { "s", "1", "2", "s", "2c", "s", "3", "s", "s", "s" }, 1000, { "2" } }),
+            "FirstCopyOfAPartGone", { "s", "1", "2", "s", "2c", "s", "3", "s", "s", "s" }, 1000, { "2" } },
+        GroupShape { "DescriptionMarkedFarIntoItsSubject", { "s", "0", "1", "s", "2", "3", "s" }, 1000, {} }),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -22,7 +22,7 @@ from make_fixtures import edge_payload, yenc_block  # noqa: E402
 
 from nntp_articles import (Poster, base64_lines, base64_single_headers, mime_headers, multipart_body,
                            plain_headers, post_yenc, uuencode, yencode)
-from multipart_posts import uu_parts, uu_subject, yenc_parts, yenc_subject
+from multipart_posts import uu_parts, uu_subject, yenc_line_bytes, yenc_parts, yenc_subject
 
 TEST_GROUP = "lumigrab.test.pictures"
 HOSTILE_GROUP = "lumigrab.test.pictures.more"
@@ -225,6 +225,28 @@ def post_multipart_group(poster, expect):
         poster.post(plain_headers(g, uu_subject("three.gif", part, 3)), bodies[part - 1])
     missing = picture_bytes(206, 30000)
     post_yenc(poster, g, "missing.jpg", missing, 5, (1, 2, 3, 5))
+    # Part 2 of overlap.jpg brings other bytes for 2000 that part 1 holds;
+    # gap.jpg leaves 2000 bytes out.
+    whole, other = picture_bytes(207, 10000), picture_bytes(208, 10000)
+    for name, pieces in (("overlap.jpg", ((0, whole[:6000]), (4000, other[4000:]))),
+                         ("gap.jpg", ((0, whole[:4000]), (6000, whole[6000:])))):
+        for part, (begin, piece) in enumerate(pieces, 1):
+            poster.post(plain_headers(g, yenc_subject(name, part, 2)),
+                        [b"=ybegin part=%d total=2 line=128 size=10000 name=%s" % (part, name.encode()),
+                         b"=ypart begin=%d end=%d" % (begin + 1, begin + len(piece))] + yenc_line_bytes(piece)
+                        + [b"=yend size=%d part=%d pcrc32=%08x crc32=%08x"
+                           % (len(piece), part, zlib.crc32(piece), zlib.crc32(whole))])
+    # Every part a uuencoded file of its own; then data after the end.
+    each = picture_bytes(209, 20000)
+    for part in (1, 2, 3):
+        poster.post(plain_headers(g, uu_subject("uu-each.gif", part, 3)),
+                    uuencode("uu-each.gif", each[(part - 1) * 7000:part * 7000]))
+    poster.post(plain_headers(g, uu_subject("uu-ended.gif", 1, 2)), uuencode("uu-ended.gif", each[:9000]))
+    poster.post(plain_headers(g, uu_subject("uu-ended.gif", 2, 2)), uuencode("", each[9000:])[1:])
+    # Beyond 255 characters, the last of a hundred markers.
+    long = picture_bytes(210, 20000)
+    for part, body in enumerate(yenc_parts("long.jpg", long, 3), 1):
+        poster.post(plain_headers(g, '"long.jpg" yEnc ' + "(1/2) " * 99 + "(%d/3)" % part), body)
     poster.post(plain_headers(g, "Closing note"), text_lines(5))
     # Joined in the order their last parts arrive.
     expect.keep(g, "harbour.jpg", out_of_order)
@@ -233,6 +255,11 @@ def post_multipart_group(poster, expect):
     expect.keep(g, "same-1.jpg", mine)
     expect.keep_damaged(g, "crc.webp", bad)
     expect.keep(g, "three.gif", three)
+    expect.keep_damaged(g, "overlap.jpg", whole[:4000] + other[4000:])
+    expect.keep_damaged(g, "gap.jpg", whole[:4000] + bytes(2000) + whole[6000:])
+    expect.keep(g, "uu-each.gif", each)
+    expect.keep_damaged(g, "uu-ended.gif", each[:9000])
+    expect.keep(g, "long.jpg", long)
     expect.note(g, ".incomplete", ["Incomplete: missing.jpg, parts 4 of 5 missing"])
 
 
