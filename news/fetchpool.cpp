@@ -167,22 +167,22 @@ public:
         InThread([] {});
     }
 
+    // From the owner's thread, right away: a client that has not come up
+    // yet sees the pool's flags before it connects.
     void Cancel()
     {
-        InThread([this] {
-            if (client_)
-                client_->Cancel();
-        });
+        const std::lock_guard lock(mutex_);
+        if (client_)
+            client_->CancelForGood();
     }
 
 private:
     TFetchPool& pool_;
     std::shared_ptr<TShared> shared_;
     const int number_;
-    // Guards context_, which lives on the worker's thread.
+    // Guards context_ and client_, which live on the worker's thread.
     std::mutex mutex_;
     QObject* context_ = nullptr;
-    // Only touched on the worker's thread.
     TmsNNTP* client_ = nullptr;
     // Last: the thread starts once everything else is there.
     std::thread thread_;
@@ -218,16 +218,24 @@ private:
         TmsArticle article;
         TmsNNTP client;
         Configure(client, article);
-        client_ = &client;
-        if (Open(client)) {
+        SetClient(&client);
+        // A Stop that came before the client was there could not reach
+        // it: its flag, set first, tells instead, and nothing connects.
+        if (!shared_->stopping && Open(client)) {
             ++shared_->working;
             pool_.Post([pool = &pool_] { pool->ConnectionSettled(std::nullopt); });
             Serve(client, article);
         }
-        client_ = nullptr;
+        SetClient(nullptr);
         End(client);
         if (number_ <= shared_->settings.loggedBefore)
             AppendLog(client);
+    }
+
+    void SetClient(TmsNNTP* client)
+    {
+        const std::lock_guard lock(mutex_);
+        client_ = client;
     }
 
     void End(TmsNNTP& client) const

@@ -10,7 +10,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   media-types python3 xvfb xauth
   python3-pil fonts-dejavu-core qt6-wayland
-  dpkg-dev appstream desktop-file-utils  # making and checking the Debian package
+  netbase  # /etc/services and /etc/hosts, which the lookup tests read
+  dpkg-dev file appstream desktop-file-utils  # making and checking the Debian package
 )
 
 missing=()

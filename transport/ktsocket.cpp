@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,8 @@ struct TktSocket::Private {
 
     bool timedOut = false;
     bool canceled = false;
+    // Set by CancelForGood, from any thread.
+    std::atomic<bool> canceledForGood = false;
     bool connectDone = false;
     bool dataReady = false;
     bool writeReady = false;
@@ -276,8 +279,15 @@ void TktSocket::WaitUntil(const std::function<bool()>& done)
 {
     // Sleeps in the event loop until a notifier, the timer, a finished
     // lookup or Cancel wakes it; handlers of user commands run in here.
-    while (!done())
+    // CancelForGood is looked at before each test of done, so that what
+    // came in the same pass (a greeting, a reply) is not acted on.
+    for (;;) {
+        if (d_->canceledForGood && !d_->canceled)
+            Cancel();
+        if (done())
+            return;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 void TktSocket::StartTimer()
@@ -924,6 +934,13 @@ void TktSocket::Cancel()
     d_->AbandonLookup();
     Close();
     // A wait further down the stack re-tests its flags.
+    if (auto* dispatcher = OwnDispatcher())
+        dispatcher->wakeUp();
+}
+
+void TktSocket::CancelForGood()
+{
+    d_->canceledForGood = true;
     if (auto* dispatcher = OwnDispatcher())
         dispatcher->wakeUp();
 }

@@ -100,6 +100,12 @@ public:
     // Abandons whatever the component waits for and closes; the waiting
     // operation ends with ECanceledError.
     virtual void Cancel();
+    // Cancel for good, from any thread: the wait in progress ends with
+    // ECanceledError as soon as the component's thread sees it, and so
+    // does every later wait (ResetState does not undo it). For a
+    // connection that is given up, such as a pooled one at Stop: asked
+    // before a connect, it ends the connect before the server is waited for.
+    void CancelForGood();
     // Clears the sticky wait flags (Canceled, TimedOut and the rest).
     virtual void ResetState();
 

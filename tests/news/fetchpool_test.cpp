@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -314,22 +316,55 @@ TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
     }
 }
 
-// Stop reaches connections that wait for an answer that never comes.
+// Stop reaches every connection at once: those that wait for an article the
+// server never sends, and those that have not come up yet (Stop right after
+// the first article is handed over), which then say nothing to the server,
+// also when it greets them after the Stop.
 TEST_F(FetchPoolTest, StopCancelsEveryConnectionAtOnce)
 {
-    Start(3, Welcome, [](int, const std::string& command) -> Answer {
-        if (command.starts_with("ARTICLE "))
-            return { "" };
-        return Reader(command);
-    });
-    for (int number = 1; number <= Articles; ++number)
-        ASSERT_TRUE(pool->Submit(Order(number)));
-    QTimer::singleShot(200, [this] { pool->Stop(); });
-    EXPECT_THROW(pool->Drain(), ECanceledError);
-    EXPECT_TRUE(done.empty());
-    EXPECT_FALSE(pool->Submit(Order(1)));
-    pool.reset();
-    EXPECT_EQ(server->Count("QUIT"), 0) << "cancelled, not said goodbye";
+    struct Case {
+        const char* name;
+        // Whether the server holds its greeting until Stop, which comes
+        // at once; otherwise it comes 200 ms after the articles.
+        bool greetingHeldUntilStop;
+    };
+    for (const Case& c : {
+             Case { "waiting for an article", false },
+             Case { "not up yet", true },
+         }) {
+        SCOPED_TRACE(c.name);
+        done.clear();
+        pool.reset();
+        const auto stopped = std::make_shared<std::atomic<bool>>(false);
+        const auto greeting = [held = c.greetingHeldUntilStop, stopped](int connection) {
+            while (held && !*stopped)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return Welcome(connection);
+        };
+        Start(3, greeting, [](int, const std::string& command) -> Answer {
+            if (command.starts_with("ARTICLE "))
+                return { "" };
+            return Reader(command);
+        });
+        for (int number = 1; number <= Articles; ++number)
+            ASSERT_TRUE(pool->Submit(Order(number)));
+        const auto stop = [this, stopped] {
+            pool->Stop();
+            *stopped = true;
+        };
+        if (c.greetingHeldUntilStop)
+            stop();
+        else
+            QTimer::singleShot(200, stop);
+        EXPECT_THROW(pool->Drain(), ECanceledError);
+        EXPECT_TRUE(done.empty());
+        EXPECT_FALSE(pool->Submit(Order(1)));
+        pool.reset();
+        EXPECT_EQ(server->Count("QUIT"), 0) << "cancelled, not said goodbye";
+        if (c.greetingHeldUntilStop) {
+            EXPECT_EQ(server->Commands(), 0) << "a connection went on after Stop";
+        }
+    }
 }
 
 // An article whose pictures are being saved as Stop comes still reports

@@ -18,6 +18,7 @@
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
 #include "tests/support/allocation_watch.h"
+#include "tests/support/tiny_filesystem.h"
 
 namespace lumigrab {
 namespace {
@@ -508,28 +509,38 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
     group->texts[2] = PictureArticle("big", UUBlock("big.jpg", big));
     group->texts[3] = PictureArticle("after", UUBlock("after.jpg", "after the big one"));
     fs::create_directories(folder);
-    const fs::path report = scratch.Path() / "report";
     const std::string run = testing::ToolPath("lumigrab-harvest").string() + " " + Arguments();
-    // Both runs in one private mount namespace: the tmpfs is gone with it.
-    const std::string script = "set -u; mount -t tmpfs -o size=64k lumigrab-test " + folder.string()
-        + " || exit 77; " + run + " >" + (scratch.Path() / "out1").string() + " 2>"
-        + (scratch.Path() / "err1").string() + "; echo $? >" + report.string() + "; ls -A " + folder.string()
-        + " >>" + report.string() + "; cp " + (folder / ".lumigrab-index").string() + " "
-        + (scratch.Path() / "index1").string() + "; cp " + log.string() + " "
-        + (scratch.Path() / "log1").string() + "; mount -o remount,size=1m " + folder.string() + " && " + run
-        + " >" + (scratch.Path() / "out2").string() + " 2>/dev/null; echo $? >>" + report.string()
-        + "; ls -A " + folder.string() + " >>" + report.string() + "; cp "
-        + (folder / ".lumigrab-index").string() + " " + (scratch.Path() / "index2").string();
-    const int status = std::system(("unshare --user --map-root-user --mount sh -c '" + script + "'").c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 77)
+    // Both runs on one tmpfs of a private mount namespace, gone with it.
+    // Seen: each run's exit status and the folder's entries after it; kept
+    // aside: the index after each run and the first run's log.
+    const auto outcome = testing::RunOnTinyFileSystem(folder, 64 * 1024, false, [&] {
+        const auto runOnce = [&](const std::string& number) {
+            const int status = std::system(
+                (run + " >" + (scratch.Path() / ("out" + number)).string() + " 2>"
+                    + (scratch.Path() / ("err" + number)).string())
+                    .c_str());
+            std::string seen = std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "\n";
+            for (const std::string& name : FolderEntries(folder))
+                seen += name + "\n";
+            fs::copy_file(folder / ".lumigrab-index", scratch.Path() / ("index" + number),
+                fs::copy_options::overwrite_existing);
+            return seen;
+        };
+        std::string seen = runOnce("1");
+        fs::copy_file(log, scratch.Path() / "log1", fs::copy_options::overwrite_existing);
+        // Room again for the second run.
+        if (::mount("lumigrab-test", folder.c_str(), "tmpfs", MS_REMOUNT, "size=1m,mode=0777") != 0)
+            return seen + "no room made";
+        return seen + runOnce("2");
+    });
+    if (!outcome)
         GTEST_SKIP() << "no private mount namespace here";
     const std::string err1 = ReadFileBytes(scratch.Path() / "err1");
     EXPECT_NE(err1.find("Cannot write " + (folder / "big.jpg").string() + ": No space left on device\n"),
         std::string::npos)
         << err1;
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out1"), (folder / "small.jpg").string() + "\n");
-    EXPECT_EQ(ReadFileBytes(report),
-        "1\n.lumigrab-index\nsmall.jpg\n0\n.lumigrab-index\nafter.jpg\nbig.jpg\nsmall.jpg\n");
+    EXPECT_EQ(*outcome, "1\n.lumigrab-index\nsmall.jpg\n0\n.lumigrab-index\nafter.jpg\nbig.jpg\nsmall.jpg\n");
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "index1"), "<small@test>\tsmall.jpg\n");
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "index2"),
         "<small@test>\tsmall.jpg\n<big@test>\tbig.jpg\n<after@test>\tafter.jpg\n");

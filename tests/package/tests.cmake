@@ -9,17 +9,18 @@ set_tests_properties(package_build PROPERTIES LABELS package FIXTURES_SETUP lumi
 
 # Without dpkg-shlibdeps cpack refuses, instead of making a package that
 # declares none of its libraries. The tool is hidden in a mount namespace of
-# the test's own, which needs root.
+# the test's own, which needs root; where the system gives no private mount
+# namespace (a chroot, whose root is no mount point), the test is skipped.
 find_program(LUMIGRAB_UNSHARE unshare)
 execute_process(COMMAND id -u OUTPUT_VARIABLE LUMIGRAB_USER_ID OUTPUT_STRIP_TRAILING_WHITESPACE)
 find_program(LUMIGRAB_DPKG_SHLIBDEPS_PATH dpkg-shlibdeps)
 if(LUMIGRAB_UNSHARE AND LUMIGRAB_USER_ID STREQUAL "0" AND LUMIGRAB_DPKG_SHLIBDEPS_PATH)
   add_test(NAME package_refused_without_shlibdeps
-    COMMAND ${LUMIGRAB_UNSHARE} -m sh -c "mount --bind /dev/null \"$1\" && exec \"$2\" -G DEB --config \"$3\" -B \"$4\" -D CPACK_CMAKE_GENERATOR=Ninja"
-      sh ${LUMIGRAB_DPKG_SHLIBDEPS_PATH} ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR}/CPackConfig.cmake
-      ${LUMIGRAB_PACKAGE_TEST_DIR}-refused)
+    COMMAND sh -c "\"$1\" -m true 2>/dev/null || exit 77; exec \"$1\" -m sh -c 'mount --bind /dev/null \"$1\" && exec \"$2\" -G DEB --config \"$3\" -B \"$4\" -D CPACK_CMAKE_GENERATOR=Ninja' sh \"$2\" \"$3\" \"$4\" \"$5\""
+      sh ${LUMIGRAB_UNSHARE} ${LUMIGRAB_DPKG_SHLIBDEPS_PATH} ${CMAKE_CPACK_COMMAND}
+      ${PROJECT_BINARY_DIR}/CPackConfig.cmake ${LUMIGRAB_PACKAGE_TEST_DIR}-refused)
   set_tests_properties(package_refused_without_shlibdeps PROPERTIES LABELS package
-    PASS_REGULAR_EXPRESSION "dpkg-shlibdeps is missing")
+    PASS_REGULAR_EXPRESSION "dpkg-shlibdeps is missing" SKIP_RETURN_CODE 77)
 endif()
 
 add_executable(package_test ${CMAKE_CURRENT_LIST_DIR}/package_test.cpp)

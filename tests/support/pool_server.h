@@ -71,6 +71,13 @@ public:
         return int(threads_.size());
     }
 
+    // Command lines that arrived, over every connection.
+    int Commands() const
+    {
+        const std::lock_guard lock(mutex_);
+        return int(commands_.size());
+    }
+
     // How often each command line arrived, over every connection.
     int Count(const std::string& command) const
     {
