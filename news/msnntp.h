@@ -20,22 +20,32 @@
 //
 // UseOverview (below) saves round trips, which is what makes a walk across
 // the internet fast; a bare component speaks the plain command sequences.
+//
+// This class holds the commands, the group and the walk's headers; each
+// other concern is a unit of its own behind it: what replies mean
+// (news/nntpreplies), the session (news/nntpsession: greeting, login,
+// what the server offers, reader mode, QUIT), the HEAD walk and the search
+// for the first article (news/headwalk), the overview walk
+// (news/overviewwalk) and the article fetch with its pipeline
+// (news/articlepipeline).
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "message/msmsg.h"
+#include "news/articlepipeline.h"
 #include "news/headerids.h"
 #include "news/msnwscls.h"
+#include "news/nntpreplies.h"
+#include "news/nntpsession.h"
 #include "news/overview.h"
+#include "news/overviewwalk.h"
 #include "transport/kttypes.h"
 #include "transport/msmb.h"
 
@@ -270,60 +280,38 @@ protected:
     void ComponentRemoved(TComponent* component) override;
 
 private:
-    class TBusy;
+    // The client's concerns, each in a unit of its own, work on its
+    // connection and its state.
+    friend class TNntpSession;
+    friend class THeadWalk;
+    friend class TOverviewWalk;
+    friend class TArticlePipeline;
 
-    // What the connection's server offers for overview walks.
-    enum class TOverview {
-        Unknown,
-        // CAPABILITIES lists OVER; the first answer confirms it.
-        TryOver,
-        // No OVER listed; the first XOVER answer tells.
-        TryXOver,
-        Over,
-        XOver,
-        None,
-    };
+    // Marks the stretch in which the client waits for the server or
+    // decodes, that is, in which the event loop runs code from elsewhere.
+    class TBusy {
+    public:
+        explicit TBusy(TmsNNTP& client)
+            : client_(client)
+            , saved_(client.busy_)
+        {
+            client_.busy_ = true;
+        }
+        ~TBusy() { client_.busy_ = saved_; }
+        TBusy(const TBusy&) = delete;
+        TBusy& operator=(const TBusy&) = delete;
 
-    // One reply and, after a 2xx reply, its data block.
-    struct TAnswer {
-        std::string reply;
-        std::string data;
-    };
-
-    // A stretch of article numbers asked for with one overview command.
-    struct TRange {
-        int32_t first;
-        int32_t last;
-        // Reaches past the group's last article as GROUP reported it.
-        bool final;
-    };
-
-    // A range's answer, read and not yet handed to the walk's handlers.
-    struct TRangeAnswer {
-        TRange range;
-        std::vector<std::unique_ptr<TmsNgInfoItem>> items;
-        // The error reply; empty when the range was answered.
-        std::string failure;
-    };
-
-    // The article a command asks about: a number, a message-id, or both
-    // unknown (-1, empty).
-    struct TArticleRef {
-        int32_t number = -1;
-        std::string messageId;
+    private:
+        TmsNNTP& client_;
+        bool saved_;
     };
 
     TmsArticle* article_ = nullptr;
     // While a command waits for its reply or its article is decoded, other
     // code runs from the event loop; commands from there are refused.
     bool busy_ = false;
-    // A 480 reply is a request to log in rather than an error.
-    bool loginMayFollow_ = false;
-    // Replies are answers to AUTHINFO.
-    bool loggingIn_ = false;
-    // While set, a reply saying that the article is not there is an answer
-    // rather than an error.
-    bool missingArticleIsAnswer_ = false;
+    // Which replies the command that waits takes for answers.
+    TReplyRules rules_;
     std::string newsGroup_;
     int32_t articleCount_ = 0;
     int32_t firstArticle_ = 0;
@@ -336,80 +324,6 @@ private:
     // The server's current article as the replies read so far left it;
     // CurrentArticle may be ahead of it during an overview walk.
     int32_t serverArticle_ = 0;
-
-    // Per connection.
-    TOverview overview_ = TOverview::Unknown;
-    // A question about the connection (CAPABILITIES, LIST OVERVIEW.FMT) sent
-    // along with other commands, whose reply is taken in its turn, before
-    // the reply that follows it.
-    struct TAside {
-        enum class TKind { Capabilities, OverviewFormat } kind;
-        // The commands sent on the connection before it.
-        int64_t sequence;
-    };
-    // Oldest first.
-    std::deque<TAside> asides_;
-    // Since the greeting: the order of each command and each reply on the
-    // connection.
-    int64_t commandsSent_ = 0;
-    int64_t repliesRead_ = 0;
-    // The server lists MODE-READER and not READER: reader commands may be
-    // refused until MODE READER.
-    bool offersReaderMode_ = false;
-    // The server has taken a reader command (GROUP), or MODE READER went
-    // out: no switch is tried (again).
-    bool readerMode_ = false;
-    // An error reply may be answered by MODE READER and the command sent
-    // once more, rather than raised.
-    bool readerModeMayFollow_ = false;
-    // The server announced RFC 3977 (VERSION 2), which must take pipelining.
-    bool pipelining_ = false;
-    bool listsOverviewFormat_ = false;
-    // LISTGROUP takes a range of numbers (an RFC 3977 reader).
-    bool listGroupRanges_ = false;
-    std::optional<TOverviewFormat> overviewFormat_;
-    // Logins on this connection so far.
-    int logins_ = 0;
-    // An article the walk's handler is expected to fetch from the event of
-    // the header numbered header.
-    struct TAhead {
-        int32_t header;
-        int32_t number;
-    };
-    // An article read ahead of its turn, held until asked for.
-    struct THeld {
-        int32_t number;
-        ByteBuffer text;
-    };
-
-    // ARTICLE commands sent whose replies are not read yet, oldest first.
-    std::deque<TAhead> inFlight_;
-    // Articles the walk's handler is expected to fetch, not sent for yet,
-    // in the order it will fetch them.
-    std::deque<TAhead> candidates_;
-    // Articles that arrived while the handler fetched one it had not
-    // announced, oldest first; they come before those in flight.
-    std::deque<THeld> held_;
-    // The text of the article being fetched.
-    TMemoryStream articleText_;
-    // Every reply is an answer, none an error: for questions whose "no" is
-    // an ordinary answer, and for replies nobody waits for any more.
-    bool anyReplyIsAnswer_ = false;
-    // Overview commands of the walk's round sent whose replies are not read
-    // yet, in order. On the connection they come before every ARTICLE in
-    // flight.
-    std::deque<TRange> rangesInFlight_;
-    // Ranges read ahead of their headers' events (to reach an article's
-    // reply behind them), in order.
-    std::deque<TRangeAnswer> rangesRead_;
-    // A range of the round failed, or the round was abandoned: the answers
-    // still to come are read and dropped.
-    bool roundFailed_ = false;
-    // The last number an overview line of the round listed.
-    int32_t listedAfter_ = 0;
-    // Headers of the round whose articles may still be foreseen (the walk's
-    // count).
-    int64_t foreseeBudget_ = 0;
     // The headers of this group the walk holds (WalkHeaderIds).
     std::shared_ptr<THeaderIds> walkIds_ = std::make_shared<THeaderIds>();
     // The numbers of the last headers taken, oldest first.
@@ -418,6 +332,11 @@ private:
     int32_t heldUpTo_ = 0;
     // Other walks' headers (TellRepliesApartBy).
     std::vector<std::shared_ptr<const THeaderIds>> otherIds_;
+
+    // Each holds its state for one connection; Close forgets it.
+    TNntpSession session_ { *this };
+    TOverviewWalk overviewWalk_ { *this };
+    TArticlePipeline pipeline_ { *this };
 
     // Raises "Another command is in progress on this connection" while a
     // command waits for its reply or its article is decoded.
@@ -436,19 +355,15 @@ private:
     // about: the article the reply must name.
     void DataCommand(
         std::string_view line, TStream& data, int expectedSize, int64_t maxSize, const TArticleRef& about);
+    // Reads a reply; raises when the server hung up instead.
+    void ReadServerReply();
+    // A reply and, when one follows it, its data block of at most maxData
+    // bytes.
+    TAnswer ReadAnswer(int64_t maxData);
     int64_t HeaderBlockLimit() const;
-    // STAT (with or without a number); false when the article is not there.
-    bool StatIfPresent(std::optional<int32_t> number);
     bool GroupIsEmpty() const;
     // Where a first walk starts (StartBeforeEnd).
     int32_t FirstWalkNumber() const;
-    // Makes the first article to walk that still exists the current one;
-    // false when the group has none.
-    bool StartAtFirstArticle();
-    // Makes the first article after number that exists the current one;
-    // false when there is none up to the group's last number.
-    bool FindArticleAfter(int32_t number);
-    std::optional<std::vector<int32_t>> ListGroupNumbers(int32_t from, int32_t to);
     // Raises when LastReply, an accepted reply, names another article.
     void RequireInStep(const TArticleRef& asked);
     [[noreturn]] void RaiseOutOfStep(const std::string& what);
@@ -463,107 +378,11 @@ private:
     bool NamesOtherHeader(const std::string& id, int32_t number) const;
     // A line of the protocol log that is neither a command nor a reply.
     void NoteInLog(const std::string& text);
-    static TArticleRef RefOf(std::string_view ref);
-    // NEXT, which must move past position; false at the end of the group.
-    bool NextArticleAfter(int32_t position);
-    // Reads a reply; raises when the server hung up instead.
-    void ReadServerReply();
     void RequireArticle();
-    void LogIn();
-    // Logs in, unless the session has logged in since it had logins; reads
-    // the replies of everything sent ahead first.
-    void LogInAgainUnlessSince(int logins);
-    int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     // STAT, whose reply must name the article asked for.
     void SetCurrentArticle(const TArticleRef& asked);
     void Fire(const TNotifyEvent& event);
-
-    void HeadWalk(int count);
     void FireHeaderRetrieved(int index, int32_t number);
-    // False, with nothing taken, when the server has no overview.
-    bool OverviewWalk(int count);
-    // Asks the server what it offers, once per connection; false when it
-    // has no overview for certain.
-    bool DetectOverview();
-    void TakeCapabilities(const TAnswer& answer);
-    // Sends CAPABILITIES, whose reply is read along with the next command's
-    // (and sends LIST OVERVIEW.FMT then, where it is wanted).
-    void AskCapabilities();
-    void SendAside(std::string_view line, TAside::TKind kind);
-    // Reads the replies of the asides whose turn has come.
-    void ReadAsidesDue();
-    // Reads the replies of every aside; no other reply may come before
-    // them.
-    void ReadAsides();
-    void ReadAside();
-    // OVER is listed along with the format list, which is not known nor
-    // asked for yet.
-    bool OverviewFormatWanted() const;
-    void AskOverviewFormatIfWanted();
-    bool ReaderModeWanted() const;
-    void SwitchToReaderMode();
-    std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
-    // Overview commands sent at once: up to MaxRangesInFlight to a server
-    // that takes pipelining.
-    size_t RangesAtOnce() const;
-    std::string RangeCommand(const TRange& range) const;
-    // Sends the round's overview commands at once; after: the last number
-    // taken, budget: the headers the walk's count leaves.
-    void SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget);
-    // The next range's answer in walk order, read now when it was not read
-    // ahead; nothing when the round is done.
-    std::optional<TRangeAnswer> NextRangeAnswer();
-    // Reads the oldest overview reply in flight, asks WillFetchArticles about
-    // each header it lists and sends ARTICLE for the articles foreseen.
-    void ReadNextRange();
-    // Reads every overview reply in flight, so that the reply after them is
-    // next: before any other reply is read.
-    void ReadRangesAhead();
-    // Reads and drops the round's answers still to come.
-    void DropRanges();
-    // Without a format known, after the first overview answer.
-    void TakeFormatAfterFirstRange();
-    TAnswer ReadAnswer(int64_t maxData);
-    // Sends the lines at once and reads their replies; replies are not
-    // checked. A 480 logs in (with a UserName) and sends them all again once.
-    std::vector<TAnswer> Exchange(const std::vector<std::string>& lines, int64_t maxData);
-    void TakeOverviewFormat(const std::optional<TAnswer>& answer);
-    void ReadRangeItems(const TAnswer& answer, TRangeAnswer& read);
-    // Adds the articles WillFetchArticles names for the header to the
-    // candidates, within the round's budget.
-    void ForeseeArticles(const TmsNgInfoItem& header);
-    int Depth() const;
-
-    // Reads (and drops) the replies of everything sent ahead.
-    void FinishPipeline();
-    // The same inside a busy stretch.
-    void DropInFlight();
-    void DropOldestInFlight();
-    // Reads the reply to the oldest ARTICLE in flight and, after a 2xx,
-    // its article; nothing when the server had none.
-    std::optional<THeld> ReadOldestInFlight();
-    // Reads the replies of everything in flight and holds the articles.
-    void HoldInFlight();
-    // Hands over the held article number, dropping those held before it;
-    // false when it is not held.
-    bool TakeHeld(int32_t number);
-    // Forgets the candidates of headers before header, then sends ARTICLE
-    // for the candidates until PipelineDepth await replies.
-    void FillPipeline(int32_t header);
-    void TopUpPipeline();
-    void SendArticleCommand(const TAhead& ahead);
-    // Makes the reply to ARTICLE number the next one to read, sending the
-    // command when it is not on its way yet.
-    void PrepareArticle(int32_t number);
-    // ARTICLE n in one command, sent ahead or now.
-    void FetchArticle(const TArticleRef& asked);
-    // ARTICLE ref, not sent ahead.
-    void FetchArticleNow(std::string_view ref, int32_t lines);
-    void ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked);
-    void LoadArticle();
-    // The line count of the article's entry in HeaderList; -1 when it has
-    // none.
-    int32_t HeaderLineCount(int32_t number) const;
     // Moves the server to CurrentArticle when an overview walk or articles
     // sent ahead left it elsewhere.
     void CatchUpServerArticle();

@@ -28,101 +28,13 @@ using testing::FakeGroup;
 using testing::FolderContent;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
+using testing::HostileServerTest;
 using testing::PrintTo;
 using testing::ReplyForever;
 using testing::ReplyPause;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
 namespace fs = std::filesystem;
-
-class HostileServerTest : public testing::ScriptedNewsTest {
-protected:
-    void SetUp() override { StartServer("200 ready\r\n"); }
-};
-
-// ---- a walk always moves on, from the first article the server still has
-
-struct WalkCase {
-    const char* name;
-    std::map<std::string, std::optional<std::string>> overrides;
-    std::set<int> missing;
-    Numbers headers;
-    std::string error; // none: the walk reaches the end of the group
-    // Asks what the server offers (and so may use LISTGROUP).
-    bool asksCapabilities = false;
-    // A command the walk must have sent.
-    std::string sent = "";
-};
-
-class WalkTest : public HostileServerTest, public ::testing::WithParamInterface<WalkCase> { };
-
-TEST_P(WalkTest, MovesOnOrEndsWithAClearError)
-{
-    const WalkCase& c = GetParam();
-    group->overrides = c.overrides;
-    group->missing = c.missing;
-    client.UseOverview = c.asksCapabilities;
-    client.SetNewsGroup(group->name);
-    const auto sent = testing::RecordSentLines(client);
-    // A walk that does not end by itself is cut off rather than left to
-    // hang the test.
-    client.OnNextHeaderRetrieved = [this](TObject*, int num) {
-        if (num >= 100)
-            client.Cancel();
-    };
-    int ends = 0;
-    client.OnLastHeaderRetrieved = [&](TObject*) { ++ends; };
-    if (c.error.empty())
-        client.RetrieveHeaders(0, true);
-    else
-        ExpectRaises<ESocketError>([&] { client.RetrieveHeaders(0, true); }, c.error);
-    EXPECT_EQ(HeaderNumbers(client), c.headers);
-    EXPECT_EQ(ends, c.error.empty() ? 1 : 0);
-    if (!c.sent.empty()) {
-        EXPECT_NE(std::find(sent->begin(), sent->end(), c.sent), sent->end()) << c.sent;
-    }
-    // Replies the walk answers itself are no errors.
-    EXPECT_EQ(errors, c.error.empty() ? Strings {} : Strings { c.error });
-    EXPECT_TRUE(client.Connected());
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, WalkTest,
-    ::testing::Values(WalkCase { "NextAnswersTheSameArticle", { { "NEXT", "223 1 <1@test>\r\n" } }, {}, { 1 },
-                          "The server did not move on to a later article (NEXT answered 1 after 1)" },
-        WalkCase { "NextAnswersAnEarlierOne", { { "NEXT", "223 0 <0@test>\r\n" } }, {}, { 1 },
-            "The server did not move on to a later article (NEXT answered 0 after 1)" },
-        // HEAD stays at article 1 while NEXT claims 3, twice.
-        WalkCase { "NextStuckFurtherOn", { { "NEXT", "223 3 <3@test>\r\n" } }, {}, { 1, 1 },
-            "The server did not move on to a later article (NEXT answered 3 after 3)" },
-        // GROUP made the first article left the current one.
-        WalkCase { "FirstArticlesExpired", {}, { 1, 2 }, { 3, 4, 5 }, "" },
-        // A server that keeps its pointer on the missing article.
-        WalkCase { "FirstAndCurrentGone",
-            { { "STAT 1", "423 no such article\r\n" }, { "STAT", "420 no current article\r\n" } }, {},
-            { 2, 3, 4, 5 }, "" },
-        // Without a current article NEXT cannot help: the numbers after the
-        // first are tried until one exists.
-        WalkCase { "NoCurrentArticleNorNext",
-            { { "STAT", "420 no current article\r\n" }, { "NEXT", "420 no current article\r\n" } },
-            { 1, 2, 3 }, { 4 }, "420 no current article" },
-        WalkCase {
-            "EveryArticleGone", { { "STAT", "420 no current article\r\n" } }, { 1, 2, 3, 4, 5 }, {}, "" },
-        // An RFC 3977 reader lists what it has.
-        WalkCase { "ListGroupFindsTheNext",
-            { { "CAPABILITIES", "101 capabilities\r\nVERSION 2\r\nREADER\r\n.\r\n" },
-                { "STAT", "420 no current article\r\n" },
-                { "LISTGROUP lumigrab.test 2-5", "211 2 4 5 lumigrab.test\r\n4\r\n5\r\n.\r\n" },
-                { "STAT 2", "500 not expected\r\n" } },
-            { 1, 2, 3 }, { 4, 5 }, "", true, "LISTGROUP lumigrab.test 2-5" },
-        // RFC 3977 allows an empty group to answer so.
-        WalkCase { "EmptyGroup", { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" } }, {}, {}, "" },
-        WalkCase {
-            "LastBelowFirst", { { "GROUP lumigrab.test", "211 3 10 9 lumigrab.test\r\n" } }, {}, {}, "" },
-        WalkCase { "EmptyGroupWithOverview",
-            { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" },
-                { "CAPABILITIES", "101 capabilities\r\nVERSION 2\r\nREADER\r\nOVER\r\n.\r\n" } },
-            {}, {}, "", true }),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- lines and blocks that never end
 

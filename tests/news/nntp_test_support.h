@@ -1,5 +1,6 @@
-// Shared by the news client tests: file helpers and recorders of what the
-// client does.
+// Shared by the news client tests: file helpers, recorders of what the
+// client does, and the fixtures of a client and its scripted server, one
+// per server shape.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -253,6 +254,96 @@ protected:
         client.OnError = [this](TObject*, std::string& msg) { errors.push_back(msg); };
     }
 };
+
+// A client and a scripted server without overview, which greets it.
+class NntpClientTest : public ScriptedNewsTest {
+protected:
+    void SetUp() override { StartServer("200 scripted server ready\r\n"); }
+
+    void SelectTestGroup() { client.SetNewsGroup("lumigrab.test"); }
+};
+
+// The same, for servers scripted to misbehave.
+class HostileServerTest : public ScriptedNewsTest {
+protected:
+    void SetUp() override { StartServer("200 ready\r\n"); }
+};
+
+// A client that walks with overview and a scripted server that offers it
+// (OVER, as group says), with the transcript of what they said.
+class OverviewTest : public ScriptedNewsTest {
+protected:
+    // "> command" and "< reply" in the order sent and received.
+    std::vector<std::string> transcript;
+
+    void SetUp() override
+    {
+        group->count = 10;
+        group->overview = FakeGroup::Overview::Over;
+        client.UseOverview = true;
+        client.OnLineSent = [this](TObject*, const std::string& line) { transcript.push_back("> " + line); };
+        client.OnLineReceived
+            = [this](TObject*, const std::string& line) { transcript.push_back("< " + line); };
+        StartServer("200 ready\r\n");
+    }
+
+    // The client's farewell comes after the transcript is gone.
+    void TearDown() override
+    {
+        client.OnLineSent = nullptr;
+        client.OnLineReceived = nullptr;
+    }
+
+    std::vector<std::string> Sent() const
+    {
+        std::vector<std::string> sent;
+        for (const std::string& line : transcript) {
+            if (line.starts_with("> ") && !line.starts_with("> GROUP"))
+                sent.push_back(line.substr(2));
+        }
+        return sent;
+    }
+
+    // Commands sent whose replies had not come yet, at the moment the first
+    // line starting with prefix was sent; -1 when none was.
+    int OutstandingWhenSent(const std::string& prefix) const
+    {
+        int outstanding = 0;
+        for (const std::string& line : transcript) {
+            if (line.starts_with("> " + prefix))
+                return outstanding;
+            outstanding += line.starts_with("> ") ? 1 : -1;
+        }
+        return -1;
+    }
+
+    // Forgets what was sent and received so far, but for the commands whose
+    // replies are still owed on the connection (since its greeting): the
+    // counts above stay right.
+    void ForgetTranscript()
+    {
+        const auto greeting = std::find(transcript.rbegin(), transcript.rend(), "< 200 ready");
+        const long owed = std::count_if(transcript.rbegin(), greeting, [](const std::string& line) {
+            return line.starts_with("> ");
+        }) - std::count_if(transcript.rbegin(), greeting, [](const std::string& line) {
+            return line.starts_with("< ");
+        });
+        transcript.assign(size_t(owed), "> (sent before)");
+    }
+
+    int MostOutstanding() const
+    {
+        int outstanding = 0, most = 0;
+        for (const std::string& line : transcript) {
+            outstanding += line.starts_with("> ") ? 1 : -1;
+            most = std::max(most, outstanding);
+        }
+        return most;
+    }
+};
+
+// What the client asks a server with OVER as the connection opens.
+inline const std::vector<std::string> Capabilities = { "CAPABILITIES", "LIST OVERVIEW.FMT" };
 
 // Runs the lumigrab-harvest command with its output in files of a scratch
 // folder and keeps what it printed and its exit code.

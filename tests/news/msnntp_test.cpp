@@ -1,5 +1,7 @@
-// The news client against a scripted loopback server: replies a real server
-// rarely or never gives, and the exact command sequences of the walk.
+// The news client against a scripted loopback server: selecting groups and
+// selecting them again, replies that end an operation, what is refused
+// before anything is sent, the group list, commands from elsewhere while one
+// waits, and the article it loads into.
 #include <gtest/gtest.h>
 
 #include <QObject>
@@ -22,39 +24,11 @@ namespace {
 
 using testing::FakeGroup;
 using testing::HeaderNumbers;
+using testing::NntpClientTest;
 using testing::PrintTo;
 using testing::RecordSentLines;
-using testing::ReplyPause;
 using Strings = std::vector<std::string>;
 using Numbers = std::vector<int32_t>;
-
-class NntpClientTest : public testing::ScriptedNewsTest {
-protected:
-    void SetUp() override { StartServer("200 scripted server ready\r\n"); }
-
-    void SelectTestGroup() { client.SetNewsGroup("lumigrab.test"); }
-};
-
-TEST(NntpReplyCheck, AcceptsSuccessAndNoNextArticleOnly)
-{
-    TmsNNTP client;
-    Strings errors;
-    client.OnError = [&](TObject*, std::string& msg) { errors.push_back(msg); };
-    for (const char* reply : { "200 ready", "211 3 1 3 g", "340 send article", "421 no next article", "223" })
-        EXPECT_NO_THROW(client.CheckReply(reply)) << reply;
-    EXPECT_TRUE(errors.empty());
-    const Strings refused = { "411 no such group", "423 no such article number", "500-continued error", "2",
-        "20", "", "42", "199 info" };
-    for (const std::string& reply : refused) {
-        SCOPED_TRACE(reply);
-        ExpectRaises<ESocketError>([&] { client.CheckReply(reply); }, reply);
-    }
-    EXPECT_EQ(errors, refused);
-
-    client.OnError = [](TObject*, std::string& msg) { msg = "replaced: " + msg; };
-    ExpectRaises<ESocketError>(
-        [&] { client.CheckReply("502 access denied"); }, "replaced: 502 access denied");
-}
 
 TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
 {
@@ -119,97 +93,6 @@ TEST_F(NntpClientTest, SameGroupInOtherCaseSendsNothingAndContinues)
     // A fresh list starts after the last header taken.
     client.RetrieveHeaders(1, false);
     EXPECT_EQ(HeaderNumbers(client), Numbers { 5 });
-}
-
-TEST_F(NntpClientTest, CountOneTakesOneHeaderThenOneNext)
-{
-    SelectTestGroup();
-    const auto sent = RecordSentLines(client);
-    std::vector<int> nums;
-    client.OnNextHeaderRetrieved = [&](TObject*, int num) { nums.push_back(num); };
-    client.RetrieveHeaders(1, false);
-    EXPECT_EQ(*sent, (Strings { "STAT 1", "HEAD", "NEXT" }));
-    EXPECT_EQ(nums, std::vector<int> { 0 });
-    EXPECT_EQ(client.LastHeaderNumber(), 1);
-    EXPECT_EQ(client.HeaderList.Entries(0).GetFieldValue("Subject"), "article 1");
-}
-
-TEST_F(NntpClientTest, CountZeroWalksToTheEndAndThenAddsNothing)
-{
-    SelectTestGroup();
-    int lastSignals = 0;
-    client.OnLastHeaderRetrieved = [&](TObject*) { ++lastSignals; };
-    client.RetrieveHeaders(0, true);
-    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5 }));
-    EXPECT_EQ(client.LastHeaderNumber(), 5);
-    EXPECT_EQ(lastSignals, 1);
-
-    const auto sent = RecordSentLines(client);
-    client.RetrieveHeaders(0, true);
-    EXPECT_EQ(*sent, (Strings { "STAT 5", "NEXT" }));
-    EXPECT_EQ(client.HeaderList.Count(), 5);
-    EXPECT_EQ(client.LastHeaderNumber(), 5);
-    EXPECT_EQ(lastSignals, 2);
-}
-
-TEST_F(NntpClientTest, HandlerThatEmptiesTheListDoesNotBreakTheWalk)
-{
-    SelectTestGroup();
-    client.OnNextHeaderRetrieved = [&](TObject*, int) { client.HeaderList.Clear(); };
-    EXPECT_NO_THROW(client.RetrieveHeaders(3, true));
-    EXPECT_EQ(client.LastHeaderNumber(), 3);
-    client.OnNextHeaderRetrieved = nullptr;
-    client.RetrieveHeaders(1, true);
-    EXPECT_EQ(HeaderNumbers(client), Numbers { 4 });
-}
-
-// A handler that fetches another article by number (an earlier one, a
-// later one) moves the server; the walk still takes every header once.
-TEST_F(NntpClientTest, HandlerFetchingAnotherArticleKeepsTheWalkInPlace)
-{
-    SelectTestGroup();
-    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
-        const int32_t number = client.HeaderList.Entries(num).Number;
-        if (number == 2 || number == 3)
-            client.RetrieveArticleByNumber(number == 2 ? 5 : 1);
-    };
-    client.RetrieveHeaders(0, false);
-    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5 }));
-    EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
-{
-    SelectTestGroup();
-    Strings sentAfterCancel;
-    bool canceled = false;
-    client.OnNextHeaderRetrieved = [&](TObject*, int num) {
-        if (num == 1) {
-            client.Cancel();
-            canceled = true;
-        }
-    };
-    client.OnLineSent = [&](TObject*, const std::string& line) {
-        if (canceled)
-            sentAfterCancel.push_back(line);
-    };
-    EXPECT_THROW(client.RetrieveHeaders(0, true), ECanceledError);
-    EXPECT_TRUE(sentAfterCancel.empty());
-    EXPECT_FALSE(client.Connected());
-    EXPECT_EQ(client.NewsGroup(), "lumigrab.test");
-    EXPECT_EQ(client.LastHeaderNumber(), 2);
-    EXPECT_EQ(client.HeaderList.Count(), 2);
-
-    // A different group reconnects and starts afresh. The handlers refer to
-    // this test's locals and must not outlive it.
-    client.OnNextHeaderRetrieved = nullptr;
-    client.OnLineSent = nullptr;
-    group->name = "lumigrab.other";
-    client.SetNewsGroup("lumigrab.other");
-    EXPECT_TRUE(client.Connected());
-    EXPECT_EQ(client.LastHeaderNumber(), -1);
-    client.RetrieveHeaders(1, false);
-    EXPECT_EQ(HeaderNumbers(client), Numbers { 1 });
 }
 
 // Stop, then Go on the same group: the group is selected again on a new
@@ -314,59 +197,6 @@ INSTANTIATE_TEST_SUITE_P(Replies, FailingReplyTest,
         FailingReply { "Silence", "STAT 2", "", SelectArticleTwo, "Operation timed out", false }),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(NntpClientTest, ArticleReportsProgressOnlyWithAUsableLineCount)
-{
-    std::vector<int> percents;
-    int retrieved = 0;
-    client.OnProgress = [&](TObject*, int perc) { percents.push_back(perc); };
-    client.OnArticleRetrieved = [&](TObject*) { ++retrieved; };
-    SelectTestGroup();
-    const auto sent = RecordSentLines(client);
-    client.RetrieveArticleByNumber(3);
-    EXPECT_EQ(*sent, (Strings { "STAT 3", "HEAD", "ARTICLE" }));
-    EXPECT_FALSE(percents.empty());
-    EXPECT_EQ(retrieved, 1);
-    EXPECT_EQ(article.Subject(), "article 3");
-
-    for (const char* headers : { "Subject: x\r\n", "Lines: many\r\n", "Lines: -4\r\n" }) {
-        SCOPED_TRACE(headers);
-        group->articleHeaders = headers;
-        percents.clear();
-        client.RetrieveArticleByNumber(2);
-        EXPECT_TRUE(percents.empty());
-        EXPECT_EQ(article.Body().Count(), 3);
-    }
-}
-
-// yEnc lines that begin with a dot arrive doubled on the wire, in chunks
-// that may cut such a line; the picture must come out exact.
-TEST_F(NntpClientTest, DotStuffedYEncArticleDecodesExactly)
-{
-    const std::filesystem::path articles = std::filesystem::path(LUMIGRAB_FIXTURES_DIR) / "articles";
-    const std::string text = ReadFileBytes(articles / "yenc_dot_lines.eml");
-    std::string wire = "220 3 <3@test>\r\n";
-    int dotLines = 0;
-    ForEachLine(text, [&](std::string_view line) {
-        if (line.starts_with('.')) {
-            // Cut the doubled dot from the rest of its line.
-            wire += std::string(".") + std::string(ReplyPause) + std::string(line);
-            ++dotLines;
-        } else {
-            wire += line;
-        }
-        wire += "\r\n";
-    });
-    ASSERT_GT(dotLines, 0);
-    group->overrides["ARTICLE"] = wire + ".\r\n";
-    SelectTestGroup();
-    client.RetrieveArticleByNumber(3);
-    ASSERT_EQ(article.Attachments().Count(), 1);
-    const TmsAttItem& picture = article.Attachments().Items(0);
-    EXPECT_EQ(picture.FileName(), "dots.jpg");
-    EXPECT_EQ(picture.Damage(), "");
-    EXPECT_TRUE(picture.Stream.View() == ReadFileBytes(articles / "yenc_dot_lines.expected" / "dots.jpg"));
-}
-
 TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
 {
     const auto sent = RecordSentLines(client);
@@ -381,23 +211,6 @@ TEST_F(NntpClientTest, RefusesBeforeSendingWhatCannotWork)
     sent->clear();
     EXPECT_THROW(client.RetrieveArticleByNumber(1), ESocketError);
     EXPECT_TRUE(sent->empty());
-}
-
-TEST_F(NntpClientTest, DisconnectSendsQuitAndForgetsTheGroup)
-{
-    SelectTestGroup();
-    client.Disconnect();
-    EXPECT_EQ(server->Lines().back(), "QUIT");
-    EXPECT_EQ(client.LastReply, "205 bye");
-    EXPECT_FALSE(client.Connected());
-    EXPECT_EQ(client.NewsGroup(), "");
-}
-
-TEST_F(NntpClientTest, BadGreetingFailsTheConnection)
-{
-    StartServer("502 no permission\r\n");
-    ExpectRaises<ESocketError>([&] { SelectTestGroup(); }, "502 no permission");
-    EXPECT_EQ(client.NewsGroup(), "");
 }
 
 TEST_F(NntpClientTest, NewsGroupListFromListReply)

@@ -1,9 +1,12 @@
-// Logging in (AUTHINFO USER/PASS) against a scripted server: what is sent,
-// what each refusal says, and that the password never reaches the log.
+// The session against a scripted server: logging in (AUTHINFO USER/PASS),
+// what is sent, what each refusal says, and that the password never reaches
+// the log; the port of a secure connection; what the server offers, asked as
+// the connection opens; the greeting and QUIT.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,9 +17,16 @@
 namespace lumigrab {
 namespace {
 
+using testing::FakeGroup;
+using testing::HeaderNumbers;
+using testing::NntpClientTest;
+using testing::OverviewTest;
+using testing::PrintTo;
 using testing::RecordSentLines;
 using testing::ScriptServer;
+using Overview = FakeGroup::Overview;
 using Strings = std::vector<std::string>;
+using Numbers = std::vector<int32_t>;
 
 const char* const Password = "s3cret";
 const std::string User = "AUTHINFO USER reader";
@@ -162,6 +172,133 @@ TEST(NntpTls, PortWithoutOneInServerIsTheSecureNewsService)
     }
     Winsock().SetServiceResolver({});
     EXPECT_EQ(asked, (Strings { "nntp", "nntp", "nntps", "nntps" }));
+}
+
+// ---- what the server offers, asked as the connection opens
+
+struct SessionCase {
+    const char* name;
+    Overview overview;
+    // Every command of two walks on two groups over one connection.
+    Strings sent;
+    // The server lists MODE-READER, not READER, and refuses GROUP until
+    // MODE READER.
+    bool switchesModes = false;
+    // After the first login GROUP and LIST OVERVIEW.FMT are answered 480:
+    // the session wants a login again.
+    bool loginForGroup = false;
+};
+
+class SessionStartTest : public OverviewTest, public ::testing::WithParamInterface<SessionCase> {
+protected:
+    bool readerMode = false;
+    int logins = 0;
+
+    std::optional<std::string> Answer(const std::string& command)
+    {
+        const SessionCase& c = GetParam();
+        if (command == "AUTHINFO USER reader")
+            return std::string("381 password please\r\n");
+        if (command == "AUTHINFO PASS secret") {
+            ++logins;
+            return std::string("281 welcome\r\n");
+        }
+        if (c.switchesModes && command == "MODE READER") {
+            readerMode = true;
+            return std::string("200 reader mode\r\n");
+        }
+        if (c.switchesModes && !readerMode && command == "CAPABILITIES")
+            return std::string("101 capabilities\r\nVERSION 2\r\nIHAVE\r\nMODE-READER\r\n.\r\n");
+        if (c.switchesModes && !readerMode && command.starts_with("GROUP "))
+            return std::string("502 transit service only\r\n");
+        if (c.loginForGroup && logins < 2
+            && (command.starts_with("GROUP ") || command == "LIST OVERVIEW.FMT"))
+            return std::string("480 login first\r\n");
+        return group->Reply(command);
+    }
+};
+
+// CAPABILITIES goes out once the greeting (and the login) is in, and the
+// first GROUP behind it without waiting; LIST OVERVIEW.FMT as soon as the
+// capabilities show it. MODE READER and AUTHINFO never go out while a reply
+// is owed, and every reply is taken for its own command: the walks take
+// their headers and QUIT is answered by its own reply.
+TEST_P(SessionStartTest, AskedOnceBeforeAnyGroup)
+{
+    const SessionCase& c = GetParam();
+    group->overview = c.overview;
+    group->count = 3;
+    StartServer("200 ready\r\n", [this](const std::string& command) { return Answer(command); });
+    if (c.loginForGroup) {
+        client.UserName = "reader";
+        client.Password = "secret";
+    }
+    for (const char* name : { "lumigrab.test", "lumigrab.other" }) {
+        group->name = name;
+        client.SetNewsGroup(group->name);
+        client.RetrieveHeaders(0, true);
+    }
+    EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 1, 2, 3 }));
+    EXPECT_NO_THROW(client.Disconnect());
+    EXPECT_TRUE(errors.empty());
+
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_EQ(transcript.front(), "< 200 ready");
+    transcript.erase(transcript.begin());
+    Strings sent;
+    for (const std::string& line : transcript) {
+        if (line.starts_with("> ") && line != "> QUIT")
+            sent.push_back(line.substr(2));
+    }
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(OutstandingWhenSent("GROUP"), 1);
+    int outstanding = 0;
+    for (const std::string& line : transcript) {
+        if (line.starts_with("> AUTHINFO") || line.starts_with("> MODE READER")) {
+            EXPECT_EQ(outstanding, 0) << line;
+        }
+        outstanding += line.starts_with("> ") ? 1 : -1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, SessionStartTest,
+    ::testing::Values(SessionCase { "Version2WithOver", Overview::Over,
+                          { "CAPABILITIES", "GROUP lumigrab.test", "LIST OVERVIEW.FMT", "OVER 1-1001",
+                              "GROUP lumigrab.other", "OVER 1-1001" } },
+        // CAPABILITIES is an unknown command (500): XOVER shows the
+        // overview, then the format is asked for, one command at a time.
+        SessionCase { "NoCapabilities", Overview::XOver,
+            { "CAPABILITIES", "GROUP lumigrab.test", "XOVER 1-1001", "LIST OVERVIEW.FMT",
+                "GROUP lumigrab.other", "XOVER 1-1001" } },
+        // What the server offers is asked again in reader mode.
+        SessionCase { "ReaderModeWanted", Overview::Over,
+            { "CAPABILITIES", "GROUP lumigrab.test", "MODE READER", "CAPABILITIES", "GROUP lumigrab.test",
+                "LIST OVERVIEW.FMT", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
+            true },
+        // The format list, sent behind the refused GROUP, is answered
+        // before the login and asked for again after it.
+        SessionCase { "LoginWantedForGroup", Overview::Over,
+            { "AUTHINFO USER reader", "AUTHINFO PASS ****", "CAPABILITIES", "GROUP lumigrab.test",
+                "LIST OVERVIEW.FMT", "AUTHINFO USER reader", "AUTHINFO PASS ****", "LIST OVERVIEW.FMT",
+                "GROUP lumigrab.test", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
+            false, true }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NntpClientTest, DisconnectSendsQuitAndForgetsTheGroup)
+{
+    SelectTestGroup();
+    client.Disconnect();
+    EXPECT_EQ(server->Lines().back(), "QUIT");
+    EXPECT_EQ(client.LastReply, "205 bye");
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.NewsGroup(), "");
+}
+
+TEST_F(NntpClientTest, BadGreetingFailsTheConnection)
+{
+    StartServer("502 no permission\r\n");
+    ExpectRaises<ESocketError>([&] { SelectTestGroup(); }, "502 no permission");
+    EXPECT_EQ(client.NewsGroup(), "");
 }
 
 } // namespace

@@ -1,0 +1,319 @@
+#include "news/overviewwalk.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "news/msnntp.h"
+#include "news/overview.h"
+
+namespace lumigrab {
+
+namespace {
+
+// Overview lines have a few hundred bytes; a range of a thousand fits many
+// times over.
+constexpr int64_t MaxOverviewBlock = int64_t(64) * 1024 * 1024;
+constexpr int MaxOverviewRangeSize = 100000;
+// After ranges that came back empty (a gap in the numbering), each next
+// one is twice as wide, up to this many times the usual width.
+constexpr int MaxRangeGrowth = 64;
+// Overview commands sent at once to a server that takes pipelining: a
+// round of ten thousand headers at the usual range size.
+constexpr size_t MaxRangesInFlight = 10;
+
+} // namespace
+
+TOverviewWalk::TOverviewWalk(TmsNNTP& client)
+    : client_(client)
+{
+}
+
+// The walk reads the headers in rounds: up to MaxRangesInFlight ranges of
+// OverviewRangeSize numbers sent at once. Each range's headers are handed
+// to the handlers as soon as that range is read, while the later ones are
+// still on their way, and the articles WillFetchArticles foresees for them
+// are sent for before their events fire. A count that ends inside a round
+// leaves the rest of it unused; the next walk reads on from the last
+// header taken.
+bool TOverviewWalk::Walk(int count)
+{
+    TArticlePipeline& pipeline = client_.pipeline_;
+    TNntpSession& session = client_.session_;
+    pipeline.Finish();
+    if (!session.DetectOverview())
+        return false;
+    // Whatever leaves the walk, nothing of its round is handed on later.
+    struct TForgetRound {
+        TOverviewWalk& walk;
+        ~TForgetRound()
+        {
+            walk.client_.pipeline_.ForgetForeseen();
+            walk.round_.read.clear();
+            walk.round_.failed = true;
+        }
+    } forgetRound { *this };
+
+    const int usualSpan = std::clamp(client_.OverviewRangeSize, 1, MaxOverviewRangeSize);
+    int span = usualSpan;
+    const int32_t lastHeaderNumber = client_.lastHeaderNumber_;
+    int64_t next
+        = lastHeaderNumber == -1 ? std::max(client_.FirstWalkNumber(), 1) : int64_t(lastHeaderNumber) + 1;
+    int32_t lastNumber = lastHeaderNumber;
+    int taken = 0;
+    // As in the HEAD walk, a count of 0 or less is never reached.
+    const auto countReached = [&] { return taken > 0 && taken == count; };
+    bool more = true;
+    bool stopped = false;
+    bool loginRetried = false;
+    // A later range's error reply, raised once the headers before it are
+    // delivered.
+    std::string failure;
+    while (!stopped && failure.empty()) {
+        if (next > INT32_MAX) {
+            more = false;
+            break;
+        }
+        const int64_t budget = count > 0 ? int64_t(count) - taken : INT64_MAX;
+        SendRanges(PlanRanges(int32_t(next), budget, span, RangesAtOnce()), lastNumber, budget);
+        const int loginsAtSend = session.Logins();
+        bool anyItems = false;
+        while (std::optional<TRangeAnswer> answer = NextRangeAnswer()) {
+            if (!answer->failure.empty()) {
+                DropRanges();
+                // A server that has no overview says so to the first command.
+                if (session.Offer().overview == TOverviewSupport::None)
+                    return false;
+                if (IsReplyCode(answer->failure, "480") && !client_.UserName.empty() && !loginRetried) {
+                    loginRetried = true;
+                    session.LogInAgainUnlessSince(loginsAtSend);
+                    next = answer->range.first;
+                    anyItems = true;
+                } else {
+                    failure = answer->failure;
+                }
+                break;
+            }
+            next = int64_t(answer->range.last) + 1;
+            anyItems = anyItems || !answer->items.empty();
+            // Nothing beyond the last item: the group ends there.
+            const bool groupEnds = answer->range.final
+                && (answer->items.empty() || answer->items.back()->Number < answer->range.last);
+            size_t delivered = 0;
+            for (auto& item : answer->items) {
+                pipeline.Fill(item->Number);
+                lastNumber = item->Number;
+                // Handlers find the header just taken as the current article.
+                client_.currentArticle_ = item->Number;
+                client_.TakeHeader(item->Number);
+                const int index = client_.HeaderList.Add(std::move(item));
+                ++delivered;
+                ++taken;
+                client_.FireHeaderRetrieved(index, lastNumber);
+                if (client_.Canceled() || countReached())
+                    break;
+            }
+            if (groupEnds && delivered == answer->items.size())
+                more = false;
+            if (!more || client_.Canceled() || countReached()) {
+                stopped = true;
+                break;
+            }
+        }
+        span = anyItems ? usualSpan : std::min(span * 2, usualSpan * MaxRangeGrowth);
+    }
+
+    pipeline.ForgetForeseen();
+    if (!client_.Canceled()) {
+        DropRanges();
+        pipeline.Finish();
+    }
+    client_.lastHeaderNumber_ = lastNumber;
+    if (client_.Canceled())
+        throw ECanceledError();
+    if (!failure.empty())
+        client_.RaiseSocketError(failure);
+    if (!more)
+        client_.Fire(client_.OnLastHeaderRetrieved);
+    return true;
+}
+
+void TOverviewWalk::Forget()
+{
+    round_ = {};
+}
+
+size_t TOverviewWalk::RangesAtOnce() const
+{
+    // Commands are sent ahead only to a server that has shown or announced
+    // overview.
+    const TOverviewSupport overview = client_.session_.Offer().overview;
+    const bool shown = overview == TOverviewSupport::Over || overview == TOverviewSupport::XOver;
+    if (!shown && overview != TOverviewSupport::TryOver)
+        return 1;
+    return client_.pipeline_.Depth() > 1 ? MaxRangesInFlight : 1;
+}
+
+// Ranges are as wide as span, whatever the count: gaps in the numbering
+// make a range hold fewer headers than numbers. A range that reaches the
+// group's last article reaches one number past it, so that its answer tells
+// whether the group ends there.
+auto TOverviewWalk::PlanRanges(int32_t first, int64_t budget, int span, size_t most) const -> std::vector<TRange>
+{
+    std::vector<TRange> ranges;
+    int64_t start = first;
+    while (true) {
+        int64_t last = start + span - 1;
+        const bool final = last >= client_.lastArticle_;
+        if (final)
+            ++last;
+        last = std::min<int64_t>(last, INT32_MAX);
+        ranges.push_back({ int32_t(start), int32_t(last), final });
+        budget -= span;
+        if (final || budget <= 0 || ranges.size() >= most || last == INT32_MAX)
+            return ranges;
+        start = last + 1;
+    }
+}
+
+std::string TOverviewWalk::RangeCommand(const TRange& range) const
+{
+    const TOverviewSupport overview = client_.session_.Offer().overview;
+    const char* command
+        = overview == TOverviewSupport::XOver || overview == TOverviewSupport::TryXOver ? "XOVER " : "OVER ";
+    return command + std::to_string(range.first) + "-" + std::to_string(range.last);
+}
+
+// The replies of the last round are all read before the next one starts.
+void TOverviewWalk::SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget)
+{
+    client_.RequireIdle();
+    const TmsNNTP::TBusy busy(client_);
+    client_.pipeline_.DropInFlight();
+    client_.pipeline_.ForgetForeseen();
+    round_ = {};
+    round_.listedAfter = after;
+    round_.foreseeBudget = budget;
+    for (const TRange& range : ranges) {
+        client_.Send(RangeCommand(range));
+        round_.inFlight.push_back(range);
+    }
+}
+
+auto TOverviewWalk::NextRangeAnswer() -> std::optional<TRangeAnswer>
+{
+    if (round_.read.empty() && !round_.inFlight.empty()) {
+        client_.RequireIdle();
+        const TmsNNTP::TBusy busy(client_);
+        ReadNextRange();
+    }
+    if (round_.read.empty())
+        return std::nullopt;
+    TRangeAnswer answer = std::move(round_.read.front());
+    round_.read.pop_front();
+    return answer;
+}
+
+// The ranges before a failed one were answered: their headers are delivered
+// before the failure ends the walk, or they could never be harvested while
+// the server keeps failing that range. Those after it are not: the next
+// walk asks again from the failed one.
+void TOverviewWalk::ReadNextRange()
+{
+    const TRange range = round_.inFlight.front();
+    round_.inFlight.pop_front();
+    TAnswer answer;
+    {
+        const TFlagScope quiet(client_.rules_.anyReplyIsAnswer, true);
+        answer = client_.ReadAnswer(std::min(MaxOverviewBlock, client_.MaxArticleSize));
+    }
+    if (round_.failed)
+        return;
+    TRangeAnswer read { range, {}, {} };
+    TServerOffer& offer = client_.session_.Offer();
+    if (!IsOverviewAnswer(answer.reply)) {
+        if ((offer.overview == TOverviewSupport::TryOver || offer.overview == TOverviewSupport::TryXOver)
+            && !IsReplyCode(answer.reply, "480"))
+            offer.overview = TOverviewSupport::None;
+        read.failure = answer.reply;
+        round_.failed = true;
+        round_.read.push_back(std::move(read));
+        return;
+    }
+    if (offer.overview == TOverviewSupport::TryOver)
+        offer.overview = TOverviewSupport::Over;
+    else if (offer.overview == TOverviewSupport::TryXOver)
+        offer.overview = TOverviewSupport::XOver;
+    if (!offer.overviewFormat)
+        TakeFormatAfterFirstRange();
+    ReadRangeItems(answer, read);
+    for (const auto& item : read.items)
+        ForeseeArticles(*item);
+    round_.read.push_back(std::move(read));
+    // Their replies queue behind the overview replies still in flight.
+    if (client_.Connected())
+        client_.pipeline_.TopUp();
+}
+
+void TOverviewWalk::ReadRangesAhead()
+{
+    while (!round_.inFlight.empty())
+        ReadNextRange();
+}
+
+void TOverviewWalk::DropRanges()
+{
+    round_.read.clear();
+    if (round_.inFlight.empty())
+        return;
+    client_.RequireIdle();
+    const TmsNNTP::TBusy busy(client_);
+    round_.failed = true;
+    ReadRangesAhead();
+}
+
+// A server of the older kind (no CAPABILITIES) once it has shown overview;
+// one that takes pipelining and does not list the format uses the fixed
+// fields. Asked only when no other reply is on its way.
+void TOverviewWalk::TakeFormatAfterFirstRange()
+{
+    TNntpSession& session = client_.session_;
+    const TServerOffer& offer = session.Offer();
+    const bool ask = (offer.listsOverviewFormat || !offer.pipelining) && round_.inFlight.empty()
+        && !client_.pipeline_.Owed();
+    if (ask)
+        session.AskOverviewFormat();
+    else
+        session.TakeOverviewFormat(std::nullopt);
+}
+
+// Lines outside the range, or not after the header before them, would take
+// a header twice or walk backwards; they are passed over like lines that
+// name no article.
+void TOverviewWalk::ReadRangeItems(const TAnswer& answer, TRangeAnswer& read)
+{
+    if (!IsReplyCode(answer.reply, "224"))
+        return;
+    const TOverviewFormat& format = *client_.session_.Offer().overviewFormat;
+    ForEachDataLine(answer.data, [&](std::string_view line) {
+        auto item = std::make_unique<TmsNgInfoItem>();
+        if (!ReadOverviewLine(line, format, *item))
+            return;
+        if (item->Number < read.range.first || item->Number > read.range.last
+            || item->Number <= round_.listedAfter)
+            return;
+        round_.listedAfter = item->Number;
+        client_.HoldHeader(*item);
+        read.items.push_back(std::move(item));
+    });
+}
+
+void TOverviewWalk::ForeseeArticles(const TmsNgInfoItem& header)
+{
+    if (!client_.WillFetchArticles || client_.pipeline_.Depth() < 2 || round_.foreseeBudget <= 0)
+        return;
+    --round_.foreseeBudget;
+    client_.pipeline_.Foresee(header.Number, client_.WillFetchArticles(header));
+}
+
+} // namespace lumigrab
