@@ -283,7 +283,9 @@ void TOverviewWalk::TakeFormatAfterFirstRange()
         && !client_.pipeline_.Owed();
     if (ask)
         session.AskOverviewFormat();
-    else
+    // A refused list (say, 480 from a server that wants a login only now)
+    // leaves the fixed fields, rather than no format at all.
+    if (!session.Offer().overviewFormat)
         session.TakeOverviewFormat(std::nullopt);
 }
 

@@ -3,6 +3,8 @@
 // headers' entries, the walk's ends and a range that fails.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +39,7 @@ struct WalkCase {
     Strings sent;
     int lastSignals;
     int32_t startBeforeEnd = 0;
+    std::map<std::string, std::optional<std::string>> overrides = {};
 };
 
 class OverviewWalkTest : public OverviewTest, public ::testing::WithParamInterface<WalkCase> { };
@@ -46,6 +49,7 @@ TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
     const WalkCase& c = GetParam();
     group->overview = c.overview;
     group->missing = c.missing;
+    group->overrides = c.overrides;
     group->count = c.groupSize;
     client.OverviewRangeSize = c.rangeSize;
     client.StartBeforeEnd = c.startBeforeEnd;
@@ -108,6 +112,10 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
         WalkCase { "XOverOfAnOlderServer", Overview::XOver, 10, 4, {}, 0, 1,
             { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
             { "CAPABILITIES", "XOVER 1-4", "LIST OVERVIEW.FMT", "XOVER 5-8", "XOVER 9-13" }, 1 },
+        // The format refused: the fixed fields.
+        WalkCase { "XOverFormatRefused", Overview::XOver, 10, 4, {}, 0, 1, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 },
+            { "CAPABILITIES", "XOVER 1-4", "LIST OVERVIEW.FMT", "XOVER 5-8", "XOVER 9-13" }, 1, 0,
+            { { "LIST OVERVIEW.FMT", "480 Authentication required\r\n" } } },
         // Asked once per connection; then the plain walk, one ARTICLE per
         // fetch.
         WalkCase { "NoOverview", Overview::None, 10, 4, {}, 2, 2, { 1, 2, 3, 4 },
