@@ -77,6 +77,12 @@ YEncStep DecodeDataPortable(std::string_view src, char* dest, bool& escape, bool
     return DecodePortableWith<true>(src, dest, escape, lineStart);
 }
 
+template <YEncStep (*Decode)(std::string_view, char*, bool&, bool)>
+size_t DecodeAll(std::string_view src, char* dest, bool& escape)
+{
+    return Decode(src, dest, escape, false).written;
+}
+
 // A decoder that leaves the CRC-32 to a pass of its own over what it wrote.
 template <YEncStep (*Decode)(std::string_view, char*, bool&, bool)>
 YEncStep DecodeThenCheck(std::string_view src, char* dest, bool& escape, bool lineStart, uint32_t& crc)
@@ -93,13 +99,15 @@ std::vector<YEncDecoder> AvailableDecoders()
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2")
         && __builtin_cpu_supports("popcnt"))
-        decoders.push_back({ "avx512vbmi2", DecodeYEncAvx512, DecodeThenCheck<DecodeYEncDataAvx512> });
+        decoders.push_back(
+            { "avx512vbmi2", DecodeAll<DecodeYEncAvx512<false>>, DecodeThenCheck<DecodeYEncAvx512<true>> });
     // The CRC-32 goes along with the decoding where VPCLMULQDQ is there too.
     if (__builtin_cpu_supports("avx2"))
         decoders.push_back({ "avx2", DecodeYEncAvx2,
             Crc32FoldAvailable() ? DecodeYEncDataAvx2 : DecodeThenCheck<DecodeYEncDataAvx2Alone> });
     if (__builtin_cpu_supports("ssse3"))
-        decoders.push_back({ "ssse3", DecodeYEncSsse3, DecodeThenCheck<DecodeYEncDataSsse3> });
+        decoders.push_back(
+            { "ssse3", DecodeAll<DecodeYEncSsse3<false>>, DecodeThenCheck<DecodeYEncSsse3<true>> });
 #endif
     decoders.push_back({ "portable", DecodePortable, DecodeThenCheck<DecodeDataPortable> });
     return decoders;

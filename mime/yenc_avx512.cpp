@@ -8,12 +8,10 @@
 
 namespace lumigrab {
 
-namespace {
-
 // The processor packs the kept bytes itself; the 64-byte store may write
 // past the kept ones, but not past the chunk.
 template <bool kStop>
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeAvx512With(
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeYEncAvx512(
     std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
     // A copy of its own, which the stores through out cannot touch.
@@ -54,17 +52,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeAv
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
-} // namespace
-
-size_t DecodeYEncAvx512(std::string_view src, char* dest, bool& escapePending)
-{
-    return DecodeAvx512With<false>(src, dest, escapePending, false).written;
-}
-
-YEncStep DecodeYEncDataAvx512(std::string_view src, char* dest, bool& escapePending, bool lineStart)
-{
-    return DecodeAvx512With<true>(src, dest, escapePending, lineStart);
-}
+template YEncStep DecodeYEncAvx512<false>(std::string_view, char*, bool&, bool);
+template YEncStep DecodeYEncAvx512<true>(std::string_view, char*, bool&, bool);
 
 } // namespace lumigrab
 

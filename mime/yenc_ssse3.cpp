@@ -28,10 +28,12 @@ __attribute__((target("ssse3"))) inline char* StoreKept16(__m128i bytes, unsigne
     return out + kKeepCount[high];
 }
 
+} // namespace
+
 // Output never runs ahead of input: a store at out covers at most the
 // chunk's own 16 or 64 bytes, so dest needs no room beyond src.size().
 template <bool kStop>
-__attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
+__attribute__((target("ssse3"))) YEncStep DecodeYEncSsse3(
     std::string_view src, char* dest, bool& escapePending, bool lineStart)
 {
     // A copy of its own, which the stores through out cannot touch.
@@ -74,17 +76,8 @@ __attribute__((target("ssse3"))) YEncStep DecodeSsse3With(
     return { size_t(in - start.begin), size_t(out - dest), closed };
 }
 
-} // namespace
-
-size_t DecodeYEncSsse3(std::string_view src, char* dest, bool& escapePending)
-{
-    return DecodeSsse3With<false>(src, dest, escapePending, false).written;
-}
-
-YEncStep DecodeYEncDataSsse3(std::string_view src, char* dest, bool& escapePending, bool lineStart)
-{
-    return DecodeSsse3With<true>(src, dest, escapePending, lineStart);
-}
+template YEncStep DecodeYEncSsse3<false>(std::string_view, char*, bool&, bool);
+template YEncStep DecodeYEncSsse3<true>(std::string_view, char*, bool&, bool);
 
 } // namespace lumigrab
 

@@ -17,14 +17,16 @@
 
 namespace lumigrab {
 
-// Each pair: DecodeYEnc, and DecodeYEncData without the CRC-32, which the
-// caller takes over what was written.
-size_t DecodeYEncSsse3(std::string_view src, char* dest, bool& escapePending);
-YEncStep DecodeYEncDataSsse3(std::string_view src, char* dest, bool& escapePending, bool lineStart);
+// DecodeYEncData without the CRC-32, stopping at the line after the data;
+// without kStop, DecodeYEnc (src never begins a line then).
+template <bool kStop>
+__attribute__((target("ssse3"))) YEncStep DecodeYEncSsse3(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart);
+template <bool kStop>
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) YEncStep DecodeYEncAvx512(
+    std::string_view src, char* dest, bool& escapePending, bool lineStart);
 
-size_t DecodeYEncAvx512(std::string_view src, char* dest, bool& escapePending);
-YEncStep DecodeYEncDataAvx512(std::string_view src, char* dest, bool& escapePending, bool lineStart);
-
+// DecodeYEnc, and DecodeYEncData without the CRC-32.
 size_t DecodeYEncAvx2(std::string_view src, char* dest, bool& escapePending);
 YEncStep DecodeYEncDataAvx2Alone(std::string_view src, char* dest, bool& escapePending, bool lineStart);
 // DecodeYEncData itself, the CRC-32 folded in as the bytes are written: for

@@ -24,12 +24,7 @@ using testing::YEncPart;
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-class PooledJoinTest : public ::testing::Test {
-protected:
-    ScratchFolder root;
-    std::string partial = (root.Path() / "post.part").string();
-    std::string file = RandomBytes(10000, 7);
-};
+class PooledJoinTest : public testing::PostFileTest { };
 
 // Parts brought by several threads at once, in any order, join into the
 // file that part order gives: uuencoded bodies follow one another.

@@ -1,6 +1,9 @@
 // Shared by the tests of multi-part posts: an independent writer of the
-// parts, which the joining is checked against.
+// parts, which the joining is checked against, and a fixture with a file to
+// post and a place for its partial file.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +11,8 @@
 
 #include "base/sysutils.h"
 #include "mime/mscrc32.h"
+#include "tests/support/random_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace lumigrab::testing {
 
@@ -50,5 +55,13 @@ inline std::string Article(const std::string& subject, const std::string& body)
 {
     return "Subject: " + subject + "\r\nFrom: poster@test\r\nLines: 200\r\n\r\n" + body;
 }
+
+// The file the parts of a post carry, and where the join writes it.
+class PostFileTest : public ::testing::Test {
+protected:
+    ScratchFolder root;
+    std::string partial = (root.Path() / "post.part").string();
+    std::string file = RandomBytes(10000, 7);
+};
 
 } // namespace lumigrab::testing

@@ -22,12 +22,7 @@ using testing::YEncPart;
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-class PostJoinerTest : public ::testing::Test {
-protected:
-    ScratchFolder root;
-    std::string partial = (root.Path() / "post.part").string();
-    std::string file = RandomBytes(10000, 7);
-};
+class PostJoinerTest : public testing::PostFileTest { };
 
 TEST_F(PostJoinerTest, YEncPartsLandAtTheirOffsetsInAnyOrder)
 {
