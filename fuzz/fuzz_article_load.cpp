@@ -14,7 +14,7 @@
 #include "base/sysutils.h"
 #include "fuzz/fuzz_check.h"
 #include "message/msmsg.h"
-#include "message/mspars.h"
+#include "message/articledecoder.h"
 
 namespace {
 

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "message/mspars.h"
+#include "message/articledecoder.h"
+#include "message/articleencoder.h"
 #include "message/msutils.h"
 
 namespace lumigrab {

@@ -3,7 +3,8 @@
 // A message holds sender, subject, raw header lines, body text and
 // attachments, and derives its MIME content type from what it holds. The
 // article adds newsgroups, message id and path, and reads and writes
-// itself as article text through the decoder and the composer (mspars).
+// itself as article text through the decoder (articledecoder.h) and the
+// composer (articleencoder.h).
 #pragma once
 
 #include <string>

@@ -32,7 +32,7 @@
 #include "base/filenames.h"
 #include "base/sysutils.h"
 #include "message/msmsg.h"
-#include "message/mspars.h"
+#include "message/articledecoder.h"
 
 namespace lumigrab {
 namespace {

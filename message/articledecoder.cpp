@@ -1,10 +1,9 @@
-#include "message/mspars.h"
+#include "message/articledecoder.h"
 
 #include <string.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -375,24 +374,24 @@ TmsCustomDecoder::TmsCustomDecoder(TStream& source)
     if (auto* memory = dynamic_cast<TMemoryStream*>(&source)) {
         lender_ = memory;
         lenderPosition_ = memory->Position();
-        FLines.AssignBuffer(memory->TakeBuffer());
+        lines_.AssignBuffer(memory->TakeBuffer());
     } else {
-        FLines.LoadFromStream(source);
+        lines_.LoadFromStream(source);
     }
-    FLines.Reset();
+    lines_.Reset();
 }
 
 TmsCustomDecoder::~TmsCustomDecoder()
 {
     if (lender_) {
-        lender_->AssignBuffer(FLines.TakeBuffer());
+        lender_->AssignBuffer(lines_.TakeBuffer());
         lender_->SetPosition(lenderPosition_);
     }
 }
 
 bool TmsCustomDecoder::ReadLine()
 {
-    return FLines.ReadLine(line_);
+    return lines_.ReadLine(line_);
 }
 
 bool TmsCustomDecoder::ReadDataLine(PartDecoder& part)
@@ -409,33 +408,33 @@ bool TmsCustomDecoder::ReadUULine(DecodedBytes& bytes)
 
 TmsCustomDecoder::DecodedBytes TmsCustomDecoder::BytesOf(TmsAttItem& item)
 {
-    if (FSink && !sinkBuffer_)
+    if (sink_ && !sinkBuffer_)
         sinkBuffer_.reset(new char[kSinkBufferBytes]);
-    return DecodedBytes(item.Stream, FSink, sinkBuffer_.get());
+    return DecodedBytes(item.Stream, sink_, sinkBuffer_.get());
 }
 
 void TmsCustomDecoder::AddAttachment(std::unique_ptr<TmsAttItem> item, SinkAttachment& begun)
 {
     begun.End(*item);
-    FMessage->Attachments().Add(std::move(item));
+    message_->Attachments().Add(std::move(item));
 }
 
 void TmsCustomDecoder::AddAttachment(std::unique_ptr<TmsAttItem> item)
 {
-    SinkAttachment whole(FSink);
+    SinkAttachment whole(sink_);
     AddAttachment(std::move(item), whole);
 }
 
 std::string_view TmsCustomDecoder::TextAhead()
 {
-    const std::string_view text = FLines.View();
-    return text.substr(size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size()))));
+    const std::string_view text = lines_.View();
+    return text.substr(size_t(std::min<int64_t>(lines_.NextLineStart(), int64_t(text.size()))));
 }
 
 void TmsCustomDecoder::SkipDecodedLines(size_t taken)
 {
     if (taken > 0)
-        FLines.SkipTo(int64_t(FLines.View().size() - TextAhead().size() + taken));
+        lines_.SkipTo(int64_t(lines_.View().size() - TextAhead().size() + taken));
 }
 
 void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers)
@@ -443,25 +442,25 @@ void TmsCustomDecoder::ReadHeaders(TmsHeaders& headers)
     headers.Clear();
     while (ReadLine() && !line_.empty() && line_ != TLineStream::EndMarker)
         headers.Add(line_);
-    if (line_ == TLineStream::EndMarker && !FLines.Eof())
+    if (line_ == TLineStream::EndMarker && !lines_.Eof())
         throw EMessageParserError("Unable to retrieve headers");
 }
 
 void TmsCustomDecoder::Execute()
 {
-    if (!FMessage)
+    if (!message_)
         throw std::invalid_argument("TmsCustomDecoder: no message to decode into");
     // A header block that cannot be read ends in the recovery result like
     // any other parser failure instead of escaping to the caller.
     try {
-        ReadHeaders(FHeaders);
+        ReadHeaders(headers_);
     } catch (const EMessageParserError& error) {
         RecoverFromError(error.Message());
         return;
     }
     ApplyHeaders();
     try {
-        if (Trim(FHeaders.GetFieldValue("MIME-VERSION")) == "1.0")
+        if (Trim(headers_.GetFieldValue("MIME-VERSION")) == "1.0")
             DecodeMime();
         else
             DecodePlainText();
@@ -477,18 +476,18 @@ void TmsCustomDecoder::Execute()
 
 void TmsCustomDecoder::DecodePlainText()
 {
-    TStringList& body = FMessage->Body();
+    TStringList& body = message_->Body();
     while (ReadLine()) {
         if (IsBlockBeginLine(line_) && DecodeBlocks())
-            FMessage->SetEncoding(meUU);
-        if (!FLines.Eof())
+            message_->SetEncoding(meUU);
+        if (!lines_.Eof())
             body.Add(line_);
     }
 }
 
 bool TmsCustomDecoder::DecodeBlocks()
 {
-    TmsAttList& attachments = FMessage->Attachments();
+    TmsAttList& attachments = message_->Attachments();
     bool uuencoded = false;
     do {
         if (IsYEncBeginLine(line_)) {
@@ -501,7 +500,7 @@ bool TmsCustomDecoder::DecodeBlocks()
             auto item = std::make_unique<TmsAttItem>();
             std::string name = SafeFileName(GetUUFileName(line_));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
-            SinkAttachment begun(FSink);
+            SinkAttachment begun(sink_);
             begun.Begin(*item);
             DecodedBytes bytes = BytesOf(*item);
             const size_t reserved
@@ -518,7 +517,7 @@ bool TmsCustomDecoder::DecodeBlocks()
             AddAttachment(std::move(item), begun);
             while (ReadLine() && !IsBlockBeginLine(line_)) { }
         });
-    } while (!FLines.Eof());
+    } while (!lines_.Eof());
     return uuencoded;
 }
 
@@ -526,17 +525,17 @@ bool TmsCustomDecoder::DecodeBlocks()
 // line by line; a block that does not check out is kept and marked damaged.
 void TmsCustomDecoder::DecodeYEncBlock()
 {
-    TmsAttList& attachments = FMessage->Attachments();
+    TmsAttList& attachments = message_->Attachments();
     DecodingAttachment([&] {
         auto item = std::make_unique<TmsAttItem>();
-        const std::string_view text = FLines.View();
-        const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
+        const std::string_view text = lines_.View();
+        const size_t from = size_t(std::min<int64_t>(lines_.NextLineStart(), int64_t(text.size())));
         const YEncBlock block = lumigrab::DecodeYEncBlock(line_, text.substr(from), item->Stream);
         const std::string name = SafeFileName(block.name);
         item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
         item->SetDamage(YEncDamage(block));
         AddAttachment(std::move(item));
-        FLines.SkipTo(int64_t(from + block.consumed));
+        lines_.SkipTo(int64_t(from + block.consumed));
     });
 }
 
@@ -544,10 +543,10 @@ void TmsCustomDecoder::DecodeYEncBlock()
 
 void TmsCustomDecoder::DecodeMime()
 {
-    const std::string contentType = FHeaders.GetFieldValue("Content-type");
+    const std::string contentType = headers_.GetFieldValue("Content-type");
     const std::string lowerType = LowerCase(contentType);
     if (Contains(lowerType, "multipart/alternative")) {
-        FTopAlternative = true;
+        topAlternative_ = true;
         DecodeMultipart();
     } else if (Contains(lowerType, "multipart")) {
         DecodeMultipart();
@@ -562,8 +561,8 @@ void TmsCustomDecoder::DecodeMime()
 
 size_t TmsCustomDecoder::TextBytesUntil(std::string_view delimiter)
 {
-    const std::string_view text = FLines.View();
-    const size_t from = size_t(std::min<int64_t>(FLines.NextLineStart(), int64_t(text.size())));
+    const std::string_view text = lines_.View();
+    const size_t from = size_t(std::min<int64_t>(lines_.NextLineStart(), int64_t(text.size())));
     const size_t end = delimiter.empty() ? std::string_view::npos : FindAhead(delimiter, from);
     return (end == std::string_view::npos ? text.size() : end) - from;
 }
@@ -577,31 +576,31 @@ size_t TmsCustomDecoder::FindAhead(std::string_view delimiter, size_t from)
     if (!reusable) {
         aheadDelimiter_.assign(delimiter);
         aheadFrom_ = from;
-        aheadFound_ = FindText(FLines.View(), delimiter, from);
+        aheadFound_ = FindText(lines_.View(), delimiter, from);
     }
     return aheadFound_;
 }
 
 void TmsCustomDecoder::DecodeSingleAttachment()
 {
-    TmsAttList& attachments = FMessage->Attachments();
+    TmsAttList& attachments = message_->Attachments();
     DecodingAttachment([&] {
         auto item = std::make_unique<TmsAttItem>();
-        const std::string contentType = FHeaders.GetFieldValue("Content-type");
+        const std::string contentType = headers_.GetFieldValue("Content-type");
         const std::string mainType = ExtractMainValue(contentType);
         item->SetFileNameAndType(SafeFileName(GetParamValue("name", contentType)), mainType);
-        PartDecoder part { *item, DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding")), decoded_,
+        PartDecoder part { *item, DataModeFor(headers_.GetFieldValue("Content-Transfer-Encoding")), decoded_,
             BytesOf(*item) };
         item->SetEncoding(AttEncodingFor(part.mode));
         if (item->FileName().empty()) {
             const TAttEncoding encoding = item->Encoding();
             std::string name
-                = SafeFileName(GetParamValue("filename", FHeaders.GetFieldValue("Content-Disposition")));
+                = SafeFileName(GetParamValue("filename", headers_.GetFieldValue("Content-Disposition")));
             item->SetFileName(name.empty() ? NumberedName("att.", attachments) : name);
             item->SetEncoding(encoding);
             item->SetContentType(mainType);
         }
-        SinkAttachment begun(FSink);
+        SinkAttachment begun(sink_);
         begun.Begin(*item);
         if (!part.bytes.ToSink())
             part.Reserve(TextBytesUntil({}));
@@ -614,16 +613,16 @@ void TmsCustomDecoder::DecodeSingleAttachment()
 
 void TmsCustomDecoder::DecodeSingleText()
 {
-    const std::string mainType = LowerCase(ExtractMainValue(FHeaders.GetFieldValue("Content-Type")));
+    const std::string mainType = LowerCase(ExtractMainValue(headers_.GetFieldValue("Content-Type")));
     if (mainType == "text/html" || mainType == "text/rtf")
-        FMessage->SetContentType(mainType);
-    TStringList& body = FMessage->Body();
+        message_->SetContentType(mainType);
+    TStringList& body = message_->Body();
     body.Clear();
-    const DataMode mode = DataModeFor(FHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    const DataMode mode = DataModeFor(headers_.GetFieldValue("Content-Transfer-Encoding"));
     const bool quoted = mode == DataMode::QuotedPrintable;
     const bool base64 = mode == DataMode::Base64;
     if (quoted)
-        FMessage->SetCharSet(csISO8859);
+        message_->SetCharSet(csISO8859);
     if (!base64) {
         while (ReadLine()) {
             body.Add(line_);
@@ -650,25 +649,25 @@ void TmsCustomDecoder::DecodeSingleText()
 
 void TmsCustomDecoder::RestartAsPlainText()
 {
-    FLines.Reset();
-    FMessage->Body().Clear();
-    ReadHeaders(FHeaders);
+    lines_.Reset();
+    message_->Body().Clear();
+    ReadHeaders(headers_);
     ApplyHeaders();
-    FHeaders.RemoveField("MIME-VERSION");
-    FHeaders.RemoveField("CONTENT-TYPE");
-    FHeaders.RemoveField("CONTENT-TRANSFER-ENCODING");
+    headers_.RemoveField("MIME-VERSION");
+    headers_.RemoveField("CONTENT-TYPE");
+    headers_.RemoveField("CONTENT-TRANSFER-ENCODING");
     DecodePlainText();
 }
 
 void TmsCustomDecoder::ReplaceBodyByBytes(std::string_view bytes)
 {
-    FMessage->Body().SetText(bytes);
+    message_->Body().SetText(bytes);
 }
 
 void TmsCustomDecoder::DecodeBodyQuotedPrintable()
 {
     TMemoryStream bytes;
-    TQuotedPrintable codec(bytes, FMessage->Body());
+    TQuotedPrintable codec(bytes, message_->Body());
     codec.Decode();
     ReplaceBodyByBytes(bytes.View());
 }
@@ -677,9 +676,9 @@ void TmsCustomDecoder::DecodeBodyQuotedPrintable()
 
 void TmsCustomDecoder::DecodeMultipart()
 {
-    FBoundary = "--" + GetParamValue("Boundary", FHeaders.GetFieldValue("Content-Type"));
-    while (ReadLine() && line_ != FBoundary) { }
-    if (FLines.Eof())
+    boundary_ = "--" + GetParamValue("Boundary", headers_.GetFieldValue("Content-Type"));
+    while (ReadLine() && line_ != boundary_) { }
+    if (lines_.Eof())
         throw EMessageParserError("Cannot find boundary");
     if (DecodeFirstPart())
         DecodeParts();
@@ -687,49 +686,49 @@ void TmsCustomDecoder::DecodeMultipart()
 
 bool TmsCustomDecoder::DecodeFirstPart()
 {
-    ReadHeaders(FPartHeaders);
-    const std::string contentType = FPartHeaders.GetFieldValue("Content-Type");
-    FInAlternative = Contains(LowerCase(contentType), "multipart/alternative");
-    if (FInAlternative) {
-        FOuterBoundary = FBoundary;
-        FBoundary = "--" + GetParamValue("boundary", contentType);
-        while (ReadLine() && line_ != FBoundary) { }
-        if (FLines.Eof())
+    ReadHeaders(partHeaders_);
+    const std::string contentType = partHeaders_.GetFieldValue("Content-Type");
+    inAlternative_ = Contains(LowerCase(contentType), "multipart/alternative");
+    if (inAlternative_) {
+        outerBoundary_ = boundary_;
+        boundary_ = "--" + GetParamValue("boundary", contentType);
+        while (ReadLine() && line_ != boundary_) { }
+        if (lines_.Eof())
             throw EMessageParserError("Cannot find boundary");
-        ReadHeaders(FPartHeaders);
+        ReadHeaders(partHeaders_);
     }
-    const DataMode mode = DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding"));
+    const DataMode mode = DataModeFor(partHeaders_.GetFieldValue("Content-Transfer-Encoding"));
     if (mode == DataMode::Base64) {
         firstPartPending_ = true;
         return true;
     }
-    TStringList& body = FMessage->Body();
+    TStringList& body = message_->Body();
     body.Clear();
     const bool quoted = mode == DataMode::QuotedPrintable;
     if (quoted)
-        FMessage->SetCharSet(csISO8859);
+        message_->SetCharSet(csISO8859);
     // A part that is also the last one ends on the closing delimiter.
-    while (ReadLine() && line_ != FBoundary && !IsClosingDelimiter(line_, FBoundary))
+    while (ReadLine() && line_ != boundary_ && !IsClosingDelimiter(line_, boundary_))
         body.Add(line_);
     if (body.Empty())
         body.Add("");
     if (quoted)
         DecodeBodyQuotedPrintable();
-    if (FLines.Eof())
+    if (lines_.Eof())
         throw EMessageParserError("Cannot find boundary");
-    if (!IsClosingDelimiter(line_, FBoundary))
+    if (!IsClosingDelimiter(line_, boundary_))
         return true;
-    return FInAlternative && LeaveAlternativeGroup();
+    return inAlternative_ && LeaveAlternativeGroup();
 }
 
 bool TmsCustomDecoder::LeaveAlternativeGroup()
 {
-    FInAlternative = false;
-    FBoundary = FOuterBoundary;
-    while (ReadLine() && !line_.starts_with(FBoundary)) { }
-    if (FLines.Eof())
+    inAlternative_ = false;
+    boundary_ = outerBoundary_;
+    while (ReadLine() && !line_.starts_with(boundary_)) { }
+    if (lines_.Eof())
         throw EMessageParserError("Cannot find closing boundary");
-    return !IsClosingDelimiter(line_, FBoundary);
+    return !IsClosingDelimiter(line_, boundary_);
 }
 
 void TmsCustomDecoder::DecodeParts()
@@ -738,7 +737,7 @@ void TmsCustomDecoder::DecodeParts()
     while (morePartsFollow) {
         ProcessMessagesSometimes();
         if (!firstPartPending_)
-            ReadHeaders(FPartHeaders);
+            ReadHeaders(partHeaders_);
         firstPartPending_ = false;
         morePartsFollow = DecodeOnePart();
     }
@@ -748,26 +747,26 @@ bool TmsCustomDecoder::DecodeOnePart()
 {
     return DecodingAttachment([&] {
         auto item = std::make_unique<TmsAttItem>();
-        std::string contentType = FPartHeaders.GetFieldValue("Content-type");
+        std::string contentType = partHeaders_.GetFieldValue("Content-type");
         if (contentType.empty())
             contentType = "text/plain";
         item->SetContentType(ExtractMainValue(contentType));
         item->SetFileName(SafeFileName(GetParamValue("name", contentType)));
-        PartDecoder part { *item, DataModeFor(FPartHeaders.GetFieldValue("Content-Transfer-Encoding")),
+        PartDecoder part { *item, DataModeFor(partHeaders_.GetFieldValue("Content-Transfer-Encoding")),
             decoded_, BytesOf(*item) };
         item->SetEncoding(AttEncodingFor(part.mode));
         if (item->FileName().empty())
             NameUnnamedPart(*item);
-        SinkAttachment begun(FSink);
+        SinkAttachment begun(sink_);
         begun.Begin(*item);
         if (!part.bytes.ToSink())
-            part.Reserve(TextBytesUntil(FBoundary));
-        while (ReadDataLine(part) && !line_.starts_with(FBoundary))
+            part.Reserve(TextBytesUntil(boundary_));
+        while (ReadDataLine(part) && !line_.starts_with(boundary_))
             part.Feed(line_);
         part.Finish();
         AddAttachment(std::move(item), begun);
-        const bool done = FLines.Eof() || IsClosingDelimiter(line_, FBoundary);
-        if (done && FInAlternative)
+        const bool done = lines_.Eof() || IsClosingDelimiter(line_, boundary_);
+        if (done && inAlternative_)
             return LeaveAlternativeGroup();
         return !done;
     });
@@ -777,13 +776,13 @@ void TmsCustomDecoder::NameUnnamedPart(TmsAttItem& item)
 {
     const TAttEncoding encoding = item.Encoding();
     item.SetFileName(
-        SafeFileName(GetParamValue("filename", FPartHeaders.GetFieldValue("Content-Disposition"))));
+        SafeFileName(GetParamValue("filename", partHeaders_.GetFieldValue("Content-Disposition"))));
     item.SetEncoding(encoding);
     if (!item.FileName().empty())
         return;
     const std::string contentType = item.ContentType();
-    const char* prefix = FInAlternative || FTopAlternative ? "_alt." : "att.";
-    item.SetFileName(NumberedName(prefix, FMessage->Attachments()));
+    const char* prefix = inAlternative_ || topAlternative_ ? "_alt." : "att.";
+    item.SetFileName(NumberedName(prefix, message_->Attachments()));
     item.SetEncoding(encoding);
     if (!contentType.empty())
         item.SetContentType(contentType);
@@ -793,17 +792,17 @@ void TmsCustomDecoder::NameUnnamedPart(TmsAttItem& item)
 
 void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
 {
-    TStringList& body = FMessage->Body();
+    TStringList& body = message_->Body();
     body.Add("The following error has been occured while processing the message:");
     body.Add(errorText);
     body.Add("The original message will be stored as an attachment");
-    FMessage->SetDecodeError(errorText);
+    message_->SetDecodeError(errorText);
     try {
         auto item = std::make_unique<TmsAttItem>();
         item->SetFileName("original.eml");
         item->SetEncoding(ae7Bit);
         item->SetContentType("message/rfc822");
-        const std::string_view source = FLines.View();
+        const std::string_view source = lines_.View();
         item->Stream.Write(source.data(), source.size());
         AddAttachment(std::move(item));
     } catch (const std::exception&) {
@@ -813,331 +812,7 @@ void TmsCustomDecoder::RecoverFromError(const std::string& errorText)
 
 void TmsArticleDecoder::ApplyHeaders()
 {
-    dynamic_cast<TmsArticle&>(*FMessage).SetFromHeaders(FHeaders);
-}
-
-// ---------------------------------------------------------------------------
-// Encoder
-
-namespace {
-
-constexpr size_t kBase64Group = 57;
-constexpr size_t kUUGroup = 45;
-
-std::string LowerBare(const TmsAttItem& item)
-{
-    return LowerCase(BareFileName(item.FileName()));
-}
-
-std::string QuotedParam(std::string_view name, std::string_view value)
-{
-    std::string text(name);
-    text += "=\"";
-    text += value;
-    text += '"';
-    return text;
-}
-
-std::string TransferEncodingLine(const TmsAttItem& item)
-{
-    return "Content-Transfer-Encoding: " + std::string(EncodingNames[item.Encoding()]);
-}
-
-} // namespace
-
-std::string MakeBoundary()
-{
-    static thread_local std::mt19937 generator { std::random_device {}() };
-    std::uniform_int_distribution<int> digit(0, 8);
-    std::string boundary(8, '0');
-    for (char& c : boundary)
-        c = char('0' + digit(generator));
-    return boundary;
-}
-
-TmsCustomEncoder::TmsCustomEncoder(TmsCustomMessage& message)
-    : FMessage(message)
-{
-    for (int i = 0; i < FMessage.Body().Count(); ++i) {
-        std::string& line = FMessage.Body()[i];
-        if (line.size() >= 256)
-            FLongLines = true;
-        if (line == ".")
-            line = "..";
-    }
-}
-
-TmsCustomEncoder::~TmsCustomEncoder() = default;
-
-template <typename Encode>
-void TmsCustomEncoder::WriteGroups(std::string_view bytes, size_t groupSize, Encode encode)
-{
-    std::string line;
-    for (size_t offset = 0;; offset += groupSize) {
-        const std::string_view group = bytes.substr(std::min(offset, bytes.size()), groupSize);
-        encode(group, line);
-        WriteLine(line);
-        if (group.size() < groupSize)
-            break;
-    }
-}
-
-void TmsCustomEncoder::WriteLine(std::string_view text)
-{
-    // Zero bytes are written like any other: cutting the line there would
-    // silently drop the rest of it.
-    FStream->WriteBuffer(text.data(), text.size());
-    FStream->WriteBuffer("\r\n", 2);
-}
-
-void TmsCustomEncoder::Execute()
-{
-    if (!FStream)
-        throw std::invalid_argument("TmsCustomEncoder: no target stream");
-    FStream->SetPosition(0);
-    WriteHeaders();
-    if (FMessage.Encoding() == meUU)
-        WriteUUBody();
-    else
-        WriteMimeBody();
-    // Whatever a reused target held beyond the new article is not part of it.
-    if (auto* memory = dynamic_cast<TMemoryStream*>(FStream))
-        memory->SetSize(memory->Position());
-}
-
-void TmsCustomEncoder::WriteMimeBody()
-{
-    const std::string contentType = FMessage.ContentType();
-    if (FMessage.Attachments().Count() == 0) {
-        // Only a type stored from outside gets here with body lines and
-        // nothing to attach: the body is the text, of that type if textual.
-        WritePlainText(contentType.starts_with("text/") ? contentType : "text/plain");
-    } else if (contentType == "multipart/mixed") {
-        WriteMultipart(false);
-    } else if (contentType == "multipart/alternative") {
-        WriteMultipart(true);
-    } else {
-        WriteSingleAttachment();
-    }
-}
-
-void TmsCustomEncoder::WriteTextPartHeaders(std::string_view textType)
-{
-    const bool latin1 = FMessage.CharSet() == csISO8859;
-    WriteLine("Content-Type: " + std::string(textType) + "; "
-        + QuotedParam("charset", latin1 ? "iso-8859-1" : "us-ascii"));
-    WriteLine(latin1 || FLongLines ? "Content-Transfer-Encoding: quoted-printable"
-                                   : "Content-Transfer-Encoding: 7bit");
-}
-
-void TmsCustomEncoder::WriteBodyLines()
-{
-    if (FMessage.CharSet() != csISO8859 && !FLongLines) {
-        WriteTextLines(FMessage.Body());
-        return;
-    }
-    TMemoryStream text;
-    text.Assign(FMessage.Body().Text());
-    TStringList encoded;
-    TQuotedPrintable codec(text, encoded);
-    codec.Encode();
-    WriteTextLines(encoded);
-}
-
-void TmsCustomEncoder::WriteTextLines(const TStringList& lines)
-{
-    for (const std::string& line : lines)
-        WriteLine(line);
-}
-
-void TmsCustomEncoder::WritePlainText(std::string_view textType)
-{
-    WriteTextPartHeaders(textType);
-    WriteLine("");
-    WriteBodyLines();
-}
-
-void TmsCustomEncoder::WriteAttachmentData(TmsAttItem& item)
-{
-    const std::string_view bytes = item.Stream.View();
-    switch (item.Encoding()) {
-    case aeBase64:
-        WriteGroups(bytes, kBase64Group,
-            [](std::string_view group, std::string& line) { EncodeBase64(group, line); });
-        break;
-    case aeQuotedPrintable: {
-        TStringList encoded;
-        item.Stream.SetPosition(0);
-        TQuotedPrintable codec(item.Stream, encoded);
-        codec.Encode();
-        WriteTextLines(encoded);
-        break;
-    }
-    case ae7Bit: {
-        TStringList lines;
-        lines.SetText(bytes);
-        WriteTextLines(lines);
-        break;
-    }
-    }
-}
-
-void TmsCustomEncoder::WriteSingleAttachment()
-{
-    const TmsAttList& attachments = FMessage.Attachments();
-    TmsAttItem& item = FMessage.Attachments().Items(0);
-    const std::string bare(BareFileName(item.FileName()));
-    const bool html = attachments.Count() == 1 && LowerCase(bare) == "_htmbody.htm";
-    const bool rtf = attachments.Count() == 1 && LowerCase(bare) == "_rtfbody.rtf";
-    if (html)
-        WriteLine("Content-Type: text/html");
-    else if (rtf)
-        WriteLine("Content-Type: text/rtf");
-    else
-        WriteLine("Content-Type: " + item.ContentType() + "; " + QuotedParam("name", bare));
-    WriteLine(TransferEncodingLine(item));
-    if (!html && !rtf)
-        WriteLine("Content-Disposition: attachment; " + QuotedParam("filename", bare));
-    WriteLine("");
-    WriteAttachmentData(item);
-}
-
-void TmsCustomEncoder::WriteMultipart(bool alternative)
-{
-    TmsAttList& attachments = FMessage.Attachments();
-    const bool bodyEmpty = FMessage.Body().Empty();
-    bool htmlFirst = bodyEmpty && LowerBare(attachments.Items(0)) == "_htmbody.htm";
-    bool rtfFirst = bodyEmpty && LowerBare(attachments.Items(0)) == "_rtfbody.rtf";
-
-    std::string boundary = NewBoundary();
-    WriteLine("Content-Type: " + FMessage.ContentType() + "; " + QuotedParam("boundary", boundary));
-    WriteLine("");
-    WriteLine("This is a multipart message in MIME format");
-    WriteLine("");
-    WriteLine("--" + boundary);
-
-    bool altGroup = LowerBare(attachments.Items(0)).starts_with("_alt.");
-    std::string outerBoundary;
-    if (altGroup && !alternative) {
-        outerBoundary = boundary;
-        boundary = NewBoundary(outerBoundary);
-        WriteLine("Content-Type:  multipart/alternative; " + QuotedParam("boundary", boundary));
-        WriteLine("Content-Transfer-Encoding: 7bit");
-        WriteLine("");
-        WriteLine("--" + boundary);
-    }
-    if (!bodyEmpty) {
-        WriteTextPartHeaders("text/plain");
-        WriteLine("");
-        WriteBodyLines();
-        WriteLine("");
-        WriteLine("--" + boundary);
-    }
-    for (int i = 0; i < attachments.Count(); ++i) {
-        TmsAttItem& item = attachments.Items(i);
-        if (i > 0) {
-            WriteLine("");
-            WriteLine("--" + boundary);
-            htmlFirst = rtfFirst = false;
-        }
-        const bool bare = alternative || altGroup || htmlFirst || rtfFirst;
-        const std::string name(BareFileName(item.FileName()));
-        WriteLine("Content-Type: " + item.ContentType() + (bare ? "" : "; " + QuotedParam("name", name)));
-        WriteLine(TransferEncodingLine(item));
-        if (!bare)
-            WriteLine("Content-Disposition: attachment; " + QuotedParam("filename", name));
-        WriteLine("");
-        WriteAttachmentData(item);
-        WriteLine("");
-        if (i == attachments.Count() - 1) {
-            WriteLine("--" + boundary + "--");
-        } else if (altGroup && !LowerBare(attachments.Items(i + 1)).starts_with("_alt.")) {
-            altGroup = false;
-            WriteLine("--" + boundary + "--");
-            boundary = outerBoundary;
-        }
-    }
-}
-
-void TmsCustomEncoder::WriteUUBody()
-{
-    WriteLine("");
-    WriteTextLines(FMessage.Body());
-    TmsAttList& attachments = FMessage.Attachments();
-    for (int i = 0; i < attachments.Count(); ++i) {
-        TmsAttItem& item = attachments.Items(i);
-        WriteLine("");
-        WriteLine("begin 600 " + std::string(BareFileName(item.FileName())));
-        WriteGroups(item.Stream.View(), kUUGroup,
-            [](std::string_view group, std::string& line) { EncodeUULine(group, line); });
-        WriteLine("`");
-        WriteLine("end");
-    }
-}
-
-bool TmsCustomEncoder::TextHoldsDelimiter(std::string_view delimiter) const
-{
-    for (const std::string& line : FMessage.Body()) {
-        if (line.find(delimiter) != std::string::npos)
-            return true;
-    }
-    const TmsAttList& attachments = FMessage.Attachments();
-    for (int i = 0; i < attachments.Count(); ++i) {
-        const TmsAttItem& item = attachments.Items(i);
-        if (item.Encoding() != aeBase64 && item.Stream.View().find(delimiter) != std::string_view::npos)
-            return true;
-    }
-    return false;
-}
-
-std::string TmsCustomEncoder::NewBoundary(std::string_view outerBoundary) const
-{
-    return DrawBoundary(
-        MakeBoundary, [this](std::string_view delimiter) { return TextHoldsDelimiter(delimiter); },
-        outerBoundary);
-}
-
-std::string DrawBoundary(const std::function<std::string()>& draw,
-    const std::function<bool(std::string_view)>& delimiterInUse, std::string_view outerBoundary)
-{
-    // A delimiter that also occurs in the text would end a part early on
-    // reading, and one that begins with the outer boundary would end the
-    // enclosing list; draw again in those cases.
-    for (;;) {
-        std::string boundary = draw();
-        if (!outerBoundary.empty() && boundary.starts_with(outerBoundary))
-            continue;
-        if (!delimiterInUse("--" + boundary))
-            return boundary;
-    }
-}
-
-TmsArticleEncoder::TmsArticleEncoder(TmsArticle& article)
-    : TmsCustomEncoder(article)
-    , article_(article)
-{
-}
-
-void TmsArticleEncoder::WriteHeaders()
-{
-    const TmsMailAddress& sender = article_.Sender();
-    WriteLine(("From:     " + sender.Name() + " <" + sender.Address() + ">").substr(0, MaxShortString));
-    WriteLine("Newsgroups: " + article_.NewsGroups);
-    RemoveOwnFields();
-    WriteTextLines(article_.Headers());
-    if (!article_.Subject().empty())
-        WriteLine(("Subject:  " + article_.Subject()).substr(0, MaxShortString));
-    if (article_.Encoding() == meMIME)
-        WriteLine("Mime-Version: 1.0");
-}
-
-void TmsArticleEncoder::RemoveOwnFields()
-{
-    static constexpr std::string_view kOwnFields[] = { "From", "To", "CC", "BCC", "Return-Receipt-To",
-        "X-Priority", "Subject", "Mime-Version", "Content-Type", "X-Encoding", "Content-Transfer-Encoding" };
-    TmsHeaders& headers = article_.Headers();
-    for (std::string_view field : kOwnFields)
-        headers.RemoveField(field);
+    dynamic_cast<TmsArticle&>(*message_).SetFromHeaders(headers_);
 }
 
 } // namespace lumigrab

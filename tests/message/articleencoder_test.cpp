@@ -1,4 +1,4 @@
-#include "message/mspars.h"
+#include "message/articleencoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "message/mspars.h"
+#include "message/articledecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -502,7 +502,7 @@ TEST(ArticleDecoder, SourceStreamIsLeftAsItWasAndOtherMessagesAreRefused)
 
 TEST(ArticleDecoder, ReadsOtherStreamsByCopy)
 {
-    const std::string path = UniqueTempPath("mspars_decoder_source.eml").string();
+    const std::string path = UniqueTempPath("articledecoder_source.eml").string();
     {
         TFileStream file(path, TFileStream::Mode::Create);
         file.WriteString(Join(Concat({ kPlainHeaders, { "from a file" } })));

@@ -1,9 +1,7 @@
-// Article text <-> message: the decoder that turns one news article into
-// a message with body and attachments, and the composer that writes a
-// message as article text.
+// Article text -> message: the decoder that turns one news article into a
+// message with body and attachments (articleencoder.h writes one back).
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -56,36 +54,36 @@ public:
     TmsCustomDecoder(const TmsCustomDecoder&) = delete;
     TmsCustomDecoder& operator=(const TmsCustomDecoder&) = delete;
 
-    void SetMessage(TmsCustomMessage* message) { FMessage = message; }
-    TmsCustomMessage* Message() const { return FMessage; }
+    void SetMessage(TmsCustomMessage* message) { message_ = message; }
+    TmsCustomMessage* Message() const { return message_; }
     // Hands the attachments to sink as they are decoded (null: into their
     // streams, whole). The sink belongs to the caller.
-    void SetAttachmentSink(TmsAttachmentSink* sink) { FSink = sink; }
+    void SetAttachmentSink(TmsAttachmentSink* sink) { sink_ = sink; }
 
     void Execute();
 
 protected:
-    // Hands the article's header block (FHeaders) to FMessage.
+    // Hands the article's header block (headers_) to message_.
     virtual void ApplyHeaders() = 0;
 
-    TmsHeaders FHeaders;
-    TmsCustomMessage* FMessage = nullptr;
+    TmsHeaders headers_;
+    TmsCustomMessage* message_ = nullptr;
 
 private:
     struct PartDecoder;
     class DecodedBytes;
     class SinkAttachment;
 
-    TmsAttachmentSink* FSink = nullptr;
+    TmsAttachmentSink* sink_ = nullptr;
     // Reused for every attachment that goes to the sink.
     std::unique_ptr<char[]> sinkBuffer_;
 
-    TLineStream FLines;
-    TmsHeaders FPartHeaders;
-    std::string FBoundary;
-    bool FInAlternative = false;
-    std::string FOuterBoundary;
-    bool FTopAlternative = false;
+    TLineStream lines_;
+    TmsHeaders partHeaders_;
+    std::string boundary_;
+    bool inAlternative_ = false;
+    std::string outerBoundary_;
+    bool topAlternative_ = false;
 
     bool ReadLine();
     // Reads the next line of a part's data. Base64 lines that decode
@@ -151,70 +149,5 @@ protected:
     // Raises std::bad_cast when the message is not a TmsArticle.
     void ApplyHeaders() override;
 };
-
-// Writes a message as article text: headers, then plain text, one
-// attachment, multipart/mixed or multipart/alternative, or uuencoded
-// blocks. Construction doubles lone "." body lines in the message itself.
-class TmsCustomEncoder {
-public:
-    explicit TmsCustomEncoder(TmsCustomMessage& message);
-    virtual ~TmsCustomEncoder();
-    TmsCustomEncoder(const TmsCustomEncoder&) = delete;
-    TmsCustomEncoder& operator=(const TmsCustomEncoder&) = delete;
-
-    void SetStream(TStream* stream) { FStream = stream; }
-    TStream* Stream() const { return FStream; }
-
-    void Execute();
-
-protected:
-    virtual void WriteHeaders() = 0;
-    // The whole text, zero bytes included, then CR LF.
-    void WriteLine(std::string_view text);
-    void WriteTextLines(const TStringList& lines);
-
-    TmsCustomMessage& FMessage;
-    TStream* FStream = nullptr;
-
-private:
-    bool FLongLines = false;
-
-    void WriteUUBody();
-    void WriteMimeBody();
-    void WritePlainText(std::string_view textType);
-    void WriteTextPartHeaders(std::string_view textType);
-    // The body, quoted-printable when it is Latin-1 or has long lines.
-    void WriteBodyLines();
-    void WriteSingleAttachment();
-    void WriteMultipart(bool alternative);
-    void WriteAttachmentData(TmsAttItem& item);
-    // One encoded line per groupSize bytes; a final short (possibly empty)
-    // group ends the data.
-    template <typename Encode> void WriteGroups(std::string_view bytes, size_t groupSize, Encode encode);
-    // A boundary whose delimiter occurs in none of the text that is written
-    // as it stands.
-    std::string NewBoundary(std::string_view outerBoundary = {}) const;
-    bool TextHoldsDelimiter(std::string_view delimiter) const;
-};
-
-class TmsArticleEncoder : public TmsCustomEncoder {
-public:
-    explicit TmsArticleEncoder(TmsArticle& article);
-
-protected:
-    void WriteHeaders() override;
-
-private:
-    void RemoveOwnFields();
-    TmsArticle& article_;
-};
-
-// Eight random digits, each from 0 to 8.
-std::string MakeBoundary();
-
-// Draws boundaries until one whose delimiter ("--" + boundary) is not in
-// use and that does not begin with outerBoundary.
-std::string DrawBoundary(const std::function<std::string()>& draw,
-    const std::function<bool(std::string_view)>& delimiterInUse, std::string_view outerBoundary = {});
 
 } // namespace lumigrab
