@@ -152,8 +152,9 @@ QImage DecodePicture(QByteArrayView bytes)
 QImage LoadPicture(const QString& path)
 {
     // Not a FIFO or a device: opening one could wait forever.
+    // An empty file is no picture of any format: nothing to read.
     const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxPictureFileBytes)
+    if (!info.isFile() || info.size() == 0 || info.size() > kMaxPictureFileBytes)
         return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -171,7 +172,8 @@ QImage LoadPicture(const QString& path)
 bool PictureTooLarge(const QString& path)
 {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() == 0 || !file.open(QIODevice::ReadOnly))
         return false;
     QImageReader reader(&file);
     const QByteArray format = reader.format();

@@ -11,6 +11,7 @@
 #include "app/pictureloader.h"
 #include "app/pictureprefetch.h"
 #include "app/thumbnailmodel.h"
+#include "app/trashbatch.h"
 #include "app/trashundo.h"
 
 namespace lumigrab {
@@ -30,12 +31,12 @@ QString FileNameOf(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-bool MoveFileToTrash(const QString& path)
+bool MoveFileToTrash(const QString& path, QString* pathInTrash)
 {
     // The trash lives in the user's data folder, which a fresh account may
     // not have yet.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    return QFile::moveToTrash(path);
+    return QFile::moveToTrash(path, pathInTrash);
 }
 
 } // namespace
@@ -52,7 +53,22 @@ TPictureSet::TPictureSet(QObject* parent)
     connect(listingTimer_, &QTimer::timeout, this, &TPictureSet::ListNextSlice);
 }
 
-TPictureSet::~TPictureSet() = default;
+// Files gathered for the trash go there now, not at the next start.
+TPictureSet::~TPictureSet()
+{
+    if (trashBatch_) {
+        QString why;
+        trashBatch_->Send(why);
+    }
+}
+
+void TPictureSet::SetFolder(const QString& folder)
+{
+    SendTrashBatch();
+    folder_ = folder;
+    trashBatch_ = std::make_unique<TTrashBatch>(
+        folder_, [this](const QString& path) { return MoveToTrash(path, nullptr); });
+}
 
 int TPictureSet::ShownNumber() const
 {
@@ -153,7 +169,7 @@ void TPictureSet::DropUndecodable(const QString& path)
     const QString name = FileNameOf(path);
     if (!QFileInfo::exists(path))
         emit Report(QStringLiteral("Cannot show %1: the file is gone").arg(name));
-    else if (MoveToTrash(path))
+    else if (trashBatch_ ? trashBatch_->Add(path) != TTrashBatch::TFate::Stayed : MoveToTrash(path, nullptr))
         emit Report(QStringLiteral("Cannot show %1: moved it to the trash").arg(name));
     else
         emit Report(QStringLiteral("Cannot show %1: no trash to move it to, it stays in %2")
@@ -179,8 +195,8 @@ void TPictureSet::DeleteCurrent()
     const QString name = FileNameOf(path);
     if (!QFileInfo::exists(path)) {
         emit Report(QStringLiteral("%1 was gone already").arg(name));
-    } else if (MoveToTrash(path)) {
-        trashUndo_->Push(path, index_);
+    } else if (QString pathInTrash; MoveToTrash(path, &pathInTrash)) {
+        trashUndo_->Push(path, index_, pathInTrash);
         emit Report(QStringLiteral("Moved %1 to the trash").arg(name));
     } else {
         emit Report(QStringLiteral("Cannot move %1 to the trash: nothing was deleted").arg(name));
@@ -284,6 +300,15 @@ void TPictureSet::EndListing()
 {
     listing_.reset();
     listingTimer_->stop();
+    // Also what a run that was killed left gathered, at the next start.
+    SendTrashBatch();
+}
+
+void TPictureSet::SendTrashBatch()
+{
+    QString why;
+    if (trashBatch_ && trashBatch_->Send(why) > 0)
+        emit Report(why);
 }
 
 void TPictureSet::RemovePicture(int index)

@@ -26,6 +26,7 @@ namespace lumigrab {
 class TArrivalListing;
 class TPicturePrefetcher;
 class TThumbnailModel;
+class TTrashBatch;
 class TTrashUndo;
 
 class TPictureSet : public QObject {
@@ -35,11 +36,12 @@ public:
     explicit TPictureSet(QObject* parent = nullptr);
     ~TPictureSet() override;
 
-    // Replaceable for tests: moving a file to the desktop trash.
-    std::function<bool(const QString& path)> MoveToTrash;
+    // Replaceable for tests: moving a file or folder to the desktop trash;
+    // pathInTrash (when given) learns where it went.
+    std::function<bool(const QString& path, QString* pathInTrash)> MoveToTrash;
 
     // The picture folder, ending in '/'.
-    void SetFolder(const QString& folder) { folder_ = folder; }
+    void SetFolder(const QString& folder);
     const QString& Folder() const { return folder_; }
 
     // Full paths of the pictures, in display order.
@@ -113,6 +115,7 @@ private:
     void FinishListing(const QString& except = {});
     void ListEntry(const QString& path);
     void EndListing();
+    void SendTrashBatch();
     // The only ways pictures leave or join the set other than at its end:
     // the thumbnails hold the set's first rows and follow at once.
     void RemovePicture(int index);
@@ -124,6 +127,8 @@ private:
     int index_ = 0;
     std::unique_ptr<TPicturePrefetcher> prefetcher_;
     std::unique_ptr<TTrashUndo> trashUndo_;
+    // Where the files that cannot be shown go: a flood of them as one.
+    std::unique_ptr<TTrashBatch> trashBatch_;
     std::unique_ptr<TArrivalListing> listing_;
     TThumbnailModel* thumbnails_;
     QTimer* listingTimer_;

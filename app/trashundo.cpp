@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace lumigrab {
 namespace {
 
@@ -98,11 +100,28 @@ QString TrashedFileOf(const QString& infoPath)
     return info.dir().filePath(QLatin1String("../files/") + name);
 }
 
+QString InfoOfTrashedFile(const QString& trashedFile)
+{
+    const QFileInfo file(trashedFile);
+    return QDir::cleanPath(file.dir().filePath(QLatin1String("../info/") + file.fileName() + kInfoSuffix));
+}
+
+// Where the trash keeps the copy of last: the place it told when the file
+// went, else (a trash that does not tell) the newest copy of its path.
+// Names deleted twice within a second cannot be told apart by their dates.
+std::pair<QString, QString> TrashedCopyOf(const TTrashUndo::Trashed& last)
+{
+    if (!last.pathInTrash.isEmpty())
+        return { InfoOfTrashedFile(last.pathInTrash), last.pathInTrash };
+    const QString infoPath = FindNewestInfo(last.path);
+    return { infoPath, infoPath.isEmpty() ? QString() : TrashedFileOf(infoPath) };
+}
+
 } // namespace
 
-void TTrashUndo::Push(const QString& path, int index)
+void TTrashUndo::Push(const QString& path, int index, const QString& pathInTrash)
 {
-    trashed_.push_back({ path, index });
+    trashed_.push_back({ path, index, pathInTrash });
 }
 
 std::optional<TTrashUndo::Trashed> TTrashUndo::RestoreLast(QString& why)
@@ -112,8 +131,7 @@ std::optional<TTrashUndo::Trashed> TTrashUndo::RestoreLast(QString& why)
         return std::nullopt;
     const Trashed last = trashed_.back();
     const QString name = QFileInfo(last.path).fileName();
-    const QString infoPath = FindNewestInfo(last.path);
-    const QString trashedFile = infoPath.isEmpty() ? QString() : TrashedFileOf(infoPath);
+    const auto [infoPath, trashedFile] = TrashedCopyOf(last);
     if (infoPath.isEmpty() || !QFileInfo::exists(trashedFile)) {
         trashed_.pop_back();
         why = QStringLiteral("Cannot restore %1: it is no longer in the trash").arg(name);

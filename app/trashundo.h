@@ -16,10 +16,13 @@ public:
     struct Trashed {
         QString path; // where the file was
         int index = 0; // its place in the picture set
+        QString pathInTrash; // where the trash keeps it; empty when unknown
     };
 
-    // path was moved to the trash from place index of the set.
-    void Push(const QString& path, int index);
+    // path was moved to the trash from place index of the set; pathInTrash
+    // is where the trash put it (as QFile::moveToTrash tells), else empty:
+    // then the trash is searched for the newest copy of path.
+    void Push(const QString& path, int index, const QString& pathInTrash = {});
     bool Empty() const { return trashed_.empty(); }
 
     // Moves the file trashed last back to its old path and forgets it.

@@ -5,7 +5,8 @@
 // - start-up with 100,000 empty *.jpg and no picture, from creating the
 //   window to it shown and painted (they go to the trash from the event
 //   loop afterwards; the target is the empty start's time, not the ~30 s
-//   of handling them first);
+//   of handling them first), and on until every one of them is moved to
+//   the trash and the window idle (the target is a few seconds);
 // - Forward to a 24-megapixel JPEG that was decoded ahead, from the key to
 //   the picture painted fitted to the pane (the target is one frame,
 //   16 ms).
@@ -142,6 +143,34 @@ void BM_StartUpWithUndecodableFiles(benchmark::State& state)
     qputenv("XDG_DATA_HOME", dataHome);
 }
 BENCHMARK(BM_StartUpWithUndecodableFiles)->Arg(100000)->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// And on until the window is idle: every one of them tried and moved to the
+// trash (the target is a few seconds for 100,000).
+void BM_StartUpWithUndecodableFilesUntilIdle(benchmark::State& state)
+{
+    EnsureApplication();
+    QTemporaryDir root;
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("share")));
+    const QString temp = root.filePath("TEMP/");
+    QDir().mkpath(temp);
+    const int count = int(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        // A fresh trash each time: names trashed before would be numbered.
+        QDir(root.filePath("share")).removeRecursively();
+        MakeEmptyFiles(temp, count);
+        state.ResumeTiming();
+        auto window = OpenWindow(root.path() + '/');
+        while (window->ScanningTempFolder())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!QDir(temp).entryList(QDir::Files).isEmpty())
+            state.SkipWithError("files were left in the picture folder");
+        CloseUntimed(state, window);
+    }
+    qputenv("XDG_DATA_HOME", dataHome);
+}
+BENCHMARK(BM_StartUpWithUndecodableFilesUntilIdle)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_ForwardToA24MpJpegDecodedAheadAndFitted(benchmark::State& state)
 {

@@ -175,7 +175,7 @@ TEST_F(PictureSetTest, MovesThroughTheSetAndPastWhatCannotBeShown)
 
 TEST_F(PictureSetTest, FileThatCannotBeShownStaysWhereNoTrashCanBeHad)
 {
-    set->MoveToTrash = [](const QString&) { return false; };
+    set->MoveToTrash = [](const QString&, QString*) { return false; };
     Add({ "bad0.jpg" });
     EXPECT_EQ(set->Pictures(), QStringList());
     EXPECT_EQ(set->ShownNumber(), 0);
@@ -212,7 +212,7 @@ TEST_F(PictureSetTest, DeleteThenRestoreAtTheOldPlace)
         EmptyFolderAndTrash();
         NewSet();
         if (c.trash == TrashState::Missing)
-            set->MoveToTrash = [](const QString&) { return false; };
+            set->MoveToTrash = [](const QString&, QString*) { return false; };
         for (int i = 0; i < c.pictures; ++i) {
             Write(QString("p%1.bmp").arg(i));
             set->Add(Folder() + QString("p%1.bmp").arg(i));

@@ -34,8 +34,9 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
         file.close();
-        ASSERT_TRUE(QFile::moveToTrash(Folder() + name));
-        undo.Push(Folder() + name, index);
+        QString pathInTrash;
+        ASSERT_TRUE(QFile::moveToTrash(Folder() + name, &pathInTrash));
+        undo.Push(Folder() + name, index, pathInTrash);
     }
 
     static QByteArray Read(const QString& path)
