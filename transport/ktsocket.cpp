@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -846,7 +847,10 @@ void TktSocket::FireProgress(TStream& stream, int64_t expectedBytes)
 {
     if (expectedBytes <= 0 || !OnProgress)
         return;
-    OnProgress(this, int(std::llround(double(stream.Position()) * 100.0 / double(expectedBytes))));
+    // The size is an estimate (a header's line or byte count, which a
+    // server may get wrong): an article longer than it stays at 100%.
+    const double percent = double(stream.Position()) * 100.0 / double(expectedBytes);
+    OnProgress(this, int(std::llround(std::min(percent, 100.0))));
 }
 
 void TktSocket::ReadMultiLine(

@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tests/support/script_server.h"
@@ -220,6 +221,21 @@ TEST_F(SocketTest, BlockArrivingWithItsReplyStillReportsProgress)
     RecordProgress();
     EXPECT_EQ(ReadBlock(2), "one\r\ntwo\r\n");
     EXPECT_EQ(progress, std::vector<int> { int(std::lround(10 * 100.0 / (2 * 76.0))) });
+}
+
+// Estimated at two lines, the block holds ten: the progress stops at 100%.
+TEST_F(SocketTest, BlockLongerThanItsEstimateStopsAtAHundredPercent)
+{
+    std::string body;
+    for (int i = 0; i < 10; ++i)
+        body += std::string(70, 'x') + "\r\n";
+    ScriptServer server({ Send(body.substr(0, 200)), Pause(20), Send(body.substr(200) + ".\r\n") });
+    OpenTo(server);
+    RecordProgress();
+    EXPECT_EQ(ReadBlock(2), body);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(*std::max_element(progress.begin(), progress.end()), 100);
+    EXPECT_EQ(progress.back(), 100);
 }
 
 TEST_F(SocketTest, PeerClosingMidBlockIsAnError)
