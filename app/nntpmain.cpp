@@ -27,8 +27,8 @@
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
 #include "msabout.h"
-#include "news/fetchpool.h"
 #include "news/harvest.h"
+#include "news/harvestrun.h"
 #include "news/msnntp.h"
 #include "nntpsu.h"
 #include "picturecounter.h"
@@ -146,6 +146,7 @@ TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     BindControls();
     CreateShortcuts();
     BindClientEvents();
+    BindRunEvents();
     BindPictureSet();
 }
 
@@ -156,7 +157,7 @@ TfrmMain::~TfrmMain()
     UnbindClientEvents();
     // The pool's last results go to the harvest, the harvest unhooks
     // itself from the client: each must still exist.
-    EndPool();
+    run_.reset();
     harvest_.reset();
     components_->DestroyComponents();
 }
@@ -177,6 +178,8 @@ void TfrmMain::CreateComponents()
     msArticle1->Name = "msArticle1";
     msArticle1->SetContentType("text/plain");
     msNNTP->SetArticle(msArticle1);
+    // Harvests from the first header on; the harvest joins it at FormCreate.
+    run_ = std::make_unique<THarvestRun>(*msNNTP, nullptr);
     pictures_ = new TPictureSet(this);
 }
 
@@ -279,22 +282,6 @@ void TfrmMain::BindClientEvents()
     msNNTP->OnGroupSelected = [this](TObject*) {
         SetStatusText(0, QStringLiteral("Total articles: %1").arg(msNNTP->ArticleCount()));
     };
-    msNNTP->OnNextHeaderRetrieved = [this](TObject*, int num) {
-        SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(num + 1));
-        const TmsNgInfoItem& header = msNNTP->HeaderList.Entries(num);
-        TransferRate->ArticleStarted(
-            ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines")));
-        HarvestWalkedHeader(header);
-    };
-    msNNTP->OnLastHeaderRetrieved = [this](TObject*) {
-        // The group's end is told once the pool's articles are in too.
-        if (harvest_)
-            harvest_->FinishPool();
-        SetStatusText(1, QStringLiteral("Last available header retrieved"));
-        // No missing part can follow at the group's end.
-        if (harvest_)
-            harvest_->ReportIncompletePosts();
-    };
     msNNTP->OnArticleRetrieved = [this](TObject*) {
         TransferRate->ArticleDone();
         HideProgress();
@@ -310,17 +297,20 @@ void TfrmMain::BindClientEvents()
         = [this](TObject*) { SetStatusText(1, QStringLiteral("Article has been successfully posted")); };
 }
 
-void TfrmMain::HarvestWalkedHeader(const TmsNgInfoItem& header)
+void TfrmMain::BindRunEvents()
 {
-    if (!harvest_)
-        return;
-    const bool toPool = pool_ && pool_->Accepting();
-    const qint64 bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
-    if (toPool && IsMultiPartSubject(WholeSubject(header)))
-        partBytes_[header.Number] = bytes;
-    if (harvest_->HarvestHeader(header) && toPool)
-        pooledArticles_[header.Number] = { bytes, lastWalked_ };
-    lastWalked_ = header.Number;
+    run_->OnHeaderWalked = [this](int index, const TmsNgInfoItem&, int64_t expectedBytes) {
+        SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(index + 1));
+        TransferRate->ArticleStarted(expectedBytes);
+    };
+    run_->OnLastHeader = [this] { SetStatusText(1, QStringLiteral("Last available header retrieved")); };
+    run_->OnArticleArrived = [this](int64_t bytes) { TransferRate->ArticleArrived(bytes); };
+    run_->OnPoolLowered = [this](const std::string& report) {
+        SetStatusText(1, FromBytes(report));
+        // The status panel changes with every header; this stays in view.
+        TransferRate->SetNote(FromBytes(report));
+    };
+    run_->OnPoolError = [this](const std::string& message) { SetStatusText(1, FromBytes(message)); };
 }
 
 void TfrmMain::UnbindClientEvents()
@@ -330,8 +320,6 @@ void TfrmMain::UnbindClientEvents()
     msNNTP->OnCancel = nullptr;
     msNNTP->OnError = nullptr;
     msNNTP->OnGroupSelected = nullptr;
-    msNNTP->OnNextHeaderRetrieved = nullptr;
-    msNNTP->OnLastHeaderRetrieved = nullptr;
     msNNTP->OnArticleRetrieved = nullptr;
     msNNTP->OnProgress = nullptr;
     msNNTP->OnPosting = nullptr;
@@ -391,6 +379,7 @@ void TfrmMain::FormCreate()
     // written back at close).
     Guarded([this] {
         harvest_ = std::make_unique<THarvest>(*msNNTP, std::string(QFile::encodeName(tempFolder_)));
+        run_->SetHarvest(harvest_.get());
         BindHarvestEvents();
         if (!QDir().mkpath(tempFolder_))
             throw Exception("Unable to create directory " + ToBytes(tempFolder_));
@@ -430,9 +419,7 @@ void TfrmMain::FormClose()
 {
     closing_ = true;
     Guarded([this] {
-        if (pool_)
-            pool_->Stop();
-        msNNTP->Cancel();
+        run_->Stop();
         msNNTP->Disconnect();
         settings_.Write(*msNNTP);
     });
@@ -585,84 +572,13 @@ void TfrmMain::okClick()
 void TfrmMain::Go()
 {
     TransferRate->Begin();
-    try {
-        msNNTP->SetNewsGroup(ToBytes(NGEdit->currentText()));
-        StartPool();
-        msNNTP->RetrieveHeaders(headerBatch_, true);
-        // A batch that ends before the group does leaves articles on their
-        // way.
-        if (harvest_)
-            harvest_->FinishPool();
-    } catch (...) {
-        EndPool();
-        WalkAgainAfterUnfinished();
-        TransferRate->End();
-        throw;
-    }
-    EndPool();
-    TransferRate->End();
-}
-
-// Started once the group is selected: the pooled connections select it too,
-// and reach the server as msNNTP does, its trusted certificate included.
-void TfrmMain::StartPool()
-{
-    const int further = settings_.Walk.Connections - 1;
-    if (further < 1 || !harvest_)
-        return;
-    TFetchSettings settings = TFetchSettings::From(*msNNTP);
-    settings.loggedBefore = pooledLogs_;
-    pool_ = std::make_unique<TFetchPool>(std::move(settings), further);
-    pooledArticles_.clear();
-    partBytes_.clear();
-    lastWalked_ = msNNTP->LastHeaderNumber();
-    pool_->OnPoolLowered = [this](const std::string& report) {
-        SetStatusText(1, FromBytes(report));
-        // The status panel changes with every header; this stays in view.
-        TransferRate->SetNote(FromBytes(report));
-    };
-    pool_->OnError = [this](const std::string& message) { SetStatusText(1, FromBytes(message)); };
-    pool_->OnArticleDone = [this](const TFetchOrder& order) {
-        if (const auto article = pooledArticles_.extract(order.number))
-            TransferRate->ArticleArrived(article.mapped().bytes);
-        else if (const auto part = partBytes_.extract(order.number))
-            TransferRate->ArticleArrived(part.mapped());
-    };
-    harvest_->SetPool(pool_.get());
-}
-
-// The pooled connections are cancelled, not asked to QUIT: one in the
-// middle of an article (after Stop), still waiting for its greeting or for
-// the answer to QUIT would hold the window until it gives up.
-void TfrmMain::EndPool()
-{
-    if (!pool_)
-        return;
-    pool_->Stop();
-    if (harvest_)
-        harvest_->SetPool(nullptr);
-    if (pool_->Started())
-        pooledLogs_ = std::max(pooledLogs_, pool_->Size() + 1);
-    pool_.reset();
-}
-
-// The earliest article the pool did not bring decides where the next Go
-// goes on.
-void TfrmMain::WalkAgainAfterUnfinished()
-{
-    const auto earliest = std::min_element(pooledArticles_.begin(), pooledArticles_.end(),
-        [](const auto& one, const auto& other) { return one.first < other.first; });
-    if (earliest != pooledArticles_.end())
-        msNNTP->WalkAgainAfter(earliest->second.after);
+    const auto end = qScopeGuard([this] { TransferRate->End(); });
+    run_->Go(ToBytes(NGEdit->currentText()), { settings_.Walk.Connections, headerBatch_ });
 }
 
 void TfrmMain::CancelButtonClick()
 {
-    Guarded([this] {
-        if (pool_)
-            pool_->Stop();
-        msNNTP->Cancel();
-    });
+    Guarded([this] { run_->Stop(); });
 }
 
 void TfrmMain::SetupButtonClick()

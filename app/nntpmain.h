@@ -19,10 +19,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <unordered_map>
 
 #include "TRTFormSrc.h"
 #include "app/mainsettings.h"
@@ -37,10 +35,10 @@ namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
-class TFetchPool;
 class TGlyphButton;
 class TMainLayout;
 class THarvest;
+class THarvestRun;
 class TPictureCounter;
 class TPictureSet;
 class TPictureView;
@@ -48,7 +46,6 @@ class TSetupDlg;
 class TTransferRateLabel;
 class TmsArticle;
 class TmsNNTP;
-class TmsNgInfoItem;
 
 // Where the program keeps its picture folder and its group list, ending in
 // '/': the program's own folder when it is writable and not an installed
@@ -194,15 +191,11 @@ private:
     void BindClientEvents();
     void UnbindClientEvents();
     void BindHarvestEvents();
-    // Go as one command sequence: the walk, and the pool's last articles.
+    // The run's events to the status bar and the transfer speed.
+    void BindRunEvents();
+    // Go as one command sequence (news/harvestrun.h), with the transfer
+    // speed shown while it runs.
     void Go();
-    // ---- Several connections: with more than one, a pool of further
-    // connections fetches the walk's single-part articles (news/fetchpool.h)
-    // for the length of one Go; the walk stays on msNNTP.
-    void StartPool();
-    void EndPool();
-    void WalkAgainAfterUnfinished();
-    void HarvestWalkedHeader(const TmsNgInfoItem& header);
     // The trust question for the certificate refusal refused; on yes the
     // certificate is trusted for msNNTP's server and again() runs.
     void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
@@ -233,23 +226,9 @@ private:
     TMainSettings settings_;
     std::unique_ptr<THarvest> harvest_;
     TPictureSet* pictures_;
-    std::unique_ptr<TFetchPool> pool_;
-    // The articles on the pool's connections, by number, until they are in.
-    struct TPooledArticle {
-        // What the header says, for the transfer speed.
-        qint64 bytes = 0;
-        // The header walked before: after a Stop the next walk goes on
-        // after it, as the article never came.
-        int32_t after = -1;
-    };
-    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
-    // The parts of multi-part posts, which the pool may fetch once their
-    // post is complete: their header's size, for the transfer speed only.
-    std::unordered_map<int32_t, qint64> partBytes_;
-    int32_t lastWalked_ = -1;
-    // The highest connection number whose log a pool wrote this session;
-    // later pools add to those logs.
-    int pooledLogs_ = 1;
+    // Every Go of this window, so that the next one resumes where the last
+    // ended; made with msNNTP, ended before the harvest.
+    std::unique_ptr<THarvestRun> run_;
     QString tempFolder_;
     int headerBatch_ = 0;
     QString dataFile_;
