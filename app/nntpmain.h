@@ -9,62 +9,49 @@
 // the menu work during a transfer. One command sequence runs at a time; a
 // second one is refused with a status text and sends nothing. No handler
 // lets an exception reach the event loop: errors go to an error box.
+//
+// This class holds the handlers; the widgets and where they sit are
+// app/mainlayout, what is kept between runs (the server, the password,
+// the trusted certificates) app/mainsettings, and the question whether to
+// trust a certificate app/trustquestion.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
-#include <QMap>
-
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <unordered_map>
-#include <utility>
 
 #include "TRTFormSrc.h"
+#include "app/mainsettings.h"
 #include "app/setupvalues.h"
 #include "picturepane.h"
 
-class QAction;
 class QComboBox;
-class QFrame;
-class QLabel;
-class QMenu;
-class QMenuBar;
 class QProgressBar;
-class QScrollArea;
-class QSettings;
-class QStatusBar;
-class QTimer;
 class QUrl;
 
 namespace lumigrab {
 
 class EUntrustedCertificateError;
 class TComponent;
-class TFetchPool;
 class TGlyphButton;
+class TMainLayout;
 class THarvest;
+class THarvestRun;
 class TPictureCounter;
 class TPictureSet;
 class TPictureView;
 class TSetupDlg;
 class TTransferRateLabel;
-class TThumbnailStrip;
 class TmsArticle;
 class TmsNNTP;
-class TmsNgInfoItem;
 
 // Where the program keeps its picture folder and its group list, ending in
 // '/': the program's own folder when it is writable and not an installed
 // copy (one with ../share/applications/lumigrab.desktop beside it), else
 // $XDG_DATA_HOME/Lumigrab/.
 QString ProgramDataFolder(const QString& programFolder);
-
-// The settings key of the window: server, user and placement.
-inline const char* const SettingsKey = "Software\\Internet\\Lumi";
 
 class TfrmMain : public TRTForm {
     Q_OBJECT
@@ -106,8 +93,8 @@ public:
     // Index in Pictures of the picture on show; -1 after an undecodable
     // one was dropped.
     int PictureIndex() const;
-    const QString& UserName() const { return userName_; }
-    const QString& EMailAddress() const { return eMailAddress_; }
+    const QString& UserName() const { return settings_.UserName; }
+    const QString& EMailAddress() const { return settings_.EMailAddress; }
     // The headers one Go takes: 0 (to the end of the group) until the
     // setup dialog has been opened, then 5000.
     int HeaderBatch() const { return headerBatch_; }
@@ -157,37 +144,7 @@ private:
     bool RunConnectingSequence(
         QWidget* asker, const std::function<void()>& commands, std::function<void()> again);
 
-    // Secure connections and logins. The switch, the account and the
-    // password live in msNNTP (UseTLS, UserName, Password); these keep the
-    // rest. The fingerprint of the certificate the user trusts for
-    // server ("host" or "host:port"), empty for none.
-    QString TrustedCertificate(const QString& server) const;
-    void TrustCertificate(const QString& server, const QString& fingerprint);
-    // Whether no keyring runs, so that the password is kept in the settings
-    // file (asks the keyring the first time).
-    bool PasswordInSettingsFile();
-
     class TSequence;
-
-    // The window's own widgets.
-    QStatusBar* StatusBar1;
-    QFrame* Panel1;
-    QMenuBar* MainMenu1;
-    QMenu* File1;
-    QMenu* Help1;
-    QAction* About1;
-    QAction* Exit1;
-    QAction* N1;
-    QAction* N2;
-    QAction* TamberlyHomepage1;
-    QAction* Deletethispicture1;
-    QFrame* Bevel1;
-    // Along the bottom of the pane; the View menu's Thumbnails (T) shows
-    // and hides it.
-    TThumbnailStrip* ThumbnailStrip;
-    QMenu* View1;
-    QAction* Thumbnails1;
-    QLabel* Label1;
 
     // Handlers of the window's controls.
     void FormClose();
@@ -226,28 +183,21 @@ private:
     void SetStatusText(int panel, const QString& text);
 
     void CreateComponents();
-    void CreateToolRow();
-    void CreateMenu();
-    void CreateStatusBar();
-    void CreatePicturePane();
-    void CreateThumbnailStrip();
+    // The public controls, from the layout.
+    void TakeLayout();
+    // The controls' signals to their handlers.
+    void BindControls();
     void CreateShortcuts();
     void BindClientEvents();
     void UnbindClientEvents();
     void BindHarvestEvents();
-    // Go as one command sequence: the walk, and the pool's last articles.
+    // The run's events to the status bar and the transfer speed.
+    void BindRunEvents();
+    // Go as one command sequence (news/harvestrun.h), with the transfer
+    // speed shown while it runs.
     void Go();
-    // ---- Several connections: with more than one, a pool of further
-    // connections fetches the walk's single-part articles (news/fetchpool.h)
-    // for the length of one Go; the walk stays on msNNTP.
-    void StartPool();
-    void EndPool();
-    void WalkAgainAfterUnfinished();
-    void HarvestWalkedHeader(const TmsNgInfoItem& header);
-    void ReadSettings();
-    void ReadPassword();
-    void WriteSettings();
-    void WritePassword(QSettings& settings);
+    // The trust question for the certificate refusal refused; on yes the
+    // certificate is trusted for msNNTP's server and again() runs.
     void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
     // Hands the values on, inside a command sequence.
     void TakeSetup(const TSetupValues& values);
@@ -269,43 +219,21 @@ private:
 
     const QString dataFolder_;
     std::unique_ptr<TComponent> components_;
+    // The window's widgets, built into it; the window owns them.
+    std::unique_ptr<TMainLayout> layout_;
+    // The server, the account, the walk and the trusted certificates, as
+    // read at start and written at close.
+    TMainSettings settings_;
     std::unique_ptr<THarvest> harvest_;
     TPictureSet* pictures_;
-    std::unique_ptr<TFetchPool> pool_;
-    // The articles on the pool's connections, by number, until they are in.
-    struct TPooledArticle {
-        // What the header says, for the transfer speed.
-        qint64 bytes = 0;
-        // The header walked before: after a Stop the next walk goes on
-        // after it, as the article never came.
-        int32_t after = -1;
-    };
-    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
-    // The parts of multi-part posts, which the pool may fetch once their
-    // post is complete: their header's size, for the transfer speed only.
-    std::unordered_map<int32_t, qint64> partBytes_;
-    int32_t lastWalked_ = -1;
-    // The highest connection number whose log a pool wrote this session;
-    // later pools add to those logs.
-    int pooledLogs_ = 1;
-    QLabel* statusPanels_[3] = {};
-    // Over the empty picture pane.
-    QLabel* emptyHint_ = nullptr;
+    // Every Go of this window, so that the next one resumes where the last
+    // ended; made with msNNTP, ended before the harvest.
+    std::unique_ptr<THarvestRun> run_;
     QString tempFolder_;
-    QString userName_;
-    QString eMailAddress_;
     int headerBatch_ = 0;
-    TWalkSettings walk_;
     QString dataFile_;
     bool sequenceRunning_ = false;
     bool closing_ = false;
-    // Server (lower case) -> fingerprint of the certificate trusted for it.
-    QMap<QString, QString> trustedCertificates_;
-    // The server and account the password in msNNTP belongs to as the
-    // store keeps it, and whether the user changed it since.
-    std::pair<std::string, std::string> passwordKey_;
-    bool passwordChanged_ = false;
-    std::optional<bool> keyringRuns_;
 };
 
 } // namespace lumigrab

@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <exception>
 
 namespace lumigrab {
 namespace {
@@ -27,27 +26,7 @@ qint64 NowMs()
     return QDeadlineTimer::current().deadline();
 }
 
-// A uuencoded line with its line end; yEnc lines are longer.
-constexpr qint64 kBytesPerLine = 64;
-
-qint64 LeadingNumber(const std::string& text)
-{
-    try {
-        return std::stoll(text);
-    } catch (const std::exception&) {
-        return 0;
-    }
-}
-
 } // namespace
-
-qint64 ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue)
-{
-    const qint64 bytes = LeadingNumber(bytesValue);
-    if (bytes > 0)
-        return bytes;
-    return std::max<qint64>(LeadingNumber(linesValue), 0) * kBytesPerLine;
-}
 
 void TTransferMeter::Start(qint64 nowMs)
 {

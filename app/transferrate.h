@@ -13,10 +13,6 @@ class QTimer;
 
 namespace lumigrab {
 
-// An article's size as its header tells it: the "Bytes" value, else about
-// 64 bytes for each of its "Lines"; 0 when neither is a number.
-qint64 ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue);
-
 // Counts what arrives; times are milliseconds on any steady clock. No
 // widgets.
 class TTransferMeter {

@@ -57,6 +57,7 @@
 #include "message/msmsg.h"
 #include "news/fetchpool.h"
 #include "news/harvest.h"
+#include "news/harvestrun.h"
 #include "news/msnntp.h"
 #include "transport/kttls.h"
 #include "transport/kttypes.h"
@@ -199,7 +200,6 @@ void ReportStatus(TmsNNTP& client)
     client.OnClosed = [](TObject*) { Status("Connection closed"); };
     client.OnGroupSelected
         = [&client](TObject*) { Status("Total articles: " + std::to_string(client.ArticleCount())); };
-    client.OnLastHeaderRetrieved = [](TObject*) { Status("Last available header retrieved"); };
     // A line per change, not per chunk received; each article starts anew.
     auto lastPercent = std::make_shared<int>(-1);
     client.OnArticleRetrieved = [lastPercent](TObject*) {
@@ -228,38 +228,19 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         ++skipped;
         Status("Article \"" + subject + "\": " + reason);
     };
-    // At the group's end every part that was posted has been seen.
-    client.OnLastHeaderRetrieved = [&harvest](TObject*) {
-        Status("Last available header retrieved");
-        harvest.ReportIncompletePosts();
-    };
-    client.OnNextHeaderRetrieved = [&client, &harvest](TObject*, int num) {
-        Status(std::to_string(num + 1) + " headers retrieved");
-        harvest.HarvestHeader(client.HeaderList.Entries(num));
-    };
     harvest.OnPictureKept = [](const std::string& path) { std::cout << path << std::endl; };
     harvest.OnPictureDamaged = [](const std::string& path, const std::string& damage) {
         Status("Damaged picture " + path + ": " + damage);
     };
-    client.SetNewsGroup(options.group);
-    // The pool goes before the harvest whose pictures it saves.
-    std::unique_ptr<TFetchPool> pool;
-    if (options.connections > 1) {
-        pool = std::make_unique<TFetchPool>(TFetchSettings::From(client), options.connections - 1);
-        pool->OnPoolLowered = Status;
-        harvest.SetPool(pool.get());
-    }
-    try {
-        client.RetrieveHeaders(options.count, true);
-        harvest.FinishPool();
-    } catch (...) {
-        if (pool)
-            pool->Stop();
-        harvest.SetPool(nullptr);
-        throw;
-    }
-    harvest.SetPool(nullptr);
-    pool.reset();
+    THarvestRun run(client, &harvest);
+    run.OnHeaderWalked = [](int index, const TmsNgInfoItem&, int64_t) {
+        Status(std::to_string(index + 1) + " headers retrieved");
+    };
+    run.OnLastHeader = [] { Status("Last available header retrieved"); };
+    run.OnPoolLowered = Status;
+    // The pool's error is not told twice: it ends the Go, which reports it.
+    // A tool can wait for each connection's farewell.
+    run.Go(options.group, { options.connections, options.count, true });
     client.Disconnect();
     return skipped;
 }

@@ -104,14 +104,5 @@ TEST(TransferMeter, SpeedOverTheRecentPastAndPicturesSinceTheStart)
     }
 }
 
-TEST(ExpectedArticleBytes, BytesElseLinesElseNothing)
-{
-    EXPECT_EQ(ExpectedArticleBytes("12345", "200"), 12345);
-    EXPECT_EQ(ExpectedArticleBytes("", "200"), 200 * 64);
-    EXPECT_EQ(ExpectedArticleBytes("-5", "10"), 10 * 64);
-    EXPECT_EQ(ExpectedArticleBytes("lots", "many"), 0);
-    EXPECT_EQ(ExpectedArticleBytes("99999999999999999999999", ""), 0);
-}
-
 } // namespace
 } // namespace lumigrab

@@ -16,6 +16,7 @@
 #include <QDir>
 
 #include "app/transferrate.h"
+#include "news/harvestrun.h"
 #include "tests/support/pool_server.h"
 #include "tests/support/window_fixture.h"
 

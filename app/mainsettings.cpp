@@ -1,0 +1,146 @@
+#include "mainsettings.h"
+
+#include <QSettings>
+#include <QStringList>
+
+#include <memory>
+
+#include "TRTFormSrc.h"
+#include "app/passwordstore.h"
+#include "news/msnntp.h"
+
+namespace lumigrab {
+
+namespace {
+
+const char* const TrustedCertificatesGroup = "Trusted Certificates";
+
+QString FromBytes(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string ToBytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+// Host names are not case-sensitive; a trusted certificate belongs to the
+// server whatever the case it is typed in.
+QString ServerKey(const QString& server)
+{
+    return server.trimmed().toLower();
+}
+
+// A Boolean setting as a person or another program may have written it:
+// true/false, yes/no, on/off or a number; anything else gives fallback.
+bool ReadBoolSetting(const QSettings& settings, const QString& name, bool fallback)
+{
+    const QString text = settings.value(name).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("yes") || text == QLatin1String("on"))
+        return true;
+    if (text == QLatin1String("false") || text == QLatin1String("no") || text == QLatin1String("off"))
+        return false;
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber ? number != 0 : fallback;
+}
+
+} // namespace
+
+TMainSettings::TMainSettings(QString key)
+    : key_(std::move(key))
+{
+}
+
+void TMainSettings::Read(TmsNNTP& client)
+{
+    const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
+    const QVariant server = settings->value(QStringLiteral("Server"));
+    if (!server.isValid())
+        client.Server.clear();
+    else if (server.typeId() == QMetaType::QString)
+        client.Server = ToBytes(server.toString());
+    else
+        client.Server = DefaultServer;
+    EMailAddress = settings->value(QStringLiteral("EMail Address")).toString();
+    UserName = settings->value(QStringLiteral("Name")).toString();
+    client.LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
+    client.UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
+    client.UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
+    Walk = ReadWalkSettings(*settings);
+    settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
+    for (const QString& name : settings->childKeys())
+        trustedCertificates_.insert(ServerKey(name), settings->value(name).toString().trimmed());
+    settings->endGroup();
+}
+
+// Only an account has a password; asking a keyring without one could
+// bring up an unlock prompt for nothing.
+void TMainSettings::ReadPassword(TmsNNTP& client)
+{
+    if (client.UserName.empty())
+        return;
+    const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
+    TPasswordStore store(*settings);
+    client.Password = store.Read(client.Server, client.UserName);
+    passwordKey_ = { client.Server, client.UserName };
+    keyringRuns_ = store.KeyringAnswered();
+}
+
+void TMainSettings::Write(const TmsNNTP& client)
+{
+    const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
+    settings->setValue(QStringLiteral("Server"), FromBytes(client.Server));
+    settings->setValue(QStringLiteral("EMail Address"), EMailAddress);
+    settings->setValue(QStringLiteral("Name"), UserName);
+    settings->setValue(QStringLiteral("Log File"), FromBytes(client.LogFileName));
+    settings->setValue(QStringLiteral("Use TLS"), client.UseTLS);
+    settings->setValue(QStringLiteral("User Name"), FromBytes(client.UserName));
+    WriteWalkSettings(*settings, Walk);
+    settings->remove(QLatin1String(TrustedCertificatesGroup));
+    settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
+    for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)
+        settings->setValue(trusted.key(), trusted.value());
+    settings->endGroup();
+    settings->sync();
+    WritePassword(*settings, client);
+    if (settings->status() != QSettings::NoError)
+        qWarning("lumigrab: the settings could not be written to %s", qPrintable(settings->fileName()));
+}
+
+// Through the store, and only when there is something new to keep: the
+// keyring may ask the user to unlock it.
+void TMainSettings::WritePassword(QSettings& settings, const TmsNNTP& client)
+{
+    if (client.UserName.empty())
+        return;
+    const std::pair<std::string, std::string> key { client.Server, client.UserName };
+    if (!passwordChanged_ && key == passwordKey_)
+        return;
+    TPasswordStore store(settings);
+    store.Write(key.first, key.second, client.Password);
+    passwordKey_ = key;
+    passwordChanged_ = false;
+}
+
+QString TMainSettings::TrustedCertificate(const QString& server) const
+{
+    return trustedCertificates_.value(ServerKey(server));
+}
+
+void TMainSettings::TrustCertificate(const QString& server, const QString& fingerprint)
+{
+    trustedCertificates_.insert(ServerKey(server), fingerprint);
+}
+
+bool TMainSettings::PasswordInSettingsFile()
+{
+    if (!keyringRuns_) {
+        const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
+        keyringRuns_ = TPasswordStore(*settings).ProbeKeyring();
+    }
+    return !*keyringRuns_;
+}
+
+} // namespace lumigrab

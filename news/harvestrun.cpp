@@ -1,0 +1,172 @@
+#include "harvestrun.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "news/fetchpool.h"
+#include "news/harvest.h"
+#include "news/msnntp.h"
+
+namespace lumigrab {
+
+namespace {
+
+// A uuencoded line with its line end; yEnc lines are longer.
+constexpr int64_t BytesPerLine = 64;
+
+int64_t LeadingNumber(const std::string& text)
+{
+    try {
+        return std::stoll(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+} // namespace
+
+int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue)
+{
+    const int64_t bytes = LeadingNumber(bytesValue);
+    if (bytes > 0)
+        return bytes;
+    return std::max<int64_t>(LeadingNumber(linesValue), 0) * BytesPerLine;
+}
+
+THarvestRun::THarvestRun(TmsNNTP& client, THarvest* harvest)
+    : client_(client)
+    , harvest_(harvest)
+{
+    client_.OnNextHeaderRetrieved = [this](TObject*, int index) { HeaderWalked(index); };
+    client_.OnLastHeaderRetrieved = [this](TObject*) { LastHeader(); };
+}
+
+THarvestRun::~THarvestRun()
+{
+    client_.OnNextHeaderRetrieved = nullptr;
+    client_.OnLastHeaderRetrieved = nullptr;
+    EndPool();
+}
+
+void THarvestRun::SetHarvest(THarvest* harvest)
+{
+    harvest_ = harvest;
+}
+
+void THarvestRun::HeaderWalked(int index)
+{
+    const TmsNgInfoItem& header = client_.HeaderList.Entries(index);
+    const int64_t bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
+    if (OnHeaderWalked)
+        OnHeaderWalked(index, header, bytes);
+    if (!harvest_)
+        return;
+    const bool toPool = pool_ && pool_->Accepting();
+    if (toPool && IsMultiPartSubject(WholeSubject(header)))
+        partBytes_[header.Number] = bytes;
+    if (harvest_->HarvestHeader(header) && toPool)
+        pooledArticles_[header.Number] = { bytes, lastWalked_ };
+    lastWalked_ = header.Number;
+}
+
+void THarvestRun::LastHeader()
+{
+    // The group's end is told once the pool's articles are in too.
+    if (harvest_)
+        harvest_->FinishPool();
+    if (OnLastHeader)
+        OnLastHeader();
+    // No missing part can follow at the group's end.
+    if (harvest_)
+        harvest_->ReportIncompletePosts();
+}
+
+void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings)
+{
+    try {
+        client_.SetNewsGroup(group);
+        StartPool(settings.Connections);
+        client_.RetrieveHeaders(settings.HeaderBatch, true);
+        // A batch that ends before the group does leaves articles on their
+        // way.
+        if (harvest_)
+            harvest_->FinishPool();
+    } catch (...) {
+        EndPool();
+        WalkAgainAfterUnfinished();
+        throw;
+    }
+    EndPool(settings.PoolQuits);
+}
+
+void THarvestRun::Stop()
+{
+    if (pool_)
+        pool_->Stop();
+    client_.Cancel();
+}
+
+// Started once the group is selected: the pooled connections select it too,
+// and reach the server as the client does, its trusted certificate included.
+void THarvestRun::StartPool(int connections)
+{
+    const int further = connections - 1;
+    if (further < 1 || !harvest_)
+        return;
+    TFetchSettings settings = TFetchSettings::From(client_);
+    settings.loggedBefore = pooledLogs_;
+    pool_ = std::make_unique<TFetchPool>(std::move(settings), further);
+    pooledArticles_.clear();
+    partBytes_.clear();
+    lastWalked_ = client_.LastHeaderNumber();
+    pool_->OnPoolLowered = [this](const std::string& report) {
+        if (OnPoolLowered)
+            OnPoolLowered(report);
+    };
+    pool_->OnError = [this](const std::string& message) {
+        if (OnPoolError)
+            OnPoolError(message);
+    };
+    // An article brought is no longer one to walk again for.
+    pool_->OnArticleDone = [this](const TFetchOrder& order) {
+        int64_t bytes = 0;
+        if (const auto article = pooledArticles_.extract(order.number))
+            bytes = article.mapped().bytes;
+        else if (const auto part = partBytes_.extract(order.number))
+            bytes = part.mapped();
+        else
+            return;
+        if (OnArticleArrived)
+            OnArticleArrived(bytes);
+    };
+    harvest_->SetPool(pool_.get());
+}
+
+// Cancelled unless asked to QUIT: one in the middle of an article (after
+// Stop), still waiting for its greeting or for the answer to QUIT would hold
+// the caller until it gives up.
+void THarvestRun::EndPool(bool quit)
+{
+    if (!pool_)
+        return;
+    if (!quit)
+        pool_->Stop();
+    if (harvest_)
+        harvest_->SetPool(nullptr);
+    if (pool_->Started())
+        pooledLogs_ = std::max(pooledLogs_, pool_->Size() + 1);
+    pool_.reset();
+}
+
+// The earliest article the pool did not bring decides where the next Go
+// goes on.
+void THarvestRun::WalkAgainAfterUnfinished()
+{
+    const auto earliest = std::min_element(pooledArticles_.begin(), pooledArticles_.end(),
+        [](const auto& one, const auto& other) { return one.first < other.first; });
+    if (earliest != pooledArticles_.end())
+        client_.WalkAgainAfter(earliest->second.after);
+}
+
+} // namespace lumigrab

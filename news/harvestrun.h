@@ -1,0 +1,123 @@
+// One Go: the pictures of a newsgroup, as the main window's Go button and
+// lumigrab-harvest fetch them. Selects the group, walks its headers on the
+// client, hands the articles worth fetching to the harvest (news/harvest.h)
+// and, with more than one connection, to a pool of further connections
+// (news/fetchpool.h) for the length of the Go; joins multi-part posts
+// through the harvest, tells the posts left incomplete once at the group's
+// end, and ends on the first error or on Stop.
+//
+// What the next Go resumes from is kept on the client: the walk goes on
+// after its last header, except that articles a pool had not brought when
+// a Go ended early are walked again (TmsNNTP::WalkAgainAfter), so none is
+// lost.
+//
+// While the run lives it handles the client's OnNextHeaderRetrieved and
+// OnLastHeaderRetrieved (and its events below say what happened there);
+// the client's other events stay the caller's. A walk started on the
+// client outside Go is harvested too, without a pool. No widgets: callers
+// turn the events into status texts, counters or lines of output.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace lumigrab {
+
+class TFetchPool;
+class THarvest;
+class TmsNgInfoItem;
+class TmsNNTP;
+
+// An article's size as its header tells it: the "Bytes" value, else about
+// 64 bytes for each of its "Lines"; 0 when neither is a number.
+int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue);
+
+// How one Go walks.
+struct THarvestRunSettings {
+    // Connections in all: the client's own and, beyond one, a pool of
+    // further ones that fetch the walk's articles.
+    int Connections = 1;
+    // Headers one Go takes; 0 walks to the group's end.
+    int HeaderBatch = 0;
+    // How the pooled connections end after a Go that ran to its end:
+    // cancelled at once (false), as a window must not wait for a connection
+    // still coming up, or each saying QUIT first, for a caller that can
+    // wait and whose logs then show whole sessions. After an error or Stop
+    // they are always cancelled.
+    bool PoolQuits = false;
+};
+
+class THarvestRun {
+public:
+    // harvest: where the walked headers go; nullptr walks without keeping
+    // anything (and without a pool). Neither is owned; both outlive the
+    // run.
+    THarvestRun(TmsNNTP& client, THarvest* harvest);
+    // Ends a pool still running and lets go of the client's events.
+    ~THarvestRun();
+    THarvestRun(const THarvestRun&) = delete;
+    THarvestRun& operator=(const THarvestRun&) = delete;
+
+    // The harvest headers go to from now on, nullptr for none; not while a
+    // Go runs.
+    void SetHarvest(THarvest* harvest);
+
+    // Selects group, walks settings.HeaderBatch headers from where the last
+    // walk on it ended and waits until the pool, if any, has brought every
+    // article it was handed. Errors of the walk and of the pool (and
+    // ECanceledError after Stop) end the Go and reach the caller; the pool
+    // is ended either way.
+    void Go(std::string_view group, const THarvestRunSettings& settings);
+    // Cancels what runs on the client and on the pool, at once. Callable
+    // from any handler running nested in a Go, and while none runs (it then
+    // cancels whatever the client does).
+    void Stop();
+
+    // A header the walk reached, before it is harvested: its index in the
+    // client's HeaderList, the header, and the article's expected size.
+    std::function<void(int index, const TmsNgInfoItem& header, int64_t expectedBytes)> OnHeaderWalked;
+    // The walk reached the group's end; the pool's articles are in and the
+    // incomplete posts are told right after.
+    std::function<void()> OnLastHeader;
+    // An article a pooled connection brought, with the size its header
+    // gave.
+    std::function<void(int64_t bytes)> OnArticleArrived;
+    // The pool's own reports: connections refused ("2 connections refused:
+    // fetching with 5") and the error that ends its run.
+    std::function<void(const std::string& report)> OnPoolLowered;
+    std::function<void(const std::string& message)> OnPoolError;
+
+private:
+    void HeaderWalked(int index);
+    void LastHeader();
+    void StartPool(int connections);
+    // Cancelled, or asked to QUIT (see THarvestRunSettings::PoolQuits).
+    void EndPool(bool quit = false);
+    void WalkAgainAfterUnfinished();
+
+    TmsNNTP& client_;
+    THarvest* harvest_;
+    std::unique_ptr<TFetchPool> pool_;
+    // The articles on the pool's connections, by number, until they are in.
+    struct TPooledArticle {
+        // What the header says, for the transfer speed.
+        int64_t bytes = 0;
+        // The header walked before: after a Stop the next walk goes on
+        // after it, as the article never came.
+        int32_t after = -1;
+    };
+    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
+    // The parts of multi-part posts, which the pool may fetch once their
+    // post is complete: their header's size, for the transfer speed only.
+    std::unordered_map<int32_t, int64_t> partBytes_;
+    int32_t lastWalked_ = -1;
+    // The highest connection number whose log a pool wrote; later pools add
+    // to those logs.
+    int pooledLogs_ = 1;
+};
+
+} // namespace lumigrab

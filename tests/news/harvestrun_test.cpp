@@ -1,0 +1,207 @@
+// One Go against a scripted server that answers several connections at
+// once: with or without a pool, run to the group's end or stopped while
+// the pool still owes an article, then run again. Every picture arrives
+// once, the next Go walks again from the first article the pool owed, and
+// the incomplete post is told once, after the group's end.
+#include "news/harvestrun.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "news/harvest.h"
+#include "news/msnntp.h"
+#include "nntp_test_support.h"
+#include "post_test_support.h"
+#include "tests/support/pool_server.h"
+#include "tests/support/qt_environment.h"
+
+namespace lumigrab {
+namespace {
+
+using testing::Answer;
+using testing::FakeGroup;
+using testing::PoolServer;
+using Strings = std::vector<std::string>;
+
+std::string UUPicture(const std::string& name, const std::string& bytes)
+{
+    std::string body = "begin 644 " + name + "\r\n";
+    for (const std::string& line : UULines(bytes))
+        body += line + "\r\n";
+    return body + "`\r\nend\r\n";
+}
+
+// 1 a.jpg, 2 b.jpg, 3 the first of two parts (the second never posted),
+// 4 c.jpg, 5 text.
+FakeGroup PictureGroup()
+{
+    FakeGroup group;
+    group.count = 5;
+    group.texts[1] = testing::Article("a.jpg", UUPicture("a.jpg", RandomBytes(900, 1)));
+    group.texts[2] = testing::Article("b.jpg", UUPicture("b.jpg", RandomBytes(900, 2)));
+    group.texts[3] = testing::Article(
+        "\"sunset.jpg\" yEnc (1/2)", testing::YEncPart("sunset.jpg", RandomBytes(2000, 3), 1, 2, 0, 1000));
+    group.texts[4] = testing::Article("c.jpg", UUPicture("c.jpg", RandomBytes(900, 4)));
+    group.texts[5] = "Subject: just words\r\nLines: 3\r\n\r\nwords\r\n";
+    return group;
+}
+
+// Each connection has the group to itself, as a server keeps the current
+// article per connection. The further connections hold back their answer
+// for the article given (0: none) until Release, ten seconds at most.
+class RunServer {
+public:
+    explicit RunServer(int32_t heldBack)
+        : heldBack_(heldBack)
+        , server_([](int) { return std::string("200 scripted news server\r\n"); },
+              [this](int connection, const std::string& command) { return Reply(connection, command); })
+    {
+    }
+    ~RunServer() { Release(); }
+
+    std::string Address() const { return server_.Address(); }
+
+    void Release()
+    {
+        const std::lock_guard lock(mutex_);
+        released_ = true;
+        releasedSignal_.notify_all();
+    }
+
+private:
+    const int32_t heldBack_;
+    std::mutex mutex_;
+    std::condition_variable releasedSignal_;
+    bool released_ = false;
+    std::map<int, FakeGroup> groups_;
+    // Last: its threads use the members above.
+    PoolServer server_;
+
+    Answer Reply(int connection, const std::string& command)
+    {
+        std::unique_lock lock(mutex_);
+        if (connection != 1 && command == "ARTICLE " + std::to_string(heldBack_))
+            releasedSignal_.wait_for(lock, std::chrono::seconds(10), [this] { return released_; });
+        std::string reply
+            = groups_.try_emplace(connection, PictureGroup()).first->second.Reply(command).value_or("");
+        // A pause means something to the one-connection script server only.
+        for (size_t pause; (pause = reply.find(testing::ReplyPause)) != std::string::npos;)
+            reply.erase(pause, testing::ReplyPause.size());
+        return Answer { reply };
+    }
+};
+
+struct RunCase {
+    const char* name;
+    int connections;
+    // The first Go is stopped at the last header, once the pool has
+    // brought all it was handed but c.jpg.
+    bool stop;
+    // The headers the second Go walks.
+    std::vector<int32_t> walkedAgain;
+    // Both Gos' reports, in order.
+    Strings reports;
+};
+
+class HarvestRunTest : public ::testing::TestWithParam<RunCase> {
+protected:
+    ScratchFolder folder;
+    TmsArticle article;
+    TmsNNTP client;
+    Strings reports;
+    std::multiset<std::string> kept;
+    std::vector<int32_t> walked;
+    int arrived = 0;
+
+    void SetUp() override
+    {
+        client.SetWinsockLoaded(true);
+        client.TimeOut = 20;
+        client.SetArticle(&article);
+    }
+
+    void Bind(THarvest& harvest, THarvestRun& run)
+    {
+        harvest.OnPictureKept = [this](const std::string& path) {
+            kept.insert(std::filesystem::path(path).filename().string());
+        };
+        harvest.OnPostIncomplete = [this](const std::string& report) { reports.push_back(report); };
+        run.OnHeaderWalked
+            = [this](int, const TmsNgInfoItem& header, int64_t) { walked.push_back(header.Number); };
+        run.OnLastHeader = [this] { reports.push_back("last header"); };
+        run.OnArticleArrived = [this](int64_t bytes) {
+            EXPECT_EQ(bytes, ExpectedArticleBytes("", "200"));
+            ++arrived;
+        };
+    }
+
+    // At the text article's header: a and b have come, c never will.
+    void StopAtTheLastHeader(THarvestRun& run)
+    {
+        run.OnHeaderWalked = [this, &run](int, const TmsNgInfoItem& header, int64_t) {
+            walked.push_back(header.Number);
+            if (header.Number != 5)
+                return;
+            const QDeadlineTimer deadline(10000);
+            while (arrived < 2 && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            run.Stop();
+        };
+    }
+};
+
+TEST_P(HarvestRunTest, EveryPictureOnceAndTheIncompletePostToldOnce)
+{
+    const RunCase& c = GetParam();
+    RunServer server(c.stop ? 4 : 0);
+    client.Server = server.Address();
+    THarvest harvest(client, folder.Path().string());
+    THarvestRun run(client, &harvest);
+    Bind(harvest, run);
+    const THarvestRunSettings settings { c.connections, 0 };
+    const std::string group = FakeGroup().name;
+    if (c.stop) {
+        StopAtTheLastHeader(run);
+        EXPECT_THROW(run.Go(group, settings), ECanceledError);
+        server.Release();
+        Bind(harvest, run);
+    } else {
+        run.Go(group, settings);
+    }
+    walked.clear();
+    run.Go(group, settings);
+
+    EXPECT_EQ(walked, c.walkedAgain);
+    EXPECT_EQ(kept, (std::multiset<std::string> { "a.jpg", "b.jpg", "c.jpg" }));
+    EXPECT_EQ(reports, c.reports);
+}
+
+const char* const Incomplete = "Incomplete: sunset.jpg, parts 2 of 2 missing";
+
+INSTANTIATE_TEST_SUITE_P(Runs, HarvestRunTest,
+    ::testing::Values(RunCase { "OneConnection", 1, false, {}, { "last header", Incomplete, "last header" } },
+        RunCase { "Pool", 3, false, {}, { "last header", Incomplete, "last header" } },
+        RunCase { "PoolStoppedOwingAnArticle", 3, true, { 4, 5 }, { "last header", Incomplete } }),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+TEST(ExpectedArticleBytes, BytesElseLinesElseNothing)
+{
+    EXPECT_EQ(ExpectedArticleBytes("12345", "200"), 12345);
+    EXPECT_EQ(ExpectedArticleBytes("", "200"), 200 * 64);
+    EXPECT_EQ(ExpectedArticleBytes("-5", "10"), 10 * 64);
+    EXPECT_EQ(ExpectedArticleBytes("lots", "many"), 0);
+    EXPECT_EQ(ExpectedArticleBytes("99999999999999999999999", ""), 0);
+}
+
+} // namespace
+} // namespace lumigrab
