@@ -207,6 +207,11 @@ void THarvest::ReportIncompletePosts()
     posts_->ReportIncomplete();
 }
 
+std::optional<int32_t> THarvest::EarliestWaitingPart()
+{
+    return posts_->EarliestWaitingArticle();
+}
+
 bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
 {
     // Copied first: handlers fired during the fetch may empty the header

@@ -161,6 +161,9 @@ public:
     // when a walk has reached the group's end (OnLastHeaderRetrieved), as
     // no part not yet posted can follow.
     void ReportIncompletePosts();
+    // The lowest article number among the parts of multi-part posts still
+    // waiting for others; nullopt when none waits.
+    std::optional<int32_t> EarliestWaitingPart();
 
     // The size test, then HarvestArticle. Returns whether the article was
     // fetched. With JoinParts, a part of a multi-part post goes to the

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/walkpositions.h"
+#include "transport/ktaddress.h"
 
 namespace lumigrab {
 
@@ -14,6 +17,16 @@ namespace {
 
 // A uuencoded line with its line end; yEnc lines are longer.
 constexpr int64_t BytesPerLine = 64;
+// How much of a walk a crash may cost: its headers come again, and the
+// folder index keeps their articles from coming twice.
+constexpr std::chrono::seconds KeepPositionEvery { 1 };
+// The parts of a post still being posted come in over many articles; a
+// later run walks again from a waiting post's first part (which it has
+// not seen) when that lies no further back than this, and gives up older
+// ones, as a post that never completes must not hold every run there.
+constexpr int32_t HoldBackForPosts = 50000;
+constexpr const char* NntpPort = "119";
+constexpr const char* NntpsPort = "563";
 
 int64_t LeadingNumber(const std::string& text)
 {
@@ -52,6 +65,7 @@ THarvestRun::~THarvestRun()
 void THarvestRun::SetHarvest(THarvest* harvest)
 {
     harvest_ = harvest;
+    positions_.reset();
 }
 
 void THarvestRun::HeaderWalked(int index)
@@ -62,6 +76,7 @@ void THarvestRun::HeaderWalked(int index)
         OnHeaderWalked(index, header, bytes);
     if (!harvest_)
         return;
+    KeepPositionNowAndThen();
     const bool toPool = pool_ && pool_->Accepting();
     if (toPool && IsMultiPartSubject(WholeSubject(header)))
         partBytes_[header.Number] = bytes;
@@ -86,7 +101,10 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
 {
     try {
         client_.SetNewsGroup(group);
+        ResumeFromKeptPosition();
+        lastWalked_ = client_.LastHeaderNumber();
         StartPool(settings.Connections);
+        lastKept_ = std::chrono::steady_clock::now();
         client_.RetrieveHeaders(settings.HeaderBatch, true);
         // A batch that ends before the group does leaves articles on their
         // way.
@@ -95,9 +113,15 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
     } catch (...) {
         EndPool();
         WalkAgainAfterUnfinished();
+        // The error that ended the Go is the one to tell.
+        try {
+            KeepPosition(client_.LastHeaderNumber());
+        } catch (...) {
+        }
         throw;
     }
     EndPool(settings.PoolQuits);
+    KeepPosition(client_.LastHeaderNumber());
 }
 
 void THarvestRun::Stop()
@@ -167,6 +191,56 @@ void THarvestRun::WalkAgainAfterUnfinished()
         [](const auto& one, const auto& other) { return one.first < other.first; });
     if (earliest != pooledArticles_.end())
         client_.WalkAgainAfter(earliest->second.after);
+}
+
+// Positions are told apart by host and port: the same group on another
+// server is numbered anew.
+std::string THarvestRun::ServerKey() const
+{
+    const TServerName name = SplitServerName(client_.Server);
+    return name.host + ':' + (name.port.empty() ? (client_.UseTLS ? NntpsPort : NntpPort) : name.port);
+}
+
+void THarvestRun::ResumeFromKeptPosition()
+{
+    if (!harvest_ || client_.LastHeaderNumber() != -1)
+        return;
+    if (!positions_)
+        positions_ = std::make_unique<TWalkPositions>(harvest_->Folder());
+    const std::optional<uint64_t> kept = positions_->Find(ServerKey(), client_.NewsGroup());
+    if (kept && *kept <= uint64_t(INT32_MAX))
+        client_.ResumeAfter(int32_t(*kept));
+}
+
+// While the pool still owes articles, the next run goes on after the header
+// walked before the earliest of them.
+int32_t THarvestRun::SafePosition() const
+{
+    int32_t safe = lastWalked_;
+    for (const auto& [number, article] : pooledArticles_)
+        safe = std::min(safe, article.after);
+    return safe;
+}
+
+void THarvestRun::KeepPositionNowAndThen()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastKept_ < KeepPositionEvery)
+        return;
+    lastKept_ = now;
+    KeepPosition(pool_ ? SafePosition() : lastWalked_);
+}
+
+void THarvestRun::KeepPosition(int32_t number)
+{
+    if (!harvest_ || number < 0 || client_.NewsGroup().empty())
+        return;
+    if (const std::optional<int32_t> part = harvest_->EarliestWaitingPart();
+        part && *part <= number && number - *part < HoldBackForPosts)
+        number = *part - 1;
+    if (!positions_)
+        positions_ = std::make_unique<TWalkPositions>(harvest_->Folder());
+    positions_->Keep(ServerKey(), client_.NewsGroup(), uint64_t(number));
 }
 
 } // namespace lumigrab

@@ -9,7 +9,10 @@
 // What the next Go resumes from is kept on the client: the walk goes on
 // after its last header, except that articles a pool had not brought when
 // a Go ended early are walked again (TmsNNTP::WalkAgainAfter), so none is
-// lost.
+// lost. With a harvest, it is also kept in the picture folder per server
+// and group (news/walkpositions.h), at least once a second while the walk
+// runs and when a Go ends, so that the first Go of a later run goes on
+// there too.
 //
 // While the run lives it handles the client's OnNextHeaderRetrieved and
 // OnLastHeaderRetrieved (and its events below say what happened there);
@@ -18,6 +21,7 @@
 // turn the events into status texts, counters or lines of output.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +35,7 @@ class TFetchPool;
 class THarvest;
 class TmsNgInfoItem;
 class TmsNNTP;
+class TWalkPositions;
 
 // An article's size as its header tells it: the "Bytes" value, else about
 // 64 bytes for each of its "Lines"; 0 when neither is a number.
@@ -98,6 +103,13 @@ private:
     // Cancelled, or asked to QUIT (see THarvestRunSettings::PoolQuits).
     void EndPool(bool quit = false);
     void WalkAgainAfterUnfinished();
+    // The kept position: where the first walk of the group goes on, and
+    // where the next run's will (the headers whose articles are all in).
+    void ResumeFromKeptPosition();
+    void KeepPositionNowAndThen();
+    void KeepPosition(int32_t number);
+    int32_t SafePosition() const;
+    std::string ServerKey() const;
 
     TmsNNTP& client_;
     THarvest* harvest_;
@@ -118,6 +130,8 @@ private:
     // The highest connection number whose log a pool wrote; later pools add
     // to those logs.
     int pooledLogs_ = 1;
+    std::unique_ptr<TWalkPositions> positions_;
+    std::chrono::steady_clock::time_point lastKept_ {};
 };
 
 } // namespace lumigrab

@@ -220,6 +220,13 @@ void TmsNNTP::WalkAgainAfter(int32_t number)
     lastHeaderNumber_ = std::min(lastHeaderNumber_, number);
 }
 
+void TmsNNTP::ResumeAfter(int32_t number)
+{
+    RequireIdle();
+    if (lastHeaderNumber_ == -1 && number >= 0 && number <= lastArticle_)
+        lastHeaderNumber_ = number;
+}
+
 void TmsNNTP::SetCurrent(int32_t number)
 {
     currentArticle_ = number;

@@ -84,6 +84,12 @@ public:
     // before they were in. A folder index keeps what did arrive from coming
     // twice.
     void WalkAgainAfter(int32_t number);
+    // Makes a first walk of the selected group (LastHeaderNumber -1) go on
+    // after number, where an earlier run's walk stopped, when the group
+    // still reaches it; otherwise (number beyond the group's last article:
+    // renumbered, restored, another server under the name) the walk starts
+    // where a first walk starts. A walk under way is left alone.
+    void ResumeAfter(int32_t number);
 
     // From the GROUP reply: estimated count, first and last number.
     int32_t ArticleCount() const { return articleCount_; }

@@ -540,6 +540,17 @@ void TPostHarvest::ReportIncomplete()
     cutShort_.clear();
 }
 
+std::optional<int32_t> TPostHarvest::EarliestWaitingArticle()
+{
+    std::optional<int32_t> earliest;
+    for (const TPost* post : posts_.Waiting())
+        for (const std::vector<int32_t>& part : post->articles)
+            for (const int32_t number : part)
+                if (!earliest || number < *earliest)
+                    earliest = number;
+    return earliest;
+}
+
 void TPostHarvest::ReportIncomplete(TPost& post)
 {
     if (post.reported)

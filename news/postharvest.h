@@ -50,6 +50,9 @@ public:
     // reached the group's end without its missing parts. A post that has
     // every part but whose join was cut short (Stop) is joined instead.
     void ReportIncomplete();
+    // The lowest article number among the parts of the posts still
+    // waiting for others; nullopt when none waits.
+    std::optional<int32_t> EarliestWaitingArticle();
 
     // With the harvest's pool accepting, a complete post's parts are handed
     // to it a window at a time (the pool's size and two more), fetched and

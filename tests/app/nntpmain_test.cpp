@@ -205,8 +205,11 @@ protected:
             "200 scripted news server\r\n");
     }
 
+    // As a first Go on the server: where an earlier case's walk stopped is
+    // forgotten.
     TfrmMain& StartOnServer()
     {
+        QFile::remove(TempFolder() + ".lumigrab-walked");
         TfrmMain& form = Start();
         UseServer(*server);
         form.NGEdit->setCurrentText(QString::fromStdString(group->name));

@@ -17,6 +17,7 @@
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
+#include "post_test_support.h"
 #include "tests/support/allocation_watch.h"
 #include "tests/support/tiny_filesystem.h"
 
@@ -379,9 +380,9 @@ protected:
 };
 
 // Go after a restart, or the tool run twice into one folder: the second
-// walk fetches nothing it has, and writes nothing. An article whose header
-// has no Message-ID (the HEAD walk of article 3) is fetched again, but
-// its picture is in the folder already.
+// walk goes on after the first one's last article, so it fetches nothing
+// and writes nothing (not even article 3, whose header in the HEAD walk has
+// no Message-ID for the index to know it by).
 class HarvestTwiceTest : public HarvestToolTest,
                          public ::testing::WithParamInterface<FakeGroup::Overview> { };
 
@@ -403,13 +404,77 @@ TEST_P(HarvestTwiceTest, TheSecondRunFetchesNothingAndWritesNothing)
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(out, "");
     EXPECT_EQ(FolderContent(folder), firstContent);
-    const bool headWalk = GetParam() == FakeGroup::Overview::None;
-    EXPECT_EQ(ArticleCommandsIn(log), headWalk ? Strings { "ARTICLE 3" } : Strings {});
+    EXPECT_EQ(ArticleCommandsIn(log), Strings {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, HarvestTwiceTest,
     ::testing::Values(FakeGroup::Overview::None, FakeGroup::Overview::Over),
     [](const auto& info) { return info.param == FakeGroup::Overview::None ? "HeadWalk" : "OverviewWalk"; });
+
+// The tool run again into the same folder goes on where the first run's
+// walk stopped, on that server and group only; a server whose group ends
+// before it (renumbered, restored) is walked as at a first run.
+TEST_F(HarvestToolTest, ASecondRunGoesOnWhereTheFirstStopped)
+{
+    struct Case {
+        const char* name;
+        int secondCount; // the group's articles at the second run
+        bool anotherServer;
+        bool forget; // the kept position's file deleted between the runs
+        Strings overviewAsked;
+    };
+    const Case cases[] = {
+        { "new articles", 6, false, false, { "OVER 4-1004" } },
+        { "none new: one empty range", 3, false, false, { "OVER 4-1004" } },
+        { "renumbered below the kept position", 2, false, false, { "OVER 1-1001" } },
+        { "another server", 6, true, false, { "OVER 1-1001" } },
+        { "the file deleted", 6, false, true, { "OVER 1-1001" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        group->overview = FakeGroup::Overview::Over;
+        group->count = 3;
+        StartServer("200 ready\r\n");
+        RunTool(Arguments());
+        ASSERT_EQ(exitCode, 0) << err;
+        ASSERT_TRUE(fs::exists(folder / ".lumigrab-walked"));
+
+        group->count = c.secondCount;
+        if (c.anotherServer)
+            StartServer("200 ready\r\n");
+        if (c.forget)
+            fs::remove(folder / ".lumigrab-walked");
+        RunTool(Arguments());
+        EXPECT_EQ(exitCode, 0) << err;
+        Strings asked;
+        ForEachLine(ReadFileBytes(log), [&](std::string_view line) {
+            if (line.starts_with("OVER "))
+                asked.emplace_back(line);
+        });
+        EXPECT_EQ(asked, c.overviewAsked);
+    }
+}
+
+// A post whose last part is posted after the first run: the second run
+// walks again from its first part, which it has not seen, and joins it.
+TEST_F(HarvestToolTest, APostStillBeingPostedIsJoinedByTheNextRun)
+{
+    const std::string file = RandomBytes(3000, 9);
+    group->overview = FakeGroup::Overview::Over;
+    group->count = 3;
+    group->texts[1] = PictureArticle("one", UUBlock("one.jpg", RandomBytes(3000, 1)));
+    group->texts[2] = testing::Article("\"late.jpg\" yEnc (1/2)", testing::YEncPart("late.jpg", file, 1, 2, 0, 1500));
+    group->texts[3] = PictureArticle("three", UUBlock("three.jpg", RandomBytes(3000, 3)));
+    RunTool(Arguments());
+    ASSERT_EQ(exitCode, 3) << err; // the post is incomplete at the group's end
+    group->count = 4;
+    group->texts[4] = testing::Article("\"late.jpg\" yEnc (2/2)", testing::YEncPart("late.jpg", file, 2, 2, 1500, 1500));
+    RunTool(Arguments());
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_EQ(ReadFileBytes(folder / "late.jpg"), file);
+    EXPECT_EQ(ArticleCommandsIn(log), (Strings { "ARTICLE 2", "ARTICLE 4" }));
+}
 
 // A full disk ends the walk at once; the article that did not fit is not
 // recorded, so the next run, with room again, fetches it and the rest.

@@ -50,12 +50,14 @@ inline ToolRun RunCommand(const std::string& command, const std::filesystem::pat
     return run;
 }
 
-// Names of the entries of folder, sorted.
+// Names of the entries of folder, sorted; not the walk's kept position
+// (.lumigrab-walked), which a walk writes now and then as it goes.
 inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        if (entry.path().filename() != ".lumigrab-walked")
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
