@@ -86,7 +86,7 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
 {
     try {
         client_.SetNewsGroup(group);
-        StartPool(settings.Connections);
+        StartPool();
         client_.RetrieveHeaders(settings.HeaderBatch, true);
         // A batch that ends before the group does leaves articles on their
         // way.
@@ -109,9 +109,9 @@ void THarvestRun::Stop()
 
 // Started once the group is selected: the pooled connections select it too,
 // and reach the server as the client does, its trusted certificate included.
-void THarvestRun::StartPool(int connections)
+void THarvestRun::StartPool()
 {
-    const int further = connections - 1;
+    const int further = client_.Settings.Connections - 1;
     if (further < 1 || !harvest_)
         return;
     TFetchSettings settings = TFetchSettings::From(client_);
