@@ -7,7 +7,6 @@
 
 #include "TRTFormSrc.h"
 #include "app/passwordstore.h"
-#include "news/msnntp.h"
 
 namespace lumigrab {
 
@@ -53,50 +52,52 @@ TMainSettings::TMainSettings(QString key)
 {
 }
 
-void TMainSettings::Read(TmsNNTP& client)
+void TMainSettings::Read(TServerSettings& server)
 {
     const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
-    const QVariant server = settings->value(QStringLiteral("Server"));
-    if (!server.isValid())
-        client.Server.clear();
-    else if (server.typeId() == QMetaType::QString)
-        client.Server = ToBytes(server.toString());
+    const QVariant name = settings->value(QStringLiteral("Server"));
+    if (!name.isValid())
+        server.Server.clear();
+    else if (name.typeId() == QMetaType::QString)
+        server.Server = ToBytes(name.toString());
     else
-        client.Server = DefaultServer;
+        server.Server = DefaultServer;
     EMailAddress = settings->value(QStringLiteral("EMail Address")).toString();
     UserName = settings->value(QStringLiteral("Name")).toString();
-    client.LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
-    client.UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
-    client.UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
+    server.LogFileName = ToBytes(settings->value(QStringLiteral("Log File")).toString());
+    server.UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
+    server.UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
+    server.Connections = ReadConnections(*settings);
     Walk = ReadWalkSettings(*settings);
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
-    for (const QString& name : settings->childKeys())
-        trustedCertificates_.insert(ServerKey(name), settings->value(name).toString().trimmed());
+    for (const QString& key : settings->childKeys())
+        trustedCertificates_.insert(ServerKey(key), settings->value(key).toString().trimmed());
     settings->endGroup();
 }
 
 // Only an account has a password; asking a keyring without one could
 // bring up an unlock prompt for nothing.
-void TMainSettings::ReadPassword(TmsNNTP& client)
+void TMainSettings::ReadPassword(TServerSettings& server)
 {
-    if (client.UserName.empty())
+    if (server.UserName.empty())
         return;
     const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
     TPasswordStore store(*settings);
-    client.Password = store.Read(client.Server, client.UserName);
-    passwordKey_ = { client.Server, client.UserName };
+    server.Password = store.Read(server.Server, server.UserName);
+    passwordKey_ = { server.Server, server.UserName };
     keyringRuns_ = store.KeyringAnswered();
 }
 
-void TMainSettings::Write(const TmsNNTP& client)
+void TMainSettings::Write(const TServerSettings& server)
 {
     const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
-    settings->setValue(QStringLiteral("Server"), FromBytes(client.Server));
+    settings->setValue(QStringLiteral("Server"), FromBytes(server.Server));
     settings->setValue(QStringLiteral("EMail Address"), EMailAddress);
     settings->setValue(QStringLiteral("Name"), UserName);
-    settings->setValue(QStringLiteral("Log File"), FromBytes(client.LogFileName));
-    settings->setValue(QStringLiteral("Use TLS"), client.UseTLS);
-    settings->setValue(QStringLiteral("User Name"), FromBytes(client.UserName));
+    settings->setValue(QStringLiteral("Log File"), FromBytes(server.LogFileName));
+    settings->setValue(QStringLiteral("Use TLS"), server.UseTLS);
+    settings->setValue(QStringLiteral("User Name"), FromBytes(server.UserName));
+    WriteConnections(*settings, server.Connections);
     WriteWalkSettings(*settings, Walk);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
@@ -104,22 +105,22 @@ void TMainSettings::Write(const TmsNNTP& client)
         settings->setValue(trusted.key(), trusted.value());
     settings->endGroup();
     settings->sync();
-    WritePassword(*settings, client);
+    WritePassword(*settings, server);
     if (settings->status() != QSettings::NoError)
         qWarning("lumigrab: the settings could not be written to %s", qPrintable(settings->fileName()));
 }
 
 // Through the store, and only when there is something new to keep: the
 // keyring may ask the user to unlock it.
-void TMainSettings::WritePassword(QSettings& settings, const TmsNNTP& client)
+void TMainSettings::WritePassword(QSettings& settings, const TServerSettings& server)
 {
-    if (client.UserName.empty())
+    if (server.UserName.empty())
         return;
-    const std::pair<std::string, std::string> key { client.Server, client.UserName };
+    const std::pair<std::string, std::string> key { server.Server, server.UserName };
     if (!passwordChanged_ && key == passwordKey_)
         return;
     TPasswordStore store(settings);
-    store.Write(key.first, key.second, client.Password);
+    store.Write(key.first, key.second, server.Password);
     passwordKey_ = key;
     passwordChanged_ = false;
 }

@@ -1,9 +1,8 @@
 // What the main window keeps between runs, under one settings key (see
-// OpenRegKey in app/TRTFormSrc.h): how the news server is reached (kept in
-// the client, which reads it at each connect), the poster's name and
-// address, the walk settings, the certificates the user trusts, each for
-// its server, and the password, in the desktop's keyring when one runs
-// (app/passwordstore.h).
+// OpenRegKey in app/TRTFormSrc.h): how the news server is reached, the
+// poster's name and address, the walk settings, the certificates the user
+// trusts, each for its server, and the password, in the desktop's keyring
+// when one runs (app/passwordstore.h).
 //
 // No widgets. Reading and writing may wait for the keyring in a nested
 // event loop, and only then: without an account no keyring is asked.
@@ -22,8 +21,6 @@ class QSettings;
 
 namespace lumigrab {
 
-class TmsNNTP;
-
 // The settings key of the window: server, user and placement.
 inline const char* const SettingsKey = "Software\\Internet\\Lumi";
 // The server a first start, or a settings file without one, connects to.
@@ -39,19 +36,20 @@ public:
     QString EMailAddress;
     TWalkSettings Walk;
 
-    // Reads every value but the password: the client's Server, LogFileName,
-    // UseTLS and UserName, the fields above and the trusted certificates.
-    // A missing server reads as empty, one that is no plain text (a list, a
-    // typed value) as DefaultServer.
-    void Read(TmsNNTP& client);
-    // The password of the client's account on its server; nothing is read
-    // without an account.
-    void ReadPassword(TmsNNTP& client);
+    // Reads every value but the password and the trusted fingerprint: the
+    // server's Server, LogFileName, UseTLS, UserName and Connections, the
+    // fields above and the trusted certificates. A missing server reads as
+    // empty, one that is no plain text (a list, a typed value) as
+    // DefaultServer.
+    void Read(TServerSettings& server);
+    // The password of the server's account; nothing is read without an
+    // account.
+    void ReadPassword(TServerSettings& server);
     // Writes what Read reads, and the password when it changed (see
     // PasswordChanged) or belongs to another server or account than the one
     // last read or written. A settings file that cannot be written is
     // reported as a warning, as the window is closing.
-    void Write(const TmsNNTP& client);
+    void Write(const TServerSettings& server);
     // The user gave a new password: the next Write keeps it.
     void PasswordChanged() { passwordChanged_ = true; }
 
@@ -65,12 +63,12 @@ public:
     bool PasswordInSettingsFile();
 
 private:
-    void WritePassword(QSettings& settings, const TmsNNTP& client);
+    void WritePassword(QSettings& settings, const TServerSettings& server);
 
     const QString key_;
     // Server (lower case) -> fingerprint of the certificate trusted for it.
     QMap<QString, QString> trustedCertificates_;
-    // The server and account the client's password belongs to as the store
+    // The server and account the password belongs to as the store
     // keeps it, and whether the user changed it since.
     std::pair<std::string, std::string> passwordKey_;
     bool passwordChanged_ = false;

@@ -168,6 +168,7 @@ void TfrmMain::CreateComponents()
     msNNTP->Name = "msNNTP";
     msNNTP->SetWinsockLoaded(true);
     msNNTP->Server = DefaultServer;
+    msNNTP->Settings.Connections = DefaultConnections;
     msNNTP->TimeOut = ClientTimeOut;
     // Across the internet a header walk by HEAD and NEXT takes minutes.
     msNNTP->UseOverview = true;
@@ -386,11 +387,11 @@ void TfrmMain::FormCreate()
         ScanTempFolder();
     });
     Guarded([this] {
-        settings_.Read(*msNNTP);
+        settings_.Read(msNNTP->Settings);
         ApplyWalkSettings();
         if (msNNTP->Server.empty())
             msNNTP->Server = DefaultServer;
-        settings_.ReadPassword(*msNNTP);
+        settings_.ReadPassword(msNNTP->Settings);
         if (QFileInfo::exists(dataFile_))
             LoadNewsGroupFile();
     });
@@ -421,7 +422,7 @@ void TfrmMain::FormClose()
     Guarded([this] {
         run_->Stop();
         msNNTP->Disconnect();
-        settings_.Write(*msNNTP);
+        settings_.Write(msNNTP->Settings);
     });
 }
 
@@ -508,15 +509,12 @@ void TfrmMain::ApplyWalkSettings()
 
 TSetupValues TfrmMain::SetupValues() const
 {
-    TSetupValues values;
-    values.Connection = { msNNTP->Server, msNNTP->UseTLS, msNNTP->UserName, msNNTP->Password };
-    values.Walk = settings_.Walk;
-    return values;
+    return { msNNTP->Settings, settings_.Walk };
 }
 
 bool TfrmMain::ApplySetup(const TSetupValues& values)
 {
-    if (values.Connection == SetupValues().Connection) {
+    if (SameConnection(values.Server, msNNTP->Settings)) {
         TakeSetup(values);
         return true;
     }
@@ -524,23 +522,23 @@ bool TfrmMain::ApplySetup(const TSetupValues& values)
     return RunCommandSequence([&] { TakeSetup(values); });
 }
 
-// The client reads the connection's fields at each connect; an open
-// connection went to the old server, and the selected group's article
-// numbers belong to it too.
+// The client reads its settings at each connect; an open connection went
+// to the old server, and the selected group's article numbers belong to it
+// too.
 void TfrmMain::TakeSetup(const TSetupValues& values)
 {
     settings_.Walk = values.Walk;
     ApplyWalkSettings();
-    const TConnectionSettings& connection = values.Connection;
-    if (connection == SetupValues().Connection)
-        return;
-    msNNTP->Server = connection.Server;
-    msNNTP->UseTLS = connection.UseTLS;
-    msNNTP->UserName = connection.UserName;
-    if (connection.Password != msNNTP->Password) {
-        msNNTP->Password = connection.Password;
+    const bool sameConnection = SameConnection(values.Server, msNNTP->Settings);
+    if (values.Server.Password != msNNTP->Password)
         settings_.PasswordChanged();
-    }
+    // Looked up for the server as each connection opens; the dialog's copy
+    // may be older.
+    const std::string trusted = msNNTP->TrustedFingerprint;
+    msNNTP->Settings = values.Server;
+    msNNTP->TrustedFingerprint = trusted;
+    if (sameConnection)
+        return;
     msNNTP->HeaderList.Clear();
     msNNTP->ForgetNewsGroup();
     msNNTP->Disconnect();
@@ -573,7 +571,7 @@ void TfrmMain::Go()
 {
     TransferRate->Begin();
     const auto end = qScopeGuard([this] { TransferRate->End(); });
-    run_->Go(ToBytes(NGEdit->currentText()), { settings_.Walk.Connections, headerBatch_ });
+    run_->Go(ToBytes(NGEdit->currentText()), { headerBatch_ });
 }
 
 void TfrmMain::CancelButtonClick()

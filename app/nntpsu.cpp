@@ -117,7 +117,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
         = Place(new QLabel(QStringLiteral("Connections"), this), "ConnectionsLabel", 232, 191, 74, 16);
     ConnectionsSpin = Place(new QSpinBox(this), "ConnectionsSpin", 312, 187, 55, 24);
     ConnectionsSpin->setRange(MinConnections, MaxConnections);
-    ConnectionsSpin->setValue(TWalkSettings().Connections);
+    ConnectionsSpin->setValue(DefaultConnections);
     ConnectionsSpin->setToolTip(QLatin1String(ConnectionsHint));
     ConnectionsLabel->setBuddy(ConnectionsSpin);
     UserNameLabel = Place(new QLabel(QStringLiteral("User Name"), this), "UserNameLabel", 16, 218, 78, 16);
@@ -179,27 +179,28 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 
 void TSetupDlg::SetValues(const TSetupValues& values)
 {
-    const TConnectionSettings& connection = values.Connection;
-    ServerEdit->setText(QString::fromStdString(connection.Server));
-    UseTLSCheck->setChecked(connection.UseTLS);
-    UserNameEdit->setText(QString::fromStdString(connection.UserName));
-    PasswordEdit->setText(QString::fromStdString(connection.Password));
+    given_ = values;
+    const TServerSettings& server = values.Server;
+    ServerEdit->setText(QString::fromStdString(server.Server));
+    UseTLSCheck->setChecked(server.UseTLS);
+    UserNameEdit->setText(QString::fromStdString(server.UserName));
+    PasswordEdit->setText(QString::fromStdString(server.Password));
+    ConnectionsSpin->setValue(server.Connections);
     StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
     JoinMultiPartCheck->setChecked(values.Walk.JoinMultiPartPosts);
-    ConnectionsSpin->setValue(values.Walk.Connections);
 }
 
 TSetupValues TSetupDlg::Values() const
 {
-    TSetupValues values;
-    TConnectionSettings& connection = values.Connection;
-    connection.Server = ServerEdit->text().toStdString();
-    connection.UseTLS = UseTLSCheck->isChecked();
-    connection.UserName = UserNameEdit->text().trimmed().toStdString();
-    connection.Password = PasswordEdit->text().toStdString();
+    TSetupValues values = given_;
+    TServerSettings& server = values.Server;
+    server.Server = ServerEdit->text().toStdString();
+    server.UseTLS = UseTLSCheck->isChecked();
+    server.UserName = UserNameEdit->text().trimmed().toStdString();
+    server.Password = PasswordEdit->text().toStdString();
+    server.Connections = ConnectionsSpin->value();
     values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
     values.Walk.JoinMultiPartPosts = JoinMultiPartCheck->isChecked();
-    values.Walk.Connections = ConnectionsSpin->value();
     return values;
 }
 

@@ -70,7 +70,8 @@ public:
     QCheckBox* JoinMultiPartCheck;
 
     // The controls from values, and the values the controls hold (the user
-    // name without surrounding blanks).
+    // name without surrounding blanks); what no control shows stays as
+    // SetValues gave it.
     void SetValues(const TSetupValues& values);
     TSetupValues Values() const;
 
@@ -101,6 +102,7 @@ protected:
 
 private:
     bool fetching_ = false;
+    TSetupValues given_;
 };
 
 } // namespace lumigrab

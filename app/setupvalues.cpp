@@ -36,16 +36,23 @@ TWalkSettings ReadWalkSettings(const QSettings& settings)
     walk.StartBeforeEnd
         = ReadCount(settings, StartBeforeEndSetting, defaults.StartBeforeEnd, 0, MaxStartBeforeEnd);
     walk.JoinMultiPartPosts = ReadFlag(settings, JoinMultiPartPostsSetting, defaults.JoinMultiPartPosts);
-    walk.Connections
-        = ReadCount(settings, ConnectionsSetting, defaults.Connections, MinConnections, MaxConnections);
     return walk;
+}
+
+int ReadConnections(const QSettings& settings)
+{
+    return ReadCount(settings, ConnectionsSetting, DefaultConnections, MinConnections, MaxConnections);
+}
+
+void WriteConnections(QSettings& settings, int connections)
+{
+    settings.setValue(QLatin1String(ConnectionsSetting), connections);
 }
 
 void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk)
 {
     settings.setValue(QLatin1String(StartBeforeEndSetting), walk.StartBeforeEnd);
     settings.setValue(QLatin1String(JoinMultiPartPostsSetting), walk.JoinMultiPartPosts);
-    settings.setValue(QLatin1String(ConnectionsSetting), walk.Connections);
 }
 
 } // namespace lumigrab

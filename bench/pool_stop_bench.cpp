@@ -89,7 +89,7 @@ struct TRound {
     std::unique_ptr<TFetchPool> Pool(int connections) const
     {
         TFetchSettings settings;
-        settings.server = server->Address();
+        settings.server.Server = server->Address();
         settings.newsGroup = "pool.bench";
         settings.timeOut = 600;
         return std::make_unique<TFetchPool>(settings, connections);

@@ -75,15 +75,10 @@ std::string DistinctMessages(const std::vector<std::string>& messages)
 TFetchSettings TFetchSettings::From(const TmsNNTP& client)
 {
     TFetchSettings settings;
-    settings.server = client.Server;
-    settings.useTLS = client.UseTLS;
-    settings.trustedFingerprint = client.TrustedFingerprint;
-    settings.userName = client.UserName;
-    settings.password = client.Password;
+    settings.server = client.Settings;
     settings.timeOut = client.TimeOut;
     settings.maxArticleSize = client.MaxArticleSize;
     settings.newsGroup = client.NewsGroup();
-    settings.logFileName = client.LogFileName;
     settings.walkHeaderIds = client.WalkHeaderIds();
     return settings;
 }
@@ -266,14 +261,10 @@ private:
     {
         const TFetchSettings& settings = shared_->settings;
         client.SetWinsockLoaded(true);
-        client.Server = settings.server;
-        client.UseTLS = settings.useTLS;
-        client.TrustedFingerprint = settings.trustedFingerprint;
-        client.UserName = settings.userName;
-        client.Password = settings.password;
+        client.Settings = settings.server;
         client.TimeOut = settings.timeOut;
         client.MaxArticleSize = settings.maxArticleSize;
-        client.LogFileName = NumberedLogName(settings.logFileName, number_);
+        client.LogFileName = NumberedLogName(settings.server.LogFileName, number_);
         std::vector<std::shared_ptr<const THeaderIds>> headers { shared_->orderIds };
         if (settings.walkHeaderIds)
             headers.push_back(settings.walkHeaderIds);
@@ -426,7 +417,7 @@ private:
 
 TFetchPool::TFetchPool(TFetchSettings settings, int size)
     : shared_(std::make_shared<TShared>(std::move(settings)))
-    , size_(std::clamp(size, 1, MaxFetchConnections))
+    , size_(std::clamp(size, 1, MaxConnections))
     , owner_(std::make_unique<QObject>())
 {
 }

@@ -45,25 +45,20 @@
 #include "message/msmsg.h"
 #include "news/headerids.h"
 #include "news/msnntp.h"
+#include "news/serversettings.h"
 
 class QObject;
 
 namespace lumigrab {
 
-// Most connections a pool may have; the Setup dialog and lumigrab-harvest
-// offer 1 to this, 1 being the walk's client alone (no pool).
-constexpr int MaxFetchConnections = 50;
-constexpr int DefaultFetchConnections = 4;
-
 // How a pooled connection reaches the server: copied from the walk's
 // client, so that it uses the same server, TLS, trusted certificate and
 // account.
 struct TFetchSettings {
-    std::string server;
-    bool useTLS = false;
-    std::string trustedFingerprint;
-    std::string userName;
-    std::string password;
+    // Each connection writes its protocol log, when server.LogFileName is
+    // not empty, to that path with "-2", "-3", ... put before the extension
+    // (the walk's client is 1).
+    TServerSettings server;
     int32_t timeOut = 600;
     int64_t maxArticleSize = TktSocket::DefaultMaxBlockSize;
     // The group the articles' numbers belong to.
@@ -71,9 +66,6 @@ struct TFetchSettings {
     // The message-ids of the headers the walk's client holds
     // (TmsNNTP::WalkHeaderIds); nullptr for none.
     std::shared_ptr<const THeaderIds> walkHeaderIds;
-    // When not empty, each connection writes its protocol log to this path
-    // with "-2", "-3", ... put before the extension (the walk's client is 1).
-    std::string logFileName;
     // Connections numbered up to this one logged in an earlier pool of the
     // same session (one pool per walk): they add to their log file instead
     // of replacing it, so that each connection number keeps one log for the
@@ -116,7 +108,7 @@ struct TFetchOrder {
 
 class TFetchPool {
 public:
-    // A pool of size connections (1 to MaxFetchConnections), started all at
+    // A pool of size connections (1 to MaxConnections), started all at
     // once when the first article is handed over, so that a walk that finds
     // nothing to fetch opens none; each connects and selects the group on
     // its thread. Must be created on a thread with an event loop (the

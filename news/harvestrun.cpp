@@ -103,7 +103,7 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
         client_.SetNewsGroup(group);
         ResumeFromKeptPosition();
         lastWalked_ = client_.LastHeaderNumber();
-        StartPool(settings.Connections);
+        StartPool();
         lastKept_ = std::chrono::steady_clock::now();
         client_.RetrieveHeaders(settings.HeaderBatch, true);
         // A batch that ends before the group does leaves articles on their
@@ -133,9 +133,9 @@ void THarvestRun::Stop()
 
 // Started once the group is selected: the pooled connections select it too,
 // and reach the server as the client does, its trusted certificate included.
-void THarvestRun::StartPool(int connections)
+void THarvestRun::StartPool()
 {
-    const int further = connections - 1;
+    const int further = client_.Settings.Connections - 1;
     if (further < 1 || !harvest_)
         return;
     TFetchSettings settings = TFetchSettings::From(client_);
@@ -197,8 +197,8 @@ void THarvestRun::WalkAgainAfterUnfinished()
 // server is numbered anew.
 std::string THarvestRun::ServerKey() const
 {
-    const TServerName name = SplitServerName(client_.Server);
-    return name.host + ':' + (name.port.empty() ? (client_.UseTLS ? NntpsPort : NntpPort) : name.port);
+    const TServerName name = SplitServerName(client_.Settings.Server);
+    return name.host + ':' + (name.port.empty() ? (client_.Settings.UseTLS ? NntpsPort : NntpPort) : name.port);
 }
 
 void THarvestRun::ResumeFromKeptPosition()

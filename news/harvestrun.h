@@ -41,11 +41,9 @@ class TWalkPositions;
 // 64 bytes for each of its "Lines"; 0 when neither is a number.
 int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue);
 
-// How one Go walks.
+// How one Go walks; how many connections fetch is the server's
+// (TServerSettings::Connections, in the client's Settings).
 struct THarvestRunSettings {
-    // Connections in all: the client's own and, beyond one, a pool of
-    // further ones that fetch the walk's articles.
-    int Connections = 1;
     // Headers one Go takes; 0 walks to the group's end.
     int HeaderBatch = 0;
     // How the pooled connections end after a Go that ran to its end:
@@ -99,7 +97,7 @@ public:
 private:
     void HeaderWalked(int index);
     void LastHeader();
-    void StartPool(int connections);
+    void StartPool();
     // Cancelled, or asked to QUIT (see THarvestRunSettings::PoolQuits).
     void EndPool(bool quit = false);
     void WalkAgainAfterUnfinished();

@@ -32,6 +32,8 @@ TmsNNTP::TmsNNTP(TComponent* owner)
 
 TmsNNTP::~TmsNNTP()
 {
+    // The socket writes its log as it ends, to the file Settings names.
+    TakeServerFields();
     try {
         Disconnect();
     } catch (...) {
@@ -477,8 +479,18 @@ void TmsNNTP::Open()
     RequireIdle();
     const TBusy busy(*this);
     ResetState();
+    TakeServerFields();
     CheckServer();
     TmsMailBase::Open();
+}
+
+void TmsNNTP::TakeServerFields()
+{
+    TktSocket& socket = *this;
+    socket.Server = Settings.Server;
+    socket.UseTLS = Settings.UseTLS;
+    socket.TrustedFingerprint = Settings.TrustedFingerprint;
+    socket.LogFileName = Settings.LogFileName;
 }
 
 void TmsNNTP::Close()

@@ -46,6 +46,7 @@
 #include "news/nntpsession.h"
 #include "news/overview.h"
 #include "news/overviewwalk.h"
+#include "news/serversettings.h"
 #include "transport/kttypes.h"
 #include "transport/msmb.h"
 
@@ -113,10 +114,21 @@ public:
     void SetArticle(TmsArticle* article);
     // The last reply line, without its line end.
     std::string LastReply;
-    // The account to log in with; no login while UserName is empty. Read at
-    // each login.
-    std::string UserName;
-    std::string Password;
+    // How the server is reached: read as each connection opens (after
+    // OnOpen, whose handler may still change it), the account at each
+    // login. Its Connections are for the caller's pool; the client is one
+    // connection.
+    TServerSettings Settings;
+    // The fields of Settings under their own names. Server, UseTLS,
+    // TrustedFingerprint and LogFileName are those of the socket as seen
+    // through the client: the socket takes them from Settings as it opens.
+    std::string& Server = Settings.Server;
+    bool& UseTLS = Settings.UseTLS;
+    std::string& TrustedFingerprint = Settings.TrustedFingerprint;
+    // No login while UserName is empty.
+    std::string& UserName = Settings.UserName;
+    std::string& Password = Settings.Password;
+    std::string& LogFileName = Settings.LogFileName;
     // Most bytes an article may have. A larger one fails with "Data block
     // larger than N bytes" and closes the connection, as a block that never
     // ends would otherwise fill the memory. Header blocks are held to 4 MB,
@@ -284,6 +296,7 @@ public:
 protected:
     // Forgets Article when that component is freed.
     void ComponentRemoved(TComponent* component) override;
+    void TakeServerFields() override;
 
 private:
     // The client's concerns, each in a unit of its own, work on its

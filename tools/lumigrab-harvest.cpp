@@ -55,10 +55,10 @@
 
 #include "base/sysutils.h"
 #include "message/msmsg.h"
-#include "news/fetchpool.h"
 #include "news/harvest.h"
 #include "news/harvestrun.h"
 #include "news/msnntp.h"
+#include "news/serversettings.h"
 #include "transport/kttls.h"
 #include "transport/kttypes.h"
 
@@ -71,17 +71,14 @@ enum class TRequest { Harvest, Help, Version };
 
 struct Options {
     TRequest request = TRequest::Harvest;
-    std::string server;
+    // Connections 1 unless asked: scripts and servers with tight limits
+    // expect one.
+    TServerSettings server;
     std::string group;
     int count = 0;
     int newest = 0;
     std::string folder;
-    std::string logFile;
-    bool tls = false;
     bool join = true;
-    std::string trust;
-    std::string user;
-    int connections = 1;
 };
 
 constexpr int ExitDone = 0;
@@ -134,7 +131,7 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             return options;
         }
         if (name == "--tls") {
-            options.tls = true;
+            options.server.UseTLS = true;
             continue;
         }
         if (name == "--no-join") {
@@ -145,7 +142,7 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             return std::nullopt;
         const std::string value = argv[++i];
         if (name == "--server") {
-            options.server = value;
+            options.server.Server = value;
         } else if (name == "--group") {
             options.group = value;
         } else if (name == "--count") {
@@ -160,27 +157,27 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.newest = *newest;
         } else if (name == "--connections") {
             const auto connections = TryStrToInt(value);
-            if (!connections || *connections < 1 || *connections > MaxFetchConnections) {
-                std::cerr << "lumigrab-harvest: --connections takes a number from 1 to "
-                          << MaxFetchConnections << ", not \"" << PrintableText(value) << "\"\n";
+            if (!connections || *connections < MinConnections || *connections > MaxConnections) {
+                std::cerr << "lumigrab-harvest: --connections takes a number from " << MinConnections
+                          << " to " << MaxConnections << ", not \"" << PrintableText(value) << "\"\n";
                 return std::nullopt;
             }
-            options.connections = *connections;
+            options.server.Connections = *connections;
         } else if (name == "--folder") {
             options.folder = value;
         } else if (name == "--log") {
-            options.logFile = value;
+            options.server.LogFileName = value;
         } else if (name == "--trust") {
-            options.trust = NormalizeFingerprint(value);
-            if (options.trust.empty())
+            options.server.TrustedFingerprint = NormalizeFingerprint(value);
+            if (options.server.TrustedFingerprint.empty())
                 return std::nullopt;
         } else if (name == "--user") {
-            options.user = value;
+            options.server.UserName = value;
         } else {
             return std::nullopt;
         }
     }
-    if (options.server.empty() || options.group.empty())
+    if (options.server.Server.empty() || options.group.empty())
         return std::nullopt;
     if (options.folder.empty())
         options.folder = DefaultPictureFolder(argv[0]).string();
@@ -240,7 +237,7 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     run.OnPoolLowered = Status;
     // The pool's error is not told twice: it ends the Go, which reports it.
     // A tool can wait for each connection's farewell.
-    run.Go(options.group, { options.connections, options.count, true });
+    run.Go(options.group, { options.count, true });
     client.Disconnect();
     return skipped;
 }
@@ -256,19 +253,15 @@ int Run(const Options& options)
     TmsArticle article;
     TmsNNTP client;
     client.SetWinsockLoaded(true);
-    client.Server = options.server;
+    client.Settings = options.server;
     client.TimeOut = 600;
-    client.LogFileName = options.logFile;
     client.SetArticle(&article);
     // Headers from the server's overview and articles asked for ahead: a
     // walk across the internet takes seconds rather than minutes.
     client.UseOverview = true;
     client.StartBeforeEnd = options.newest;
     client.HeaderList.SetRetention(KeptHeaders);
-    client.UseTLS = options.tls;
-    client.TrustedFingerprint = options.trust;
-    client.UserName = options.user;
-    if (!options.user.empty()) {
+    if (!client.UserName.empty()) {
         if (const char* password = std::getenv(PasswordVariable))
             client.Password = password;
         else

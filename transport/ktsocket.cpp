@@ -414,6 +414,7 @@ void TktSocket::Open()
         ras_->Dial();
     if (OnOpen)
         OnOpen(this);
+    TakeServerFields();
     CheckServer();
     if (Winsock().WSAStartup(0x0101) != 0)
         RaiseSocketError(LoadResString(SInvalidWinsockVersion));

@@ -163,6 +163,11 @@ public:
 protected:
     // Forgets RAS when that component is freed.
     void ComponentRemoved(TComponent* component) override;
+    // Runs in Open right after OnOpen, before Server or anything else above
+    // is read: a client that keeps how its server is reached in a value of
+    // its own puts it into Server, UseTLS, TrustedFingerprint and
+    // LogFileName here.
+    virtual void TakeServerFields() { }
 
     // Raises "Server property is required" when Server is empty.
     void CheckServer();

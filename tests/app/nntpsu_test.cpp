@@ -185,12 +185,12 @@ TEST(ReadWalkSettings, TakesCountsInRangeOnly)
 {
     struct Case {
         const char* setting;
-        int TWalkSettings::*field;
+        int (*field)(const QSettings&);
         QVariant stored;
         int read;
     };
-    const auto start = &TWalkSettings::StartBeforeEnd;
-    const auto connections = &TWalkSettings::Connections;
+    const auto start = [](const QSettings& settings) { return ReadWalkSettings(settings).StartBeforeEnd; };
+    const auto connections = ReadConnections;
     const Case cases[] = { { StartBeforeEndSetting, start, {}, 0 },
         { StartBeforeEndSetting, start, "12", 12 }, { StartBeforeEndSetting, start, " 7 ", 7 },
         { StartBeforeEndSetting, start, 99999999, 99999999 }, { StartBeforeEndSetting, start, "-3", 0 },
@@ -206,7 +206,7 @@ TEST(ReadWalkSettings, TakesCountsInRangeOnly)
         settings.clear();
         if (c.stored.isValid())
             settings.setValue(c.setting, c.stored);
-        EXPECT_EQ(ReadWalkSettings(settings).*c.field, c.read);
+        EXPECT_EQ(c.field(settings), c.read);
     }
 }
 

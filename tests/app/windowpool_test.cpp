@@ -100,7 +100,7 @@ TEST_F(WindowTest, FurtherConnectionsOpenForArticlesOnlyAndRefusalsAreToldOnce)
         form.msNNTP->TimeOut = 20;
         form.msNNTP->UseOverview = false;
         TSetupValues values = form.SetupValues();
-        values.Walk.Connections = 3;
+        values.Server.Connections = 3;
         ASSERT_TRUE(form.ApplySetup(values));
         form.NGEdit->setCurrentText(QString::fromStdString(group->name));
 
@@ -199,7 +199,7 @@ TEST_F(WindowTest, PartsThePoolBringsCountTowardsTheSpeed)
     form.msNNTP->TimeOut = 20;
     form.msNNTP->UseOverview = false;
     TSetupValues values = form.SetupValues();
-    values.Walk.Connections = 3;
+    values.Server.Connections = 3;
     ASSERT_TRUE(form.ApplySetup(values));
     form.NGEdit->setCurrentText(QString::fromStdString(server.GroupName()));
 

@@ -125,7 +125,7 @@ protected:
         if (connections > 1) {
             TFetchSettings settings = TFetchSettings::From(client);
             if (unreachable)
-                settings.server = "127.0.0.1:1";
+                settings.server.Server = "127.0.0.1:1";
             pool.emplace(settings, connections - 1);
             pool->OnArticleDone = [&](const TFetchOrder&) { ++result.pooled; };
             harvest.SetPool(&*pool);

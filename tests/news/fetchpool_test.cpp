@@ -77,11 +77,11 @@ protected:
     {
         server = std::make_unique<PoolServer>(std::move(greeting), std::move(script));
         TFetchSettings settings;
-        settings.server = server->Address();
+        settings.server.Server = server->Address();
         settings.newsGroup = "pool.test";
         settings.timeOut = 600;
-        settings.userName = user;
-        settings.password = user.empty() ? "" : "secret";
+        settings.server.UserName = user;
+        settings.server.Password = user.empty() ? "" : "secret";
         if (adjust)
             adjust(settings);
         pool = std::make_unique<TFetchPool>(settings, size);
@@ -197,7 +197,7 @@ TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
             "someone",
             [&c, this](TFetchSettings& settings) {
                 if (c.connections.empty())
-                    settings.server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());
+                    settings.server.Server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());
             });
         const std::vector<int32_t> returned = SubmitAllAndDrain();
         EXPECT_EQ(lowered, *c.report ? Strings { c.report } : Strings {});
@@ -405,7 +405,7 @@ TEST_F(FetchPoolTest, ALaterPoolOfTheSessionAddsToTheLogs)
             Start(
                 1, Welcome, [](int, const std::string& command) { return Reader(command); }, {},
                 [&](TFetchSettings& settings) {
-                    settings.logFileName = log;
+                    settings.server.LogFileName = log;
                     settings.loggedBefore = number == 1 ? 1 : loggedBefore;
                 });
             ASSERT_TRUE(pool->Submit(Order(number)));

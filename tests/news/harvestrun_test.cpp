@@ -168,7 +168,8 @@ TEST_P(HarvestRunTest, EveryPictureOnceAndTheIncompletePostToldOnce)
     THarvest harvest(client, folder.Path().string());
     THarvestRun run(client, &harvest);
     Bind(harvest, run);
-    const THarvestRunSettings settings { c.connections, 0 };
+    client.Settings.Connections = c.connections;
+    const THarvestRunSettings settings;
     const std::string group = FakeGroup().name;
     if (c.stop) {
         StopAtTheLastHeader(run);

@@ -267,7 +267,7 @@ protected:
         window->msNNTP->UseOverview = false;
         // It answers one connection at a time: no pool of further ones.
         TSetupValues values = window->SetupValues();
-        values.Walk.Connections = 1;
+        values.Server.Connections = 1;
         window->ApplySetup(values);
     }
 
