@@ -27,7 +27,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <unordered_map>
+
+#include "news/articlenumber.h"
 
 namespace lumigrab {
 
@@ -45,7 +48,7 @@ int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& l
 // (TServerSettings::Connections, in the client's Settings).
 struct THarvestRunSettings {
     // Headers one Go takes; 0 walks to the group's end.
-    int HeaderBatch = 0;
+    int64_t HeaderBatch = 0;
     // How the pooled connections end after a Go that ran to its end:
     // cancelled at once (false), as a window must not wait for a connection
     // still coming up, or each saying QUIT first, for a caller that can
@@ -105,8 +108,8 @@ private:
     // where the next run's will (the headers whose articles are all in).
     void ResumeFromKeptPosition();
     void KeepPositionNowAndThen();
-    void KeepPosition(int32_t number);
-    int32_t SafePosition() const;
+    void KeepPosition(std::optional<TArticleNumber> walked);
+    std::optional<TArticleNumber> SafePosition() const;
     std::string ServerKey() const;
 
     TmsNNTP& client_;
@@ -117,14 +120,15 @@ private:
         // What the header says, for the transfer speed.
         int64_t bytes = 0;
         // The header walked before: after a Stop the next walk goes on
-        // after it, as the article never came.
-        int32_t after = -1;
+        // after it, as the article never came (none: where a first walk
+        // starts).
+        std::optional<TArticleNumber> after;
     };
-    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
+    std::unordered_map<TArticleNumber, TPooledArticle> pooledArticles_;
     // The parts of multi-part posts, which the pool may fetch once their
     // post is complete: their header's size, for the transfer speed only.
-    std::unordered_map<int32_t, int64_t> partBytes_;
-    int32_t lastWalked_ = -1;
+    std::unordered_map<TArticleNumber, int64_t> partBytes_;
+    std::optional<TArticleNumber> lastWalked_;
     // The highest connection number whose log a pool wrote; later pools add
     // to those logs.
     int pooledLogs_ = 1;
