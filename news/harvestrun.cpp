@@ -71,6 +71,7 @@ void THarvestRun::SetHarvest(THarvest* harvest)
 void THarvestRun::HeaderWalked(int index)
 {
     const TmsNgInfoItem& header = client_.HeaderList.Entries(index);
+    progress_.Walked();
     const int64_t bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
     if (OnHeaderWalked)
         OnHeaderWalked(index, header, bytes);
@@ -103,6 +104,11 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
         client_.SetNewsGroup(group);
         ResumeFromKeptPosition();
         lastWalked_ = client_.LastHeaderNumber();
+        // A walk resumed from a kept position is no first walk.
+        progress_ = TWalkProgress(HeadersAhead(client_.ArticleCount(), client_.FirstArticle(),
+                                      client_.LastArticle(), client_.StartBeforeEnd, lastWalked_,
+                                      settings.HeaderBatch),
+            !lastWalked_, TWalkProgress::TClock::now());
         StartPool();
         lastKept_ = std::chrono::steady_clock::now();
         client_.RetrieveHeaders(settings.HeaderBatch, true);

@@ -31,6 +31,7 @@
 #include <unordered_map>
 
 #include "news/articlenumber.h"
+#include "news/walkprogress.h"
 
 namespace lumigrab {
 
@@ -83,6 +84,10 @@ public:
     // cancels whatever the client does).
     void Stop();
 
+    // The running Go's walk: headers walked of those it faces, and their
+    // rate. Counted before OnHeaderWalked fires.
+    const TWalkProgress& Progress() const { return progress_; }
+
     // A header the walk reached, before it is harvested: its index in the
     // client's HeaderList, the header, and the article's expected size.
     std::function<void(int index, const TmsNgInfoItem& header, int64_t expectedBytes)> OnHeaderWalked;
@@ -114,6 +119,7 @@ private:
 
     TmsNNTP& client_;
     THarvest* harvest_;
+    TWalkProgress progress_;
     std::unique_ptr<TFetchPool> pool_;
     // The articles on the pool's connections, by number, until they are in.
     struct TPooledArticle {

@@ -98,6 +98,7 @@ const char* const Usage
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
+const char* const SLongWalkHint = "--newest N starts N articles before the group's end";
 
 std::filesystem::path ProgramFolder(const char* argv0)
 {
@@ -235,8 +236,8 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         Status("Damaged picture " + path + ": " + damage);
     };
     THarvestRun run(client, &harvest);
-    run.OnHeaderWalked = [](int index, const TmsNgInfoItem&, int64_t) {
-        Status(std::to_string(index + 1) + " headers retrieved");
+    run.OnHeaderWalked = [&run](int, const TmsNgInfoItem&, int64_t) {
+        Status(run.Progress().Text(TWalkProgress::TClock::now(), SLongWalkHint));
     };
     run.OnLastHeader = [] { Status("Last available header retrieved"); };
     run.OnPoolLowered = Status;
