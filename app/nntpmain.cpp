@@ -44,6 +44,9 @@ const char* const WindowCaption = "Lumigrab - Image Browser";
 const char* const PictureFolderName = "TEMP";
 const char* const NewsGroupFileName = "Lumigrab.Dat";
 const char* const BusyText = "Another command is in progress on this connection; press Stop first";
+// Shown beside the progress of a first walk that faces a group of millions.
+const char* const LongWalkHint
+    = "Setup's \"Start new groups this many articles before their end\" makes the first walk shorter";
 constexpr int SetupHeaderBatch = 5000;
 constexpr int ClientTimeOut = 600;
 // Header entries kept from a walk.
@@ -300,8 +303,8 @@ void TfrmMain::BindClientEvents()
 
 void TfrmMain::BindRunEvents()
 {
-    run_->OnHeaderWalked = [this](int index, const TmsNgInfoItem&, int64_t expectedBytes) {
-        SetStatusText(1, QStringLiteral("%1 headers retrieved").arg(index + 1));
+    run_->OnHeaderWalked = [this](int, const TmsNgInfoItem&, int64_t expectedBytes) {
+        SetStatusText(1, FromBytes(run_->Progress().Text(TWalkProgress::TClock::now(), LongWalkHint)));
         TransferRate->ArticleStarted(expectedBytes);
     };
     run_->OnLastHeader = [this] { SetStatusText(1, QStringLiteral("Last available header retrieved")); };

@@ -21,6 +21,10 @@ using lumigrab_fuzz::Check;
 
 namespace {
 
+// What an entry holds before a line is read into it; a line passed over
+// leaves it so.
+constexpr TArticleNumber Untouched = 7777777777777777777u;
+
 std::set<std::string> KnownNames(const TOverviewFormat& format)
 {
     std::set<std::string> names(OverviewFieldNames().begin(), OverviewFieldNames().end());
@@ -59,7 +63,7 @@ void CheckEntry(const TmsNgInfoItem& item, const TOverviewFormat& format, const 
 }
 
 // The first column holds the number in plain digits, leading zeros aside.
-bool IsNumberColumn(std::string_view line, int32_t number)
+bool IsNumberColumn(std::string_view line, TArticleNumber number)
 {
     std::string_view column = line.substr(0, line.find('\t'));
     while (column.size() > 1 && column.front() == '0')
@@ -82,13 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         TmsNgInfoItem item;
-        item.Number = -7;
+        item.Number = Untouched;
         item.Add("Untouched: yes");
         if (ReadOverviewLine(line, format, item)) {
             CheckEntry(item, format, names);
             Check(IsNumberColumn(line, item.Number));
         } else
-            Check(item.Number == -7 && item.Count() == 1);
+            Check(item.Number == Untouched && item.Count() == 1);
         if (end == std::string_view::npos)
             break;
         lines.remove_prefix(end + 1);

@@ -71,8 +71,8 @@ void TArticlePipeline::Read(std::string_view ref)
         ReadPlain(ref);
         return;
     }
-    if (const std::optional<int32_t> number = ArticleNumberOf(ref)) {
-        Fetch({ *number, {} });
+    if (const std::optional<TArticleNumber> number = ArticleNumberOf(ref)) {
+        Fetch({ number, {} });
         return;
     }
     if (ref.empty())
@@ -91,7 +91,7 @@ int32_t TArticlePipeline::ReadLineCount(std::string_view ref, TMemoryStream& buf
     return LineCountOf(headers);
 }
 
-int32_t TArticlePipeline::HeaderLineCount(int32_t number) const
+int32_t TArticlePipeline::HeaderLineCount(TArticleNumber number) const
 {
     const TmsNgInfoItem* header = client_.HeaderList.Find(number);
     return header ? LineCountOf(*header) : -1;
@@ -121,7 +121,8 @@ void TArticlePipeline::Fetch(const TArticleRef& asked)
 {
     client_.RequireIdle();
     client_.RequireArticle();
-    const int32_t number = asked.number;
+    // Fetches are by number.
+    const TArticleNumber number = asked.number.value_or(NoArticle);
     const int32_t lines = HeaderLineCount(number);
     {
         const TmsNNTP::TBusy busy(client_);
@@ -212,9 +213,9 @@ void TArticlePipeline::Forget()
     state_ = {};
 }
 
-void TArticlePipeline::Foresee(int32_t header, const std::vector<int32_t>& numbers)
+void TArticlePipeline::Foresee(TArticleNumber header, const std::vector<TArticleNumber>& numbers)
 {
-    for (const int32_t number : numbers)
+    for (const TArticleNumber number : numbers)
         state_.foreseen.push_back({ header, number });
 }
 
@@ -223,7 +224,7 @@ void TArticlePipeline::ForgetForeseen()
     state_.foreseen.clear();
 }
 
-void TArticlePipeline::Fill(int32_t header)
+void TArticlePipeline::Fill(TArticleNumber header)
 {
     std::deque<TAhead>& foreseen = state_.foreseen;
     // The handler has passed those headers: what it did not fetch then it
@@ -254,7 +255,7 @@ void TArticlePipeline::SendArticleCommand(const TAhead& ahead)
 // Articles announced before the one asked for and not fetched were wrong
 // guesses: read and dropped. One never announced goes after those in
 // flight, which are held.
-void TArticlePipeline::PrepareArticle(int32_t number)
+void TArticlePipeline::PrepareArticle(TArticleNumber number)
 {
     const auto isNumber = [number](const TAhead& ahead) { return ahead.number == number; };
     std::deque<TAhead>& inFlight = state_.inFlight;
@@ -305,7 +306,7 @@ void TArticlePipeline::DropOldestInFlight()
 auto TArticlePipeline::ReadOldestInFlight() -> std::optional<THeld>
 {
     client_.overviewWalk_.ReadRangesAhead();
-    const int32_t number = state_.inFlight.front().number;
+    const TArticleNumber number = state_.inFlight.front().number;
     state_.inFlight.pop_front();
     const TFlagScope quiet(client_.rules_.anyReplyIsAnswer, true);
     client_.ReadServerReply();
@@ -334,7 +335,7 @@ void TArticlePipeline::HoldInFlight()
     }
 }
 
-bool TArticlePipeline::TakeHeld(int32_t number)
+bool TArticlePipeline::TakeHeld(TArticleNumber number)
 {
     std::deque<THeld>& held = state_.held;
     const auto found

@@ -44,11 +44,11 @@ public:
 
     // The articles the walk's handler is expected to fetch from the event
     // of the header numbered header, in the order it will fetch them.
-    void Foresee(int32_t header, const std::vector<int32_t>& numbers);
+    void Foresee(TArticleNumber header, const std::vector<TArticleNumber>& numbers);
     void ForgetForeseen();
     // Forgets what was foreseen for headers before header, then sends
     // ARTICLE for the articles foreseen until Depth await replies.
-    void Fill(int32_t header);
+    void Fill(TArticleNumber header);
     void TopUp();
     // Reads (and drops) the replies of everything sent ahead.
     void Finish();
@@ -60,12 +60,12 @@ private:
     // An article the walk's handler is expected to fetch from the event of
     // the header numbered header.
     struct TAhead {
-        int32_t header;
-        int32_t number;
+        TArticleNumber header;
+        TArticleNumber number;
     };
     // An article read ahead of its turn, held until asked for.
     struct THeld {
-        int32_t number;
+        TArticleNumber number;
         ByteBuffer text;
     };
 
@@ -95,11 +95,11 @@ private:
     void HoldInFlight();
     // Hands over the held article number, dropping those held before it;
     // false when it is not held.
-    bool TakeHeld(int32_t number);
+    bool TakeHeld(TArticleNumber number);
     void SendArticleCommand(const TAhead& ahead);
     // Makes the reply to ARTICLE number the next one to read, sending the
     // command when it is not on its way yet.
-    void PrepareArticle(int32_t number);
+    void PrepareArticle(TArticleNumber number);
     // ARTICLE ref, not sent ahead.
     void FetchNow(std::string_view ref, int32_t lines);
     void ReadArticleReply(const std::string& command, int32_t lines, const TArticleRef& asked);
@@ -110,7 +110,7 @@ private:
     int32_t ReadLineCount(std::string_view ref, TMemoryStream& buffer);
     // The line count of the article's entry in HeaderList; -1 when it has
     // none.
-    int32_t HeaderLineCount(int32_t number) const;
+    int32_t HeaderLineCount(TArticleNumber number) const;
 };
 
 } // namespace lumigrab

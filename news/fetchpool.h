@@ -89,7 +89,7 @@ using TTakeText = std::function<std::function<void()>(std::string_view text)>;
 
 // One article handed to the pool.
 struct TFetchOrder {
-    int32_t number = -1;
+    TArticleNumber number = NoArticle;
     // The header's; the article is fetched by number, and the reply must
     // not name another article's message-id. Empty when not known.
     std::string messageId;
@@ -200,7 +200,7 @@ private:
     std::unique_ptr<QObject> owner_;
 
     // The owner's side; only touched on its thread.
-    std::unordered_set<int32_t> submitted_;
+    std::unordered_set<TArticleNumber> submitted_;
     std::vector<TFetchOrder> returned_;
     int outstanding_ = 0;
     int settled_ = 0;

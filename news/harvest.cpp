@@ -170,13 +170,13 @@ bool THarvest::WouldFetch(const TmsNgInfoItem& header)
     }
 }
 
-std::vector<int32_t> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
+std::vector<TArticleNumber> THarvest::ArticlesToFetch(const TmsNgInfoItem& header)
 {
     // The pool fetches them: the walk's client sends nothing for them.
     const bool pooled = pool_ && pool_->Accepting();
     if (JoinParts) {
-        if (std::optional<std::vector<int32_t>> parts = posts_->ForeseeFetches(header))
-            return pooled ? std::vector<int32_t>() : std::move(*parts);
+        if (std::optional<std::vector<TArticleNumber>> parts = posts_->ForeseeFetches(header))
+            return pooled ? std::vector<TArticleNumber>() : std::move(*parts);
     }
     if (WouldFetch(header) && !pooled)
         return { header.Number };
@@ -207,7 +207,7 @@ void THarvest::ReportIncompletePosts()
     posts_->ReportIncomplete();
 }
 
-std::optional<int32_t> THarvest::EarliestWaitingPart()
+std::optional<TArticleNumber> THarvest::EarliestWaitingPart()
 {
     return posts_->EarliestWaitingArticle();
 }
@@ -218,7 +218,7 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     // list that owns header.
     const std::string subject = header.GetFieldValue("Subject");
     const std::string messageId = header.GetFieldValue("Message-ID");
-    const int32_t number = header.Number;
+    const TArticleNumber number = header.Number;
     const bool multiPart = IsMultiPartSubject(WholeSubject(header));
     if (OnSubject)
         OnSubject(subject);
@@ -229,7 +229,7 @@ bool THarvest::HarvestArticle(const TmsNgInfoItem& header)
     return true;
 }
 
-void THarvest::FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject)
+void THarvest::FetchAndKeep(TArticleNumber number, const std::string& messageId, const std::string& subject)
 {
     if (!Fetch(number, messageId, subject))
         return;
@@ -277,7 +277,7 @@ void THarvest::SetPool(TFetchPool* pool)
             = [this](const std::string& subject, const std::string& reason) { Skip(subject, reason); };
 }
 
-bool THarvest::HandToPool(int32_t number, const std::string& messageId, const std::string& subject)
+bool THarvest::HandToPool(TArticleNumber number, const std::string& messageId, const std::string& subject)
 {
     if (!pool_)
         return false;
@@ -365,7 +365,7 @@ void THarvest::FinishPool()
 
 // An article can vanish between its header and its text (a cancel, a
 // takedown); the connection is fine and the walk goes on.
-bool THarvest::Fetch(int32_t number, const std::string& messageId, const std::string& subject)
+bool THarvest::Fetch(TArticleNumber number, const std::string& messageId, const std::string& subject)
 {
     try {
         client_.RetrieveArticleByNumber(number, messageId);

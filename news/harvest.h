@@ -163,7 +163,7 @@ public:
     void ReportIncompletePosts();
     // The lowest article number among the parts of multi-part posts still
     // waiting for others; nullopt when none waits.
-    std::optional<int32_t> EarliestWaitingPart();
+    std::optional<TArticleNumber> EarliestWaitingPart();
 
     // The size test, then HarvestArticle. Returns whether the article was
     // fetched. With JoinParts, a part of a multi-part post goes to the
@@ -178,7 +178,7 @@ public:
     // The articles HarvestHeader will fetch for the header, in the order it
     // fetches them, asked before the header is taken: its own when
     // WouldFetch, or with JoinParts the parts of the post it completes.
-    std::vector<int32_t> ArticlesToFetch(const TmsNgInfoItem& header);
+    std::vector<TArticleNumber> ArticlesToFetch(const TmsNgInfoItem& header);
     // Fetches the header's article unless its subject marks a part of a
     // multi-part post or the index has its message-id, keeps its pictures
     // and records it. Returns whether it fetched.
@@ -203,7 +203,7 @@ private:
 
     bool Taken(const std::string& messageId);
     // Whether the pool took the article.
-    bool HandToPool(int32_t number, const std::string& messageId, const std::string& subject);
+    bool HandToPool(TArticleNumber number, const std::string& messageId, const std::string& subject);
     // The pool's keep handler for one article: runs on the pool's thread.
     std::function<void()> KeepPooled(
         const TmsArticle& article, const std::string& messageId, const std::string& subject);
@@ -211,14 +211,14 @@ private:
     // parts of posts it could not take.
     void FetchReturned();
     void FetchHere(TFetchOrder order);
-    void FetchAndKeep(int32_t number, const std::string& messageId, const std::string& subject);
+    void FetchAndKeep(TArticleNumber number, const std::string& messageId, const std::string& subject);
     void Record(const std::string& messageId, const TmsArticle& article,
         const std::optional<std::vector<std::string>>& names);
     // The id the index records for an article whose header had messageId.
     static std::vector<std::string> RecordedIds(const std::string& messageId, const TmsArticle& article);
     void RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names);
     // Whether the article arrived; false when the server no longer has it.
-    bool Fetch(int32_t number, const std::string& messageId, const std::string& subject);
+    bool Fetch(TArticleNumber number, const std::string& messageId, const std::string& subject);
     // The names of the files holding its pictures, or nothing when a
     // picture could not be written.
     std::optional<std::vector<std::string>> KeepPictures(

@@ -24,7 +24,7 @@ constexpr std::chrono::seconds KeepPositionEvery { 1 };
 // later run walks again from a waiting post's first part (which it has
 // not seen) when that lies no further back than this, and gives up older
 // ones, as a post that never completes must not hold every run there.
-constexpr int32_t HoldBackForPosts = 50000;
+constexpr TArticleNumber HoldBackForPosts = 50000;
 constexpr const char* NntpPort = "119";
 constexpr const char* NntpsPort = "563";
 
@@ -71,6 +71,7 @@ void THarvestRun::SetHarvest(THarvest* harvest)
 void THarvestRun::HeaderWalked(int index)
 {
     const TmsNgInfoItem& header = client_.HeaderList.Entries(index);
+    progress_.Walked();
     const int64_t bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
     if (OnHeaderWalked)
         OnHeaderWalked(index, header, bytes);
@@ -103,6 +104,11 @@ void THarvestRun::Go(std::string_view group, const THarvestRunSettings& settings
         client_.SetNewsGroup(group);
         ResumeFromKeptPosition();
         lastWalked_ = client_.LastHeaderNumber();
+        // A walk resumed from a kept position is no first walk.
+        progress_ = TWalkProgress(HeadersAhead(client_.ArticleCount(), client_.FirstArticle(),
+                                      client_.LastArticle(), client_.StartBeforeEnd, lastWalked_,
+                                      settings.HeaderBatch),
+            !lastWalked_, TWalkProgress::TClock::now());
         StartPool();
         lastKept_ = std::chrono::steady_clock::now();
         client_.RetrieveHeaders(settings.HeaderBatch, true);
@@ -203,20 +209,21 @@ std::string THarvestRun::ServerKey() const
 
 void THarvestRun::ResumeFromKeptPosition()
 {
-    if (!harvest_ || client_.LastHeaderNumber() != -1)
+    if (!harvest_ || client_.LastHeaderNumber())
         return;
     if (!positions_)
         positions_ = std::make_unique<TWalkPositions>(harvest_->Folder());
     const std::optional<uint64_t> kept = positions_->Find(ServerKey(), client_.NewsGroup());
-    if (kept && *kept <= uint64_t(INT32_MAX))
-        client_.ResumeAfter(int32_t(*kept));
+    if (kept)
+        client_.ResumeAfter(*kept);
 }
 
 // While the pool still owes articles, the next run goes on after the header
 // walked before the earliest of them.
-int32_t THarvestRun::SafePosition() const
+std::optional<TArticleNumber> THarvestRun::SafePosition() const
 {
-    int32_t safe = lastWalked_;
+    // None (nothing walked yet) comes before every number.
+    std::optional<TArticleNumber> safe = lastWalked_;
     for (const auto& [number, article] : pooledArticles_)
         safe = std::min(safe, article.after);
     return safe;
@@ -231,16 +238,17 @@ void THarvestRun::KeepPositionNowAndThen()
     KeepPosition(pool_ ? SafePosition() : lastWalked_);
 }
 
-void THarvestRun::KeepPosition(int32_t number)
+void THarvestRun::KeepPosition(std::optional<TArticleNumber> walked)
 {
-    if (!harvest_ || number < 0 || client_.NewsGroup().empty())
+    if (!harvest_ || !walked || client_.NewsGroup().empty())
         return;
-    if (const std::optional<int32_t> part = harvest_->EarliestWaitingPart();
+    TArticleNumber number = *walked;
+    if (const std::optional<TArticleNumber> part = harvest_->EarliestWaitingPart();
         part && *part <= number && number - *part < HoldBackForPosts)
         number = *part - 1;
     if (!positions_)
         positions_ = std::make_unique<TWalkPositions>(harvest_->Folder());
-    positions_->Keep(ServerKey(), client_.NewsGroup(), uint64_t(number));
+    positions_->Keep(ServerKey(), client_.NewsGroup(), number);
 }
 
 } // namespace lumigrab

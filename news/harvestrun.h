@@ -27,7 +27,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <optional>
 #include <unordered_map>
+
+#include "news/articlenumber.h"
+#include "news/walkprogress.h"
 
 namespace lumigrab {
 
@@ -45,7 +49,7 @@ int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& l
 // (TServerSettings::Connections, in the client's Settings).
 struct THarvestRunSettings {
     // Headers one Go takes; 0 walks to the group's end.
-    int HeaderBatch = 0;
+    int64_t HeaderBatch = 0;
     // How the pooled connections end after a Go that ran to its end:
     // cancelled at once (false), as a window must not wait for a connection
     // still coming up, or each saying QUIT first, for a caller that can
@@ -80,6 +84,10 @@ public:
     // cancels whatever the client does).
     void Stop();
 
+    // The running Go's walk: headers walked of those it faces, and their
+    // rate. Counted before OnHeaderWalked fires.
+    const TWalkProgress& Progress() const { return progress_; }
+
     // A header the walk reached, before it is harvested: its index in the
     // client's HeaderList, the header, and the article's expected size.
     std::function<void(int index, const TmsNgInfoItem& header, int64_t expectedBytes)> OnHeaderWalked;
@@ -105,26 +113,28 @@ private:
     // where the next run's will (the headers whose articles are all in).
     void ResumeFromKeptPosition();
     void KeepPositionNowAndThen();
-    void KeepPosition(int32_t number);
-    int32_t SafePosition() const;
+    void KeepPosition(std::optional<TArticleNumber> walked);
+    std::optional<TArticleNumber> SafePosition() const;
     std::string ServerKey() const;
 
     TmsNNTP& client_;
     THarvest* harvest_;
+    TWalkProgress progress_;
     std::unique_ptr<TFetchPool> pool_;
     // The articles on the pool's connections, by number, until they are in.
     struct TPooledArticle {
         // What the header says, for the transfer speed.
         int64_t bytes = 0;
         // The header walked before: after a Stop the next walk goes on
-        // after it, as the article never came.
-        int32_t after = -1;
+        // after it, as the article never came (none: where a first walk
+        // starts).
+        std::optional<TArticleNumber> after;
     };
-    std::unordered_map<int32_t, TPooledArticle> pooledArticles_;
+    std::unordered_map<TArticleNumber, TPooledArticle> pooledArticles_;
     // The parts of multi-part posts, which the pool may fetch once their
     // post is complete: their header's size, for the transfer speed only.
-    std::unordered_map<int32_t, int64_t> partBytes_;
-    int32_t lastWalked_ = -1;
+    std::unordered_map<TArticleNumber, int64_t> partBytes_;
+    std::optional<TArticleNumber> lastWalked_;
     // The highest connection number whose log a pool wrote; later pools add
     // to those logs.
     int pooledLogs_ = 1;

@@ -5,7 +5,7 @@
 
 namespace lumigrab {
 
-void THeaderIds::Add(int32_t number, std::string id)
+void THeaderIds::Add(TArticleNumber number, std::string id)
 {
     if (!id.starts_with('<'))
         return;
@@ -13,14 +13,14 @@ void THeaderIds::Add(int32_t number, std::string id)
     entries_.push_back({ number, std::move(id) });
 }
 
-void THeaderIds::ForgetBelow(int32_t number)
+void THeaderIds::ForgetBelow(TArticleNumber number)
 {
     const std::lock_guard lock(mutex_);
     while (!entries_.empty() && entries_.front().number < number)
         entries_.pop_front();
 }
 
-void THeaderIds::ForgetFrom(int32_t number)
+void THeaderIds::ForgetFrom(TArticleNumber number)
 {
     const std::lock_guard lock(mutex_);
     while (!entries_.empty() && entries_.back().number >= number)
@@ -33,7 +33,7 @@ void THeaderIds::Clear()
     entries_.clear();
 }
 
-std::string THeaderIds::IdOf(int32_t number) const
+std::string THeaderIds::IdOf(TArticleNumber number) const
 {
     const std::lock_guard lock(mutex_);
     const auto found = std::find_if(
@@ -41,7 +41,7 @@ std::string THeaderIds::IdOf(int32_t number) const
     return found == entries_.rend() ? std::string() : found->id;
 }
 
-bool THeaderIds::NamesOther(std::string_view id, int32_t number) const
+bool THeaderIds::NamesOther(std::string_view id, TArticleNumber number) const
 {
     const std::lock_guard lock(mutex_);
     return std::any_of(entries_.begin(), entries_.end(),

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "news/articlenumber.h"
+
 namespace lumigrab {
 
 class THeaderIds {
@@ -22,22 +24,22 @@ public:
     // Notes the header's id after the others; one that does not start with
     // "<" cannot be told apart from the server's and is not kept. A number
     // may have several ids, and an id several numbers.
-    void Add(int32_t number, std::string id);
+    void Add(TArticleNumber number, std::string id);
     // For the ascending numbers of a walk: forgets the oldest entries while
     // their numbers are below number, or the newest while theirs are number
     // or above (a walk gone back).
-    void ForgetBelow(int32_t number);
-    void ForgetFrom(int32_t number);
+    void ForgetBelow(TArticleNumber number);
+    void ForgetFrom(TArticleNumber number);
     void Clear();
 
     // The id noted last for the number; empty when none is.
-    std::string IdOf(int32_t number) const;
+    std::string IdOf(TArticleNumber number) const;
     // Whether id is noted for a header of another number than number.
-    bool NamesOther(std::string_view id, int32_t number) const;
+    bool NamesOther(std::string_view id, TArticleNumber number) const;
 
 private:
     struct TEntry {
-        int32_t number;
+        TArticleNumber number;
         std::string id;
     };
 

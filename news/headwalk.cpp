@@ -27,14 +27,15 @@ THeadWalk::THeadWalk(TmsNNTP& client)
 {
 }
 
-void THeadWalk::Walk(int count)
+void THeadWalk::Walk(int64_t count)
 {
     bool found;
-    if (client_.lastHeaderNumber_ == -1) {
+    const std::optional<TArticleNumber> walkedUpTo = client_.lastHeaderNumber_;
+    if (!walkedUpTo) {
         found = StartAtFirstArticle();
     } else {
-        client_.SetCurrentArticle(client_.lastHeaderNumber_);
-        found = NextArticleAfter(std::max(client_.lastHeaderNumber_, client_.currentArticle_));
+        client_.SetCurrentArticle(*walkedUpTo);
+        found = NextArticleAfter(std::max(*walkedUpTo, client_.currentArticle_));
     }
     if (!found) {
         client_.Fire(client_.OnLastHeaderRetrieved);
@@ -43,19 +44,19 @@ void THeadWalk::Walk(int count)
 
     // The number is kept here rather than read back from HeaderList: a
     // handler may empty the list while the walk runs.
-    int32_t lastNumber = client_.lastHeaderNumber_;
+    std::optional<TArticleNumber> lastNumber = walkedUpTo;
     // Where NEXT moves from.
-    int32_t position = client_.currentArticle_;
+    TArticleNumber position = client_.currentArticle_;
     bool more = true;
-    int taken = 0;
+    int64_t taken = 0;
     do {
         auto item = std::make_unique<TmsNgInfoItem>();
         client_.RetrieveHeader(*item);
         lastNumber = item->Number;
         client_.HoldHeader(*item);
-        client_.TakeHeader(lastNumber);
+        client_.TakeHeader(*lastNumber);
         const int index = client_.HeaderList.Add(std::move(item));
-        client_.FireHeaderRetrieved(index, lastNumber);
+        client_.FireHeaderRetrieved(index, *lastNumber);
         // A handler that canceled has closed the connection; NEXT would only
         // report it as "not connected".
         if (client_.Canceled())
@@ -77,7 +78,7 @@ void THeadWalk::Walk(int count)
         client_.Fire(client_.OnLastHeaderRetrieved);
 }
 
-bool THeadWalk::StatIfPresent(std::optional<int32_t> number)
+bool THeadWalk::StatIfPresent(std::optional<TArticleNumber> number)
 {
     const TFlagScope missingIsAnswer(client_.rules_.missingArticleIsAnswer, true);
     client_.Command(number ? "STAT " + std::to_string(*number) : std::string("STAT"));
@@ -85,7 +86,7 @@ bool THeadWalk::StatIfPresent(std::optional<int32_t> number)
         return false;
     if (number)
         client_.RequireInStep({ *number, {} });
-    client_.SetCurrent(ExtractWordAsInt(client_.LastReply, 1));
+    client_.SetCurrent(client_.RepliedNumber(1));
     return true;
 }
 
@@ -95,7 +96,7 @@ bool THeadWalk::StatIfPresent(std::optional<int32_t> number)
 // no current article either, the next number that exists is searched for.
 bool THeadWalk::StartAtFirstArticle()
 {
-    const int32_t start = client_.FirstWalkNumber();
+    const TArticleNumber start = client_.FirstWalkNumber();
     if (StatIfPresent(start))
         return true;
     // The current article is the group's first, not the one to start at.
@@ -107,41 +108,49 @@ bool THeadWalk::StartAtFirstArticle()
 // Asks LISTGROUP where the server takes a range (RFC 3977), else STAT on
 // each number, up to the group's last number and MaxArticleSearchTries
 // commands; NEXT would need a current article, which the server lacks.
-bool THeadWalk::FindArticleAfter(int32_t number)
+bool THeadWalk::FindArticleAfter(TArticleNumber number)
 {
-    const int32_t lastArticle = client_.lastArticle_;
+    const TArticleNumber lastArticle = client_.lastArticle_;
+    // The number after n, none past the group's last: the search never
+    // wraps, however close to the top the group is numbered.
+    const auto after = [lastArticle](TArticleNumber n) {
+        return n < lastArticle ? std::optional<TArticleNumber>(n + 1) : std::nullopt;
+    };
     int tries = 0;
-    int64_t from = int64_t(number) + 1;
-    while (from <= lastArticle && tries < MaxArticleSearchTries) {
-        const int64_t to = std::min<int64_t>(lastArticle, from + ListGroupSpan - 1);
-        std::optional<std::vector<int32_t>> listed;
+    std::optional<TArticleNumber> from = after(number);
+    while (from && tries < MaxArticleSearchTries) {
+        const TArticleNumber to = std::min(lastArticle, NumberAfter(*from, ListGroupSpan - 1));
+        std::optional<std::vector<TArticleNumber>> listed;
         if (client_.session_.Offer().listGroupRanges) {
-            listed = ListGroupNumbers(int32_t(from), int32_t(to));
+            listed = ListGroupNumbers(*from, to);
             ++tries;
         }
         if (!listed) {
-            for (; from <= to && tries < MaxArticleSearchTries; ++from, ++tries) {
-                if (StatIfPresent(int32_t(from)))
+            while (from && *from <= to && tries < MaxArticleSearchTries) {
+                if (StatIfPresent(*from))
                     return true;
+                ++tries;
+                from = after(*from);
             }
             continue;
         }
-        for (const int32_t listedNumber : *listed) {
+        for (const TArticleNumber listedNumber : *listed) {
             if (tries++ >= MaxArticleSearchTries)
                 break;
-            if (listedNumber >= from && StatIfPresent(listedNumber))
+            if (listedNumber >= *from && StatIfPresent(listedNumber))
                 return true;
         }
-        from = to + 1;
+        from = after(to);
     }
-    if (from <= lastArticle)
-        client_.RaiseSocketError(Format("No article found between %d and %d", number + 1, int32_t(from - 1)));
+    if (from)
+        client_.RaiseSocketError("No article found between " + std::to_string(number + 1) + " and "
+            + std::to_string(*from - 1));
     return false;
 }
 
 // The numbers the server lists for the range, in order; nullopt when it
 // does not answer LISTGROUP with a list.
-std::optional<std::vector<int32_t>> THeadWalk::ListGroupNumbers(int32_t from, int32_t to)
+std::optional<std::vector<TArticleNumber>> THeadWalk::ListGroupNumbers(TArticleNumber from, TArticleNumber to)
 {
     TMemoryStream data;
     {
@@ -150,7 +159,8 @@ std::optional<std::vector<int32_t>> THeadWalk::ListGroupNumbers(int32_t from, in
         client_.pipeline_.DropInFlight();
         {
             const TFlagScope quiet(client_.rules_.anyReplyIsAnswer, true);
-            client_.SendCommand(Format("LISTGROUP %s %d-%d", client_.newsGroup_.c_str(), from, to));
+            client_.SendCommand("LISTGROUP " + client_.newsGroup_ + " " + std::to_string(from) + "-"
+                + std::to_string(to));
         }
         if (!IsReplyCode(client_.LastReply, "211"))
             return std::nullopt;
@@ -162,14 +172,14 @@ std::optional<std::vector<int32_t>> THeadWalk::ListGroupNumbers(int32_t from, in
 // A server that answers NEXT with the article it came from, or an earlier
 // one, would keep the walk going forever (and the harvest saving the same
 // pictures again and again).
-bool THeadWalk::NextArticleAfter(int32_t position)
+bool THeadWalk::NextArticleAfter(TArticleNumber position)
 {
     if (!client_.NextArticle())
         return false;
-    const int32_t current = client_.currentArticle_;
+    const TArticleNumber current = client_.currentArticle_;
     if (current <= position)
-        client_.RaiseSocketError(Format(
-            "The server did not move on to a later article (NEXT answered %d after %d)", current, position));
+        client_.RaiseSocketError("The server did not move on to a later article (NEXT answered "
+            + std::to_string(current) + " after " + std::to_string(position) + ")");
     return true;
 }
 

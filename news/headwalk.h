@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "news/articlenumber.h"
+
 namespace lumigrab {
 
 class TmsNNTP;
@@ -21,22 +23,22 @@ public:
 
     // Takes up to count headers (count <= 0: to the group's end) after the
     // client's LastHeaderNumber, firing the client's events.
-    void Walk(int count);
+    void Walk(int64_t count);
 
 private:
     TmsNNTP& client_;
 
     // STAT (with or without a number); false when the article is not there.
-    bool StatIfPresent(std::optional<int32_t> number);
+    bool StatIfPresent(std::optional<TArticleNumber> number);
     // Makes the first article to walk that still exists the current one;
     // false when the group has none.
     bool StartAtFirstArticle();
     // Makes the first article after number that exists the current one;
     // false when there is none up to the group's last number.
-    bool FindArticleAfter(int32_t number);
-    std::optional<std::vector<int32_t>> ListGroupNumbers(int32_t from, int32_t to);
+    bool FindArticleAfter(TArticleNumber number);
+    std::optional<std::vector<TArticleNumber>> ListGroupNumbers(TArticleNumber from, TArticleNumber to);
     // NEXT, which must move past position; false at the end of the group.
-    bool NextArticleAfter(int32_t position);
+    bool NextArticleAfter(TArticleNumber position);
 };
 
 } // namespace lumigrab

@@ -195,12 +195,15 @@ void TmsNNTP::SetNewsGroup(std::string_view value)
     Connect();
     Command("GROUP " + name);
     session_.NoteReaderMode();
-    articleCount_ = ExtractWordAsInt(LastReply, 1);
-    firstArticle_ = ExtractWordAsInt(LastReply, 2);
-    lastArticle_ = ExtractWordAsInt(LastReply, 3);
+    // Only a 211 reply counts the group; the other accepted one (421)
+    // leaves it without articles.
+    const bool counted = IsReplyCode(LastReply, "211");
+    articleCount_ = counted ? RepliedNumber(1) : 0;
+    firstArticle_ = counted ? RepliedNumber(2) : 0;
+    lastArticle_ = counted ? RepliedNumber(3) : 0;
     SetCurrent(firstArticle_);
     if (!same) {
-        lastHeaderNumber_ = -1;
+        lastHeaderNumber_.reset();
         walkIds_->Clear();
         takenNumbers_.clear();
         heldUpTo_ = 0;
@@ -213,40 +216,59 @@ void TmsNNTP::ForgetNewsGroup()
 {
     RequireIdle();
     newsGroup_.clear();
-    lastHeaderNumber_ = -1;
+    lastHeaderNumber_.reset();
 }
 
-void TmsNNTP::WalkAgainAfter(int32_t number)
+// Nothing (a first walk) comes before every number.
+void TmsNNTP::WalkAgainAfter(std::optional<TArticleNumber> number)
 {
     RequireIdle();
     lastHeaderNumber_ = std::min(lastHeaderNumber_, number);
 }
 
-void TmsNNTP::ResumeAfter(int32_t number)
+void TmsNNTP::ResumeAfter(TArticleNumber number)
 {
     RequireIdle();
-    if (lastHeaderNumber_ == -1 && number >= 0 && number <= lastArticle_)
+    if (!lastHeaderNumber_ && number <= lastArticle_)
         lastHeaderNumber_ = number;
 }
 
-void TmsNNTP::SetCurrent(int32_t number)
+void TmsNNTP::SetCurrent(TArticleNumber number)
 {
     currentArticle_ = number;
     serverArticle_ = number;
 }
 
-void TmsNNTP::SetCurrentArticle(int32_t number)
+// A number that does not read is no number to go on from: every later
+// command would work on an article nobody named.
+TArticleNumber TmsNNTP::RepliedNumber(int index)
+{
+    const std::optional<TArticleNumber> number = ReplyNumber(LastReply, index);
+    if (!number)
+        RaiseSocketError(SMalformedReply + LastReply);
+    return *number;
+}
+
+void TmsNNTP::SetCurrentArticle(TArticleNumber number)
 {
     SetCurrentArticle({ number, {} });
 }
 
+// STAT always names a number here; a reference without one asks for the
+// current article.
 void TmsNNTP::SetCurrentArticle(const TArticleRef& asked)
 {
     RequireIdle();
     RequireGroup();
-    Command("STAT " + std::to_string(asked.number));
+    Command(asked.number ? "STAT " + std::to_string(*asked.number) : std::string("STAT"));
     RequireInStep(asked);
-    SetCurrent(ExtractWordAsInt(LastReply, 1));
+    // 421 ("no next article") is accepted, with whatever number it gives.
+    if (IsReplyCode(LastReply, "421")) {
+        if (const std::optional<TArticleNumber> number = ReplyNumber(LastReply, 1))
+            SetCurrent(*number);
+        return;
+    }
+    SetCurrent(RepliedNumber(1));
 }
 
 // A reply about another article than the one asked for is one left over
@@ -263,26 +285,29 @@ void TmsNNTP::RequireInStep(const TArticleRef& asked)
 {
     if (LastReply.empty() || LastReply[0] != '2')
         return;
-    // 0 stands for "no number" (RFC 3977 answers so for a message-id).
-    const int32_t number = ExtractWordAsInt(LastReply, 1);
-    if (asked.number > 0 && number > 0 && number != asked.number)
-        RaiseOutOfStep(Format("asked for article %d, the server answered for %d", asked.number, number));
+    // NoArticle stands for "no number" (RFC 3977 answers 0 for a
+    // message-id). A reply to a number must name one.
+    const TArticleNumber askedNumber = asked.number.value_or(NoArticle);
+    const TArticleNumber number = askedNumber != NoArticle ? RepliedNumber(1) : NoArticle;
+    if (askedNumber != NoArticle && number != NoArticle && number != askedNumber)
+        RaiseOutOfStep("asked for article " + std::to_string(askedNumber) + ", the server answered for "
+            + std::to_string(number));
     const std::string answeredId = ReplyMessageId(LastReply);
-    if (answeredId.empty() || (asked.number <= 0 && asked.messageId.empty()))
+    if (answeredId.empty() || (askedNumber == NoArticle && asked.messageId.empty()))
         return;
-    const std::string expectedId = asked.messageId.empty() ? HeaderIdOf(asked.number) : asked.messageId;
+    const std::string expectedId = asked.messageId.empty() ? HeaderIdOf(askedNumber) : asked.messageId;
     if (answeredId == expectedId)
         return;
-    const bool another = NamesOtherHeader(answeredId, asked.number);
-    if (number > 0 && number == asked.number && !another) {
+    const bool another = NamesOtherHeader(answeredId, askedNumber);
+    if (number != NoArticle && number == askedNumber && !another) {
         if (!expectedId.empty())
-            NoteInLog(Format("Note: article %d is %s, its header said %s", number, answeredId.c_str(),
-                expectedId.c_str()));
+            NoteInLog("Note: article " + std::to_string(number) + " is " + answeredId + ", its header said "
+                + expectedId);
         return;
     }
     if (expectedId.empty() && !another)
         return;
-    const std::string askedFor = expectedId.empty() ? std::to_string(asked.number) : expectedId;
+    const std::string askedFor = expectedId.empty() ? std::to_string(askedNumber) : expectedId;
     RaiseOutOfStep("asked for article " + askedFor + ", the server answered for " + answeredId);
 }
 
@@ -305,7 +330,7 @@ void TmsNNTP::HoldHeader(const TmsNgInfoItem& item)
 
 // The walk goes forward: the headers read ahead have higher numbers than
 // those taken.
-void TmsNNTP::TakeHeader(int32_t number)
+void TmsNNTP::TakeHeader(TArticleNumber number)
 {
     takenNumbers_.push_back(number);
     if (takenNumbers_.size() <= RememberedTakenHeaders)
@@ -314,9 +339,9 @@ void TmsNNTP::TakeHeader(int32_t number)
     walkIds_->ForgetBelow(takenNumbers_.front());
 }
 
-std::string TmsNNTP::HeaderIdOf(int32_t number) const
+std::string TmsNNTP::HeaderIdOf(TArticleNumber number) const
 {
-    if (number < 0)
+    if (number == NoArticle)
         return {};
     std::string id = walkIds_->IdOf(number);
     for (auto other = otherIds_.begin(); id.empty() && other != otherIds_.end(); ++other)
@@ -324,7 +349,7 @@ std::string TmsNNTP::HeaderIdOf(int32_t number) const
     return id;
 }
 
-bool TmsNNTP::NamesOtherHeader(const std::string& id, int32_t number) const
+bool TmsNNTP::NamesOtherHeader(const std::string& id, TArticleNumber number) const
 {
     return walkIds_->NamesOther(id, number)
         || std::any_of(otherIds_.begin(), otherIds_.end(),
@@ -361,7 +386,7 @@ bool TmsNNTP::NextArticle()
     Command("NEXT");
     if (IsReplyCode(LastReply, "421"))
         return false;
-    SetCurrent(ExtractWordAsInt(LastReply, 1));
+    SetCurrent(RepliedNumber(1));
     return true;
 }
 
@@ -372,12 +397,12 @@ void TmsNNTP::RetrieveHeader(TmsNgInfoItem& item)
     CatchUpServerArticle();
     TMemoryStream data;
     DataCommand("HEAD", data, -1, HeaderBlockLimit());
-    item.Number = ExtractWordAsInt(LastReply, 1);
+    item.Number = RepliedNumber(1);
     data.SetPosition(0);
     item.LoadFromStream(data);
 }
 
-void TmsNNTP::RetrieveHeaders(int count, bool append)
+void TmsNNTP::RetrieveHeaders(int64_t count, bool append)
 {
     RequireIdle();
     RequireGroup();
@@ -402,7 +427,7 @@ void TmsNNTP::RetrieveHeaders(int count, bool append)
     }
 }
 
-void TmsNNTP::FireHeaderRetrieved(int index, int32_t number)
+void TmsNNTP::FireHeaderRetrieved(int index, TArticleNumber number)
 {
     if (OnNextHeaderRetrieved)
         OnNextHeaderRetrieved(this, index);
@@ -411,14 +436,12 @@ void TmsNNTP::FireHeaderRetrieved(int index, int32_t number)
 
 bool TmsNNTP::GroupIsEmpty() const
 {
-    return articleCount_ == 0 || (lastArticle_ >= 0 && lastArticle_ < firstArticle_);
+    return articleCount_ == 0 || lastArticle_ < firstArticle_;
 }
 
-int32_t TmsNNTP::FirstWalkNumber() const
+TArticleNumber TmsNNTP::FirstWalkNumber() const
 {
-    if (StartBeforeEnd <= 0)
-        return firstArticle_;
-    return int32_t(std::max<int64_t>(firstArticle_, int64_t(lastArticle_) - StartBeforeEnd + 1));
+    return FirstOfLast(lastArticle_, StartBeforeEnd, firstArticle_);
 }
 
 void TmsNNTP::RetrieveArticle()
@@ -428,7 +451,7 @@ void TmsNNTP::RetrieveArticle()
     ReadArticle("");
 }
 
-void TmsNNTP::RetrieveArticleByNumber(int32_t number, std::string_view messageId)
+void TmsNNTP::RetrieveArticleByNumber(TArticleNumber number, std::string_view messageId)
 {
     RequireIdle();
     RequireGroup();

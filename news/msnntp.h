@@ -34,6 +34,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,28 +80,31 @@ public:
     // next SetNewsGroup selects it afresh: article numbers belong to one
     // server, and the next connection may go to another. Closes nothing.
     void ForgetNewsGroup();
-    // Makes the next walk go on after number, a header taken before (-1:
+    // Makes the next walk go on after number, a header taken before (none:
     // where a first walk starts), when it would go on further: the articles
     // of the headers after it went to other connections, which stopped
     // before they were in. A folder index keeps what did arrive from coming
     // twice.
-    void WalkAgainAfter(int32_t number);
-    // Makes a first walk of the selected group (LastHeaderNumber -1) go on
+    void WalkAgainAfter(std::optional<TArticleNumber> number);
+    // Makes a first walk of the selected group (no LastHeaderNumber) go on
     // after number, where an earlier run's walk stopped, when the group
     // still reaches it; otherwise (number beyond the group's last article:
     // renumbered, restored, another server under the name) the walk starts
     // where a first walk starts. A walk under way is left alone.
-    void ResumeAfter(int32_t number);
+    void ResumeAfter(TArticleNumber number);
 
-    // From the GROUP reply: estimated count, first and last number.
-    int32_t ArticleCount() const { return articleCount_; }
-    int32_t FirstArticle() const { return firstArticle_; }
-    int32_t LastArticle() const { return lastArticle_; }
+    // From the GROUP reply: estimated count, first and last number. A 211
+    // reply whose numbers are no plain numbers of 64 bits raises
+    // "Malformed reply: ..." and selects nothing; any other accepted reply
+    // (421) leaves all three 0.
+    TArticleNumber ArticleCount() const { return articleCount_; }
+    TArticleNumber FirstArticle() const { return firstArticle_; }
+    TArticleNumber LastArticle() const { return lastArticle_; }
     // The server's current article as the last GROUP/STAT/NEXT reported it.
-    int32_t CurrentArticle() const { return currentArticle_; }
-    // Number of the last header taken by RetrieveHeaders; -1 = start at the
-    // group's first article.
-    int32_t LastHeaderNumber() const { return lastHeaderNumber_; }
+    TArticleNumber CurrentArticle() const { return currentArticle_; }
+    // Number of the last header taken by RetrieveHeaders; none = start
+    // where a first walk starts.
+    std::optional<TArticleNumber> LastHeaderNumber() const { return lastHeaderNumber_; }
 
     // Headers taken so far, in the order taken. A retention (SetRetention)
     // keeps only the last ones: the client itself looks up only the entry
@@ -189,11 +193,11 @@ public:
     // Most ARTICLE commands awaiting their replies at once; 1 sends none
     // ahead, and sends one overview command at a time. Held to 1 to 4.
     int PipelineDepth = 4;
-    // A first walk on a group (LastHeaderNumber -1) starts this many
+    // A first walk on a group (no LastHeaderNumber) starts this many
     // articles before the group's last one, at max(first, last - N + 1),
     // so that a group of millions shows today's pictures first; 0 starts
     // at the group's first article.
-    int32_t StartBeforeEnd = 0;
+    TArticleNumber StartBeforeEnd = 0;
     // Asked during an overview walk about each header read ahead, in walk
     // order and before its OnNextHeaderRetrieved fires: the numbers of the
     // articles the handler is going to fetch with RetrieveArticleByNumber
@@ -201,7 +205,7 @@ public:
     // header's own article, or the parts of a post it completes). A wrong
     // guess costs only the transfer of an article nobody reads. THarvest
     // sets it.
-    std::function<std::vector<int32_t>(const TmsNgInfoItem& header)> WillFetchArticles;
+    std::function<std::vector<TArticleNumber>(const TmsNgInfoItem& header)> WillFetchArticles;
     // When set, each fetched article's text (headers, an empty line, the
     // body, dots unstuffed) is handed here instead of being loaded into
     // Article, which is left empty. The multi-part join reads its parts so.
@@ -249,10 +253,10 @@ public:
     // OnNextHeaderRetrieved handlers returned as taken: the next walk goes on
     // after the last of them, so the header being handled when it failed
     // comes again.
-    void RetrieveHeaders(int count, bool append);
+    void RetrieveHeaders(int64_t count, bool append);
 
     // The single steps of the walk.
-    void SetCurrentArticle(int32_t number);
+    void SetCurrentArticle(TArticleNumber number);
     // False when the server has no next article (421).
     bool NextArticle();
     void RetrieveHeader(TmsNgInfoItem& item);
@@ -262,7 +266,7 @@ public:
     // messageId: the header's, which the reply (the plain sequence's STAT
     // reply) is held to as above; empty: the one the walk holds for the
     // number, if any.
-    void RetrieveArticleByNumber(int32_t number, std::string_view messageId = {});
+    void RetrieveArticleByNumber(TArticleNumber number, std::string_view messageId = {});
     // ref: an article number or message id; empty = the current article.
     void ReadArticle(std::string_view ref);
 
@@ -332,23 +336,23 @@ private:
     // Which replies the command that waits takes for answers.
     TReplyRules rules_;
     std::string newsGroup_;
-    int32_t articleCount_ = 0;
-    int32_t firstArticle_ = 0;
-    int32_t lastArticle_ = 0;
-    int32_t currentArticle_ = 0;
-    int32_t lastHeaderNumber_ = -1;
+    TArticleNumber articleCount_ = 0;
+    TArticleNumber firstArticle_ = 0;
+    TArticleNumber lastArticle_ = 0;
+    TArticleNumber currentArticle_ = 0;
+    std::optional<TArticleNumber> lastHeaderNumber_;
     // The last header of the running walk whose OnNextHeaderRetrieved
     // handlers returned.
-    int32_t handledNumber_ = -1;
+    std::optional<TArticleNumber> handledNumber_;
     // The server's current article as the replies read so far left it;
     // CurrentArticle may be ahead of it during an overview walk.
-    int32_t serverArticle_ = 0;
+    TArticleNumber serverArticle_ = 0;
     // The headers of this group the walk holds (WalkHeaderIds).
     std::shared_ptr<THeaderIds> walkIds_ = std::make_shared<THeaderIds>();
     // The numbers of the last headers taken, oldest first.
-    std::deque<int32_t> takenNumbers_;
+    std::deque<TArticleNumber> takenNumbers_;
     // The number of the header held last.
-    int32_t heldUpTo_ = 0;
+    TArticleNumber heldUpTo_ = NoArticle;
     // Other walks' headers (TellRepliesApartBy).
     std::vector<std::shared_ptr<const THeaderIds>> otherIds_;
 
@@ -382,7 +386,10 @@ private:
     int64_t HeaderBlockLimit() const;
     bool GroupIsEmpty() const;
     // Where a first walk starts (StartBeforeEnd).
-    int32_t FirstWalkNumber() const;
+    TArticleNumber FirstWalkNumber() const;
+    // The article number word index of LastReply; raises "Malformed reply:
+    // ..." when it is no number.
+    TArticleNumber RepliedNumber(int index);
     // Raises when LastReply, an accepted reply, names another article.
     void RequireInStep(const TArticleRef& asked);
     [[noreturn]] void RaiseOutOfStep(const std::string& what);
@@ -390,22 +397,22 @@ private:
     // later ones are taken. One read again (a walk that goes back) replaces
     // what was held from it on.
     void HoldHeader(const TmsNgInfoItem& item);
-    void TakeHeader(int32_t number);
+    void TakeHeader(TArticleNumber number);
     // The message-id held last for the number; empty when none is known.
-    std::string HeaderIdOf(int32_t number) const;
+    std::string HeaderIdOf(TArticleNumber number) const;
     // Whether id is held for a header of another number.
-    bool NamesOtherHeader(const std::string& id, int32_t number) const;
+    bool NamesOtherHeader(const std::string& id, TArticleNumber number) const;
     // A line of the protocol log that is neither a command nor a reply.
     void NoteInLog(const std::string& text);
     void RequireArticle();
     // STAT, whose reply must name the article asked for.
     void SetCurrentArticle(const TArticleRef& asked);
     void Fire(const TNotifyEvent& event);
-    void FireHeaderRetrieved(int index, int32_t number);
+    void FireHeaderRetrieved(int index, TArticleNumber number);
     // Moves the server to CurrentArticle when an overview walk or articles
     // sent ahead left it elsewhere.
     void CatchUpServerArticle();
-    void SetCurrent(int32_t number);
+    void SetCurrent(TArticleNumber number);
 };
 
 } // namespace lumigrab

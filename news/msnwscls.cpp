@@ -129,7 +129,7 @@ const TmsNgInfoItem& TmsNgInfoList::Entries(int index) const
 }
 
 // Fetches ask for a header taken moments ago: search from the newest.
-const TmsNgInfoItem* TmsNgInfoList::Find(int32_t number) const
+const TmsNgInfoItem* TmsNgInfoList::Find(TArticleNumber number) const
 {
     for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
         if ((*item)->Number == number)

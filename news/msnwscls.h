@@ -11,6 +11,7 @@
 
 #include "base/classes.h"
 #include "message/msmsgcls.h"
+#include "news/articlenumber.h"
 
 namespace lumigrab {
 
@@ -57,7 +58,7 @@ public:
 // that the HEAD reply reported.
 class TmsNgInfoItem : public TmsHeaders {
 public:
-    int32_t Number = 0;
+    TArticleNumber Number = NoArticle;
 };
 
 // Article headers in the order taken; owns its items.
@@ -84,7 +85,7 @@ public:
     TmsNgInfoItem& Entries(int index);
     const TmsNgInfoItem& Entries(int index) const;
     // The newest kept entry of that article number; nullptr when none is.
-    const TmsNgInfoItem* Find(int32_t number) const;
+    const TmsNgInfoItem* Find(TArticleNumber number) const;
     // Takes ownership; returns the new entry's index.
     int Add(std::unique_ptr<TmsNgInfoItem> item);
     // Frees every entry, the last first; Count starts again at 0.

@@ -61,19 +61,17 @@ std::string LoginFailureText(const std::string& reply)
     return std::string(why) + " (" + reply + ")";
 }
 
-std::optional<int32_t> ArticleNumberOf(std::string_view ref)
+std::optional<TArticleNumber> ArticleNumberOf(std::string_view ref)
 {
-    if (ref.empty() || !std::all_of(ref.begin(), ref.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    return TryStrToInt(ref);
+    return ParseArticleNumber(ref);
 }
 
 TArticleRef ArticleRefOf(std::string_view ref)
 {
-    if (const std::optional<int32_t> number = ArticleNumberOf(ref))
-        return { *number, {} };
+    if (const std::optional<TArticleNumber> number = ArticleNumberOf(ref))
+        return { number, {} };
     if (ref.starts_with('<'))
-        return { -1, std::string(ref) };
+        return { std::nullopt, std::string(ref) };
     return {};
 }
 

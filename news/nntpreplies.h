@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "news/articlenumber.h"
+
 namespace lumigrab {
 
 inline constexpr char SNoGroupSelected[] = "Newsgroup has not been selected";
@@ -18,6 +20,8 @@ inline constexpr char SConnectionClosed[] = "Connection closed by the server";
 inline constexpr char SInvalidArgument[] = "Invalid command argument";
 inline constexpr char SBusy[] = "Another command is in progress on this connection";
 inline constexpr char SOutOfStep[] = "Reply out of step: ";
+// Followed by the reply: one whose article numbers do not read as numbers.
+inline constexpr char SMalformedReply[] = "Malformed reply: ";
 
 // Real header blocks have a few kilobytes.
 inline constexpr int64_t MaxHeaderBlock = int64_t(4) * 1024 * 1024;
@@ -30,9 +34,9 @@ struct TAnswer {
 };
 
 // The article a command asks about: a number, a message-id, or both
-// unknown (-1, empty).
+// unknown (none, empty).
 struct TArticleRef {
-    int32_t number = -1;
+    std::optional<TArticleNumber> number;
     std::string messageId;
 };
 
@@ -56,8 +60,9 @@ bool IsOverviewAnswer(std::string_view reply);
 // 502 alike; only their text tells it apart.
 std::string LoginFailureText(const std::string& reply);
 
-// An article number given as a reference: decimal digits only.
-std::optional<int32_t> ArticleNumberOf(std::string_view ref);
+// An article number given as a reference: decimal digits only
+// (ParseArticleNumber).
+std::optional<TArticleNumber> ArticleNumberOf(std::string_view ref);
 // A number, a message-id ("<...>"), or neither (the current article).
 TArticleRef ArticleRefOf(std::string_view ref);
 // The message-id word of a reply ("220 12 <id>"); empty when it has none.

@@ -1,7 +1,6 @@
 #include "news/overview.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <optional>
 
@@ -35,20 +34,17 @@ TOverviewFormat::TField FieldOf(std::string_view entry)
     return field;
 }
 
-std::optional<int32_t> PlainArticleNumber(std::string_view text)
+std::optional<TArticleNumber> PlainArticleNumber(std::string_view text)
 {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    int32_t number = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (result.ec != std::errc() || number < 1)
+    const std::optional<TArticleNumber> number = ParseArticleNumber(text);
+    if (!number || *number == NoArticle)
         return std::nullopt;
     return number;
 }
 
 // LISTGROUP's lines are read leniently: blanks around the number are
 // passed over.
-std::optional<int32_t> ArticleNumber(std::string_view text)
+std::optional<TArticleNumber> ArticleNumber(std::string_view text)
 {
     return PlainArticleNumber(TrimView(text));
 }
@@ -110,7 +106,7 @@ bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsN
     const size_t tab = line.find('\t');
     // A number field with a blank, a sign or a prefix is malformed: its
     // fields may well be another article's, so the line is not guessed at.
-    const std::optional<int32_t> number = PlainArticleNumber(line.substr(0, tab));
+    const std::optional<TArticleNumber> number = PlainArticleNumber(line.substr(0, tab));
     if (!number)
         return false;
     item.Clear();
@@ -137,12 +133,13 @@ bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsN
     return true;
 }
 
-std::vector<int32_t> ReadArticleNumbers(std::string_view data, int32_t first, int32_t last)
+std::vector<TArticleNumber> ReadArticleNumbers(
+    std::string_view data, TArticleNumber first, TArticleNumber last)
 {
-    std::vector<int32_t> numbers;
+    std::vector<TArticleNumber> numbers;
     while (!data.empty()) {
         const size_t end = data.find('\n');
-        const std::optional<int32_t> number = ArticleNumber(data.substr(0, end));
+        const std::optional<TArticleNumber> number = ArticleNumber(data.substr(0, end));
         if (number && *number >= first && *number <= last)
             numbers.push_back(*number);
         if (end == std::string_view::npos)

@@ -54,12 +54,13 @@ const std::vector<std::string_view>& OverviewFieldNames();
 // first column, the other columns as header lines ("Subject: ..."), empty
 // ones left out. Returns false, and leaves item alone, when the first
 // column is no article number in plain digits (no blank, sign or prefix;
-// 1 to 2147483647).
+// 1 to MaxArticleNumber).
 bool ReadOverviewLine(std::string_view line, const TOverviewFormat& format, TmsNgInfoItem& item);
 
 // The article numbers of a LISTGROUP data block (one a line, without the
 // end line) that lie in first..last, ascending and each once. Lines that
 // are no article number are passed over.
-std::vector<int32_t> ReadArticleNumbers(std::string_view data, int32_t first, int32_t last);
+std::vector<TArticleNumber> ReadArticleNumbers(
+    std::string_view data, TArticleNumber first, TArticleNumber last);
 
 } // namespace lumigrab

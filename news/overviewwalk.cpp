@@ -36,7 +36,7 @@ TOverviewWalk::TOverviewWalk(TmsNNTP& client)
 // are sent for before their events fire. A count that ends inside a round
 // leaves the rest of it unused; the next walk reads on from the last
 // header taken.
-bool TOverviewWalk::Walk(int count)
+bool TOverviewWalk::Walk(int64_t count)
 {
     TArticlePipeline& pipeline = client_.pipeline_;
     TNntpSession& session = client_.session_;
@@ -56,11 +56,15 @@ bool TOverviewWalk::Walk(int count)
 
     const int usualSpan = std::clamp(client_.OverviewRangeSize, 1, MaxOverviewRangeSize);
     int span = usualSpan;
-    const int32_t lastHeaderNumber = client_.lastHeaderNumber_;
-    int64_t next
-        = lastHeaderNumber == -1 ? std::max(client_.FirstWalkNumber(), 1) : int64_t(lastHeaderNumber) + 1;
-    int32_t lastNumber = lastHeaderNumber;
-    int taken = 0;
+    const std::optional<TArticleNumber> lastHeaderNumber = client_.lastHeaderNumber_;
+    // None once the walk has reached the highest number there is.
+    std::optional<TArticleNumber> next = !lastHeaderNumber
+        ? std::max<TArticleNumber>(client_.FirstWalkNumber(), 1)
+        : NumberAfter(*lastHeaderNumber, 1);
+    if (lastHeaderNumber == MaxArticleNumber)
+        next.reset();
+    std::optional<TArticleNumber> lastNumber = lastHeaderNumber;
+    int64_t taken = 0;
     // As in the HEAD walk, a count of 0 or less is never reached.
     const auto countReached = [&] { return taken > 0 && taken == count; };
     bool more = true;
@@ -70,12 +74,12 @@ bool TOverviewWalk::Walk(int count)
     // delivered.
     std::string failure;
     while (!stopped && failure.empty()) {
-        if (next > INT32_MAX) {
+        if (!next) {
             more = false;
             break;
         }
-        const int64_t budget = count > 0 ? int64_t(count) - taken : INT64_MAX;
-        SendRanges(PlanRanges(int32_t(next), budget, span, RangesAtOnce()), lastNumber, budget);
+        const int64_t budget = count > 0 ? count - taken : INT64_MAX;
+        SendRanges(PlanRanges(*next, budget, span, RangesAtOnce()), lastNumber, budget);
         const int loginsAtSend = session.Logins();
         bool anyItems = false;
         while (std::optional<TRangeAnswer> answer = NextRangeAnswer()) {
@@ -94,7 +98,8 @@ bool TOverviewWalk::Walk(int count)
                 }
                 break;
             }
-            next = int64_t(answer->range.last) + 1;
+            next = answer->range.last == MaxArticleNumber ? std::nullopt
+                                                          : std::optional(answer->range.last + 1);
             anyItems = anyItems || !answer->items.empty();
             // Nothing beyond the last item: the group ends there.
             const bool groupEnds = answer->range.final
@@ -109,7 +114,7 @@ bool TOverviewWalk::Walk(int count)
                 const int index = client_.HeaderList.Add(std::move(item));
                 ++delivered;
                 ++taken;
-                client_.FireHeaderRetrieved(index, lastNumber);
+                client_.FireHeaderRetrieved(index, *lastNumber);
                 if (client_.Canceled() || countReached())
                     break;
             }
@@ -158,19 +163,19 @@ size_t TOverviewWalk::RangesAtOnce() const
 // make a range hold fewer headers than numbers. A range that reaches the
 // group's last article reaches one number past it, so that its answer tells
 // whether the group ends there.
-auto TOverviewWalk::PlanRanges(int32_t first, int64_t budget, int span, size_t most) const -> std::vector<TRange>
+auto TOverviewWalk::PlanRanges(TArticleNumber first, int64_t budget, int span, size_t most) const
+    -> std::vector<TRange>
 {
     std::vector<TRange> ranges;
-    int64_t start = first;
+    TArticleNumber start = first;
     while (true) {
-        int64_t last = start + span - 1;
+        TArticleNumber last = NumberAfter(start, uint64_t(span) - 1);
         const bool final = last >= client_.lastArticle_;
         if (final)
-            ++last;
-        last = std::min<int64_t>(last, INT32_MAX);
-        ranges.push_back({ int32_t(start), int32_t(last), final });
+            last = NumberAfter(last, 1);
+        ranges.push_back({ start, last, final });
         budget -= span;
-        if (final || budget <= 0 || ranges.size() >= most || last == INT32_MAX)
+        if (final || budget <= 0 || ranges.size() >= most || last == MaxArticleNumber)
             return ranges;
         start = last + 1;
     }
@@ -185,7 +190,8 @@ std::string TOverviewWalk::RangeCommand(const TRange& range) const
 }
 
 // The replies of the last round are all read before the next one starts.
-void TOverviewWalk::SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget)
+void TOverviewWalk::SendRanges(
+    const std::vector<TRange>& ranges, std::optional<TArticleNumber> after, int64_t budget)
 {
     client_.RequireIdle();
     const TmsNNTP::TBusy busy(client_);

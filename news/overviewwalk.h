@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "news/articlenumber.h"
 #include "news/msnwscls.h"
 #include "news/nntpreplies.h"
 
@@ -31,7 +32,7 @@ public:
     // Takes up to count headers (count <= 0: to the group's end) after the
     // client's LastHeaderNumber, firing the client's events. False, with
     // nothing taken, when the server has no overview.
-    bool Walk(int count);
+    bool Walk(int64_t count);
 
     // Overview commands of the round are on their way.
     bool Owed() const { return !round_.inFlight.empty(); }
@@ -44,8 +45,8 @@ public:
 private:
     // A stretch of article numbers asked for with one overview command.
     struct TRange {
-        int32_t first;
-        int32_t last;
+        TArticleNumber first;
+        TArticleNumber last;
         // Reaches past the group's last article as GROUP reported it.
         bool final;
     };
@@ -69,8 +70,9 @@ private:
         // A range failed, or the round was abandoned: the answers still to
         // come are read and dropped.
         bool failed = false;
-        // The last number an overview line of the round listed.
-        int32_t listedAfter = 0;
+        // The last number an overview line of the round listed, or taken
+        // before it; none before a first walk's first line.
+        std::optional<TArticleNumber> listedAfter;
         // Headers whose articles may still be foreseen (the walk's count).
         int64_t foreseeBudget = 0;
     };
@@ -78,14 +80,15 @@ private:
     TmsNNTP& client_;
     TRound round_;
 
-    std::vector<TRange> PlanRanges(int32_t first, int64_t budget, int span, size_t most) const;
+    std::vector<TRange> PlanRanges(TArticleNumber first, int64_t budget, int span, size_t most) const;
     // Overview commands sent at once: up to MaxRangesInFlight to a server
     // that takes pipelining.
     size_t RangesAtOnce() const;
     std::string RangeCommand(const TRange& range) const;
     // Starts a round: sends its overview commands at once; after: the last
     // number taken, budget: the headers the walk's count leaves.
-    void SendRanges(const std::vector<TRange>& ranges, int32_t after, int64_t budget);
+    void SendRanges(
+        const std::vector<TRange>& ranges, std::optional<TArticleNumber> after, int64_t budget);
     // The next range's answer in walk order, read now when it was not read
     // ahead; nothing when the round is done.
     std::optional<TRangeAnswer> NextRangeAnswer();

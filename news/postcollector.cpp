@@ -64,7 +64,7 @@ TPostCollector::TPostCollector(size_t maxTrackedPosts)
 {
 }
 
-TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std::string& from, int32_t number)
+TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std::string& from, TArticleNumber number)
 {
     ForgetForeseen(number);
     TAdded added;
@@ -79,7 +79,7 @@ TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std:
     }
     if (post.state == TPost::TState::Joined || marker.part < 1 || marker.part > post.total)
         return added;
-    std::vector<int32_t>& numbers = post.articles[size_t(marker.part - 1)];
+    std::vector<TArticleNumber>& numbers = post.articles[size_t(marker.part - 1)];
     if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
         return added;
     const bool wasComplete = post.Complete();
@@ -127,11 +127,11 @@ std::optional<TPost> TPostCollector::MakeRoom()
     return dropped;
 }
 
-std::vector<int32_t> TPostCollector::Foresee(
-    const TPartMarker& marker, const std::string& from, int32_t number)
+std::vector<TArticleNumber> TPostCollector::Foresee(
+    const TPartMarker& marker, const std::string& from, TArticleNumber number)
 {
     if (!foreseenPosts_.empty() && number <= foreseenPosts_.rbegin()->first)
-        ForgetForeseen(INT32_MAX);
+        ForgetForeseen(MaxArticleNumber);
     if (marker.total < 2 || marker.total > MaxPostParts || marker.part < 1 || marker.part > marker.total)
         return {};
     const TKey key = PostKey(marker.subject, from, marker.total);
@@ -139,26 +139,26 @@ std::vector<int32_t> TPostCollector::Foresee(
     const TPost* post = found == index_.end() ? nullptr : &*found->second;
     if (post && post->state != TPost::TState::Waiting)
         return {};
-    std::vector<int32_t> firsts = FirstArticles(post, key, marker.total);
-    const bool wasComplete = std::find(firsts.begin(), firsts.end(), 0) == firsts.end();
+    std::vector<TArticleNumber> firsts = FirstArticles(post, key, marker.total);
+    const bool wasComplete = std::find(firsts.begin(), firsts.end(), NoArticle) == firsts.end();
     if (post) {
-        const std::vector<int32_t>& numbers = post->articles[size_t(marker.part - 1)];
+        const std::vector<TArticleNumber>& numbers = post->articles[size_t(marker.part - 1)];
         if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
             return {};
     }
     foreseen_[key][number] = marker.part;
     foreseenPosts_.emplace(number, key);
-    int32_t& first = firsts[size_t(marker.part - 1)];
-    if (first == 0)
+    TArticleNumber& first = firsts[size_t(marker.part - 1)];
+    if (first == NoArticle)
         first = number;
-    if (wasComplete || std::find(firsts.begin(), firsts.end(), 0) != firsts.end())
+    if (wasComplete || std::find(firsts.begin(), firsts.end(), NoArticle) != firsts.end())
         return {};
     return firsts;
 }
 
-std::vector<int32_t> TPostCollector::FirstArticles(const TPost* post, const TKey& key, int total) const
+std::vector<TArticleNumber> TPostCollector::FirstArticles(const TPost* post, const TKey& key, int total) const
 {
-    std::vector<int32_t> firsts(size_t(total), 0);
+    std::vector<TArticleNumber> firsts(size_t(total), NoArticle);
     if (post) {
         for (size_t index = 0; index < post->articles.size() && index < firsts.size(); ++index) {
             if (!post->articles[index].empty())
@@ -170,13 +170,13 @@ std::vector<int32_t> TPostCollector::FirstArticles(const TPost* post, const TKey
         return firsts;
     // Ascending numbers: the first one seen of each part comes first.
     for (const auto& [number, part] : found->second) {
-        if (firsts[size_t(part - 1)] == 0)
+        if (firsts[size_t(part - 1)] == NoArticle)
             firsts[size_t(part - 1)] = number;
     }
     return firsts;
 }
 
-void TPostCollector::ForgetForeseen(int32_t number)
+void TPostCollector::ForgetForeseen(TArticleNumber number)
 {
     while (!foreseenPosts_.empty() && foreseenPosts_.begin()->first <= number) {
         const auto [foreseenNumber, key] = *foreseenPosts_.begin();

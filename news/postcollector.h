@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "news/articlenumber.h"
 #include "news/sha256.h"
 #include "news/partmarker.h"
 
@@ -46,7 +47,7 @@ struct TPost {
     // Per part (index part - 1), the article numbers that carry it, first
     // seen first: a part posted twice is fetched once, the copy only when
     // the first is gone.
-    std::vector<std::vector<int32_t>> articles;
+    std::vector<std::vector<TArticleNumber>> articles;
     TState state = TState::Waiting;
     // Its incomplete report was given; it is given once.
     bool reported = false;
@@ -81,14 +82,14 @@ public:
     // Takes article number with the marker of its subject and its poster;
     // the marker must be of a multi-part post (part 1 to total, total above
     // 1).
-    TAdded Add(const TPartMarker& marker, const std::string& from, int32_t number);
+    TAdded Add(const TPartMarker& marker, const std::string& from, TArticleNumber number);
     // What Add would make of the article, recording nothing: when it would
     // complete its post, the article to fetch for each part (the first
     // copy), in part order; otherwise nothing. Articles foreseen before it
     // count as known until added, so that the headers of a batch can be
     // foreseen in walk order before any of them is added. Foreseeing a
     // number not above the last one foreseen starts afresh (a new walk).
-    std::vector<int32_t> Foresee(const TPartMarker& marker, const std::string& from, int32_t number);
+    std::vector<TArticleNumber> Foresee(const TPartMarker& marker, const std::string& from, TArticleNumber number);
     // The first article of part is gone; its copy, if any, takes its place.
     void ForgetArticle(TPost& post, int part);
     // The posts still waiting, oldest first.
@@ -104,14 +105,14 @@ private:
     std::map<TKey, std::list<TPost>::iterator> index_;
     // Articles foreseen and not added yet: by post, then by number with
     // their part; and the post of each number.
-    std::map<TKey, std::map<int32_t, int>> foreseen_;
-    std::map<int32_t, TKey> foreseenPosts_;
+    std::map<TKey, std::map<TArticleNumber, int>> foreseen_;
+    std::map<TArticleNumber, TKey> foreseenPosts_;
 
     // Forgets the foreseen articles up to number.
-    void ForgetForeseen(int32_t number);
+    void ForgetForeseen(TArticleNumber number);
     // The first article of each part of post (nullptr: a new one) with the
-    // foreseen ones of key; 0 for a part without one.
-    std::vector<int32_t> FirstArticles(const TPost* post, const TKey& key, int total) const;
+    // foreseen ones of key; NoArticle for a part without one.
+    std::vector<TArticleNumber> FirstArticles(const TPost* post, const TKey& key, int total) const;
 
     TPost& NewPost(const TPartMarker& marker, const TKey& key, std::optional<TPost>& dropped);
     // Makes room for one more post: the oldest joined or refused one goes

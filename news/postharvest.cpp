@@ -83,7 +83,7 @@ std::optional<TPartMarker> ReadPostPart(const std::string& subject)
 
 } // namespace
 
-std::optional<std::vector<int32_t>> TPostHarvest::ForeseeFetches(const TmsNgInfoItem& header)
+std::optional<std::vector<TArticleNumber>> TPostHarvest::ForeseeFetches(const TmsNgInfoItem& header)
 {
     const std::string subject = WholeSubject(header);
     const std::optional<TPartMarker> marker = ReadPostPart(subject);
@@ -96,17 +96,17 @@ std::optional<std::vector<int32_t>> TPostHarvest::ForeseeFetches(const TmsNgInfo
         if (IsUsableMessageId(id))
             foreseenFirstPartIds_[header.Number] = id;
     }
-    std::vector<int32_t> numbers = posts_.Foresee(*marker, header.GetFieldValue("From"), header.Number);
+    std::vector<TArticleNumber> numbers = posts_.Foresee(*marker, header.GetFieldValue("From"), header.Number);
     const bool namesNoPicture
         = subject.find('"') != std::string::npos && !HasPictureExtension(PostDisplayName(marker->subject));
     if (numbers.empty() || namesNoPicture || FirstPartTaken(numbers.front()))
-        return std::vector<int32_t>();
+        return std::vector<TArticleNumber>();
     return numbers;
 }
 
 // Only a guess for sending ahead: an index that cannot be read is reported
 // when the post is taken.
-bool TPostHarvest::FirstPartTaken(int32_t number)
+bool TPostHarvest::FirstPartTaken(TArticleNumber number)
 {
     const auto known = firstPartIds_.find(number);
     const auto foreseen = foreseenFirstPartIds_.find(number);
@@ -145,7 +145,7 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
             "A post of " + std::to_string(marker->total) + " parts, more than the "
                 + std::to_string(MaxPostParts) + " joined");
     if (added.what == TPostCollector::TAdded::TWhat::Complete) {
-        const int32_t number = header.Number;
+        const TArticleNumber number = header.Number;
         Join(*added.post, subject);
         // The HEAD walk goes on with NEXT from the server's current article,
         // which fetching the earlier parts moved.
@@ -382,8 +382,8 @@ void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)
     }
     // Copies listed while the join ran come after the report, as their
     // headers would have on one connection.
-    std::vector<int32_t>& numbers = post.articles[size_t(entry.missing - 1)];
-    const std::vector<int32_t> later = std::exchange(numbers, {});
+    std::vector<TArticleNumber>& numbers = post.articles[size_t(entry.missing - 1)];
+    const std::vector<TArticleNumber> later = std::exchange(numbers, {});
     EndPooled(entry.serial);
     post.state = TPost::TState::Waiting;
     ReportIncomplete(post);
@@ -464,7 +464,7 @@ bool TPostHarvest::FileFailed(const std::string& subject, const Exception& error
 
 bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
 {
-    const std::vector<int32_t>& numbers = post.articles[size_t(part - 1)];
+    const std::vector<TArticleNumber>& numbers = post.articles[size_t(part - 1)];
     while (!numbers.empty()) {
         const TPartReader reader(client_, joiner, part);
         try {
@@ -495,7 +495,7 @@ std::string TPostHarvest::Keep(TPostJoiner& joiner)
 std::vector<std::string> TPostHarvest::FirstPartIds(const TPost& post) const
 {
     std::vector<std::string> ids;
-    for (const int32_t number : post.articles.front()) {
+    for (const TArticleNumber number : post.articles.front()) {
         const auto found = firstPartIds_.find(number);
         if (found != firstPartIds_.end())
             ids.push_back(found->second);
@@ -521,7 +521,7 @@ void TPostHarvest::Record(const TPost& post, const std::vector<std::string>& fil
 
 void TPostHarvest::Forget(const TPost& post)
 {
-    for (const int32_t number : post.articles.front())
+    for (const TArticleNumber number : post.articles.front())
         firstPartIds_.erase(number);
 }
 
@@ -540,12 +540,12 @@ void TPostHarvest::ReportIncomplete()
     cutShort_.clear();
 }
 
-std::optional<int32_t> TPostHarvest::EarliestWaitingArticle()
+std::optional<TArticleNumber> TPostHarvest::EarliestWaitingArticle()
 {
-    std::optional<int32_t> earliest;
+    std::optional<TArticleNumber> earliest;
     for (const TPost* post : posts_.Waiting())
-        for (const std::vector<int32_t>& part : post->articles)
-            for (const int32_t number : part)
+        for (const std::vector<TArticleNumber>& part : post->articles)
+            for (const TArticleNumber number : part)
                 if (!earliest || number < *earliest)
                     earliest = number;
     return earliest;

@@ -45,14 +45,14 @@ public:
     // (TmsNNTP::WillFetchArticles): for a part that will complete its
     // post, the articles of its parts in the order they are fetched;
     // nothing for another part; no answer when the header is no part.
-    std::optional<std::vector<int32_t>> ForeseeFetches(const TmsNgInfoItem& header);
+    std::optional<std::vector<TArticleNumber>> ForeseeFetches(const TmsNgInfoItem& header);
     // Reports each waiting post once (THarvest::OnPostIncomplete): the walk
     // reached the group's end without its missing parts. A post that has
     // every part but whose join was cut short (Stop) is joined instead.
     void ReportIncomplete();
     // The lowest article number among the parts of the posts still
     // waiting for others; nullopt when none waits.
-    std::optional<int32_t> EarliestWaitingArticle();
+    std::optional<TArticleNumber> EarliestWaitingArticle();
 
     // With the harvest's pool accepting, a complete post's parts are handed
     // to it a window at a time (the pool's size and two more), fetched and
@@ -76,9 +76,9 @@ private:
     TPostCollector posts_;
     // The message-ids of the articles carrying first parts: a post is known
     // to the folder's index by its first part.
-    std::unordered_map<int32_t, std::string> firstPartIds_;
+    std::unordered_map<TArticleNumber, std::string> firstPartIds_;
     // The same for first parts foreseen and not taken yet, by number.
-    std::map<int32_t, std::string> foreseenFirstPartIds_;
+    std::map<TArticleNumber, std::string> foreseenFirstPartIds_;
 
     // A post whose parts the pool fetches; only touched on this thread.
     struct TPoolPost {
@@ -88,7 +88,7 @@ private:
         std::shared_ptr<TPooledJoin> join;
         // Per part, the articles carrying it when the join began, and how
         // many of them were found gone.
-        std::vector<std::vector<int32_t>> copies;
+        std::vector<std::vector<TArticleNumber>> copies;
         std::vector<size_t> gone;
         // Parts handed out and written so far, from part 1 on.
         int handed = 0;
@@ -126,7 +126,7 @@ private:
     std::vector<std::string> FirstPartIds(const TPost& post) const;
     bool TakenBefore(const TPost& post);
     // Whether the index has the first part's article foreseen as number.
-    bool FirstPartTaken(int32_t number);
+    bool FirstPartTaken(TArticleNumber number);
     // Records the post in the index under its first part: a later walk,
     // also after a restart, leaves it alone.
     void Record(const TPost& post, const std::vector<std::string>& fileNames);

@@ -45,6 +45,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -75,8 +77,9 @@ struct Options {
     // expect one.
     TServerSettings server;
     std::string group;
-    int count = 0;
-    int newest = 0;
+    // Headers one run takes; 0: to the group's end.
+    int64_t count = 0;
+    TArticleNumber newest = 0;
     std::string folder;
     bool join = true;
 };
@@ -95,6 +98,7 @@ const char* const Usage
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
+const char* const SLongWalkHint = "--newest N starts N articles before the group's end";
 
 std::filesystem::path ProgramFolder(const char* argv0)
 {
@@ -146,13 +150,15 @@ std::optional<Options> ParseOptions(int argc, char** argv)
         } else if (name == "--group") {
             options.group = value;
         } else if (name == "--count") {
-            const auto count = TryStrToInt(value);
+            // Article counts of 64 bits, in plain digits; a count beyond any
+            // group walks to its end like 0.
+            const auto count = ParseArticleNumber(value);
             if (!count)
                 return std::nullopt;
-            options.count = *count;
+            options.count = int64_t(std::min<uint64_t>(*count, INT64_MAX));
         } else if (name == "--newest") {
-            const auto newest = TryStrToInt(value);
-            if (!newest || *newest < 0)
+            const auto newest = ParseArticleNumber(value);
+            if (!newest)
                 return std::nullopt;
             options.newest = *newest;
         } else if (name == "--connections") {
@@ -230,8 +236,8 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         Status("Damaged picture " + path + ": " + damage);
     };
     THarvestRun run(client, &harvest);
-    run.OnHeaderWalked = [](int index, const TmsNgInfoItem&, int64_t) {
-        Status(std::to_string(index + 1) + " headers retrieved");
+    run.OnHeaderWalked = [&run](int, const TmsNgInfoItem&, int64_t) {
+        Status(run.Progress().Text(TWalkProgress::TClock::now(), SLongWalkHint));
     };
     run.OnLastHeader = [] { Status("Last available header retrieved"); };
     run.OnPoolLowered = Status;

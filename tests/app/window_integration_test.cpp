@@ -130,7 +130,7 @@ protected:
         const auto header = form.msNNTP->OnNextHeaderRetrieved;
         form.msNNTP->OnNextHeaderRetrieved = [&, header](TObject* sender, int num) {
             header(sender, num);
-            if (stoppedAt == Clock::time_point() && num + 1 >= form.msNNTP->ArticleCount() / 2) {
+            if (stoppedAt == Clock::time_point() && TArticleNumber(num + 1) >= form.msNNTP->ArticleCount() / 2) {
                 stoppedAt = Clock::now();
                 form.CancelButton->click();
             }

@@ -29,7 +29,7 @@ using testing::PrintTo;
 using testing::RecordSentLines;
 using testing::ReplyPause;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 namespace fs = std::filesystem;
 
 // ---- the plain sequence: STAT, HEAD, ARTICLE
@@ -337,10 +337,10 @@ TEST_F(PipelineTest, DroppedArticleOutOfStepEndsTheWalk)
 struct CancelCase {
     const char* name;
     // Cancels when this header's event fires, or when this picture is kept.
-    int atHeader;
+    TArticleNumber atHeader;
     std::string atPicture;
     Strings kept;
-    int32_t lastHeader;
+    TArticleNumber lastHeader;
 };
 
 class PipelineCancelTest : public PipelineTest, public ::testing::WithParamInterface<CancelCase> { };

@@ -65,7 +65,7 @@ std::string Welcome(int)
 class FetchPoolTest : public ::testing::Test {
 protected:
     // Follow-ups, in the order they ran on this thread.
-    std::vector<int32_t> done;
+    std::vector<TArticleNumber> done;
     Strings lowered, skipped;
     std::atomic<int> keptOffThisThread = 0;
     std::unique_ptr<PoolServer> server;
@@ -91,7 +91,7 @@ protected:
         };
     }
 
-    TFetchOrder Order(int32_t number)
+    TFetchOrder Order(TArticleNumber number)
     {
         TFetchOrder order;
         order.number = number;
@@ -111,9 +111,9 @@ protected:
 
     // Hands every article over (the third twice) and drains; what the pool
     // handed back is returned.
-    std::vector<int32_t> SubmitAllAndDrain()
+    std::vector<TArticleNumber> SubmitAllAndDrain()
     {
-        std::vector<int32_t> returned;
+        std::vector<TArticleNumber> returned;
         EXPECT_FALSE(pool->Started()) << "no connection before the first article";
         for (int number = 1; number <= Articles; ++number) {
             EXPECT_TRUE(pool->Submit(Order(number)));
@@ -130,17 +130,17 @@ protected:
         return returned;
     }
 
-    static std::vector<int32_t> AllNumbers()
+    static std::vector<TArticleNumber> AllNumbers()
     {
-        std::vector<int32_t> numbers;
+        std::vector<TArticleNumber> numbers;
         for (int number = 1; number <= Articles; ++number)
             numbers.push_back(number);
         return numbers;
     }
 
-    std::vector<int32_t> DoneSorted() const
+    std::vector<TArticleNumber> DoneSorted() const
     {
-        std::vector<int32_t> sorted = done;
+        std::vector<TArticleNumber> sorted = done;
         std::sort(sorted.begin(), sorted.end());
         return sorted;
     }
@@ -199,7 +199,7 @@ TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
                 if (c.connections.empty())
                     settings.server.Server = "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort());
             });
-        const std::vector<int32_t> returned = SubmitAllAndDrain();
+        const std::vector<TArticleNumber> returned = SubmitAllAndDrain();
         EXPECT_EQ(lowered, *c.report ? Strings { c.report } : Strings {});
         const int working = int(std::count(c.connections.begin(), c.connections.end(), Works));
         EXPECT_EQ(pool->Working(), working);
@@ -230,7 +230,7 @@ TEST_F(FetchPoolTest, ADroppedArticleIsFetchedAgainAndAGoneOneReported)
         return Reader(command);
     });
     EXPECT_TRUE(SubmitAllAndDrain().empty());
-    EXPECT_EQ(DoneSorted(), (std::vector<int32_t> { 1, 2, 3, 4, 6 }));
+    EXPECT_EQ(DoneSorted(), (std::vector<TArticleNumber> { 1, 2, 3, 4, 6 }));
     EXPECT_EQ(server->Count("ARTICLE 2"), 2);
     EXPECT_EQ(server->Count("ARTICLE 5"), 1);
     EXPECT_EQ(skipped, Strings { "article 5: Gone from the server (430 No such article)" });
@@ -388,7 +388,7 @@ TEST_F(FetchPoolTest, AnArticleKeptAsStopComesIsStillReported)
     pool->Stop();
     stopped = true;
     pool.reset();
-    EXPECT_EQ(done, std::vector<int32_t> { 1 });
+    EXPECT_EQ(done, std::vector<TArticleNumber> { 1 });
 }
 
 // Each pooled connection logs to a file numbered after it. A later pool of

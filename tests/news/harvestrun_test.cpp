@@ -61,7 +61,7 @@ FakeGroup PictureGroup()
 // for the article given (0: none) until Release, ten seconds at most.
 class RunServer {
 public:
-    explicit RunServer(int32_t heldBack)
+    explicit RunServer(TArticleNumber heldBack)
         : heldBack_(heldBack)
         , server_([](int) { return std::string("200 scripted news server\r\n"); },
               [this](int connection, const std::string& command) { return Reply(connection, command); })
@@ -79,7 +79,7 @@ public:
     }
 
 private:
-    const int32_t heldBack_;
+    const TArticleNumber heldBack_;
     std::mutex mutex_;
     std::condition_variable releasedSignal_;
     bool released_ = false;
@@ -108,7 +108,7 @@ struct RunCase {
     // brought all it was handed but c.jpg.
     bool stop;
     // The headers the second Go walks.
-    std::vector<int32_t> walkedAgain;
+    std::vector<TArticleNumber> walkedAgain;
     // Both Gos' reports, in order.
     Strings reports;
 };
@@ -120,7 +120,7 @@ protected:
     TmsNNTP client;
     Strings reports;
     std::multiset<std::string> kept;
-    std::vector<int32_t> walked;
+    std::vector<TArticleNumber> walked;
     int arrived = 0;
 
     void SetUp() override

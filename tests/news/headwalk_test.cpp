@@ -23,7 +23,7 @@ using testing::NntpClientTest;
 using testing::PrintTo;
 using testing::RecordSentLines;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 // ---- counts, and handlers that change what the walk meets
 
@@ -75,7 +75,7 @@ TEST_F(NntpClientTest, HandlerFetchingAnotherArticleKeepsTheWalkInPlace)
 {
     SelectTestGroup();
     client.OnNextHeaderRetrieved = [&](TObject*, int num) {
-        const int32_t number = client.HeaderList.Entries(num).Number;
+        const TArticleNumber number = client.HeaderList.Entries(num).Number;
         if (number == 2 || number == 3)
             client.RetrieveArticleByNumber(number == 2 ? 5 : 1);
     };
@@ -113,7 +113,7 @@ TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
     group->name = "lumigrab.other";
     client.SetNewsGroup("lumigrab.other");
     EXPECT_TRUE(client.Connected());
-    EXPECT_EQ(client.LastHeaderNumber(), -1);
+    EXPECT_EQ(client.LastHeaderNumber(), std::nullopt);
     client.RetrieveHeaders(1, false);
     EXPECT_EQ(HeaderNumbers(client), Numbers { 1 });
 }
@@ -123,7 +123,7 @@ TEST_F(NntpClientTest, CancelFromHandlerEndsTheWalkAsCanceled)
 struct WalkCase {
     const char* name;
     std::map<std::string, std::optional<std::string>> overrides;
-    std::set<int> missing;
+    std::set<TArticleNumber> missing;
     Numbers headers;
     std::string error; // none: the walk reaches the end of the group
     // Asks what the server offers (and so may use LISTGROUP).

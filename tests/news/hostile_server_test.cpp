@@ -34,7 +34,7 @@ using testing::PrintTo;
 using testing::ReplyForever;
 using testing::ReplyPause;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 namespace fs = std::filesystem;
 
 // ---- lines and blocks that never end
@@ -129,12 +129,14 @@ std::string NumberedPicture(int number)
 }
 
 // Articles 1 to count of group hold the pictures 1.jpg, 2.jpg, ...
+// Pictures 1.jpg to count.jpg in the group's articles from its first on.
 void PostNumberedPictures(FakeGroup& group, int count)
 {
     group.count = count;
     for (int number = 1; number <= count; ++number) {
         const std::string name = std::to_string(number) + ".jpg";
-        group.texts[number] = PictureArticle(name, UUBlock(name, NumberedPicture(number)));
+        group.texts[group.first + TArticleNumber(number) - 1]
+            = PictureArticle(name, UUBlock(name, NumberedPicture(number)));
     }
 }
 
@@ -605,6 +607,8 @@ struct ToolCase {
     // empty: not checked.
     std::string logged = "";
     std::string index = "";
+    // The group's first article.
+    TArticleNumber first = 1;
 };
 
 class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamInterface<ToolCase> { };
@@ -612,6 +616,7 @@ class HarvestToolCaseTest : public HarvestToolTest, public ::testing::WithParamI
 TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
 {
     const ToolCase& c = GetParam();
+    group->first = c.first;
     PostNumberedPictures(*group, 2);
     group->overview = FakeGroup::Overview::Over;
     group->overrides = c.overrides;
@@ -646,6 +651,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, HarvestToolCaseTest,
         ToolCase { "EmptyGroup", { { "GROUP lumigrab.test", "211 0 0 0 lumigrab.test\r\n" } }, "", {}, 0,
             "Last available header retrieved" },
         ToolCase { "NewestOne", {}, "--newest 1", { "2.jpg" }, 0, "Last available header retrieved" },
+        // Counts and numbers past 32 bits.
+        ToolCase { "NumbersPast32Bits", {}, "--newest 4294967297 --count 4294967297", { "1.jpg", "2.jpg" }, 0,
+            "Last available header retrieved", "OVER 4294967296-4294968296", "", 4294967296u },
         // An overview out of date: the article is taken, and recorded
         // under its own message-id.
         ToolCase { "OverviewListsAnotherMessageId",

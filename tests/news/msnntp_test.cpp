@@ -28,7 +28,7 @@ using testing::NntpClientTest;
 using testing::PrintTo;
 using testing::RecordSentLines;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 TEST(NntpClientNoGroup, EveryGroupOperationFailsBeforeSending)
 {
@@ -63,7 +63,7 @@ TEST_F(NntpClientTest, SelectsGroupAndTakesItsNumbers)
     EXPECT_EQ(client.FirstArticle(), 1);
     EXPECT_EQ(client.LastArticle(), 5);
     EXPECT_EQ(client.CurrentArticle(), 1);
-    EXPECT_EQ(client.LastHeaderNumber(), -1);
+    EXPECT_EQ(client.LastHeaderNumber(), std::nullopt);
     EXPECT_EQ(selected, 1);
     EXPECT_EQ(server->Lines(), Strings { "GROUP lumigrab.test" });
 }
@@ -144,7 +144,7 @@ TEST_F(NntpClientTest, NoNextArticleToAnyCommandIsNotAnError)
     group->overrides["STAT 3"] = "421 9 odd\r\n";
     client.SetNewsGroup("odd.group");
     EXPECT_EQ(client.NewsGroup(), "odd.group");
-    EXPECT_EQ(client.ArticleCount(), -1);
+    EXPECT_EQ(client.ArticleCount(), 0u);
     client.SetCurrentArticle(3);
     EXPECT_EQ(client.CurrentArticle(), 9);
     EXPECT_TRUE(errors.empty());

@@ -120,10 +120,10 @@ TEST_F(InnTest, FirstWalkStartsBeforeTheEnd)
         client.StartBeforeEnd = 3;
         client.SetNewsGroup(TextGroup);
         client.RetrieveHeaders(2, false);
-        EXPECT_EQ(HeaderNumbers(client), (std::vector<int32_t> { TextArticles - 2, TextArticles - 1 }));
+        EXPECT_EQ(HeaderNumbers(client), (std::vector<TArticleNumber> { TextArticles - 2, TextArticles - 1 }));
         client.RetrieveHeaders(0, true);
         EXPECT_EQ(HeaderNumbers(client),
-            (std::vector<int32_t> { TextArticles - 2, TextArticles - 1, TextArticles }));
+            (std::vector<TArticleNumber> { TextArticles - 2, TextArticles - 1, TextArticles }));
     }
     EXPECT_TRUE(errors.empty());
 }
@@ -146,7 +146,7 @@ TEST_F(InnTest, BatchesContinueWhereTheLastStopped)
     client.RetrieveHeaders(0, true);
     EXPECT_EQ(lastSignals, 1);
 
-    std::vector<int32_t> all;
+    std::vector<TArticleNumber> all;
     for (int i = 1; i <= TextArticles; ++i)
         all.push_back(i);
     EXPECT_EQ(HeaderNumbers(client), all);
@@ -235,7 +235,7 @@ TEST_F(InnTest, CancelFromAHandlerStopsTheWalk)
     client.OnNextHeaderRetrieved = nullptr;
     client.SetNewsGroup(PictureGroup);
     client.RetrieveHeaders(1, false);
-    EXPECT_EQ(HeaderNumbers(client), std::vector<int32_t> { 1 });
+    EXPECT_EQ(HeaderNumbers(client), std::vector<TArticleNumber> { 1 });
 }
 
 TEST_F(InnTest, HarvestKeepsExactlyTheSelectedPictures)
@@ -378,7 +378,7 @@ TEST_F(InnTest, OverviewHarvestKeepsWhatTheHeadWalkKeeps)
 // although its file is gone, walked in ranges of four.
 class InnOverviewTest : public InnTest {
 protected:
-    std::vector<int32_t> listed;
+    std::vector<TArticleNumber> listed;
     // "> command" and "< reply" in the order sent and received.
     std::vector<std::string> transcript;
 
@@ -485,7 +485,7 @@ TEST_F(InnOverviewTest, CancelWhileArticlesAreOnTheirWay)
     client.OnNextHeaderRetrieved = nullptr;
     client.SetNewsGroup(TextGroup);
     client.RetrieveHeaders(3, false);
-    EXPECT_EQ(HeaderNumbers(client), (std::vector<int32_t> { 1, 2, 3 }));
+    EXPECT_EQ(HeaderNumbers(client), (std::vector<TArticleNumber> { 1, 2, 3 }));
 }
 
 // lumigrab-harvest, run as a command.

@@ -58,45 +58,52 @@ inline std::shared_ptr<std::vector<std::string>> RecordSentLines(TmsNNTP& client
     return lines;
 }
 
-// A group of articles 1..count as a minimal news server presents it.
-// Replies listed in overrides (by exact command) win.
+// A group of articles first..first + count - 1 as a minimal news server
+// presents it. Replies listed in overrides (by exact command) win.
 struct FakeGroup {
     std::string name = "lumigrab.test";
     int count = 5;
-    int current = 1;
+    // Providers' groups are numbered far beyond 2^32.
+    TArticleNumber first = 1;
+    TArticleNumber current = 1;
     std::map<std::string, std::optional<std::string>> overrides;
     std::string articleHeaders = "Subject: a test\r\nLines: 3\r\n";
     // Numbers the server no longer has: STAT answers 423 for them and NEXT
     // passes them by.
-    std::set<int> missing;
+    std::set<TArticleNumber> missing;
     // Whole texts (headers, empty line, body; CR LF line ends) in place of
     // the standard three-line article.
-    std::map<int, std::string> texts;
+    std::map<TArticleNumber, std::string> texts;
     // Replies to ARTICLE while the number is the current one, in place of
     // the text ("430 ..." for an article taken down after its HEAD).
-    std::map<int, std::optional<std::string>> articleReplies;
+    std::map<TArticleNumber, std::optional<std::string>> articleReplies;
     // The overview the server offers: none (CAPABILITIES and XOVER are
     // unknown commands), OVER announced by an RFC 3977 server, or XOVER of
     // an older server that knows no CAPABILITIES.
     enum class Overview { None, Over, XOver } overview = Overview::None;
     // Numbers the overview lists although the server no longer has them.
-    std::set<int> listedButGone;
+    std::set<TArticleNumber> listedButGone;
+
+    TArticleNumber Last() const { return first + TArticleNumber(count) - 1; }
 
     std::string Found() const { return std::to_string(current) + " " + MessageIdOf(current) + "\r\n"; }
 
     // The article's own Message-ID, else one made from its number: replies
     // name the article as its header does.
-    std::string MessageIdOf(int number) const
+    std::string MessageIdOf(TArticleNumber number) const
     {
         const std::string id = FieldOf(HeaderBlockOf(number), "Message-ID");
         return id.empty() ? "<" + std::to_string(number) + "@test>" : id;
     }
 
-    bool Present(int number) const { return number >= 1 && number <= count && !missing.contains(number); }
+    bool Present(TArticleNumber number) const
+    {
+        return number >= first && number <= Last() && !missing.contains(number);
+    }
 
     std::string HeaderBlock() const { return HeaderBlockOf(current); }
 
-    std::string HeaderBlockOf(int number) const
+    std::string HeaderBlockOf(TArticleNumber number) const
     {
         if (const auto text = texts.find(number); text != texts.end())
             return text->second.substr(0, text->second.find("\r\n\r\n") + 2);
@@ -113,7 +120,7 @@ struct FakeGroup {
     }
 
     // Subject, From, Date, Message-ID, References, Bytes, Lines, Xref.
-    std::string OverviewLine(int number) const
+    std::string OverviewLine(TArticleNumber number) const
     {
         const std::string headers = HeaderBlockOf(number);
         const std::string n = std::to_string(number);
@@ -124,12 +131,16 @@ struct FakeGroup {
     std::string OverviewReply(const std::string& range) const
     {
         const size_t dash = range.find('-');
-        const int first = std::stoi(range.substr(0, dash));
-        const int last = dash + 1 < range.size() ? std::stoi(range.substr(dash + 1)) : count;
+        const TArticleNumber from = std::stoull(range.substr(0, dash));
+        const TArticleNumber to = dash + 1 < range.size() ? std::stoull(range.substr(dash + 1)) : Last();
         std::string lines;
-        for (int number = std::max(first, 1); number <= std::min(last, count); ++number) {
+        const TArticleNumber end = std::min(to, Last());
+        for (TArticleNumber number = std::max(from, first); number <= end; ++number) {
             if (Present(number) || listedButGone.contains(number))
                 lines += OverviewLine(number);
+            // The highest number has no next one.
+            if (number == end)
+                break;
         }
         if (lines.empty() && overview == Overview::Over)
             return "423 no articles in " + range + "\r\n";
@@ -176,23 +187,26 @@ struct FakeGroup {
         if (auto found = overrides.find(command); found != overrides.end())
             return found->second;
         if (command == "GROUP " + name) {
-            for (current = 1; current < count && !Present(current); ++current) { }
-            return "211 " + std::to_string(count) + " 1 " + std::to_string(count) + " " + name + "\r\n";
+            for (current = first; current < Last() && !Present(current); ++current) { }
+            return "211 " + std::to_string(count) + " " + std::to_string(first) + " " + std::to_string(Last())
+                + " " + name + "\r\n";
         }
         if (command == "STAT")
             return Present(current) ? "223 " + Found() : std::string("420 no current article\r\n");
         if (command.starts_with("STAT ")) {
-            const int number = std::stoi(command.substr(5));
+            const TArticleNumber number = std::stoull(command.substr(5));
             if (!Present(number))
                 return std::string("423 no such article number in this group\r\n");
             current = number;
             return "223 " + Found();
         }
         if (command == "NEXT") {
-            int next = current + 1;
-            while (next <= count && !Present(next))
+            if (current >= Last())
+                return std::string("421 no next article in this group\r\n");
+            TArticleNumber next = current + 1;
+            while (next <= Last() && !Present(next))
                 ++next;
-            if (next > count)
+            if (next > Last())
                 return std::string("421 no next article in this group\r\n");
             current = next;
             return "223 " + Found();
@@ -200,7 +214,7 @@ struct FakeGroup {
         if (command == "HEAD")
             return "221 " + Found() + HeaderBlock() + ".\r\n";
         if (command.starts_with("ARTICLE ")) {
-            const int number = std::stoi(command.substr(8));
+            const TArticleNumber number = std::stoull(command.substr(8));
             if (!Present(number))
                 return std::string("423 no such article number in this group\r\n");
             current = number;
@@ -221,9 +235,9 @@ struct FakeGroup {
     }
 };
 
-inline std::vector<int32_t> HeaderNumbers(const TmsNNTP& client)
+inline std::vector<TArticleNumber> HeaderNumbers(const TmsNNTP& client)
 {
-    std::vector<int32_t> numbers;
+    std::vector<TArticleNumber> numbers;
     for (int i = 0; i < client.HeaderList.Count(); ++i)
         numbers.push_back(client.HeaderList.Entries(i).Number);
     return numbers;

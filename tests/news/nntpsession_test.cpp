@@ -26,7 +26,7 @@ using testing::RecordSentLines;
 using testing::ScriptServer;
 using Overview = FakeGroup::Overview;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 const char* const Password = "s3cret";
 const std::string User = "AUTHINFO USER reader";

@@ -10,7 +10,7 @@
 namespace lumigrab {
 namespace {
 
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 // LISTGROUP's list as servers send it: CR LF or LF, blanks, numbers out of
 // order, twice or outside the range asked for, lines that are no number.

@@ -23,7 +23,7 @@ using testing::OverviewTest;
 using testing::PrintTo;
 using Overview = FakeGroup::Overview;
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 // ---- walks: ranges, gaps, counts and the group's end
 
@@ -32,13 +32,13 @@ struct WalkCase {
     Overview overview;
     int groupSize;
     int rangeSize;
-    std::set<int> missing;
+    std::set<TArticleNumber> missing;
     int count;
     int walks;
     Numbers headers;
     Strings sent;
     int lastSignals;
-    int32_t startBeforeEnd = 0;
+    TArticleNumber startBeforeEnd = 0;
     std::map<std::string, std::optional<std::string>> overrides = {};
 };
 
@@ -77,9 +77,9 @@ TEST_P(OverviewWalkTest, TakesTheHeadersInRanges)
 }
 
 // The numbers first to last, and more.
-std::set<int> Gap(int first, int last, std::set<int> more = {})
+std::set<TArticleNumber> Gap(TArticleNumber first, TArticleNumber last, std::set<TArticleNumber> more = {})
 {
-    for (int number = first; number <= last; ++number)
+    for (TArticleNumber number = first; number <= last; ++number)
         more.insert(number);
     return more;
 }
@@ -136,6 +136,102 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewWalkTest,
         // the group's first.
         WalkCase { "NewestStartGoneWithoutOverview", Overview::None, 10, 4, { 8 }, 0, 1, { 9, 10 },
             { "CAPABILITIES", "XOVER 8-12", "STAT 8", "STAT 9", "HEAD", "NEXT", "HEAD", "NEXT" }, 1, 3 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- article numbers past 32 bits, and numbers that are no numbers
+
+constexpr TArticleNumber Bits32 = TArticleNumber(1) << 32, Bits53 = TArticleNumber(1) << 53;
+constexpr TArticleNumber Bits63 = TArticleNumber(1) << 63, Top = MaxArticleNumber;
+const auto N = [](TArticleNumber number) { return std::to_string(number); };
+
+// One range reaching one past the group's end, as the walk asks it.
+std::string OverOf(TArticleNumber first, std::string command = "OVER ")
+{
+    return command + N(first) + "-" + N(NumberAfter(first, 1000));
+}
+
+// The scripted group's overview line of the article, numbered as spelled.
+std::string LineSpelled(const std::string& numberField, TArticleNumber number)
+{
+    const std::string line = FakeGroup {}.OverviewLine(number);
+    return numberField + line.substr(line.find('\t'));
+}
+
+struct NumberCase {
+    const char* name;
+    Overview overview;
+    TArticleNumber first;
+    TArticleNumber startBeforeEnd;
+    std::map<std::string, std::optional<std::string>> overrides;
+    Numbers headers;
+    // Without GROUP; the last header's article is fetched after the walk.
+    Strings sent;
+    std::string error = "";
+};
+
+class ArticleNumberWalkTest : public OverviewTest, public ::testing::WithParamInterface<NumberCase> { };
+
+TEST_P(ArticleNumberWalkTest, WalksAndFetchesByTheServersNumbers)
+{
+    const NumberCase& c = GetParam();
+    group->overview = c.overview;
+    group->first = c.first;
+    group->count = 5;
+    group->overrides = c.overrides;
+    client.StartBeforeEnd = c.startBeforeEnd;
+    const auto walk = [&] {
+        client.SetNewsGroup(group->name);
+        client.RetrieveHeaders(0, true);
+        client.RetrieveArticleByNumber(c.headers.back());
+    };
+    if (c.error.empty())
+        walk();
+    else
+        ExpectRaises<ESocketError>(walk, c.error);
+    EXPECT_EQ(HeaderNumbers(client), c.headers);
+    EXPECT_EQ(Sent(), c.sent);
+    if (c.error.empty()) {
+        EXPECT_EQ(article.Subject(), "article " + N(c.headers.back()));
+    }
+}
+
+const Strings HeadAndNext = { "HEAD", "NEXT" };
+
+INSTANTIATE_TEST_SUITE_P(Groups, ArticleNumberWalkTest,
+    ::testing::Values(
+        // Newest articles beyond every number: from the group's first.
+        NumberCase { "OverAcross32Bits", Overview::Over, Bits32 - 2, Top, {},
+            { Bits32 - 2, Bits32 - 1, Bits32, Bits32 + 1, Bits32 + 2 },
+            Concat({ Capabilities, { OverOf(Bits32 - 2), "ARTICLE " + N(Bits32 + 2) } }) },
+        NumberCase { "XOverAcross53Bits", Overview::XOver, Bits53 - 3, 0, {},
+            { Bits53 - 3, Bits53 - 2, Bits53 - 1, Bits53, Bits53 + 1 },
+            { "CAPABILITIES", OverOf(Bits53 - 3, "XOVER "), "LIST OVERVIEW.FMT", "ARTICLE " + N(Bits53 + 1) } },
+        NumberCase { "HeadWalkNewestTwoAcross63Bits", Overview::None, Bits63 - 3, 2, {}, { Bits63, Bits63 + 1 },
+            Concat({ { "CAPABILITIES", OverOf(Bits63, "XOVER "), "STAT " + N(Bits63) }, HeadAndNext, HeadAndNext,
+                { "ARTICLE " + N(Bits63 + 1) } }) },
+        // No range or NEXT reaches past the highest number there is.
+        NumberCase { "OverUpToTheHighestNumber", Overview::Over, Top - 4, 0, {},
+            { Top - 4, Top - 3, Top - 2, Top - 1, Top },
+            Concat({ Capabilities, { "OVER " + N(Top - 4) + "-" + N(Top), "ARTICLE " + N(Top) } }) },
+        NumberCase { "HeadWalkUpToTheHighestNumber", Overview::None, Top - 4, 2, {}, { Top - 1, Top },
+            Concat({ { "CAPABILITIES", "XOVER " + N(Top - 1) + "-" + N(Top), "STAT " + N(Top - 1) }, HeadAndNext,
+                HeadAndNext, { "ARTICLE " + N(Top) } }) },
+        // A sign, a blank inside, a number past 64 bits that would wrap to
+        // the next one, a number going backwards: each line is dropped and
+        // the walk goes on.
+        NumberCase { "MalformedOverviewNumbersDropped", Overview::Over, Bits32, 0,
+            { { OverOf(Bits32),
+                "224 overview\r\n" + LineSpelled(N(Bits32), Bits32) + LineSpelled("+" + N(Bits32 + 1), Bits32 + 1)
+                    + LineSpelled("4294967 297", Bits32 + 1) + LineSpelled("18446744078004518913", Bits32 + 1)
+                    + LineSpelled(N(Bits32 + 3), Bits32 + 3) + LineSpelled(N(Bits32 + 2), Bits32 + 2) + ".\r\n" } },
+            { Bits32, Bits32 + 3 }, Concat({ Capabilities, { OverOf(Bits32), "ARTICLE " + N(Bits32 + 3) } }) },
+        NumberCase { "GroupNumberPast64Bits", Overview::Over, 1, 0,
+            { { "GROUP lumigrab.test", "211 5 1 18446744073709551616 lumigrab.test\r\n" } }, {}, Capabilities,
+            "Malformed reply: 211 5 1 18446744073709551616 lumigrab.test" },
+        NumberCase { "NextNumberPast64Bits", Overview::None, Bits32, 0,
+            { { "NEXT", "223 18446744073709551617 <x@test>\r\n" } }, { Bits32 },
+            { "CAPABILITIES", OverOf(Bits32, "XOVER "), "STAT " + N(Bits32), "HEAD", "NEXT" },
+            "Malformed reply: 223 18446744073709551617 <x@test>" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OverviewTest, EntriesHoldTheFieldsAsHeaderLines)

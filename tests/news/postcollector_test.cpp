@@ -17,7 +17,7 @@ namespace lumigrab {
 namespace {
 
 using Strings = std::vector<std::string>;
-using Numbers = std::vector<int32_t>;
+using Numbers = std::vector<TArticleNumber>;
 
 TPartMarker Marker(int part, int total, const std::string& subject = "\"a.jpg\" yEnc ")
 {
@@ -36,12 +36,12 @@ TEST(PostCollector, CompleteOnceEveryPartIsKnownWhateverTheOrder)
     EXPECT_EQ(posts.Add(Marker(2, 4), "p", 13).what, TWhat::Noted);
     const auto added = posts.Add(Marker(2, 3), "p", 14);
     ASSERT_EQ(added.what, TWhat::Complete);
-    EXPECT_EQ(added.post->articles, (std::vector<std::vector<int32_t>> { { 11 }, { 14 }, { 10 } }));
+    EXPECT_EQ(added.post->articles, (std::vector<std::vector<TArticleNumber>> { { 11 }, { 14 }, { 10 } }));
     // A part posted twice is noted as a copy, and completes nothing again.
     EXPECT_EQ(posts.Add(Marker(2, 3), "p", 15).what, TWhat::Noted);
-    EXPECT_EQ(added.post->articles[1], (std::vector<int32_t> { 14, 15 }));
+    EXPECT_EQ(added.post->articles[1], (std::vector<TArticleNumber> { 14, 15 }));
     posts.ForgetArticle(*added.post, 2);
-    EXPECT_EQ(added.post->articles[1], (std::vector<int32_t> { 15 }));
+    EXPECT_EQ(added.post->articles[1], (std::vector<TArticleNumber> { 15 }));
     posts.ForgetArticle(*added.post, 2);
     EXPECT_EQ(added.post->IncompleteReport(), "Incomplete: a.jpg, parts 2 of 3 missing");
     EXPECT_EQ(posts.Add(Marker(2, 3), "p", 16).what, TWhat::Complete);
@@ -91,7 +91,7 @@ TEST(PostCollector, KeepsPostsApartHoweverLongTheirSubjectsAndLittleOfEach)
     for (const TrackedCase& c : cases) {
         SCOPED_TRACE(c.name);
         TPostCollector posts;
-        int32_t number = 0;
+        TArticleNumber number = 0;
         for (const auto& [subject, from] : c.parts)
             posts.Add(Marker(1, 2, subject), from, ++number);
         const std::vector<TPost*> waiting = posts.Waiting();
