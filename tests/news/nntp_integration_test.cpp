@@ -374,27 +374,6 @@ TEST_F(InnTest, OverviewHarvestKeepsWhatTheHeadWalkKeeps)
             << line;
 }
 
-// Stock INN2 offers COMPRESS DEFLATE: the walk's connection is compressed
-// before the group, the log shows the command and its 206 as text, and the
-// pictures come out byte-exact.
-TEST_F(InnTest, CompressedConnectionHarvestsByteExact)
-{
-    ScratchFolder logs;
-    client.LogFileName = (logs.Path() / "protocol.log").string();
-    client.UseOverview = true;
-    client.Compress = true;
-    HarvestAndCheck(PictureGroup);
-    EXPECT_TRUE(client.Compressed());
-    const int compress = client.Log.IndexOf("COMPRESS DEFLATE");
-    ASSERT_GE(compress, 0);
-    EXPECT_LT(compress, client.Log.IndexOf(std::string("GROUP ") + PictureGroup));
-    int answer = compress + 1;
-    while (answer < client.Log.Count() && client.Log[answer].starts_with("215 "))
-        ++answer;
-    ASSERT_LT(answer, client.Log.Count());
-    EXPECT_TRUE(client.Log[answer].starts_with("206 ")) << client.Log[answer];
-}
-
 // A group with gaps in its numbering and an article its overview lists
 // although its file is gone, walked in ranges of four.
 class InnOverviewTest : public InnTest {

@@ -1,6 +1,5 @@
 // The inflater: each stream format, fed whole or byte by byte, never more
-// than the limit per step, the bytes after a stream, corrupt data; and the
-// deflater's flushed output, which the peer inflates at once.
+// than the limit per step, the bytes after a stream, corrupt data.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -83,27 +82,6 @@ TEST(Inflater, EachStream)
             EXPECT_TRUE(inflater.Ended());
         }
     }
-}
-
-// Each flushed piece inflates whole before the next is sent, as a command
-// must reach the server before its reply can come.
-TEST(Deflater, EachPieceInflatesAtOnce)
-{
-    TktDeflater deflater;
-    TktInflater inflater(Format::Raw);
-    TReceiveBuffer out;
-    size_t wire = 0;
-    for (size_t start = 0; start < Text.size(); start += 1000) {
-        const std::string piece = Text.substr(start, 1000);
-        const std::string compressed = deflater.Deflate(piece);
-        wire += compressed.size();
-        inflater.Feed(compressed);
-        while (inflater.HasWork())
-            ASSERT_TRUE(inflater.Inflate(out, 16384));
-        EXPECT_EQ(out.Pending(), piece);
-        out.Clear();
-    }
-    EXPECT_LT(wire, Text.size() / 2);
 }
 
 } // namespace
