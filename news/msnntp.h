@@ -192,9 +192,8 @@ public:
     // [COMPRESS=GZIP] bring their lines as one zlib or gzip stream. A server
     // that refuses either is used uncompressed. The protocol log shows the
     // lines as text; the bounds of lines and blocks hold for what they
-    // inflate to. For the connection that walks headers: articles (yEnc)
-    // hardly compress.
-    bool Compress = false;
+    // inflate to. Settings.CompressHeaders under its own name.
+    bool& Compress = Settings.CompressHeaders;
     // Articles asked for per overview command.
     int OverviewRangeSize = 1000;
     // Most ARTICLE commands awaiting their replies at once; 1 sends none

@@ -76,14 +76,13 @@ enum class TRequest { Harvest, Help, Version };
 struct Options {
     TRequest request = TRequest::Harvest;
     // Connections 1 unless asked: scripts and servers with tight limits
-    // expect one.
+    // expect one. The walk is compressed unless --no-compress.
     TServerSettings server;
     std::string group;
     int count = 0;
     int newest = 0;
     std::string folder;
     bool join = true;
-    bool compress = true;
 };
 
 constexpr int ExitDone = 0;
@@ -130,6 +129,7 @@ std::filesystem::path DefaultPictureFolder(const char* argv0)
 std::optional<Options> ParseOptions(int argc, char** argv)
 {
     Options options;
+    options.server.CompressHeaders = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
         if (name == "--help" || name == "-h" || name == "--version") {
@@ -145,7 +145,7 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             continue;
         }
         if (name == "--no-compress") {
-            options.compress = false;
+            options.server.CompressHeaders = false;
             continue;
         }
         if (i + 1 >= argc)
@@ -269,7 +269,6 @@ int Run(const Options& options)
     // Headers from the server's overview and articles asked for ahead: a
     // walk across the internet takes seconds rather than minutes.
     client.UseOverview = true;
-    client.Compress = options.compress;
     client.StartBeforeEnd = options.newest;
     client.HeaderList.SetRetention(KeptHeaders);
     if (!client.UserName.empty()) {
