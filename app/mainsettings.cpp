@@ -68,6 +68,7 @@ void TMainSettings::Read(TServerSettings& server)
     server.UseTLS = ReadBoolSetting(*settings, QStringLiteral("Use TLS"), false);
     server.UserName = ToBytes(settings->value(QStringLiteral("User Name")).toString());
     server.Connections = ReadConnections(*settings);
+    server.CompressHeaders = ReadBoolSetting(*settings, QLatin1String(CompressHeadersSetting), true);
     Walk = ReadWalkSettings(*settings);
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& key : settings->childKeys())
@@ -98,6 +99,7 @@ void TMainSettings::Write(const TServerSettings& server)
     settings->setValue(QStringLiteral("Use TLS"), server.UseTLS);
     settings->setValue(QStringLiteral("User Name"), FromBytes(server.UserName));
     WriteConnections(*settings, server.Connections);
+    settings->setValue(QLatin1String(CompressHeadersSetting), server.CompressHeaders);
     WriteWalkSettings(*settings, Walk);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));

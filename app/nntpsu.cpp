@@ -34,6 +34,9 @@ const char* const StartBeforeEndHint
 const char* const ConnectionsHint
     = "How many connections to the server fetch pictures at once; news providers allow a few per "
       "account, and with 1 a single connection does everything";
+const char* const CompressHeadersHint
+    = "Headers cross the line compressed where the server offers it (COMPRESS DEFLATE, or XFEATURE "
+      "COMPRESS GZIP): several times fewer bytes for each Go";
 const char* const JoinMultiPartHint
     = "Pictures posted in several articles, \"(1/5)\" to \"(5/5)\", are joined once every part has "
       "arrived; off, such parts are passed over";
@@ -93,7 +96,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 453);
+    setFixedSize(383, 477);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -109,7 +112,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 147);
+    Bevel2 = Place(new QFrame(this), "Bevel2", 8, 177, 369, 171);
     Bevel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "UseTLSCheck", 102, 187, 130, 22);
     UseTLSCheck->setToolTip(QLatin1String(TLSHint));
@@ -134,31 +137,35 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     PasswordNote->setWordWrap(true);
     PasswordNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     SetPasswordInSettingsFile(false);
+    CompressHeadersCheck = Place(new QCheckBox(QStringLiteral("Compress headers"), this), "CompressHeadersCheck",
+        102, 320, 265, 22);
+    CompressHeadersCheck->setToolTip(QLatin1String(CompressHeadersHint));
 
-    Bevel3 = Place(new QFrame(this), "Bevel3", 8, 332, 369, 74);
+    Bevel3 = Place(new QFrame(this), "Bevel3", 8, 356, 369, 74);
     Bevel3->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     StartBeforeEndLabel
         = Place(new QLabel(QStringLiteral("Start new groups this many articles before their end"), this),
-            "StartBeforeEndLabel", 16, 340, 250, 32);
+            "StartBeforeEndLabel", 16, 364, 250, 32);
     StartBeforeEndLabel->setWordWrap(true);
     StartBeforeEndLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    StartBeforeEndSpin = Place(new QSpinBox(this), "StartBeforeEndSpin", 272, 344, 95, 24);
+    StartBeforeEndSpin = Place(new QSpinBox(this), "StartBeforeEndSpin", 272, 368, 95, 24);
     StartBeforeEndSpin->setRange(0, MaxStartBeforeEnd);
     StartBeforeEndSpin->setToolTip(QLatin1String(StartBeforeEndHint));
     StartBeforeEndLabel->setBuddy(StartBeforeEndSpin);
     JoinMultiPartCheck = Place(
-        new QCheckBox(QStringLiteral("Join multi-part posts"), this), "JoinMultiPartCheck", 16, 376, 351, 22);
+        new QCheckBox(QStringLiteral("Join multi-part posts"), this), "JoinMultiPartCheck", 16, 400, 351, 22);
     JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 417, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 417, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 417, 75, 27);
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 441, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 441, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 441, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
     setTabOrder(UseTLSCheck, ConnectionsSpin);
     setTabOrder(ConnectionsSpin, UserNameEdit);
     setTabOrder(UserNameEdit, PasswordEdit);
-    setTabOrder(PasswordEdit, StartBeforeEndSpin);
+    setTabOrder(PasswordEdit, CompressHeadersCheck);
+    setTabOrder(CompressHeadersCheck, StartBeforeEndSpin);
     setTabOrder(StartBeforeEndSpin, JoinMultiPartCheck);
     setTabOrder(JoinMultiPartCheck, OKButton);
     setTabOrder(OKButton, CancelButton);
@@ -186,6 +193,7 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     UserNameEdit->setText(QString::fromStdString(server.UserName));
     PasswordEdit->setText(QString::fromStdString(server.Password));
     ConnectionsSpin->setValue(server.Connections);
+    CompressHeadersCheck->setChecked(server.CompressHeaders);
     StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
     JoinMultiPartCheck->setChecked(values.Walk.JoinMultiPartPosts);
 }
@@ -199,6 +207,7 @@ TSetupValues TSetupDlg::Values() const
     server.UserName = UserNameEdit->text().trimmed().toStdString();
     server.Password = PasswordEdit->text().toStdString();
     server.Connections = ConnectionsSpin->value();
+    server.CompressHeaders = CompressHeadersCheck->isChecked();
     values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
     values.Walk.JoinMultiPartPosts = JoinMultiPartCheck->isChecked();
     return values;

@@ -63,6 +63,7 @@ public:
     QLineEdit* PasswordEdit;
     // Where the password is kept.
     QLabel* PasswordNote;
+    QCheckBox* CompressHeadersCheck;
     // How a Go walks a group, below the connection.
     QFrame* Bevel3;
     QLabel* StartBeforeEndLabel;

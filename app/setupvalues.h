@@ -46,6 +46,8 @@ constexpr int MaxStartBeforeEnd = 99999999;
 inline const char* const StartBeforeEndSetting = "Start new groups this many articles before their end";
 inline const char* const JoinMultiPartPostsSetting = "Join multi-part posts";
 inline const char* const ConnectionsSetting = "Connections";
+// A server setting, on unless the file says otherwise.
+inline const char* const CompressHeadersSetting = "Compress headers";
 
 // A missing value, or one that is no number in range (a person may have
 // edited the file), reads as its default; the connections' default is

@@ -136,6 +136,8 @@ auto TmsNNTP::ReadAnswer(int64_t maxData) -> TAnswer
     TAnswer answer { LastReply, {} };
     if (IsDataReply(answer.reply)) {
         TMemoryStream data;
+        if (session_.CompressedBlocks() && MarksCompressedBlock(answer.reply))
+            ExpectCompressedBlock();
         ReadMultiLine(data, -1, maxData);
         answer.data = std::string(data.View());
     }

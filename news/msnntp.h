@@ -188,6 +188,16 @@ public:
     //   other command. GROUP never goes out while articles are on their way,
     //   nor AUTHINFO while any reply is.
     bool UseOverview = false;
+    // With UseOverview: the connection is compressed before any group, as
+    // soon as the greeting, the login and the capabilities are in. A server
+    // that lists COMPRESS DEFLATE gets it (RFC 8054: from its 206 on, all
+    // traffic is one raw deflate stream each way); another gets XFEATURE
+    // COMPRESS GZIP, after whose 290 overview replies marked
+    // [COMPRESS=GZIP] bring their lines as one zlib or gzip stream. A server
+    // that refuses either is used uncompressed. The protocol log shows the
+    // lines as text; the bounds of lines and blocks hold for what they
+    // inflate to. Settings.CompressHeaders under its own name.
+    bool& Compress = Settings.CompressHeaders;
     // Articles asked for per overview command.
     int OverviewRangeSize = 1000;
     // Most ARTICLE commands awaiting their replies at once; 1 sends none

@@ -37,6 +37,16 @@ bool IsDataReply(std::string_view reply)
     return IsReplyCode(reply, "101") || IsReplyCode(reply, "215") || IsReplyCode(reply, "224");
 }
 
+bool MarksCompressedBlock(std::string_view reply)
+{
+    constexpr std::string_view marker = "[COMPRESS=GZIP]";
+    for (size_t at = reply.find('['); at != std::string_view::npos; at = reply.find('[', at + 1)) {
+        if (SameText(reply.substr(at, marker.size()), marker))
+            return true;
+    }
+    return false;
+}
+
 bool IsOverviewAnswer(std::string_view reply)
 {
     return IsReplyCode(reply, "224") || IsReplyCode(reply, "420") || IsReplyCode(reply, "423");

@@ -50,6 +50,9 @@ bool IsMissingArticleReply(std::string_view reply);
 // The replies of the exchanged commands that a data block follows:
 // capabilities, a list, overview lines.
 bool IsDataReply(std::string_view reply);
+// The reply line says its data block comes compressed ("[COMPRESS=GZIP]",
+// after XFEATURE COMPRESS GZIP).
+bool MarksCompressedBlock(std::string_view reply);
 // Overview lines follow, or the range holds no article (423; 420 for a
 // server that wants a current article first).
 bool IsOverviewAnswer(std::string_view reply);

@@ -56,6 +56,8 @@ TServerOffer OfferOfCapabilities(const TAnswer& answer)
                 reader = true;
             else if (SameText(words[0], "MODE-READER"))
                 modeReader = true;
+            else if (SameText(words[0], "COMPRESS"))
+                offer.compressDeflate = hasWord("DEFLATE");
         });
     }
     // RFC 3977's READER includes LISTGROUP with a range.
@@ -83,8 +85,32 @@ void TNntpSession::Start()
         LogIn();
     // After a login the server's offer may have changed, so it is asked
     // only then.
-    if (client_.UseOverview)
+    if (client_.UseOverview) {
         AskCapabilities();
+        if (client_.Compress)
+            StartCompression();
+    }
+}
+
+// COMPRESS must come before the group, so the capabilities are waited for
+// here rather than read along with GROUP: one round trip, which the first
+// compressed overview range pays back. COMPRESS and XFEATURE go out alone,
+// as nothing may follow them before their answer.
+void TNntpSession::StartCompression()
+{
+    while (state_.offer.overview == TOverviewSupport::Unknown && !state_.asides.empty())
+        ReadAside();
+    const TFlagScope quiet(client_.rules_.anyReplyIsAnswer, true);
+    if (state_.offer.compressDeflate) {
+        client_.Send("COMPRESS DEFLATE");
+        client_.ReadServerReply();
+        if (IsReplyCode(client_.LastReply, "206"))
+            client_.StartCompression();
+        return;
+    }
+    client_.Send("XFEATURE COMPRESS GZIP");
+    client_.ReadServerReply();
+    state_.compressedBlocks = IsReplyCode(client_.LastReply, "290");
 }
 
 void TNntpSession::Quit()

@@ -44,6 +44,8 @@ struct TServerOffer {
     // The server lists MODE-READER and not READER: reader commands may be
     // refused until MODE READER.
     bool offersReaderMode = false;
+    // COMPRESS DEFLATE (RFC 8054) is listed.
+    bool compressDeflate = false;
     // The fields of its overview lines; not known until asked for or until
     // the first overview answer.
     std::optional<TOverviewFormat> overviewFormat;
@@ -61,7 +63,8 @@ public:
     TNntpSession& operator=(const TNntpSession&) = delete;
 
     // Connects the socket, reads the greeting, logs in when the client has
-    // a UserName and, with UseOverview, asks what the server offers.
+    // a UserName and, with UseOverview, asks what the server offers; with
+    // Compress as well, compresses the connection before anything else.
     void Start();
     // Sends QUIT and closes; a reply other than 205 is out of step.
     void Quit();
@@ -100,6 +103,10 @@ public:
     // fields.
     void TakeOverviewFormat(const std::optional<TAnswer>& answer);
 
+    // The server accepted XFEATURE COMPRESS GZIP on this connection: data
+    // blocks whose reply line carries [COMPRESS=GZIP] come compressed.
+    bool CompressedBlocks() const { return state_.compressedBlocks; }
+
     // Questions about the connection are on their way.
     bool AsidesOwed() const { return !state_.asides.empty(); }
     // Reads the replies of the questions whose turn has come.
@@ -128,12 +135,16 @@ private:
         // went out: no switch is tried (again).
         bool readerMode = false;
         int logins = 0;
+        bool compressedBlocks = false;
     };
 
     TmsNNTP& client_;
     TState state_;
 
     void TakeCapabilities(const TAnswer& answer);
+    // COMPRESS DEFLATE where the capabilities list it, else XFEATURE
+    // COMPRESS GZIP; a server that refuses is used as it is.
+    void StartCompression();
     // Sends CAPABILITIES, whose reply is read along with the next command's
     // (and sends LIST OVERVIEW.FMT then, where it is wanted).
     void AskCapabilities();

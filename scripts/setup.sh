@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make pkg-config ca-certificates libssl-dev openssl
   qt6-base-dev qt6-image-formats-plugins libgl-dev qtkeychain-qt6-dev
+  zlib1g-dev  # compressed news connections
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   media-types python3 xvfb xauth

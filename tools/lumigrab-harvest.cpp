@@ -6,7 +6,7 @@
 //   lumigrab-harvest --server HOST[:PORT] --group NAME [--count N]
 //                    [--newest N] [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
-//                    [--connections N]
+//                    [--connections N] [--no-compress]
 //   lumigrab-harvest --help | --version
 //
 // --connections N (1 to 50, default 1) opens N connections to the server:
@@ -18,6 +18,10 @@
 // standard error ("2 connections refused: fetching with 5").
 //
 // --no-join passes multi-part posts over instead of joining them.
+//
+// The walk's connection is compressed where the server offers it (COMPRESS
+// DEFLATE, else XFEATURE COMPRESS GZIP), as overview text packs several-fold;
+// --no-compress keeps it plain. The pool's connections are never compressed.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -74,7 +78,7 @@ enum class TRequest { Harvest, Help, Version };
 struct Options {
     TRequest request = TRequest::Harvest;
     // Connections 1 unless asked: scripts and servers with tight limits
-    // expect one.
+    // expect one. The walk is compressed unless --no-compress.
     TServerSettings server;
     std::string group;
     // Headers one run takes; 0: to the group's end.
@@ -94,7 +98,8 @@ constexpr int KeptHeaders = 1000;
 
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
-      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N]\n"
+      "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N] "
+      "[--no-compress]\n"
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
@@ -128,6 +133,7 @@ std::filesystem::path DefaultPictureFolder(const char* argv0)
 std::optional<Options> ParseOptions(int argc, char** argv)
 {
     Options options;
+    options.server.CompressHeaders = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
         if (name == "--help" || name == "-h" || name == "--version") {
@@ -140,6 +146,10 @@ std::optional<Options> ParseOptions(int argc, char** argv)
         }
         if (name == "--no-join") {
             options.join = false;
+            continue;
+        }
+        if (name == "--no-compress") {
+            options.server.CompressHeaders = false;
             continue;
         }
         if (i + 1 >= argc)

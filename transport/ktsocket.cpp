@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/receivebuffer.h"
+#include "transport/ktcompress.h"
 #include "transport/ktConst.h"
 #include "transport/ktRasCmp.h"
 #include "transport/kttls.h"
@@ -131,6 +132,24 @@ struct TktSocket::Private {
     // Bytes received but not yet handed out; replies and data blocks
     // share it, so nothing read ahead is lost.
     TReceiveBuffer received;
+    // Between the connection (TLS undone) and received while the server
+    // compresses: the whole connection, or one data block until its end.
+    std::unique_ptr<TktInflater> inflater;
+    bool inflatingBlock = false;
+    // Compresses what is sent once the whole connection is compressed.
+    std::unique_ptr<TktDeflater> deflater;
+    // Bytes read from the connection on their way to the inflater.
+    TReceiveBuffer wire;
+
+    bool InflaterHasWork() const { return inflater && inflater->HasWork(); }
+
+    void DropCompression()
+    {
+        inflater.reset();
+        inflatingBlock = false;
+        deflater.reset();
+        wire.Clear();
+    }
 
     void AbandonLookup()
     {
@@ -682,6 +701,8 @@ void TktSocket::SendLineShown(std::string_view line, std::string_view shown)
     RequireSession();
     std::string data(line);
     data += "\r\n";
+    if (d_->deflater)
+        data = d_->deflater->Deflate(data);
     StartTimer();
     size_t sent = 0;
     while (sent < data.size())
@@ -724,11 +745,72 @@ void TktSocket::WaitForData()
     RaiseWaitOutcome();
 }
 
+void TktSocket::StartCompression()
+{
+    RequireSession();
+    d_->deflater = std::make_unique<TktDeflater>();
+    StartInflating(false);
+}
+
+bool TktSocket::Compressed() const
+{
+    return d_->deflater != nullptr;
+}
+
+void TktSocket::ExpectCompressedBlock()
+{
+    RequireSession();
+    if (Compressed())
+        RaiseSocketError(std::string("A compressed block cannot come on a compressed connection"));
+    StartInflating(true);
+}
+
+// What arrived after the reply line read last is the first of the
+// compressed bytes.
+void TktSocket::StartInflating(bool block)
+{
+    d_->inflater
+        = std::make_unique<TktInflater>(block ? TktInflater::TFormat::Wrapped : TktInflater::TFormat::Raw);
+    d_->inflatingBlock = block;
+    d_->inflater->Feed(d_->received.Pending());
+    d_->received.Clear();
+}
+
+// Inflated bytes held back by the last step's limit, or compressed ones not
+// yet inflated, are announced by no socket notification.
+bool TktSocket::ReceiveMore()
+{
+    if (!d_->InflaterHasWork())
+        WaitForData();
+    return FillReceiveBuffer();
+}
+
+// Each step inflates at most one receive block, so the bounds of a line or
+// a block are checked before the next.
 bool TktSocket::FillReceiveBuffer()
 {
+    if (!d_->inflater)
+        return ReadFromConnection(d_->received);
+    TktInflater& inflater = *d_->inflater;
+    if (!inflater.HasWork()) {
+        if (!ReadFromConnection(d_->wire))
+            return false;
+        inflater.Feed(d_->wire.Pending());
+        d_->wire.Clear();
+    }
+    const size_t before = d_->received.Size();
+    if (!inflater.Inflate(d_->received, kReceiveBlock))
+        RaiseConnectionError("The server's compressed data is corrupt (" + inflater.Failure() + ")");
+    // After a block's stream the bytes pass as they came.
+    if (d_->inflatingBlock && inflater.Ended() && !inflater.HasWork())
+        d_->inflater.reset();
+    return d_->received.Size() != before;
+}
+
+bool TktSocket::ReadFromConnection(TReceiveBuffer& buffer)
+{
     if (d_->tls)
-        return FillReceiveBufferFromTLS();
-    TReceiveBuffer& buffer = d_->received;
+        return FillReceiveBufferFromTLS(buffer);
     long count = Winsock().recv(d_->socket, buffer.Prepare(kReceiveBlock), kReceiveBlock);
     buffer.Commit(size_t(std::max(count, 0L)));
     if (count > 0) {
@@ -747,9 +829,8 @@ bool TktSocket::FillReceiveBuffer()
 
 // Takes everything the session has decrypted: bytes it holds are announced
 // by no socket notification.
-bool TktSocket::FillReceiveBufferFromTLS()
+bool TktSocket::FillReceiveBufferFromTLS(TReceiveBuffer& buffer)
 {
-    TReceiveBuffer& buffer = d_->received;
     bool received = false;
     while (true) {
         size_t count = 0;
@@ -798,10 +879,8 @@ void TktSocket::ReadReply(std::string& reply)
     bool complete = false;
     StartTimer();
     try {
-        while (!(complete = TakeLine(line)) && !d_->peerClosed) {
-            WaitForData();
-            FillReceiveBuffer();
-        }
+        while (!(complete = TakeLine(line)) && !d_->peerClosed)
+            ReceiveMore();
         reply = line;
         if (complete)
             CheckReply(reply);
@@ -895,8 +974,7 @@ void TktSocket::ReadMultiLine(
             // A block cut short by the server is incomplete data.
             if (d_->peerClosed)
                 RaiseConnectionError(WSAECONNRESET);
-            WaitForData();
-            chunkArrived = FillReceiveBuffer();
+            chunkArrived = ReceiveMore();
             // TimeOut bounds the silence between chunks, not the block.
             if (chunkArrived)
                 StartTimer();
@@ -923,6 +1001,7 @@ void TktSocket::Close()
         TSocket s = d_->socket;
         d_->socket = INVALID_SOCKET;
         d_->received.Clear();
+        d_->DropCompression();
         Winsock().closesocket(s);
         if (OnClosed)
             OnClosed(this);

@@ -19,6 +19,7 @@ class QAbstractEventDispatcher;
 namespace lumigrab {
 
 class TktRas;
+class TReceiveBuffer;
 enum class TTlsStatus;
 
 class TktSocket : public TComponent {
@@ -133,6 +134,21 @@ public:
     void ReadMultiLine(TStream& stream, int expectedSize, int64_t maxSize = DefaultMaxBlockSize,
         const TExpectedSizeProbe& probe = {});
 
+    // From the bytes after the reply line read last on, the connection is
+    // one raw deflate stream each way (RFC 8054 COMPRESS DEFLATE, after its
+    // 206): every line sent is compressed and flushed, and what arrives is
+    // inflated before lines are read, within the same bounds as without.
+    // The log and the line events show the lines as text. Close ends it.
+    void StartCompression();
+    bool Compressed() const;
+    // The data block of the reply line read last comes as one zlib or gzip
+    // stream (XFEATURE COMPRESS GZIP), inflated as ReadMultiLine reads it;
+    // its terminating "." line may be inside the stream or follow it, and
+    // bytes after the stream pass as they are. Not on a compressed
+    // connection. Compressed data that is corrupt raises ESocketError "The
+    // server's compressed data is corrupt (...)" and closes the connection.
+    void ExpectCompressedBlock();
+
     // Called by ReadReply with every reply line; raises on an error reply.
     virtual void CheckReply(const std::string& reply) = 0;
 
@@ -237,7 +253,13 @@ private:
     void WaitForTLS(TTlsStatus status);
     [[noreturn]] void RaiseTLSFailure(TTlsStatus status);
     size_t SendSome(std::string_view bytes);
-    bool FillReceiveBufferFromTLS();
+    // block: one zlib or gzip stream, else the connection's raw deflate.
+    void StartInflating(bool block);
+    // Waits for data unless bytes held need no wait, then takes them.
+    bool ReceiveMore();
+    // What arrived into buffer, TLS undone.
+    bool ReadFromConnection(TReceiveBuffer& buffer);
+    bool FillReceiveBufferFromTLS(TReceiveBuffer& buffer);
     // Only fires OnError.
     std::string FireErrorEvent(std::string text);
     QAbstractEventDispatcher* OwnDispatcher() const;

@@ -142,10 +142,12 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
             << setup.PasswordNote->text().toStdString();
         EXPECT_EQ(setup.StartBeforeEndSpin->value(), 0);
         EXPECT_TRUE(setup.JoinMultiPartCheck->isChecked());
+        EXPECT_TRUE(setup.CompressHeadersCheck->isChecked());
         EXPECT_EQ(setup.ConnectionsSpin->value(), 4);
         EXPECT_EQ(setup.ConnectionsSpin->minimum(), 1);
         EXPECT_EQ(setup.ConnectionsSpin->maximum(), 50);
         setup.JoinMultiPartCheck->setChecked(false);
+        setup.CompressHeadersCheck->setChecked(false);
         setup.UseTLSCheck->setChecked(true);
         setup.UserNameEdit->setText(" reader ");
         setup.PasswordEdit->setText("s3cret");
@@ -161,6 +163,7 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
         EXPECT_EQ(ReadSetting("Password").toString(), ok ? "s3cret" : "old pass");
         EXPECT_EQ(ReadSetting(startSetting).toInt(), ok ? 2500 : 0);
         EXPECT_EQ(ReadSetting("Join multi-part posts").toBool(), !ok);
+        EXPECT_EQ(ReadSetting("Compress headers").toBool(), !ok);
         EXPECT_EQ(ReadSetting("Connections").toInt(), ok ? 8 : 4);
         namespace fs = std::filesystem;
         EXPECT_EQ(fs::status(SettingsFile().toStdString()).permissions() & fs::perms::all,
@@ -168,6 +171,7 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
 
         TfrmMain& again = Start();
         EXPECT_EQ(again.msNNTP->UseTLS, ok);
+        EXPECT_EQ(again.msNNTP->Compress, !ok);
         EXPECT_EQ(again.msNNTP->UserName, ok ? "reader" : "old");
         EXPECT_EQ(again.msNNTP->Password, ok ? "s3cret" : "old pass");
         EXPECT_EQ(again.msNNTP->StartBeforeEnd, ok ? 2500 : 0);
@@ -281,6 +285,8 @@ TEST_F(ReconnectTest, ChangingHowTheServerIsReachedEndsTheConnection)
         { "password", [](TSetupDlg& setup) { setup.PasswordEdit->setText("pw"); }, true, false,
             { "AUTHINFO USER reader", "AUTHINFO PASS pw" } },
         { "TLS", [](TSetupDlg& setup) { setup.UseTLSCheck->setChecked(true); }, true, false, {} },
+        { "compression", [](TSetupDlg& setup) { setup.CompressHeadersCheck->setChecked(false); }, true, false,
+            { "AUTHINFO USER reader", "AUTHINFO PASS old" } },
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.name);

@@ -531,6 +531,22 @@ TEST_F(ToolTest, HarvestsTheGroup)
     EXPECT_NE(protocol.find("QUIT"), std::string::npos);
 }
 
+// INN2 answers COMPRESS DEFLATE with 206; --no-compress sends no COMPRESS.
+// The pictures are byte-exact either way.
+TEST_F(ToolTest, CompressesTheWalkUnlessToldNotTo)
+{
+    for (const bool compress : { true, false }) {
+        SCOPED_TRACE(compress ? "compressed" : "--no-compress");
+        fs::remove_all(folder);
+        RunTool(Harvesting(PictureGroup) + (compress ? "" : " --no-compress"));
+        EXPECT_EQ(exitCode, 3) << err;
+        ExpectExactlyThePictures(folder, PictureGroup);
+        const std::string protocol = ReadFileBytes(log);
+        EXPECT_EQ(protocol.find("COMPRESS DEFLATE") != std::string::npos, compress);
+        EXPECT_EQ(protocol.find("\n206 ") != std::string::npos, compress);
+    }
+}
+
 // Every article INN2 holds has a message-id: a second run into the same
 // folder asks for none of them and writes nothing. The group's unfinished
 // multi-part posts are reported by both runs (exit 3).

@@ -1,7 +1,7 @@
 // The session against a scripted server: logging in (AUTHINFO USER/PASS),
 // what is sent, what each refusal says, and that the password never reaches
 // the log; the port of a secure connection; what the server offers, asked as
-// the connection opens; the greeting and QUIT.
+// the connection opens; compressing the connection; the greeting and QUIT.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -12,6 +12,9 @@
 
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
+#include "tests/support/deflate_channel.h"
+#include "tests/support/tls_test_server.h"
+#include "transport/kttls.h"
 #include "transport/ktwsock.h"
 
 namespace lumigrab {
@@ -283,6 +286,172 @@ INSTANTIATE_TEST_SUITE_P(Servers, SessionStartTest,
                 "GROUP lumigrab.test", "OVER 1-1001", "GROUP lumigrab.other", "OVER 1-1001" },
             false, true }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- compressing the connection
+
+struct CompressionCase {
+    const char* name;
+    // What the server does: lists COMPRESS DEFLATE and answers it, takes
+    // XFEATURE COMPRESS GZIP with the terminator after the stream or
+    // inside it, or refuses both.
+    enum class Server { Deflate, DeflateRefused, Gzip, GzipTerminatorInside, Plain } server;
+    bool tls = false;
+    bool login = false;
+    // Bytes the reply to GROUP (a line) or to OVER (a block) inflates to;
+    // 0: the usual replies.
+    size_t lineBomb = 0;
+    size_t blockBomb = 0;
+    // The commands sent before QUIT, as the log shows them.
+    Strings sent;
+    // Empty when the walk takes articles 1 to 3.
+    std::string error;
+};
+
+// Speaks deflate after its 206; its overview is compressed after a 290.
+class CompressingServer {
+public:
+    explicit CompressingServer(const CompressionCase& c)
+        : case_(c)
+    {
+        group_.count = 3;
+        group_.overview = Overview::Over;
+    }
+
+    std::optional<std::string> Answer(const std::string& command)
+    {
+        using Server = CompressionCase::Server;
+        const bool deflate = case_.server == Server::Deflate || case_.server == Server::DeflateRefused;
+        const bool gzip = case_.server == Server::Gzip || case_.server == Server::GzipTerminatorInside;
+        if (command == "AUTHINFO USER reader")
+            return std::string("381 password please\r\n");
+        if (command == "AUTHINFO PASS secret")
+            return std::string("281 welcome\r\n");
+        if (command == "CAPABILITIES")
+            return "101 capabilities\r\nVERSION 2\r\nREADER\r\nOVER\r\nLIST ACTIVE OVERVIEW.FMT\r\n"
+                + std::string(deflate ? "COMPRESS DEFLATE\r\n" : "") + ".\r\n";
+        if (command == "COMPRESS DEFLATE" && deflate)
+            return std::string(case_.server == Server::Deflate ? "206 compression active\r\n"
+                                                                : "403 compression failed\r\n");
+        if (command == "XFEATURE COMPRESS GZIP" && gzip) {
+            gzipOn_ = true;
+            return std::string("290 feature enabled\r\n");
+        }
+        if (command.starts_with("GROUP ") && case_.lineBomb)
+            return "211 " + std::string(case_.lineBomb, '7') + "\r\n";
+        if (command.starts_with("OVER "))
+            return OverviewReply(command.substr(5));
+        return group_.Reply(command);
+    }
+
+private:
+    CompressionCase case_;
+    FakeGroup group_;
+    bool gzipOn_ = false;
+
+    std::string OverviewReply(const std::string& range) const
+    {
+        std::string reply = group_.OverviewReply(range);
+        if (case_.blockBomb)
+            reply = "224 overview follows\r\n" + std::string(case_.blockBomb, 'x') + ".\r\n";
+        if (!gzipOn_)
+            return reply;
+        const size_t data = reply.find("\r\n") + 2;
+        std::string lines = reply.substr(data);
+        const std::string status = reply.substr(0, data - 2) + " [COMPRESS=GZIP]\r\n";
+        if (case_.server == CompressionCase::Server::GzipTerminatorInside)
+            return status + testing::Compressed(lines, 15 + 16);
+        lines.resize(lines.size() - 3);
+        return status + testing::Compressed(lines) + ".\r\n";
+    }
+};
+
+const Strings OverviewFormat = { "CAPABILITIES", "LIST OVERVIEW.FMT" };
+
+Strings Then(Strings first, const Strings& more)
+{
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+// The connection is compressed before the group, the walk reads through
+// the compression, a refusal is no error, and the bounds of a line and of a
+// block hold for what a few compressed kilobytes inflate to.
+TEST(NntpCompression, EachServerShape)
+{
+    using Server = CompressionCase::Server;
+    const Strings walk = { "GROUP lumigrab.test", "OVER 1-1001" };
+    const Strings deflate = Then(OverviewFormat, { "COMPRESS DEFLATE" });
+    const Strings gzip = Then(OverviewFormat, { "XFEATURE COMPRESS GZIP" });
+    const CompressionCase cases[] = {
+        { "COMPRESS then a walk", Server::Deflate, false, false, 0, 0, Then(deflate, walk), "" },
+        { "COMPRESS refused", Server::DeflateRefused, false, false, 0, 0, Then(deflate, walk), "" },
+        { "XFEATURE, terminator after the stream", Server::Gzip, false, false, 0, 0, Then(gzip, walk), "" },
+        { "XFEATURE, terminator inside the stream", Server::GzipTerminatorInside, false, false, 0, 0,
+            Then(gzip, walk), "" },
+        { "XFEATURE refused", Server::Plain, false, false, 0, 0, Then(gzip, walk), "" },
+        { "COMPRESS over TLS", Server::Deflate, true, false, 0, 0, Then(deflate, walk), "" },
+        { "COMPRESS after a login", Server::Deflate, false, true, 0, 0,
+            Then({ "AUTHINFO USER reader", "AUTHINFO PASS ****" }, Then(deflate, walk)), "" },
+        { "XFEATURE over TLS after a login", Server::Gzip, true, true, 0, 0,
+            Then({ "AUTHINFO USER reader", "AUTHINFO PASS ****" }, Then(gzip, walk)), "" },
+        { "a line that inflates past its bound", Server::Deflate, false, false, 8 << 20, 0,
+            Then(deflate, { "GROUP lumigrab.test" }), "Reply line longer than 65536 bytes" },
+        { "a block that inflates past its bound", Server::Deflate, false, false, 0, 8 << 20,
+            Then(deflate, walk), "Data block larger than 1048576 bytes" },
+        { "a compressed block past its bound", Server::Gzip, false, false, 0, 8 << 20, Then(gzip, walk),
+            "Data block larger than 1048576 bytes" },
+    };
+    const testing::TestIdentity identity
+        = testing::TestIdentity::Authority("Lumigrab test authority").Issue("IP:127.0.0.1");
+    for (const CompressionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto server = std::make_shared<CompressingServer>(c);
+        auto script = [server](const std::string& command) { return server->Answer(command); };
+        std::unique_ptr<ScriptServer> plain;
+        std::unique_ptr<testing::TlsScriptServer> secure;
+        if (c.tls)
+            secure = std::make_unique<testing::TlsScriptServer>(
+                identity, script, "200 ready\r\n", "127.0.0.1", testing::DeflatingAfter206);
+        else
+            plain = std::make_unique<ScriptServer>(script, "200 ready\r\n", testing::DeflatingAfter206());
+        ScratchFolder folder;
+        TmsNNTP client;
+        client.SetWinsockLoaded(true);
+        client.Server = c.tls ? secure->Address() : plain->Address();
+        client.UseTLS = c.tls;
+        client.TrustedFingerprint = NormalizeFingerprint(identity.Sha256Hex());
+        client.TimeOut = 5;
+        client.UseOverview = true;
+        client.Compress = true;
+        client.MaxArticleSize = 1 << 20;
+        client.LogFileName = (folder.Path() / "protocol.log").string();
+        if (c.login) {
+            client.UserName = "reader";
+            client.Password = "secret";
+        }
+        const auto sent = RecordSentLines(client);
+
+        if (c.error.empty()) {
+            client.SetNewsGroup("lumigrab.test");
+            client.RetrieveHeaders(0, true);
+            EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3 }));
+            EXPECT_EQ(client.Compressed(), c.server == Server::Deflate);
+            const bool gzip = c.server == Server::Gzip || c.server == Server::GzipTerminatorInside;
+            EXPECT_GE(client.Log.IndexOf(gzip ? "224 overview follows [COMPRESS=GZIP]" : "224 overview follows"),
+                client.Log.IndexOf("OVER 1-1001"));
+        } else {
+            ExpectRaises<ESocketError>(
+                [&] {
+                    client.SetNewsGroup("lumigrab.test");
+                    client.RetrieveHeaders(0, true);
+                },
+                c.error);
+            EXPECT_FALSE(client.Connected());
+        }
+        EXPECT_EQ(*sent, c.sent);
+        client.Disconnect();
+    }
+}
 
 TEST_F(NntpClientTest, DisconnectSendsQuitAndForgetsTheGroup)
 {

@@ -25,8 +25,9 @@ TEST(SameConnection, OnlyTheCountAndTheTrustedFingerprintKeepIt)
         { "user name", [](TServerSettings& s) { s.UserName = "someone"; }, false },
         { "password", [](TServerSettings& s) { s.Password = "new"; }, false },
         { "log file", [](TServerSettings& s) { s.LogFileName = "other.log"; }, false },
+        { "compression", [](TServerSettings& s) { s.CompressHeaders = false; }, false },
     };
-    const TServerSettings before { "news:119", false, "", "reader", "old", 4, "nntp.log" };
+    const TServerSettings before { "news:119", false, "", "reader", "old", 4, "nntp.log", true };
     for (const ChangeCase& c : cases) {
         SCOPED_TRACE(c.name);
         TServerSettings after = before;

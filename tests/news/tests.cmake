@@ -94,3 +94,8 @@ endif()
 if(TARGET hostile_server_test AND TARGET lumigrab-harvest)
   add_dependencies(hostile_server_test lumigrab-harvest)
 endif()
+
+# The compression tests' servers speak TLS and deflate of their own.
+if(TARGET nntpsession_test)
+  target_link_libraries(nntpsession_test PRIVATE OpenSSL::SSL OpenSSL::Crypto ZLIB::ZLIB)
+endif()

@@ -128,15 +128,11 @@ private:
 // certificate, the greeting, then the script's reply to each command line.
 class TlsScriptServer {
 public:
+    // wrap, when set, makes the channel to converse over of the TLS one.
     TlsScriptServer(const TestIdentity& identity, ReplyScript script, std::string greeting,
-        const std::string& host = "127.0.0.1")
+        const std::string& host = "127.0.0.1", const std::function<ChannelOpener(ChannelOpener)>& wrap = {})
         : context_(NewContext(identity))
-        , server_(
-              std::move(script), std::move(greeting),
-              [this](int client, const std::function<void(const ByteChannel&)>& converse) {
-                  Secure(client, converse);
-              },
-              host)
+        , server_(std::move(script), std::move(greeting), Wrapped(wrap), host)
     {
     }
 
@@ -167,6 +163,14 @@ private:
     std::string serverName_;
     // Last, so that its thread stops before the context and the counts go.
     ScriptServer server_;
+
+    ChannelOpener Wrapped(const std::function<ChannelOpener(ChannelOpener)>& wrap)
+    {
+        ChannelOpener secure = [this](int client, const std::function<void(const ByteChannel&)>& converse) {
+            Secure(client, converse);
+        };
+        return wrap ? wrap(std::move(secure)) : secure;
+    }
 
     static SSL_CTX* NewContext(const TestIdentity& identity)
     {
