@@ -50,6 +50,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -246,8 +247,15 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
         Status("Damaged picture " + path + ": " + damage);
     };
     THarvestRun run(client, &harvest);
-    run.OnHeaderWalked = [&run](int, const TmsNgInfoItem&, int64_t) {
-        Status(run.Progress().Text(TWalkProgress::TClock::now(), SLongWalkHint));
+    // A line a quarter second at most: a walk of millions of headers would
+    // otherwise print millions of lines.
+    run.OnHeaderWalked = [&run, lastShown = std::optional<TWalkProgress::TClock::time_point>()](
+                             int, const TmsNgInfoItem&, int64_t) mutable {
+        const auto now = TWalkProgress::TClock::now();
+        if (lastShown && now - *lastShown < std::chrono::milliseconds(250))
+            return;
+        lastShown = now;
+        Status(run.Progress().Text(now, SLongWalkHint));
     };
     run.OnLastHeader = [] { Status("Last available header retrieved"); };
     run.OnPoolLowered = Status;
