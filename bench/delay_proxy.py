@@ -5,9 +5,11 @@ the delay longer. Order is kept. With RATE_KBPS each connection carries at
 most that many kilobytes (1000 bytes) a second in each direction, as a news
 provider caps each connection; without it bandwidth is not limited.
 
-  delay_proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [RATE_KBPS]
+  delay_proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [RATE_KBPS [COUNT_FILE]]
 
-Prints "ready" once it listens; runs until it is terminated.
+Prints "ready" once it listens; runs until it is terminated. With
+COUNT_FILE, the bytes the server sent through it so far are written there
+each time a connection ends.
 """
 
 import asyncio
@@ -39,7 +41,19 @@ def quick_ack(writer):
 PACED_PIECE = 16384
 
 
-async def pump(reader, writer, delay, rate, reader_end):
+class Counter:
+    """Bytes from the server, over all connections."""
+    def __init__(self, path):
+        self.path = path
+        self.total = 0
+
+    def save(self):
+        if self.path:
+            with open(self.path, "w") as out:
+                out.write("%d\n" % self.total)
+
+
+async def pump(reader, writer, delay, rate, reader_end, counter=None):
     """Copies reader to writer, each chunk delay seconds after it arrived,
     at most rate bytes a second (0: no cap); reader_end is the writer of the
     reader's socket."""
@@ -49,6 +63,8 @@ async def pump(reader, writer, delay, rate, reader_end):
     async def receive():
         while True:
             data = await reader.read(65536)
+            if counter is not None:
+                counter.total += len(data)
             quick_ack(reader_end)
             chunks.put_nowait((loop.time() + delay, data))
             if not data:
@@ -84,7 +100,7 @@ async def pump(reader, writer, delay, rate, reader_end):
         pass
 
 
-async def serve(listen_port, target_port, delay, rate):
+async def serve(listen_port, target_port, delay, rate, counter):
     async def connection(client_reader, client_writer):
         try:
             server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target_port)
@@ -94,9 +110,10 @@ async def serve(listen_port, target_port, delay, rate):
         no_delay(client_writer)
         no_delay(server_writer)
         await asyncio.gather(pump(client_reader, server_writer, delay, rate, client_writer),
-                             pump(server_reader, client_writer, delay, rate, server_writer))
+                             pump(server_reader, client_writer, delay, rate, server_writer, counter))
         for writer in (client_writer, server_writer):
             writer.close()
+        counter.save()
 
     server = await asyncio.start_server(connection, "127.0.0.1", listen_port)
     print("ready", flush=True)
@@ -107,7 +124,8 @@ async def serve(listen_port, target_port, delay, rate):
 def main():
     listen_port, target_port, delay_ms = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
     rate_kbps = float(sys.argv[4]) if len(sys.argv) > 4 else 0
-    asyncio.run(serve(listen_port, target_port, delay_ms / 1000, rate_kbps * 1000))
+    counter = Counter(sys.argv[5] if len(sys.argv) > 5 else None)
+    asyncio.run(serve(listen_port, target_port, delay_ms / 1000, rate_kbps * 1000, counter))
 
 
 if __name__ == "__main__":

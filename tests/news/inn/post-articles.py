@@ -325,6 +325,28 @@ def post_bench_groups(poster, small, pictures):
                     [b"A picture:", b""] + uuencode(name, picture_bytes(1000 + i, 8000)))
 
 
+BENCH_PROVIDER_GROUP = "lumigrab.bench.provider"
+
+
+def post_provider_bench_group(poster, count):
+    """Headers shaped like a binary group's: long release subjects of
+    multi-part posts that never complete, posters, random message-ids; tiny
+    bodies, as only the overview is walked."""
+    rng = random.Random(4242)
+    words = ["Holiday", "Mountains", "Harbour", "Sunset", "Collection", "Scans", "Vintage", "Album",
+             "Birds", "Trains", "Aerial", "Night", "City", "Gardens", "Portraits", "Landscapes"]
+    for i in range(count):
+        release = ".".join(rng.choice(words) for _ in range(6)) + ".%04d" % rng.randrange(10000)
+        parts = rng.randrange(40, 120)
+        subject = '[%d/%d] - "%s.part%02d.rar" yEnc (%d/%d)' % (
+            i % 97 + 1, 97, release, i % 30 + 1, rng.randrange(1, parts), parts)
+        sender = "%s <%s@%s.example>" % (rng.choice(words), "".join(rng.choice("abcdefghijklmnop")
+                                                                    for _ in range(10)), rng.choice(words).lower())
+        message_id = "<%016x$%08x@%s.example>" % (rng.getrandbits(64), rng.getrandbits(32), rng.choice(words).lower())
+        poster.post(plain_headers(BENCH_PROVIDER_GROUP, subject, sender) + ["Message-ID: " + message_id],
+                    [b"=ybegin part=1 line=128 size=10 name=x", b"0123456789"])
+
+
 def post_pool_bench_group(poster, pictures, size):
     """Large yEnc pictures, as a binary group holds them."""
     for i in range(pictures):
@@ -349,12 +371,15 @@ def main():
     parser.add_argument("--late", nargs=4, metavar=("NAME", "SEED", "TOTAL", "PARTS"),
                         help="post parts (comma-separated) of a yEnc post to the late group")
     parser.add_argument("--pool-bench", nargs=2, type=int, metavar=("PICTURES", "BYTES"))
+    parser.add_argument("--provider-bench", type=int, metavar="ARTICLES")
     parser.add_argument("--pool-bench-parts", nargs=3, type=int, metavar=("POSTS", "PARTS", "BYTES"))
     args = parser.parse_args()
     poster = Poster(args.port)
     if args.late:
         name, seed, total, parts = args.late
         post_late_parts(poster, name, int(seed), int(total), [int(p) for p in parts.split(",")])
+    elif args.provider_bench:
+        post_provider_bench_group(poster, args.provider_bench)
     elif args.pool_bench or args.pool_bench_parts:
         if args.pool_bench:
             post_pool_bench_group(poster, *args.pool_bench)
