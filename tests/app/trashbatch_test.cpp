@@ -8,24 +8,14 @@
 #include <QTemporaryDir>
 
 #include "app/trashbatch.h"
+#include "tests/support/trash_home.h"
 
 namespace lumigrab {
 namespace {
 
-class TrashBatchTest : public ::testing::Test {
+class TrashBatchTest : public testing::TrashHomeTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.isValid());
-        previousDataHome = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
-        QDir().mkpath(Folder());
-        QDir().mkpath(home.filePath("share"));
-    }
-    void TearDown() override { qputenv("XDG_DATA_HOME", previousDataHome); }
-
-    QString Folder() const { return home.filePath("TEMP/"); }
-    QString TrashFiles() const { return home.filePath("share/Trash/files/"); }
+    QString TrashFiles() const { return Trash() + "files/"; }
 
     void Write(const QString& path)
     {
@@ -47,9 +37,6 @@ protected:
         }
         return entries;
     }
-
-    QTemporaryDir home;
-    QByteArray previousDataHome;
 };
 
 TEST_F(TrashBatchTest, AFewGoOneByOneAFloodAsOneFolder)

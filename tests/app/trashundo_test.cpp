@@ -8,24 +8,14 @@
 #include <QTemporaryDir>
 
 #include "app/trashundo.h"
+#include "tests/support/trash_home.h"
 
 namespace lumigrab {
 namespace {
 
-class TrashUndoTest : public ::testing::Test {
+class TrashUndoTest : public testing::TrashHomeTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home.isValid());
-        previousDataHome = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
-        QDir().mkpath(Folder());
-        QDir().mkpath(home.filePath("share"));
-    }
-    void TearDown() override { qputenv("XDG_DATA_HOME", previousDataHome); }
-
-    QString Folder() const { return home.filePath("TEMP/"); }
-    QString Trash() const { return home.filePath("share/Trash/"); }
+    using TrashHomeTest::Trash;
 
     // Writes name with bytes and moves it to the trash from place index.
     void Trash(const QString& name, const QByteArray& bytes, int index)
@@ -47,8 +37,6 @@ protected:
 
     qsizetype TrashEntries() const { return QDir(Trash() + "info").entryList(QDir::Files).size(); }
 
-    QTemporaryDir home;
-    QByteArray previousDataHome;
     TTrashUndo undo;
 };
 
