@@ -121,26 +121,36 @@ void MakeEmptyFiles(const QString& temp, int count)
     }
 }
 
+// A data folder whose trash is its own, not the user's, for the length of
+// a benchmark.
+struct TFolderWithATrash {
+    QTemporaryDir root;
+    QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    QString temp = root.filePath("TEMP/");
+
+    TFolderWithATrash()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("share")));
+        QDir().mkpath(temp);
+    }
+    ~TFolderWithATrash() { qputenv("XDG_DATA_HOME", dataHome); }
+    QString DataFolder() const { return root.path() + '/'; }
+};
+
 void BM_StartUpWithUndecodableFiles(benchmark::State& state)
 {
     EnsureApplication();
-    QTemporaryDir root;
-    // The trash of this run, not the user's.
-    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("share")));
-    const QString temp = root.filePath("TEMP/");
-    QDir().mkpath(temp);
+    const TFolderWithATrash folder;
     const int count = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        MakeEmptyFiles(temp, count);
+        MakeEmptyFiles(folder.temp, count);
         state.ResumeTiming();
-        auto window = OpenWindow(root.path() + '/');
+        auto window = OpenWindow(folder.DataFolder());
         if (!window->isVisible() || !window->ScanningTempFolder())
             state.SkipWithError("the window waited for the folder");
         CloseUntimed(state, window);
     }
-    qputenv("XDG_DATA_HOME", dataHome);
 }
 BENCHMARK(BM_StartUpWithUndecodableFiles)->Arg(100000)->Iterations(5)->Unit(benchmark::kMillisecond);
 
@@ -149,26 +159,21 @@ BENCHMARK(BM_StartUpWithUndecodableFiles)->Arg(100000)->Iterations(5)->Unit(benc
 void BM_StartUpWithUndecodableFilesUntilIdle(benchmark::State& state)
 {
     EnsureApplication();
-    QTemporaryDir root;
-    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("share")));
-    const QString temp = root.filePath("TEMP/");
-    QDir().mkpath(temp);
+    const TFolderWithATrash folder;
     const int count = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
         // A fresh trash each time: names trashed before would be numbered.
-        QDir(root.filePath("share")).removeRecursively();
-        MakeEmptyFiles(temp, count);
+        QDir(folder.root.filePath("share")).removeRecursively();
+        MakeEmptyFiles(folder.temp, count);
         state.ResumeTiming();
-        auto window = OpenWindow(root.path() + '/');
+        auto window = OpenWindow(folder.DataFolder());
         while (window->ScanningTempFolder())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (!QDir(temp).entryList(QDir::Files).isEmpty())
+        if (!QDir(folder.temp).entryList(QDir::Files).isEmpty())
             state.SkipWithError("files were left in the picture folder");
         CloseUntimed(state, window);
     }
-    qputenv("XDG_DATA_HOME", dataHome);
 }
 BENCHMARK(BM_StartUpWithUndecodableFilesUntilIdle)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
