@@ -104,6 +104,23 @@ void BM_TrackedPosts(benchmark::State& state)
             ("the bookkeeping grows with the subjects: " + std::to_string(mib) + " MiB").c_str());
 }
 
+// A binary group's floods: posts whose first part comes and no other, five
+// times as many as are followed, so that from the first tenth on each new
+// post drops the oldest. The time per post is what a header of such a group
+// costs the walk.
+void BM_FloodOfUnfinishedPosts(benchmark::State& state)
+{
+    const int posts = 5 * int(lumigrab::DefaultMaxTrackedPosts);
+    for (auto _ : state) {
+        lumigrab::TPostCollector collector;
+        for (int index = 0; index < posts; ++index)
+            collector.Add(*lumigrab::ReadPartMarker(Subject(index, 80)), "poster@example.org", index + 1);
+        if (collector.Count() != lumigrab::DefaultMaxTrackedPosts)
+            state.SkipWithError("the collector does not hold its bound");
+    }
+    state.SetItemsProcessed(state.iterations() * posts);
+}
+
 } // namespace
 
 void* operator new(size_t size)
@@ -142,3 +159,4 @@ BENCHMARK(BM_TrackedPosts)
     ->Arg(int64_t(lumigrab::MaxOverviewValue))
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloodOfUnfinishedPosts)->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -100,26 +100,38 @@ TPost& TPostCollector::NewPost(const TPartMarker& marker, const TKey& key, std::
     post.quoted = marker.subject.find('"') != std::string::npos;
     post.total = marker.total;
     post.name = PostDisplayName(marker.subject);
+    index_[key] = std::prev(posts_.end());
     if (marker.total > MaxPostParts)
-        post.state = TPost::TState::Refused;
+        SetState(post, TPost::TState::Refused);
     else
         post.articles.resize(size_t(std::max(marker.total, 0)));
-    index_[key] = std::prev(posts_.end());
     return post;
 }
 
+void TPostCollector::SetState(TPost& post, TPost::TState state)
+{
+    post.state = state;
+    const auto tracked = index_.find(post.key);
+    if (tracked == index_.end() || tracked->second->id != post.id)
+        return;
+    if (state == TPost::TState::Joined || state == TPost::TState::Refused)
+        settled_.emplace(post.id, tracked->second);
+    else
+        settled_.erase(post.id);
+}
+
+// Joining posts, which are never dropped, are few (those on the pool's
+// connections): the oldest waiting post is near the front.
 std::optional<TPost> TPostCollector::MakeRoom()
 {
-    auto victim = std::find_if(posts_.begin(), posts_.end(), [](const TPost& post) {
-        return post.state == TPost::TState::Joined || post.state == TPost::TState::Refused;
-    });
-    const bool quiet = victim != posts_.end();
-    if (!quiet)
-        victim = std::find_if(posts_.begin(), posts_.end(),
-            [](const TPost& post) { return post.state == TPost::TState::Waiting; });
+    const bool quiet = !settled_.empty();
+    auto victim = quiet ? settled_.begin()->second
+                        : std::find_if(posts_.begin(), posts_.end(),
+                            [](const TPost& post) { return post.state == TPost::TState::Waiting; });
     if (victim == posts_.end())
         return std::nullopt;
     index_.erase(victim->key);
+    settled_.erase(victim->id);
     std::optional<TPost> dropped;
     if (!quiet)
         dropped = std::move(*victim);

@@ -48,6 +48,8 @@ struct TPost {
     // seen first: a part posted twice is fetched once, the copy only when
     // the first is gone.
     std::vector<std::vector<TArticleNumber>> articles;
+    // Changed through TPostCollector::SetState only, which keeps track of
+    // the posts that may make room.
     TState state = TState::Waiting;
     // Its incomplete report was given; it is given once.
     bool reported = false;
@@ -92,6 +94,8 @@ public:
     std::vector<TArticleNumber> Foresee(const TPartMarker& marker, const std::string& from, TArticleNumber number);
     // The first article of part is gone; its copy, if any, takes its place.
     void ForgetArticle(TPost& post, int part);
+    // Moves post, one of the collector's, to state.
+    void SetState(TPost& post, TPost::TState state);
     // The posts still waiting, oldest first.
     std::vector<TPost*> Waiting();
     size_t Count() const { return posts_.size(); }
@@ -103,6 +107,10 @@ private:
     uint64_t nextId_ = 1;
     std::list<TPost> posts_;
     std::map<TKey, std::list<TPost>::iterator> index_;
+    // The joined and refused posts by age (id), the first to make room: a
+    // group of floods that never complete must not cost a walk through
+    // every post tracked for each new one.
+    std::map<uint64_t, std::list<TPost>::iterator> settled_;
     // Articles foreseen and not added yet: by post, then by number with
     // their part; and the post of each number.
     std::map<TKey, std::map<TArticleNumber, int>> foreseen_;

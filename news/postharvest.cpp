@@ -158,14 +158,14 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
 void TPostHarvest::Join(TPost& post, const std::string& subject)
 {
     if (TakenBefore(post)) {
-        post.state = TPost::TState::Joined;
+        posts_.SetState(post, TPost::TState::Joined);
         Forget(post);
         return;
     }
     if (harvest_.OnSubject)
         harvest_.OnSubject(subject);
     if (NamesNoPicture(post)) {
-        post.state = TPost::TState::Joined;
+        posts_.SetState(post, TPost::TState::Joined);
         Record(post, {});
         return;
     }
@@ -198,13 +198,13 @@ void TPostHarvest::JoinParts(TPost& post, const std::string& subject)
                 return;
             }
             if (part == 1 && !HasPictureExtension(SafeFileName(joiner.FileName()))) {
-                post.state = TPost::TState::Joined;
+                posts_.SetState(post, TPost::TState::Joined);
                 Record(post, {});
                 return;
             }
         }
         joiner.Finish();
-        post.state = TPost::TState::Joined;
+        posts_.SetState(post, TPost::TState::Joined);
         Record(post, { Keep(joiner) });
     } catch (const Exception&) {
         JoinFailed(post, subject, std::current_exception());
@@ -218,18 +218,18 @@ void TPostHarvest::JoinFailed(TPost& post, const std::string& subject, std::exce
     } catch (const EDiskFullError&) {
         // No later picture would fit either; the post is not recorded, so
         // the next walk joins it again.
-        post.state = TPost::TState::Refused;
+        posts_.SetState(post, TPost::TState::Refused);
         throw;
     } catch (const EPostJoinError& error) {
-        post.state = TPost::TState::Refused;
+        posts_.SetState(post, TPost::TState::Refused);
         if (harvest_.OnArticleSkipped)
             harvest_.OnArticleSkipped(subject, error.Message());
     } catch (const EStreamError& error) {
-        post.state = TPost::TState::Refused;
+        posts_.SetState(post, TPost::TState::Refused);
         if (!FileFailed(subject, error))
             throw;
     } catch (const EInOutError& error) {
-        post.state = TPost::TState::Refused;
+        posts_.SetState(post, TPost::TState::Refused);
         if (!FileFailed(subject, error))
             throw;
     }
@@ -249,7 +249,7 @@ void TPostHarvest::JoinInPool(TPost& post, const std::string& subject)
         Forget(post);
         return;
     }
-    post.state = TPost::TState::Joining;
+    posts_.SetState(post, TPost::TState::Joining);
     cutShort_.erase(post.id);
     const uint64_t serial = ++poolJoins_;
     TPoolPost& entry = poolPosts_[serial];
@@ -314,7 +314,7 @@ void TPostHarvest::PartWritten(uint64_t id, const TPooledJoin::TProgress& progre
         return;
     }
     if (progress.noPicture) {
-        post.state = TPost::TState::Joined;
+        posts_.SetState(post, TPost::TState::Joined);
         Record(post, {});
         EndPooled(id);
         Forget(post);
@@ -346,7 +346,7 @@ void TPostHarvest::KeepPooled(TPoolPost& entry)
     if (failure) {
         JoinFailed(post, subject, failure);
     } else {
-        post.state = TPost::TState::Joined;
+        posts_.SetState(post, TPost::TState::Joined);
         Record(post, { name });
     }
     Forget(post);
@@ -385,7 +385,7 @@ void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)
     std::vector<TArticleNumber>& numbers = post.articles[size_t(entry.missing - 1)];
     const std::vector<TArticleNumber> later = std::exchange(numbers, {});
     EndPooled(entry.serial);
-    post.state = TPost::TState::Waiting;
+    posts_.SetState(post, TPost::TState::Waiting);
     ReportIncomplete(post);
     numbers = later;
     if (!post.Complete())
@@ -412,7 +412,7 @@ void TPostHarvest::PoolEnded()
 {
     while (!poolPosts_.empty()) {
         TPoolPost& entry = poolPosts_.begin()->second;
-        entry.post->state = TPost::TState::Waiting;
+        posts_.SetState(*entry.post, TPost::TState::Waiting);
         cutShort_[entry.post->id] = entry.subject;
         EndPooled(entry.serial);
     }

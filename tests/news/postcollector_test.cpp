@@ -63,6 +63,18 @@ TEST(PostCollector, RefusesHugePostsAndDropsTheOldestWaitingOne)
     EXPECT_EQ(posts.Count(), 2u);
 }
 
+TEST(PostCollector, AJoinedPostMakesRoomBeforeAnOlderWaitingOne)
+{
+    TPostCollector posts(2);
+    posts.Add(Marker(1, 2, "waiting"), "p", 1);
+    TPost* joined = posts.Add(Marker(1, 2, "joined"), "p", 2).post;
+    posts.SetState(*joined, TPost::TState::Joined);
+    EXPECT_FALSE(posts.Add(Marker(1, 2, "new"), "p", 3).dropped);
+    const auto next = posts.Add(Marker(1, 2, "next"), "p", 4);
+    ASSERT_TRUE(next.dropped);
+    EXPECT_EQ(next.dropped->subject, "waiting");
+}
+
 struct TrackedCase {
     const char* name;
     // The first of two parts of each post: its subject without the marker,
