@@ -83,6 +83,16 @@ TFetchSettings TFetchSettings::From(const TmsNNTP& client)
     return settings;
 }
 
+// An overview range handed over for the walk.
+struct TRangeOrder {
+    uint64_t ticket = 0;
+    TArticleNumber first = 0;
+    TArticleNumber last = 0;
+    bool xover = false;
+    // Connections that broke while reading it.
+    int attempts = 0;
+};
+
 // What the connections share: the orders waiting, and whether to go on.
 struct TFetchPool::TShared {
     explicit TShared(TFetchSettings settings)
@@ -129,9 +139,50 @@ struct TFetchPool::TShared {
         return std::exchange(queue_, {});
     }
 
+    std::optional<TRangeOrder> TakeRange()
+    {
+        const std::lock_guard lock(mutex_);
+        if (ranges_.empty())
+            return std::nullopt;
+        TRangeOrder range = ranges_.front();
+        ranges_.pop_front();
+        return range;
+    }
+
+    void AddRange(const TRangeOrder& range)
+    {
+        const std::lock_guard lock(mutex_);
+        ranges_.push_back(range);
+    }
+
+    void ReturnRange(const TRangeOrder& range)
+    {
+        const std::lock_guard lock(mutex_);
+        ranges_.push_front(range);
+    }
+
+    // False when a connection has started on it.
+    bool TakeBackRange(uint64_t ticket)
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = std::find_if(
+            ranges_.begin(), ranges_.end(), [ticket](const TRangeOrder& range) { return range.ticket == ticket; });
+        if (found == ranges_.end())
+            return false;
+        ranges_.erase(found);
+        return true;
+    }
+
+    std::deque<TRangeOrder> TakeAllRanges()
+    {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(ranges_, {});
+    }
+
 private:
     std::mutex mutex_;
     std::deque<TFetchOrder> queue_;
+    std::deque<TRangeOrder> ranges_;
 };
 
 // One pooled connection: a TmsNNTP living on a thread of its own.
@@ -271,10 +322,7 @@ private:
         client.TellRepliesApartBy(std::move(headers));
         // One ARTICLE per article, nothing sent ahead.
         client.UseOverview = true;
-        // Uncompressed: yEnc bodies deflate by nothing (bench/compress_bench:
-        // 1.0001 of their size on the line), while inflating them costs the
-        // client about four times the reading.
-        client.Compress = false;
+        client.Compress = settings.readsOverview && settings.server.CompressHeaders;
         client.SetArticle(&article);
     }
 
@@ -320,6 +368,11 @@ private:
     void Serve(TmsNNTP& client, TmsArticle& article)
     {
         while (!shared_->stopping) {
+            if (std::optional<TRangeOrder> range = shared_->TakeRange()) {
+                if (!ReadRange(client, *range))
+                    break;
+                continue;
+            }
             std::optional<TFetchOrder> order = shared_->Take();
             if (!order) {
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -357,6 +410,39 @@ private:
         else
             Keep(article, std::move(order));
         return true;
+    }
+
+    // False when the connection is given up.
+    bool ReadRange(TmsNNTP& client, TRangeOrder range)
+    {
+        try {
+            TAnswer answer = client.ReadOverviewRange(range.first, range.last, range.xover);
+            pool_.Post([pool = &pool_, ticket = range.ticket, answer = std::move(answer)]() mutable {
+                pool->RangeRead(ticket, std::move(answer));
+            });
+            return true;
+        } catch (const ECanceledError&) {
+            return !shared_->stopping && RangeBroken(client, range, std::current_exception());
+        } catch (const Exception&) {
+            if (!client.Connected())
+                return RangeBroken(client, range, std::current_exception());
+            pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->End(failure); });
+            return true;
+        }
+    }
+
+    // As Broken, for a range: a range that broke MaxAttempts connections
+    // (a block past the bounds, say) ends the run with its error.
+    bool RangeBroken(TmsNNTP& client, TRangeOrder range, std::exception_ptr failure)
+    {
+        if (++range.attempts >= MaxAttempts) {
+            pool_.Post([pool = &pool_, failure] { pool->End(failure); });
+        } else {
+            shared_->ReturnRange(range);
+            if (!shared_->stopping)
+                pool_.WakeAll();
+        }
+        return GoOnAfterBreak(client);
     }
 
     // Hands the fetched text to the order's handler for the fetch's time.
@@ -411,6 +497,12 @@ private:
             if (!shared_->stopping)
                 pool_.WakeAll();
         }
+        return GoOnAfterBreak(client);
+    }
+
+    // False when the connection cannot come back.
+    bool GoOnAfterBreak(TmsNNTP& client)
+    {
         if (!shared_->stopping && Reconnect(client))
             return true;
         if (--shared_->working == 0)
@@ -528,6 +620,7 @@ void TFetchPool::CancelAll()
     shared_->canceled = true;
     shared_->stopping = true;
     shared_->TakeAll();
+    shared_->TakeAllRanges();
     for (auto& worker : workers_)
         worker->Cancel();
 }
@@ -619,6 +712,62 @@ void TFetchPool::HandBackWhenIdle()
         --outstanding_;
         returned_.push_back(std::move(order));
     }
+    for (const TRangeOrder& range : shared_->TakeAllRanges()) {
+        if (rangesOwed_.erase(range.ticket))
+            rangesReturned_.insert(range.ticket);
+    }
+}
+
+int TFetchPool::RangeReaders() const
+{
+    if (stopped_ || failure_)
+        return 0;
+    if (settled_ < Size())
+        return Size() - refused_ - int(failures_.size());
+    return shared_->working;
+}
+
+void TFetchPool::ReadRange(uint64_t ticket, TArticleNumber first, TArticleNumber last, bool xover)
+{
+    rangesOwed_.insert(ticket);
+    shared_->AddRange({ ticket, first, last, xover, 0 });
+    if (!Started())
+        StartConnections();
+    WakeAll();
+}
+
+std::optional<TAnswer> TFetchPool::TakeRange(uint64_t ticket, bool takeBack)
+{
+    if (takeBack && shared_->TakeBackRange(ticket)) {
+        rangesOwed_.erase(ticket);
+        return std::nullopt;
+    }
+    for (;;) {
+        Deliver();
+        if (const auto read = rangesRead_.find(ticket); read != rangesRead_.end()) {
+            TAnswer answer = std::move(read->second);
+            rangesRead_.erase(read);
+            return answer;
+        }
+        if (rangesReturned_.erase(ticket) || !rangesOwed_.contains(ticket))
+            return std::nullopt;
+        RaiseIfEnded();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void TFetchPool::ForgetRanges()
+{
+    shared_->TakeAllRanges();
+    rangesOwed_.clear();
+    rangesRead_.clear();
+    rangesReturned_.clear();
+}
+
+void TFetchPool::RangeRead(uint64_t ticket, TAnswer answer)
+{
+    if (rangesOwed_.erase(ticket))
+        rangesRead_.emplace(ticket, std::move(answer));
 }
 
 void TFetchPool::ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp)

@@ -23,6 +23,12 @@
 // saved in another order than the articles were handed; the set is the
 // same.
 //
+// It also reads overview ranges for the walk's client (TOverviewHelpers,
+// set as the client's OverviewHelpers), before any article waiting: the
+// walk's headers are what every later fetch waits for. A range whose
+// connection breaks goes to another; when none is left the walk reads it
+// itself.
+//
 // Use, with N connections in all (N > 1): once the walk's client has
 // selected the group, TFetchPool pool(TFetchSettings::From(client), N - 1);
 // harvest.SetPool(&pool); walk as before; harvest.FinishPool() at the
@@ -39,6 +45,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -71,6 +78,12 @@ struct TFetchSettings {
     // of replacing it, so that each connection number keeps one log for the
     // session, as the walk's client does. 1: every file starts afresh.
     int loggedBefore = 1;
+    // The connections read overview ranges for the walk too: they are
+    // compressed as the walk's own is (TServerSettings::CompressHeaders).
+    // Connections that only fetch articles are not: yEnc bodies deflate by
+    // nothing (bench/compress_bench: 1.0001 of their size on the line),
+    // while the server deflates them at a tenth of the speed it reads them.
+    bool readsOverview = false;
 
     // The settings of client, with its selected group and its walk's
     // headers.
@@ -106,7 +119,7 @@ struct TFetchOrder {
     int attempts = 0;
 };
 
-class TFetchPool {
+class TFetchPool : public TOverviewHelpers {
 public:
     // A pool of size connections (1 to MaxConnections), started all at
     // once when the first article is handed over, so that a walk that finds
@@ -116,7 +129,7 @@ public:
     TFetchPool(TFetchSettings settings, int size);
     // Stops every connection and waits for their threads; results not yet
     // delivered are dropped.
-    ~TFetchPool();
+    ~TFetchPool() override;
     TFetchPool(const TFetchPool&) = delete;
     TFetchPool& operator=(const TFetchPool&) = delete;
 
@@ -158,6 +171,14 @@ public:
     // Whether Submit takes articles: not stopped or failed, and some
     // connection is working or still trying.
     bool Accepting() const;
+
+    // Overview ranges for the walk (see TOverviewHelpers); an article an
+    // answer makes wait is not fetched before it. The ranges' connections
+    // start with the first one, as with the first article.
+    int RangeReaders() const override;
+    void ReadRange(uint64_t ticket, TArticleNumber first, TArticleNumber last, bool xover) override;
+    std::optional<TAnswer> TakeRange(uint64_t ticket, bool takeBack) override;
+    void ForgetRanges() override;
 
     // Cancels every connection at once, from the owner's thread: each
     // abandons the article it fetches, nothing more is fetched, and Drain
@@ -210,6 +231,12 @@ private:
     bool stopped_ = false;
     std::exception_ptr failure_;
 
+    // Ranges handed over and not answered yet, answers not taken yet, and
+    // ranges handed back because no connection was left.
+    std::unordered_set<uint64_t> rangesOwed_;
+    std::unordered_map<uint64_t, TAnswer> rangesRead_;
+    std::unordered_set<uint64_t> rangesReturned_;
+
     // Results on their way to the owner's thread.
     std::mutex inboxMutex_;
     std::deque<std::function<void()>> inbox_;
@@ -234,6 +261,7 @@ private:
     void HandBackWhenIdle();
     void ArticleDone(const TFetchOrder& order, const std::function<void()>& followUp);
     void ArticleGone(const TFetchOrder& order, const std::string& reason);
+    void RangeRead(uint64_t ticket, TAnswer answer);
     // A failure of one article: --outstanding, then End.
     void Fail(std::exception_ptr failure);
     // The first failure ends the run; later ones are its consequences.

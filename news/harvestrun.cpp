@@ -25,6 +25,11 @@ constexpr std::chrono::seconds KeepPositionEvery { 1 };
 // not seen) when that lies no further back than this, and gives up older
 // ones, as a post that never completes must not hold every run there.
 constexpr TArticleNumber HoldBackForPosts = 50000;
+// A walk facing more headers than the walk's own connection reads in this
+// many overview ranges is shared with the pool's connections, which are
+// then compressed too; a shorter one leaves them to the articles, as
+// compressing them costs the server more than it saves.
+constexpr uint64_t SplitWalkRanges = 10;
 constexpr const char* NntpPort = "119";
 constexpr const char* NntpsPort = "563";
 
@@ -146,7 +151,12 @@ void THarvestRun::StartPool()
         return;
     TFetchSettings settings = TFetchSettings::From(client_);
     settings.loggedBefore = pooledLogs_;
+    const uint64_t rangeSize = uint64_t(std::max(client_.OverviewRangeSize, 1));
+    settings.readsOverview = client_.UseOverview && progress_.Ahead() > SplitWalkRanges * rangeSize;
+    const bool splitWalk = settings.readsOverview;
     pool_ = std::make_unique<TFetchPool>(std::move(settings), further);
+    if (splitWalk)
+        client_.OverviewHelpers = pool_.get();
     pooledArticles_.clear();
     partBytes_.clear();
     lastWalked_ = client_.LastHeaderNumber();
@@ -180,6 +190,7 @@ void THarvestRun::EndPool(bool quit)
 {
     if (!pool_)
         return;
+    client_.OverviewHelpers = nullptr;
     if (!quit)
         pool_->Stop();
     if (harvest_)

@@ -2,7 +2,10 @@
 // lumigrab-harvest fetch them. Selects the group, walks its headers on the
 // client, hands the articles worth fetching to the harvest (news/harvest.h)
 // and, with more than one connection, to a pool of further connections
-// (news/fetchpool.h) for the length of the Go; joins multi-part posts
+// (news/fetchpool.h) for the length of the Go; a walk that faces more
+// headers than ten overview ranges hold is shared with the pool's
+// connections too (TmsNNTP::OverviewHelpers), which are then compressed as
+// the client is; joins multi-part posts
 // through the harvest, tells the posts left incomplete once at the group's
 // end, and ends on the first error or on Stop.
 //

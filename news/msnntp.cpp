@@ -489,6 +489,11 @@ void TmsNNTP::RetrieveNewsGroupList()
     Fire(OnNewsGroupListRetrieved);
 }
 
+TAnswer TmsNNTP::ReadOverviewRange(TArticleNumber first, TArticleNumber last, bool xover)
+{
+    return overviewWalk_.ReadRange(first, last, xover);
+}
+
 void TmsNNTP::LoadNewsGroupList(const std::string& fileName)
 {
     NewsGroupList.LoadFromFile(fileName);

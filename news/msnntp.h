@@ -200,6 +200,14 @@ public:
     bool& Compress = Settings.CompressHeaders;
     // Articles asked for per overview command.
     int OverviewRangeSize = 1000;
+    // With UseOverview: further connections that read overview ranges
+    // while the walk reads others on this one (not owned; nullptr for
+    // none). Each round's ranges are shared out, the walk's own connection
+    // taking every n-th of n connections, and their headers still come in
+    // article order, with the events, counts and errors of a walk on one
+    // connection. Used once the server has shown which overview command it
+    // takes.
+    TOverviewHelpers* OverviewHelpers = nullptr;
     // Most ARTICLE commands awaiting their replies at once; 1 sends none
     // ahead, and sends one overview command at a time. Held to 1 to 4.
     int PipelineDepth = 4;
@@ -281,6 +289,11 @@ public:
     void ReadArticle(std::string_view ref);
 
     void RetrieveNewsGroupList();
+    // For a connection that reads ranges for another client's walk
+    // (TOverviewHelpers): sends OVER (XOVER when xover) first-last on the
+    // selected group and returns the reply, an error reply included, with
+    // its lines when it has them. A 480 logs in and asks once more.
+    TAnswer ReadOverviewRange(TArticleNumber first, TArticleNumber last, bool xover);
     void LoadNewsGroupList(const std::string& fileName);
     void SaveNewsGroupList(const std::string& fileName) const;
 

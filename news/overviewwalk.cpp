@@ -43,14 +43,23 @@ bool TOverviewWalk::Walk(int64_t count)
     pipeline.Finish();
     if (!session.DetectOverview())
         return false;
+    // Helpers need the format: its reply, asked for along with the group,
+    // is due by now.
+    if (client_.OverviewHelpers && !session.Offer().overviewFormat && session.AsidesOwed()) {
+        client_.RequireIdle();
+        const TmsNNTP::TBusy busy(client_);
+        session.ReadAsidesDue();
+    }
     // Whatever leaves the walk, nothing of its round is handed on later.
     struct TForgetRound {
         TOverviewWalk& walk;
         ~TForgetRound()
         {
             walk.client_.pipeline_.ForgetForeseen();
-            walk.round_.read.clear();
+            walk.round_.ranges.clear();
             walk.round_.failed = true;
+            if (TOverviewHelpers* helpers = walk.client_.OverviewHelpers)
+                helpers->ForgetRanges();
         }
     } forgetRound { *this };
 
@@ -79,7 +88,9 @@ bool TOverviewWalk::Walk(int64_t count)
             break;
         }
         const int64_t budget = count > 0 ? count - taken : INT64_MAX;
-        SendRanges(PlanRanges(*next, budget, span, RangesAtOnce()), lastNumber, budget);
+        TOverviewHelpers* helpers = Helpers();
+        const size_t most = RangesAtOnce() * (helpers ? size_t(1 + helpers->RangeReaders()) : 1);
+        SendRanges(PlanRanges(*next, budget, span, most), lastNumber, budget);
         const int loginsAtSend = session.Logins();
         bool anyItems = false;
         while (std::optional<TRangeAnswer> answer = NextRangeAnswer()) {
@@ -146,6 +157,8 @@ bool TOverviewWalk::Walk(int64_t count)
 void TOverviewWalk::Forget()
 {
     round_ = {};
+    if (client_.OverviewHelpers)
+        client_.OverviewHelpers->ForgetRanges();
 }
 
 size_t TOverviewWalk::RangesAtOnce() const
@@ -157,6 +170,21 @@ size_t TOverviewWalk::RangesAtOnce() const
     if (!shown && overview != TOverviewSupport::TryOver)
         return 1;
     return client_.pipeline_.Depth() > 1 ? MaxRangesInFlight : 1;
+}
+
+// Helpers send the command the server announced or has shown, and their
+// answers are read in walk order as the walk's own are, so that a server
+// that fails an announced OVER is found out as it is without them. One that
+// announces neither finds out on the walk's own connection alone.
+TOverviewHelpers* TOverviewWalk::Helpers() const
+{
+    TOverviewHelpers* helpers = client_.OverviewHelpers;
+    const TOverviewSupport overview = client_.session_.Offer().overview;
+    const bool known = overview == TOverviewSupport::Over || overview == TOverviewSupport::XOver
+        || overview == TOverviewSupport::TryOver;
+    if (!helpers || !known || !client_.session_.Offer().overviewFormat || helpers->RangeReaders() < 1)
+        return nullptr;
+    return helpers;
 }
 
 // Ranges are as wide as span, whatever the count: gaps in the numbering
@@ -181,15 +209,21 @@ auto TOverviewWalk::PlanRanges(TArticleNumber first, int64_t budget, int span, s
     }
 }
 
-std::string TOverviewWalk::RangeCommand(const TRange& range) const
+bool TOverviewWalk::UsesXOver() const
 {
     const TOverviewSupport overview = client_.session_.Offer().overview;
-    const char* command
-        = overview == TOverviewSupport::XOver || overview == TOverviewSupport::TryXOver ? "XOVER " : "OVER ";
-    return command + std::to_string(range.first) + "-" + std::to_string(range.last);
+    return overview == TOverviewSupport::XOver || overview == TOverviewSupport::TryXOver;
+}
+
+std::string TOverviewWalk::RangeCommand(const TRange& range) const
+{
+    return (UsesXOver() ? "XOVER " : "OVER ") + std::to_string(range.first) + "-" + std::to_string(range.last);
 }
 
 // The replies of the last round are all read before the next one starts.
+// With helpers, the walk's own connection takes every n-th range of the
+// round (n connections in all) and the helpers the others, so that all
+// move through the round side by side and its first headers come soon.
 void TOverviewWalk::SendRanges(
     const std::vector<TRange>& ranges, std::optional<TArticleNumber> after, int64_t budget)
 {
@@ -200,24 +234,65 @@ void TOverviewWalk::SendRanges(
     round_ = {};
     round_.listedAfter = after;
     round_.foreseeBudget = budget;
-    for (const TRange& range : ranges) {
-        client_.Send(RangeCommand(range));
-        round_.inFlight.push_back(range);
+    TOverviewHelpers* helpers = Helpers();
+    const size_t connections = helpers ? size_t(1 + helpers->RangeReaders()) : 1;
+    for (size_t index = 0; index < ranges.size(); ++index) {
+        TRoundRange& range = round_.ranges.emplace_back();
+        range.range = ranges[index];
+        range.serial = round_.nextSerial++;
+        if (index % connections == 0) {
+            SendOwn(range);
+        } else {
+            range.ticket = nextTicket_++;
+            helpers->ReadRange(*range.ticket, range.range.first, range.range.last, UsesXOver());
+        }
     }
+}
+
+void TOverviewWalk::SendOwn(TRoundRange& range)
+{
+    client_.Send(RangeCommand(range.range));
+    round_.inFlight.push_back(range.serial);
+}
+
+auto TOverviewWalk::RangeOfSerial(uint64_t serial) -> TRoundRange&
+{
+    return round_.ranges[size_t(serial - round_.ranges.front().serial)];
 }
 
 auto TOverviewWalk::NextRangeAnswer() -> std::optional<TRangeAnswer>
 {
-    if (round_.read.empty() && !round_.inFlight.empty()) {
+    if (round_.ranges.empty())
+        return std::nullopt;
+    TRoundRange& next = round_.ranges.front();
+    if (!next.lines) {
         client_.RequireIdle();
         const TmsNNTP::TBusy busy(client_);
-        ReadNextRange();
+        if (next.ticket)
+            TakeFromHelpers(next);
+        while (!next.answer)
+            ReadNextRange();
+        ReadAnswersInOrder();
     }
-    if (round_.read.empty())
-        return std::nullopt;
-    TRangeAnswer answer = std::move(round_.read.front());
-    round_.read.pop_front();
+    TRangeAnswer answer = std::move(*next.lines);
+    round_.ranges.pop_front();
     return answer;
+}
+
+// The walk's own connection reads what it has on its way first, rather than
+// leave it in the socket and the server waiting while a helper reads; then
+// it takes a range no helper has started on, rather than wait for it.
+void TOverviewWalk::TakeFromHelpers(TRoundRange& range)
+{
+    ReadRangesAhead();
+    std::optional<TAnswer> answer = client_.OverviewHelpers->TakeRange(*range.ticket, true);
+    range.ticket.reset();
+    if (answer) {
+        range.answer = std::move(answer);
+        return;
+    }
+    client_.pipeline_.DropInFlight();
+    SendOwn(range);
 }
 
 // The ranges before a failed one were answered: their headers are delivered
@@ -226,7 +301,7 @@ auto TOverviewWalk::NextRangeAnswer() -> std::optional<TRangeAnswer>
 // walk asks again from the failed one.
 void TOverviewWalk::ReadNextRange()
 {
-    const TRange range = round_.inFlight.front();
+    const uint64_t serial = round_.inFlight.front();
     round_.inFlight.pop_front();
     TAnswer answer;
     {
@@ -235,7 +310,28 @@ void TOverviewWalk::ReadNextRange()
     }
     if (round_.failed)
         return;
-    TRangeAnswer read { range, {}, {} };
+    RangeOfSerial(serial).answer = std::move(answer);
+    ReadAnswersInOrder();
+    // Their replies queue behind the overview replies still in flight.
+    if (client_.Connected())
+        client_.pipeline_.TopUp();
+}
+
+void TOverviewWalk::ReadAnswersInOrder()
+{
+    for (TRoundRange& range : round_.ranges) {
+        if (round_.failed || !range.answer)
+            return;
+        if (!range.lines)
+            ReadLines(range);
+    }
+}
+
+void TOverviewWalk::ReadLines(TRoundRange& range)
+{
+    const TAnswer answer = std::move(*range.answer);
+    range.answer = TAnswer {};
+    TRangeAnswer& read = range.lines.emplace(TRangeAnswer { range.range, {}, {} });
     TServerOffer& offer = client_.session_.Offer();
     if (!IsOverviewAnswer(answer.reply)) {
         if ((offer.overview == TOverviewSupport::TryOver || offer.overview == TOverviewSupport::TryXOver)
@@ -243,7 +339,6 @@ void TOverviewWalk::ReadNextRange()
             offer.overview = TOverviewSupport::None;
         read.failure = answer.reply;
         round_.failed = true;
-        round_.read.push_back(std::move(read));
         return;
     }
     if (offer.overview == TOverviewSupport::TryOver)
@@ -255,10 +350,6 @@ void TOverviewWalk::ReadNextRange()
     ReadRangeItems(answer, read);
     for (const auto& item : read.items)
         ForeseeArticles(*item);
-    round_.read.push_back(std::move(read));
-    // Their replies queue behind the overview replies still in flight.
-    if (client_.Connected())
-        client_.pipeline_.TopUp();
 }
 
 void TOverviewWalk::ReadRangesAhead()
@@ -269,13 +360,37 @@ void TOverviewWalk::ReadRangesAhead()
 
 void TOverviewWalk::DropRanges()
 {
-    round_.read.clear();
+    if (client_.OverviewHelpers)
+        client_.OverviewHelpers->ForgetRanges();
+    round_.ranges.clear();
     if (round_.inFlight.empty())
         return;
     client_.RequireIdle();
     const TmsNNTP::TBusy busy(client_);
     round_.failed = true;
     ReadRangesAhead();
+}
+
+// Sent alone on a connection of its own; a 480 logs in and asks once more.
+TAnswer TOverviewWalk::ReadRange(TArticleNumber first, TArticleNumber last, bool xover)
+{
+    client_.RequireIdle();
+    client_.RequireGroup();
+    const TmsNNTP::TBusy busy(client_);
+    client_.pipeline_.DropInFlight();
+    const std::string command = (xover ? "XOVER " : "OVER ") + std::to_string(first) + "-" + std::to_string(last);
+    TAnswer answer;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        client_.Send(command);
+        {
+            const TFlagScope quiet(client_.rules_.anyReplyIsAnswer, true);
+            answer = client_.ReadAnswer(std::min(MaxOverviewBlock, client_.MaxArticleSize));
+        }
+        if (attempt > 0 || client_.UserName.empty() || !IsReplyCode(answer.reply, "480"))
+            break;
+        client_.session_.LogIn();
+    }
+    return answer;
 }
 
 // A server of the older kind (no CAPABILITIES) once it has shown overview;

@@ -39,6 +39,8 @@ public:
     // One more header walked.
     void Walked() { ++walked_; }
     uint64_t Count() const { return walked_; }
+    // The headers the walk faces; 0 when unknown.
+    uint64_t Ahead() const { return ahead_; }
     // A first walk facing more than LongFirstWalk headers.
     bool Long() const { return firstWalk_ && ahead_ > LongFirstWalk; }
     // Headers per second since the start; none during the first second,
