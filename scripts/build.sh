@@ -24,7 +24,7 @@ case "$flavour" in
   tsan)
     cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIGRAB_TSAN=ON \
       -DLUMIGRAB_BUILD_BENCH=OFF "$@" >/dev/null
-    cmake --build "$root/build/tsan" -j"$jobs" --target fetchpool_test fetchpool_integration_test pooledjoin_test lumigrab-harvest
+    cmake --build "$root/build/tsan" -j"$jobs" --target fetchpool_test fetchpool_integration_test pooledjoin_test harvestrun_test lumigrab-harvest
     ;;
   fuzz)
     cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

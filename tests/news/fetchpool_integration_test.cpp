@@ -21,6 +21,7 @@
 #include "inn_test_support.h"
 #include "news/fetchpool.h"
 #include "news/harvest.h"
+#include "news/harvestrun.h"
 #include "news/postharvest.h"
 #include "nntp_test_support.h"
 
@@ -224,6 +225,38 @@ TEST_F(PoolHarvestTest, StopInTheMiddleOfJoinsThenTheNextWalkCompletesThem)
     ExpectTheSamePictures(folder, GoneGroup);
     EXPECT_EQ(incomplete, ExpectedOrder(GoneGroup, ".incomplete"));
     EXPECT_FALSE(fs::exists(folder / PartialFolderName));
+}
+
+// A walk of one overview range per article faces more than ten ranges: it
+// is shared with the pooled connections, which compress as the walk's own
+// does (INN2 answers COMPRESS DEFLATE with 206). Its headers come in the
+// order one connection walks them, and the pictures are the same.
+TEST_F(PoolHarvestTest, AWalkSharedWithCompressedConnectionsKeepsTheSamePictures)
+{
+    client.OverviewRangeSize = 1;
+    client.Compress = true;
+    THarvestRunSettings settings;
+    settings.PoolQuits = true;
+    std::vector<TArticleNumber> walked[2];
+    for (const int connections : { 1, 4 }) {
+        const fs::path folder = scratch.Path() / ("shared-" + std::to_string(connections));
+        fs::create_directories(folder);
+        client.Settings.Connections = connections;
+        client.LogFileName = (folder.string() + ".log");
+        client.ForgetNewsGroup();
+        THarvest harvest(client, folder.string());
+        THarvestRun run(client, &harvest);
+        run.OnHeaderWalked = [&](int, const TmsNgInfoItem& header, int64_t) {
+            walked[connections > 1].push_back(header.Number);
+        };
+        run.Go(PictureGroup, settings);
+        client.Disconnect();
+        ExpectTheSamePictures(folder);
+    }
+    EXPECT_EQ(walked[1], walked[0]);
+    const std::string helperLog = ReadFileBytes(scratch.Path() / "shared-4-2.log");
+    EXPECT_NE(helperLog.find("\nCOMPRESS DEFLATE\r\n"), std::string::npos) << helperLog;
+    EXPECT_NE(helperLog.find("\n206 "), std::string::npos) << helperLog;
 }
 
 // Pooled connections log in and use TLS as the walk's client does.

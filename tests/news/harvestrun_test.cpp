@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -194,6 +195,127 @@ INSTANTIATE_TEST_SUITE_P(Runs, HarvestRunTest,
         RunCase { "Pool", 3, false, {}, { "last header", Incomplete, "last header" } },
         RunCase { "PoolStoppedOwingAnArticle", 3, true, { 4, 5 }, { "last header", Incomplete } }),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// A group of 40 headers across 2^32, walked two articles per overview
+// command with three connections: a long walk, shared with the pool's.
+constexpr TArticleNumber SplitFirst = 4294967280;
+constexpr int SplitCount = 40;
+
+struct SplitCase {
+    const char* name;
+    FakeGroup::Overview overview;
+    // The further connections' greeting; empty: the usual one.
+    std::string helperGreeting;
+    // The first further connection to get an overview command hangs up.
+    bool helperHangsUp;
+    // Every connection answers this overview command so.
+    std::pair<std::string, std::string> failed;
+    // Headers walked before the error, all of them when none: the walk's
+    // headers come in article order however the connections share it.
+    int walked;
+    // What the Go raises; empty for nothing.
+    std::string error;
+    // Further connections read ranges: the walk's own connection answers
+    // its overview commands from the second on only once one has.
+    bool helpersRead;
+};
+
+class SplitWalkServer {
+public:
+    explicit SplitWalkServer(const SplitCase& shape)
+        : shape_(shape)
+        , server_(
+              [this](int connection) {
+                  return connection > 1 && !shape_.helperGreeting.empty() ? shape_.helperGreeting
+                                                                          : "200 scripted news server\r\n";
+              },
+              [this](int connection, const std::string& command) { return Reply(connection, command); })
+    {
+    }
+
+    std::string Address() const { return server_.Address(); }
+
+    bool HelpersRead()
+    {
+        const std::lock_guard lock(mutex_);
+        return helperAnswered_;
+    }
+
+private:
+    const SplitCase& shape_;
+    std::mutex mutex_;
+    std::condition_variable helperAnswered;
+    std::map<int, FakeGroup> groups_;
+    int ownRanges_ = 0;
+    bool hungUp_ = false;
+    bool helperAnswered_ = false;
+    PoolServer server_;
+
+    Answer Reply(int connection, const std::string& command)
+    {
+        std::unique_lock lock(mutex_);
+        const bool overview = command.starts_with("OVER ") || command.starts_with("XOVER ");
+        if (overview && connection == 1 && ++ownRanges_ > 1 && shape_.helpersRead)
+            helperAnswered.wait_for(lock, std::chrono::seconds(10), [this] { return helperAnswered_; });
+        if (overview && connection > 1 && shape_.helperHangsUp && !std::exchange(hungUp_, true))
+            return Answer { "", true };
+        if (overview && connection > 1) {
+            helperAnswered_ = true;
+            helperAnswered.notify_all();
+        }
+        if (command == shape_.failed.first)
+            return Answer { shape_.failed.second };
+        FakeGroup& group = groups_.try_emplace(connection).first->second;
+        group.first = SplitFirst;
+        group.count = SplitCount;
+        group.overview = shape_.overview;
+        return Answer { group.Reply(command).value_or("") };
+    }
+};
+
+class SplitWalkTest : public ::testing::TestWithParam<SplitCase> { };
+
+TEST_P(SplitWalkTest, HeadersInArticleOrderWhateverConnectionReadThem)
+{
+    const SplitCase& c = GetParam();
+    SplitWalkServer server(c);
+    ScratchFolder folder;
+    TmsNNTP client;
+    client.SetWinsockLoaded(true);
+    client.TimeOut = 20;
+    client.Server = server.Address();
+    client.UseOverview = true;
+    client.OverviewRangeSize = 2;
+    client.Settings.Connections = 3;
+    THarvest harvest(client, folder.Path().string());
+    THarvestRun run(client, &harvest);
+    std::vector<TArticleNumber> walked;
+    run.OnHeaderWalked = [&](int, const TmsNgInfoItem& header, int64_t) { walked.push_back(header.Number); };
+    std::string error;
+    try {
+        run.Go(FakeGroup().name, THarvestRunSettings());
+    } catch (const Exception& failure) {
+        error = failure.Message();
+    }
+
+    std::vector<TArticleNumber> expected(size_t(c.walked));
+    std::iota(expected.begin(), expected.end(), SplitFirst);
+    EXPECT_EQ(walked, expected);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(server.HelpersRead(), c.helpersRead);
+}
+
+const std::string ThirdRange = "OVER " + std::to_string(SplitFirst + 4) + "-" + std::to_string(SplitFirst + 5);
+
+INSTANTIATE_TEST_SUITE_P(Shapes, SplitWalkTest,
+    ::testing::Values(SplitCase { "SharedOut", FakeGroup::Overview::Over, "", false, {}, SplitCount, "", true },
+        SplitCase { "AHelperHangsUpInARange", FakeGroup::Overview::Over, "", true, {}, SplitCount, "", true },
+        SplitCase { "HelpersRefused", FakeGroup::Overview::Over, "502 too many connections\r\n", false, {},
+            SplitCount, "", false },
+        SplitCase { "ARangeFailsOnEveryConnection", FakeGroup::Overview::Over, "", false,
+            { ThirdRange, "503 overview unavailable\r\n" }, 4, "503 overview unavailable", true },
+        SplitCase { "OlderServerWithXOver", FakeGroup::Overview::XOver, "", false, {}, SplitCount, "", true }),
+    [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
 TEST(ExpectedArticleBytes, BytesElseLinesElseNothing)
 {
