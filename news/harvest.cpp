@@ -174,11 +174,14 @@ std::vector<TArticleNumber> THarvest::ArticlesToFetch(const TmsNgInfoItem& heade
 {
     // The pool fetches them: the walk's client sends nothing for them.
     const bool pooled = pool_ && pool_->Accepting();
+    if (!Filter.TakesText(header))
+        return {};
+    // A post's size is known once its parts are: it is not sent for ahead.
     if (JoinParts) {
         if (std::optional<std::vector<TArticleNumber>> parts = posts_->ForeseeFetches(header))
-            return pooled ? std::vector<TArticleNumber>() : std::move(*parts);
+            return pooled || Filter.BoundsSize() ? std::vector<TArticleNumber>() : std::move(*parts);
     }
-    if (WouldFetch(header) && !pooled)
+    if (WouldFetch(header) && !pooled && Filter.TakesSize(ExpectedArticleBytes(header)))
         return { header.Number };
     return {};
 }
@@ -195,11 +198,20 @@ bool THarvest::Taken(const std::string& messageId)
 bool THarvest::HarvestHeader(const TmsNgInfoItem& header)
 {
     FetchReturned();
+    if (!Filter.TakesText(header)) {
+        if (PassesSizeTest(header) || IsMultiPartSubject(WholeSubject(header)))
+            Filter.NoteLeftOut(1);
+        return false;
+    }
     if (JoinParts && posts_->TakeHeader(header))
         return false;
-    if (PassesSizeTest(header))
-        return HarvestArticle(header);
-    return false;
+    if (!PassesSizeTest(header))
+        return false;
+    if (!Filter.TakesSize(ExpectedArticleBytes(header))) {
+        Filter.NoteLeftOut(1);
+        return false;
+    }
+    return HarvestArticle(header);
 }
 
 void THarvest::ReportIncompletePosts()

@@ -14,6 +14,7 @@
 
 #include "message/msmsg.h"
 #include "news/harvestindex.h"
+#include "news/headerfilter.h"
 #include "news/msnntp.h"
 #include "news/msnwscls.h"
 
@@ -126,6 +127,12 @@ public:
     // A post announcing a larger file, or growing beyond it, is reported
     // and skipped.
     uint64_t MaxPostSize = DefaultMaxPostSize;
+    // Which headers are taken (news/headerfilter.h): one the filter leaves
+    // out is neither fetched nor followed as a part, and a multi-part post
+    // whose parts add up to a size outside its range is never fetched. Each
+    // left out counts in Filter.LeftOut(): headers that would have been
+    // fetched or followed, and a post's parts. Set before the walk.
+    THeaderFilter Filter;
     // A multi-part post that cannot be completed, reported once: "Incomplete:
     // harbour.jpg, parts 4 of 5 missing". Its parts are still followed; a
     // later walk that brings the missing ones joins it.

@@ -15,8 +15,6 @@ namespace lumigrab {
 
 namespace {
 
-// A uuencoded line with its line end; yEnc lines are longer.
-constexpr int64_t BytesPerLine = 64;
 // How much of a walk a crash may cost: its headers come again, and the
 // folder index keeps their articles from coming twice.
 constexpr std::chrono::seconds KeepPositionEvery { 1 };
@@ -33,24 +31,7 @@ constexpr uint64_t SplitWalkRanges = 10;
 constexpr const char* NntpPort = "119";
 constexpr const char* NntpsPort = "563";
 
-int64_t LeadingNumber(const std::string& text)
-{
-    try {
-        return std::stoll(text);
-    } catch (const std::exception&) {
-        return 0;
-    }
-}
-
 } // namespace
-
-int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue)
-{
-    const int64_t bytes = LeadingNumber(bytesValue);
-    if (bytes > 0)
-        return bytes;
-    return std::max<int64_t>(LeadingNumber(linesValue), 0) * BytesPerLine;
-}
 
 THarvestRun::THarvestRun(TmsNNTP& client, THarvest* harvest)
     : client_(client)
@@ -77,7 +58,7 @@ void THarvestRun::HeaderWalked(int index)
 {
     const TmsNgInfoItem& header = client_.HeaderList.Entries(index);
     progress_.Walked();
-    const int64_t bytes = ExpectedArticleBytes(header.GetFieldValue("Bytes"), header.GetFieldValue("Lines"));
+    const int64_t bytes = ExpectedArticleBytes(header);
     if (OnHeaderWalked)
         OnHeaderWalked(index, header, bytes);
     if (!harvest_)

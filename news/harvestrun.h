@@ -34,6 +34,7 @@
 #include <unordered_map>
 
 #include "news/articlenumber.h"
+#include "news/headerfilter.h"
 #include "news/walkprogress.h"
 
 namespace lumigrab {
@@ -43,10 +44,6 @@ class THarvest;
 class TmsNgInfoItem;
 class TmsNNTP;
 class TWalkPositions;
-
-// An article's size as its header tells it: the "Bytes" value, else about
-// 64 bytes for each of its "Lines"; 0 when neither is a number.
-int64_t ExpectedArticleBytes(const std::string& bytesValue, const std::string& linesValue);
 
 // How one Go walks; how many connections fetch is the server's
 // (TServerSettings::Connections, in the client's Settings).

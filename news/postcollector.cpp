@@ -64,7 +64,8 @@ TPostCollector::TPostCollector(size_t maxTrackedPosts)
 {
 }
 
-TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std::string& from, TArticleNumber number)
+TPostCollector::TAdded TPostCollector::Add(
+    const TPartMarker& marker, const std::string& from, TArticleNumber number, int64_t bytes)
 {
     ForgetForeseen(number);
     TAdded added;
@@ -83,6 +84,8 @@ TPostCollector::TAdded TPostCollector::Add(const TPartMarker& marker, const std:
     if (std::find(numbers.begin(), numbers.end(), number) != numbers.end())
         return added;
     const bool wasComplete = post.Complete();
+    if (numbers.empty())
+        post.bytes += bytes;
     numbers.push_back(number);
     if (!wasComplete && post.Complete())
         added.what = TAdded::TWhat::Complete;

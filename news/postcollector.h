@@ -51,6 +51,8 @@ struct TPost {
     // Changed through TPostCollector::SetState only, which keeps track of
     // the posts that may make room.
     TState state = TState::Waiting;
+    // The sizes of its parts' first articles as their headers tell them.
+    int64_t bytes = 0;
     // Its incomplete report was given; it is given once.
     bool reported = false;
 
@@ -83,8 +85,9 @@ public:
 
     // Takes article number with the marker of its subject and its poster;
     // the marker must be of a multi-part post (part 1 to total, total above
-    // 1).
-    TAdded Add(const TPartMarker& marker, const std::string& from, TArticleNumber number);
+    // 1). bytes, the article's size, counts toward the post's when the
+    // article is the first known of its part.
+    TAdded Add(const TPartMarker& marker, const std::string& from, TArticleNumber number, int64_t bytes = 0);
     // What Add would make of the article, recording nothing: when it would
     // complete its post, the article to fetch for each part (the first
     // copy), in part order; otherwise nothing. Articles foreseen before it

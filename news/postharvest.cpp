@@ -134,7 +134,8 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
         if (IsUsableMessageId(id))
             firstPartIds_[header.Number] = id;
     }
-    const TPostCollector::TAdded added = posts_.Add(*marker, header.GetFieldValue("From"), header.Number);
+    const TPostCollector::TAdded added
+        = posts_.Add(*marker, header.GetFieldValue("From"), header.Number, ExpectedArticleBytes(header));
     if (added.dropped)
         Forget(*added.dropped);
     if (added.dropped && harvest_.OnArticleSkipped)
@@ -144,6 +145,12 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
         harvest_.OnArticleSkipped(subject,
             "A post of " + std::to_string(marker->total) + " parts, more than the "
                 + std::to_string(MaxPostParts) + " joined");
+    if (added.what == TPostCollector::TAdded::TWhat::Complete && !harvest_.Filter.TakesSize(added.post->bytes)) {
+        posts_.SetState(*added.post, TPost::TState::Joined);
+        harvest_.Filter.NoteLeftOut(uint64_t(added.post->total));
+        Forget(*added.post);
+        return true;
+    }
     if (added.what == TPostCollector::TAdded::TWhat::Complete) {
         const TArticleNumber number = header.Number;
         Join(*added.post, subject);

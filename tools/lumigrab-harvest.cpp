@@ -7,6 +7,8 @@
 //                    [--newest N] [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME] [--no-join]
 //                    [--connections N] [--no-compress]
+//                    [--match REGEX] [--skip REGEX] [--skip-poster REGEX]
+//                    [--min-size BYTES] [--max-size BYTES]
 //   lumigrab-harvest --help | --version
 //
 // --connections N (1 to 50, default 1) opens N connections to the server:
@@ -21,7 +23,17 @@
 //
 // The walk's connection is compressed where the server offers it (COMPRESS
 // DEFLATE, else XFEATURE COMPRESS GZIP), as overview text packs several-fold;
-// --no-compress keeps it plain. The pool's connections are never compressed.
+// --no-compress keeps it plain. A walk longer than ten overview commands is
+// shared with the pool's connections, which are then compressed too.
+//
+// --match takes only the headers whose subject matches, --skip leaves out
+// those whose subject matches and --skip-poster those whose poster does
+// (regular expressions, case-insensitive, found anywhere in the text);
+// --min-size and --max-size bound the size in bytes of an article, or of
+// the sum of a multi-part post's parts. What they leave out is never
+// fetched; the summary counts it ("412 headers left out by the filters").
+// A pattern that does not compile is refused with the reason before
+// anything is sent.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -64,6 +76,7 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/harvestrun.h"
+#include "news/headerfilter.h"
 #include "news/msnntp.h"
 #include "news/serversettings.h"
 #include "transport/kttls.h"
@@ -87,6 +100,7 @@ struct Options {
     TArticleNumber newest = 0;
     std::string folder;
     bool join = true;
+    THeaderFilterSettings filter;
 };
 
 constexpr int ExitDone = 0;
@@ -100,7 +114,8 @@ constexpr int KeptHeaders = 1000;
 const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
       "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N] "
-      "[--no-compress]\n"
+      "[--no-compress] [--match REGEX] [--skip REGEX] [--skip-poster REGEX] [--min-size BYTES] "
+      "[--max-size BYTES]\n"
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
@@ -129,6 +144,39 @@ std::filesystem::path DefaultPictureFolder(const char* argv0)
         return programFolder / "TEMP";
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return std::filesystem::path(dataFolder.toStdString()) / "Lumigrab" / "TEMP";
+}
+
+// A pattern of a filter option, refused with the reason when it does not
+// compile.
+bool TakePattern(std::string_view name, const std::string& value, std::string& pattern)
+{
+    if (const std::optional<std::string> error = PatternError(value)) {
+        std::cerr << "lumigrab-harvest: " << name << ": " << *error << '\n';
+        return false;
+    }
+    pattern = value;
+    return true;
+}
+
+bool TakeSize(const std::string& value, int64_t& bytes)
+{
+    const auto size = ParseArticleNumber(value);
+    if (!size)
+        return false;
+    bytes = int64_t(std::min<uint64_t>(*size, INT64_MAX));
+    return true;
+}
+
+// Bounds that cross are refused as a bad pattern is.
+bool ValidFilter(const THeaderFilterSettings& filter)
+{
+    try {
+        THeaderFilter { filter };
+        return true;
+    } catch (const EFilterError& error) {
+        std::cerr << "lumigrab-harvest: " << error.Message() << '\n';
+        return false;
+    }
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv)
@@ -190,11 +238,20 @@ std::optional<Options> ParseOptions(int argc, char** argv)
                 return std::nullopt;
         } else if (name == "--user") {
             options.server.UserName = value;
+        } else if (name == "--match" || name == "--skip" || name == "--skip-poster") {
+            std::string& pattern = name == "--match" ? options.filter.TakeSubjects
+                : name == "--skip"                   ? options.filter.SkipSubjects
+                                                     : options.filter.SkipPosters;
+            if (!TakePattern(name, value, pattern))
+                return std::nullopt;
+        } else if (name == "--min-size" || name == "--max-size") {
+            if (!TakeSize(value, name == "--min-size" ? options.filter.MinBytes : options.filter.MaxBytes))
+                return std::nullopt;
         } else {
             return std::nullopt;
         }
     }
-    if (options.server.Server.empty() || options.group.empty())
+    if (options.server.Server.empty() || options.group.empty() || !ValidFilter(options.filter))
         return std::nullopt;
     if (options.folder.empty())
         options.folder = DefaultPictureFolder(argv[0]).string();
@@ -234,6 +291,7 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
     int skipped = 0;
     harvest.JoinParts = options.join;
+    harvest.Filter = THeaderFilter(options.filter);
     harvest.OnPostIncomplete = [&skipped](const std::string& report) {
         ++skipped;
         Status(report);
@@ -262,6 +320,8 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     // The pool's error is not told twice: it ends the Go, which reports it.
     // A tool can wait for each connection's farewell.
     run.Go(options.group, { options.count, true });
+    if (const std::string leftOut = harvest.Filter.LeftOutText(); !leftOut.empty())
+        Status(leftOut);
     client.Disconnect();
     return skipped;
 }

@@ -317,14 +317,5 @@ INSTANTIATE_TEST_SUITE_P(Shapes, SplitWalkTest,
         SplitCase { "OlderServerWithXOver", FakeGroup::Overview::XOver, "", false, {}, SplitCount, "", true }),
     [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
-TEST(ExpectedArticleBytes, BytesElseLinesElseNothing)
-{
-    EXPECT_EQ(ExpectedArticleBytes("12345", "200"), 12345);
-    EXPECT_EQ(ExpectedArticleBytes("", "200"), 200 * 64);
-    EXPECT_EQ(ExpectedArticleBytes("-5", "10"), 10 * 64);
-    EXPECT_EQ(ExpectedArticleBytes("lots", "many"), 0);
-    EXPECT_EQ(ExpectedArticleBytes("99999999999999999999999", ""), 0);
-}
-
 } // namespace
 } // namespace lumigrab

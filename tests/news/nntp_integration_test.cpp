@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -600,6 +601,45 @@ TEST_F(ToolTest, NewestStartsBeforeTheGroupsEnd)
             (folder / "damaged.jpg").string() }));
     EXPECT_NE(ReadFileBytes(log).find("OVER 12-"), std::string::npos);
     EXPECT_NE(err.find("Last available header retrieved"), std::string::npos);
+}
+
+// What the filters leave out is never fetched; a pattern that does not
+// compile, or bounds that cross, end the run before anything is sent.
+TEST_F(ToolTest, FiltersLeaveOutWhatTheyMatch)
+{
+    struct FilterCase {
+        const char* group;
+        const char* arguments;
+        int exitCode;
+        std::function<bool(const std::string& name)> kept;
+        const char* said;
+    };
+    const auto none = [](const std::string&) { return false; };
+    const FilterCase cases[] = {
+        { PictureGroup, " --skip SUNSET", 3, [](const std::string& name) { return !name.starts_with("sunset"); },
+            " headers left out by the filters\n" },
+        { PictureGroup, " --match ^single", 0, [](const std::string& name) { return name == "single.gif"; },
+            " headers left out by the filters\n" },
+        { MultiPartGroup, " --min-size 1000000000", 3, none, " headers left out by the filters\n" },
+        { PictureGroup, " --skip +x", 2, none, "--skip: quantifier does not follow a repeatable item at offset 0" },
+        { PictureGroup, " --min-size 5000 --max-size 10", 2, none, "the smallest size is above the largest" },
+    };
+    for (const FilterCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove_all(folder);
+        fs::remove(log);
+        RunTool(Harvesting(c.group) + c.arguments);
+        EXPECT_EQ(exitCode, c.exitCode) << err;
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        std::vector<std::string> expected;
+        for (const std::string& name : ExpectedOrder(c.group)) {
+            if (c.kept(name))
+                expected.push_back((folder / name).string());
+        }
+        EXPECT_EQ(Printed(), expected);
+        if (c.exitCode == 2)
+            EXPECT_FALSE(fs::exists(log));
+    }
 }
 
 TEST_F(ToolTest, ReportsFailuresAndUsage)
