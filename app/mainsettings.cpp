@@ -70,6 +70,7 @@ void TMainSettings::Read(TServerSettings& server)
     server.Connections = ReadConnections(*settings);
     server.CompressHeaders = ReadBoolSetting(*settings, QLatin1String(CompressHeadersSetting), true);
     Walk = ReadWalkSettings(*settings);
+    Filters = ReadFilters(*settings);
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& key : settings->childKeys())
         trustedCertificates_.insert(ServerKey(key), settings->value(key).toString().trimmed());
@@ -78,6 +79,12 @@ void TMainSettings::Read(TServerSettings& server)
 
 // Only an account has a password; asking a keyring without one could
 // bring up an unlock prompt for nothing.
+THeaderFilterSettings TMainSettings::FilterOf(const std::string& group) const
+{
+    const auto found = Filters.find(group);
+    return found == Filters.end() ? THeaderFilterSettings() : found->second;
+}
+
 void TMainSettings::ReadPassword(TServerSettings& server)
 {
     if (server.UserName.empty())
@@ -101,6 +108,7 @@ void TMainSettings::Write(const TServerSettings& server)
     WriteConnections(*settings, server.Connections);
     settings->setValue(QLatin1String(CompressHeadersSetting), server.CompressHeaders);
     WriteWalkSettings(*settings, Walk);
+    WriteFilters(*settings, Filters);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)

@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,6 +36,10 @@ public:
     QString UserName;
     QString EMailAddress;
     TWalkSettings Walk;
+    // Each group's filters by its name; a group without any is not there.
+    std::map<std::string, THeaderFilterSettings> Filters;
+
+    THeaderFilterSettings FilterOf(const std::string& group) const;
 
     // Reads every value but the password and the trusted fingerprint: the
     // server's Server, LogFileName, UseTLS, UserName and Connections, the

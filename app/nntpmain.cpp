@@ -512,7 +512,8 @@ void TfrmMain::ApplyWalkSettings()
 
 TSetupValues TfrmMain::SetupValues() const
 {
-    return { msNNTP->Settings, settings_.Walk };
+    const std::string group = ToBytes(NGEdit->currentText().trimmed());
+    return { msNNTP->Settings, settings_.Walk, group, settings_.FilterOf(group) };
 }
 
 bool TfrmMain::ApplySetup(const TSetupValues& values)
@@ -531,6 +532,8 @@ bool TfrmMain::ApplySetup(const TSetupValues& values)
 void TfrmMain::TakeSetup(const TSetupValues& values)
 {
     settings_.Walk = values.Walk;
+    if (!values.Group.empty())
+        settings_.Filters[values.Group] = values.Filter;
     ApplyWalkSettings();
     const bool sameConnection = SameConnection(values.Server, msNNTP->Settings);
     if (values.Server.Password != msNNTP->Password)
@@ -572,9 +575,18 @@ void TfrmMain::okClick()
 
 void TfrmMain::Go()
 {
+    const std::string group = ToBytes(NGEdit->currentText());
+    // A pattern the settings file spoils is refused before anything is
+    // sent.
+    if (harvest_)
+        harvest_->Filter = THeaderFilter(settings_.FilterOf(ToBytes(NGEdit->currentText().trimmed())));
     TransferRate->Begin();
-    const auto end = qScopeGuard([this] { TransferRate->End(); });
-    run_->Go(ToBytes(NGEdit->currentText()), { headerBatch_ });
+    const auto end = qScopeGuard([this] {
+        TransferRate->End();
+        if (harvest_ && harvest_->Filter.LeftOut() > 0)
+            SetStatusText(2, FromBytes(harvest_->Filter.LeftOutText()));
+    });
+    run_->Go(group, { headerBatch_ });
 }
 
 void TfrmMain::CancelButtonClick()

@@ -8,12 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QSaveFile>
 #include <QSpinBox>
 
 #include "base/classes.h"
 #include "errorbox.h"
 #include "message/placewidget.h"
+#include "news/articlenumber.h"
+#include "news/headerfilter.h"
 #include "news/msnntp.h"
 
 namespace lumigrab {
@@ -40,6 +43,25 @@ const char* const CompressHeadersHint
 const char* const JoinMultiPartHint
     = "Pictures posted in several articles, \"(1/5)\" to \"(5/5)\", are joined once every part has "
       "arrived; off, such parts are passed over";
+
+const char* const FilterHint
+    = "Regular expressions, found anywhere and regardless of case; what they leave out is never "
+      "fetched. Empty takes all";
+const char* const SizesHint
+    = "Bytes, as the headers tell them; a post of several parts counts the sum of its parts. Empty: "
+      "no bound";
+
+std::string SizeText(int64_t bytes)
+{
+    return bytes > 0 ? std::to_string(bytes) : std::string();
+}
+
+// Blank for no bound; the validator lets only digits in.
+int64_t SizeOf(const QLineEdit& edit)
+{
+    const std::optional<TArticleNumber> bytes = ParseArticleNumber(edit.text().trimmed().toStdString());
+    return bytes ? int64_t(std::min<uint64_t>(*bytes, INT64_MAX)) : 0;
+}
 
 // The hourglass, for as long as the object lives, whatever happens.
 class TWaitCursor {
@@ -96,7 +118,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 477);
+    setFixedSize(383, 635);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -156,9 +178,11 @@ TSetupDlg::TSetupDlg(QWidget* owner)
         new QCheckBox(QStringLiteral("Join multi-part posts"), this), "JoinMultiPartCheck", 16, 400, 351, 22);
     JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
-    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 441, 75, 27);
-    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 441, 75, 27);
-    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 441, 75, 27);
+    PlaceFilterControls();
+
+    OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 599, 75, 27);
+    CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 599, 75, 27);
+    btnGetGroup = Place(new QPushButton(QStringLiteral("Get Groups"), this), "btnGetGroup", 301, 599, 75, 27);
     // The server's fields first, then the buttons in their order.
     setTabOrder(ServerEdit, UseTLSCheck);
     setTabOrder(UseTLSCheck, ConnectionsSpin);
@@ -167,7 +191,12 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     setTabOrder(PasswordEdit, CompressHeadersCheck);
     setTabOrder(CompressHeadersCheck, StartBeforeEndSpin);
     setTabOrder(StartBeforeEndSpin, JoinMultiPartCheck);
-    setTabOrder(JoinMultiPartCheck, OKButton);
+    setTabOrder(JoinMultiPartCheck, TakeSubjectsEdit);
+    setTabOrder(TakeSubjectsEdit, SkipSubjectsEdit);
+    setTabOrder(SkipSubjectsEdit, SkipPostersEdit);
+    setTabOrder(SkipPostersEdit, MinBytesEdit);
+    setTabOrder(MinBytesEdit, MaxBytesEdit);
+    setTabOrder(MaxBytesEdit, OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -184,6 +213,39 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     ServerEdit->setFocus();
 }
 
+// The selected group's filters, below how a Go walks.
+void TSetupDlg::PlaceFilterControls()
+{
+    Bevel4 = Place(new QFrame(this), "Bevel4", 8, 438, 369, 152);
+    Bevel4->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    FiltersLabel = Place(new QLabel(this), "FiltersLabel", 16, 444, 351, 18);
+    const auto row = [this](const char* text, const char* name, int top) {
+        QLabel* label = Place(new QLabel(QLatin1String(text), this), name, 16, top + 4, 96, 16);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        return label;
+    };
+    const auto patternEdit = [this](QLabel* label, const char* name, int top) {
+        QLineEdit* edit = Place(new QLineEdit(this), name, 118, top, 249, 24);
+        edit->setToolTip(QLatin1String(FilterHint));
+        label->setBuddy(edit);
+        return edit;
+    };
+    TakeSubjectsEdit = patternEdit(row(TakeSubjectsSetting, "TakeSubjectsLabel", 466), "TakeSubjectsEdit", 466);
+    SkipSubjectsEdit = patternEdit(row(SkipSubjectsSetting, "SkipSubjectsLabel", 496), "SkipSubjectsEdit", 496);
+    SkipPostersEdit = patternEdit(row(SkipPostersSetting, "SkipPostersLabel", 526), "SkipPostersEdit", 526);
+    QLabel* sizes = row("Sizes in bytes", "SizesLabel", 556);
+    MinBytesEdit = Place(new QLineEdit(this), "MinBytesEdit", 118, 556, 110, 24);
+    Place(new QLabel(QStringLiteral("to"), this), "SizesToLabel", 232, 560, 20, 16)
+        ->setAlignment(Qt::AlignCenter);
+    MaxBytesEdit = Place(new QLineEdit(this), "MaxBytesEdit", 257, 556, 110, 24);
+    sizes->setBuddy(MinBytesEdit);
+    for (QLineEdit* edit : { MinBytesEdit, MaxBytesEdit }) {
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,18}")), edit));
+        edit->setPlaceholderText(QStringLiteral("no bound"));
+        edit->setToolTip(QLatin1String(SizesHint));
+    }
+}
+
 void TSetupDlg::SetValues(const TSetupValues& values)
 {
     given_ = values;
@@ -196,6 +258,16 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     CompressHeadersCheck->setChecked(server.CompressHeaders);
     StartBeforeEndSpin->setValue(values.Walk.StartBeforeEnd);
     JoinMultiPartCheck->setChecked(values.Walk.JoinMultiPartPosts);
+    const bool group = !values.Group.empty();
+    FiltersLabel->setText(group ? QStringLiteral("Filters for %1").arg(QString::fromStdString(values.Group))
+                                : QStringLiteral("Filters: choose a group first"));
+    for (QLineEdit* edit : { TakeSubjectsEdit, SkipSubjectsEdit, SkipPostersEdit, MinBytesEdit, MaxBytesEdit })
+        edit->setEnabled(group);
+    TakeSubjectsEdit->setText(QString::fromStdString(values.Filter.TakeSubjects));
+    SkipSubjectsEdit->setText(QString::fromStdString(values.Filter.SkipSubjects));
+    SkipPostersEdit->setText(QString::fromStdString(values.Filter.SkipPosters));
+    MinBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MinBytes)));
+    MaxBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MaxBytes)));
 }
 
 TSetupValues TSetupDlg::Values() const
@@ -210,6 +282,11 @@ TSetupValues TSetupDlg::Values() const
     server.CompressHeaders = CompressHeadersCheck->isChecked();
     values.Walk.StartBeforeEnd = StartBeforeEndSpin->value();
     values.Walk.JoinMultiPartPosts = JoinMultiPartCheck->isChecked();
+    values.Filter.TakeSubjects = TakeSubjectsEdit->text().toStdString();
+    values.Filter.SkipSubjects = SkipSubjectsEdit->text().toStdString();
+    values.Filter.SkipPosters = SkipPostersEdit->text().toStdString();
+    values.Filter.MinBytes = SizeOf(*MinBytesEdit);
+    values.Filter.MaxBytes = SizeOf(*MaxBytesEdit);
     return values;
 }
 
@@ -248,6 +325,15 @@ void TSetupDlg::accept()
     // A number typed into a spin box counts though it still has the focus.
     StartBeforeEndSpin->interpretText();
     ConnectionsSpin->interpretText();
+    // A filter that cannot be used is refused with the reason; the dialog
+    // stays open to mend it.
+    bool usable = false;
+    Guarded(this, [&] {
+        THeaderFilter { Values().Filter };
+        usable = true;
+    });
+    if (!usable)
+        return;
     bool taken = true;
     // What fails after the values were taken (ending the old connection)
     // is shown on the owner, as the dialog closes all the same.

@@ -1,6 +1,6 @@
 // The setup dialog behind the main window's Setup button: the news
 // server's name, how to reach it (TLS, the account and its password), where
-// new groups start, and Get Groups, which fetches the server's newsgroup
+// new groups start, the selected group's filters, and Get Groups, which fetches the server's newsgroup
 // list and keeps the picture groups in the group list file for the next
 // start. The dialog edits a TSetupValues; the window that opens it applies
 // the values and runs Get Groups, so the dialog knows nothing of the
@@ -69,6 +69,14 @@ public:
     QLabel* StartBeforeEndLabel;
     QSpinBox* StartBeforeEndSpin;
     QCheckBox* JoinMultiPartCheck;
+    // The filters of the group selected in the window, below.
+    QFrame* Bevel4;
+    QLabel* FiltersLabel;
+    QLineEdit* TakeSubjectsEdit;
+    QLineEdit* SkipSubjectsEdit;
+    QLineEdit* SkipPostersEdit;
+    QLineEdit* MinBytesEdit;
+    QLineEdit* MaxBytesEdit;
 
     // The controls from values, and the values the controls hold (the user
     // name without surrounding blanks); what no control shows stays as
@@ -76,7 +84,8 @@ public:
     void SetValues(const TSetupValues& values);
     TSetupValues Values() const;
 
-    // OK: given the values; false keeps the dialog open (they cannot be
+    // OK: given the values, once their filter compiles (an error box on the
+    // dialog says why not); false keeps the dialog open (they cannot be
     // taken now). Unset: OK just closes.
     std::function<bool(const TSetupValues& values)> OnApply;
     // Get Groups with the values shown, and Stop while it waits. Errors of
@@ -102,6 +111,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void PlaceFilterControls();
+
     bool fetching_ = false;
     TSetupValues given_;
 };

@@ -1,6 +1,12 @@
 #include "setupvalues.h"
 
 #include <QSettings>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "news/articlenumber.h"
 
 namespace lumigrab {
 
@@ -27,7 +33,67 @@ bool ReadFlag(const QSettings& settings, const char* name, bool fallback)
     return isNumber ? number != 0 : fallback;
 }
 
+std::string ReadText(const QSettings& settings, const char* name)
+{
+    return settings.value(QLatin1String(name)).toString().toStdString();
+}
+
+int64_t ReadBytes(const QSettings& settings, const char* name)
+{
+    const std::optional<TArticleNumber> bytes
+        = ParseArticleNumber(settings.value(QLatin1String(name)).toString().trimmed().toStdString());
+    return bytes ? int64_t(std::min<uint64_t>(*bytes, INT64_MAX)) : 0;
+}
+
+// Group names are keys of their own: a slash in one must not open a
+// subgroup.
+QString GroupKey(const std::string& group)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(group)));
+}
+
+std::string GroupOfKey(const QString& key)
+{
+    return QUrl::fromPercentEncoding(key.toLatin1()).toStdString();
+}
+
 } // namespace
+
+std::map<std::string, THeaderFilterSettings> ReadFilters(QSettings& settings)
+{
+    std::map<std::string, THeaderFilterSettings> filters;
+    settings.beginGroup(QLatin1String(FiltersGroup));
+    for (const QString& key : settings.childGroups()) {
+        settings.beginGroup(key);
+        THeaderFilterSettings& filter = filters[GroupOfKey(key)];
+        filter.TakeSubjects = ReadText(settings, TakeSubjectsSetting);
+        filter.SkipSubjects = ReadText(settings, SkipSubjectsSetting);
+        filter.SkipPosters = ReadText(settings, SkipPostersSetting);
+        filter.MinBytes = ReadBytes(settings, MinBytesSetting);
+        filter.MaxBytes = ReadBytes(settings, MaxBytesSetting);
+        settings.endGroup();
+    }
+    settings.endGroup();
+    return filters;
+}
+
+void WriteFilters(QSettings& settings, const std::map<std::string, THeaderFilterSettings>& filters)
+{
+    settings.remove(QLatin1String(FiltersGroup));
+    settings.beginGroup(QLatin1String(FiltersGroup));
+    for (const auto& [group, filter] : filters) {
+        if (filter == THeaderFilterSettings())
+            continue;
+        settings.beginGroup(GroupKey(group));
+        settings.setValue(QLatin1String(TakeSubjectsSetting), QString::fromStdString(filter.TakeSubjects));
+        settings.setValue(QLatin1String(SkipSubjectsSetting), QString::fromStdString(filter.SkipSubjects));
+        settings.setValue(QLatin1String(SkipPostersSetting), QString::fromStdString(filter.SkipPosters));
+        settings.setValue(QLatin1String(MinBytesSetting), QString::number(filter.MinBytes));
+        settings.setValue(QLatin1String(MaxBytesSetting), QString::number(filter.MaxBytes));
+        settings.endGroup();
+    }
+    settings.endGroup();
+}
 
 TWalkSettings ReadWalkSettings(const QSettings& settings)
 {

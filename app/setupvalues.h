@@ -10,6 +10,10 @@
 // WriteWalkSettings. The window hands either on whole.
 #pragma once
 
+#include <map>
+#include <string>
+
+#include "news/headerfilter.h"
 #include "news/serversettings.h"
 
 class QSettings;
@@ -34,6 +38,10 @@ struct TSetupValues {
     // change of Connections is taken at the next Go.
     TServerSettings Server;
     TWalkSettings Walk;
+    // The group selected in the window, empty for none, and its filters
+    // (news/headerfilter.h), read at each Go.
+    std::string Group;
+    THeaderFilterSettings Filter;
 
     bool operator==(const TSetupValues&) const = default;
 };
@@ -49,6 +57,15 @@ inline const char* const ConnectionsSetting = "Connections";
 // A server setting, on unless the file says otherwise.
 inline const char* const CompressHeadersSetting = "Compress headers";
 
+// Names of a group's filters, each group's under FiltersGroup and its
+// percent-encoded name.
+inline const char* const FiltersGroup = "Filters";
+inline const char* const TakeSubjectsSetting = "Subjects to take";
+inline const char* const SkipSubjectsSetting = "Subjects to skip";
+inline const char* const SkipPostersSetting = "Posters to skip";
+inline const char* const MinBytesSetting = "Smallest size";
+inline const char* const MaxBytesSetting = "Largest size";
+
 // A missing value, or one that is no number in range (a person may have
 // edited the file), reads as its default; the connections' default is
 // DefaultConnections.
@@ -56,5 +73,11 @@ TWalkSettings ReadWalkSettings(const QSettings& settings);
 void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk);
 int ReadConnections(const QSettings& settings);
 void WriteConnections(QSettings& settings, int connections);
+// The filters of every group the file names, by group name; sizes that are
+// no plain numbers read as no bound. The patterns are read as they stand:
+// a Go refuses one that does not compile, with the reason.
+std::map<std::string, THeaderFilterSettings> ReadFilters(QSettings& settings);
+// Replaces them all; a group without filters gets no entry.
+void WriteFilters(QSettings& settings, const std::map<std::string, THeaderFilterSettings>& filters);
 
 } // namespace lumigrab

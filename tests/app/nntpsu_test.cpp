@@ -185,6 +185,44 @@ TEST_F(SetupTest, SetupValuesAreKeptForTheNextStart)
     }
 }
 
+// Each group has filters of its own, kept for the next start; OK refuses
+// one that cannot be used, with the reason, and the dialog stays open.
+TEST_F(SetupTest, FiltersAreKeptPerGroupAndABadOneIsRefused)
+{
+    const QString group = "alt.binaries.pictures.misc";
+    TfrmMain& form = Start();
+    form.NGEdit->setCurrentText(group);
+    TSetupDlg& setup = OpenSetup();
+    EXPECT_EQ(setup.FiltersLabel->text(), "Filters for " + group);
+    EXPECT_EQ(setup.SkipSubjectsEdit->text(), "");
+    setup.SkipSubjectsEdit->setText("(par2");
+    setup.OKButton->click();
+    EXPECT_TRUE(setup.isVisible());
+    EXPECT_EQ(TakeErrorBoxes(&setup), QStringList { "Subjects to skip: missing closing parenthesis at offset 5" });
+    setup.SkipSubjectsEdit->setText("par2|nfo");
+    setup.MinBytesEdit->setText("20000");
+    setup.OKButton->click();
+    EXPECT_FALSE(setup.isVisible());
+    window->close();
+    window.reset();
+    EXPECT_EQ(ReadSetting("Filters/" + group + "/Subjects to skip").toString(), "par2|nfo");
+    EXPECT_EQ(ReadSetting("Filters/" + group + "/Smallest size").toString(), "20000");
+
+    TfrmMain& again = Start();
+    const QString other = again.NGEdit->itemText(again.NGEdit->itemText(0) == group ? 1 : 0);
+    for (const QString& shown : { group, other }) {
+        SCOPED_TRACE(shown.toStdString());
+        again.NGEdit->setCurrentText(shown);
+        ASSERT_EQ(again.NGEdit->currentText(), shown);
+        TSetupDlg& reopened = OpenSetup();
+        const bool filtered = shown == group;
+        EXPECT_EQ(reopened.SkipSubjectsEdit->text(), filtered ? "par2|nfo" : "");
+        EXPECT_EQ(reopened.MinBytesEdit->text(), filtered ? "20000" : "");
+        reopened.CancelButton->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
 TEST(ReadWalkSettings, TakesCountsInRangeOnly)
 {
     struct Case {
