@@ -3,7 +3,9 @@
 // line; every id taken in is usable and found again, each once; no id is
 // found that no complete line began with, nor one of a line with a name
 // beyond its bound. Read in pieces of any size, as the file comes in
-// chunks, the text gives the same ids.
+// chunks, the text gives the same ids. Every digest of a kept picture
+// comes from a complete line whose key spells it (DigestKey), and every
+// such line gives one.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(complete == 0 || text[complete - 1] == '\n');
     Check(text.substr(complete).find('\n') == std::string_view::npos);
     std::set<std::string_view> expected;
+    std::set<std::string> digestKeys;
     std::string_view lines = text.substr(0, complete);
     while (!lines.empty()) {
         const size_t end = lines.find('\n');
@@ -57,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool kept = IsUsableMessageId(id) && !HasNameBeyondBound(line);
         if (kept)
             expected.insert(id);
+        const bool hex = id.size() == 71
+            && id.substr(7).find_first_not_of("0123456789abcdef") == std::string_view::npos;
+        if (id.starts_with("sha256 ") && hex && !HasNameBeyondBound(line))
+            digestKeys.emplace(id);
         lines.remove_prefix(end + 1);
     }
     for (const std::string_view id : expected)
@@ -67,12 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(!ids.Contains(rest));
 
     TMessageIdSet inPieces;
-    TIndexReader reader(inPieces);
+    std::set<TSha256Digest> digests;
+    TIndexReader reader(inPieces, &digests);
     for (size_t start = 0; start < text.size(); start += pieceBytes)
         reader.Read(text.substr(start, std::min(pieceBytes, text.size() - start)));
     Check(reader.CompleteLength() == complete);
     Check(inPieces.Count() == ids.Count());
     for (const std::string_view id : expected)
         Check(inPieces.Contains(id));
+    Check(digests.size() == digestKeys.size());
+    for (const TSha256Digest& digest : digests)
+        Check(digestKeys.contains(DigestKey(digest)));
     return 0;
 }

@@ -33,14 +33,30 @@ std::mutex& SaveLock()
     return lock;
 }
 
-// folder/name, or the file that holds the same bytes already.
+std::string NameOf(const std::string& path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
+// folder/name, or the file that holds the same bytes already; an empty path
+// when the index has a picture of these bytes under another name (which
+// may have been deleted since: what was kept once is not kept again).
 std::pair<std::string, bool> SaveUnlessThere(
-    const std::string& folder, const std::string& name, std::string_view bytes)
+    const std::string& folder, const std::string& name, std::string_view bytes, THarvestIndex* index)
 {
     const std::lock_guard lock(SaveLock());
-    if (std::string same = FindSameFile(folder, name, bytes); !same.empty())
+    const TSha256Digest digest = index ? TSha256().Update(bytes).Finish() : TSha256Digest {};
+    if (std::string same = FindSameFile(folder, name, bytes); !same.empty()) {
+        if (index)
+            index->RecordKept(digest, NameOf(same));
         return { std::move(same), false };
-    return { SaveWholeFile(folder, name, bytes), true };
+    }
+    if (index && index->Kept(digest))
+        return { std::string(), false };
+    std::string path = SaveWholeFile(folder, name, bytes);
+    if (index)
+        index->RecordKept(digest, NameOf(path));
+    return { std::move(path), true };
 }
 
 } // namespace
@@ -88,7 +104,8 @@ bool HasPictureExtension(std::string_view fileName)
 }
 
 std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
-    const PictureKeptEvent& kept, const PictureDamagedEvent& damaged, const PictureFailedEvent& failed)
+    const PictureKeptEvent& kept, const PictureDamagedEvent& damaged, const PictureFailedEvent& failed,
+    THarvestIndex* index)
 {
     std::vector<std::string> paths;
     const TmsAttList& attachments = message.Attachments();
@@ -99,9 +116,10 @@ std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std
             continue;
         std::string path;
         try {
-            auto [saved, isNew] = SaveUnlessThere(folder, name, item.Stream.View());
+            auto [saved, isNew] = SaveUnlessThere(folder, name, item.Stream.View(), index);
             if (!isNew) {
-                paths.push_back(std::move(saved));
+                if (!saved.empty())
+                    paths.push_back(std::move(saved));
                 continue;
             }
             path = std::move(saved);
@@ -413,7 +431,8 @@ std::optional<std::vector<std::string>> THarvest::KeepPictures(
             report.skip(error.Message());
             complete = false;
             return true;
-        });
+        },
+        index_.get());
     ReportEmptyPictures(article, report);
     if (!article.DecodeError().empty())
         report.skip("Damaged beyond decoding (" + article.DecodeError()

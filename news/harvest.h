@@ -67,6 +67,9 @@ using ArticleSkippedEvent = std::function<void(const std::string& subject, const
 // it writes leaves no picture cut short under a picture's name. A picture whose
 // bytes a file of its name or a numbered variant already holds is not
 // written again; that file's path is returned, and kept is not called.
+// With an index, neither is one whose bytes the index has a picture of
+// under any name (THarvestIndex::Kept); nothing is returned for it. Each
+// picture written, or found under its name, is recorded there.
 // Other attachments, and pictures without a byte, are not written. kept is
 // called with each new path as soon as its file is complete, then damaged
 // for a damaged picture. A file that cannot be created or written raises
@@ -76,7 +79,7 @@ using ArticleSkippedEvent = std::function<void(const std::string& subject, const
 // picture could be written either.
 std::vector<std::string> SavePictures(const TmsCustomMessage& message, const std::string& folder,
     const PictureKeptEvent& kept = {}, const PictureDamagedEvent& damaged = {},
-    const PictureFailedEvent& failed = {});
+    const PictureFailedEvent& failed = {}, THarvestIndex* index = nullptr);
 
 class THarvest {
 public:

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "base/filenames.h"
 #include "base/sysutils.h"
@@ -70,7 +71,39 @@ std::string LineOf(std::string_view messageId, const std::vector<std::string>& f
     return line;
 }
 
+constexpr std::string_view DigestPrefix = "sha256 ";
+
+// The digest of a digest line's key, or nothing for any other line.
+std::optional<TSha256Digest> DigestOfKey(std::string_view key)
+{
+    if (!key.starts_with(DigestPrefix) || key.size() != DigestPrefix.size() + 64)
+        return std::nullopt;
+    TSha256Digest digest {};
+    for (size_t i = 0; i < digest.size(); ++i) {
+        unsigned value = 0;
+        for (const char c : key.substr(DigestPrefix.size() + 2 * i, 2)) {
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                return std::nullopt;
+            value = value * 16 + unsigned(digit);
+        }
+        digest[i] = uint8_t(value);
+    }
+    return digest;
+}
+
 } // namespace
+
+std::string DigestKey(const TSha256Digest& digest)
+{
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string key(DigestPrefix);
+    for (const uint8_t byte : digest) {
+        key += Hex[byte >> 4];
+        key += Hex[byte & 15];
+    }
+    return key;
+}
 
 bool IsUsableMessageId(std::string_view id)
 {
@@ -214,6 +247,10 @@ void TIndexReader::TakeInLine(std::string_view piece)
 
 void TIndexReader::EndLine()
 {
+    if (!junk_ && digests_) {
+        if (const std::optional<TSha256Digest> digest = DigestOfKey(id_))
+            digests_->insert(*digest);
+    }
     if (!junk_)
         ids_.Insert(id_);
     id_.clear();
@@ -244,14 +281,33 @@ TFolderIndex::~TFolderIndex()
 
 const TMessageIdSet& TFolderIndex::Ids()
 {
+    const std::lock_guard lock(mutex_);
     Load();
     return ids_;
 }
 
 bool TFolderIndex::Contains(std::string_view messageId)
 {
+    const std::lock_guard lock(mutex_);
     Load();
     return ids_.Contains(messageId);
+}
+
+bool TFolderIndex::Kept(const TSha256Digest& digest)
+{
+    const std::lock_guard lock(mutex_);
+    Load();
+    return digests_.contains(digest);
+}
+
+void TFolderIndex::RecordKept(const TSha256Digest& digest, std::string_view name)
+{
+    const std::lock_guard lock(mutex_);
+    Load();
+    if (digests_.contains(digest))
+        return;
+    Append(LineOf(DigestKey(digest), { std::string(name) }));
+    digests_.insert(digest);
 }
 
 namespace {
@@ -291,7 +347,7 @@ void TFolderIndex::Load()
         ::close(file);
         throw EInOutError("Cannot read " + path_ + ": " + reason);
     }
-    TIndexReader reader(ids_);
+    TIndexReader reader(ids_, &digests_);
     std::string chunk(ReadChunk, '\0');
     int64_t length = 0;
     for (;;) {
@@ -336,11 +392,17 @@ void TFolderIndex::OpenForAppend()
 
 void TFolderIndex::Record(std::string_view messageId, const std::vector<std::string>& fileNames)
 {
+    const std::lock_guard lock(mutex_);
     Load();
     if (!IsUsableMessageId(messageId))
         return;
+    Append(LineOf(messageId, fileNames));
+    ids_.Insert(messageId);
+}
+
+void TFolderIndex::Append(const std::string& line)
+{
     OpenForAppend();
-    const std::string line = LineOf(messageId, fileNames);
     struct stat before { };
     const bool sized = ::fstat(file_, &before) == 0;
     std::string_view rest = line;
@@ -357,7 +419,6 @@ void TFolderIndex::Record(std::string_view messageId, const std::vector<std::str
         }
         rest.remove_prefix(size_t(written));
     }
-    ids_.Insert(messageId);
 }
 
 } // namespace lumigrab

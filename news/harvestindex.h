@@ -14,13 +14,23 @@
 // and of names, are ignored too. Only a regular file is read: anything
 // else planted under its name (a named pipe, a device, a folder) is an
 // error, and never waited on.
+//
+// Each picture kept also has a line of its bytes' SHA-256 digest, "sha256",
+// a blank and 64 lower-case hex digits, then a tab and the file's name:
+// the same picture posted again under another name, in another article,
+// is not kept twice. No message-id holds a blank, so such a line never
+// names an article, and an older reader passes it over as unusable.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "news/sha256.h"
 
 namespace lumigrab {
 
@@ -45,7 +55,16 @@ public:
     // the files that hold its pictures (none for an article without one);
     // a name is kept to MaxFileNameBytes, as a file's name is.
     virtual void Record(std::string_view messageId, const std::vector<std::string>& fileNames) = 0;
+    // Whether a picture with these bytes was kept, whatever its name. Safe
+    // on several threads at once, as pictures are saved on the pool's.
+    virtual bool Kept(const TSha256Digest& /*digest*/) { return false; }
+    // Records a picture kept under name (a name only: the folder's).
+    virtual void RecordKept(const TSha256Digest& /*digest*/, std::string_view /*name*/) { }
 };
+
+// The text of a picture's digest line, without its line feed and name:
+// "sha256 " and the digest in hex.
+std::string DigestKey(const TSha256Digest& digest);
 
 // A set of message-ids, kept compactly: the ids one after another in
 // blocks of a megabyte, and an open-addressing table of 8 bytes per slot,
@@ -89,8 +108,11 @@ private:
 // takes no more memory than a file of lines.
 class TIndexReader {
 public:
-    explicit TIndexReader(TMessageIdSet& ids)
+    // digests, when given, receives the digests of the kept pictures'
+    // lines.
+    explicit TIndexReader(TMessageIdSet& ids, std::set<TSha256Digest>* digests = nullptr)
         : ids_(ids)
+        , digests_(digests)
     {
     }
 
@@ -101,6 +123,7 @@ public:
 
 private:
     TMessageIdSet& ids_;
+    std::set<TSha256Digest>* digests_;
     // The current line's id so far, until its tab.
     std::string id_;
     bool inNames_ = false;
@@ -132,20 +155,25 @@ public:
 
     // An index file that cannot be read raises EInOutError "Cannot read
     // PATH: REASON" ("not a regular file" for a named pipe or a device);
-    // a missing one is an empty index.
+    // a missing one is an empty index. Every call may come from any
+    // thread.
     bool Contains(std::string_view messageId) override;
     // Appends a line; an unusable id records nothing. A line that cannot be
     // written is taken back and raises EInOutError "Cannot write PATH:
     // REASON", or EDiskFullError for a full or read-only file system.
     void Record(std::string_view messageId, const std::vector<std::string>& fileNames) override;
+    bool Kept(const TSha256Digest& digest) override;
+    void RecordKept(const TSha256Digest& digest, std::string_view name) override;
 
     const std::string& Path() const { return path_; }
     // The ids known, after loading.
     const TMessageIdSet& Ids();
 
 private:
+    std::mutex mutex_;
     std::string path_;
     TMessageIdSet ids_;
+    std::set<TSha256Digest> digests_;
     bool loaded_ = false;
     // Where the complete lines read end, and how long the file was.
     int64_t completeLength_ = 0;
@@ -154,6 +182,7 @@ private:
 
     void Load();
     void OpenForAppend();
+    void Append(const std::string& line);
 };
 
 } // namespace lumigrab

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -15,6 +17,21 @@
 namespace lumigrab {
 
 namespace {
+
+// Read in pieces: a joined picture may be large.
+TSha256Digest DigestOfFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw EInOutError("Cannot read " + path);
+    TSha256 digest;
+    std::string chunk(1 << 16, '\0');
+    while (file.read(chunk.data(), std::streamsize(chunk.size())) || file.gcount() > 0)
+        digest.Update(std::string_view(chunk.data(), size_t(file.gcount())));
+    if (file.bad())
+        throw EInOutError("Cannot read " + path);
+    return digest.Finish();
+}
 
 // Hands the client's fetched article text to the joiner for as long as it
 // lives. A joiner failure is kept and raised once the client is done, so
@@ -488,10 +505,20 @@ bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
     return false;
 }
 
+// A picture the folder has kept before, under whatever name, is not kept
+// again: its joined file goes, and no name is recorded for the post.
 std::string TPostHarvest::Keep(TPostJoiner& joiner)
 {
+    const TSha256Digest digest = DigestOfFile(joiner.PartialPath());
+    if (harvest_.Index().Kept(digest)) {
+        std::error_code unused;
+        std::filesystem::remove(joiner.PartialPath(), unused);
+        joiner.Release();
+        return {};
+    }
     const std::string path = MoveNewFile(joiner.PartialPath(), harvest_.Folder(), joiner.FileName());
     joiner.Release();
+    harvest_.Index().RecordKept(digest, std::filesystem::path(path).filename().string());
     if (harvest_.OnPictureKept)
         harvest_.OnPictureKept(path);
     if (!joiner.Damage().empty() && harvest_.OnPictureDamaged)
@@ -522,8 +549,12 @@ bool TPostHarvest::TakenBefore(const TPost& post)
 void TPostHarvest::Record(const TPost& post, const std::vector<std::string>& fileNames)
 {
     const std::vector<std::string> ids = FirstPartIds(post);
+    std::vector<std::string> names;
+    // A picture kept before under another name has none here.
+    std::copy_if(fileNames.begin(), fileNames.end(), std::back_inserter(names),
+        [](const std::string& name) { return !name.empty(); });
     if (!ids.empty())
-        harvest_.Index().Record(ids.front(), fileNames);
+        harvest_.Index().Record(ids.front(), names);
 }
 
 void TPostHarvest::Forget(const TPost& post)

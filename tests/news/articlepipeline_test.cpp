@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -149,7 +150,8 @@ class PipelineTest : public OverviewTest {
 protected:
     ScratchFolder folder;
     THarvest harvest { client, folder.Path().string() };
-    const std::string picture = RandomBytes(2000, 3);
+    // Each picture has bytes of its own: the folder keeps a picture once.
+    std::map<std::string, std::string> pictures;
     Strings kept;
     Strings events;
     Strings skipped;
@@ -158,11 +160,14 @@ protected:
     {
         OverviewTest::SetUp();
         // Pictures among text articles.
-        for (int number : { 2, 3, 5, 6, 8, 9 })
-            group->texts[number] = PictureArticle("p" + std::to_string(number), picture);
+        for (int number : { 2, 3, 5, 6, 8, 9 }) {
+            const std::string name = "p" + std::to_string(number);
+            pictures[name] = RandomBytes(2000, unsigned(number));
+            group->texts[number] = PictureArticle(name, pictures[name]);
+        }
         harvest.OnPictureKept = [this](const std::string& path) {
             kept.push_back(fs::path(path).stem());
-            EXPECT_EQ(ReadFileBytes(path), picture);
+            EXPECT_EQ(ReadFileBytes(path), pictures[kept.back()]);
         };
         harvest.OnArticleSkipped = [this](const std::string& subject, const std::string& reason) {
             skipped.push_back(subject + ": " + reason);

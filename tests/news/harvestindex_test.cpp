@@ -241,6 +241,38 @@ TEST_F(FolderIndexTest, AFullDiskIsADiskFullErrorAndLeavesNoHalfLine)
         *outcome, "Cannot write " + file.string() + ": No space left on device; whole lines; all found");
 }
 
+// A kept picture's digest line loads beside the article lines; a digest
+// line torn or spoilt is passed over, and none names an article.
+TEST_F(FolderIndexTest, KeepsThePicturesDigestsBesideTheArticles)
+{
+    const TSha256Digest harbour = TSha256().Update("harbour").Finish();
+    const TSha256Digest sunset = TSha256().Update("sunset").Finish();
+    const std::string key = DigestKey(harbour);
+    EXPECT_EQ(key.size(), 7u + 64u);
+    struct Case {
+        const char* name;
+        std::string text;
+        bool harbourKept;
+    };
+    const Case cases[] = {
+        { "a digest line", "<1@test>\ta.jpg\n" + key + "\ta.jpg\n", true },
+        { "torn", key + "\ta.j", false },
+        { "a hex digit short", key.substr(0, key.size() - 1) + "\ta.jpg\n", false },
+        { "upper case", "sha256 " + std::string(64, 'A') + "\ta.jpg\n", false },
+        { "no digest lines", "<1@test>\ta.jpg\n", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFileBytes(file, c.text);
+        TFolderIndex index(folder.string());
+        EXPECT_EQ(index.Kept(harbour), c.harbourKept);
+        EXPECT_FALSE(index.Contains(key));
+        index.RecordKept(sunset, "sunset.jpg");
+        EXPECT_TRUE(TFolderIndex(folder.string()).Kept(sunset));
+    }
+    EXPECT_EQ(ReadFileBytes(file), "<1@test>\ta.jpg\n" + DigestKey(sunset) + "\tsunset.jpg\n");
+}
+
 TEST(MessageIdSet, HoldsManyIdsExactlyAndCompactly)
 {
     TMessageIdSet ids;

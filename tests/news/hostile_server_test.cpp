@@ -169,7 +169,13 @@ protected:
     THarvest harvest { client, folder.string() };
     Strings kept;
     std::vector<Skipped> skipped;
-    const std::string picture = RandomBytes(3000, 8);
+
+    // Each picture has bytes of its own: the folder keeps a picture once.
+    static std::string PictureOf(const std::string& name)
+    {
+        return RandomBytes(3000, unsigned(std::hash<std::string>()(name)));
+    }
+    static std::string Block(const std::string& name) { return UUBlock(name, PictureOf(name)); }
 
     void SetUp() override
     {
@@ -180,8 +186,8 @@ protected:
             skipped.push_back({ subject, reason });
         };
         group->count = 2;
-        group->texts[1] = PictureArticle("one", UUBlock("one.jpg", picture));
-        group->texts[2] = PictureArticle("two", UUBlock("two.jpg", picture));
+        group->texts[1] = PictureArticle("one", Block("one.jpg"));
+        group->texts[2] = PictureArticle("two", Block("two.jpg"));
     }
 
     void HarvestGroup()
@@ -198,13 +204,13 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
     group->count = 6;
     // Gone between the walk's HEAD and the harvest's STAT, and after HEAD.
     group->overrides["STAT 2"] = "423 no such article number in this group\r\n";
-    group->texts[3] = PictureArticle("three", UUBlock("three.jpg", picture));
+    group->texts[3] = PictureArticle("three", Block("three.jpg"));
     group->articleReplies[3] = "430 no such article\r\n";
     group->texts[4] = PictureArticle("four",
-        UUBlock("four.jpg", picture) + "begin 644 broken.jpg\r\nnot uuencoded at all\r\n`\r\nend\r\n");
+        Block("four.jpg") + "begin 644 broken.jpg\r\nnot uuencoded at all\r\n`\r\nend\r\n");
     const std::string longName = std::string(251, 'n') + ".jpg";
-    group->texts[5] = PictureArticle("five", UUBlock(longName, picture) + UUBlock("five.jpg", picture));
-    group->texts[6] = PictureArticle("six", UUBlock("six.jpg", picture));
+    group->texts[5] = PictureArticle("five", Block(longName) + Block("five.jpg"));
+    group->texts[6] = PictureArticle("six", Block("six.jpg"));
 
     EXPECT_NO_THROW(HarvestGroup());
     EXPECT_EQ(HeaderNumbers(client), (Numbers { 1, 2, 3, 4, 5, 6 }));
@@ -213,7 +219,7 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
     EXPECT_EQ(
         FolderEntries(folder), (Strings { ".lumigrab-index", "five.jpg", "four.jpg", "one.jpg", "six.jpg" }));
     for (const std::string& name : kept)
-        EXPECT_EQ(ReadFileBytes(folder / name), picture) << name;
+        EXPECT_EQ(ReadFileBytes(folder / name), PictureOf(name)) << name;
     EXPECT_EQ(skipped,
         (std::vector<Skipped> { { "two", "Gone from the server (423 no such article number in this group)" },
             { "three", "Gone from the server (430 no such article)" },
@@ -223,8 +229,33 @@ TEST_F(HarvestWalkTest, BadArticlesAreReportedAndTheWalkGoesOn)
             { "five", "Cannot create file " + (folder / longName).string() + ": File name too long" } }));
     // Gone articles and one with a picture that could not be written are
     // asked for again by the next walk.
-    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"),
+    EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"),
         "<one@test>\tone.jpg\n<four@test>\tfour.jpg\n<six@test>\tsix.jpg\n");
+}
+
+// The same bytes under another name, in another article, are kept once, also
+// by a later harvest into the folder; the article is recorded all the same.
+TEST_F(HarvestWalkTest, APicturePostedAgainUnderAnotherNameIsKeptOnce)
+{
+    group->count = 3;
+    group->texts[2] = PictureArticle("two", UUBlock("two.jpg", PictureOf("one.jpg")));
+    group->texts[3] = PictureArticle("three", Block("three.jpg"));
+    HarvestGroup();
+    EXPECT_EQ(kept, (Strings { "one.jpg", "three.jpg" }));
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "one.jpg", "three.jpg" }));
+    EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"), "<one@test>\tone.jpg\n<two@test>\n<three@test>\tthree.jpg\n");
+
+    kept.clear();
+    fs::remove(folder / "one.jpg");
+    group->count = 4;
+    group->texts[4] = PictureArticle("four", UUBlock("four.jpg", PictureOf("one.jpg")));
+    THarvest later(client, folder.string());
+    later.OnPictureKept = harvest.OnPictureKept;
+    client.OnNextHeaderRetrieved
+        = [&](TObject*, int num) { later.HarvestHeader(client.HeaderList.Entries(num)); };
+    client.RetrieveHeaders(0, true);
+    EXPECT_EQ(kept, Strings {});
+    EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "three.jpg" }));
 }
 
 TEST_F(HarvestWalkTest, APictureAttachmentThatDecodesToNothingGivesNoFile)
@@ -239,7 +270,7 @@ TEST_F(HarvestWalkTest, APictureAttachmentThatDecodesToNothingGivesNoFile)
     EXPECT_EQ(FolderEntries(folder), Strings { ".lumigrab-index" });
     EXPECT_EQ(skipped,
         (std::vector<Skipped> { { "empty", "Damaged beyond decoding (empty.jpg decodes to nothing)" } }));
-    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), "<empty@test>\n");
+    EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"), "<empty@test>\n");
 }
 
 struct WalkEndCase {
@@ -273,9 +304,9 @@ TEST_F(HarvestWalkTest, PictureFolderThatIsGoneEndsTheWalk)
         kept.push_back(fs::path(path).filename());
         fs::rename(folder, root.Path() / "moved");
     };
-    // Recording the first article finds the folder gone.
-    ExpectRaises<EInOutError>([&] { HarvestGroup(); },
-        "Cannot write " + (folder / ".lumigrab-index").string() + ": No such file or directory");
+    // The next picture finds the folder gone.
+    ExpectRaises<EFCreateError>([&] { HarvestGroup(); },
+        "Cannot create file " + (folder / "two.jpg").string() + ": No such file or directory");
     EXPECT_EQ(kept, Strings { "one.jpg" });
     EXPECT_TRUE(skipped.empty());
 }
@@ -520,8 +551,8 @@ TEST_F(HarvestToolTest, AFullDiskEndsTheWalkAndTheNextRunFetchesWhatWasLost)
         << err1;
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out1"), (folder / "small.jpg").string() + "\n");
     EXPECT_EQ(*outcome, "1\n.lumigrab-index\nsmall.jpg\n0\n.lumigrab-index\nafter.jpg\nbig.jpg\nsmall.jpg\n");
-    EXPECT_EQ(ReadFileBytes(scratch.Path() / "index1"), "<small@test>\tsmall.jpg\n");
-    EXPECT_EQ(ReadFileBytes(scratch.Path() / "index2"),
+    EXPECT_EQ(IndexArticleLines(scratch.Path() / "index1"), "<small@test>\tsmall.jpg\n");
+    EXPECT_EQ(IndexArticleLines(scratch.Path() / "index2"),
         "<small@test>\tsmall.jpg\n<big@test>\tbig.jpg\n<after@test>\tafter.jpg\n");
     EXPECT_EQ(ReadFileBytes(scratch.Path() / "out2"),
         (folder / "big.jpg").string() + "\n" + (folder / "after.jpg").string() + "\n");
@@ -556,7 +587,7 @@ TEST_F(HarvestToolTest, AKillWhileAPictureIsWrittenLeavesNoPictureCutShort)
     EXPECT_EQ(out, (folder / "huge.jpg").string() + "\n");
     EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "huge.jpg" }));
     EXPECT_TRUE(ReadFileBytes(folder / "huge.jpg") == picture) << "not the picture's bytes";
-    EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), "<huge@test>\thuge.jpg\n");
+    EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"), "<huge@test>\thuge.jpg\n");
 }
 
 TEST_F(HarvestToolTest, ReportsSkippedArticlesAndEachPercentOnce)
@@ -630,7 +661,7 @@ TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
         EXPECT_NE(ReadFileBytes(log).find("\n" + c.logged + "\r\n"), std::string::npos) << ReadFileBytes(log);
     }
     if (!c.index.empty()) {
-        EXPECT_EQ(ReadFileBytes(folder / ".lumigrab-index"), c.index);
+        EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"), c.index);
     }
 }
 

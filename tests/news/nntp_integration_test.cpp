@@ -637,8 +637,9 @@ TEST_F(ToolTest, FiltersLeaveOutWhatTheyMatch)
                 expected.push_back((folder / name).string());
         }
         EXPECT_EQ(Printed(), expected);
-        if (c.exitCode == 2)
+        if (c.exitCode == 2) {
             EXPECT_FALSE(fs::exists(log));
+        }
     }
 }
 

@@ -87,6 +87,22 @@ inline std::string ReadFileBytes(const std::filesystem::path& path)
     return bytes.str();
 }
 
+// A folder index's article lines, in order, without the lines of the kept
+// pictures' digests ("sha256 ..."), which a test of the articles taken
+// need not spell out.
+inline std::string IndexArticleLines(const std::filesystem::path& path)
+{
+    const std::string text = ReadFileBytes(path);
+    std::string lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        if (text.compare(start, 7, "sha256 ") != 0)
+            lines.append(text, start, end - start);
+        start = end;
+    }
+    return lines;
+}
+
 // A name below the temp folder that parallel test programs do not share.
 inline std::filesystem::path UniqueTempPath(std::string_view leaf)
 {
