@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <unordered_set>
@@ -13,6 +14,7 @@
 #include "news/fetchpool.h"
 #include "news/overview.h"
 #include "news/postharvest.h"
+#include "news/postjoin.h"
 
 namespace lumigrab {
 
@@ -57,6 +59,21 @@ std::pair<std::string, bool> SaveUnlessThere(
     if (index)
         index->RecordKept(digest, NameOf(path));
     return { std::move(path), true };
+}
+
+// Read in pieces: a joined picture may be large.
+TSha256Digest DigestOfFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw EInOutError("Cannot read " + path);
+    TSha256 digest;
+    std::string chunk(1 << 16, '\0');
+    while (file.read(chunk.data(), std::streamsize(chunk.size())) || file.gcount() > 0)
+        digest.Update(std::string_view(chunk.data(), size_t(file.gcount())));
+    if (file.bad())
+        throw EInOutError("Cannot read " + path);
+    return digest.Finish();
 }
 
 } // namespace
@@ -395,6 +412,46 @@ void THarvest::FinishPool()
 
 // An article can vanish between its header and its text (a cancel, a
 // takedown); the connection is fine and the walk goes on.
+bool THarvest::HarvestArticleById(const std::string& messageId, const std::string& subject)
+{
+    if (Taken(messageId))
+        return false;
+    if (OnSubject)
+        OnSubject(subject);
+    try {
+        client_.ReadArticle(messageId);
+    } catch (const ENoSuchArticle& error) {
+        if (!client_.Connected())
+            throw;
+        Skip(subject, "Gone from the server (" + error.Message() + ")");
+        return true;
+    }
+    if (TmsArticle* article = client_.Article())
+        Record(messageId, *article, KeepPictures(*article, subject));
+    return true;
+}
+
+// A picture the folder has kept before, under whatever name, is not kept
+// again: its joined file goes, and no name is recorded for the post.
+std::string THarvest::KeepJoined(TPostJoiner& joiner)
+{
+    const TSha256Digest digest = DigestOfFile(joiner.PartialPath());
+    if (index_->Kept(digest)) {
+        std::error_code unused;
+        std::filesystem::remove(joiner.PartialPath(), unused);
+        joiner.Release();
+        return {};
+    }
+    const std::string path = MoveNewFile(joiner.PartialPath(), folder_, joiner.FileName());
+    joiner.Release();
+    index_->RecordKept(digest, std::filesystem::path(path).filename().string());
+    if (OnPictureKept)
+        OnPictureKept(path);
+    if (!joiner.Damage().empty() && OnPictureDamaged)
+        OnPictureDamaged(path, joiner.Damage());
+    return std::filesystem::path(path).filename().string();
+}
+
 bool THarvest::Fetch(TArticleNumber number, const std::string& messageId, const std::string& subject)
 {
     try {

@@ -46,6 +46,7 @@ bool HasPictureExtension(std::string_view fileName);
 constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
 
 class TPostHarvest;
+class TPostJoiner;
 class TFetchPool;
 struct TFetchOrder;
 
@@ -193,6 +194,17 @@ public:
     // multi-part post or the index has its message-id, keeps its pictures
     // and records it. Returns whether it fetched.
     bool HarvestArticle(const TmsNgInfoItem& header);
+
+    // For an article named by its message-id (an NZB's): fetches it on the
+    // client (ARTICLE <id>, no group needed), keeps its pictures and
+    // records it as HarvestArticle does. False, with nothing sent, when the
+    // index has it.
+    bool HarvestArticleById(const std::string& messageId, const std::string& subject);
+    // Takes the file a finished joiner holds into the folder under its own
+    // name (numbered when taken), fires OnPictureKept and OnPictureDamaged,
+    // and returns the name; a file whose bytes the folder has kept before,
+    // under any name, is removed instead, and the name is empty.
+    std::string KeepJoined(TPostJoiner& joiner);
 
 private:
     TmsNNTP& client_;

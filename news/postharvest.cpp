@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 #include <utility>
@@ -17,21 +16,6 @@
 namespace lumigrab {
 
 namespace {
-
-// Read in pieces: a joined picture may be large.
-TSha256Digest DigestOfFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw EInOutError("Cannot read " + path);
-    TSha256 digest;
-    std::string chunk(1 << 16, '\0');
-    while (file.read(chunk.data(), std::streamsize(chunk.size())) || file.gcount() > 0)
-        digest.Update(std::string_view(chunk.data(), size_t(file.gcount())));
-    if (file.bad())
-        throw EInOutError("Cannot read " + path);
-    return digest.Finish();
-}
 
 // Hands the client's fetched article text to the joiner for as long as it
 // lives. A joiner failure is kept and raised once the client is done, so
@@ -505,25 +489,9 @@ bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
     return false;
 }
 
-// A picture the folder has kept before, under whatever name, is not kept
-// again: its joined file goes, and no name is recorded for the post.
 std::string TPostHarvest::Keep(TPostJoiner& joiner)
 {
-    const TSha256Digest digest = DigestOfFile(joiner.PartialPath());
-    if (harvest_.Index().Kept(digest)) {
-        std::error_code unused;
-        std::filesystem::remove(joiner.PartialPath(), unused);
-        joiner.Release();
-        return {};
-    }
-    const std::string path = MoveNewFile(joiner.PartialPath(), harvest_.Folder(), joiner.FileName());
-    joiner.Release();
-    harvest_.Index().RecordKept(digest, std::filesystem::path(path).filename().string());
-    if (harvest_.OnPictureKept)
-        harvest_.OnPictureKept(path);
-    if (!joiner.Damage().empty() && harvest_.OnPictureDamaged)
-        harvest_.OnPictureDamaged(path, joiner.Damage());
-    return std::filesystem::path(path).filename().string();
+    return harvest_.KeepJoined(joiner);
 }
 
 std::vector<std::string> TPostHarvest::FirstPartIds(const TPost& post) const

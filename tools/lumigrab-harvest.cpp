@@ -9,6 +9,8 @@
 //                    [--connections N] [--no-compress]
 //                    [--match REGEX] [--skip REGEX] [--skip-poster REGEX]
 //                    [--min-size BYTES] [--max-size BYTES]
+//   lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE]
+//                    [--tls] [--trust SHA256] [--user NAME]
 //   lumigrab-harvest --help | --version
 //
 // --connections N (1 to 50, default 1) opens N connections to the server:
@@ -34,6 +36,13 @@
 // fetched; the summary counts it ("412 headers left out by the filters").
 // A pattern that does not compile is refused with the reason before
 // anything is sent.
+//
+// --nzb FILE fetches the files the NZB names, by message-id and without a
+// group (news/nzbharvest.h): their segments in number order, joined, and
+// kept when they are pictures; a file named as no picture (par2, nfo, an
+// archive) is reported and passed over. An NZB that cannot be read ends the
+// run with the reason ("not an NZB file: ... at line 12"), before anything
+// is sent.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -78,6 +87,7 @@
 #include "news/harvestrun.h"
 #include "news/headerfilter.h"
 #include "news/msnntp.h"
+#include "news/nzbharvest.h"
 #include "news/serversettings.h"
 #include "transport/kttls.h"
 #include "transport/kttypes.h"
@@ -95,6 +105,8 @@ struct Options {
     // expect one. The walk is compressed unless --no-compress.
     TServerSettings server;
     std::string group;
+    // Fetched instead of a group when set.
+    std::string nzb;
     // Headers one run takes; 0: to the group's end.
     int64_t count = 0;
     TArticleNumber newest = 0;
@@ -116,6 +128,8 @@ const char* const Usage
       "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N] "
       "[--no-compress] [--match REGEX] [--skip REGEX] [--skip-poster REGEX] [--min-size BYTES] "
       "[--max-size BYTES]\n"
+      "       lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE] [--tls] "
+      "[--trust SHA256] [--user NAME]\n"
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
@@ -208,6 +222,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.server.Server = value;
         } else if (name == "--group") {
             options.group = value;
+        } else if (name == "--nzb") {
+            options.nzb = value;
         } else if (name == "--count") {
             // Article counts of 64 bits, in plain digits; a count beyond any
             // group walks to its end like 0.
@@ -251,7 +267,8 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             return std::nullopt;
         }
     }
-    if (options.server.Server.empty() || options.group.empty() || !ValidFilter(options.filter))
+    if (options.server.Server.empty() || options.group.empty() == options.nzb.empty()
+        || !ValidFilter(options.filter))
         return std::nullopt;
     if (options.folder.empty())
         options.folder = DefaultPictureFolder(argv[0]).string();
@@ -326,6 +343,30 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     return skipped;
 }
 
+// The NZB is read whole before anything is sent.
+int HarvestNzb(TmsNNTP& client, THarvest& harvest, const Options& options)
+{
+    const std::vector<TNzbFile> files = ReadNzbFile(options.nzb);
+    int skipped = 0;
+    harvest.OnPostIncomplete = [&skipped](const std::string& report) {
+        ++skipped;
+        Status(report);
+    };
+    harvest.OnArticleSkipped = [&skipped](const std::string& subject, const std::string& reason) {
+        ++skipped;
+        Status("Article \"" + subject + "\": " + reason);
+    };
+    harvest.OnPictureKept = [](const std::string& path) { std::cout << path << std::endl; };
+    harvest.OnPictureDamaged = [](const std::string& path, const std::string& damage) {
+        Status("Damaged picture " + path + ": " + damage);
+    };
+    TNzbHarvest nzb(client, harvest);
+    nzb.OnNotAPicture = [](const std::string& name) { Status("Not a picture, passed over: " + name); };
+    nzb.Fetch(files);
+    client.Disconnect();
+    return skipped;
+}
+
 int Run(const Options& options)
 {
     std::error_code error;
@@ -354,7 +395,9 @@ int Run(const Options& options)
     ReportStatus(client);
     THarvest harvest(client, options.folder);
     try {
-        return Harvest(client, harvest, options) == 0 ? ExitDone : ExitArticlesSkipped;
+        const int skipped
+            = options.nzb.empty() ? Harvest(client, harvest, options) : HarvestNzb(client, harvest, options);
+        return skipped == 0 ? ExitDone : ExitArticlesSkipped;
     } catch (const EUntrustedCertificateError& e) {
         std::cerr << e.Message() << '\n'
                   << "SHA-256 fingerprint: " << e.Fingerprint() << '\n'

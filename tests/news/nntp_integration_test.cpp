@@ -16,6 +16,7 @@
 
 #include "inn_test_support.h"
 #include "news/harvest.h"
+#include "news/partmarker.h"
 #include "news/postharvest.h"
 
 #include <unistd.h>
@@ -27,6 +28,7 @@ using testing::Environment;
 using testing::FolderContent;
 using testing::FolderEntries;
 using testing::HeaderNumbers;
+using testing::WriteFileBytes;
 using testing::RecordSentLines;
 namespace fs = std::filesystem;
 
@@ -641,6 +643,60 @@ TEST_F(ToolTest, FiltersLeaveOutWhatTheyMatch)
             EXPECT_FALSE(fs::exists(log));
         }
     }
+}
+
+// An NZB built from the multi-part group's overview: harbour.jpg's and
+// three.gif's segments listed out of order, a par2 file and a file with a
+// segment no server has. The pictures come byte-exact and by message-id
+// alone; the par2 file is never asked for; opening the NZB again fetches
+// nothing more.
+TEST_F(ToolTest, FetchesWhatAnNzbNames)
+{
+    std::map<std::string, std::map<int, std::string>> parts;
+    client.UseOverview = true;
+    client.SetNewsGroup(MultiPartGroup);
+    client.RetrieveHeaders(0, false);
+    for (int i = 0; i < client.HeaderList.Count(); ++i) {
+        const TmsNgInfoItem& header = client.HeaderList.Entries(i);
+        const std::optional<TPartMarker> marker = ReadPartMarker(header.GetFieldValue("Subject"));
+        if (marker)
+            parts[PostDisplayName(marker->subject)][marker->part] = header.GetFieldValue("Message-ID");
+    }
+    client.Disconnect();
+    ASSERT_EQ(parts["harbour.jpg"].size(), 4u);
+    ASSERT_EQ(parts["three.gif"].size(), 3u);
+    // Part part of the post, as segment number (its own part by default).
+    const auto segment = [&](const std::string& name, int part, int number = 0) {
+        const std::string id = parts[name][part];
+        return "<segment bytes=\"1\" number=\"" + std::to_string(number ? number : part) + "\">"
+            + id.substr(1, id.size() - 2) + "</segment>";
+    };
+    const std::string nzb = "<?xml version=\"1.0\"?>\n<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\">\n"
+                            "<file subject=\"&quot;harbour.jpg&quot; yEnc (1/4)\" poster=\"p\"><segments>"
+        + segment("harbour.jpg", 4) + segment("harbour.jpg", 2) + segment("harbour.jpg", 1)
+        + segment("harbour.jpg", 3)
+        + "</segments></file>\n<file subject=\"three.gif (1/3)\"><segments>" + segment("three.gif", 3)
+        + segment("three.gif", 2) + segment("three.gif", 1)
+        + "</segments></file>\n<file subject=\"&quot;x.vol00+01.par2&quot; yEnc (1/1)\"><segments>"
+        + segment("three.gif", 1)
+        + "</segments></file>\n<file subject=\"&quot;gone.jpg&quot; (1/2)\"><segments>" + segment("harbour.jpg", 2, 1)
+        + "<segment number=\"2\" bytes=\"1\">gone@nowhere.example</segment></segments></file>\n</nzb>\n";
+    const fs::path file = scratch.Path() / "posts.nzb";
+    WriteFileBytes(file, nzb);
+    const std::string arguments
+        = "--server " + server + " --nzb " + file.string() + " --folder " + folder.string() + " --log " + log.string();
+    RunTool(arguments);
+    EXPECT_EQ(exitCode, 3) << err;
+    EXPECT_EQ(Printed(), (std::vector<std::string> { (folder / "harbour.jpg").string(), (folder / "three.gif").string() }));
+    for (const std::string name : { "harbour.jpg", "three.gif" })
+        EXPECT_EQ(ReadFileBytes(folder / name), ReadFileBytes(Expected(MultiPartGroup) / name)) << name;
+    EXPECT_NE(err.find("Not a picture, passed over: x.vol00+01.par2\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("Incomplete: gone.jpg, parts 2 of 2 missing\n"), std::string::npos) << err;
+    EXPECT_EQ(ReadFileBytes(log).find("GROUP"), std::string::npos);
+
+    RunTool(arguments);
+    EXPECT_EQ(Printed(), std::vector<std::string> {});
+    EXPECT_EQ(testing::ArticleCommandsIn(log).size(), 2u) << "only gone.jpg's two segments again";
 }
 
 TEST_F(ToolTest, ReportsFailuresAndUsage)
