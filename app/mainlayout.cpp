@@ -125,6 +125,9 @@ void TMainLayout::CreateMenu()
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     File1 = MainMenu1->addMenu(QStringLiteral("&File"));
     File1->setObjectName(QStringLiteral("File1"));
+    OpenNzb1 = File1->addAction(QStringLiteral("&Open NZB..."));
+    OpenNzb1->setObjectName(QStringLiteral("OpenNzb1"));
+    OpenNzb1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Deletethispicture1 = File1->addAction(QStringLiteral("Delete this picture"));
     Deletethispicture1->setObjectName(QStringLiteral("Deletethispicture1"));
     Deletethispicture1->setShortcuts({ QKeySequence(Qt::CTRL | Qt::Key_D), QKeySequence(Qt::Key_Delete) });

@@ -49,6 +49,8 @@ public:
     // The menu.
     QMenuBar* MainMenu1;
     QMenu* File1;
+    // Fetches the pictures an NZB file names.
+    QAction* OpenNzb1;
     QAction* Deletethispicture1;
     QAction* N1;
     QAction* Exit1;

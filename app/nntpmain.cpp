@@ -6,6 +6,10 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -30,6 +34,7 @@
 #include "news/harvest.h"
 #include "news/harvestrun.h"
 #include "news/msnntp.h"
+#include "news/nzbharvest.h"
 #include "nntpsu.h"
 #include "picturecounter.h"
 #include "pictureview.h"
@@ -205,6 +210,7 @@ void TfrmMain::TakeLayout()
 void TfrmMain::BindControls()
 {
     const TMainLayout& layout = *layout_;
+    connect(layout.OpenNzb1, &QAction::triggered, this, [this] { OpenNzb1Click(); });
     connect(layout.Deletethispicture1, &QAction::triggered, this, [this] { Deletethispicture1Click(); });
     connect(layout.Exit1, &QAction::triggered, this, [this] { ExitButtonClick(); });
     connect(layout.TamberlyHomepage1, &QAction::triggered, this, [this] { TamberlyHomepage1Click(); });
@@ -371,6 +377,8 @@ void TfrmMain::HideProgress()
 
 void TfrmMain::FormCreate()
 {
+    // An .nzb dropped anywhere on the window.
+    setAcceptDrops(true);
     SetSaveSize(true);
     SetSavePosition(true);
     SetRegKey(QLatin1String(SettingsKey));
@@ -571,6 +579,71 @@ void TfrmMain::okClick()
         RunConnectingSequence(
             this, [this] { Go(); }, [this] { okClick(); });
     });
+}
+
+void TfrmMain::OpenNzb1Click()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open NZB"), QString(), QStringLiteral("NZB files (*.nzb);;All files (*)"));
+    if (!path.isEmpty())
+        OpenNzb(path);
+}
+
+void TfrmMain::OpenNzb(const QString& path)
+{
+    Guarded([this, path] {
+        RunConnectingSequence(
+            this, [this, path] { FetchNzb(path); }, [this, path] { OpenNzb(path); });
+    });
+}
+
+// Read whole before anything is sent; the harvest's events show what
+// comes, as a Go's do.
+void TfrmMain::FetchNzb(const QString& path)
+{
+    const std::vector<TNzbFile> files = ReadNzbFile(std::string(QFile::encodeName(path)));
+    if (!harvest_)
+        return;
+    TNzbHarvest nzb(*msNNTP, *harvest_);
+    nzb.OnNotAPicture = [this](const std::string& name) {
+        SetStatusText(1, QStringLiteral("Not a picture, passed over: %1").arg(FromBytes(name)));
+    };
+    TransferRate->Begin();
+    const auto end = qScopeGuard([this] { TransferRate->End(); });
+    nzb.Fetch(files);
+    SetStatusText(1, QStringLiteral("NZB fetched: %1").arg(FileNameOf(path)));
+}
+
+namespace {
+
+// The first local .nzb file among the dragged URLs; empty for none.
+QString DroppedNzb(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return {};
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive))
+            return url.toLocalFile();
+    }
+    return {};
+}
+
+} // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedNzb(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+    const QString path = DroppedNzb(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // Not from inside the drop: the fetch waits in nested event loops.
+    QTimer::singleShot(0, this, [this, path] { OpenNzb(path); });
 }
 
 void TfrmMain::Go()

@@ -117,6 +117,11 @@ public:
 
     // Go: the selected group's pictures.
     void okClick();
+    // File, Open NZB..., and an .nzb dropped on the window: fetches the
+    // pictures the NZB names, by message-id, into the picture folder
+    // (news/nzbharvest.h), as one command sequence. One that cannot be
+    // read gets an error box with the reason, before anything is sent.
+    void OpenNzb(const QString& path);
     // A picture the harvest kept: joins the set; the first of an empty set
     // is shown at once.
     void AddPicture(const QString& path);
@@ -130,6 +135,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Runs commands as the one command sequence on msNNTP. While another
@@ -164,6 +171,8 @@ private:
     void PicOfPicTyped(const QString& text);
     void Image1MouseDown(Qt::MouseButton button);
     void Deletethispicture1Click();
+    void OpenNzb1Click();
+    void FetchNzb(const QString& path);
     void ShowFirstPicture();
     void ShowLastPicture();
     // Full screen on and off (F11); Esc leaves full screen before it

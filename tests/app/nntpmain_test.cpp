@@ -903,6 +903,50 @@ TEST_F(PictureControlsTest, WindowAnswersWhileThePictureFolderIsListed)
 
 // ---- Menu ------------------------------------------------------------------------
 
+// File, Open NZB...: the pictures it names come by message-id, without a
+// group, and show; a par2 file is passed over; an NZB that cannot be read
+// gets an error box and sends nothing.
+TEST_F(WindowTest, OpenNzbShowsItsPicturesOrSaysWhyNot)
+{
+    const std::string article = "Subject: wide.bmp\r\nMessage-ID: <wide@test>\r\nLines: 200\r\n\r\n"
+        + UUBody("wide.bmp", PictureBytes({ 30, 20 }));
+    ScriptServer server(
+        [&](const std::string& command) -> std::optional<std::string> {
+            if (command == "STAT <wide@test>")
+                return std::string("223 0 <wide@test>\r\n");
+            if (command == "HEAD <wide@test>")
+                return "221 0 <wide@test>\r\n" + article.substr(0, article.find("\r\n\r\n") + 2) + ".\r\n";
+            if (command == "ARTICLE <wide@test>")
+                return "220 0 <wide@test>\r\n" + article + ".\r\n";
+            if (command == "QUIT")
+                return std::string("205 bye\r\n");
+            return std::string("500 what\r\n");
+        },
+        "200 scripted news server\r\n");
+    TfrmMain& form = Start();
+    UseServer(server);
+    const QString nzb = dataFolder + "posts.nzb";
+    WriteFile(nzb,
+        "<?xml version=\"1.0\"?>\n<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\">\n"
+        "<file subject=\"&quot;wide.bmp&quot; yEnc (1/1)\"><segments>"
+        "<segment bytes=\"1\" number=\"1\">wide@test</segment></segments></file>\n"
+        "<file subject=\"&quot;wide.par2&quot; yEnc (1/1)\"><segments>"
+        "<segment bytes=\"1\" number=\"1\">par@test</segment></segments></file>\n</nzb>\n");
+    form.OpenNzb(nzb);
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    EXPECT_EQ(FileNames(form.Pictures()), QStringList { "wide.bmp" });
+    EXPECT_EQ(ShownSize(), QSize(30, 20));
+    EXPECT_EQ(StatusText(1), "NZB fetched: posts.nzb");
+    EXPECT_EQ(Count(server.Lines(), "ARTICLE <par@test>") + Count(server.Lines(), "STAT <par@test>"), 0);
+
+    const int sent = int(server.Lines().size());
+    const QString bad = dataFolder + "bad.nzb";
+    WriteFile(bad, "<?xml version=\"1.0\"?>\n<!DOCTYPE nzb [\n<!ENTITY a \"aaaa\">\n]>\n<nzb/>\n");
+    form.OpenNzb(bad);
+    EXPECT_EQ(TakeErrorBoxes(), QStringList { "not an NZB file: it declares entities of its own at line 4" });
+    EXPECT_EQ(int(server.Lines().size()), sent);
+}
+
 TEST_F(WindowTest, HomepageOpensTheAddressOrSaysWhyNot)
 {
     for (const bool opens : { true, false }) {
