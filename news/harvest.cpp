@@ -12,6 +12,7 @@
 #include "base/filenames.h"
 #include "base/sysutils.h"
 #include "news/fetchpool.h"
+#include "news/fillservers.h"
 #include "news/overview.h"
 #include "news/postharvest.h"
 #include "news/postjoin.h"
@@ -336,6 +337,7 @@ bool THarvest::HandToPool(TArticleNumber number, const std::string& messageId, c
     order.subject = subject;
     order.keep = [this, messageId, subject](
                      const TmsArticle& article) { return KeepPooled(article, messageId, subject); };
+    order.gone = [this, messageId, subject](const std::string& reason) { FillPooled(messageId, subject, reason); };
     if (!pool_->Submit(std::move(order)))
         return false;
     if (IsUsableMessageId(messageId))
@@ -460,9 +462,36 @@ bool THarvest::Fetch(TArticleNumber number, const std::string& messageId, const 
     } catch (const ENoSuchArticle& error) {
         if (!client_.Connected())
             throw;
-        Skip(subject, "Gone from the server (" + error.Message() + ")");
+        if (client_.Article() && FetchFromFillServers(messageId, *client_.Article()))
+            return true;
+        Skip(subject, GoneReason(error.Message()));
         return false;
     }
+}
+
+bool THarvest::FetchFromFillServers(const std::string& messageId, TmsArticle& article,
+    const std::function<void(std::string_view text)>& takeText)
+{
+    return fill_ && !fill_->Empty() && IsUsableMessageId(messageId) && fill_->Fetch(messageId, article, takeText);
+}
+
+std::string THarvest::GoneReason(const std::string& reply) const
+{
+    std::string reason = "Gone from the server (" + reply + ")";
+    if (fill_ && !fill_->Empty())
+        reason += "; not on " + fill_->Names() + " either";
+    return reason;
+}
+
+// The pool's reason is "Gone from the server (REPLY)".
+void THarvest::FillPooled(const std::string& messageId, const std::string& subject, const std::string& reason)
+{
+    TmsArticle article;
+    if (!FetchFromFillServers(messageId, article)) {
+        Skip(subject, fill_ && !fill_->Empty() ? reason + "; not on " + fill_->Names() + " either" : reason);
+        return;
+    }
+    Record(messageId, article, KeepPictures(article, subject));
 }
 
 std::optional<std::vector<std::string>> THarvest::KeepPictures(

@@ -47,6 +47,7 @@ constexpr uint64_t DefaultMaxPostSize = uint64_t(512) << 20;
 
 class TPostHarvest;
 class TPostJoiner;
+class TFillServers;
 class TFetchPool;
 struct TFetchOrder;
 
@@ -164,6 +165,22 @@ public:
     // pool.
     void FinishPool();
 
+    // Servers asked, by message-id, for an article the walk's server no
+    // longer has (news/fillservers.h): single articles and the parts of
+    // multi-part posts, whichever connection found them gone. nullptr for
+    // none. Not owned; set before the walk.
+    void SetFillServers(TFillServers* fill) { fill_ = fill; }
+    TFillServers* FillServers() const { return fill_; }
+    // Fetches the article with messageId from the fill servers into
+    // article, or its text into takeText; false when there are none or
+    // none has it.
+    bool FetchFromFillServers(const std::string& messageId, TmsArticle& article,
+        const std::function<void(std::string_view text)>& takeText = {});
+    // What a report says of an article gone, with the server's reply:
+    // "Gone from the server (430 No such article)", naming the fill servers
+    // tried too ("; not on news2.example.org either").
+    std::string GoneReason(const std::string& reply) const;
+
     const std::string& Folder() const { return folder_; }
     // Where the harvest records what it has taken.
     THarvestIndex& Index() { return *index_; }
@@ -212,6 +229,7 @@ private:
     std::unique_ptr<THarvestIndex> index_;
     std::unique_ptr<TPostHarvest> posts_;
     TFetchPool* pool_ = nullptr;
+    TFillServers* fill_ = nullptr;
     // Message-ids of the articles handed to the pool.
     std::unordered_set<std::string> pooledIds_;
 
@@ -229,6 +247,8 @@ private:
     // The pool's keep handler for one article: runs on the pool's thread.
     std::function<void()> KeepPooled(
         const TmsArticle& article, const std::string& messageId, const std::string& subject);
+    // On the owner's thread, for an article a pooled connection found gone.
+    void FillPooled(const std::string& messageId, const std::string& subject, const std::string& reason);
     // Fetches on the walk's client what the pool handed back, and the
     // parts of posts it could not take.
     void FetchReturned();

@@ -135,6 +135,8 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
         if (IsUsableMessageId(id))
             firstPartIds_[header.Number] = id;
     }
+    if (harvest_.FillServers() && partIds_.size() < MaxRememberedPartIds)
+        partIds_[header.Number] = header.GetFieldValue("Message-ID");
     const TPostCollector::TAdded added
         = posts_.Add(*marker, header.GetFieldValue("From"), header.Number, ExpectedArticleBytes(header));
     if (added.dropped)
@@ -367,13 +369,21 @@ void TPostHarvest::PartGone(uint64_t id, int part)
         return;
     TPoolPost& entry = found->second;
     const size_t index = size_t(part - 1);
-    // The copy, if any, takes the gone article's place.
+    // The copy, if any, takes the gone article's place; then the fill
+    // servers.
     if (++entry.gone[index] < entry.copies[index].size()) {
         HandOut(entry, part);
         return;
     }
-    entry.missing = entry.missing == 0 ? part : std::min(entry.missing, part);
-    ReportWhenInTurn(entry);
+    if (FillPooledPart(id, part))
+        return;
+    // Asking the fill servers ran the event loop: the entry may be gone.
+    const auto still = poolPosts_.find(id);
+    if (still == poolPosts_.end())
+        return;
+    TPoolPost& waiting = still->second;
+    waiting.missing = waiting.missing == 0 ? part : std::min(waiting.missing, part);
+    ReportWhenInTurn(waiting);
 }
 
 void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)
@@ -473,6 +483,7 @@ bool TPostHarvest::FileFailed(const std::string& subject, const Exception& error
 bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
 {
     const std::vector<TArticleNumber>& numbers = post.articles[size_t(part - 1)];
+    std::vector<std::string> goneIds;
     while (!numbers.empty()) {
         const TPartReader reader(client_, joiner, part);
         try {
@@ -480,13 +491,65 @@ bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
         } catch (const ENoSuchArticle&) {
             if (!client_.Connected())
                 throw;
+            goneIds.push_back(PartIdsOf({ numbers.front() }).front());
             posts_.ForgetArticle(post, part);
             continue;
         }
         reader.RaiseFailure();
         return true;
     }
+    return FetchPartElsewhere(goneIds, part, joiner);
+}
+
+bool TPostHarvest::FetchPartElsewhere(const std::vector<std::string>& ids, int part, TPostJoiner& joiner)
+{
+    for (const std::string& id : ids) {
+        std::exception_ptr failure;
+        TmsArticle article;
+        const bool fetched = harvest_.FetchFromFillServers(id, article, [&](std::string_view text) {
+            try {
+                joiner.AddPart(part, text);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        if (failure)
+            std::rethrow_exception(failure);
+        if (fetched)
+            return true;
+    }
     return false;
+}
+
+bool TPostHarvest::FillPooledPart(uint64_t id, int part)
+{
+    const auto found = poolPosts_.find(id);
+    if (found == poolPosts_.end() || !harvest_.FillServers())
+        return false;
+    const std::vector<std::string> ids = PartIdsOf(found->second.copies[size_t(part - 1)]);
+    const std::shared_ptr<TPooledJoin> join = found->second.join;
+    for (const std::string& messageId : ids) {
+        std::optional<TPooledJoin::TProgress> progress;
+        TmsArticle article;
+        if (!harvest_.FetchFromFillServers(
+                messageId, article, [&](std::string_view text) { progress = join->Add(part, text); }))
+            continue;
+        if (progress) {
+            PartWritten(id, *progress);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> TPostHarvest::PartIdsOf(const std::vector<TArticleNumber>& numbers) const
+{
+    std::vector<std::string> ids;
+    for (const TArticleNumber number : numbers) {
+        const auto found = partIds_.find(number);
+        ids.push_back(found == partIds_.end() ? std::string() : found->second);
+    }
+    return ids;
 }
 
 std::string TPostHarvest::Keep(TPostJoiner& joiner)
@@ -529,6 +592,10 @@ void TPostHarvest::Forget(const TPost& post)
 {
     for (const TArticleNumber number : post.articles.front())
         firstPartIds_.erase(number);
+    for (const std::vector<TArticleNumber>& numbers : post.articles) {
+        for (const TArticleNumber number : numbers)
+            partIds_.erase(number);
+    }
 }
 
 void TPostHarvest::ReportIncomplete()

@@ -31,6 +31,9 @@ class TPostJoiner;
 
 // The hidden folder of partial files inside the picture folder.
 constexpr const char* PartialFolderName = ".lumigrab-parts";
+// Most part message-ids kept for the fill servers (about 100 MB): a flood
+// of parts beyond it is followed as before, without a second chance.
+constexpr size_t MaxRememberedPartIds = 1000000;
 
 class TPostHarvest {
 public:
@@ -77,6 +80,10 @@ private:
     // The message-ids of the articles carrying first parts: a post is known
     // to the folder's index by its first part.
     std::unordered_map<TArticleNumber, std::string> firstPartIds_;
+    // With fill servers, the message-ids of every part's articles, so that
+    // a part the walk's server lost can be asked for elsewhere; at most
+    // MaxRememberedPartIds at once.
+    std::unordered_map<TArticleNumber, std::string> partIds_;
     // The same for first parts foreseen and not taken yet, by number.
     std::map<TArticleNumber, std::string> foreseenFirstPartIds_;
 
@@ -135,6 +142,12 @@ private:
     // Fetches the post's part into joiner; false when no article of the
     // part is left on the server.
     bool FetchPart(TPost& post, int part, TPostJoiner& joiner);
+    // The part from the fill servers, by the message-ids of its articles
+    // that were gone; false when none has it.
+    bool FetchPartElsewhere(const std::vector<std::string>& ids, int part, TPostJoiner& joiner);
+    // The same for a pooled join, whose part's every copy was gone.
+    bool FillPooledPart(uint64_t id, int part);
+    std::vector<std::string> PartIdsOf(const std::vector<TArticleNumber>& numbers) const;
     // The name of the picture's file in the folder.
     std::string Keep(TPostJoiner& joiner);
     // A file of the post cannot be written: reported, unless the picture

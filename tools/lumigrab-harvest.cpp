@@ -9,6 +9,8 @@
 //                    [--connections N] [--no-compress]
 //                    [--match REGEX] [--skip REGEX] [--skip-poster REGEX]
 //                    [--min-size BYTES] [--max-size BYTES]
+//                    [--fill HOST[:PORT] [--fill-tls] [--fill-user NAME]
+//                     [--fill-trust SHA256]]...
 //   lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME]
 //   lumigrab-harvest --help | --version
@@ -43,6 +45,13 @@
 // archive) is reported and passed over. An NZB that cannot be read ends the
 // run with the reason ("not an NZB file: ... at line 12"), before anything
 // is sent.
+//
+// --fill HOST[:PORT] adds a fill server, asked in the order given for an
+// article (or a part of a multi-part post) the server no longer has, by
+// message-id; --fill-tls, --fill-user and --fill-trust apply to the --fill
+// before them, the password of the N-th comes from LUMIGRAB_FILL_PASSWORD
+// (the first) or LUMIGRAB_FILL_PASSWORD_N. A fill server that cannot be
+// reached or refuses is reported once and passed over.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -80,10 +89,12 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "base/sysutils.h"
 #include "message/msmsg.h"
 #include "news/harvest.h"
+#include "news/fillservers.h"
 #include "news/harvestrun.h"
 #include "news/headerfilter.h"
 #include "news/msnntp.h"
@@ -113,6 +124,7 @@ struct Options {
     std::string folder;
     bool join = true;
     THeaderFilterSettings filter;
+    std::vector<TServerSettings> fill;
 };
 
 constexpr int ExitDone = 0;
@@ -127,12 +139,13 @@ const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
       "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N] "
       "[--no-compress] [--match REGEX] [--skip REGEX] [--skip-poster REGEX] [--min-size BYTES] "
-      "[--max-size BYTES]\n"
+      "[--max-size BYTES] [--fill HOST[:PORT] [--fill-tls] [--fill-user NAME] [--fill-trust SHA256]]...\n"
       "       lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE] [--tls] "
       "[--trust SHA256] [--user NAME]\n"
       "       lumigrab-harvest --help | --version\n"
       "The password for --user is taken from the environment variable LUMIGRAB_PASSWORD.\n";
 const char* const PasswordVariable = "LUMIGRAB_PASSWORD";
+const char* const FillPasswordVariable = "LUMIGRAB_FILL_PASSWORD";
 const char* const SLongWalkHint = "--newest N starts N articles before the group's end";
 
 std::filesystem::path ProgramFolder(const char* argv0)
@@ -215,6 +228,12 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.server.CompressHeaders = false;
             continue;
         }
+        if (name == "--fill-tls") {
+            if (options.fill.empty())
+                return std::nullopt;
+            options.fill.back().UseTLS = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return std::nullopt;
         const std::string value = argv[++i];
@@ -224,6 +243,18 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             options.group = value;
         } else if (name == "--nzb") {
             options.nzb = value;
+        } else if (name == "--fill") {
+            TServerSettings& fill = options.fill.emplace_back();
+            fill.Server = value;
+            fill.Connections = 1;
+        } else if (name == "--fill-user" || name == "--fill-trust") {
+            if (options.fill.empty())
+                return std::nullopt;
+            TServerSettings& fill = options.fill.back();
+            if (name == "--fill-user")
+                fill.UserName = value;
+            else if ((fill.TrustedFingerprint = NormalizeFingerprint(value)).empty())
+                return std::nullopt;
         } else if (name == "--count") {
             // Article counts of 64 bits, in plain digits; a count beyond any
             // group walks to its end like 0.
@@ -343,6 +374,25 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     return skipped;
 }
 
+// The fill servers with their passwords: the first's from
+// LUMIGRAB_FILL_PASSWORD, the N-th's from LUMIGRAB_FILL_PASSWORD_N.
+std::vector<TServerSettings> FillServersOf(const Options& options)
+{
+    std::vector<TServerSettings> servers = options.fill;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        if (servers[i].UserName.empty())
+            continue;
+        std::string variable = FillPasswordVariable;
+        if (i > 0)
+            variable.append(1, '_').append(std::to_string(i + 1));
+        if (const char* password = std::getenv(variable.c_str()))
+            servers[i].Password = password;
+        else
+            Status(variable + " is not set: logging in to " + servers[i].Server + " without a password");
+    }
+    return servers;
+}
+
 // The NZB is read whole before anything is sent.
 int HarvestNzb(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
@@ -394,6 +444,10 @@ int Run(const Options& options)
     }
     ReportStatus(client);
     THarvest harvest(client, options.folder);
+    TFillServers fill(FillServersOf(options), client.TimeOut);
+    fill.OnServerLost = Status;
+    if (!fill.Empty())
+        harvest.SetFillServers(&fill);
     try {
         const int skipped
             = options.nzb.empty() ? Harvest(client, harvest, options) : HarvestNzb(client, harvest, options);

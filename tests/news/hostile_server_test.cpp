@@ -665,6 +665,79 @@ TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
     }
 }
 
+// A primary server that lost two bodies, a single picture and part 2 of a
+// three-part yEnc post (the overview still lists both, ARTICLE answers
+// 430), and a fill server asked for them by message-id.
+struct FillCase {
+    const char* name;
+    // The fill server: holds the lost articles, wants a login, or is down.
+    bool holds;
+    bool wantsLogin;
+    bool down;
+    Strings printed;
+    int exitCode;
+    std::string reported;
+};
+
+class FillServerTest : public HarvestToolTest, public ::testing::WithParamInterface<FillCase> { };
+
+TEST_P(FillServerTest, AsksTheFillServerForWhatThePrimaryLost)
+{
+    const FillCase& c = GetParam();
+    const std::string post = RandomBytes(3000, 9);
+    group->overview = FakeGroup::Overview::Over;
+    group->count = 5;
+    group->texts[1] = PictureArticle("one", UUBlock("one.jpg", RandomBytes(3000, 1)));
+    group->texts[2] = PictureArticle("two", UUBlock("two.jpg", RandomBytes(3000, 2)));
+    for (int part = 1; part <= 3; ++part)
+        group->texts[TArticleNumber(2 + part)] = testing::Article("\"parts.jpg\" yEnc (" + std::to_string(part) + "/3)",
+            testing::YEncPart("parts.jpg", post, part, 3, size_t(part - 1) * 1000, 1000));
+    const std::map<std::string, std::string> held = { { "<two@test>", group->texts[2] }, { "<4@test>", group->texts[4] } };
+    group->articleReplies[2] = "430 no such article\r\n";
+    group->articleReplies[4] = "430 no such article\r\n";
+    bool loggedIn = false;
+    testing::ScriptServer fill(
+        [&](const std::string& command) -> std::optional<std::string> {
+            if (command == "AUTHINFO USER filler")
+                return std::string("381 password\r\n");
+            if (command == "AUTHINFO PASS secret") {
+                loggedIn = true;
+                return std::string("281 welcome\r\n");
+            }
+            if (command.starts_with("ARTICLE ") && c.wantsLogin && !loggedIn)
+                return std::string("480 login first\r\n");
+            const auto article = held.find(command.substr(8));
+            if (command.starts_with("ARTICLE ") && c.holds && article != held.end())
+                return "220 0 " + article->first + "\r\n" + FakeGroup::DotStuffed(article->second) + ".\r\n";
+            if (command.starts_with("ARTICLE "))
+                return std::string("430 no such article\r\n");
+            if (command == "QUIT")
+                return std::string("205 bye\r\n");
+            return std::string("500 what\r\n");
+        },
+        "200 fill server\r\n");
+    const std::string address
+        = c.down ? "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) : fill.Address();
+    const std::string account = c.wantsLogin ? " --fill-user filler" : "";
+    ScopedEnvironment password("LUMIGRAB_FILL_PASSWORD", "secret");
+    RunTool(Arguments() + " --fill " + address + account);
+    EXPECT_EQ(exitCode, c.exitCode) << err;
+    Strings printed;
+    ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });
+    EXPECT_EQ(printed, c.printed);
+    EXPECT_NE(err.find(c.reported), std::string::npos) << err;
+    if (c.holds && !c.down)
+        EXPECT_EQ(ReadFileBytes(folder / "parts.jpg"), post);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, FillServerTest,
+    ::testing::Values(FillCase { "HoldsBoth", true, false, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
+        FillCase { "HoldsBothBehindALogin", true, true, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
+        FillCase { "MissingEverywhere", false, false, false, { "one.jpg" }, 3,
+            "Gone from the server (430 no such article); not on 127.0.0.1:" },
+        FillCase { "Down", true, false, true, { "one.jpg" }, 3, "passed over: [10061] Connection refused" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // An overview line of the two numbered pictures' group.
 std::string PictureOverviewLine(int number, const std::string& id)
 {
