@@ -33,6 +33,13 @@ std::string TFillServers::Names() const
 bool TFillServers::Fetch(const std::string& messageId, TmsArticle& article,
     const std::function<void(std::string_view text)>& takeText)
 {
+    if (fetching_)
+        throw Exception("The fill servers are fetching already");
+    fetching_ = true;
+    struct TDone {
+        bool& flag;
+        ~TDone() { flag = false; }
+    } done { fetching_ };
     for (TServer& server : servers_) {
         if (!server.lost && FetchFrom(server, messageId, article, takeText))
             return true;

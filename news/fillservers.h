@@ -37,7 +37,9 @@ public:
     // first server that has it: loaded into article, or, with takeText, its
     // text (headers, an empty line, the body) handed there instead. False
     // when none has it. Raises ECanceledError after Cancel, and what the
-    // handler raises.
+    // handler raises. Not while another Fetch waits (from a handler run in
+    // its wait): each server has one connection, serving one request at a
+    // time; that raises.
     bool Fetch(const std::string& messageId, TmsArticle& article,
         const std::function<void(std::string_view text)>& takeText = {});
     // Ends what runs on every connection; the next Fetch connects anew.
@@ -56,6 +58,7 @@ private:
 
     std::vector<TServer> servers_;
     int32_t timeOut_;
+    bool fetching_ = false;
 
     bool FetchFrom(TServer& server, const std::string& messageId, TmsArticle& article,
         const std::function<void(std::string_view text)>& takeText);

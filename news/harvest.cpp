@@ -384,6 +384,8 @@ void THarvest::FetchReturned()
     for (TFetchOrder& order : pool_->TakeReturned())
         FetchHere(std::move(order));
     posts_->FetchOwnParts();
+    FetchPendingFills();
+    posts_->FetchPendingPartFills();
 }
 
 void THarvest::FetchHere(TFetchOrder order)
@@ -406,7 +408,7 @@ void THarvest::FinishPool()
             FetchHere(std::move(*order));
             continue;
         }
-        if (pool_->Outstanding() == 0 && !posts_->HasOwnParts())
+        if (pool_->Outstanding() == 0 && !posts_->HasOwnParts() && pendingFills_.empty())
             break;
         pool_->Drain();
     }
@@ -486,12 +488,24 @@ std::string THarvest::GoneReason(const std::string& reply) const
 // The pool's reason is "Gone from the server (REPLY)".
 void THarvest::FillPooled(const std::string& messageId, const std::string& subject, const std::string& reason)
 {
-    TmsArticle article;
-    if (!FetchFromFillServers(messageId, article)) {
-        Skip(subject, fill_ && !fill_->Empty() ? reason + "; not on " + fill_->Names() + " either" : reason);
+    if (!fill_ || fill_->Empty() || !IsUsableMessageId(messageId)) {
+        Skip(subject, reason);
         return;
     }
-    Record(messageId, article, KeepPictures(article, subject));
+    pendingFills_.push_back({ messageId, subject, reason });
+}
+
+void THarvest::FetchPendingFills()
+{
+    while (!pendingFills_.empty()) {
+        const TPendingFill fill = std::move(pendingFills_.front());
+        pendingFills_.pop_front();
+        TmsArticle article;
+        if (FetchFromFillServers(fill.messageId, article))
+            Record(fill.messageId, article, KeepPictures(article, fill.subject));
+        else
+            Skip(fill.subject, fill.reason + "; not on " + fill_->Names() + " either");
+    }
 }
 
 std::optional<std::vector<std::string>> THarvest::KeepPictures(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -230,6 +231,12 @@ private:
     std::unique_ptr<TPostHarvest> posts_;
     TFetchPool* pool_ = nullptr;
     TFillServers* fill_ = nullptr;
+    struct TPendingFill {
+        std::string messageId;
+        std::string subject;
+        std::string reason;
+    };
+    std::deque<TPendingFill> pendingFills_;
     // Message-ids of the articles handed to the pool.
     std::unordered_set<std::string> pooledIds_;
 
@@ -247,8 +254,13 @@ private:
     // The pool's keep handler for one article: runs on the pool's thread.
     std::function<void()> KeepPooled(
         const TmsArticle& article, const std::string& messageId, const std::string& subject);
-    // On the owner's thread, for an article a pooled connection found gone.
+    // On the owner's thread, for an article a pooled connection found gone:
+    // queued, as the pool's results arrive inside other waits, and a fill
+    // server's connection serves one request at a time.
     void FillPooled(const std::string& messageId, const std::string& subject, const std::string& reason);
+    // Asks the fill servers for what the pool found gone, in the walk's
+    // own turn.
+    void FetchPendingFills();
     // Fetches on the walk's client what the pool handed back, and the
     // parts of posts it could not take.
     void FetchReturned();

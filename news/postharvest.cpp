@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/filenames.h"
+#include "news/fillservers.h"
 #include "news/harvest.h"
 #include "news/harvestindex.h"
 #include "news/msnntp.h"
@@ -375,15 +376,32 @@ void TPostHarvest::PartGone(uint64_t id, int part)
         HandOut(entry, part);
         return;
     }
-    if (FillPooledPart(id, part))
+    if (harvest_.FillServers() && !harvest_.FillServers()->Empty()) {
+        pendingPartFills_.emplace_back(id, part);
         return;
-    // Asking the fill servers ran the event loop: the entry may be gone.
-    const auto still = poolPosts_.find(id);
-    if (still == poolPosts_.end())
+    }
+    PartMissing(id, part);
+}
+
+void TPostHarvest::FetchPendingPartFills()
+{
+    while (!pendingPartFills_.empty()) {
+        const auto [id, part] = pendingPartFills_.front();
+        pendingPartFills_.pop_front();
+        if (!FillPooledPart(id, part))
+            PartMissing(id, part);
+    }
+}
+
+// Asking the fill servers ran the event loop: the join may have ended.
+void TPostHarvest::PartMissing(uint64_t id, int part)
+{
+    const auto found = poolPosts_.find(id);
+    if (found == poolPosts_.end())
         return;
-    TPoolPost& waiting = still->second;
-    waiting.missing = waiting.missing == 0 ? part : std::min(waiting.missing, part);
-    ReportWhenInTurn(waiting);
+    TPoolPost& entry = found->second;
+    entry.missing = entry.missing == 0 ? part : std::min(entry.missing, part);
+    ReportWhenInTurn(entry);
 }
 
 void TPostHarvest::ReportWhenInTurn(TPoolPost& entry)

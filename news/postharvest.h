@@ -68,7 +68,10 @@ public:
     // the part order given (one the pool handed back).
     void FetchOwnParts();
     void FetchHere(TFetchOrder order);
-    bool HasOwnParts() const { return !ownParts_.empty(); }
+    bool HasOwnParts() const { return !ownParts_.empty() || !pendingPartFills_.empty(); }
+    // Asks the fill servers for the parts of pooled joins whose every copy
+    // was gone; in the walk's own turn, never inside another wait.
+    void FetchPendingPartFills();
     // The pool ends (or another comes): joins still on their way are given
     // up, their posts wait to be joined again.
     void PoolEnded();
@@ -148,6 +151,10 @@ private:
     // The same for a pooled join, whose part's every copy was gone.
     bool FillPooledPart(uint64_t id, int part);
     std::vector<std::string> PartIdsOf(const std::vector<TArticleNumber>& numbers) const;
+    // A pooled join's part that no server gave.
+    void PartMissing(uint64_t id, int part);
+    // Pooled joins' parts waiting for the fill servers: (join, part).
+    std::deque<std::pair<uint64_t, int>> pendingPartFills_;
     // The name of the picture's file in the folder.
     std::string Keep(TPostJoiner& joiner);
     // A file of the post cannot be written: reported, unless the picture

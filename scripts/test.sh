@@ -35,7 +35,7 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1
 echo "== thread sanitizer: the connection pool's tests"
 bash scripts/build.sh tsan
 TSAN_OPTIONS="halt_on_error=1:history_size=7:suppressions=$root/tests/tsan.supp" \
-  run_ctest build/tsan --timeout 600 -R "FetchPool|PoolHarvest|SplitWalk"
+  run_ctest build/tsan --timeout 600 -R "FetchPool|PoolHarvest|SplitWalk|PooledFill"
 
 echo "== fuzzing"
 bash scripts/build.sh fuzz

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "news/fillservers.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "nntp_test_support.h"
@@ -195,6 +196,73 @@ INSTANTIATE_TEST_SUITE_P(Runs, HarvestRunTest,
         RunCase { "Pool", 3, false, {}, { "last header", Incomplete, "last header" } },
         RunCase { "PoolStoppedOwingAnArticle", 3, true, { 4, 5 }, { "last header", Incomplete } }),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// With a pool, b.jpg and the second part of sunset.jpg are gone on every
+// connection of the walk's server: whichever connection finds them gone,
+// they come from the fill server, by message-id.
+TEST(PooledFill, WhatEveryConnectionFindsGoneComesFromTheFillServer)
+{
+    const std::string sunset = RandomBytes(2000, 3);
+    const auto groupOf = [&] {
+        FakeGroup group = PictureGroup();
+        // The overview names each article's message-id.
+        group.overview = FakeGroup::Overview::Over;
+        group.count = 6;
+        group.texts[6] = testing::Article(
+            "\"sunset.jpg\" yEnc (2/2)", testing::YEncPart("sunset.jpg", sunset, 2, 2, 1000, 1000));
+        return group;
+    };
+    const FakeGroup whole = groupOf();
+    std::mutex mutex;
+    std::map<int, FakeGroup> groups;
+    PoolServer primary([](int) { return std::string("200 primary\r\n"); },
+        [&](int connection, const std::string& command) {
+            const std::lock_guard lock(mutex);
+            FakeGroup& group = groups.try_emplace(connection, groupOf()).first->second;
+            group.articleReplies[2] = "430 no such article\r\n";
+            group.articleReplies[6] = "430 no such article\r\n";
+            std::string reply = group.Reply(command).value_or("");
+            for (size_t pause; (pause = reply.find(testing::ReplyPause)) != std::string::npos;)
+                reply.erase(pause, testing::ReplyPause.size());
+            return Answer { reply };
+        });
+    testing::ScriptServer fill(
+        [&](const std::string& command) -> std::optional<std::string> {
+            for (const TArticleNumber number : { 2, 6 }) {
+                const std::string id = whole.MessageIdOf(number);
+                if (command == "ARTICLE " + id)
+                    return "220 0 " + id + "\r\n" + FakeGroup::DotStuffed(whole.texts.at(number)) + ".\r\n";
+            }
+            return std::string(command == "QUIT" ? "205 bye\r\n" : "430 no such article\r\n");
+        },
+        "200 fill server\r\n");
+    ScratchFolder folder;
+    TmsArticle article;
+    TmsNNTP client;
+    client.SetWinsockLoaded(true);
+    client.TimeOut = 20;
+    client.SetArticle(&article);
+    client.Server = primary.Address();
+    client.UseOverview = true;
+    client.Settings.Connections = 3;
+    TServerSettings fillServer;
+    fillServer.Server = fill.Address();
+    TFillServers fillServers({ fillServer }, 20);
+    THarvest harvest(client, folder.Path().string());
+    harvest.SetFillServers(&fillServers);
+    std::multiset<std::string> kept;
+    harvest.OnPictureKept
+        = [&](const std::string& path) { kept.insert(std::filesystem::path(path).filename().string()); };
+    Strings skipped;
+    harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
+        skipped.push_back(subject + ": " + reason);
+    };
+    THarvestRun run(client, &harvest);
+    run.Go(FakeGroup().name, THarvestRunSettings());
+    EXPECT_EQ(kept, (std::multiset<std::string> { "a.jpg", "b.jpg", "c.jpg", "sunset.jpg" }));
+    EXPECT_EQ(skipped, Strings {});
+    EXPECT_TRUE(ReadFileBytes(folder.Path() / "sunset.jpg") == sunset);
+}
 
 // A group of 40 headers across 2^32, walked two articles per overview
 // command with three connections: a long walk, shared with the pool's.
