@@ -1,6 +1,5 @@
 #include "news/nzbharvest.h"
 
-#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -22,37 +21,6 @@ std::string FileNameOf(const std::string& subject)
     const std::optional<TPartMarker> marker = ReadPartMarker(subject);
     return PostDisplayName(marker ? std::string_view(marker->subject) : std::string_view(subject));
 }
-
-// Hands each fetched article's text to the joiner while it lives. A joiner
-// failure is raised once the client is done with the reply, never from
-// the middle of it.
-class TSegmentReader {
-public:
-    TSegmentReader(TmsNNTP& client, TPostJoiner& joiner, int part)
-        : client_(client)
-    {
-        client_.TakeArticleText = [this, &joiner, part](std::string_view text) {
-            try {
-                joiner.AddPart(part, text);
-            } catch (...) {
-                failure_ = std::current_exception();
-            }
-        };
-    }
-    ~TSegmentReader() { client_.TakeArticleText = nullptr; }
-    TSegmentReader(const TSegmentReader&) = delete;
-    TSegmentReader& operator=(const TSegmentReader&) = delete;
-
-    void RaiseFailure() const
-    {
-        if (failure_)
-            std::rethrow_exception(failure_);
-    }
-
-private:
-    TmsNNTP& client_;
-    std::exception_ptr failure_;
-};
 
 } // namespace
 
@@ -128,7 +96,7 @@ void TNzbHarvest::JoinSegments(const TNzbFile& file, const std::string& name)
 // False when the server no longer has it.
 bool TNzbHarvest::FetchSegment(TPostJoiner& joiner, int part, const std::string& messageId)
 {
-    const TSegmentReader reader(client_, joiner, part);
+    const TPartReader reader(client_, joiner, part);
     try {
         client_.ReadArticle(messageId);
     } catch (const ENoSuchArticle&) {

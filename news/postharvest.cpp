@@ -18,37 +18,6 @@ namespace lumigrab {
 
 namespace {
 
-// Hands the client's fetched article text to the joiner for as long as it
-// lives. A joiner failure is kept and raised once the client is done, so
-// that it never leaves the client halfway through a reply.
-class TPartReader {
-public:
-    TPartReader(TmsNNTP& client, TPostJoiner& joiner, int part)
-        : client_(client)
-    {
-        client_.TakeArticleText = [this, &joiner, part](std::string_view text) {
-            try {
-                joiner.AddPart(part, text);
-            } catch (...) {
-                failure_ = std::current_exception();
-            }
-        };
-    }
-    ~TPartReader() { client_.TakeArticleText = nullptr; }
-    TPartReader(const TPartReader&) = delete;
-    TPartReader& operator=(const TPartReader&) = delete;
-
-    void RaiseFailure() const
-    {
-        if (failure_)
-            std::rethrow_exception(failure_);
-    }
-
-private:
-    TmsNNTP& client_;
-    std::exception_ptr failure_;
-};
-
 bool NamesNoPicture(const TPost& post)
 {
     // Only a quoted name is a file name; an unquoted subject says nothing.
@@ -568,6 +537,29 @@ std::vector<std::string> TPostHarvest::PartIdsOf(const std::vector<TArticleNumbe
         ids.push_back(found == partIds_.end() ? std::string() : found->second);
     }
     return ids;
+}
+
+TPartReader::TPartReader(TmsNNTP& client, TPostJoiner& joiner, int part)
+    : client_(client)
+{
+    client_.TakeArticleText = [this, &joiner, part](std::string_view text) {
+        try {
+            joiner.AddPart(part, text);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+    };
+}
+
+TPartReader::~TPartReader()
+{
+    client_.TakeArticleText = nullptr;
+}
+
+void TPartReader::RaiseFailure() const
+{
+    if (failure_)
+        std::rethrow_exception(failure_);
 }
 
 std::string TPostHarvest::Keep(TPostJoiner& joiner)

@@ -35,6 +35,24 @@ constexpr const char* PartialFolderName = ".lumigrab-parts";
 // of parts beyond it is followed as before, without a second chance.
 constexpr size_t MaxRememberedPartIds = 1000000;
 
+// Hands the client's fetched article text to the joiner as part for as
+// long as it lives. A joiner failure is kept and raised (RaiseFailure) once
+// the client is done, so that it never leaves the client halfway through a
+// reply.
+class TPartReader {
+public:
+    TPartReader(TmsNNTP& client, TPostJoiner& joiner, int part);
+    ~TPartReader();
+    TPartReader(const TPartReader&) = delete;
+    TPartReader& operator=(const TPartReader&) = delete;
+
+    void RaiseFailure() const;
+
+private:
+    TmsNNTP& client_;
+    std::exception_ptr failure_;
+};
+
 class TPostHarvest {
 public:
     // Removes the partial files a harvest before this one left behind.

@@ -333,13 +333,11 @@ void ReportStatus(TmsNNTP& client)
     };
 }
 
-// Returns how many articles were passed over or kept in part, and posts
+// Kept pictures' paths to standard output, the rest to standard error;
+// skipped counts the articles passed over or kept in part, and the posts
 // reported incomplete.
-int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
+void ReportHarvest(THarvest& harvest, int& skipped)
 {
-    int skipped = 0;
-    harvest.JoinParts = options.join;
-    harvest.Filter = THeaderFilter(options.filter);
     harvest.OnPostIncomplete = [&skipped](const std::string& report) {
         ++skipped;
         Status(report);
@@ -352,6 +350,16 @@ int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
     harvest.OnPictureDamaged = [](const std::string& path, const std::string& damage) {
         Status("Damaged picture " + path + ": " + damage);
     };
+}
+
+// Returns how many articles were passed over or kept in part, and posts
+// reported incomplete.
+int Harvest(TmsNNTP& client, THarvest& harvest, const Options& options)
+{
+    int skipped = 0;
+    harvest.JoinParts = options.join;
+    harvest.Filter = THeaderFilter(options.filter);
+    ReportHarvest(harvest, skipped);
     THarvestRun run(client, &harvest);
     // A line a quarter second at most: a walk of millions of headers would
     // otherwise print millions of lines.
@@ -398,18 +406,7 @@ int HarvestNzb(TmsNNTP& client, THarvest& harvest, const Options& options)
 {
     const std::vector<TNzbFile> files = ReadNzbFile(options.nzb);
     int skipped = 0;
-    harvest.OnPostIncomplete = [&skipped](const std::string& report) {
-        ++skipped;
-        Status(report);
-    };
-    harvest.OnArticleSkipped = [&skipped](const std::string& subject, const std::string& reason) {
-        ++skipped;
-        Status("Article \"" + subject + "\": " + reason);
-    };
-    harvest.OnPictureKept = [](const std::string& path) { std::cout << path << std::endl; };
-    harvest.OnPictureDamaged = [](const std::string& path, const std::string& damage) {
-        Status("Damaged picture " + path + ": " + damage);
-    };
+    ReportHarvest(harvest, skipped);
     TNzbHarvest nzb(client, harvest);
     nzb.OnNotAPicture = [](const std::string& name) { Status("Not a picture, passed over: " + name); };
     nzb.Fetch(files);
