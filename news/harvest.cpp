@@ -479,10 +479,12 @@ bool THarvest::FetchFromFillServers(const std::string& messageId, TmsArticle& ar
 
 std::string THarvest::GoneReason(const std::string& reply) const
 {
-    std::string reason = "Gone from the server (" + reply + ")";
-    if (fill_ && !fill_->Empty())
-        reason += "; not on " + fill_->Names() + " either";
-    return reason;
+    return "Gone from the server (" + reply + ")" + NotOnFillServers();
+}
+
+std::string THarvest::NotOnFillServers() const
+{
+    return fill_ && !fill_->Empty() ? "; not on " + fill_->Names() + " either" : std::string();
 }
 
 // The pool's reason is "Gone from the server (REPLY)".
@@ -504,7 +506,7 @@ void THarvest::FetchPendingFills()
         if (FetchFromFillServers(fill.messageId, article))
             Record(fill.messageId, article, KeepPictures(article, fill.subject));
         else
-            Skip(fill.subject, fill.reason + "; not on " + fill_->Names() + " either");
+            Skip(fill.subject, fill.reason + NotOnFillServers());
     }
 }
 

@@ -261,6 +261,8 @@ private:
     // Asks the fill servers for what the pool found gone, in the walk's
     // own turn.
     void FetchPendingFills();
+    // "; not on news2.example.org either", empty without fill servers.
+    std::string NotOnFillServers() const;
     // Fetches on the walk's client what the pool handed back, and the
     // parts of posts it could not take.
     void FetchReturned();

@@ -78,10 +78,15 @@ private:
         return false;
     }
 
+    void CheckLength(qsizetype length, const char* what) const
+    {
+        if (length > MaxNzbText)
+            Fail(std::string(what) + " longer than " + std::to_string(MaxNzbText) + " characters");
+    }
+
     std::string Bounded(QStringView text, const char* what) const
     {
-        if (text.size() > MaxNzbText)
-            Fail(std::string(what) + " longer than " + std::to_string(MaxNzbText) + " characters");
+        CheckLength(text.size(), what);
         return text.toString().toStdString();
     }
 
@@ -98,8 +103,7 @@ private:
             const QXmlStreamReader::TokenType token = xml_.readNext();
             if (token == QXmlStreamReader::Characters) {
                 text += xml_.text();
-                if (text.size() > MaxNzbText)
-                    Fail(std::string(what) + " longer than " + std::to_string(MaxNzbText) + " characters");
+                CheckLength(text.size(), what);
             } else if (token == QXmlStreamReader::StartElement) {
                 xml_.skipCurrentElement();
             } else if (token == QXmlStreamReader::EndElement) {

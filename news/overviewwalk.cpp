@@ -270,7 +270,7 @@ auto TOverviewWalk::NextRangeAnswer() -> std::optional<TRangeAnswer>
         const TmsNNTP::TBusy busy(client_);
         if (next.ticket)
             TakeFromHelpers(next);
-        while (!next.answer)
+        while (!next.answer && !next.lines)
             ReadNextRange();
         ReadAnswersInOrder();
     }
@@ -320,17 +320,20 @@ void TOverviewWalk::ReadNextRange()
 void TOverviewWalk::ReadAnswersInOrder()
 {
     for (TRoundRange& range : round_.ranges) {
-        if (round_.failed || !range.answer)
+        if (round_.failed)
             return;
-        if (!range.lines)
-            ReadLines(range);
+        if (range.lines)
+            continue;
+        if (!range.answer)
+            return;
+        ReadLines(range);
     }
 }
 
 void TOverviewWalk::ReadLines(TRoundRange& range)
 {
     const TAnswer answer = std::move(*range.answer);
-    range.answer = TAnswer {};
+    range.answer.reset();
     TRangeAnswer& read = range.lines.emplace(TRangeAnswer { range.range, {}, {} });
     TServerOffer& offer = client_.session_.Offer();
     if (!IsOverviewAnswer(answer.reply)) {

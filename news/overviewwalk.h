@@ -99,7 +99,7 @@ private:
         // Handed to the helpers under this ticket; none: read on the walk's
         // own connection.
         std::optional<uint64_t> ticket;
-        // The reply and data, once read.
+        // The reply and data, once read and until its lines are.
         std::optional<TAnswer> answer;
         // Its lines, once read in walk order.
         std::optional<TRangeAnswer> lines;
