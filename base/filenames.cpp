@@ -342,11 +342,20 @@ std::string NumberedFileName(std::string_view safeName, int number)
 {
     const std::string digits = std::to_string(number);
     const TNameParts parts = SplitExtension(safeName);
-    if (parts.extension.empty())
-        return digits + "-" + std::string(CutTo(safeName, MaxFileNameBytes - digits.size() - 1));
-    std::string numbered = FitName(safeName, digits.size() + 1);
-    numbered.insert(numbered.size() - parts.extension.size(), "-" + digits);
-    return numbered;
+    // A name at the limit that already carries this number where it goes
+    // ("x-10.jpg" cut to make room for "-10", or "10-10-10...") would come
+    // back unchanged; cutting further always ends that within a character.
+    for (size_t reserved = digits.size() + 1;; ++reserved) {
+        std::string numbered;
+        if (parts.extension.empty()) {
+            numbered = digits + "-" + std::string(CutTo(safeName, MaxFileNameBytes - reserved));
+        } else {
+            numbered = FitName(safeName, reserved);
+            numbered.insert(numbered.size() - parts.extension.size(), "-" + digits);
+        }
+        if (numbered != safeName || reserved >= MaxFileNameBytes - MaxExtensionBytes)
+            return numbered;
+    }
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name)

@@ -72,6 +72,14 @@ TEST(FileNamesTest, NumbersGoInFrontOfTheExtensionWithinTheLimit)
     const std::string longest = std::string(251, 'n') + ".jpg";
     EXPECT_EQ(NumberedFileName(longest, 100), std::string(247, 'n') + "-100.jpg");
     EXPECT_EQ(NumberedFileName(std::string(255, 'x'), 7).size(), MaxFileNameBytes);
+    // A name at the limit that already ends in the number is not given back.
+    const std::string endsInTen = std::string(248, 'n') + "-10.jpg";
+    EXPECT_EQ(NumberedFileName(endsInTen, 10), std::string(247, 'n') + "-10.jpg");
+    std::string tens;
+    while (tens.size() < MaxFileNameBytes)
+        tens += "10-";
+    tens.resize(MaxFileNameBytes);
+    EXPECT_NE(NumberedFileName(tens, 10), tens);
 }
 
 class NewFileTest : public ::testing::Test {
