@@ -2,7 +2,9 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <QUrl>
 
+#include <algorithm>
 #include <memory>
 
 #include "TRTFormSrc.h"
@@ -45,6 +47,14 @@ bool ReadBoolSetting(const QSettings& settings, const QString& name, bool fallba
     return isNumber ? number != 0 : fallback;
 }
 
+// Without a keyring, a fill server's password goes into the settings file
+// under a group of its own account, never over the server's.
+QString FillPasswordGroup(const TServerSettings& fill)
+{
+    const QString account = FromBytes(fill.UserName + "@" + fill.Server);
+    return QStringLiteral("Fill Server Passwords/") + QString::fromLatin1(QUrl::toPercentEncoding(account));
+}
+
 } // namespace
 
 TMainSettings::TMainSettings(QString key)
@@ -71,6 +81,7 @@ void TMainSettings::Read(TServerSettings& server)
     server.CompressHeaders = ReadBoolSetting(*settings, QLatin1String(CompressHeadersSetting), true);
     Walk = ReadWalkSettings(*settings);
     Filters = ReadFilters(*settings);
+    FillServers = ReadFillServers(*settings);
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& key : settings->childKeys())
         trustedCertificates_.insert(ServerKey(key), settings->value(key).toString().trimmed());
@@ -87,13 +98,28 @@ THeaderFilterSettings TMainSettings::FilterOf(const std::string& group) const
 
 void TMainSettings::ReadPassword(TServerSettings& server)
 {
-    if (server.UserName.empty())
+    const bool fillAccounts = std::any_of(FillServers.begin(), FillServers.end(),
+        [](const TServerSettings& fill) { return !fill.UserName.empty(); });
+    if (server.UserName.empty() && !fillAccounts)
         return;
     const std::unique_ptr<QSettings> settings = OpenRegKey(key_);
     TPasswordStore store(*settings);
-    server.Password = store.Read(server.Server, server.UserName);
-    passwordKey_ = { server.Server, server.UserName };
-    keyringRuns_ = store.KeyringAnswered();
+    if (!server.UserName.empty()) {
+        server.Password = store.Read(server.Server, server.UserName);
+        passwordKey_ = { server.Server, server.UserName };
+    }
+    bool keyringAnswered = store.KeyringAnswered();
+    for (TServerSettings& fill : FillServers) {
+        if (fill.UserName.empty())
+            continue;
+        settings->beginGroup(FillPasswordGroup(fill));
+        TPasswordStore fillStore(*settings);
+        fill.Password = fillStore.Read(fill.Server, fill.UserName);
+        keyringAnswered = keyringAnswered || fillStore.KeyringAnswered();
+        settings->endGroup();
+        fillPasswords_[{ fill.Server, fill.UserName }] = fill.Password;
+    }
+    keyringRuns_ = keyringAnswered;
 }
 
 void TMainSettings::Write(const TServerSettings& server)
@@ -109,6 +135,7 @@ void TMainSettings::Write(const TServerSettings& server)
     settings->setValue(QLatin1String(CompressHeadersSetting), server.CompressHeaders);
     WriteWalkSettings(*settings, Walk);
     WriteFilters(*settings, Filters);
+    WriteFillServers(*settings, FillServers);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)
@@ -116,6 +143,7 @@ void TMainSettings::Write(const TServerSettings& server)
     settings->endGroup();
     settings->sync();
     WritePassword(*settings, server);
+    WriteFillPasswords(*settings);
     if (settings->status() != QSettings::NoError)
         qWarning("lumigrab: the settings could not be written to %s", qPrintable(settings->fileName()));
 }
@@ -133,6 +161,22 @@ void TMainSettings::WritePassword(QSettings& settings, const TServerSettings& se
     store.Write(key.first, key.second, server.Password);
     passwordKey_ = key;
     passwordChanged_ = false;
+}
+
+void TMainSettings::WriteFillPasswords(QSettings& settings)
+{
+    for (const TServerSettings& fill : FillServers) {
+        if (fill.UserName.empty())
+            continue;
+        const std::pair<std::string, std::string> key { fill.Server, fill.UserName };
+        const auto known = fillPasswords_.find(key);
+        if (known != fillPasswords_.end() && known->second == fill.Password)
+            continue;
+        settings.beginGroup(FillPasswordGroup(fill));
+        TPasswordStore(settings).Write(key.first, key.second, fill.Password);
+        settings.endGroup();
+        fillPasswords_[key] = fill.Password;
+    }
 }
 
 QString TMainSettings::TrustedCertificate(const QString& server) const

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/setupvalues.h"
 
@@ -38,6 +39,9 @@ public:
     TWalkSettings Walk;
     // Each group's filters by its name; a group without any is not there.
     std::map<std::string, THeaderFilterSettings> Filters;
+    // Asked in order for what the server no longer has; their passwords
+    // are kept as the server's is.
+    std::vector<TServerSettings> FillServers;
 
     THeaderFilterSettings FilterOf(const std::string& group) const;
 
@@ -47,12 +51,13 @@ public:
     // empty, one that is no plain text (a list, a typed value) as
     // DefaultServer.
     void Read(TServerSettings& server);
-    // The password of the server's account; nothing is read without an
-    // account.
+    // The password of the server's account, and of each fill server's;
+    // nothing is read without an account.
     void ReadPassword(TServerSettings& server);
     // Writes what Read reads, and the password when it changed (see
     // PasswordChanged) or belongs to another server or account than the one
-    // last read or written. A settings file that cannot be written is
+    // last read or written; a fill server's password when it is not the
+    // one last read or written for its server and account. A settings file that cannot be written is
     // reported as a warning, as the window is closing.
     void Write(const TServerSettings& server);
     // The user gave a new password: the next Write keeps it.
@@ -69,6 +74,7 @@ public:
 
 private:
     void WritePassword(QSettings& settings, const TServerSettings& server);
+    void WriteFillPasswords(QSettings& settings);
 
     const QString key_;
     // Server (lower case) -> fingerprint of the certificate trusted for it.
@@ -77,6 +83,8 @@ private:
     // keeps it, and whether the user changed it since.
     std::pair<std::string, std::string> passwordKey_;
     bool passwordChanged_ = false;
+    // (server, account) -> the fill server's password as the store keeps it.
+    std::map<std::pair<std::string, std::string>, std::string> fillPasswords_;
     std::optional<bool> keyringRuns_;
 };
 

@@ -31,6 +31,7 @@
 #include "lumigrab_version.h"
 #include "message/msmsg.h"
 #include "msabout.h"
+#include "news/fillservers.h"
 #include "news/harvest.h"
 #include "news/harvestrun.h"
 #include "news/msnntp.h"
@@ -432,6 +433,8 @@ void TfrmMain::FormClose()
     closing_ = true;
     Guarded([this] {
         run_->Stop();
+        if (fill_)
+            fill_->Cancel();
         msNNTP->Disconnect();
         settings_.Write(msNNTP->Settings);
     });
@@ -521,7 +524,7 @@ void TfrmMain::ApplyWalkSettings()
 TSetupValues TfrmMain::SetupValues() const
 {
     const std::string group = ToBytes(NGEdit->currentText().trimmed());
-    return { msNNTP->Settings, settings_.Walk, group, settings_.FilterOf(group) };
+    return { msNNTP->Settings, settings_.Walk, group, settings_.FilterOf(group), settings_.FillServers };
 }
 
 bool TfrmMain::ApplySetup(const TSetupValues& values)
@@ -540,6 +543,7 @@ bool TfrmMain::ApplySetup(const TSetupValues& values)
 void TfrmMain::TakeSetup(const TSetupValues& values)
 {
     settings_.Walk = values.Walk;
+    settings_.FillServers = values.FillServers;
     if (!values.Group.empty())
         settings_.Filters[values.Group] = values.Filter;
     ApplyWalkSettings();
@@ -608,6 +612,7 @@ void TfrmMain::FetchNzb(const QString& path)
     nzb.OnNotAPicture = [this](const std::string& name) {
         SetStatusText(1, QStringLiteral("Not a picture, passed over: %1").arg(FromBytes(name)));
     };
+    const std::shared_ptr<void> fill = OpenFillServers();
     TransferRate->Begin();
     const auto end = qScopeGuard([this] { TransferRate->End(); });
     nzb.Fetch(files);
@@ -653,6 +658,7 @@ void TfrmMain::Go()
     // sent.
     if (harvest_)
         harvest_->Filter = THeaderFilter(settings_.FilterOf(ToBytes(NGEdit->currentText().trimmed())));
+    const std::shared_ptr<void> fill = OpenFillServers();
     TransferRate->Begin();
     const auto end = qScopeGuard([this] {
         TransferRate->End();
@@ -662,9 +668,30 @@ void TfrmMain::Go()
     run_->Go(group, { headerBatch_ });
 }
 
+std::shared_ptr<void> TfrmMain::OpenFillServers()
+{
+    std::vector<TServerSettings> servers = settings_.FillServers;
+    if (servers.empty() || !harvest_)
+        return {};
+    for (TServerSettings& server : servers)
+        server.TrustedFingerprint = ToBytes(settings_.TrustedCertificate(FromBytes(server.Server)));
+    fill_ = std::make_unique<TFillServers>(std::move(servers), msNNTP->TimeOut);
+    fill_->OnServerLost = [this](const std::string& report) { SetStatusText(1, FromBytes(report)); };
+    harvest_->SetFillServers(fill_.get());
+    return std::shared_ptr<void>(nullptr, [this](void*) {
+        if (harvest_)
+            harvest_->SetFillServers(nullptr);
+        fill_.reset();
+    });
+}
+
 void TfrmMain::CancelButtonClick()
 {
-    Guarded([this] { run_->Stop(); });
+    Guarded([this] {
+        run_->Stop();
+        if (fill_)
+            fill_->Cancel();
+    });
 }
 
 void TfrmMain::SetupButtonClick()

@@ -39,6 +39,7 @@ class TGlyphButton;
 class TMainLayout;
 class THarvest;
 class THarvestRun;
+class TFillServers;
 class TPictureCounter;
 class TPictureSet;
 class TPictureView;
@@ -205,6 +206,9 @@ private:
     // Go as one command sequence (news/harvestrun.h), with the transfer
     // speed shown while it runs.
     void Go();
+    // The fill servers Setup lists, for one Go or NZB, each with the
+    // certificate trusted for it; closed when the returned guard ends.
+    [[nodiscard]] std::shared_ptr<void> OpenFillServers();
     // The trust question for the certificate refusal refused; on yes the
     // certificate is trusted for msNNTP's server and again() runs.
     void AskToTrust(QWidget* asker, const EUntrustedCertificateError& refusal, std::function<void()> again);
@@ -238,6 +242,8 @@ private:
     // Every Go of this window, so that the next one resumes where the last
     // ended; made with msNNTP, ended before the harvest.
     std::unique_ptr<THarvestRun> run_;
+    // While a Go or an NZB fetch runs, when Setup lists fill servers.
+    std::unique_ptr<TFillServers> fill_;
     QString tempFolder_;
     int headerBatch_ = 0;
     QString dataFile_;

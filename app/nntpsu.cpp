@@ -14,6 +14,7 @@
 
 #include "base/classes.h"
 #include "errorbox.h"
+#include "fillserverlist.h"
 #include "message/placewidget.h"
 #include "news/articlenumber.h"
 #include "news/headerfilter.h"
@@ -118,7 +119,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
 {
     setObjectName(QStringLiteral("SetupDlg"));
     setWindowTitle(QStringLiteral("Setup"));
-    setFixedSize(383, 635);
+    setFixedSize(762, 635);
     QFont formFont = QApplication::font();
     formFont.setPointSize(8);
     setFont(formFont);
@@ -179,6 +180,7 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
     PlaceFilterControls();
+    FillServers = Place(new TFillServerList(this), "FillServerList", 385, 8, 369, 582);
 
     OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 599, 75, 27);
     CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 599, 75, 27);
@@ -196,7 +198,8 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     setTabOrder(SkipSubjectsEdit, SkipPostersEdit);
     setTabOrder(SkipPostersEdit, MinBytesEdit);
     setTabOrder(MinBytesEdit, MaxBytesEdit);
-    setTabOrder(MaxBytesEdit, OKButton);
+    setTabOrder(MaxBytesEdit, FillServers->FirstControl());
+    setTabOrder(FillServers->LastControl(), OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -268,6 +271,7 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     SkipPostersEdit->setText(QString::fromStdString(values.Filter.SkipPosters));
     MinBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MinBytes)));
     MaxBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MaxBytes)));
+    FillServers->SetServers(values.FillServers);
 }
 
 TSetupValues TSetupDlg::Values() const
@@ -287,6 +291,7 @@ TSetupValues TSetupDlg::Values() const
     values.Filter.SkipPosters = SkipPostersEdit->text().toStdString();
     values.Filter.MinBytes = SizeOf(*MinBytesEdit);
     values.Filter.MaxBytes = SizeOf(*MaxBytesEdit);
+    values.FillServers = FillServers->Servers();
     return values;
 }
 

@@ -1,10 +1,11 @@
 // The setup dialog behind the main window's Setup button: the news
 // server's name, how to reach it (TLS, the account and its password), where
-// new groups start, the selected group's filters, and Get Groups, which fetches the server's newsgroup
-// list and keeps the picture groups in the group list file for the next
-// start. The dialog edits a TSetupValues; the window that opens it applies
-// the values and runs Get Groups, so the dialog knows nothing of the
-// window or its news client.
+// new groups start, the selected group's filters, the fill servers asked
+// for what the server no longer has, and Get Groups, which fetches the
+// server's newsgroup list and keeps the picture groups in the group list
+// file for the next start. The dialog edits a TSetupValues; the window that
+// opens it applies the values and runs Get Groups, so the dialog knows
+// nothing of the window or its news client.
 #pragma once
 
 #include <QDialog>
@@ -23,6 +24,7 @@ class QSpinBox;
 
 namespace lumigrab {
 
+class TFillServerList;
 class TStringList;
 class TmsNNTP;
 
@@ -77,6 +79,8 @@ public:
     QLineEdit* SkipPostersEdit;
     QLineEdit* MinBytesEdit;
     QLineEdit* MaxBytesEdit;
+    // The fill servers, in a column of their own on the right.
+    TFillServerList* FillServers;
 
     // The controls from values, and the values the controls hold (the user
     // name without surrounding blanks); what no control shows stays as

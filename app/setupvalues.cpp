@@ -121,4 +121,37 @@ void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk)
     settings.setValue(QLatin1String(JoinMultiPartPostsSetting), walk.JoinMultiPartPosts);
 }
 
+std::vector<TServerSettings> ReadFillServers(QSettings& settings)
+{
+    std::vector<TServerSettings> servers;
+    const int count = std::min(settings.beginReadArray(QLatin1String(FillServersArray)), MaxFillServers);
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        TServerSettings server;
+        server.Server = QString::fromStdString(ReadText(settings, "Server")).trimmed().toStdString();
+        server.UseTLS = ReadFlag(settings, "Use TLS", false);
+        server.UserName = QString::fromStdString(ReadText(settings, "User Name")).trimmed().toStdString();
+        if (!server.Server.empty())
+            servers.push_back(std::move(server));
+    }
+    settings.endArray();
+    return servers;
+}
+
+void WriteFillServers(QSettings& settings, const std::vector<TServerSettings>& servers)
+{
+    settings.remove(QLatin1String(FillServersArray));
+    settings.beginWriteArray(QLatin1String(FillServersArray));
+    int index = 0;
+    for (const TServerSettings& server : servers) {
+        if (server.Server.empty() || index == MaxFillServers)
+            continue;
+        settings.setArrayIndex(index++);
+        settings.setValue(QStringLiteral("Server"), QString::fromStdString(server.Server));
+        settings.setValue(QStringLiteral("Use TLS"), server.UseTLS);
+        settings.setValue(QStringLiteral("User Name"), QString::fromStdString(server.UserName));
+    }
+    settings.endArray();
+}
+
 } // namespace lumigrab

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "news/headerfilter.h"
 #include "news/serversettings.h"
@@ -42,6 +43,9 @@ struct TSetupValues {
     // (news/headerfilter.h), read at each Go.
     std::string Group;
     THeaderFilterSettings Filter;
+    // Asked in order, by message-id, for what the server above no longer
+    // has (news/fillservers.h); each with its own address, TLS and account.
+    std::vector<TServerSettings> FillServers;
 
     bool operator==(const TSetupValues&) const = default;
 };
@@ -66,6 +70,11 @@ inline const char* const SkipPostersSetting = "Posters to skip";
 inline const char* const MinBytesSetting = "Smallest size";
 inline const char* const MaxBytesSetting = "Largest size";
 
+// The fill servers, in order, as an array of this name; a file that lists
+// more than MaxFillServers keeps the first.
+inline const char* const FillServersArray = "Fill Servers";
+constexpr int MaxFillServers = 16;
+
 // A missing value, or one that is no number in range (a person may have
 // edited the file), reads as its default; the connections' default is
 // DefaultConnections.
@@ -79,5 +88,9 @@ void WriteConnections(QSettings& settings, int connections);
 std::map<std::string, THeaderFilterSettings> ReadFilters(QSettings& settings);
 // Replaces them all; a group without filters gets no entry.
 void WriteFilters(QSettings& settings, const std::map<std::string, THeaderFilterSettings>& filters);
+// Each fill server's Server, UseTLS and UserName; one without a server name
+// is left out. Passwords are the keyring's (TMainSettings).
+std::vector<TServerSettings> ReadFillServers(QSettings& settings);
+void WriteFillServers(QSettings& settings, const std::vector<TServerSettings>& servers);
 
 } // namespace lumigrab

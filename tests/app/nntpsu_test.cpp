@@ -11,11 +11,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
+#include "app/fillserverlist.h"
 #include "app/nntpsu.h"
 #include "base/classes.h"
 #include "tests/support/window_fixture.h"
@@ -221,6 +223,52 @@ TEST_F(SetupTest, FiltersAreKeptPerGroupAndABadOneIsRefused)
         reopened.CancelButton->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// Add, Up and Remove set the order; each fill server keeps its own fields,
+// and its password goes where the server's does, beside it, never over it.
+TEST_F(SetupTest, FillServersAreKeptInOrderWithTheirAccounts)
+{
+    WriteSettings({ { "User Name", "main" }, { "Password", "main pass" } });
+    Start();
+    TSetupDlg& setup = OpenSetup();
+    TFillServerList& fill = *setup.FillServers;
+    EXPECT_FALSE(fill.ServerEdit->isEnabled());
+    const auto add = [&](const QString& name, bool tls, const QString& user, const QString& password) {
+        fill.AddButton->click();
+        fill.ServerEdit->setText(name);
+        fill.UseTLSCheck->setChecked(tls);
+        fill.UserNameEdit->setText(user);
+        fill.PasswordEdit->setText(password);
+    };
+    add("fill1.test", false, " u1 ", "p1");
+    add("fill2.test:563", true, "", "");
+    fill.UpButton->click();
+    add("gone.test", false, "", "");
+    fill.RemoveButton->click();
+    fill.AddButton->click();
+    EXPECT_EQ(fill.List->count(), 3);
+    setup.OKButton->click();
+    window->close();
+    window.reset();
+    const std::vector<std::pair<QString, QVariant>> kept = { { "Fill Servers/size", 2 },
+        { "Fill Servers/1/Server", "fill2.test:563" }, { "Fill Servers/1/Use TLS", true },
+        { "Fill Servers/2/Server", "fill1.test" }, { "Fill Servers/2/User Name", "u1" },
+        { "Fill Server Passwords/u1%40fill1.test/Password", "p1" }, { "Password", "main pass" } };
+    for (const auto& [name, value] : kept)
+        EXPECT_EQ(ReadSetting(name).toString(), value.toString()) << name.toStdString();
+
+    Start();
+    TFillServerList& again = *OpenSetup().FillServers;
+    ASSERT_EQ(again.List->count(), 2);
+    EXPECT_EQ(again.ServerEdit->text(), "fill2.test:563");
+    EXPECT_TRUE(again.UseTLSCheck->isChecked());
+    again.DownButton->click();
+    EXPECT_EQ(again.List->currentRow(), 1);
+    EXPECT_EQ(again.ServerEdit->text(), "fill2.test:563");
+    again.List->setCurrentRow(0);
+    EXPECT_EQ(again.ServerEdit->text(), "fill1.test");
+    EXPECT_EQ(again.PasswordEdit->text(), "p1");
 }
 
 TEST(ReadWalkSettings, TakesCountsInRangeOnly)

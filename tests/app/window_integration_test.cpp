@@ -21,6 +21,7 @@
 #include "app/nntpsu.h"
 #include "app/transferrate.h"
 #include "news/msnntp.h"
+#include "tests/support/lossy_server.h"
 #include "tests/support/window_fixture.h"
 
 namespace lumigrab {
@@ -31,6 +32,8 @@ using testing::WindowTest;
 using testing::WriteFile;
 
 const char* const PictureGroup = "lumigrab.test.pictures";
+// Multi-part posts, out of order, posted twice, damaged.
+const char* const MultiPartGroup = "lumigrab.test.multipart";
 // Multi-part posts, one of twelve parts, one with parts gone.
 const char* const MultiPartGoneGroup = "lumigrab.test.multipart.gone";
 
@@ -216,6 +219,23 @@ TEST_P(WindowPoolTest, GoJoinsEveryMultiPartPostOnce)
     ExpectEveryPictureOnce();
     EXPECT_EQ(form.Pictures().size(), QDir(TempFolder()).entryList(QDir::Files).size());
     EXPECT_FALSE(QFileInfo::exists(TempFolder() + ".lumigrab-parts"));
+}
+
+// The server lost part 2 of two multi-part posts; the fill server Setup
+// lists (INN2 itself) has them, and Go brings every picture once.
+TEST_F(WindowInnTest, GoAsksTheFillServersForWhatTheServerLost)
+{
+    group = MultiPartGroup;
+    const testing::LossyServer lossy(
+        server.section(':', 1).toStdString(), group.toStdString(), { "\"harbour.jpg\" yEnc (2/4)", "three.gif [2/3]" });
+    ASSERT_EQ(lossy.Lost(), 2u);
+    WriteSettings({ { "Connections", 4 }, { "Fill Servers/size", 1 }, { "Fill Servers/1/Server", server } });
+    WriteFile(DataFile(), group.toLatin1() + "\r\n");
+    TfrmMain& form = StartOnServer();
+    form.msNNTP->Server = lossy.Address();
+    form.okClick();
+    EXPECT_EQ(TakeErrorBoxes(), QStringList());
+    ExpectEveryPictureOnce();
 }
 
 TEST_F(WindowInnTest, GetGroupsKeepsThePictureGroupsOfTheServer)

@@ -24,6 +24,7 @@
 #include "news/harvestrun.h"
 #include "news/postharvest.h"
 #include "nntp_test_support.h"
+#include "tests/support/lossy_server.h"
 
 namespace lumigrab {
 namespace {
@@ -302,6 +303,28 @@ TEST_F(PoolHarvestTest, ConnectionsBeyondTheServersLimitAreRefused)
     std::ofstream(limitedDir / "connected").put('\n');
     EXPECT_EQ(lowered, Strings { "2 connections refused: fetching with 1" });
     ExpectTheSamePictures(folder);
+}
+
+// The first server lost two bodies, part 2 of harbour.jpg's yEnc post and
+// of three.gif's uuencoded one; INN2 itself, as the fill server, has them
+// by message-id. Over four
+// connections, the pictures are those of the intact group, and the tool
+// ends as it does there.
+TEST_F(PoolHarvestTest, AFillServerBringsWhatTheFirstServerLost)
+{
+    const testing::LossyServer lossy(port, MultiPartGroup, { "\"harbour.jpg\" yEnc (2/4)", "three.gif [2/3]" });
+    ASSERT_EQ(lossy.Lost(), 2u);
+    const std::string options = std::string(" --group ") + MultiPartGroup + " --connections 4";
+    const fs::path intact = scratch.Path() / "intact";
+    RunTool("--server 127.0.0.1:" + port + options + " --folder " + intact.string());
+    const int intactExit = exitCode;
+    const fs::path lone = scratch.Path() / "lone";
+    RunTool("--server " + lossy.Address() + options + " --folder " + lone.string());
+    EXPECT_NE(FolderEntries(lone), FolderEntries(intact)) << "the proxy loses nothing";
+    const fs::path filled = scratch.Path() / "filled";
+    RunTool("--server " + lossy.Address() + options + " --folder " + filled.string() + " --fill 127.0.0.1:" + port);
+    EXPECT_EQ(exitCode, intactExit) << err;
+    ExpectTheSamePictures(filled, MultiPartGroup);
 }
 
 // lumigrab-harvest --connections: the same pictures, and a clear refusal

@@ -20,6 +20,7 @@
 #include "post_test_support.h"
 #include "tests/support/allocation_watch.h"
 #include "tests/support/tiny_filesystem.h"
+#include "tests/support/tls_test_server.h"
 
 namespace lumigrab {
 namespace {
@@ -247,8 +248,15 @@ TEST_F(HarvestWalkTest, APicturePostedAgainUnderAnotherNameIsKeptOnce)
 
     kept.clear();
     fs::remove(folder / "one.jpg");
-    group->count = 4;
+    // Again under another name, and joined from two yEnc parts, as an NZB's
+    // files are too.
+    group->count = 6;
     group->texts[4] = PictureArticle("four", UUBlock("four.jpg", PictureOf("one.jpg")));
+    const std::string again = PictureOf("one.jpg");
+    const size_t half = again.size() / 2;
+    for (int part = 1; part <= 2; ++part)
+        group->texts[TArticleNumber(4 + part)] = testing::Article("\"joined.jpg\" yEnc (" + std::to_string(part) + "/2)",
+            testing::YEncPart("joined.jpg", again, part, 2, part == 1 ? 0 : half, part == 1 ? half : again.size() - half));
     THarvest later(client, folder.string());
     later.OnPictureKept = harvest.OnPictureKept;
     client.OnNextHeaderRetrieved
@@ -670,9 +678,11 @@ TEST_P(HarvestToolCaseTest, ExitsAsTheWalkEnded)
 // 430), and a fill server asked for them by message-id.
 struct FillCase {
     const char* name;
-    // The fill server: holds the lost articles, wants a login, or is down.
+    // The fill server: holds the lost articles, wants a login, speaks TLS
+    // with a certificate trusted by its fingerprint, or is down.
     bool holds;
     bool wantsLogin;
+    bool tls;
     bool down;
     Strings printed;
     int exitCode;
@@ -696,8 +706,7 @@ TEST_P(FillServerTest, AsksTheFillServerForWhatThePrimaryLost)
     group->articleReplies[2] = "430 no such article\r\n";
     group->articleReplies[4] = "430 no such article\r\n";
     bool loggedIn = false;
-    testing::ScriptServer fill(
-        [&](const std::string& command) -> std::optional<std::string> {
+    const testing::ReplyScript script = [&](const std::string& command) -> std::optional<std::string> {
             if (command == "AUTHINFO USER filler")
                 return std::string("381 password\r\n");
             if (command == "AUTHINFO PASS secret") {
@@ -714,13 +723,23 @@ TEST_P(FillServerTest, AsksTheFillServerForWhatThePrimaryLost)
             if (command == "QUIT")
                 return std::string("205 bye\r\n");
             return std::string("500 what\r\n");
-        },
-        "200 fill server\r\n");
-    const std::string address
-        = c.down ? "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort()) : fill.Address();
-    const std::string account = c.wantsLogin ? " --fill-user filler" : "";
+    };
+    const testing::TestIdentity identity = testing::TestIdentity::Authority("fill").Issue("IP:127.0.0.1");
+    std::unique_ptr<testing::ScriptServer> plain;
+    std::unique_ptr<testing::TlsScriptServer> secure;
+    if (c.tls)
+        secure = std::make_unique<testing::TlsScriptServer>(identity, script, "200 fill server\r\n");
+    else
+        plain = std::make_unique<testing::ScriptServer>(script, "200 fill server\r\n");
+    std::string fill = " --fill " + (c.down ? "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort())
+            : c.tls                       ? secure->Address()
+                                          : plain->Address());
+    if (c.tls)
+        fill += " --fill-tls --fill-trust " + identity.Sha256Hex();
+    if (c.wantsLogin)
+        fill += " --fill-user filler";
     ScopedEnvironment password("LUMIGRAB_FILL_PASSWORD", "secret");
-    RunTool(Arguments() + " --fill " + address + account);
+    RunTool(Arguments() + fill);
     EXPECT_EQ(exitCode, c.exitCode) << err;
     Strings printed;
     ForEachLine(out, [&](std::string_view line) { printed.push_back(fs::path(line).filename()); });
@@ -732,11 +751,14 @@ TEST_P(FillServerTest, AsksTheFillServerForWhatThePrimaryLost)
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, FillServerTest,
-    ::testing::Values(FillCase { "HoldsBoth", true, false, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
-        FillCase { "HoldsBothBehindALogin", true, true, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
-        FillCase { "MissingEverywhere", false, false, false, { "one.jpg" }, 3,
+    ::testing::Values(
+        FillCase { "HoldsBoth", true, false, false, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
+        FillCase { "HoldsBothBehindALogin", true, true, false, false, { "one.jpg", "two.jpg", "parts.jpg" }, 0, "" },
+        FillCase { "HoldsBothOverTLSBehindALogin", true, true, true, false, { "one.jpg", "two.jpg", "parts.jpg" },
+            0, "" },
+        FillCase { "MissingEverywhere", false, false, false, false, { "one.jpg" }, 3,
             "Gone from the server (430 no such article); not on 127.0.0.1:" },
-        FillCase { "Down", true, false, true, { "one.jpg" }, 3, "passed over: [10061] Connection refused" }),
+        FillCase { "Down", true, false, false, true, { "one.jpg" }, 3, "passed over: [10061] Connection refused" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An overview line of the two numbered pictures' group.

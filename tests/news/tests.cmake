@@ -94,6 +94,10 @@ endif()
 if(TARGET hostile_server_test AND TARGET lumigrab-harvest)
   add_dependencies(hostile_server_test lumigrab-harvest)
 endif()
+# Its fill server speaks TLS too.
+if(TARGET hostile_server_test)
+  target_link_libraries(hostile_server_test PRIVATE OpenSSL::SSL OpenSSL::Crypto)
+endif()
 
 # The compression tests' servers speak TLS and deflate of their own.
 if(TARGET nntpsession_test)
