@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <utility>
@@ -19,6 +20,8 @@ namespace {
 const char* const TitleText = "Fill servers: asked in order, by message-id, for what the news server no "
                               "longer has";
 const char* const ServerHint = "A host, or a host, a colon and a port";
+const char* const ConnectionsHint = "How many connections a Go with several connections opens to this server "
+                                    "at most, for what the news server lost";
 const char* const UnnamedServer = "(new server: type its name below)";
 
 QString ShownName(const TServerSettings& server)
@@ -54,7 +57,14 @@ TFillServerList::TFillServerList(QWidget* parent)
     ServerEdit = Place(new QLineEdit(this), "FillServerEdit", 94, 256, 267, 24);
     ServerEdit->setToolTip(QLatin1String(ServerHint));
     FieldLabel(this, "Server", "FillServerLabel", 256, ServerEdit);
-    UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "FillServerTLSCheck", 94, 286, 267, 22);
+    UseTLSCheck = Place(new QCheckBox(QStringLiteral("Use TLS"), this), "FillServerTLSCheck", 94, 286, 130, 22);
+    ConnectionsSpin = Place(new QSpinBox(this), "FillServerConnectionsSpin", 306, 286, 55, 24);
+    ConnectionsSpin->setRange(MinConnections, MaxConnections);
+    ConnectionsSpin->setToolTip(QLatin1String(ConnectionsHint));
+    QLabel* connections = Place(new QLabel(QStringLiteral("Connections"), this), "FillServerConnectionsLabel",
+        224, 290, 76, 16);
+    connections->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    connections->setBuddy(ConnectionsSpin);
     UserNameEdit = Place(new QLineEdit(this), "FillServerUserNameEdit", 94, 314, 267, 24);
     UserNameEdit->setPlaceholderText(QStringLiteral("none: no login"));
     FieldLabel(this, "User Name", "FillServerUserNameLabel", 314, UserNameEdit);
@@ -73,6 +83,7 @@ TFillServerList::TFillServerList(QWidget* parent)
     for (QLineEdit* edit : { ServerEdit, UserNameEdit, PasswordEdit })
         connect(edit, &QLineEdit::textChanged, this, &TFillServerList::TakeFields);
     connect(UseTLSCheck, &QCheckBox::toggled, this, &TFillServerList::TakeFields);
+    connect(ConnectionsSpin, &QSpinBox::valueChanged, this, &TFillServerList::TakeFields);
     EnableFields();
 }
 
@@ -152,6 +163,7 @@ void TFillServerList::ShowSelected()
     showing_ = true;
     ServerEdit->setText(QString::fromStdString(shown.Server));
     UseTLSCheck->setChecked(shown.UseTLS);
+    ConnectionsSpin->setValue(shown.Connections);
     UserNameEdit->setText(QString::fromStdString(shown.UserName));
     PasswordEdit->setText(QString::fromStdString(shown.Password));
     showing_ = false;
@@ -166,6 +178,7 @@ void TFillServerList::TakeFields()
     TServerSettings& server = servers_[row];
     server.Server = ServerEdit->text().toStdString();
     server.UseTLS = UseTLSCheck->isChecked();
+    server.Connections = ConnectionsSpin->value();
     server.UserName = UserNameEdit->text().toStdString();
     server.Password = PasswordEdit->text().toStdString();
     List->item(row)->setText(ShownName(server));
@@ -175,7 +188,7 @@ void TFillServerList::EnableFields()
 {
     const int row = List->currentRow();
     const bool selected = row >= 0;
-    for (QWidget* field : std::initializer_list<QWidget*> { ServerEdit, UseTLSCheck, UserNameEdit, PasswordEdit })
+    for (QWidget* field : std::initializer_list<QWidget*> { ServerEdit, UseTLSCheck, ConnectionsSpin, UserNameEdit, PasswordEdit })
         field->setEnabled(selected);
     AddButton->setEnabled(int(servers_.size()) < MaxFillServers);
     RemoveButton->setEnabled(selected);

@@ -1,8 +1,8 @@
 // The Setup dialog's list of fill servers: asked in order, by message-id,
 // for what the news server no longer has. Add, Remove, Up and Down edit the
 // list; the fields below it edit the server selected in it (its name with
-// a port, TLS, the account and its password). One connection serves each
-// fill server, so they count against no limit of their own.
+// a port, TLS, how many connections a Go may open to it, the account and
+// its password).
 #pragma once
 
 #include <QFrame>
@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 namespace lumigrab {
 
@@ -33,6 +34,7 @@ public:
     QPushButton* DownButton;
     QLineEdit* ServerEdit;
     QCheckBox* UseTLSCheck;
+    QSpinBox* ConnectionsSpin;
     QLineEdit* UserNameEdit;
     QLineEdit* PasswordEdit;
 

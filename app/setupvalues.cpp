@@ -130,6 +130,7 @@ std::vector<TServerSettings> ReadFillServers(QSettings& settings)
         TServerSettings server;
         server.Server = QString::fromStdString(ReadText(settings, "Server")).trimmed().toStdString();
         server.UseTLS = ReadFlag(settings, "Use TLS", false);
+        server.Connections = ReadCount(settings, ConnectionsSetting, 1, MinConnections, MaxConnections);
         server.UserName = QString::fromStdString(ReadText(settings, "User Name")).trimmed().toStdString();
         if (!server.Server.empty())
             servers.push_back(std::move(server));
@@ -149,6 +150,7 @@ void WriteFillServers(QSettings& settings, const std::vector<TServerSettings>& s
         settings.setArrayIndex(index++);
         settings.setValue(QStringLiteral("Server"), QString::fromStdString(server.Server));
         settings.setValue(QStringLiteral("Use TLS"), server.UseTLS);
+        settings.setValue(QLatin1String(ConnectionsSetting), server.Connections);
         settings.setValue(QStringLiteral("User Name"), QString::fromStdString(server.UserName));
     }
     settings.endArray();

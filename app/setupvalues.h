@@ -88,8 +88,8 @@ void WriteConnections(QSettings& settings, int connections);
 std::map<std::string, THeaderFilterSettings> ReadFilters(QSettings& settings);
 // Replaces them all; a group without filters gets no entry.
 void WriteFilters(QSettings& settings, const std::map<std::string, THeaderFilterSettings>& filters);
-// Each fill server's Server, UseTLS and UserName; one without a server name
-// is left out. Passwords are the keyring's (TMainSettings).
+// Each fill server's Server, UseTLS, Connections (1 when missing) and
+// UserName; one without a server name is left out. Passwords are the keyring's (TMainSettings).
 std::vector<TServerSettings> ReadFillServers(QSettings& settings);
 void WriteFillServers(QSettings& settings, const std::vector<TServerSettings>& servers);
 

@@ -331,7 +331,7 @@ private:
     bool Open(TmsNNTP& client)
     {
         try {
-            client.SetNewsGroup(shared_->settings.newsGroup);
+            SelectGroup(client);
             return true;
         } catch (const Exception& error) {
             if (!shared_->stopping)
@@ -354,11 +354,20 @@ private:
         return { refused, error.Message() };
     }
 
+    // A fill server's connection selects none: it fetches by message-id.
+    void SelectGroup(TmsNNTP& client) const
+    {
+        if (shared_->settings.fillServer)
+            client.Connect();
+        else
+            client.SetNewsGroup(shared_->settings.newsGroup);
+    }
+
     bool Reconnect(TmsNNTP& client)
     {
         try {
             client.ForgetNewsGroup();
-            client.SetNewsGroup(shared_->settings.newsGroup);
+            SelectGroup(client);
             return true;
         } catch (const Exception&) {
             return false;
@@ -389,7 +398,10 @@ private:
         std::function<void()> textFollowUp;
         try {
             const TTextScope text(client, order.takeText, textFollowUp);
-            client.RetrieveArticleByNumber(order.number, order.messageId);
+            if (order.number == NoArticle)
+                client.ReadArticle(order.messageId);
+            else
+                client.RetrieveArticleByNumber(order.number, order.messageId);
         } catch (const ECanceledError&) {
             return !shared_->stopping && Broken(client, std::move(order), std::current_exception());
         } catch (const ENoSuchArticle& error) {
@@ -399,9 +411,15 @@ private:
                 pool->ArticleGone(order, "Gone from the server (" + reason + ")");
             });
             return true;
-        } catch (const Exception&) {
+        } catch (const Exception& error) {
             if (!client.Connected())
                 return Broken(client, std::move(order), std::current_exception());
+            if (shared_->settings.fillServer) {
+                pool_.Post([pool = &pool_, order = std::move(order), reason = error.Message()]() mutable {
+                    pool->ArticleGone(order, "Refused (" + reason + ")");
+                });
+                return true;
+            }
             pool_.Post([pool = &pool_, failure = std::current_exception()] { pool->Fail(failure); });
             return true;
         }
@@ -557,10 +575,12 @@ bool TFetchPool::Submit(TFetchOrder order)
 {
     if (!Accepting())
         return false;
-    if (!order.takeText && !submitted_.insert(order.number).second)
+    const bool byNumber = order.number != NoArticle;
+    if (!order.takeText && byNumber && !submitted_.insert(order.number).second)
         return true;
     ++outstanding_;
-    shared_->orderIds->Add(order.number, order.messageId);
+    if (byNumber)
+        shared_->orderIds->Add(order.number, order.messageId);
     shared_->Add(std::move(order));
     if (!Started())
         StartConnections();

@@ -84,6 +84,11 @@ struct TFetchSettings {
     // nothing (bench/compress_bench: 1.0001 of their size on the line),
     // while the server deflates them at a tenth of the speed it reads them.
     bool readsOverview = false;
+    // A fill server's pool (news/fillservers.h): no group is selected, the
+    // orders go by message-id, and a refusal of one article (a 480, a 502)
+    // passes it on through its gone handler, as one the server lacks, for
+    // the next server to be asked; it ends nothing.
+    bool fillServer = false;
 
     // The settings of client, with its selected group and its walk's
     // headers.
@@ -102,6 +107,7 @@ using TTakeText = std::function<std::function<void()>(std::string_view text)>;
 
 // One article handed to the pool.
 struct TFetchOrder {
+    // NoArticle fetches by messageId instead (a fill server's pool).
     TArticleNumber number = NoArticle;
     // The header's; the article is fetched by number, and the reply must
     // not name another article's message-id. Empty when not known.
@@ -146,7 +152,8 @@ public:
     // Hands an article over. False when the pool cannot take it (every
     // connection was refused, or the pool was stopped or failed): the
     // caller fetches it itself. A number handed over before is taken as
-    // done (true, nothing fetched), unless the order takes text.
+    // done (true, nothing fetched), unless the order takes text or goes by
+    // message-id.
     bool Submit(TFetchOrder order);
 
     // Orders handed back because every connection was refused or gave up

@@ -1,10 +1,17 @@
 // Further servers asked, in order, for an article the walk's server no
 // longer has (430 or 423: expired early, taken down): by message-id, as
 // article numbers belong to one server. Each server has its own address,
-// TLS and trusted certificate, and account (TServerSettings), and one
-// connection of its own, opened when first needed, on the owner's thread.
-// A server that cannot be reached, refuses the connection or the login, or
-// breaks, is reported once and passed over for the rest of the run.
+// TLS and trusted certificate, and account (TServerSettings). A server that
+// cannot be reached, refuses the connection or the login, or breaks, is
+// reported once and passed over for the rest of the run.
+//
+// Two ways to ask. Fetch waits on one connection per server, opened when
+// first needed, on the owner's thread: for a walk without a pool. While a
+// Go's pool fetches (OpenPools), Submit hands the article to a pool of the
+// server's own (news/fetchpool.h) of as many connections as its
+// Connections allow, and on to the next server's when one does not have it,
+// so that a post taken down whole comes back at the fill servers' speed
+// while the walk goes on.
 #pragma once
 
 #include <functional>
@@ -13,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "news/fetchpool.h"
 #include "news/serversettings.h"
 
 namespace lumigrab {
@@ -42,8 +50,27 @@ public:
     // time; that raises.
     bool Fetch(const std::string& messageId, TmsArticle& article,
         const std::function<void(std::string_view text)>& takeText = {});
-    // Ends what runs on every connection; the next Fetch connects anew.
+    // Ends what runs on every connection, pooled ones too; the next Fetch
+    // connects anew.
     void Cancel();
+
+    // From now until ClosePools, Submit takes orders; no connection is
+    // made before the first. maxArticleSize as the Go's pool has it.
+    void OpenPools(int64_t maxArticleSize);
+    // Stops the pools (what they had not brought is dropped) and ends them.
+    void ClosePools();
+    bool Pooled() const { return pooled_; }
+    // Hands order (by order.messageId; its number is not used) to the
+    // first server not passed over, and each one that does not have it, or
+    // refuses it, on to the next; missing runs when none had it. Results,
+    // and missing, come on the owner's thread while its event loop runs.
+    void Submit(TFetchOrder order, std::function<void()> missing);
+    // Orders submitted and not yet brought or found missing.
+    int Outstanding() const;
+    // Runs the owner's event loop until Outstanding is 0. Raises
+    // ECanceledError after Cancel, and what ended a pool (a full disk in a
+    // keep handler).
+    void Drain();
 
     // A server passed over for the run, once: "Fill server
     // news2.example.org:119 passed over: Connection refused".
@@ -53,12 +80,20 @@ private:
     struct TServer {
         TServerSettings settings;
         std::unique_ptr<TmsNNTP> client;
+        std::unique_ptr<TFetchPool> pool;
         bool lost = false;
     };
 
     std::vector<TServer> servers_;
     int32_t timeOut_;
     bool fetching_ = false;
+    bool pooled_ = false;
+    bool canceled_ = false;
+    int64_t maxArticleSize_ = 0;
+
+    void SubmitFrom(size_t first, TFetchOrder order, std::function<void()> missing);
+    TFetchPool& PoolOf(size_t index);
+    void PoolLowered(size_t index, const std::string& report);
 
     bool FetchFrom(TServer& server, const std::string& messageId, TmsArticle& article,
         const std::function<void(std::string_view text)>& takeText);

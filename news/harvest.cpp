@@ -317,6 +317,12 @@ void THarvest::SetPool(TFetchPool* pool)
 {
     posts_->PoolEnded();
     pool_ = pool;
+    // While a pool fetches, what it finds gone goes to the fill servers'
+    // pools, not through their one connection in the walk's turn.
+    if (fill_ && pool_)
+        fill_->OpenPools(client_.MaxArticleSize);
+    else if (fill_)
+        fill_->ClosePools();
     // What the last pool did not keep (Stop, a gone article) is not in the
     // index: a later walk asks for it again.
     pooledIds_.clear();
@@ -408,9 +414,13 @@ void THarvest::FinishPool()
             FetchHere(std::move(*order));
             continue;
         }
-        if (pool_->Outstanding() == 0 && !posts_->HasOwnParts() && pendingFills_.empty())
+        const int filling = fill_ ? fill_->Outstanding() : 0;
+        if (pool_->Outstanding() == 0 && !posts_->HasOwnParts() && pendingFills_.empty() && filling == 0)
             break;
-        pool_->Drain();
+        if (pool_->Outstanding() > 0)
+            pool_->Drain();
+        else if (filling > 0)
+            fill_->Drain();
     }
 }
 
@@ -464,6 +474,12 @@ bool THarvest::Fetch(TArticleNumber number, const std::string& messageId, const 
     } catch (const ENoSuchArticle& error) {
         if (!client_.Connected())
             throw;
+        // While a pool fetches, the fill servers' connections are their
+        // pools': no connection beside them.
+        if (fill_ && fill_->Pooled()) {
+            FillPooled(messageId, subject, "Gone from the server (" + error.Message() + ")");
+            return false;
+        }
         if (client_.Article() && FetchFromFillServers(messageId, *client_.Article()))
             return true;
         Skip(subject, GoneReason(error.Message()));
@@ -494,7 +510,16 @@ void THarvest::FillPooled(const std::string& messageId, const std::string& subje
         Skip(subject, reason);
         return;
     }
-    pendingFills_.push_back({ messageId, subject, reason });
+    if (!fill_->Pooled()) {
+        pendingFills_.push_back({ messageId, subject, reason });
+        return;
+    }
+    TFetchOrder order;
+    order.messageId = messageId;
+    order.subject = subject;
+    order.keep = [this, messageId, subject](
+                     const TmsArticle& article) { return KeepPooled(article, messageId, subject); };
+    fill_->Submit(std::move(order), [this, subject, reason] { Skip(subject, reason + NotOnFillServers()); });
 }
 
 void THarvest::FetchPendingFills()

@@ -255,8 +255,9 @@ private:
     std::function<void()> KeepPooled(
         const TmsArticle& article, const std::string& messageId, const std::string& subject);
     // On the owner's thread, for an article a pooled connection found gone:
-    // queued, as the pool's results arrive inside other waits, and a fill
-    // server's connection serves one request at a time.
+    // handed to the fill servers' pools; without those, queued, as the
+    // pool's results arrive inside other waits, and a fill server's one
+    // connection serves one request at a time.
     void FillPooled(const std::string& messageId, const std::string& subject, const std::string& reason);
     // Asks the fill servers for what the pool found gone, in the walk's
     // own turn.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "news/fetchpool.h"
+#include "news/fillservers.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
 #include "news/walkpositions.h"
@@ -120,6 +121,8 @@ void THarvestRun::Stop()
 {
     if (pool_)
         pool_->Stop();
+    if (harvest_ && harvest_->FillServers())
+        harvest_->FillServers()->Cancel();
     client_.Cancel();
 }
 

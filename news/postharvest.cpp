@@ -259,11 +259,7 @@ void TPostHarvest::HandOut(TPoolPost& entry, int part)
     order.number = entry.copies[index][entry.gone[index]];
     order.subject = entry.subject;
     const uint64_t id = entry.serial;
-    // On a connection's thread: only the join is touched there.
-    order.takeText = [this, id, part, join = entry.join](std::string_view text) -> std::function<void()> {
-        const TPooledJoin::TProgress progress = join->Add(part, text);
-        return [this, id, progress] { PartWritten(id, progress); };
-    };
+    order.takeText = PartText(id, part, entry.join);
     order.gone = [this, id, part](const std::string&) { PartGone(id, part); };
     TFetchPool* pool = harvest_.Pool();
     if (pool && pool->Submit(order))
@@ -277,6 +273,15 @@ void TPostHarvest::HandOut(TPoolPost& entry, int part)
         return;
     }
     ownParts_.push_back(std::move(order));
+}
+
+// On a connection's thread: only the join is touched there.
+TTakeText TPostHarvest::PartText(uint64_t id, int part, const std::shared_ptr<TPooledJoin>& join)
+{
+    return [this, id, part, join](std::string_view text) -> std::function<void()> {
+        const TPooledJoin::TProgress progress = join->Add(part, text);
+        return [this, id, progress] { PartWritten(id, progress); };
+    };
 }
 
 void TPostHarvest::PartWritten(uint64_t id, const TPooledJoin::TProgress& progress)
@@ -345,11 +350,35 @@ void TPostHarvest::PartGone(uint64_t id, int part)
         HandOut(entry, part);
         return;
     }
-    if (harvest_.FillServers() && !harvest_.FillServers()->Empty()) {
+    TFillServers* fill = harvest_.FillServers();
+    if (fill && fill->Pooled()) {
+        SubmitPartFill(id, part, 0);
+        return;
+    }
+    if (fill && !fill->Empty()) {
         pendingPartFills_.emplace_back(id, part);
         return;
     }
     PartMissing(id, part);
+}
+
+// The fill servers' pools, for each copy of the part in turn.
+void TPostHarvest::SubmitPartFill(uint64_t id, int part, size_t copy)
+{
+    const auto found = poolPosts_.find(id);
+    TFillServers* fill = harvest_.FillServers();
+    if (found == poolPosts_.end() || !fill || !fill->Pooled())
+        return;
+    const std::vector<std::string> ids = PartIdsOf(found->second.copies[size_t(part - 1)]);
+    if (copy >= ids.size()) {
+        PartMissing(id, part);
+        return;
+    }
+    TFetchOrder order;
+    order.messageId = ids[copy];
+    order.subject = found->second.subject;
+    order.takeText = PartText(id, part, found->second.join);
+    fill->Submit(std::move(order), [this, id, part, copy] { SubmitPartFill(id, part, copy + 1); });
 }
 
 void TPostHarvest::FetchPendingPartFills()

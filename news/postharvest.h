@@ -168,6 +168,11 @@ private:
     bool FetchPartElsewhere(const std::vector<std::string>& ids, int part, TPostJoiner& joiner);
     // The same for a pooled join, whose part's every copy was gone.
     bool FillPooledPart(uint64_t id, int part);
+    // Hands the part, by the message-id of its copy-th copy, to the fill
+    // servers' pools; the next copy when none has it, then PartMissing.
+    void SubmitPartFill(uint64_t id, int part, size_t copy);
+    // The take-text handler of a pooled order for the part.
+    TTakeText PartText(uint64_t id, int part, const std::shared_ptr<TPooledJoin>& join);
     std::vector<std::string> PartIdsOf(const std::vector<TArticleNumber>& numbers) const;
     // A pooled join's part that no server gave.
     void PartMissing(uint64_t id, int part);

@@ -10,7 +10,7 @@
 //                    [--match REGEX] [--skip REGEX] [--skip-poster REGEX]
 //                    [--min-size BYTES] [--max-size BYTES]
 //                    [--fill HOST[:PORT] [--fill-tls] [--fill-user NAME]
-//                     [--fill-trust SHA256]]...
+//                     [--fill-trust SHA256] [--fill-connections N]]...
 //   lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE]
 //                    [--tls] [--trust SHA256] [--user NAME]
 //   lumigrab-harvest --help | --version
@@ -48,10 +48,13 @@
 //
 // --fill HOST[:PORT] adds a fill server, asked in the order given for an
 // article (or a part of a multi-part post) the server no longer has, by
-// message-id; --fill-tls, --fill-user and --fill-trust apply to the --fill
-// before them, the password of the N-th comes from LUMIGRAB_FILL_PASSWORD
-// (the first) or LUMIGRAB_FILL_PASSWORD_N. A fill server that cannot be
-// reached or refuses is reported once and passed over.
+// message-id; --fill-tls, --fill-user, --fill-trust and --fill-connections
+// apply to the --fill before them, the password of the N-th comes from
+// LUMIGRAB_FILL_PASSWORD (the first) or LUMIGRAB_FILL_PASSWORD_N. With
+// --connections above 1, each fill server gets a pool of its own of
+// --fill-connections (default 1); without, one connection each. A fill
+// server that cannot be reached or refuses is reported once and passed
+// over.
 //
 // --newest N starts the walk N articles before the group's last one
 // (0, the default: at its first).
@@ -139,7 +142,8 @@ const char* const Usage
     = "usage: lumigrab-harvest --server HOST[:PORT] --group NAME [--count N] [--folder DIR] "
       "[--newest N] [--log FILE] [--tls] [--trust SHA256] [--user NAME] [--no-join] [--connections N] "
       "[--no-compress] [--match REGEX] [--skip REGEX] [--skip-poster REGEX] [--min-size BYTES] "
-      "[--max-size BYTES] [--fill HOST[:PORT] [--fill-tls] [--fill-user NAME] [--fill-trust SHA256]]...\n"
+      "[--max-size BYTES] [--fill HOST[:PORT] [--fill-tls] [--fill-user NAME] [--fill-trust SHA256]\n"
+      "  [--fill-connections N]]...\n"
       "       lumigrab-harvest --server HOST[:PORT] --nzb FILE [--folder DIR] [--log FILE] [--tls] "
       "[--trust SHA256] [--user NAME]\n"
       "       lumigrab-harvest --help | --version\n"
@@ -267,14 +271,19 @@ std::optional<Options> ParseOptions(int argc, char** argv)
             if (!newest)
                 return std::nullopt;
             options.newest = *newest;
-        } else if (name == "--connections") {
+        } else if (name == "--connections" || name == "--fill-connections") {
             const auto connections = TryStrToInt(value);
             if (!connections || *connections < MinConnections || *connections > MaxConnections) {
-                std::cerr << "lumigrab-harvest: --connections takes a number from " << MinConnections
+                std::cerr << "lumigrab-harvest: " << name << " takes a number from " << MinConnections
                           << " to " << MaxConnections << ", not \"" << PrintableText(value) << "\"\n";
                 return std::nullopt;
             }
-            options.server.Connections = *connections;
+            if (name == "--connections")
+                options.server.Connections = *connections;
+            else if (options.fill.empty())
+                return std::nullopt;
+            else
+                options.fill.back().Connections = *connections;
         } else if (name == "--folder") {
             options.folder = value;
         } else if (name == "--log") {

@@ -243,6 +243,7 @@ TEST_F(SetupTest, FillServersAreKeptInOrderWithTheirAccounts)
     };
     add("fill1.test", false, " u1 ", "p1");
     add("fill2.test:563", true, "", "");
+    fill.ConnectionsSpin->setValue(3);
     fill.UpButton->click();
     add("gone.test", false, "", "");
     fill.RemoveButton->click();
@@ -253,6 +254,7 @@ TEST_F(SetupTest, FillServersAreKeptInOrderWithTheirAccounts)
     window.reset();
     const std::vector<std::pair<QString, QVariant>> kept = { { "Fill Servers/size", 2 },
         { "Fill Servers/1/Server", "fill2.test:563" }, { "Fill Servers/1/Use TLS", true },
+        { "Fill Servers/1/Connections", 3 }, { "Fill Servers/2/Connections", 1 },
         { "Fill Servers/2/Server", "fill1.test" }, { "Fill Servers/2/User Name", "u1" },
         { "Fill Server Passwords/u1%40fill1.test/Password", "p1" }, { "Password", "main pass" } };
     for (const auto& [name, value] : kept)

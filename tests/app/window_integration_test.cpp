@@ -229,7 +229,8 @@ TEST_F(WindowInnTest, GoAsksTheFillServersForWhatTheServerLost)
     const testing::LossyServer lossy(
         server.section(':', 1).toStdString(), group.toStdString(), { "\"harbour.jpg\" yEnc (2/4)", "three.gif [2/3]" });
     ASSERT_EQ(lossy.Lost(), 2u);
-    WriteSettings({ { "Connections", 4 }, { "Fill Servers/size", 1 }, { "Fill Servers/1/Server", server } });
+    WriteSettings({ { "Connections", 4 }, { "Fill Servers/size", 1 }, { "Fill Servers/1/Server", server },
+        { "Fill Servers/1/Connections", 2 } });
     WriteFile(DataFile(), group.toLatin1() + "\r\n");
     TfrmMain& form = StartOnServer();
     form.msNNTP->Server = lossy.Address();

@@ -322,7 +322,8 @@ TEST_F(PoolHarvestTest, AFillServerBringsWhatTheFirstServerLost)
     RunTool("--server " + lossy.Address() + options + " --folder " + lone.string());
     EXPECT_NE(FolderEntries(lone), FolderEntries(intact)) << "the proxy loses nothing";
     const fs::path filled = scratch.Path() / "filled";
-    RunTool("--server " + lossy.Address() + options + " --folder " + filled.string() + " --fill 127.0.0.1:" + port);
+    RunTool("--server " + lossy.Address() + options + " --folder " + filled.string() + " --fill 127.0.0.1:" + port
+        + " --fill-connections 2");
     EXPECT_EQ(exitCode, intactExit) << err;
     ExpectTheSamePictures(filled, MultiPartGroup);
 }

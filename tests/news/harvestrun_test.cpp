@@ -199,9 +199,24 @@ INSTANTIATE_TEST_SUITE_P(Runs, HarvestRunTest,
 
 // With a pool, b.jpg and the second part of sunset.jpg are gone on every
 // connection of the walk's server: whichever connection finds them gone,
-// they come from the fill server, by message-id.
-TEST(PooledFill, WhatEveryConnectionFindsGoneComesFromTheFillServer)
+// they are asked of the fill servers in order, by message-id, each over a
+// pool of its own of at most its own count of connections.
+struct PooledFillCase {
+    const char* name;
+    // What each fill server does: holds the lost two, lacks them, or is
+    // down.
+    enum Shape { Holds, Lacks, Down };
+    std::vector<Shape> servers;
+    std::multiset<std::string> kept;
+    // How a report of the run starts; empty for none.
+    std::string reported;
+};
+
+class PooledFillTest : public ::testing::TestWithParam<PooledFillCase> { };
+
+TEST_P(PooledFillTest, WhatEveryConnectionFindsGoneIsAskedOfTheFillServers)
 {
+    const PooledFillCase& c = GetParam();
     const std::string sunset = RandomBytes(2000, 3);
     const auto groupOf = [&] {
         FakeGroup group = PictureGroup();
@@ -226,16 +241,26 @@ TEST(PooledFill, WhatEveryConnectionFindsGoneComesFromTheFillServer)
                 reply.erase(pause, testing::ReplyPause.size());
             return Answer { reply };
         });
-    testing::ScriptServer fill(
-        [&](const std::string& command) -> std::optional<std::string> {
-            for (const TArticleNumber number : { 2, 6 }) {
-                const std::string id = whole.MessageIdOf(number);
-                if (command == "ARTICLE " + id)
-                    return "220 0 " + id + "\r\n" + FakeGroup::DotStuffed(whole.texts.at(number)) + ".\r\n";
-            }
-            return std::string(command == "QUIT" ? "205 bye\r\n" : "430 no such article\r\n");
-        },
-        "200 fill server\r\n");
+    std::vector<std::unique_ptr<PoolServer>> fills;
+    std::vector<TServerSettings> fillSettings;
+    for (const PooledFillCase::Shape shape : c.servers) {
+        const bool holds = shape == PooledFillCase::Holds;
+        fills.push_back(std::make_unique<PoolServer>([](int) { return std::string("200 fill server\r\n"); },
+            [&whole, holds](int, const std::string& command) {
+                for (const TArticleNumber number : { 2, 6 }) {
+                    const std::string id = whole.MessageIdOf(number);
+                    if (holds && command == "ARTICLE " + id)
+                        return Answer { "220 0 " + id + "\r\n" + FakeGroup::DotStuffed(whole.texts.at(number))
+                            + ".\r\n" };
+                }
+                return Answer { command == "QUIT" ? "205 bye\r\n" : "430 no such article\r\n" };
+            }));
+        TServerSettings& fill = fillSettings.emplace_back();
+        fill.Server = shape == PooledFillCase::Down ? "127.0.0.1:" + std::to_string(testing::UnusedLoopbackPort())
+                                                    : fills.back()->Address();
+        // Its own count, not the walk's server's.
+        fill.Connections = 2;
+    }
     ScratchFolder folder;
     TmsArticle article;
     TmsNNTP client;
@@ -245,24 +270,42 @@ TEST(PooledFill, WhatEveryConnectionFindsGoneComesFromTheFillServer)
     client.Server = primary.Address();
     client.UseOverview = true;
     client.Settings.Connections = 3;
-    TServerSettings fillServer;
-    fillServer.Server = fill.Address();
-    TFillServers fillServers({ fillServer }, 20);
+    TFillServers fillServers(fillSettings, 20);
+    Strings reports;
+    fillServers.OnServerLost = [&](const std::string& report) { reports.push_back(report); };
     THarvest harvest(client, folder.Path().string());
     harvest.SetFillServers(&fillServers);
     std::multiset<std::string> kept;
     harvest.OnPictureKept
         = [&](const std::string& path) { kept.insert(std::filesystem::path(path).filename().string()); };
-    Strings skipped;
     harvest.OnArticleSkipped = [&](const std::string& subject, const std::string& reason) {
-        skipped.push_back(subject + ": " + reason);
+        reports.push_back(subject + ": " + reason);
     };
+    harvest.OnPostIncomplete = [&](const std::string& report) { reports.push_back(report); };
     THarvestRun run(client, &harvest);
     run.Go(FakeGroup().name, THarvestRunSettings());
-    EXPECT_EQ(kept, (std::multiset<std::string> { "a.jpg", "b.jpg", "c.jpg", "sunset.jpg" }));
-    EXPECT_EQ(skipped, Strings {});
-    EXPECT_TRUE(ReadFileBytes(folder.Path() / "sunset.jpg") == sunset);
+    EXPECT_EQ(kept, c.kept);
+    if (c.reported.empty()) {
+        EXPECT_EQ(reports, Strings {});
+    } else {
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports[0].substr(0, c.reported.size()), c.reported) << reports[0];
+    }
+    if (kept.count("sunset.jpg")) {
+        EXPECT_TRUE(ReadFileBytes(folder.Path() / "sunset.jpg") == sunset);
+    }
+    for (const auto& fill : fills)
+        EXPECT_LE(fill->Accepted(), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Shapes, PooledFillTest,
+    ::testing::Values(PooledFillCase { "OneHoldsThem", { PooledFillCase::Holds }, { "a.jpg", "b.jpg", "c.jpg", "sunset.jpg" }, "" },
+        PooledFillCase { "TheFirstLacksThem", { PooledFillCase::Lacks, PooledFillCase::Holds },
+            { "a.jpg", "b.jpg", "c.jpg", "sunset.jpg" }, "" },
+        PooledFillCase { "TheFirstIsDown", { PooledFillCase::Down, PooledFillCase::Holds },
+            { "a.jpg", "b.jpg", "c.jpg", "sunset.jpg" }, "Fill server 127.0.0.1:" },
+        PooledFillCase { "MissingEverywhere", { PooledFillCase::Lacks }, { "a.jpg", "c.jpg" }, "b.jpg: Gone from the server (430 no such article); not on 127.0.0.1:" }),
+    [](const ::testing::TestParamInfo<PooledFillCase>& info) { return std::string(info.param.name); });
 
 // A group of 40 headers across 2^32, walked two articles per overview
 // command with three connections: a long walk, shared with the pool's.

@@ -712,7 +712,8 @@ TEST_F(ToolTest, ReportsFailuresAndUsage)
 
     for (const std::string arguments : { "", "--group x", "--server h", "--server h --group x --count many",
              "--server h --group x --bogus 1", "--server h --group", "--server h --group x --newest -1",
-             "--server h --group x --newest many" }) {
+             "--server h --group x --newest many", "--server h --group x --fill-connections 2",
+             "--server h --group x --fill f --fill-connections 0", "--server h --group x --fill-tls --fill f" }) {
         RunTool(arguments);
         EXPECT_EQ(exitCode, 2) << arguments;
     }
