@@ -14,6 +14,11 @@ inline constexpr qint64 kMaxPicturePixels = qint64(8192) * 8192;
 // pixel limit, with room for its headers, fits.
 inline constexpr qint64 kMaxPictureFileBytes = 4 * kMaxPicturePixels + 16 * 1024 * 1024;
 
+// An animation plays one frame at a time, none kept, so memory holds a
+// frame or two; these bound the work one loop through it takes.
+inline constexpr qint64 kMaxAnimationFrames = 5000;
+inline constexpr qint64 kMaxAnimationPixels = 32 * kMaxPicturePixels;
+
 inline bool PictureSizeAllowed(qint64 width, qint64 height, qint64 maxPixels)
 {
     return width > 0 && height > 0 && width <= maxPixels / height;

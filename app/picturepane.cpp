@@ -51,9 +51,32 @@ const QImage& TPicturePane::Picture() const
 void TPicturePane::SetPicture(QImage picture)
 {
     view_->SetPicture(std::move(picture));
+    view_->SetTurns(0);
     SetNotice({});
     fitted_ = true;
     Layout();
+}
+
+void TPicturePane::ShowFrame(QImage frame)
+{
+    const QSize before = view_->ShownSize();
+    view_->SetPicture(std::move(frame));
+    if (view_->ShownSize() != before)
+        Layout();
+}
+
+void TPicturePane::Turn(int quarters)
+{
+    if (Picture().isNull())
+        return;
+    view_->SetTurns(view_->Turns() + quarters);
+    fitted_ = true;
+    Layout();
+}
+
+int TPicturePane::Turns() const
+{
+    return view_->Turns();
 }
 
 double TPicturePane::FitScale() const
@@ -62,8 +85,9 @@ double TPicturePane::FitScale() const
     if (picture.isNull())
         return 1;
     const QSizeF room = QSizeF(maximumViewportSize()) * devicePixelRatioF();
+    const QSize shown = view_->ShownSize();
     return std::clamp(
-        std::min({ 1.0, room.width() / picture.width(), room.height() / picture.height() }), kMinScale, 1.0);
+        std::min({ 1.0, room.width() / shown.width(), room.height() / shown.height() }), kMinScale, 1.0);
 }
 
 void TPicturePane::FitToPane()
@@ -111,7 +135,8 @@ QSize TPicturePane::DisplaySize(double scale) const
     if (picture.isNull())
         return QSize(0, 0);
     const double toWidget = scale / devicePixelRatioF();
-    return QSize(RoundedSide(picture.width() * toWidget), RoundedSide(picture.height() * toWidget));
+    const QSize shown = view_->ShownSize();
+    return QSize(RoundedSide(shown.width() * toWidget), RoundedSide(shown.height() * toWidget));
 }
 
 void TPicturePane::Layout()

@@ -1,6 +1,6 @@
 // The scrolling picture pane: shows one picture fitted to the pane (scaled
 // down to fit whole, never up beyond 100 %, aspect kept, centred) and lets
-// the user zoom and pan from there.
+// the user zoom and pan from there, and turn it by quarters.
 //
 // One scale factor holds for both sides, so the picture keeps its shape
 // through any number of zoom steps. Scroll bars show only when the picture
@@ -30,9 +30,16 @@ public:
 
     TPictureView* View() const { return view_; }
     const QImage& Picture() const;
-    // Shows picture fitted to the pane; a null image empties the pane.
-    // Clears the notice.
+    // Shows picture fitted to the pane, upright; a null image empties the
+    // pane. Clears the notice.
     void SetPicture(QImage picture);
+    // The next frame of the picture on show (an animation's): zoom, fit
+    // and turn stay as they are.
+    void ShowFrame(QImage frame);
+    // Turns the view a quarter clockwise per step (negative: back) and fits
+    // it again; the picture itself is not changed.
+    void Turn(int quarters);
+    int Turns() const;
 
     // Picture pixels to device pixels: 1 at 100 %.
     double Scale() const { return scale_; }

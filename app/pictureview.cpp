@@ -17,9 +17,20 @@ void TPictureView::SetPicture(QImage picture)
     update();
 }
 
+void TPictureView::SetTurns(int quarters)
+{
+    turns_ = ((quarters % 4) + 4) % 4;
+    update();
+}
+
+QSize TPictureView::ShownSize() const
+{
+    return turns_ % 2 ? picture_.size().transposed() : picture_.size();
+}
+
 QSize TPictureView::sizeHint() const
 {
-    return picture_.size();
+    return ShownSize();
 }
 
 void TPictureView::paintEvent(QPaintEvent* event)
@@ -27,6 +38,16 @@ void TPictureView::paintEvent(QPaintEvent* event)
     if (picture_.isNull() || width() <= 0 || height() <= 0)
         return;
     QPainter painter(this);
+    if (turns_ != 0) {
+        // The whole picture through the turn; the painter clips it to
+        // what was exposed.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(width() / 2.0, height() / 2.0);
+        painter.rotate(90.0 * turns_);
+        const QSizeF upright = turns_ % 2 ? QSizeF(height(), width()) : QSizeF(width(), height());
+        painter.drawImage(QRectF(QPointF(-upright.width() / 2, -upright.height() / 2), upright), picture_);
+        return;
+    }
     const QRect exposed = event->rect();
     // The piece of the picture behind the exposed area: only that much is
     // scaled, however large the picture.

@@ -4,7 +4,9 @@
 //
 // The picture is painted straight from the QImage, a clipped piece per
 // exposed area, so showing a large picture costs no conversion to a
-// pixmap first. Mouse events pass on to the pane, which zooms and pans.
+// pixmap first. It may be shown turned by quarters, as painted: the image
+// itself stays as the file has it. Mouse events pass on to the pane, which
+// zooms and pans.
 #pragma once
 
 #include <QImage>
@@ -22,6 +24,12 @@ public:
     // Shows picture over the widget's area; a null image empties it. The
     // size is left to the owner.
     void SetPicture(QImage picture);
+    // Quarter turns clockwise, 0 to 3, kept across SetPicture.
+    int Turns() const { return turns_; }
+    void SetTurns(int quarters);
+    // The picture's size as shown: its sides swapped when turned a quarter
+    // or three.
+    QSize ShownSize() const;
 
     QSize sizeHint() const override;
 
@@ -30,6 +38,7 @@ protected:
 
 private:
     QImage picture_;
+    int turns_ = 0;
 };
 
 } // namespace lumigrab

@@ -106,12 +106,31 @@ void TFillServers::SubmitFrom(size_t first, TFetchOrder order, std::function<voi
         missing();
 }
 
-int TFillServers::Outstanding() const
+int TFillServers::Outstanding()
 {
+    PassOnReturned();
     int outstanding = 0;
     for (const TServer& server : servers_)
         outstanding += server.pool ? server.pool->Outstanding() : 0;
     return outstanding;
+}
+
+// Every connection of a server was refused or gave up before fetching
+// these: the next server is asked. A pool hands them back as its last
+// connection settles, which may be after the last order was counted.
+void TFillServers::PassOnReturned()
+{
+    for (bool passed = true; passed;) {
+        passed = false;
+        for (TServer& server : servers_) {
+            if (!server.pool)
+                continue;
+            for (TFetchOrder& order : server.pool->TakeReturned()) {
+                order.gone("passed over");
+                passed = true;
+            }
+        }
+    }
 }
 
 void TFillServers::Drain()
@@ -120,13 +139,8 @@ void TFillServers::Drain()
         if (canceled_)
             throw ECanceledError();
         for (TServer& server : servers_) {
-            if (!server.pool)
-                continue;
-            server.pool->RaiseIfEnded();
-            // Every connection of the server was refused or gave up before
-            // fetching these: the next server is asked.
-            for (TFetchOrder& order : server.pool->TakeReturned())
-                order.gone("passed over");
+            if (server.pool)
+                server.pool->RaiseIfEnded();
         }
         if (Outstanding() == 0)
             return;

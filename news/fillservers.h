@@ -65,8 +65,9 @@ public:
     // refuses it, on to the next; missing runs when none had it. Results,
     // and missing, come on the owner's thread while its event loop runs.
     void Submit(TFetchOrder order, std::function<void()> missing);
-    // Orders submitted and not yet brought or found missing.
-    int Outstanding() const;
+    // Orders submitted and not yet brought or found missing; those a
+    // server handed back go on to the next first.
+    int Outstanding();
     // Runs the owner's event loop until Outstanding is 0. Raises
     // ECanceledError after Cancel, and what ended a pool (a full disk in a
     // keep handler).
@@ -94,6 +95,7 @@ private:
     void SubmitFrom(size_t first, TFetchOrder order, std::function<void()> missing);
     TFetchPool& PoolOf(size_t index);
     void PoolLowered(size_t index, const std::string& report);
+    void PassOnReturned();
 
     bool FetchFrom(TServer& server, const std::string& messageId, TmsArticle& article,
         const std::function<void(std::string_view text)>& takeText);

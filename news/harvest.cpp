@@ -291,7 +291,22 @@ void THarvest::Record(const std::string& messageId, const TmsArticle& article,
     const std::optional<std::vector<std::string>>& names)
 {
     if (names)
-        RecordUnderIds(RecordedIds(messageId, article), *names);
+        RecordUnderIds(RecordedIds(messageId, article), *names, AboutOf(article));
+}
+
+// The group walked, else the first the article names (one fetched by
+// message-id, as an NZB's are).
+TArticleAbout THarvest::AboutOf(const TmsArticle& article, bool ownThread) const
+{
+    TArticleAbout about;
+    if (ownThread)
+        about.group = client_.NewsGroup();
+    if (about.group.empty())
+        about.group = article.NewsGroups.substr(0, article.NewsGroups.find_first_of(", \t"));
+    about.subject = article.Headers().GetFieldValue("Subject");
+    about.poster = article.Headers().GetFieldValue("From");
+    about.date = article.Headers().GetFieldValue("Date");
+    return about;
 }
 
 // The article's own id, which its header may lack or an overview out of
@@ -307,10 +322,15 @@ std::vector<std::string> THarvest::RecordedIds(const std::string& messageId, con
     return { article.MessageID };
 }
 
-void THarvest::RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names)
+void THarvest::RecordUnderIds(
+    const std::vector<std::string>& ids, const std::vector<std::string>& names, const TArticleAbout& about)
 {
-    for (const std::string& id : ids)
+    for (const std::string& id : ids) {
+        // Only a picture's article is asked where it came from.
+        if (!names.empty())
+            index_->RecordAbout(id, about);
         index_->Record(id, names);
+    }
 }
 
 void THarvest::SetPool(TFetchPool* pool)
@@ -375,11 +395,15 @@ std::function<void()> THarvest::KeepPooled(
     };
     const auto names = KeepPictures(article, subject, report);
     const std::vector<std::string> ids = RecordedIds(messageId, article);
-    return [this, events, names, ids] {
+    // The group is the owner's to read.
+    TArticleAbout about = AboutOf(article, false);
+    return [this, events, names, ids, about]() mutable {
         for (const auto& event : *events)
             event();
+        if (!client_.NewsGroup().empty())
+            about.group = client_.NewsGroup();
         if (names)
-            RecordUnderIds(ids, *names);
+            RecordUnderIds(ids, *names, about);
     };
 }
 

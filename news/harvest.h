@@ -273,7 +273,12 @@ private:
         const std::optional<std::vector<std::string>>& names);
     // The id the index records for an article whose header had messageId.
     static std::vector<std::string> RecordedIds(const std::string& messageId, const TmsArticle& article);
-    void RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names);
+    // The about line goes with each id of an article that gave pictures.
+    void RecordUnderIds(const std::vector<std::string>& ids, const std::vector<std::string>& names,
+        const TArticleAbout& about = {});
+    // What the article was, for the index; the group walked only on the
+    // owner's thread (ownThread), else the article's own first.
+    TArticleAbout AboutOf(const TmsArticle& article, bool ownThread = true) const;
     // Whether the article arrived; false when the server no longer has it.
     bool Fetch(TArticleNumber number, const std::string& messageId, const std::string& subject);
     // The names of the files holding its pictures, or nothing when a

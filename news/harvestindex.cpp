@@ -72,6 +72,7 @@ std::string LineOf(std::string_view messageId, const std::vector<std::string>& f
 }
 
 constexpr std::string_view DigestPrefix = "sha256 ";
+constexpr std::string_view AboutPrefix = "about ";
 
 // The digest of a digest line's key, or nothing for any other line.
 std::optional<TSha256Digest> DigestOfKey(std::string_view key)
@@ -93,6 +94,11 @@ std::optional<TSha256Digest> DigestOfKey(std::string_view key)
 }
 
 } // namespace
+
+std::string AboutKey(std::string_view messageId)
+{
+    return std::string(AboutPrefix).append(messageId);
+}
 
 std::string DigestKey(const TSha256Digest& digest)
 {
@@ -298,6 +304,15 @@ bool TFolderIndex::Kept(const TSha256Digest& digest)
     const std::lock_guard lock(mutex_);
     Load();
     return digests_.contains(digest);
+}
+
+void TFolderIndex::RecordAbout(std::string_view messageId, const TArticleAbout& about)
+{
+    const std::lock_guard lock(mutex_);
+    Load();
+    if (!IsUsableMessageId(messageId))
+        return;
+    Append(LineOf(AboutKey(messageId), { about.group, about.subject, about.poster, about.date }));
 }
 
 void TFolderIndex::RecordKept(const TSha256Digest& digest, std::string_view name)

@@ -20,6 +20,13 @@
 // the same picture posted again under another name, in another article,
 // is not kept twice. No message-id holds a blank, so such a line never
 // names an article, and an older reader passes it over as unusable.
+//
+// An article recorded with what it was has, just before its own line, a
+// line "about", a blank and its message-id, then its group, subject,
+// poster and date, each after a tab (control characters and tabs in them
+// made "_", each cut to MaxFileNameBytes): where a picture came from
+// (news/pictureorigin.h). It names no article either; lines written before
+// there were such lines still load, and their pictures' origin is unknown.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +50,22 @@ constexpr size_t MaxMessageIdBytes = 250;
 // message-id holds, and which would break the index's lines).
 bool IsUsableMessageId(std::string_view id);
 
+// Where an article came from: the group it was walked in (or that its
+// header names first, for one fetched by message-id), its subject, poster
+// and date as its header gives them; empty where unknown.
+struct TArticleAbout {
+    std::string group;
+    std::string subject;
+    std::string poster;
+    std::string date;
+
+    bool operator==(const TArticleAbout&) const = default;
+};
+
+// The key of an article's about line, without its line feed and fields:
+// "about " and the message-id.
+std::string AboutKey(std::string_view messageId);
+
 // The harvest's record of what it has taken, behind which the folder's
 // index file sits. Everything that brings pictures into the folder (single
 // articles, joined multi-part posts) records through it.
@@ -60,6 +83,9 @@ public:
     virtual bool Kept(const TSha256Digest& /*digest*/) { return false; }
     // Records a picture kept under name (a name only: the folder's).
     virtual void RecordKept(const TSha256Digest& /*digest*/, std::string_view /*name*/) { }
+    // Records what the article with this message-id was, before its
+    // Record.
+    virtual void RecordAbout(std::string_view /*messageId*/, const TArticleAbout& /*about*/) { }
 };
 
 // The text of a picture's digest line, without its line feed and name:
@@ -164,6 +190,7 @@ public:
     void Record(std::string_view messageId, const std::vector<std::string>& fileNames) override;
     bool Kept(const TSha256Digest& digest) override;
     void RecordKept(const TSha256Digest& digest, std::string_view name) override;
+    void RecordAbout(std::string_view messageId, const TArticleAbout& about) override;
 
     const std::string& Path() const { return path_; }
     // The ids known, after loading.

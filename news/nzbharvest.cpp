@@ -89,8 +89,11 @@ void TNzbHarvest::JoinSegments(const TNzbFile& file, const std::string& name)
     }
     joiner.Finish();
     const std::string kept = harvest_.KeepJoined(joiner);
-    harvest_.Index().Record(file.segments.front().messageId,
-        kept.empty() ? std::vector<std::string>() : std::vector<std::string> { kept });
+    const std::string& messageId = file.segments.front().messageId;
+    if (!kept.empty())
+        harvest_.Index().RecordAbout(
+            messageId, { file.groups.empty() ? std::string() : file.groups.front(), file.subject, file.poster, {} });
+    harvest_.Index().Record(messageId, kept.empty() ? std::vector<std::string>() : std::vector<std::string> { kept });
 }
 
 // False when the server no longer has it.

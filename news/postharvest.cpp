@@ -125,6 +125,9 @@ bool TPostHarvest::TakeHeader(const TmsNgInfoItem& header)
         return true;
     }
     if (added.what == TPostCollector::TAdded::TWhat::Complete) {
+        // The post as its last part's header tells it, for the index.
+        abouts_[added.post->id] = { client_.NewsGroup(), added.post->subject,
+            header.GetFieldValue("From"), header.GetFieldValue("Date") };
         const TArticleNumber number = header.Number;
         Join(*added.post, subject);
         // The HEAD walk goes on with NEXT from the server's current article,
@@ -623,12 +626,16 @@ void TPostHarvest::Record(const TPost& post, const std::vector<std::string>& fil
     // A picture kept before under another name has none here.
     std::copy_if(fileNames.begin(), fileNames.end(), std::back_inserter(names),
         [](const std::string& name) { return !name.empty(); });
-    if (!ids.empty())
-        harvest_.Index().Record(ids.front(), names);
+    if (ids.empty())
+        return;
+    if (const auto about = abouts_.find(post.id); about != abouts_.end() && !names.empty())
+        harvest_.Index().RecordAbout(ids.front(), about->second);
+    harvest_.Index().Record(ids.front(), names);
 }
 
 void TPostHarvest::Forget(const TPost& post)
 {
+    abouts_.erase(post.id);
     for (const TArticleNumber number : post.articles.front())
         firstPartIds_.erase(number);
     for (const std::vector<TArticleNumber>& numbers : post.articles) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "news/fetchpool.h"
+#include "news/harvestindex.h"
 #include "news/pooledjoin.h"
 #include "news/postcollector.h"
 
@@ -178,6 +179,9 @@ private:
     void PartMissing(uint64_t id, int part);
     // Pooled joins' parts waiting for the fill servers: (join, part).
     std::deque<std::pair<uint64_t, int>> pendingPartFills_;
+    // What each complete post was (news/harvestindex.h), by post id, from
+    // completion until it is recorded or forgotten.
+    std::unordered_map<uint64_t, TArticleAbout> abouts_;
     // The name of the picture's file in the folder.
     std::string Keep(TPostJoiner& joiner);
     // A file of the post cannot be written: reported, unless the picture

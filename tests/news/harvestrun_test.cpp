@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -288,8 +289,10 @@ TEST_P(PooledFillTest, WhatEveryConnectionFindsGoneIsAskedOfTheFillServers)
     if (c.reported.empty()) {
         EXPECT_EQ(reports, Strings {});
     } else {
-        ASSERT_FALSE(reports.empty());
-        EXPECT_EQ(reports[0].substr(0, c.reported.size()), c.reported) << reports[0];
+        // Reports of other posts may come first.
+        EXPECT_TRUE(std::any_of(reports.begin(), reports.end(),
+            [&](const std::string& report) { return report.starts_with(c.reported); }))
+            << ::testing::PrintToString(reports);
     }
     if (kept.count("sunset.jpg")) {
         EXPECT_TRUE(ReadFileBytes(folder.Path() / "sunset.jpg") == sunset);

@@ -88,7 +88,8 @@ inline std::string ReadFileBytes(const std::filesystem::path& path)
 }
 
 // A folder index's article lines, in order, without the lines of the kept
-// pictures' digests ("sha256 ..."), which a test of the articles taken
+// pictures' digests ("sha256 ...") and of where articles came from
+// ("about ..."), which a test of the articles taken
 // need not spell out.
 inline std::string IndexArticleLines(const std::filesystem::path& path)
 {
@@ -96,7 +97,7 @@ inline std::string IndexArticleLines(const std::filesystem::path& path)
     std::string lines;
     for (size_t start = 0; start < text.size();) {
         const size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        if (text.compare(start, 7, "sha256 ") != 0)
+        if (text.compare(start, 7, "sha256 ") != 0 && text.compare(start, 6, "about ") != 0)
             lines.append(text, start, end - start);
         start = end;
     }
