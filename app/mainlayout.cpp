@@ -17,6 +17,7 @@
 #include "builtingroups.h"
 #include "glyphbutton.h"
 #include "picturecounter.h"
+#include "pictureinfo.h"
 #include "picturepane.h"
 #include "pictureview.h"
 #include "thumbnailstrip.h"
@@ -128,6 +129,11 @@ void TMainLayout::CreateMenu()
     OpenNzb1 = File1->addAction(QStringLiteral("&Open NZB..."));
     OpenNzb1->setObjectName(QStringLiteral("OpenNzb1"));
     OpenNzb1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    KeepCopy1 = File1->addAction(QStringLiteral("&Keep a copy"));
+    KeepCopy1->setObjectName(QStringLiteral("KeepCopy1"));
+    KeepCopy1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    ShowInFolder1 = File1->addAction(QStringLiteral("&Show in folder"));
+    ShowInFolder1->setObjectName(QStringLiteral("ShowInFolder1"));
     Deletethispicture1 = File1->addAction(QStringLiteral("Delete this picture"));
     Deletethispicture1->setObjectName(QStringLiteral("Deletethispicture1"));
     Deletethispicture1->setShortcuts({ QKeySequence(Qt::CTRL | Qt::Key_D), QKeySequence(Qt::Key_Delete) });
@@ -135,6 +141,11 @@ void TMainLayout::CreateMenu()
     Exit1 = File1->addAction(QStringLiteral("E&xit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    Edit1 = MainMenu1->addMenu(QStringLiteral("&Edit"));
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Copy1 = Edit1->addAction(QStringLiteral("&Copy"));
+    Copy1->setObjectName(QStringLiteral("Copy1"));
+    Copy1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     TamberlyHomepage1 = Help1->addAction(QStringLiteral("&Homepage..."));
@@ -218,6 +229,21 @@ void TMainLayout::CreatePicturePane(TThumbnailModel* thumbnails)
     Thumbnails1->setCheckable(true);
     Thumbnails1->setChecked(true);
     Thumbnails1->setShortcut(QKeySequence(Qt::Key_T));
+    const auto viewAction = [this](const char* text, const char* name, QKeySequence key) {
+        QAction* action = View1->addAction(QLatin1String(text));
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        return action;
+    };
+    View1->addSeparator();
+    TurnRight1 = viewAction("Turn &clockwise", "TurnRight1", QKeySequence(Qt::Key_R));
+    TurnLeft1 = viewAction("Turn &anticlockwise", "TurnLeft1", QKeySequence(Qt::SHIFT | Qt::Key_R));
+    Slideshow1 = viewAction("&Slideshow", "Slideshow1", QKeySequence(Qt::Key_F5));
+    PictureInfo1 = viewAction("Picture &information", "PictureInfo1", QKeySequence(Qt::Key_I));
+    PictureInfo1->setCheckable(true);
+
+    PictureInfo = new TPictureInfoPanel(window_.centralWidget());
+    PictureInfo->hide();
 }
 
 void TMainLayout::CreateStatusBar()
@@ -277,7 +303,10 @@ void TMainLayout::Arrange()
     const int paneHeight = qMax(0, central->height() - ToolRowHeight);
     const int stripHeight
         = ThumbnailStrip->isVisibleTo(&window_) ? qMin(ThumbnailStrip->height(), paneHeight) : 0;
-    ScrollBox1->setGeometry(0, ToolRowHeight, clientWidth, paneHeight - stripHeight);
+    const int infoWidth
+        = PictureInfo->isVisibleTo(&window_) ? qMin(int(TPictureInfoPanel::PanelWidth), clientWidth / 2) : 0;
+    ScrollBox1->setGeometry(0, ToolRowHeight, clientWidth - infoWidth, paneHeight - stripHeight);
+    PictureInfo->setGeometry(clientWidth - infoWidth, ToolRowHeight, infoWidth, paneHeight - stripHeight);
     ThumbnailStrip->setGeometry(0, ToolRowHeight + paneHeight - stripHeight, clientWidth, stripHeight);
 }
 

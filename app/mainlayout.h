@@ -26,6 +26,7 @@ namespace lumigrab {
 
 class TGlyphButton;
 class TPictureCounter;
+class TPictureInfoPanel;
 class TPicturePane;
 class TPictureView;
 class TStatusPanel;
@@ -51,6 +52,10 @@ public:
     QMenu* File1;
     // Fetches the pictures an NZB file names.
     QAction* OpenNzb1;
+    // The picture on show: a copy into the keep folder (Ctrl+S), and its
+    // folder in the desktop's file manager.
+    QAction* KeepCopy1;
+    QAction* ShowInFolder1;
     QAction* Deletethispicture1;
     QAction* N1;
     QAction* Exit1;
@@ -58,6 +63,14 @@ public:
     // shows.
     QMenu* View1;
     QAction* Thumbnails1;
+    // R and Shift+R, F5, and I (checked while the panel shows).
+    QAction* TurnRight1;
+    QAction* TurnLeft1;
+    QAction* Slideshow1;
+    QAction* PictureInfo1;
+    // Between File and View: Copy (Ctrl+C).
+    QMenu* Edit1;
+    QAction* Copy1;
     QMenu* Help1;
     QAction* TamberlyHomepage1;
     QAction* N2;
@@ -81,6 +94,8 @@ public:
     // Over the empty pane.
     QLabel* EmptyHint;
     TThumbnailStrip* ThumbnailStrip;
+    // Beside the pane, on the right, while View, Picture information is on.
+    TPictureInfoPanel* PictureInfo;
 
     // The status bar.
     QStatusBar* StatusBar1;
@@ -99,7 +114,8 @@ public:
 
     // Fits the tool row, the pane and the strip to the window's central
     // widget: the tool row keeps its height, the strip its own while it
-    // shows (never more than the pane has), the pane takes the rest.
+    // shows (never more than the pane has), the information panel its
+    // width while it shows, the pane takes the rest.
     void Arrange();
     // Keeps the empty pane's hint in the middle of the pane.
     void CentreEmptyHint();

@@ -82,6 +82,7 @@ void TMainSettings::Read(TServerSettings& server)
     Walk = ReadWalkSettings(*settings);
     Filters = ReadFilters(*settings);
     FillServers = ReadFillServers(*settings);
+    Viewer = ReadViewerSettings(*settings);
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (const QString& key : settings->childKeys())
         trustedCertificates_.insert(ServerKey(key), settings->value(key).toString().trimmed());
@@ -136,6 +137,7 @@ void TMainSettings::Write(const TServerSettings& server)
     WriteWalkSettings(*settings, Walk);
     WriteFilters(*settings, Filters);
     WriteFillServers(*settings, FillServers);
+    WriteViewerSettings(*settings, Viewer);
     settings->remove(QLatin1String(TrustedCertificatesGroup));
     settings->beginGroup(QLatin1String(TrustedCertificatesGroup));
     for (auto trusted = trustedCertificates_.cbegin(); trusted != trustedCertificates_.cend(); ++trusted)

@@ -42,6 +42,7 @@ public:
     // Asked in order for what the server no longer has; their passwords
     // are kept as the server's is.
     std::vector<TServerSettings> FillServers;
+    TViewerSettings Viewer;
 
     THeaderFilterSettings FilterOf(const std::string& group) const;
 

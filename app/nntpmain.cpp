@@ -25,6 +25,7 @@
 #include "app/mainlayout.h"
 #include "app/pictureset.h"
 #include "app/trustquestion.h"
+#include "app/vieweractions.h"
 #include "base/classes.h"
 #include "errorbox.h"
 #include "glyphbutton.h"
@@ -157,6 +158,19 @@ TfrmMain::TfrmMain(QString dataFolder, QWidget* owner)
     BindClientEvents();
     BindRunEvents();
     BindPictureSet();
+    BindViewer();
+}
+
+// Keep, Copy, turning, the slideshow and the information panel; the window
+// tells it what only the window knows.
+void TfrmMain::BindViewer()
+{
+    viewer_ = new TViewerActions(*layout_, *pictures_, this);
+    viewer_->Status = [this](const QString& text) { SetStatusText(1, text); };
+    viewer_->Settings = [this] { return settings_.Viewer; };
+    viewer_->OpenUrl = [this](const QUrl& address) { return OpenUrl && OpenUrl(address); };
+    viewer_->MoreComing = [this] { return CommandSequenceRunning(); };
+    viewer_->Forward = [this] { sbNextClick(); };
 }
 
 TfrmMain::~TfrmMain()
@@ -524,7 +538,8 @@ void TfrmMain::ApplyWalkSettings()
 TSetupValues TfrmMain::SetupValues() const
 {
     const std::string group = ToBytes(NGEdit->currentText().trimmed());
-    return { msNNTP->Settings, settings_.Walk, group, settings_.FilterOf(group), settings_.FillServers };
+    return { msNNTP->Settings, settings_.Walk, group, settings_.FilterOf(group), settings_.FillServers,
+        settings_.Viewer };
 }
 
 bool TfrmMain::ApplySetup(const TSetupValues& values)
@@ -544,6 +559,7 @@ void TfrmMain::TakeSetup(const TSetupValues& values)
 {
     settings_.Walk = values.Walk;
     settings_.FillServers = values.FillServers;
+    settings_.Viewer = values.Viewer;
     if (!values.Group.empty())
         settings_.Filters[values.Group] = values.Filter;
     ApplyWalkSettings();
@@ -790,6 +806,7 @@ void TfrmMain::PictureShown(const QImage& picture, const QString& path)
         ScrollBox1->SetNotice(text);
         SetStatusText(1, text);
     }
+    viewer_->PictureShown(picture, path);
 }
 
 void TfrmMain::ShowPicture()

@@ -45,6 +45,7 @@ class TPictureSet;
 class TPictureView;
 class TSetupDlg;
 class TTransferRateLabel;
+class TViewerActions;
 class TmsArticle;
 class TmsNNTP;
 
@@ -82,6 +83,8 @@ public:
     QProgressBar* ProgressBar;
     // The speed and the pictures per minute while Go runs.
     TTransferRateLabel* TransferRate;
+    // What the viewer does beyond browsing (app/vieweractions.h).
+    TViewerActions& Viewer() const { return *viewer_; }
 
     // Replaceable for tests: opening an address with the desktop's
     // handler.
@@ -203,6 +206,7 @@ private:
     void BindHarvestEvents();
     // The run's events to the status bar and the transfer speed.
     void BindRunEvents();
+    void BindViewer();
     // Go as one command sequence (news/harvestrun.h), with the transfer
     // speed shown while it runs.
     void Go();
@@ -244,6 +248,9 @@ private:
     std::unique_ptr<THarvestRun> run_;
     // While a Go or an NZB fetch runs, when Setup lists fill servers.
     std::unique_ptr<TFillServers> fill_;
+    // Keep, Copy, turning, the slideshow, the information panel; the
+    // window's child.
+    TViewerActions* viewer_ = nullptr;
     QString tempFolder_;
     int headerBatch_ = 0;
     QString dataFile_;

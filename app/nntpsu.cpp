@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,8 @@
 #include "base/classes.h"
 #include "errorbox.h"
 #include "fillserverlist.h"
+#include "keepfolder.h"
+#include "slideshow.h"
 #include "message/placewidget.h"
 #include "news/articlenumber.h"
 #include "news/headerfilter.h"
@@ -48,6 +51,7 @@ const char* const JoinMultiPartHint
 const char* const FilterHint
     = "Regular expressions, found anywhere and regardless of case; what they leave out is never "
       "fetched. Empty takes all";
+const char* const KeepFolderHint = "Where Keep a copy (Ctrl+S) puts the picture on show; empty: the folder shown";
 const char* const SizesHint
     = "Bytes, as the headers tell them; a post of several parts counts the sum of its parts. Empty: "
       "no bound";
@@ -180,7 +184,8 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     JoinMultiPartCheck->setToolTip(QLatin1String(JoinMultiPartHint));
 
     PlaceFilterControls();
-    FillServers = Place(new TFillServerList(this), "FillServerList", 385, 8, 369, 582);
+    FillServers = Place(new TFillServerList(this), "FillServerList", 385, 8, 369, 420);
+    PlaceViewerControls();
 
     OKButton = Place(new QPushButton(QStringLiteral("OK"), this), "OKButton", 139, 599, 75, 27);
     CancelButton = Place(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton", 220, 599, 75, 27);
@@ -199,7 +204,10 @@ TSetupDlg::TSetupDlg(QWidget* owner)
     setTabOrder(SkipPostersEdit, MinBytesEdit);
     setTabOrder(MinBytesEdit, MaxBytesEdit);
     setTabOrder(MaxBytesEdit, FillServers->FirstControl());
-    setTabOrder(FillServers->LastControl(), OKButton);
+    setTabOrder(FillServers->LastControl(), KeepFolderEdit);
+    setTabOrder(KeepFolderEdit, KeepFolderButton);
+    setTabOrder(KeepFolderButton, SlideshowSecondsSpin);
+    setTabOrder(SlideshowSecondsSpin, OKButton);
     setTabOrder(OKButton, CancelButton);
     setTabOrder(CancelButton, btnGetGroup);
 
@@ -249,6 +257,33 @@ void TSetupDlg::PlaceFilterControls()
     }
 }
 
+// Where Keep puts pictures and how the slideshow moves, below the fill
+// servers.
+void TSetupDlg::PlaceViewerControls()
+{
+    Bevel5 = Place(new QFrame(this), "Bevel5", 385, 436, 369, 154);
+    Bevel5->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* keepLabel = Place(new QLabel(QLatin1String(KeepFolderSetting), this), "KeepFolderLabel", 393, 446, 200, 16);
+    KeepFolderEdit = Place(new QLineEdit(this), "KeepFolderEdit", 393, 466, 270, 24);
+    KeepFolderEdit->setPlaceholderText(DefaultKeepFolder());
+    KeepFolderEdit->setToolTip(QLatin1String(KeepFolderHint));
+    keepLabel->setBuddy(KeepFolderEdit);
+    KeepFolderButton = Place(new QPushButton(QStringLiteral("Browse..."), this), "KeepFolderButton", 669, 465, 77, 27);
+    KeepFolderButton->setAutoDefault(false);
+    connect(KeepFolderButton, &QPushButton::clicked, this, [this] {
+        const QString chosen = QFileDialog::getExistingDirectory(this, QLatin1String(KeepFolderSetting),
+            KeepFolderEdit->text().isEmpty() ? DefaultKeepFolder() : KeepFolderEdit->text());
+        if (!chosen.isEmpty())
+            KeepFolderEdit->setText(chosen);
+    });
+    auto* slideshowLabel = Place(
+        new QLabel(QLatin1String(SlideshowSecondsSetting), this), "SlideshowSecondsLabel", 393, 508, 200, 16);
+    SlideshowSecondsSpin = Place(new QSpinBox(this), "SlideshowSecondsSpin", 669, 504, 77, 24);
+    SlideshowSecondsSpin->setRange(MinSlideshowSeconds, MaxSlideshowSeconds);
+    SlideshowSecondsSpin->setValue(DefaultSlideshowSeconds);
+    slideshowLabel->setBuddy(SlideshowSecondsSpin);
+}
+
 void TSetupDlg::SetValues(const TSetupValues& values)
 {
     given_ = values;
@@ -272,6 +307,8 @@ void TSetupDlg::SetValues(const TSetupValues& values)
     MinBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MinBytes)));
     MaxBytesEdit->setText(QString::fromStdString(SizeText(values.Filter.MaxBytes)));
     FillServers->SetServers(values.FillServers);
+    KeepFolderEdit->setText(QString::fromStdString(values.Viewer.KeepFolder));
+    SlideshowSecondsSpin->setValue(values.Viewer.SlideshowSeconds);
 }
 
 TSetupValues TSetupDlg::Values() const
@@ -292,6 +329,8 @@ TSetupValues TSetupDlg::Values() const
     values.Filter.MinBytes = SizeOf(*MinBytesEdit);
     values.Filter.MaxBytes = SizeOf(*MaxBytesEdit);
     values.FillServers = FillServers->Servers();
+    values.Viewer.KeepFolder = KeepFolderEdit->text().trimmed().toStdString();
+    values.Viewer.SlideshowSeconds = SlideshowSecondsSpin->value();
     return values;
 }
 
@@ -330,6 +369,7 @@ void TSetupDlg::accept()
     // A number typed into a spin box counts though it still has the focus.
     StartBeforeEndSpin->interpretText();
     ConnectionsSpin->interpretText();
+    SlideshowSecondsSpin->interpretText();
     // A filter that cannot be used is refused with the reason; the dialog
     // stays open to mend it.
     bool usable = false;

@@ -1,7 +1,8 @@
 // The setup dialog behind the main window's Setup button: the news
 // server's name, how to reach it (TLS, the account and its password), where
 // new groups start, the selected group's filters, the fill servers asked
-// for what the server no longer has, and Get Groups, which fetches the
+// for what the server no longer has, where Keep puts pictures and the
+// slideshow's pause, and Get Groups, which fetches the
 // server's newsgroup list and keeps the picture groups in the group list
 // file for the next start. The dialog edits a TSetupValues; the window that
 // opens it applies the values and runs Get Groups, so the dialog knows
@@ -81,6 +82,11 @@ public:
     QLineEdit* MaxBytesEdit;
     // The fill servers, in a column of their own on the right.
     TFillServerList* FillServers;
+    // Where Keep puts pictures and the slideshow's pause, below them.
+    QFrame* Bevel5;
+    QLineEdit* KeepFolderEdit;
+    QPushButton* KeepFolderButton;
+    QSpinBox* SlideshowSecondsSpin;
 
     // The controls from values, and the values the controls hold (the user
     // name without surrounding blanks); what no control shows stays as
@@ -116,6 +122,7 @@ protected:
 
 private:
     void PlaceFilterControls();
+    void PlaceViewerControls();
 
     bool fetching_ = false;
     TSetupValues given_;

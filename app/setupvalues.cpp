@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/slideshow.h"
 #include "news/articlenumber.h"
 
 namespace lumigrab {
@@ -119,6 +120,21 @@ void WriteWalkSettings(QSettings& settings, const TWalkSettings& walk)
 {
     settings.setValue(QLatin1String(StartBeforeEndSetting), walk.StartBeforeEnd);
     settings.setValue(QLatin1String(JoinMultiPartPostsSetting), walk.JoinMultiPartPosts);
+}
+
+TViewerSettings ReadViewerSettings(const QSettings& settings)
+{
+    TViewerSettings viewer;
+    viewer.KeepFolder = ReadText(settings, KeepFolderSetting);
+    viewer.SlideshowSeconds = ReadCount(settings, SlideshowSecondsSetting, DefaultSlideshowSeconds,
+        MinSlideshowSeconds, MaxSlideshowSeconds);
+    return viewer;
+}
+
+void WriteViewerSettings(QSettings& settings, const TViewerSettings& viewer)
+{
+    settings.setValue(QLatin1String(KeepFolderSetting), QString::fromStdString(viewer.KeepFolder));
+    settings.setValue(QLatin1String(SlideshowSecondsSetting), viewer.SlideshowSeconds);
 }
 
 std::vector<TServerSettings> ReadFillServers(QSettings& settings)

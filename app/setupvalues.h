@@ -33,6 +33,17 @@ struct TWalkSettings {
     bool operator==(const TWalkSettings&) const = default;
 };
 
+// How the viewer keeps and shows pictures; a change takes effect at once.
+struct TViewerSettings {
+    // Where Keep copies pictures (app/keepfolder.h), UTF-8; empty: the
+    // default, DefaultKeepFolder().
+    std::string KeepFolder;
+    // The slideshow's pause between pictures (app/slideshow.h).
+    int SlideshowSeconds = 4;
+
+    bool operator==(const TViewerSettings&) const = default;
+};
+
 struct TSetupValues {
     // A change to any but its Connections closes the open connection
     // (SameConnection): the next command connects with the new values. A
@@ -46,6 +57,7 @@ struct TSetupValues {
     // Asked in order, by message-id, for what the server above no longer
     // has (news/fillservers.h); each with its own address, TLS and account.
     std::vector<TServerSettings> FillServers;
+    TViewerSettings Viewer;
 
     bool operator==(const TSetupValues&) const = default;
 };
@@ -70,6 +82,10 @@ inline const char* const SkipPostersSetting = "Posters to skip";
 inline const char* const MinBytesSetting = "Smallest size";
 inline const char* const MaxBytesSetting = "Largest size";
 
+// Names of the viewer settings in the settings file.
+inline const char* const KeepFolderSetting = "Keep Folder";
+inline const char* const SlideshowSecondsSetting = "Slideshow Seconds";
+
 // The fill servers, in order, as an array of this name; a file that lists
 // more than MaxFillServers keeps the first.
 inline const char* const FillServersArray = "Fill Servers";
@@ -88,6 +104,9 @@ void WriteConnections(QSettings& settings, int connections);
 std::map<std::string, THeaderFilterSettings> ReadFilters(QSettings& settings);
 // Replaces them all; a group without filters gets no entry.
 void WriteFilters(QSettings& settings, const std::map<std::string, THeaderFilterSettings>& filters);
+// A slideshow pause out of range (1 to 3600 seconds) reads as the default.
+TViewerSettings ReadViewerSettings(const QSettings& settings);
+void WriteViewerSettings(QSettings& settings, const TViewerSettings& viewer);
 // Each fill server's Server, UseTLS, Connections (1 when missing) and
 // UserName; one without a server name is left out. Passwords are the keyring's (TMainSettings).
 std::vector<TServerSettings> ReadFillServers(QSettings& settings);

@@ -7,6 +7,7 @@ PACKAGES=(
   g++ cmake make pkg-config ca-certificates libssl-dev openssl
   qt6-base-dev qt6-image-formats-plugins libgl-dev qtkeychain-qt6-dev
   zlib1g-dev  # compressed news connections
+  libexif-dev  # the camera and date a picture names
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   media-types python3 xvfb xauth
