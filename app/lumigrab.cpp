@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include "base/desktopentry.h"
 #include "base/messagepump.h"
 #include "message/msaddred.h"
 #include "nntpmain.h"
@@ -13,7 +14,7 @@ int main(int argc, char** argv)
     // The application's title. Set as its name rather than its display
     // name, which Qt would append to every dialog's caption.
     QApplication::setApplicationName(QStringLiteral("Lumigrab - Image Browser"));
-    QApplication::setDesktopFileName(QStringLiteral("lumigrab"));
+    QApplication::setDesktopFileName(QLatin1String(lumigrab::DesktopEntryId));
     QApplication::setWindowIcon(lumigrab::LumigrabIcon());
     lumigrab::InstallMailAddressEditor();
     // Long decodes let the window breathe, as network waits do.

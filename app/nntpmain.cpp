@@ -27,6 +27,7 @@
 #include "app/trustquestion.h"
 #include "app/vieweractions.h"
 #include "base/classes.h"
+#include "base/desktopentry.h"
 #include "errorbox.h"
 #include "glyphbutton.h"
 #include "lumigrab_version.h"
@@ -99,8 +100,9 @@ bool OpenWithDesktop(const QUrl& address)
 QString ProgramDataFolder(const QString& programFolder)
 {
     const QDir folder(programFolder);
-    const bool installed
-        = QFileInfo::exists(folder.filePath(QStringLiteral("../share/applications/lumigrab.desktop")));
+    bool installed = false;
+    for (const std::string_view entry : InstalledDesktopEntries)
+        installed = installed || QFileInfo::exists(folder.filePath(QLatin1String(entry)));
     if (!installed && QFileInfo(folder.absolutePath()).isWritable())
         return folder.absolutePath() + QLatin1Char('/');
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)

@@ -51,7 +51,8 @@ class TmsNNTP;
 
 // Where the program keeps its picture folder and its group list, ending in
 // '/': the program's own folder when it is writable and not an installed
-// copy (one with ../share/applications/lumigrab.desktop beside it), else
+// copy (one with its desktop entry in ../share/applications beside it,
+// base/desktopentry.h), else
 // $XDG_DATA_HOME/Lumigrab/.
 QString ProgramDataFolder(const QString& programFolder);
 

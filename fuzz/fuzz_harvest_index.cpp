@@ -5,7 +5,9 @@
 // beyond its bound. Read in pieces of any size, as the file comes in
 // chunks, the text gives the same ids. Every digest of a kept picture
 // comes from a complete line whose key spells it (DigestKey), and every
-// such line gives one.
+// such line gives one. A picture's origin found in the text is an article
+// line's usable id that names the picture, and its about fields hold no
+// tab or line feed and stay within a file name's bound.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "base/filenames.h"
 #include "fuzz_check.h"
 #include "news/harvestindex.h"
+#include "news/pictureorigin.h"
 
 using namespace lumigrab;
 
@@ -85,5 +88,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(digests.size() == digestKeys.size());
     for (const TSha256Digest& digest : digests)
         Check(digestKeys.contains(DigestKey(digest)));
+
+    // The first name of the first line, else one that may be anywhere.
+    const std::string_view firstLine = text.substr(0, text.find('\n'));
+    const size_t tab = firstLine.find('\t');
+    const std::string name(tab == std::string_view::npos ? "a.jpg" : firstLine.substr(tab + 1, firstLine.find('\t', tab + 1) - tab - 1));
+    if (const std::optional<TPictureOrigin> origin = FindPictureOriginInText(text, name)) {
+        Check(IsUsableMessageId(origin->messageId));
+        Check(text.substr(0, complete).find(origin->messageId + "\t") != std::string_view::npos);
+        for (const std::string* field : { &origin->about.group, &origin->about.subject, &origin->about.poster,
+                 &origin->about.date }) {
+            Check(field->find_first_of("\t\n") == std::string::npos);
+            Check(field->size() <= MaxFileNameBytes + 8 + MaxMessageIdBytes);
+        }
+    }
     return 0;
 }

@@ -97,6 +97,7 @@
 #include "base/sysutils.h"
 #include "message/msmsg.h"
 #include "news/harvest.h"
+#include "base/desktopentry.h"
 #include "news/fillservers.h"
 #include "news/harvestrun.h"
 #include "news/headerfilter.h"
@@ -162,15 +163,16 @@ std::filesystem::path ProgramFolder(const char* argv0)
 }
 
 // TEMP beside the program, as in a build tree. An installed copy (one with
-// ../share/applications/lumigrab.desktop beside its folder, as in /usr/bin)
+// its desktop entry beside its folder, base/desktopentry.h, as in /usr/bin)
 // or one in a folder the user cannot write uses the user's data folder,
 // where the window keeps its pictures too.
 std::filesystem::path DefaultPictureFolder(const char* argv0)
 {
     const std::filesystem::path programFolder = ProgramFolder(argv0);
     std::error_code error;
-    const bool installed
-        = std::filesystem::exists(programFolder / "../share/applications/lumigrab.desktop", error);
+    bool installed = false;
+    for (const std::string_view entry : InstalledDesktopEntries)
+        installed = installed || std::filesystem::exists(programFolder / entry, error);
     if (!installed && QFileInfo(QString::fromStdString(programFolder.string())).isWritable())
         return programFolder / "TEMP";
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);

@@ -983,11 +983,16 @@ TEST(ProgramDataFolder, BesideTheProgramUnlessInstalledOrReadOnly)
     QDir().mkpath(bin);
     EXPECT_EQ(ProgramDataFolder(bin), bin + '/');
 
+    // Installed by this package or by an earlier one.
     QDir().mkpath(root.filePath("share/applications"));
-    WriteFile(root.filePath("share/applications/lumigrab.desktop"), "[Desktop Entry]\n");
     const QString dataHome = root.filePath("data");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
-    EXPECT_EQ(ProgramDataFolder(bin), dataHome + "/Lumigrab/");
+    for (const char* entry : { "org.example.lumigrab.Lumigrab.desktop", "lumigrab.desktop" }) {
+        const QString path = root.filePath(QStringLiteral("share/applications/") + entry);
+        WriteFile(path, "[Desktop Entry]\n");
+        EXPECT_EQ(ProgramDataFolder(bin), dataHome + "/Lumigrab/") << entry;
+        QFile::remove(path);
+    }
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "message/msmsg.h"
 #include "news/harvest.h"
 #include "news/msnntp.h"
+#include "news/pictureorigin.h"
 #include "nntp_test_support.h"
 #include "post_test_support.h"
 #include "tests/support/allocation_watch.h"
@@ -245,6 +246,12 @@ TEST_F(HarvestWalkTest, APicturePostedAgainUnderAnotherNameIsKeptOnce)
     EXPECT_EQ(kept, (Strings { "one.jpg", "three.jpg" }));
     EXPECT_EQ(FolderEntries(folder), (Strings { ".lumigrab-index", "one.jpg", "three.jpg" }));
     EXPECT_EQ(IndexArticleLines(folder / ".lumigrab-index"), "<one@test>\tone.jpg\n<two@test>\n<three@test>\tthree.jpg\n");
+    // Where each picture came from, beside it.
+    const std::optional<TPictureOrigin> origin = FindPictureOrigin(folder.string(), "three.jpg");
+    ASSERT_TRUE(origin);
+    EXPECT_EQ(origin->messageId, "<three@test>");
+    EXPECT_EQ(origin->about.group, FakeGroup().name);
+    EXPECT_EQ(origin->about.subject, "three");
 
     kept.clear();
     fs::remove(folder / "one.jpg");

@@ -127,9 +127,9 @@ TEST(Package, InstallsTheProgramsAndDesktopFilesOnly)
         { "./usr/bin/lumigrab", "-rwxr-xr-x" },
         { "./usr/bin/lumigrab-decode", "-rwxr-xr-x" },
         { "./usr/bin/lumigrab-harvest", "-rwxr-xr-x" },
-        { "./usr/share/applications/lumigrab.desktop", "-rw-r--r--" },
+        { "./usr/share/applications/org.example.lumigrab.Lumigrab.desktop", "-rw-r--r--" },
         { "./usr/share/icons/hicolor/scalable/apps/lumigrab.svg", "-rw-r--r--" },
-        { "./usr/share/metainfo/lumigrab.metainfo.xml", "-rw-r--r--" },
+        { "./usr/share/metainfo/org.example.lumigrab.Lumigrab.metainfo.xml", "-rw-r--r--" },
     };
     EXPECT_EQ(PackagedFiles(), expected);
 }
@@ -209,7 +209,7 @@ TEST(Package, DependsOnNoDevelopmentPackage)
 TEST(Package, DesktopFilesAgreeWithEachOther)
 {
     const std::map<std::string, std::string> files = PackagedFiles();
-    const std::string metainfo = PackagedText("./usr/share/metainfo/lumigrab.metainfo.xml");
+    const std::string metainfo = PackagedText("./usr/share/metainfo/org.example.lumigrab.Lumigrab.metainfo.xml");
     const std::string id = Value(metainfo, "<id>([^<]+)</id>");
     EXPECT_EQ(Value(metainfo, "<launchable type=\"desktop-id\">([^<]+)</launchable>"), id + ".desktop");
     EXPECT_EQ(Value(metainfo, "<release version=\"([^\"]+)\""), PackageVersion);

@@ -33,18 +33,17 @@ gtest_discover_tests(package_test DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS package FIXTURES_REQUIRED lumigrab_package)
 
 # The desktop entry and the metainfo as the desktop's own validators see
-# them. The component id is the desktop entry's name, not a reverse domain
-# name, which the validator only warns about.
+# them, without a warning.
 find_program(LUMIGRAB_APPSTREAMCLI appstreamcli)
 if(LUMIGRAB_APPSTREAMCLI)
   add_test(NAME package_metainfo_valid
-    COMMAND ${LUMIGRAB_APPSTREAMCLI} validate --no-net --override=cid-desktopapp-is-not-rdns=info
-      ${PROJECT_BINARY_DIR}/app/lumigrab.metainfo.xml)
+    COMMAND ${LUMIGRAB_APPSTREAMCLI} validate --no-net
+      ${PROJECT_BINARY_DIR}/app/org.example.lumigrab.Lumigrab.metainfo.xml)
   set_tests_properties(package_metainfo_valid PROPERTIES LABELS package)
 endif()
 find_program(LUMIGRAB_DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(LUMIGRAB_DESKTOP_FILE_VALIDATE)
   add_test(NAME package_desktop_entry_valid
-    COMMAND ${LUMIGRAB_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/app/lumigrab.desktop)
+    COMMAND ${LUMIGRAB_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/app/org.example.lumigrab.Lumigrab.desktop)
   set_tests_properties(package_desktop_entry_valid PROPERTIES LABELS package)
 endif()
