@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <QAbstractItemModel>
+#include <QClipboard>
+#include <QMimeData>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -28,10 +30,13 @@
 #include <vector>
 
 #include "app/pictureloader.h"
+#include "app/picturemovie.h"
 #include "app/picturepane.h"
+#include "app/vieweractions.h"
 #include "app/thumbnailcache.h"
 #include "app/thumbnailstrip.h"
 #include "tests/support/demo_server.h"
+#include "tests/support/gif_writer.h"
 #include "tests/support/window_fixture.h"
 
 namespace lumigrab {
@@ -337,6 +342,65 @@ TEST_F(WindowEndToEnd, EveryPictureShowsOnScreenAndInTheStrip)
     Grab(stripViewport, stripViewport->rect()).save(GrabFolder + "strip.png");
     EXPECT_EQ(types, (QSet<QString> { "JPG", "GIF", "BMP", "DIB", "RLE", "PCX", "TGA", "PNG", "WEBP" }));
     EXPECT_EQ(photosShown.size(), qsizetype(kPhotos.size()));
+}
+
+// On the real window: an animated GIF fetched from the demo server plays
+// on screen, Ctrl+S keeps it byte for byte, Ctrl+C puts it on the X
+// clipboard at its own size, and R shows it turned a quarter.
+TEST_F(WindowEndToEnd, KeepCopyTurnAndPlayOnScreen)
+{
+    DemoServer server;
+    ASSERT_TRUE(server.Running()) << "demo-server.sh start failed";
+    const std::string group = server.Groups().at(0);
+    {
+        QTemporaryDir posted;
+        const std::string gif = testing::AnimatedGif(240, 160, 8, 5, 40000);
+        WriteFile(posted.filePath("moving.gif"), QByteArray(gif.data(), qsizetype(gif.size())));
+        int status = 0;
+        Output("/usr/bin/python3 " LUMIGRAB_SOURCE_DIR "/tests/news/inn/post-files.py --port " + server.Port()
+                + " --group " + group + " " + posted.filePath("moving.gif").toStdString(),
+            status);
+        ASSERT_EQ(status, 0);
+    }
+    QTemporaryDir keep;
+    WriteSettings({ { "Keep Folder", keep.filePath("kept") } });
+    WriteFile(DataFile(), QByteArray::fromStdString(group) + "\r\n");
+    TfrmMain& form = Start();
+    form.msNNTP->Server = "127.0.0.1:" + server.Port();
+    form.msNNTP->TimeOut = 60;
+    form.okClick();
+    ASSERT_EQ(TakeErrorBoxes(), QStringList());
+    const qsizetype at = form.Pictures().indexOf(QRegularExpression(".*/moving.*\\.gif$"));
+    ASSERT_GE(at, 0) << form.Pictures().join(' ').toStdString();
+    while (form.PictureIndex() < at)
+        QTest::keyClick(&form, Qt::Key_Right);
+    const QString path = form.Pictures().at(at);
+
+    TPictureMovie& movie = form.Viewer().Movie();
+    ASSERT_TRUE(movie.Playing());
+    form.repaint();
+    QTest::qWait(20);
+    const QImage before = GrabViewport();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return movie.FramesShown() >= 3; }, 5000));
+    form.repaint();
+    QTest::qWait(20);
+    const QImage later = GrabViewport();
+    QDir().mkpath(GrabFolder);
+    before.save(GrabFolder + "moving-1.png");
+    later.save(GrabFolder + "moving-2.png");
+    EXPECT_GT(DifferentPixels(before, later), 240 * 160 / 2) << "the frames on screen do not change";
+
+    QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(testing::ReadFile(keep.filePath("kept/" + QFileInfo(path).fileName())), testing::ReadFile(path));
+    QTest::keyClick(&form, Qt::Key_C, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([] { return QGuiApplication::clipboard()->mimeData()->hasImage(); }));
+    EXPECT_EQ(qvariant_cast<QImage>(QGuiApplication::clipboard()->mimeData()->imageData()).size(), QSize(240, 160));
+    QTest::keyClick(&form, Qt::Key_R);
+    form.repaint();
+    QTest::qWait(20);
+    const QImage turned = GrabViewport();
+    turned.save(GrabFolder + "moving-turned.png");
+    EXPECT_EQ(PaintedArea(turned, Backdrop()).size(), QSize(160, 240));
 }
 
 } // namespace

@@ -79,8 +79,9 @@ inline void PutShort(std::string& out, unsigned value)
 
 // frames frames of width x height, frame i all of palette colour i % 256
 // (a grey ramp reversed and shifted so neighbours differ), delayCs
-// hundredths of a second each.
-inline std::string AnimatedGif(int width, int height, int frames, int delayCs = 10)
+// hundredths of a second each; commentBytes of noise in a comment block
+// make the file as long as a posted picture is (readers pass comments by).
+inline std::string AnimatedGif(int width, int height, int frames, int delayCs = 10, int commentBytes = 0)
 {
     std::string gif = "GIF89a";
     PutShort(gif, unsigned(width));
@@ -94,6 +95,21 @@ inline std::string AnimatedGif(int width, int height, int frames, int delayCs = 
         gif += char((i * 7) & 0xff);
     }
     gif += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    if (commentBytes > 0) {
+        gif += "\x21\xFE";
+        uint32_t noise = 2463534242u;
+        for (int left = commentBytes; left > 0; left -= 255) {
+            const int block = left < 255 ? left : 255;
+            gif += char(block);
+            for (int i = 0; i < block; ++i) {
+                noise ^= noise << 13;
+                noise ^= noise >> 17;
+                noise ^= noise << 5;
+                gif += char(noise & 0xff);
+            }
+        }
+        gif += '\0';
+    }
     for (int frame = 0; frame < frames; ++frame) {
         gif += std::string("\x21\xF9\x04\x04", 4);
         PutShort(gif, unsigned(delayCs));
