@@ -16,6 +16,8 @@
 #include <fstream>
 #include <string>
 
+#include "bench/offscreen_application.h"
+#include "bench/process_memory.h"
 #include "app/pictureloader.h"
 #include "app/picturemovie.h"
 #include "app/picturepane.h"
@@ -24,37 +26,12 @@
 namespace lumigrab {
 namespace {
 
+using bench::ResetPeak;
+using bench::StatusMiB;
+
 constexpr int kFrames = 100;
 constexpr int kFrameMs = 100;
 constexpr double kBoundMiB = 64;
-
-void EnsureApplication()
-{
-    // Never destroyed: at exit Qt's own globals may be gone before it.
-    static QApplication* application = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "animation_bench";
-        static char* argv[] = { name, nullptr };
-        return new QApplication(argc, argv);
-    }();
-    (void)application;
-}
-
-double StatusMiB(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(field + ":"))
-            return std::stod(line.substr(field.size() + 1)) / 1024;
-    return 0;
-}
-
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 QString WriteAnimation(const QTemporaryDir& folder, int frameMs)
 {
@@ -68,7 +45,7 @@ QString WriteAnimation(const QTemporaryDir& folder, int frameMs)
 
 void BM_ForwardToAnAnimationStartsWithinOneFrame(benchmark::State& state)
 {
-    EnsureApplication();
+    bench::EnsureOffscreenApplication();
     QTemporaryDir folder;
     const QString path = WriteAnimation(folder, kFrameMs);
     TPicturePane pane;
@@ -101,7 +78,7 @@ BENCHMARK(BM_ForwardToAnAnimationStartsWithinOneFrame)->UseManualTime()->Unit(be
 
 void BM_PlayingAHundredFullHdFramesStaysBounded(benchmark::State& state)
 {
-    EnsureApplication();
+    bench::EnsureOffscreenApplication();
     QTemporaryDir folder;
     // Frames fast (20 ms; shorter delays are played as 100 ms, as browsers
     // do): the memory, not the clock, is measured.

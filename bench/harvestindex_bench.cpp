@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/process_memory.h"
 #include "news/harvestindex.h"
 #include "tests/support/scratch_folder.h"
 
@@ -74,17 +75,6 @@ void BM_Record(benchmark::State& state)
 }
 BENCHMARK(BM_Record);
 
-// A field of /proc/self/status, in MiB.
-double StatusMiB(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(field + ":"))
-            return std::stod(line.substr(field.size() + 1)) / 1024;
-    return 0;
-}
-
 void BM_LoadJunkIndex(benchmark::State& state)
 {
     constexpr double BoundMiB = 8;
@@ -97,12 +87,11 @@ void BM_LoadJunkIndex(benchmark::State& state)
     }
     double added = 0;
     for (auto _ : state) {
-        // From here on VmHWM counts anew.
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const double before = StatusMiB("VmHWM");
+        lumigrab::bench::ResetPeak();
+        const double before = lumigrab::bench::StatusMiB("VmHWM");
         lumigrab::TFolderIndex index(folder.Path());
         benchmark::DoNotOptimize(index.Contains("<1@test>"));
-        added = std::max(added, StatusMiB("VmHWM") - before);
+        added = std::max(added, lumigrab::bench::StatusMiB("VmHWM") - before);
     }
     state.counters["index_MB"] = double(std::filesystem::file_size(folder.Path() / ".lumigrab-index")) / 1e6;
     state.counters["added_MiB"] = added;

@@ -26,6 +26,8 @@
 #include <fstream>
 #include <string>
 
+#include "bench/offscreen_application.h"
+#include "bench/process_memory.h"
 #include "app/nntpmain.h"
 #include "app/thumbnailcache.h"
 #include "app/thumbnailmodel.h"
@@ -34,40 +36,11 @@
 namespace lumigrab {
 namespace {
 
+using bench::ResetPeak;
+using bench::StatusMiB;
+
 constexpr double kBoundMiB = 64;
 constexpr int kBigPhotoEvery = 500;
-
-void EnsureApplication()
-{
-    static QTemporaryDir config;
-    // Never destroyed: at exit Qt's own globals may be gone before it.
-    static QApplication* application = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        static int argc = 1;
-        static char name[] = "strip_memory_bench";
-        static char* argv[] = { name, nullptr };
-        return new QApplication(argc, argv);
-    }();
-    (void)application;
-}
-
-// A field of value from /proc/self/status, in MiB.
-double StatusMiB(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with(field + ":"))
-            return std::stod(line.substr(field.size() + 1)) / 1024;
-    return 0;
-}
-
-// From here on VmHWM counts anew.
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 QByteArray JpegBytes(QSize size, int seed)
 {
@@ -133,7 +106,7 @@ bool PageMade(TThumbnailStrip& strip, const QStringList& pictures)
 
 void BM_StripScrolledEndToEnd(benchmark::State& state)
 {
-    EnsureApplication();
+    bench::EnsureOffscreenApplication();
     const int count = int(state.range(0));
     QTemporaryDir root;
     FillFolder(root.filePath("TEMP/"), count);
