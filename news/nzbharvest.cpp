@@ -96,19 +96,21 @@ void TNzbHarvest::JoinSegments(const TNzbFile& file, const std::string& name)
     harvest_.Index().Record(messageId, kept.empty() ? std::vector<std::string>() : std::vector<std::string> { kept });
 }
 
-// False when the server no longer has it.
+// False when neither the server nor a fill server has it.
 bool TNzbHarvest::FetchSegment(TPostJoiner& joiner, int part, const std::string& messageId)
 {
-    const TPartReader reader(client_, joiner, part);
-    try {
-        client_.ReadArticle(messageId);
-    } catch (const ENoSuchArticle&) {
-        if (!client_.Connected())
-            throw;
-        return false;
+    {
+        const TPartReader reader(client_, joiner, part);
+        try {
+            client_.ReadArticle(messageId);
+            reader.RaiseFailure();
+            return true;
+        } catch (const ENoSuchArticle&) {
+            if (!client_.Connected())
+                throw;
+        }
     }
-    reader.RaiseFailure();
-    return true;
+    return FetchPartFromFillServers(harvest_, { messageId }, part, joiner);
 }
 
 } // namespace lumigrab

@@ -517,15 +517,15 @@ bool TPostHarvest::FetchPart(TPost& post, int part, TPostJoiner& joiner)
         reader.RaiseFailure();
         return true;
     }
-    return FetchPartElsewhere(goneIds, part, joiner);
+    return FetchPartFromFillServers(harvest_, goneIds, part, joiner);
 }
 
-bool TPostHarvest::FetchPartElsewhere(const std::vector<std::string>& ids, int part, TPostJoiner& joiner)
+bool FetchPartFromFillServers(THarvest& harvest, const std::vector<std::string>& ids, int part, TPostJoiner& joiner)
 {
     for (const std::string& id : ids) {
         std::exception_ptr failure;
         TmsArticle article;
-        const bool fetched = harvest_.FetchFromFillServers(id, article, [&](std::string_view text) {
+        const bool fetched = harvest.FetchFromFillServers(id, article, [&](std::string_view text) {
             try {
                 joiner.AddPart(part, text);
             } catch (...) {

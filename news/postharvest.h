@@ -36,6 +36,11 @@ constexpr const char* PartialFolderName = ".lumigrab-parts";
 // of parts beyond it is followed as before, without a second chance.
 constexpr size_t MaxRememberedPartIds = 1000000;
 
+// Fetches part into joiner from harvest's fill servers, by the message-ids
+// of its copies in turn; false when none has any. A joiner failure is
+// raised once the fill server's reply is read.
+bool FetchPartFromFillServers(THarvest& harvest, const std::vector<std::string>& ids, int part, TPostJoiner& joiner);
+
 // Hands the client's fetched article text to the joiner as part for as
 // long as it lives. A joiner failure is kept and raised (RaiseFailure) once
 // the client is done, so that it never leaves the client halfway through a
@@ -164,9 +169,6 @@ private:
     // Fetches the post's part into joiner; false when no article of the
     // part is left on the server.
     bool FetchPart(TPost& post, int part, TPostJoiner& joiner);
-    // The part from the fill servers, by the message-ids of its articles
-    // that were gone; false when none has it.
-    bool FetchPartElsewhere(const std::vector<std::string>& ids, int part, TPostJoiner& joiner);
     // The same for a pooled join, whose part's every copy was gone.
     bool FillPooledPart(uint64_t id, int part);
     // Hands the part, by the message-id of its copy-th copy, to the fill

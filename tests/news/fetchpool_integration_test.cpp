@@ -326,6 +326,22 @@ TEST_F(PoolHarvestTest, AFillServerBringsWhatTheFirstServerLost)
         + " --fill-connections 2");
     EXPECT_EQ(exitCode, intactExit) << err;
     ExpectTheSamePictures(filled, MultiPartGroup);
+
+    // An NZB of harbour.jpg's four segments, fetched through the server
+    // that lost the second.
+    std::string nzb = "<?xml version=\"1.0\"?>\n<nzb><file subject=\"harbour.jpg\" poster=\"p\"><segments>";
+    for (const auto& [subject, id] : lossy.Headers()) {
+        if (subject.starts_with("\"harbour.jpg\" yEnc ("))
+            nzb += "<segment bytes=\"1000\" number=\"" + subject.substr(subject.find('(') + 1, 1) + "\">" + id.substr(1, id.size() - 2)
+                + "</segment>";
+    }
+    nzb += "</segments></file></nzb>\n";
+    std::ofstream(scratch.Path() / "harbour.nzb") << nzb;
+    const fs::path fromNzb = scratch.Path() / "nzb";
+    RunTool("--server " + lossy.Address() + " --nzb " + (scratch.Path() / "harbour.nzb").string() + " --folder "
+        + fromNzb.string() + " --fill 127.0.0.1:" + port);
+    EXPECT_EQ(exitCode, 0) << err;
+    EXPECT_TRUE(ReadFileBytes(fromNzb / "harbour.jpg") == ReadFileBytes(Expected(MultiPartGroup) / "harbour.jpg"));
 }
 
 // lumigrab-harvest --connections: the same pictures, and a clear refusal

@@ -2,12 +2,14 @@
 // them, as after a takedown or an early expiry: a proxy in front of a real
 // server (the test INN2) asks for an article no server has in place of
 // each lost one, so that ARTICLE answers 430. The server itself, as a fill
-// server, still has them by message-id. Compression is refused.
+// server, still has them by message-id. Lost by number and by message-id
+// alike; compression is refused.
 #pragma once
 
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "news/msnntp.h"
@@ -30,8 +32,13 @@ public:
         client.RetrieveHeaders(0, true);
         for (int i = 0; i < client.HeaderList.Count(); ++i) {
             const TmsNgInfoItem& header = client.HeaderList.Entries(i);
-            if (lostSubjects.count(header.GetFieldValue("Subject")))
+            const std::string subject = header.GetFieldValue("Subject");
+            const std::string id = header.GetFieldValue("Message-ID");
+            headers_.emplace_back(subject, id);
+            if (lostSubjects.count(subject)) {
                 lost_.insert("ARTICLE " + std::to_string(header.Number));
+                lost_.insert("ARTICLE " + id);
+            }
         }
         client.Disconnect();
         proxy_ = std::make_unique<RewritingProxy>(uint16_t(std::stoi(port)), [this](const std::string& line) {
@@ -47,10 +54,14 @@ public:
 
     std::string Address() const { return proxy_->Address(); }
     // How many articles of the group it lost.
-    size_t Lost() const { return lost_.size(); }
+    size_t Lost() const { return lost_.size() / 2; }
+    // The group's headers: subject and message-id, in article order.
+    const std::vector<std::pair<std::string, std::string>>& Headers() const { return headers_; }
 
 private:
+    // Each lost article by number and by message-id.
     std::set<std::string> lost_;
+    std::vector<std::pair<std::string, std::string>> headers_;
     std::unique_ptr<RewritingProxy> proxy_;
 };
 
