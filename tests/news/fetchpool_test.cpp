@@ -175,10 +175,11 @@ TEST_F(FetchPoolTest, ConnectionsThatDoNotStartLowerThePool)
              Case { "no server", {}, "3 connections failed ([10061] Connection refused): fetching with 1" },
          }) {
         SCOPED_TRACE(c.name);
+        // The last case's pool hands over what it still holds as it goes.
+        pool.reset();
         done.clear();
         lowered.clear();
         keptOffThisThread = 0;
-        pool.reset();
         const auto how = [c](int connection) { return c.connections.at(size_t(connection - 1)); };
         const auto greeting = [how](int connection) {
             const How start = how(connection);
@@ -271,17 +272,23 @@ TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
              Case { "an article handed over, once", false, true, false },
          }) {
         SCOPED_TRACE(c.name);
+        // The last case's pool hands over what it still holds as it goes.
+        pool.reset();
         done.clear();
         keptOffThisThread = 0;
-        pool.reset();
         const auto id = [](int number) { return "<" + std::to_string(number) + "@pool.test>"; };
         auto walk = std::make_shared<THeaderIds>();
         for (int number = 1; number <= Articles; ++number)
             walk->Add(number, id(number));
         auto answered = std::make_shared<std::atomic<bool>>(false);
+        // Article 3's reply waits until every order is handed over: only
+        // then does the pool know the message-id it names.
+        auto submitted = std::make_shared<std::atomic<bool>>(false);
         Start(
             2, Welcome,
-            [always = c.always, answered](int, const std::string& command) -> Answer {
+            [always = c.always, answered, submitted](int, const std::string& command) -> Answer {
+                for (int waited = 0; command == "ARTICLE 3" && !*submitted && waited < 5000; ++waited)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 if (command == "ARTICLE 3" && (always || !answered->exchange(true)))
                     return { "220 3" + ArticleText(4).substr(5) };
                 return Reader(command);
@@ -299,6 +306,7 @@ TEST_F(FetchPoolTest, AReplyForAnotherArticleIsNotKept)
                 order.messageId = id(number);
             ASSERT_TRUE(pool->Submit(std::move(order)));
         }
+        *submitted = true;
         if (c.always) {
             EXPECT_THROW(pool->Drain(), ESocketError);
             EXPECT_EQ(errors,
@@ -333,8 +341,8 @@ TEST_F(FetchPoolTest, StopCancelsEveryConnectionAtOnce)
              Case { "not up yet", true },
          }) {
         SCOPED_TRACE(c.name);
-        done.clear();
         pool.reset();
+        done.clear();
         const auto stopped = std::make_shared<std::atomic<bool>>(false);
         const auto greeting = [held = c.greetingHeldUntilStop, stopped](int connection) {
             while (held && !*stopped)
