@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QImage>
 #include <QTemporaryDir>
 
 #include <string>
@@ -16,74 +14,45 @@
 namespace lumigrab {
 namespace {
 
-void PutLittle(std::string& out, uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out += char((value >> (8 * i)) & 0xff);
-}
-
 // "Exif\0\0" and a little-endian TIFF: IFD0 with Make and Model (when not
-// empty) and a pointer to the Exif IFD holding DateTimeOriginal.
+// empty) and the Exif IFD, which holds DateTimeOriginal; the texts after.
 std::string ExifBlock(const std::string& make, const std::string& model, const std::string& taken)
 {
-    struct Entry {
-        uint16_t tag;
-        std::string text;
+    const uint32_t named = !make.empty() + !model.empty();
+    const uint32_t exifAt = 8 + 2 + 12 * (named + 1) + 4, dataAt = exifAt + 18;
+    std::string tiff("II*\0\x08\0\0\0", 8), data;
+    const auto put = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff += char((value >> (8 * i)) & 0xff);
     };
-    std::vector<Entry> first;
-    if (!make.empty())
-        first.push_back({ 0x010F, make });
-    if (!model.empty())
-        first.push_back({ 0x0110, model });
-    const uint32_t firstSize = 2 + 12 * uint32_t(first.size() + 1) + 4;
-    const uint32_t exifAt = 8 + firstSize;
-    const uint32_t exifSize = 2 + 12 + 4;
-    uint32_t dataAt = exifAt + exifSize;
-    std::string tiff = "II*";
-    tiff += '\0';
-    PutLittle(tiff, 8, 4);
-    std::string data;
-    const auto entry = [&](std::string& ifd, uint16_t tag, const std::string& text) {
-        PutLittle(ifd, tag, 2);
-        PutLittle(ifd, 2, 2);
-        PutLittle(ifd, uint32_t(text.size() + 1), 4);
-        PutLittle(ifd, dataAt + uint32_t(data.size()), 4);
-        data += text;
-        data += '\0';
+    const auto text = [&](uint16_t tag, const std::string& value) {
+        if (value.empty())
+            return;
+        put(tag, 2), put(2, 2), put(uint32_t(value.size() + 1), 4), put(dataAt + uint32_t(data.size()), 4);
+        data += value + '\0';
     };
-    std::string ifd0;
-    PutLittle(ifd0, uint32_t(first.size() + 1), 2);
-    for (const Entry& e : first)
-        entry(ifd0, e.tag, e.text);
-    PutLittle(ifd0, 0x8769, 2);
-    PutLittle(ifd0, 4, 2);
-    PutLittle(ifd0, 1, 4);
-    PutLittle(ifd0, exifAt, 4);
-    PutLittle(ifd0, 0, 4);
-    std::string exif;
-    PutLittle(exif, 1, 2);
-    entry(exif, 0x9003, taken);
-    PutLittle(exif, 0, 4);
-    return std::string("Exif\0\0", 6) + tiff + ifd0 + exif + data;
+    put(named + 1, 2), text(0x010F, make), text(0x0110, model);
+    put(0x8769, 2), put(4, 2), put(1, 4), put(exifAt, 4), put(0, 4);
+    put(1, 2), text(0x9003, taken), put(0, 4);
+    return std::string("Exif\0\0", 6) + tiff + data;
 }
 
 TEST(ExifFactsOf, NamesTheCameraAndTheDateTaken)
 {
-    struct Case {
+    const char* const date = "2024:06:01 14:03:22";
+    const struct {
         const char* name;
         std::string bytes;
         TExifFacts facts;
-    };
-    const Case cases[] = {
-        { "MakeAndModel", ExifBlock("Canon", "EOS 5D", "2024:06:01 14:03:22"), { "Canon EOS 5D", "2024:06:01 14:03:22" } },
-        { "ModelNamesTheMake", ExifBlock("Canon", "Canon EOS 5D", "2024:06:01 14:03:22"),
-            { "Canon EOS 5D", "2024:06:01 14:03:22" } },
-        { "DateOnly", ExifBlock("", "", "2001:02:03 04:05:06"), { "", "2001:02:03 04:05:06" } },
+    } cases[] = {
+        { "MakeAndModel", ExifBlock("Canon", "EOS 5D", date), { "Canon EOS 5D", date } },
+        { "ModelNamesTheMake", ExifBlock("Canon", "Canon EOS 5D", date), { "Canon EOS 5D", date } },
+        { "DateOnly", ExifBlock("", "", date), { "", date } },
         { "NoExif", "\xFF\xD8\xFF\xD9", {} },
-        { "Truncated", ExifBlock("Canon", "EOS 5D", "2024:06:01 14:03:22").substr(0, 30), {} },
+        { "Truncated", ExifBlock("Canon", "EOS 5D", date).substr(0, 30), {} },
         { "Empty", "", {} },
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ExifFactsOf(QByteArrayView(c.bytes.data(), qsizetype(c.bytes.size()))), c.facts);
     }
@@ -94,11 +63,9 @@ TEST(PictureFactsOf, TellsNameLengthPixelsTypeAndFrames)
     QTemporaryDir folder;
     QByteArray jpeg = testing::PictureBytes(QSize(64, 48), Qt::darkCyan, "JPEG");
     const std::string exif = ExifBlock("Nikon", "D750", "2020:01:02 03:04:05");
-    QByteArray app1("\xFF\xE1", 2);
-    app1 += char(((exif.size() + 2) >> 8) & 0xff);
-    app1 += char((exif.size() + 2) & 0xff);
-    app1 += QByteArray(exif.data(), qsizetype(exif.size()));
-    jpeg.insert(2, app1);
+    const int length = int(exif.size()) + 2;
+    jpeg.insert(2, QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xff)
+            + QByteArray(exif.data(), qsizetype(exif.size())));
     testing::WriteFile(folder.filePath("camera.jpg"), jpeg);
     const std::string gif = testing::AnimatedGif(30, 20, 7);
     testing::WriteFile(folder.filePath("moving.gif"), QByteArray(gif.data(), qsizetype(gif.size())));

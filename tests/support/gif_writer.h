@@ -1,137 +1,78 @@
-// Animated GIF files for tests and benchmarks: frames of one colour each
-// from a fixed palette, a delay per frame, looping forever. Encoded with
-// variable-width LZW as GIF89a requires, so that a frame of one colour
-// packs into a few hundred bytes whatever its size.
+// Animated GIF files for tests and benchmarks (Qt writes no GIF): frames of
+// one palette colour each, looping, packed with variable-width LZW so that
+// a frame of any size takes a few hundred bytes; commentBytes of noise in a
+// comment block make the file as long as a posted picture.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace lumigrab::testing {
 
-class GifBits {
-public:
-    void Put(unsigned code, int width)
-    {
-        bits_ |= uint64_t(code) << count_;
-        count_ += width;
-        while (count_ >= 8) {
-            bytes_ += char(bits_ & 0xff);
-            bits_ >>= 8;
-            count_ -= 8;
-        }
-    }
-    std::string Finish()
-    {
-        if (count_ > 0)
-            bytes_ += char(bits_ & 0xff);
-        return bytes_;
-    }
-
-private:
-    std::string bytes_;
-    uint64_t bits_ = 0;
-    int count_ = 0;
-};
-
-// LZW of 8-bit pixel indexes, clearing the table before it is full.
-inline std::string GifLzw(const std::vector<uint8_t>& pixels)
+// The LZW codes of count pixels of one colour, clearing the table before
+// it is full.
+inline std::string GifLzw(size_t count, uint8_t colour)
 {
-    constexpr int MinCodeSize = 8;
-    constexpr unsigned Clear = 1u << MinCodeSize, End = Clear + 1;
-    GifBits out;
-    int width = MinCodeSize + 1;
-    unsigned next = End + 1;
+    constexpr unsigned Clear = 256, End = 257;
+    std::string out;
+    uint64_t bits = 0;
+    int held = 0, width = 9;
+    const auto put = [&](unsigned code) {
+        for (bits |= uint64_t(code) << held, held += width; held >= 8; bits >>= 8, held -= 8)
+            out += char(bits & 0xff);
+    };
     std::unordered_map<uint32_t, unsigned> table;
-    out.Put(Clear, width);
-    unsigned prefix = pixels.empty() ? 0 : pixels[0];
-    for (size_t i = 1; i < pixels.size(); ++i) {
-        const uint32_t key = (prefix << 8) | pixels[i];
+    unsigned next = End + 1, prefix = colour;
+    put(Clear);
+    for (size_t i = 1; i < count; ++i) {
+        const uint32_t key = (prefix << 8) | colour;
         if (const auto found = table.find(key); found != table.end()) {
             prefix = found->second;
             continue;
         }
-        out.Put(prefix, width);
+        put(prefix);
         if (next < 4094) {
             table.emplace(key, next++);
-            if (next > (1u << width) && width < 12)
-                ++width;
+            width += next > (1u << width) && width < 12;
         } else {
-            out.Put(Clear, width);
+            put(Clear);
             table.clear();
             next = End + 1;
-            width = MinCodeSize + 1;
+            width = 9;
         }
-        prefix = pixels[i];
+        prefix = colour;
     }
-    out.Put(prefix, width);
-    out.Put(End, width);
-    return out.Finish();
+    put(prefix);
+    put(End);
+    return held > 0 ? out + char(bits & 0xff) : out;
 }
 
-inline void PutShort(std::string& out, unsigned value)
-{
-    out += char(value & 0xff);
-    out += char((value >> 8) & 0xff);
-}
-
-// frames frames of width x height, frame i all of palette colour i % 256
-// (a grey ramp reversed and shifted so neighbours differ), delayCs
-// hundredths of a second each; commentBytes of noise in a comment block
-// make the file as long as a posted picture is (readers pass comments by).
 inline std::string AnimatedGif(int width, int height, int frames, int delayCs = 10, int commentBytes = 0)
 {
-    std::string gif = "GIF89a";
-    PutShort(gif, unsigned(width));
-    PutShort(gif, unsigned(height));
-    gif += char(0xF7);
-    gif += '\0';
-    gif += '\0';
-    for (int i = 0; i < 256; ++i) {
-        gif += char(i);
-        gif += char(255 - i);
-        gif += char((i * 7) & 0xff);
-    }
+    const auto two = [](int value) { return std::string { char(value & 0xff), char((value >> 8) & 0xff) }; };
+    std::string gif = "GIF89a" + two(width) + two(height) + std::string("\xF7\0\0", 3);
+    for (int i = 0; i < 256; ++i)
+        gif += { char(i), char(255 - i), char((i * 7) & 0xff) };
     gif += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
-    if (commentBytes > 0) {
-        gif += "\x21\xFE";
-        uint32_t noise = 2463534242u;
-        for (int left = commentBytes; left > 0; left -= 255) {
-            const int block = left < 255 ? left : 255;
-            gif += char(block);
-            for (int i = 0; i < block; ++i) {
-                noise ^= noise << 13;
-                noise ^= noise >> 17;
-                noise ^= noise << 5;
-                gif += char(noise & 0xff);
-            }
-        }
-        gif += '\0';
+    uint32_t noise = 2463534242u;
+    for (int left = commentBytes, first = 1; left > 0; left -= 255, first = 0) {
+        gif += first ? "\x21\xFE" : "";
+        gif += char(left < 255 ? left : 255);
+        for (int i = 0; i < std::min(left, 255); ++i, noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5)
+            gif += char(noise & 0xff);
+        gif += left <= 255 ? std::string(1, '\0') : "";
     }
     for (int frame = 0; frame < frames; ++frame) {
-        gif += std::string("\x21\xF9\x04\x04", 4);
-        PutShort(gif, unsigned(delayCs));
-        gif += std::string("\x00\x00", 2);
-        gif += '\x2C';
-        PutShort(gif, 0);
-        PutShort(gif, 0);
-        PutShort(gif, unsigned(width));
-        PutShort(gif, unsigned(height));
-        gif += '\0';
-        gif += char(8);
-        const std::string data
-            = GifLzw(std::vector<uint8_t>(size_t(width) * size_t(height), uint8_t((frame * 37) & 0xff)));
-        for (size_t at = 0; at < data.size(); at += 255) {
-            const std::string block = data.substr(at, 255);
-            gif += char(block.size());
-            gif += block;
-        }
+        gif += "\x21\xF9\x04\x04" + two(delayCs) + std::string("\0\0\x2C\0\0\0\0", 7) + two(width) + two(height)
+            + std::string("\0\x08", 2);
+        const std::string data = GifLzw(size_t(width) * size_t(height), uint8_t((frame * 37) & 0xff));
+        for (size_t at = 0; at < data.size(); at += 255)
+            gif += char(std::min<size_t>(255, data.size() - at)) + data.substr(at, 255);
         gif += '\0';
     }
-    gif += '\x3B';
-    return gif;
+    return gif + '\x3B';
 }
 
 } // namespace lumigrab::testing
