@@ -18,65 +18,52 @@ namespace {
 using testing::ReadFile;
 using testing::WriteFile;
 
-TEST(KeepFolder, CopiesByteForByteOnceUnderAFreeName)
+TEST(KeepFolder, CopiesByteForByteOnceUnderAFreeNameOrSaysWhyNot)
 {
-    struct Case {
+    const QByteArray picture = testing::PictureBytes(QSize(20, 10), Qt::red);
+    const struct {
         const char* name;
-        // What the keep folder holds before (name -> bytes; a name ending
-        // in "@" is a link to a file outside, "!" makes the folder a file).
+        // What the keep folder holds first: a name ending in "@" is a link
+        // to a file outside; "!" puts a file where the folder would be.
         std::vector<std::pair<QString, QByteArray>> before;
         QString keptAs;
         bool copied;
-    };
-    const QByteArray picture = testing::PictureBytes(QSize(20, 10), Qt::red);
-    const Case cases[] = {
+        // The error's text after the root folder, when it cannot keep.
+        std::string error = "";
+    } cases[] = {
         { "IntoANewFolder", {}, "harbour.jpg", true },
         { "NameTakenByOtherBytes", { { "harbour.jpg", "other" } }, "harbour-1.jpg", true },
         { "SameBytesUnderAnotherName", { { "old.bmp", picture } }, "old.bmp", false },
         { "PlantedLink", { { "harbour.jpg@", {} } }, "harbour-1.jpg", true },
+        { "FolderIsAFile", { { "!", {} } }, "", false, "/keep cannot be made" },
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir root;
-        const QString source = root.filePath("TEMP/harbour.jpg");
-        QDir().mkpath(root.filePath("TEMP"));
+        const QString source = root.filePath("harbour.jpg"), keep = root.filePath("keep");
         WriteFile(source, picture);
-        const QString keep = root.filePath("Pictures/Lumigrab");
+        WriteFile(root.filePath("outside"), "precious");
         for (const auto& [name, bytes] : c.before) {
-            QDir().mkpath(keep);
-            if (name.endsWith('@')) {
-                WriteFile(root.filePath("outside"), "precious");
+            if (name == "!")
+                WriteFile(keep, "a file");
+            else if (QDir().mkpath(keep) && name.endsWith('@'))
                 QFile::link(root.filePath("outside"), keep + "/" + name.chopped(1));
-            } else {
+            else
                 WriteFile(keep + "/" + name, bytes);
-            }
         }
-        const TKeepFolder::TKept kept = TKeepFolder(keep).Keep(source);
-        EXPECT_EQ(kept.path, keep + "/" + c.keptAs);
-        EXPECT_EQ(kept.copied, c.copied);
-        EXPECT_EQ(ReadFile(kept.path), picture);
-        EXPECT_EQ(ReadFile(source), picture);
-        if (QFile::exists(root.filePath("outside"))) {
-            EXPECT_EQ(ReadFile(root.filePath("outside")), "precious");
+        try {
+            const TKeepFolder::TKept kept = TKeepFolder(keep).Keep(source);
+            EXPECT_EQ(kept.path, keep + "/" + c.keptAs);
+            EXPECT_EQ(kept.copied, c.copied);
+            EXPECT_EQ(ReadFile(kept.path), picture);
+            QFile::remove(source);
+            EXPECT_TRUE(QFile::exists(kept.path)) << "a delete in the picture folder leaves the copy";
+        } catch (const EInOutError& error) {
+            EXPECT_EQ(error.Message(), "Cannot keep harbour.jpg: the folder " + root.path().toStdString() + c.error);
         }
-        QFile::remove(source);
-        EXPECT_TRUE(QFile::exists(kept.path)) << "a delete in the picture folder leaves the copy";
+        EXPECT_EQ(ReadFile(root.filePath("outside")), "precious");
     }
-}
-
-TEST(KeepFolder, SaysWhyItCannotKeep)
-{
-    QTemporaryDir root;
-    WriteFile(root.filePath("blocked"), "a file where the folder would be");
-    WriteFile(root.filePath("harbour.jpg"), "bytes");
-    try {
-        TKeepFolder(root.filePath("blocked")).Keep(root.filePath("harbour.jpg"));
-        ADD_FAILURE() << "kept into a file";
-    } catch (const EInOutError& error) {
-        EXPECT_EQ(error.Message(), "Cannot keep harbour.jpg: the folder " + root.filePath("blocked").toStdString()
-                + " cannot be made");
-    }
-    EXPECT_THROW(TKeepFolder(root.filePath("keep")).Keep(root.filePath("missing.jpg")), EInOutError);
+    EXPECT_THROW(TKeepFolder(QDir::tempPath()).Keep(QDir::tempPath() + "/missing.jpg"), EInOutError);
     EXPECT_EQ(ShownPath(QDir::homePath() + "/Pictures/x.jpg"), "~/Pictures/x.jpg");
 }
 
